@@ -1,0 +1,52 @@
+// The disk reader every part of the engine reads the virtual disk through. A reader maps a byte
+// position on the virtual disk (relative to baseOffset) to its place in the image file(s), or to
+// a hole that reads as zeros. The cursor-style seek/read pair keeps the behaviour callers rely on;
+// readAt is the positional read underneath, for bulk work that does not need the cursor.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vindaru {
+
+inline constexpr std::uint64_t kSectorSize = 512;
+
+class readWriteInterface {
+public:
+    readWriteInterface() = default;
+    virtual ~readWriteInterface() = default;
+    readWriteInterface(const readWriteInterface&) = delete;
+    readWriteInterface& operator=(const readWriteInterface&) = delete;
+
+    virtual bool open(const std::string& path) = 0;
+    // Reads `length` bytes from the last sought position; holes read as zeros.
+    virtual bool read(void* buffer, std::uint64_t length) {
+        (void)buffer;
+        (void)length;
+        return true;
+    }
+    // `position` is relative to baseOffset; origin is 0 (from the beginning) at every call.
+    virtual bool seek(std::int64_t position, int origin) {
+        (void)position;
+        (void)origin;
+        return true;
+    }
+
+    // Positional read of out.size() bytes at `position` (relative to baseOffset), holes as zeros.
+    // Readers override it with a cached, coalescing path that leaves the seek/read cursor alone;
+    // this default goes through seek and read.
+    virtual bool readAt(std::uint64_t position, std::span<std::uint8_t> out) {
+        if (!seek(static_cast<std::int64_t>(position), 0)) return false;
+        return read(out.data(), out.size());
+    }
+
+    std::vector<std::uint32_t> blockTable;
+    std::uint64_t baseOffset = 0;
+    std::uint64_t imageLength = 0;
+    std::uint8_t sectorMapped = 1;
+};
+
+} // namespace vindaru

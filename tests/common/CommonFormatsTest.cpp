@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "common/ByteLoader.h"
+#include "common/DisplayFormat.h"
+#include "common/TextConvert.h"
+#include "common/TimeConvert.h"
+
+using namespace vindaru;
+
+TEST(ByteLoader, ReadsBothByteOrdersAndRefusesFieldsPastTheEnd) {
+    const std::vector<std::uint8_t> b = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+    EXPECT_EQ(le16(b, 0), 0x0201);
+    EXPECT_EQ(be16(b, 0), 0x0102);
+    EXPECT_EQ(le32(b, 4), 0x08070605u);
+    EXPECT_EQ(be32(b, 4), 0x05060708u);
+    EXPECT_EQ(le64(b, 0), 0x0807060504030201ull);
+    EXPECT_EQ(be64(b, 0), 0x0102030405060708ull);
+    EXPECT_EQ(le32(b, 5), 0u) << "a field that runs past the span reads as zero";
+    EXPECT_FALSE(tryLoadLe<std::uint32_t>(b, SIZE_MAX - 1).has_value());
+    EXPECT_EQ(u8(b, 8), 0);
+    EXPECT_EQ(subspan(b, 6, 100).size(), 2u);
+    EXPECT_TRUE(subspan(b, 9, 1).empty());
+    std::uint64_t r;
+    EXPECT_FALSE(checkedMul(1ull << 40, 1ull << 30, r));
+    EXPECT_FALSE(checkedAdd(~0ull, 1, r));
+}
+
+TEST(TextConvert, DecodesUtf16AndWindows1252) {
+    const std::vector<std::uint8_t> le = {'A', 0, 0xE9, 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0, 'B', 0};
+    EXPECT_EQ(utf16leToUtf8(le), std::string("A\xC3\xA9\xF0\x9F\x98\x80") + std::string(1, '\0') + "B");
+    EXPECT_EQ(utf16leToUtf8(le, true), "A\xC3\xA9\xF0\x9F\x98\x80");
+    const std::vector<std::uint8_t> be = {0, 'H', 0xD8, 0x00};
+    EXPECT_EQ(utf16beToUtf8(be), "H\xEF\xBF\xBD") << "an unpaired surrogate becomes U+FFFD";
+    const std::vector<std::uint8_t> cp = {'a', 0x80, 0xE4, 0x9F};
+    EXPECT_EQ(cp1252ToUtf8(cp), "a\xE2\x82\xAC\xC3\xA4\xC5\xB8");
+    EXPECT_EQ(utf16ToUtf8(utf8ToUtf16("r\xC3\xA9sum\xC3\xA9 \xF0\x9F\x98\x80")), "r\xC3\xA9sum\xC3\xA9 \xF0\x9F\x98\x80");
+    EXPECT_TRUE(equalsIgnoreCase("exFat", "EXFAT"));
+    EXPECT_FALSE(equalsIgnoreCase("fat", "fat16"));
+}
+
+TEST(DisplayFormat, DateTextsKeepAmThroughNoon) {
+    EXPECT_EQ(formatDateTimeText(3, 7, 2021, 0, 5), "03/07/2021  00:05 AM");
+    EXPECT_EQ(formatDateTimeText(3, 7, 2021, 12, 30), "03/07/2021  12:30 AM");
+    EXPECT_EQ(formatDateTimeText(3, 7, 2021, 13, 0), "03/07/2021  01:00 PM");
+    EXPECT_EQ(formatDateTimeText(12, 31, 1999, 23, 59), "12/31/1999  11:59 PM");
+    EXPECT_EQ(formatDateText(1, 2, 2003), "01/02/2003 ");
+}
+
+TEST(DisplayFormat, SizeTextsUseBinaryMultiples) {
+    EXPECT_EQ(formatSizeText(0), "0 Bytes");
+    EXPECT_EQ(formatSizeText(1023), "1023 Bytes");
+    EXPECT_EQ(formatSizeText(1024), "1.00 KB");
+    EXPECT_EQ(formatSizeText(1536), "1.50 KB");
+    EXPECT_EQ(formatSizeText(1048576), "1.00 MB");
+    EXPECT_EQ(formatSizeText(3ull << 30), "3.00 GB");
+}
+
+TEST(TimeConvert, ConvertsEachEpoch) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    // 2020-01-02 03:04:05 UTC
+    const std::int64_t unix = 1577934245;
+    auto t = unixToLocal(unix);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(formatDateTimeText(*t), "01/02/2020  03:04 AM");
+    const std::uint64_t ft = static_cast<std::uint64_t>(unix + kFiletimeEpochDelta) * 10000000ull + 1234;
+    EXPECT_EQ(filetimeToUnix(ft), unix);
+    EXPECT_EQ(formatDateTimeText(*filetimeToLocal(ft)), "01/02/2020  03:04 AM");
+    EXPECT_EQ(formatDateTimeText(*hfsToLocal(static_cast<std::uint32_t>(unix + kHfsEpochDelta))),
+              "01/02/2020  03:04 AM");
+    // DOS: 2020-01-02 15:04:06 local
+    const std::uint16_t date = static_cast<std::uint16_t>(((2020 - 1980) << 9) | (1 << 5) | 2);
+    const std::uint16_t time = static_cast<std::uint16_t>((15 << 11) | (4 << 5) | 3);
+    EXPECT_EQ(formatDateTimeText(dosToCalendar(date, time)), "01/02/2020  03:04 PM");
+    EXPECT_EQ(dosToUnix(date, time), 1577977446);
+}
