@@ -12,7 +12,14 @@ std::map<std::string, CliCommand>& commandRegistry() {
 
 static void printUsage(std::ostream& out) {
     out << "usage: vindaru-cli COMMAND [OPTIONS]\n\ncommands:\n";
-    for (const auto& [name, command] : commandRegistry()) out << "  " << command.usage << "\n";
+    for (const auto& [name, command] : commandRegistry())
+        out << "  " << command.usage << "\n";
+    out << "\nimage options (every command that reads an image):\n"
+           "  --kind vmdk|vhd|vdi   image kind (default: by content, then by extension)\n"
+           "  --split               IMAGE is one numbered extent of a split set\n"
+           "  --descriptor          IMAGE is a descriptor file naming its extents\n"
+           "  --extent SPARSE|FLAT  extent type of the file(s) (default SPARSE)\n"
+           "  --disk-mb N           disk size in MB (the wizard's \"Size of HDD\")\n";
 }
 
 } // namespace vindaru::cli

@@ -1,0 +1,67 @@
+// The image options every vindaru-cli command shares (`--kind`, `--split`, `--descriptor`,
+// `--extent`, `--disk-mb`), the same choices the wizard's image page records, and the step that
+// turns them into an opened session reader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/ArgParser.h"
+#include "common/Session.h"
+
+#if __has_include("image/ReaderFactory.h")
+#include "image/ReaderFactory.h"
+#else
+// Until the reader factory is in the tree the CLI builds against these choices alone.
+#define VINDARU_CLI_NO_READER_FACTORY 1
+namespace vindaru {
+enum class ImageKind { Vmdk, Vhd, Vdi };
+struct ImageChoices {
+    ImageKind kind = ImageKind::Vmdk;
+    bool split = false;
+    bool descriptor = false;
+    std::string extentType = "SPARSE";
+};
+} // namespace vindaru
+#endif
+
+namespace vindaru::cli {
+
+inline constexpr const char* kImageOptionsUsage =
+    "[--kind vmdk|vhd|vdi] [--split] [--descriptor] [--extent SPARSE|FLAT] [--disk-mb N]";
+
+struct ImageArgs {
+    std::string path;
+    ImageChoices choices;
+    std::uint64_t diskMb = 0; // "Size of HDD" in MB; 0 = not given
+};
+
+// Registers the IMAGE positional (declare it before a command's own positionals) and the shared
+// image flags on `parser`; after parser.parse(), resolve() checks them and fills an ImageArgs.
+class ImageOptions {
+  public:
+    explicit ImageOptions(ArgParser& parser);
+    // False after printing a usage error (the command returns parser.exitCode()).
+    bool resolve(ImageArgs& out);
+
+  private:
+    ArgParser& parser_;
+    std::string path_;
+    std::string kind_;
+    std::string extent_ = "SPARSE";
+    bool split_ = false;
+    bool descriptor_ = false;
+    std::uint64_t diskMb_ = 0;
+};
+
+// The image kind when none is given: by the file's content, else by its extension, else VMDK
+// (the wizard's default choice).
+ImageKind guessImageKind(const std::string& path);
+
+// Creates the session reader for `image` and opens it. Sets customDiskSectors from --disk-mb and
+// takes the reader's length as the disk size when the reader did not set one. On failure the
+// reader's own message (through session.messages) and "file not opened.." reach stderr, and the
+// command exits with kExitImage.
+bool openSessionReader(Session& session, const ImageArgs& image);
+
+} // namespace vindaru::cli
