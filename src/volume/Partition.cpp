@@ -1,0 +1,324 @@
+#include "volume/Partition.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "common/DisplayFormat.h"
+
+namespace vindaru {
+
+namespace {
+
+constexpr std::uint64_t kSector = 512;
+// The standard discovery reads sectors 0 and 1 first (the MBR and, on a GPT disk, its header).
+constexpr std::size_t kFirstReadBytes = 1024;
+// A chain of extended boot records is followed for at most this many records.
+constexpr int kMaxChainSteps = 50;
+// The scan reads the disk in chunks of 1 MiB and tests every sector of each.
+constexpr std::uint64_t kChunkSectors = 2048;
+constexpr std::uint64_t kChunkBytes = kChunkSectors * kSector;
+constexpr std::int64_t kProgressScale = 1000;
+// An HFS+ volume header lies two sectors into its volume; larger sizes are not believed.
+constexpr std::uint64_t kHfsHeaderSector = 2;
+constexpr std::uint64_t kHfsMaxMb = 0x13FFFFF;
+constexpr std::uint64_t kMaxDiskSectors = static_cast<std::uint64_t>(INT64_MAX) / kSector;
+
+int lastReadError() { return errno != 0 ? errno : EIO; }
+
+bool readSectors(readWriteInterface& reader, std::uint64_t sector, std::span<std::uint8_t> out) {
+    std::uint64_t position = 0;
+    if (!checkedMul(sector, kSector, position) ||
+        position > static_cast<std::uint64_t>(INT64_MAX))
+        return false;
+    errno = 0;
+    return reader.readAt(position, out);
+}
+
+std::string mbText(const char* format, std::uint64_t mb) {
+    return formatText(format, static_cast<unsigned long long>(mb));
+}
+
+} // namespace
+
+// Records of one standard discovery's walk over MBR and EBRs: the EBRs already read (a chain
+// that links back to one of them is a loop) and the steps used so far.
+struct Partition::ChainState {
+    std::set<std::uint64_t> visited;
+    int steps = 0;
+};
+
+Partition::Partition() = default;
+
+void Partition::status(const std::string& text) {
+    (statusTarget ? *statusTarget : static_cast<StatusSink&>(nullStatus_)).setText(text);
+}
+
+void Partition::addRecord(VolumeRecord record) {
+    volumeList.push_back(record);
+    if (volumeFound) volumeFound(volumeList.back());
+}
+
+// --- Standard discovery ---------------------------------------------------------------------
+
+int Partition::readPartitionTable(readWriteInterface& reader) {
+    reader.baseOffset = 0;
+    std::vector<std::uint8_t> first(kFirstReadBytes);
+    const bool readOk = readSectors(reader, 0, first);
+    if (readOk && gptMode) return readGptTable(reader);
+    return readMbrTable(reader);
+}
+
+std::string Partition::mbrTypeName(readWriteInterface& reader, std::uint8_t type,
+                                   std::uint64_t start, bool logical) {
+    switch (type) {
+    case kMbrTypeFat12:
+        return "FAT12";
+    case kMbrTypeFat16Small:
+    case kMbrTypeFat16:
+    case kMbrTypeFat16Lba:
+        status("found FAT 16...");
+        return "FAT16";
+    case kMbrTypeFat32:
+    case kMbrTypeFat32Lba:
+        status("found FAT 32...");
+        return "FAT32";
+    case kMbrTypeNtfsOrExfat: {
+        std::vector<std::uint8_t> boot(kSector);
+        if (readSectors(reader, start, boot) && isExfatBootSector(boot)) {
+            status("found FAT64...");
+            return "FAT64";
+        }
+        ++ntfsCounter_;
+        status(logical ? std::string("found NTFS...") : formatText("found NTFS %d...", ntfsCounter_));
+        return "NTFS";
+    }
+    case kMbrTypeDynamicDisk:
+        if (logical) break;
+        ++ntfsCounter_;
+        status("NTFS...");
+        return "NTFS";
+    case kMbrTypeLinux:
+        status(logical ? "found extx..." : "found ext2...");
+        return "extX";
+    default:
+        break;
+    }
+    status("found UNKNOWN...");
+    return "Unknown";
+}
+
+int Partition::readMbrTable(readWriteInterface& reader) {
+    std::vector<std::uint8_t> sector(kSector);
+    if (!readSectors(reader, 0, sector)) return lastReadError();
+    ChainState chain;
+    // Every entry is looked at: an empty slot or an extended partition before a primary one
+    // must not hide that primary volume.
+    for (const MbrEntry& entry : decodeMbrEntries(sector)) {
+        if (entry.type == kMbrTypeEmpty) continue;
+        if (isExtendedType(entry.type)) {
+            if (const int rc = walkExtendedChain(reader, entry.startLba, chain); rc != 0) return rc;
+            continue;
+        }
+        VolumeRecord record;
+        record.fileSystemName = mbrTypeName(reader, entry.type, entry.startLba, false);
+        record.volumeName = std::to_string(volumeList.size());
+        record.sizeText = mbText("%llu   MB", entry.sectorCount / 2048);
+        record.startSector = entry.startLba;
+        addRecord(std::move(record));
+    }
+    return 0;
+}
+
+int Partition::walkExtendedChain(readWriteInterface& reader, std::uint64_t extendedBase,
+                                 ChainState& chain) {
+    std::uint64_t current = extendedBase;
+    std::vector<std::uint8_t> ebr(kSector);
+    while (chain.steps < kMaxChainSteps && chain.visited.insert(current).second) {
+        ++chain.steps;
+        if (!readSectors(reader, current, ebr)) return lastReadError();
+        bool linked = false;
+        for (const MbrEntry& entry : decodeMbrEntries(ebr)) {
+            if (entry.type == kMbrTypeEmpty) continue;
+            if (isExtendedType(entry.type)) {
+                // Links are relative to the extended partition, volumes to their own EBR.
+                current = extendedBase + entry.startLba;
+                linked = true;
+                break;
+            }
+            const std::uint64_t start = current + entry.startLba;
+            VolumeRecord record;
+            record.fileSystemName = mbrTypeName(reader, entry.type, start, true);
+            record.volumeName = std::to_string(volumeList.size());
+            record.sizeText = mbText("%llu   MB", entry.sectorCount / 2048);
+            record.startSector = start;
+            addRecord(std::move(record));
+        }
+        if (!linked) break;
+    }
+    return 0;
+}
+
+int Partition::readGptTable(readWriteInterface& reader) {
+    std::vector<std::uint8_t> header(kSector);
+    if (!readSectors(reader, 1, header)) return lastReadError();
+    std::vector<std::uint8_t> entries(kGptArrayReadBytes);
+    if (!readSectors(reader, le64(header, kGptHeaderEntryArrayLba), entries)) return lastReadError();
+
+    const std::size_t limit = gptEntryLimit(entries);
+    std::uint64_t counter = 0;
+    std::vector<std::uint8_t> boot(kSector);
+    for (std::size_t i = 0; i < limit; ++i) {
+        const GptEntry entry = decodeGptEntry(ByteSpan(entries).subspan(i * kGptEntrySize, kGptEntrySize));
+        if (isUnusedGptEntry(entry) || entry.name == kMicrosoftReservedName) continue;
+        const std::uint64_t first = static_cast<std::uint64_t>(entry.firstLba);
+        // A partition whose first sector cannot be read (past the disk's end) is still a
+        // partition of the table: it is listed under its name like an unrecognised one.
+        const bool bootRead = readSectors(reader, first, boot);
+        const BootSectorHit hit = bootRead ? classifyGptBootSector(boot) : BootSectorHit{};
+
+        VolumeRecord record;
+        record.volumeName = std::to_string(counter);
+        record.startSector = first;
+        switch (hit.kind) {
+        case BootKind::Ntfs:
+            ++counter;
+            if (hit.sizeMb() > 0) {
+                record.fileSystemName = "NTFS";
+                record.sizeText = mbText("%llu   MB", hit.sizeMb());
+                addRecord(std::move(record));
+                status(formatText("found NTFS %d...", ++ntfsCounter_));
+            }
+            break;
+        case BootKind::Fat32:
+        case BootKind::Fat16:
+        case BootKind::Fat12:
+        case BootKind::Exfat:
+            record.fileSystemName = hit.kind == BootKind::Fat32   ? "FAT32"
+                                    : hit.kind == BootKind::Fat16 ? "FAT16"
+                                    : hit.kind == BootKind::Fat12 ? "FAT12"
+                                                                  : "FAT64";
+            status(hit.kind == BootKind::Fat32   ? "found FAT 32..."
+                   : hit.kind == BootKind::Fat16 ? "found FAT 16..."
+                   : hit.kind == BootKind::Fat12 ? "found unknown..."
+                                                 : "found FAT 64...");
+            if (hit.sizeMb() > 0) {
+                record.sizeText = mbText("%llu  MB", hit.sizeMb());
+                addRecord(std::move(record));
+                ++counter;
+            }
+            break;
+        default: {
+            std::vector<std::uint8_t> hfs(kSector);
+            const bool isHfs = first <= UINT64_MAX - kHfsHeaderSector &&
+                               readSectors(reader, first + kHfsHeaderSector, hfs) && isHfsPlusHeader(hfs);
+            record.fileSystemName = isHfs ? "HFS+" : gptNameThroughCodePage(entry.name);
+            // The partition holds first..last inclusive.
+            const std::uint64_t sectors = entry.lastLba >= first ? entry.lastLba - first + 1 : 0;
+            record.sizeText = mbText("%llu", sectors / 2048);
+            addRecord(std::move(record));
+            ++counter;
+            continue;
+        }
+        }
+        if (control.stopRequested.load()) break;
+    }
+    return 0;
+}
+
+// --- Advanced discovery: the boot-sector scan ---------------------------------------------------
+
+std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber) {
+    const BootSectorHit hit = classifyScanSector(sector);
+    if (hit.kind == BootKind::None) return 0;
+    VolumeRecord record;
+    record.startSector = sectorNumber;
+    switch (hit.kind) {
+    case BootKind::Ntfs:
+        if (hit.sizeMb() == 0) return 0;
+        record.fileSystemName = "NTFS";
+        record.sizeText = mbText("%llu   MB", hit.sizeMb());
+        break;
+    case BootKind::HfsPlus:
+        if (hit.sizeMb() < 1 || hit.sizeMb() > kHfsMaxMb || sectorNumber < kHfsHeaderSector) return 0;
+        record.fileSystemName = "HFS+";
+        record.sizeText = mbText("%llu  MB", hit.sizeMb());
+        record.startSector = sectorNumber - kHfsHeaderSector;
+        break;
+    default:
+        // The FAT family reports its find before its size is judged.
+        status(hit.kind == BootKind::Fat32   ? "found FAT 32..."
+               : hit.kind == BootKind::Fat16 ? "found FAT 16..."
+               : hit.kind == BootKind::Exfat ? "found FAT 64..."
+                                             : "found unknown...");
+        if (hit.sizeMb() == 0) return 0;
+        record.fileSystemName = hit.kind == BootKind::Fat32   ? "FAT32"
+                                : hit.kind == BootKind::Fat16 ? "FAT16"
+                                : hit.kind == BootKind::Exfat ? "FAT64"
+                                                              : "FAT12";
+        record.sizeText = mbText("%llu  MB", hit.sizeMb());
+        break;
+    }
+    record.volumeName = std::to_string(scanVolumeCounter_++);
+    addRecord(std::move(record));
+    if (hit.kind == BootKind::Ntfs) status(formatText("found NTFS %d...", ++ntfsCounter_));
+    if (hit.kind == BootKind::HfsPlus) status("found HFS+...");
+    return hit.sizeSectors;
+}
+
+void Partition::scanForVolumes(readWriteInterface& reader) {
+    ProgressSink& progress = progressTarget ? *progressTarget : nullProgress_;
+    status("Scanning partition.....");
+    control.stopRequested.store(false);
+    reader.baseOffset = 0;
+    // Byte positions must fit a signed 64-bit offset; a larger disk size is not believed.
+    const std::uint64_t diskEnd = std::min(diskSectorCount, kMaxDiskSectors);
+    const bool hasEnd = customEndSector > 0;
+    progress.setRange(0, kProgressScale);
+    if (customStartSector >= diskEnd) return;
+
+    std::vector<std::uint8_t> buffer(kChunkBytes);
+    const ByteSpan chunk(buffer);
+    std::uint64_t chunkSector = customStartSector;
+    bool ended = false;
+    while (!ended && chunkSector < diskEnd && !(hasEnd && chunkSector >= customEndSector)) {
+        if (control.shouldStop()) { // waits here while paused
+            status("Scanned Partitions");
+            break;
+        }
+        // The last chunk is read only up to the disk's end; the rest of the buffer is zeros.
+        const std::uint64_t remaining = diskEnd - chunkSector;
+        const std::uint64_t available = std::min(kChunkSectors, remaining);
+        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(available * kSector), buffer.end(), 0);
+        if (!readSectors(reader, chunkSector, std::span(buffer).first(available * kSector))) break;
+
+        std::uint64_t i = 0;
+        for (; i < kChunkSectors; ++i) {
+            if (control.stopRequested.load(std::memory_order_relaxed)) {
+                status("Scanned Partitions");
+                ended = true;
+                break;
+            }
+            // Reaching the end of the range ends the scan.
+            if (hasEnd && chunkSector + i >= customEndSector) {
+                ended = true;
+                break;
+            }
+            const std::uint8_t lead = buffer[i * kSector];
+            if (lead != 0xEB && lead != 0x48) continue; // nothing tested starts otherwise
+            const std::uint64_t size = scanSector(chunk.subspan(i * kSector, kSector), chunkSector + i);
+            // Pass over the volume just found; one that reaches past the disk ends the scan.
+            if (skipVolumeSize && size > 0) i = size >= remaining ? remaining + kChunkSectors : i + size;
+            if (control.stopRequested.load()) {
+                ended = true;
+                ++i;
+                break;
+            }
+        }
+        // The next chunk is the whole chunk (counted from the scan's start) holding sector i.
+        chunkSector += (i / kChunkSectors) * kChunkSectors;
+        const std::uint64_t shown = std::min(chunkSector, diskEnd);
+        progress.setPosition(static_cast<std::int64_t>(shown * kProgressScale / diskEnd));
+    }
+}
+
+} // namespace vindaru

@@ -1,0 +1,79 @@
+// Partition finds the volumes of the virtual disk and describes each as a VolumeRecord.
+//
+// Two discoveries:
+//  - readPartitionTable: the standard discovery from the MBR and its extended chain, or from a
+//    GUID partition table when gptMode is set; quick, meant for the UI thread.
+//  - scanForVolumes: the advanced discovery, a scan of a sector range for NTFS, FAT, exFAT and
+//    HFS+ boot sectors; long, meant for a worker thread, stopped through control.
+//
+// Results are appended to volumeList in discovery order, and each is also handed to
+// volumeFound (when set) as it is found, on the discovering thread. Status texts go to
+// statusTarget, the scan's progress (0..1000) to progressTarget. Partition owns nothing but
+// its results; the reader belongs to the caller and is read with baseOffset 0.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <vector>
+
+#include "common/Sinks.h"
+#include "common/StopControl.h"
+#include "image/readWriteInterface.h"
+#include "volume/VolumeRecord.h"
+#include "volume/VolumeSignatures.h"
+
+namespace vindaru {
+
+class Partition {
+public:
+    Partition();
+
+    // Standard discovery. Returns 0, or an error code (errno style) when a table sector could
+    // not be read; the records found before the failure stay in volumeList.
+    int readPartitionTable(readWriteInterface& reader);
+
+    // Advanced discovery over [customStartSector, customEndSector) of a disk of diskSectorCount
+    // sectors (0 for either end of the range means "not given"). Returns when the scan ends:
+    // at the end of the range or the disk, on a read failure, or when stop is requested.
+    void scanForVolumes(readWriteInterface& reader);
+
+    // Safe from any thread; a running scan notices it between sectors.
+    void requestStop() { control.requestStop(); }
+
+    // Settings, set before a discovery starts.
+    bool gptMode = false;
+    bool skipVolumeSize = true; // the scan passes over the volumes it found
+    std::uint64_t customStartSector = 0;
+    std::uint64_t customEndSector = 0;
+    std::uint64_t diskSectorCount = 0; // the disk's end for the scan
+    StatusSink* statusTarget = nullptr;
+    ProgressSink* progressTarget = nullptr;
+    std::function<void(const VolumeRecord&)> volumeFound;
+
+    EngineControl control; // control.stopRequested is the engine's stop flag
+
+    std::vector<VolumeRecord> volumeList;
+
+private:
+    struct ChainState;
+
+    int readGptTable(readWriteInterface& reader);
+    int readMbrTable(readWriteInterface& reader);
+    int walkExtendedChain(readWriteInterface& reader, std::uint64_t extendedBase, ChainState& chain);
+    std::string mbrTypeName(readWriteInterface& reader, std::uint8_t type, std::uint64_t start,
+                            bool logical);
+    void addRecord(VolumeRecord record);
+    void status(const std::string& text);
+
+    // One sector of the scan: test it and, on a hit, record it. Returns the volume's size in
+    // sectors when a volume was listed (for the skip), else 0.
+    std::uint64_t scanSector(ByteSpan sector, std::uint64_t sectorNumber);
+
+    int ntfsCounter_ = 0;
+    std::uint64_t scanVolumeCounter_ = 0;
+    NullStatusSink nullStatus_;
+    NullProgressSink nullProgress_;
+};
+
+} // namespace vindaru

@@ -1,0 +1,186 @@
+// The boot-sector scan on synthetic disks: what it finds, the skip, the range, stop, progress.
+#include <gtest/gtest.h>
+
+#include "volume/Partition.h"
+#include "volume/SyntheticDisk.h"
+
+namespace vindaru {
+namespace {
+
+using test::SyntheticDisk;
+
+struct ScanResult {
+    std::vector<VolumeRecord> volumes;
+    std::vector<std::string> texts;
+    std::vector<std::int64_t> positions;
+    std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
+};
+
+struct ScanOptions {
+    bool skip = true;
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+};
+
+ScanResult scan(const SyntheticDisk& disk, ScanOptions options = {}, std::function<void(Partition&)> onFound = {}) {
+    MemoryReader reader = disk.reader();
+    RecordingStatusSink status;
+    RecordingProgressSink progress;
+    Partition partition;
+    partition.statusTarget = &status;
+    partition.progressTarget = &progress;
+    partition.diskSectorCount = disk.sectorCount();
+    partition.skipVolumeSize = options.skip;
+    partition.customStartSector = options.start;
+    partition.customEndSector = options.end;
+    if (onFound) partition.volumeFound = [&](const VolumeRecord&) { onFound(partition); };
+    partition.scanForVolumes(reader);
+    return {partition.volumeList, status.texts, progress.positions, progress.ranges};
+}
+
+std::vector<std::string> rowsOf(const ScanResult& r) {
+    std::vector<std::string> out;
+    for (const auto& v : r.volumes)
+        out.push_back(v.volumeName + "|" + v.fileSystemName + "|" + v.sizeText + "|" + std::to_string(v.startSector));
+    return out;
+}
+
+// One volume of each kind, each a few MiB, on a disk without a partition table.
+SyntheticDisk everyKind() {
+    SyntheticDisk disk(40 * 2048);
+    disk.ntfsBoot(2048, 4 * 2048 - 1);
+    disk.ntfsBoot(2048 + 4 * 2048 - 1, 4 * 2048 - 1); // its backup at the volume's last sector
+    disk.fatBoot(6 * 2048 + 5, 0, 0, 3 * 2048);        // FAT32, not on a MiB boundary
+    disk.fatBoot(10 * 2048, 32, 4 * 2048, 0);          // FAT16 with 32 sectors per FAT
+    disk.exfatBoot(16 * 2048, 2 * 2048);
+    disk.hfsHeader(20 * 2048, 4096, 768); // 3 MiB; header at 20*2048+2
+    return disk;
+}
+
+TEST(VolumeScan, FindsEveryKindAndSkipsOverEach) {
+    const ScanResult r = scan(everyKind());
+    EXPECT_EQ(rowsOf(r), (std::vector<std::string>{"0|NTFS|3   MB|2048", "1|FAT32|3  MB|12293",
+                                                   "2|FAT16|4  MB|20480", "3|FAT64|2  MB|32768",
+                                                   "4|HFS+|3  MB|40960"}));
+    EXPECT_EQ(r.texts, (std::vector<std::string>{"Scanning partition.....", "found NTFS 1...", "found FAT 32...",
+                                                 "found FAT 16...", "found FAT 64...", "found HFS+..."}));
+}
+
+TEST(VolumeScan, WithoutSkipAlsoFindsTheNtfsBackupBootSector) {
+    const ScanResult r = scan(everyKind(), {.skip = false});
+    ASSERT_EQ(r.volumes.size(), 6u);
+    EXPECT_EQ(r.volumes[1].fileSystemName, "NTFS");
+    EXPECT_EQ(r.volumes[1].startSector, 2048u + 4 * 2048 - 1);
+    EXPECT_EQ(r.volumes[1].volumeName, "1");
+    EXPECT_EQ(r.texts[2], "found NTFS 2...");
+}
+
+// After a volume that does not end on a whole MiB from the scan's start, the scan goes on at the
+// start of the MiB holding the sector after the volume, so it sees the volume's tail again.
+TEST(VolumeScan, SkipResumesAtTheChunkHoldingTheSectorAfterTheVolume) {
+    SyntheticDisk disk(12 * 2048);
+    disk.ntfsBoot(2048, 3 * 2048 + 100); // ends inside the fifth MiB
+    disk.ntfsBoot(2048 + 3 * 2048 + 100, 3 * 2048 + 100);
+    const ScanResult r = scan(disk);
+    ASSERT_EQ(r.volumes.size(), 2u);
+    EXPECT_EQ(r.volumes[1].startSector, 2048u + 3 * 2048 + 100);
+}
+
+TEST(VolumeScan, Fat16SizeRules) {
+    SyntheticDisk disk(20 * 2048);
+    disk.fatBoot(0, 256, 0x8000, 99999999);   // top bit set: read unsigned, 32-bit field ignored
+    disk.fatBoot(2048 * 17, 64, 0, 3 * 2048); // 16-bit total 0: the 32-bit field counts
+    disk.fatBoot(2048 * 19, 64, 0, 0);        // no size: found but not listed
+    const ScanResult r = scan(disk, {.skip = false});
+    EXPECT_EQ(rowsOf(r), (std::vector<std::string>{"0|FAT16|16  MB|0", "1|FAT16|3  MB|34816"}));
+    EXPECT_EQ(std::count(r.texts.begin(), r.texts.end(), "found FAT 16..."), 3);
+}
+
+TEST(VolumeScan, SmallFatVolumeIsFat12) {
+    SyntheticDisk disk(3 * 2048);
+    disk.fatBoot(0, 8, 2880 * 2, 0, 8); // 5760 sectors in 8-sector clusters: ~700 clusters
+    const ScanResult r = scan(disk);
+    ASSERT_EQ(r.volumes.size(), 1u);
+    EXPECT_EQ(r.volumes[0].fileSystemName, "FAT12");
+    EXPECT_EQ(r.texts[1], "found unknown...");
+}
+
+TEST(VolumeScan, HfsHeaderNearTheDiskStartIsNotAVolume) {
+    SyntheticDisk disk(2048);
+    disk.putText(512, "H+");
+    disk.putBe(512 + 40, 4096, 4);
+    disk.putBe(512 + 44, 1000, 4);
+    EXPECT_TRUE(scan(disk).volumes.empty());
+}
+
+TEST(VolumeScan, RangeLimitsTheScan) {
+    const SyntheticDisk disk = everyKind();
+    // From 4 MiB on, chunks are counted from the start: the FAT32 at 6 MiB+5 is inside.
+    ScanResult r = scan(disk, {.skip = false, .start = 4 * 2048, .end = 16 * 2048});
+    EXPECT_EQ(rowsOf(r), (std::vector<std::string>{"0|NTFS|3   MB|10239", "1|FAT32|3  MB|12293", "2|FAT16|4  MB|20480"}));
+    r = scan(disk, {.start = 40 * 2048});
+    EXPECT_TRUE(r.volumes.empty());
+    EXPECT_EQ(r.texts, (std::vector<std::string>{"Scanning partition....."}));
+    // An end inside a chunk ends the scan there, and each volume is found once.
+    r = scan(disk, {.start = 0, .end = 6 * 2048 + 6});
+    EXPECT_EQ(r.volumes.size(), 2u);
+}
+
+TEST(VolumeScan, ProgressRunsFromZeroToAThousand) {
+    const ScanResult r = scan(everyKind(), {.skip = false});
+    ASSERT_EQ(r.ranges.size(), 1u);
+    EXPECT_EQ(r.ranges[0], std::make_pair(std::int64_t{0}, std::int64_t{1000}));
+    ASSERT_EQ(r.positions.size(), 40u);
+    EXPECT_TRUE(std::is_sorted(r.positions.begin(), r.positions.end()));
+    EXPECT_EQ(r.positions.front(), 25);
+    EXPECT_EQ(r.positions.back(), 1000);
+}
+
+TEST(VolumeScan, StopKeepsTheVolumesFoundSoFar) {
+    const ScanResult r = scan(everyKind(), {}, [](Partition& p) {
+        if (p.volumeList.size() == 2) p.requestStop();
+    });
+    EXPECT_EQ(r.volumes.size(), 2u);
+    EXPECT_EQ(r.texts.back(), "found FAT 32...");
+}
+
+TEST(VolumeScan, StopBeforeASectorWritesScannedPartitions) {
+    SyntheticDisk disk(4 * 2048);
+    MemoryReader reader = disk.reader();
+    RecordingStatusSink status;
+    Partition partition;
+    partition.statusTarget = &status;
+    partition.diskSectorCount = disk.sectorCount();
+    // The scan clears the flag when it starts; a stop from another thread arrives later.
+    struct StopOnRead : MemoryReader {
+        using MemoryReader::MemoryReader;
+        Partition* partition = nullptr;
+        bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
+            partition->requestStop();
+            return MemoryReader::readAt(position, out);
+        }
+    } stopping(disk.bytes);
+    stopping.partition = &partition;
+    partition.scanForVolumes(stopping);
+    EXPECT_EQ(status.texts.back(), "Scanned Partitions");
+}
+
+TEST(VolumeScan, HostileSizesEndTheScanQuickly) {
+    SyntheticDisk disk(4 * 2048);
+    disk.ntfsBoot(100, 0xFFFFFFFFFFFFFFFFull);
+    disk.exfatBoot(3000, 0xFFFFFFFFFFFFFFFFull);
+    const ScanResult r = scan(disk);
+    ASSERT_EQ(r.volumes.size(), 1u); // the NTFS reaches past the disk: nothing after it is read
+    EXPECT_EQ(r.positions.back(), 1000);
+}
+
+TEST(VolumeScan, PartialLastChunkIsScanned) {
+    SyntheticDisk disk(2048 + 3000);
+    disk.ntfsBoot(2048 + 2900, 4096);
+    const ScanResult r = scan(disk);
+    ASSERT_EQ(r.volumes.size(), 1u);
+    EXPECT_EQ(r.volumes[0].startSector, 2048u + 2900);
+}
+
+} // namespace
+} // namespace vindaru
