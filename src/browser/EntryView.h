@@ -1,0 +1,83 @@
+// The browser's one view of any parser's entries: what the scan page, the list, saving, the
+// command line and the search need of an entry, whatever file system it came from. Each parser
+// gets a small adapter (NtfsEntryView, ...) that answers from its own entry table; the walks
+// built on this view (listing, saving, counting, searching) are written once.
+//
+// An EntryRef is the parser's own reference to an entry (for NTFS the entry's index); it stays
+// valid as long as the parser lives. Tree items carry it as their item data.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vindaru {
+
+using EntryRef = std::uint64_t;
+
+// The list's time and attribute columns, as the parser's describe operation writes them.
+struct EntryTexts {
+    std::string creation;
+    std::string access;
+    std::string modification;
+    std::string attributes;
+};
+
+// Unix times for a saved copy and for listings; `known` false when the record has none.
+struct EntryTimes {
+    bool known = false;
+    std::int64_t accessSeconds = 0;
+    std::uint32_t accessNanoseconds = 0;
+    std::int64_t modificationSeconds = 0;
+    std::uint32_t modificationNanoseconds = 0;
+};
+
+class EntryView {
+public:
+    virtual ~EntryView() = default;
+
+    // Lower-case type name as listings print it: ntfs, fat16, fat32, exfat, ext2, hfsplus.
+    virtual std::string fileSystemType() const = 0;
+    // Every reference is below this bound (walks size their visited marks by it).
+    virtual std::uint64_t entryLimit() const = 0;
+    // The entry that stands for the volume item (the root directory), if the scan found one.
+    virtual std::optional<EntryRef> rootEntry() const = 0;
+    // True for a reference that names an entry of this parser that may appear in the tree.
+    virtual bool isEntry(EntryRef entry) const = 0;
+
+    virtual std::string label(EntryRef entry) const = 0;
+    virtual bool isDirectory(EntryRef entry) const = 0;
+    // Drawn red in the tree and list: deleted, or not in use.
+    virtual bool isDeleted(EntryRef entry) const = 0;
+    virtual bool hasChildren(EntryRef entry) const = 0;
+    // The children in chain order; a chain that loops back is cut where it repeats.
+    virtual std::vector<EntryRef> children(EntryRef entry) const = 0;
+
+    virtual EntryTexts describe(EntryRef entry) = 0;
+    virtual std::string sizeText(EntryRef entry) = 0;
+    virtual std::uint64_t byteSize(EntryRef entry) = 0;
+    virtual EntryTimes times(EntryRef entry) = 0;
+    // Writes the entry's content into `fd` (a new, empty file open for writing). False when
+    // the content could not be read; what was written stays.
+    virtual bool writeContent(EntryRef entry, int fd) = 0;
+
+    // Saving rules that differ between file systems.
+    // The directory test of a folder save; `selected` for the item the user chose.
+    virtual bool isDirectoryForSave(EntryRef entry, bool selected) const {
+        (void)selected;
+        return isDirectory(entry);
+    }
+    // False for an entry whose subtree a walk must not enter (NTFS: ".", the root itself).
+    virtual bool descendWhenSaving(EntryRef entry) const {
+        (void)entry;
+        return true;
+    }
+    // True for a file a folder save passes over (NTFS: "$BadClus").
+    virtual bool skipWhenSaving(EntryRef entry) const {
+        (void)entry;
+        return false;
+    }
+};
+
+} // namespace vindaru

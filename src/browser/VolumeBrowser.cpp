@@ -1,0 +1,110 @@
+#include "browser/VolumeBrowser.h"
+
+namespace vindaru {
+
+std::optional<EntryRef> VolumeBrowser::entryOf(TreeItemId item) const {
+    auto data = tree_.getItemData(item);
+    if (!data || !view_.isEntry(*data)) return std::nullopt;
+    if (tree_.label(item) == kPlaceholderLabel) return std::nullopt;
+    return *data;
+}
+
+bool VolumeBrowser::isDirectoryItem(TreeItemId item) const {
+    auto entry = entryOf(item);
+    return entry && view_.isDirectory(*entry);
+}
+
+IconKind VolumeBrowser::iconFor(EntryRef entry) const {
+    return view_.isDirectory(entry) ? IconKind::Folder : IconKind::ByExtension;
+}
+
+bool VolumeBrowser::onPath(TreeItemId item, EntryRef entry) const {
+    // Bounded by the tree's depth; ids of a parent chain never repeat.
+    for (TreeItemId id = item; id != kTreeTop; id = tree_.parentOf(id)) {
+        auto data = tree_.getItemData(id);
+        if (data && *data == entry && view_.isEntry(*data)) return true;
+    }
+    return false;
+}
+
+void VolumeBrowser::addPlaceholders() {
+    const TreeItemId volumeItem = tree_.childAt(kTreeTop, 0);
+    if (volumeItem == kNoTreeItem) return;
+    for (TreeItemId child : tree_.children(volumeItem)) {
+        auto entry = entryOf(child);
+        if (entry && view_.hasChildren(*entry) && !onPath(volumeItem, *entry))
+            tree_.insertItem(kPlaceholderLabel, IconKind::Placeholder, child);
+    }
+}
+
+void VolumeBrowser::openDirectory(TreeItemId item, OpenCause cause) {
+    auto entry = entryOf(item);
+    if (!entry) return;
+    const TreeItemId first = tree_.childAt(item, 0);
+    if (first != kNoTreeItem) {
+        if (tree_.label(first) != kPlaceholderLabel) return; // opened before
+        tree_.deleteItem(first);
+        if (tree_.childCount(item) > 0) return;
+    }
+    if (onPath(tree_.parentOf(item), *entry)) return;
+    const bool checked = tree_.getCheck(item);
+    for (EntryRef child : view_.children(*entry)) {
+        const bool directory = view_.isDirectory(child);
+        const TreeItemId added = tree_.insertItem(view_.label(child), iconFor(child), item);
+        if (added == kNoTreeItem) continue;
+        tree_.setItemData(added, child);
+        if (directory && view_.hasChildren(child) && !onPath(item, child))
+            tree_.insertItem(kPlaceholderLabel, IconKind::Placeholder, added);
+        if (checked) tree_.setCheck(added, true);
+        if (cause == OpenCause::Selection && view_.isDeleted(child)) tree_.setItemTextColour(added);
+    }
+}
+
+ListRow VolumeBrowser::fullRow(TreeItemId item, EntryRef entry) {
+    ListRow row;
+    row.item = item;
+    row.entry = entry;
+    row.label = tree_.label(item);
+    row.icon = iconFor(entry);
+    row.deleted = view_.isDeleted(entry);
+    row.texts = view_.describe(entry);
+    row.sizeText = view_.sizeText(entry);
+    return row;
+}
+
+std::vector<ListRow> VolumeBrowser::selectItem(TreeItemId item) {
+    std::vector<ListRow> rows;
+    auto entry = entryOf(item);
+    if (!entry) return rows;
+    if (!view_.isDirectory(*entry)) {
+        rows.push_back(fullRow(item, *entry));
+        return rows;
+    }
+    openDirectory(item, OpenCause::Selection);
+    for (TreeItemId child : tree_.children(item)) {
+        auto childEntry = entryOf(child);
+        if (childEntry && !view_.isDirectory(*childEntry))
+            rows.push_back(fullRow(child, *childEntry));
+    }
+    return rows;
+}
+
+std::vector<ListRow> VolumeBrowser::doubleClickDirectory(TreeItemId item) {
+    std::vector<ListRow> rows;
+    if (!isDirectoryItem(item)) return rows;
+    openDirectory(item, OpenCause::DoubleClick);
+    for (TreeItemId child : tree_.children(item)) {
+        auto v = tree_.item(child);
+        if (!v || v->icon == IconKind::Folder) continue;
+        ListRow row;
+        row.item = child;
+        row.entry = v->data;
+        row.label = v->label;
+        row.icon = v->icon;
+        row.labelOnly = true;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+} // namespace vindaru
