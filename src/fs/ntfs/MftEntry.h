@@ -1,0 +1,42 @@
+// One MFT record slot of an NTFS volume, as the parser's entry table keeps it. The entry's
+// index in the table is its identity; links between entries are indexes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vindaru {
+
+struct MftEntry {
+    // First four bytes of the slot ("FILE" for a valid record).
+    std::array<std::uint8_t, 4> signature{};
+    // Byte offset of the slot from the start of the volume.
+    std::uint64_t recordPosition = 0;
+    // Name from the last $FILE_NAME read: a range of the parser's name pool (UTF-16 units).
+    // `hasName` false means no name (never shown); a name of length 0 is an empty label.
+    std::uint64_t nameOffset = 0;
+    std::uint16_t nameLength = 0;
+    bool hasName = false;
+    // Parent directory's MFT record number (low 48 bits of the first $FILE_NAME's reference).
+    std::uint64_t parentIndex = 0;
+    // Allocated-size field of the last $FILE_NAME.
+    std::uint64_t allocatedSize = 0;
+    // The record header's flags: 0x0001 in use, 0x0002 directory.
+    std::uint16_t recordFlags = 0;
+    // 'D' when a $FILE_NAME's file-attribute flags mark a directory, else 0.
+    std::uint8_t kind = 0;
+    // 1 when the entry's parent could not be used; it is then listed under ORPHAN_ENTRY.
+    std::uint8_t orphan = 0;
+    std::uint64_t selfIndex = 0;
+    // 0 means no child (entry 0 can therefore never be a child).
+    std::uint64_t firstChild = 0;
+    // 0 or a negative value (-1) ends a sibling chain.
+    std::int64_t nextSibling = 0;
+
+    bool hasFileSignature() const {
+        return signature[0] == 'F' && signature[1] == 'I' && signature[2] == 'L' &&
+               signature[3] == 'E';
+    }
+};
+
+} // namespace vindaru

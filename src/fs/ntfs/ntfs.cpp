@@ -1,0 +1,207 @@
+// Boot sector, MFT location, the MFT's run list and the reading of every MFT record slot.
+#include "fs/ntfs/ntfs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <limits>
+
+#include "common/DisplayFormat.h"
+#include "fs/ntfs/RunListDecoder.h"
+
+namespace vindaru {
+
+namespace {
+
+// Boot sector fields.
+constexpr std::size_t kBootSectorSize = 512;
+constexpr std::size_t kBootOemSignature = 0x03;
+constexpr std::size_t kBootBytesPerSector = 0x0B;
+constexpr std::size_t kBootSectorsPerCluster = 0x0D;
+constexpr std::size_t kBootTotalSectors = 0x28;
+constexpr std::size_t kBootMftCluster = 0x30;
+
+constexpr std::uint64_t kDefaultClusterSize = 4096;
+constexpr std::uint64_t kMegabyte = 1048576;
+// MFT slots are read this many bytes at a time.
+constexpr std::size_t kMftChunkBytes = 4 * 1024 * 1024;
+// The entry table never grows past one slot per KiB of volume, and never past this many slots
+// (an MFT of 128 GiB), whatever the runs claim; small volumes still get a useful minimum.
+constexpr std::uint64_t kMaxEntries = 1ull << 27;
+constexpr std::uint64_t kMinEntryCap = 1ull << 16;
+
+// Leading decimal digits of a size text; 0 for none, saturating instead of overflowing.
+std::uint64_t leadingNumber(const std::string& text) {
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) break;
+        if (!checkedMul(value, 10, value) || !checkedAdd(value, static_cast<std::uint64_t>(c - '0'), value))
+            return std::numeric_limits<std::uint64_t>::max();
+    }
+    return value;
+}
+
+std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t out = 0;
+    return checkedMul(a, b, out) ? out : std::numeric_limits<std::uint64_t>::max();
+}
+
+} // namespace
+
+ntfs::ntfs(readWriteInterface& r, VolumeRecord v, StatusSink* status, ProgressSink* progress)
+    : reader(r), volume(std::move(v)), status_(status ? status : &nullStatus_),
+      progress_(progress ? progress : &nullProgress_) {}
+
+void ntfs::attachReader() { reader.baseOffset = saturatingMul(volume.startSector, kSectorSize); }
+
+void ntfs::attachTree(CheckTree* tree, std::uint32_t volumeItem) {
+    tree_ = tree;
+    volumeItem_ = volumeItem;
+}
+
+bool ntfs::readAt(std::uint64_t position, std::span<std::uint8_t> out) {
+    if (position > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        std::fill(out.begin(), out.end(), 0);
+        return false;
+    }
+    return reader.readAt(position, out);
+}
+
+bool ntfs::hasNtfsSignature() const {
+    return bootSector.size() >= kBootSectorSize &&
+           std::memcmp(bootSector.data() + kBootOemSignature, "NTFS", 4) == 0;
+}
+
+bool ntfs::readBootSector() {
+    bootSector.assign(kBootSectorSize, 0);
+    readAt(0, bootSector);
+    if (hasNtfsSignature())
+        volumeSize = saturatingMul(le64(bootSector, kBootTotalSectors), kSectorSize);
+    else
+        volumeSize = saturatingMul(leadingNumber(volume.sizeText), kMegabyte);
+    return volumeSize != 0;
+}
+
+std::uint64_t ntfs::bootClusterSize() const {
+    if (bootSector.size() < kBootSectorSize) return kDefaultClusterSize;
+    return std::uint64_t{le16(bootSector, kBootBytesPerSector)} *
+           u8(bootSector, kBootSectorsPerCluster);
+}
+
+bool ntfs::locateMft() {
+    clusterSize = bootClusterSize();
+    if (!hasNtfsSignature()) return scanCorruptBoot();
+    mftRunKnown = true;
+    std::uint64_t position = 0;
+    if (!checkedMul(le64(bootSector, kBootMftCluster), clusterSize, position) ||
+        position > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return true; // the MFT cannot be reached: no runs, no entries
+    setStatus("boot sector is fine.Getting run of mft entry...");
+    mftRuns = getAttributeRuns(position, kAttrData);
+    setStatus("Got run...");
+    runPending = false;
+    return true;
+}
+
+bool ntfs::scanCorruptBoot() {
+    setStatus("boot sector corrupt.Scanning for first mft entry...");
+    return false;
+}
+
+std::vector<ClusterRun> ntfs::getAttributeRuns(std::uint64_t position, std::uint32_t type) {
+    std::vector<ClusterRun> runs;
+    std::array<std::uint8_t, kMftRecordSize> raw{};
+    if (!readAt(position, raw)) return runs;
+    MftRecord record;
+    record.load(raw);
+    RunListDecoder decoder; // the running LCN and total are not reset between attributes
+    for (const AttributeHeader& h : record.attributes()) {
+        if (h.type != type || !h.nonResident) continue;
+        runClusterCount = static_cast<std::uint32_t>(le64(h.bytes, kAttrLastVcn) -
+                                                     le64(h.bytes, kAttrFirstVcn) + 1);
+        if (!decoder.decode(MftRecord::runListBytes(record.fixed(), h), runClusterCount, runs))
+            return runs;
+    }
+    return runs;
+}
+
+std::uint64_t ntfs::maxEntries() const {
+    return std::clamp<std::uint64_t>(volumeSize / kMftRecordSize, kMinEntryCap, kMaxEntries);
+}
+
+void ntfs::appendSlot(ByteSpan raw, std::uint64_t position) {
+    MftEntry e;
+    std::copy_n(raw.begin(), 4, e.signature.begin());
+    e.recordPosition = position;
+    e.selfIndex = entries.size();
+    entries.push_back(e);
+}
+
+// The slot positions of one run: clusterSize / 1024 records per cluster, or one record over two
+// clusters when clusters are smaller than a record. Slots are read in chunks of several MiB; a
+// chunk that cannot be read is retried slot by slot, and a slot that cannot be read is skipped.
+// A read that fails at the start of a chunk means the run has left the disk (a reader fails
+// only past its end), so the rest of the run is skipped at once instead of slot by slot.
+void ntfs::readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk) {
+    const bool small = clusterSize < kMftRecordSize;
+    const std::uint64_t perCluster = small ? 1 : clusterSize / kMftRecordSize;
+    const std::uint64_t step = small ? 2 : 1;
+    const std::uint64_t clusterBytes = perCluster * kMftRecordSize;
+    std::vector<std::uint64_t> positions;
+    std::array<std::uint8_t, kMftRecordSize> one{};
+    std::uint64_t cluster = 0;
+    if (run.lcn < 0) // clusters before the volume cannot be read
+        cluster = (static_cast<std::uint64_t>(-run.lcn) + step - 1) / step * step;
+    while (cluster < run.clusterCount && entries.size() < maxEntries()) {
+        if (stopped()) return;
+        positions.clear();
+        std::uint64_t first = 0;
+        for (; cluster < run.clusterCount; cluster += step) {
+            std::uint64_t base = 0;
+            if (!checkedMul(static_cast<std::uint64_t>(run.lcn) + cluster, clusterSize, base) ||
+                base > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+                return;
+            if (!positions.empty() && base + clusterBytes - first > kMftChunkBytes) break;
+            if (positions.empty()) first = base;
+            for (std::uint64_t k = 0; k < perCluster; ++k) positions.push_back(base + k * kMftRecordSize);
+        }
+        if (positions.empty()) return;
+        const std::uint64_t span = positions.back() + kMftRecordSize - first;
+        if (span <= kMftChunkBytes) {
+            chunk.resize(span);
+            if (readAt(first, chunk)) {
+                for (std::uint64_t p : positions) {
+                    if (entries.size() >= maxEntries()) return;
+                    appendSlot(ByteSpan(chunk).subspan(p - first, kMftRecordSize), p);
+                }
+                continue;
+            }
+        }
+        if (!readAt(positions.front(), one)) return;
+        for (std::uint64_t p : positions) {
+            if (entries.size() >= maxEntries()) return;
+            if (readAt(p, one)) appendSlot(one, p);
+        }
+    }
+}
+
+void ntfs::readMftByRuns() {
+    if (!mftRunKnown || stopped()) return;
+    if (clusterSize == 0) clusterSize = kDefaultClusterSize;
+    if (runPending && !entries.empty()) {
+        setStatus("getting run of mft...");
+        mftRuns = getAttributeRuns(entries[0].recordPosition, kAttrData);
+        setStatus("got run...");
+    }
+    // Slots found by an earlier step are read afresh, so that an index is a record number.
+    entries.clear();
+    std::vector<std::uint8_t> chunk;
+    for (const ClusterRun& run : mftRuns) {
+        setStatus(formatText("parsing %d cluster of MFT run.", static_cast<int>(run.lcn)));
+        if (stopped()) return;
+        readRunSlots(run, chunk);
+        if (entries.size() >= maxEntries()) return;
+    }
+}
+
+} // namespace vindaru

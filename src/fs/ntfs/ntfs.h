@@ -1,0 +1,226 @@
+// The NTFS parser: turns one NTFS volume of the disk into a flat table of entries, one per MFT
+// record slot, links them into a first-child / next-sibling tree, puts the root's children into
+// the scan page's check-box tree, and reads any entry's times, size and content.
+//
+// It owns its entry table and every name in it; it holds the disk reader without owning it. All
+// positions are byte offsets from the start of the volume (the reader adds its baseOffset).
+// One thread at a time: the scan runs on a worker; afterwards the page's threads call the
+// describe/size/save operations one at a time (they share the parser's scratch buffers and the
+// reader's cursor).
+//
+// How to use it (the Standard scan, mode 1):
+//
+//     ntfs parser(reader, volumeRecord, &statusSink, &progressSink);
+//     parser.attachReader();                      // reader.baseOffset = startSector * 512
+//     parser.attachTree(&tree, volumeItem);       // optional; the page inserted "ROOT" itself
+//     parser.scanMode = 1;
+//     parser.readBootSector();
+//     status " ParsingBasedOnMFT is going on....", then parser.locateMft();
+//     parser.readMftByRuns();
+//     parser.parseAllEntries();                   // parses, links, orphans, fillRootInTree
+//
+// Stop: parser.control.requestStop() from any thread (the scan keeps what it found); the pause
+// gate in `control` holds the worker at the same polling points.
+//
+// Iterating the entries after the scan (the table never changes shape again, so an index kept
+// in a tree item stays valid for the parser's life):
+//   - parser.entries[i] is entry i; parser.rootIndex is the root directory "." (== size() when
+//     the volume has none); parser.orphanIndex is the ORPHAN_ENTRY entry (label "ORPHAN_ENTRY",
+//     a directory, the root's last child unless the root has no child).
+//   - children of i: entries[i].firstChild (0 = none), then nextSibling while it is > 0.
+//     childrenOf(i) returns them in that order, cut at the first repeat (chains from disk are
+//     a graph, not a tree). Note that the root's own "." record may be among its children (its
+//     children are then the root's): recursive walks must enter each entry once.
+//   - entryLabel(i) (UTF-8), isDirectory(i) (kind 'D'), isInUse(i) (record flag 0x0001; the page
+//     draws the entry red when it is clear), hasChildren(i) (firstChild > 0).
+//   - describeEntry(i): the creation, access and modification texts and the attribute text, and
+//     the raw times (Windows file times and Unix seconds) for setting saved files' times.
+//   - formatEntrySize(i) is the size text; entrySize(i) the size in bytes (what saveEntry writes).
+//   - saveEntry(i, hostPath) writes the content to hostPath (created or truncated, never through
+//     a symlink) and sets its access and modification times. The caller makes the name safe.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Sinks.h"
+#include "common/StopControl.h"
+#include "fs/ntfs/ClusterRun.h"
+#include "fs/ntfs/DataAttributeInfo.h"
+#include "fs/ntfs/MftEntry.h"
+#include "fs/ntfs/MftRecord.h"
+#include "image/readWriteInterface.h"
+#include "volume/VolumeRecord.h"
+
+namespace vindaru {
+
+class CheckTree;
+class ContentEmitter;
+
+inline constexpr const char* kOrphanEntryName = "ORPHAN_ENTRY";
+
+// The list texts of one entry (Part of the entry view of the scan page).
+struct EntryDescription {
+    std::string creationText;
+    std::string accessText;
+    std::string modificationText;
+    std::string attributeText; // "-R", "-H", "-S", "-A", "-C", "-E" in that order
+    // Windows file times from $STANDARD_INFORMATION; all 0 when the record has none.
+    bool hasTimes = false;
+    std::uint64_t creationTime = 0;
+    std::uint64_t modificationTime = 0;
+    std::uint64_t accessTime = 0;
+    std::int64_t creationUnix = 0;
+    std::int64_t modificationUnix = 0;
+    std::int64_t accessUnix = 0;
+};
+
+// One entry of an $ATTRIBUTE_LIST that names a $DATA piece.
+struct AttributeListItem {
+    std::uint64_t recordNumber = 0; // low 48 bits of the file reference
+    std::uint64_t startingVcn = 0;
+    std::uint8_t nameLength = 0; // 0: the unnamed $DATA (the file's content)
+};
+
+class ntfs {
+public:
+    // Receives content bytes in order; returns false to stop writing.
+    using ContentSink = std::function<bool(std::span<const std::uint8_t>)>;
+
+    ntfs(readWriteInterface& reader, VolumeRecord volume, StatusSink* status = nullptr,
+         ProgressSink* progress = nullptr);
+    ntfs(const ntfs&) = delete;
+    ntfs& operator=(const ntfs&) = delete;
+
+    // ---- Scan steps, in this order ----
+    // Sets the reader's baseOffset to the volume's startSector * 512.
+    void attachReader();
+    // Where fillRootInTree puts the first level (`volumeItem` is a TreeItemId). Optional.
+    void attachTree(CheckTree* tree, std::uint32_t volumeItem);
+    bool readBootSector();
+    // The "ParsingBasedOnMFT" step: the MFT's runs from the boot sector. A boot sector without
+    // "NTFS" is handed to the corrupt-boot scan (returns false until that scan exists).
+    bool locateMft();
+    void readMftByRuns();
+    void parseAllEntries();
+
+    // ---- Steps and helpers the scan is made of (public for the page and for tests) ----
+    std::vector<ClusterRun> getAttributeRuns(std::uint64_t position, std::uint32_t type);
+    bool parseEntry(std::uint64_t position, std::uint64_t index);
+    void linkChild(std::uint64_t index);
+    void linkOrphans();
+    void fillRootInTree();
+    // Parses one record already in memory into entries[index] (what parseEntry does after its
+    // read; the scan feeds records from large MFT reads through it).
+    void parseRecordAttributes(ByteSpan raw, std::uint64_t index, bool readable);
+
+    // ---- The entry view ----
+    std::size_t entryCount() const { return entries.size(); }
+    bool isValidIndex(std::uint64_t index) const { return index < entries.size(); }
+    std::u16string_view entryName(std::uint64_t index) const;
+    std::string entryLabel(std::uint64_t index) const;
+    bool hasName(std::uint64_t index) const;
+    bool isDirectory(std::uint64_t index) const;
+    bool isInUse(std::uint64_t index) const;
+    bool hasChildren(std::uint64_t index) const;
+    std::vector<std::uint64_t> childrenOf(std::uint64_t index) const;
+
+    EntryDescription describeEntry(std::uint64_t index);
+    std::string formatEntrySize(std::uint64_t index);
+    std::uint64_t entrySize(std::uint64_t index);
+    bool saveEntry(std::uint64_t index, const std::filesystem::path& destination);
+    // The content saveEntry writes, handed to `sink` in order. False when the record cannot be
+    // read, is not a "FILE" record, or the content cannot be decoded (what was given stays).
+    bool writeEntryContent(std::uint64_t index, const ContentSink& sink);
+
+    // ---- Content helpers ----
+    // The record of entry `index`, fixed up, with its attribute headers; nullopt if unreadable.
+    std::optional<MftRecord> readRecord(std::uint64_t index);
+    // The file's unnamed $DATA, over the base record and its attribute list's extension records.
+    DataAttributeInfo dataAttributeInfo(std::uint64_t index);
+    // The $DATA pieces an $ATTRIBUTE_LIST names (empty when the record has no list).
+    std::vector<AttributeListItem> readAttributeList(const MftRecord& record);
+    // Every cluster of the record's non-resident unnamed $DATA, -1 for a sparse cluster; capped
+    // at `maxClusters` elements.
+    std::vector<std::int64_t> dataClusterList(std::uint64_t index, std::size_t maxClusters);
+    // Writes non-resident content from runs in VCN order (plain or LZNT1-compressed).
+    bool writeFromRuns(const DataAttributeInfo& info, const ContentSink& sink);
+
+    // ---- State (read it; the scan steps set it) ----
+    readWriteInterface& reader;
+    VolumeRecord volume;
+    EngineControl control; // control.stopRequested is the stop flag
+    std::int32_t scanMode = 1; // 1 Standard, 2 Advanced, 3 Deep
+    std::vector<std::uint8_t> bootSector; // empty until read
+    std::uint64_t clusterSize = 4096;
+    std::uint64_t volumeSize = 0;
+    std::vector<ClusterRun> mftRuns;
+    bool mftRunKnown = false;
+    bool runPending = true;
+    std::uint32_t runClusterCount = 0;
+    std::vector<MftEntry> entries;
+    std::uint64_t orphanIndex = 0;
+    std::uint64_t rootIndex = 0;
+
+private:
+    // One extent of a non-resident $DATA: the runs of one attribute record, decoded on their own.
+    struct DataExtent {
+        std::uint64_t firstVcn = 0;
+        std::uint64_t lastVcn = 0;
+        std::vector<ClusterRun> runs;
+    };
+
+    bool stopped() { return control.shouldStop(); }
+    bool hasNtfsSignature() const;
+    std::uint64_t bootClusterSize() const;
+    bool scanCorruptBoot();
+    void setStatus(const std::string& text) { status_->setText(text); }
+    std::uint64_t maxEntries() const;
+    bool readAt(std::uint64_t position, std::span<std::uint8_t> out);
+    void appendSlot(ByteSpan raw, std::uint64_t position);
+    void readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk);
+    void applyFileName(ByteSpan fixed, const AttributeHeader& header, std::uint64_t index,
+                       bool& firstFileName);
+    void linkNewEntry(std::uint64_t index);
+    void ensureLinkTables();
+    std::uint64_t storeName(std::u16string_view name);
+    void addOrphanEntry();
+    void findRoot();
+    void takeDataAttributes(const MftRecord& record, DataAttributeInfo& info,
+                            std::vector<DataExtent>& extents, bool& haveSizes);
+    void joinExtents(std::vector<DataExtent>& extents, DataAttributeInfo& info) const;
+    ByteSpan cachedRecord(std::uint64_t position);
+    bool writePlainRuns(const DataAttributeInfo& info, ContentEmitter& out);
+    bool writeCompressedRuns(const DataAttributeInfo& info, ContentEmitter& out);
+    bool readClusters(std::int64_t lcn, std::uint64_t count, std::span<std::uint8_t> out);
+    std::vector<std::uint8_t> readNonResidentBytes(const MftRecord& record, const AttributeHeader& h,
+                                                   std::uint64_t limit);
+
+    StatusSink* status_;
+    ProgressSink* progress_;
+    NullStatusSink nullStatus_;
+    NullProgressSink nullProgress_;
+    CheckTree* tree_ = nullptr;
+    std::uint32_t volumeItem_ = 0;
+
+    // Names of every entry, UTF-16, back to back; entries keep offset and length.
+    std::u16string namePool_;
+    // Tail of each parent's child chain, so appending a child never walks the chain.
+    std::vector<std::uint64_t> chainTail_;
+    std::vector<std::uint8_t> linked_;
+    std::vector<AttributeHeader> scratchHeaders_;
+    std::array<std::uint8_t, kMftRecordSize> fixedScratch_{};
+    // The last block of records read by the describe/size/save operations.
+    std::vector<std::uint8_t> recordCache_;
+    std::uint64_t recordCacheStart_ = 0;
+    bool recordCacheValid_ = false;
+};
+
+} // namespace vindaru

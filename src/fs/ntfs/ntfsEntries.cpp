@@ -1,0 +1,330 @@
+// Parsing every MFT record slot, linking the entries into a tree, orphans, and the entry view.
+#include <algorithm>
+
+#include "common/DisplayFormat.h"
+#include "common/TextConvert.h"
+#include "common/TimeConvert.h"
+#include "fs/ntfs/ntfs.h"
+
+namespace vindaru {
+
+namespace {
+
+// $FILE_NAME content fields.
+constexpr std::size_t kFileNameParent = 0x00;
+constexpr std::size_t kFileNameAllocatedSize = 0x28;
+constexpr std::size_t kFileNameFlags = 0x38;
+constexpr std::size_t kFileNameLength = 0x40;
+constexpr std::size_t kFileNameName = 0x42;
+constexpr std::uint32_t kFileNameDirectoryFlag = 0x10000000;
+constexpr std::uint8_t kUnusableNameLength = 255;
+constexpr std::uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
+
+// $STANDARD_INFORMATION content fields.
+constexpr std::size_t kStdCreationTime = 0x00;
+constexpr std::size_t kStdModificationTime = 0x08;
+constexpr std::size_t kStdAccessTime = 0x18;
+
+constexpr std::uint16_t kRecordInUse = 0x0001;
+constexpr std::uint8_t kDirectoryKind = 'D';
+
+// The scan reads this many bytes of consecutive records at once.
+constexpr std::size_t kParseChunkBytes = 4 * 1024 * 1024;
+// One status line and progress message per this many records: the texts are the same, a
+// volume of a million records just does not send a million of them.
+constexpr std::uint64_t kStatusEvery = 256;
+
+std::string timeText(std::uint64_t filetime) {
+    const auto local = filetimeToLocal(filetime);
+    return local ? formatDateTimeText(*local) : std::string();
+}
+
+} // namespace
+
+std::uint64_t ntfs::storeName(std::u16string_view name) {
+    const std::uint64_t offset = namePool_.size();
+    namePool_.append(name);
+    return offset;
+}
+
+bool ntfs::parseEntry(std::uint64_t position, std::uint64_t index) {
+    if (index >= entries.size()) return false;
+    std::array<std::uint8_t, kMftRecordSize> raw{};
+    const bool readable = readAt(position, raw);
+    parseRecordAttributes(raw, index, readable);
+    return readable;
+}
+
+void ntfs::parseRecordAttributes(ByteSpan raw, std::uint64_t index, bool readable) {
+    if (index >= entries.size() || !readable) return; // contents come only from a read record
+    MftRecord::applyFixup(raw, fixedScratch_);
+    const ByteSpan fixed(fixedScratch_);
+    MftRecord::collectAttributes(fixed, scratchHeaders_);
+    bool firstFileName = true;
+    for (const AttributeHeader& h : scratchHeaders_) {
+        if (h.type == kAttrFileName && !h.nonResident) applyFileName(fixed, h, index, firstFileName);
+        // A non-resident $DATA gives nothing at this stage: sizes and runs are read when needed.
+    }
+}
+
+void ntfs::applyFileName(ByteSpan fixed, const AttributeHeader& h, std::uint64_t index,
+                         bool& firstFileName) {
+    const std::uint64_t content = std::uint64_t{h.offset} + le16(h.bytes, kAttrContentOffset);
+    if (content >= kMftRecordSize) return;
+    const ByteSpan c = fixed.subspan(static_cast<std::size_t>(content));
+    MftEntry& e = entries[index];
+    if (le32(c, kFileNameFlags) & kFileNameDirectoryFlag) e.kind = kDirectoryKind;
+    const std::size_t length = u8(c, kFileNameLength);
+    if (length == kUnusableNameLength) return;
+    // A name that would run past the record is damage, not a name: it contributes nothing.
+    if (!fits(c, kFileNameName, length * 2)) return;
+    std::u16string name(length, u'\0');
+    for (std::size_t k = 0; k < length; ++k) name[k] = static_cast<char16_t>(le16(c, kFileNameName + 2 * k));
+    e.nameOffset = storeName(name);
+    e.nameLength = static_cast<std::uint16_t>(length);
+    e.hasName = true;
+    e.recordFlags = le16(fixed, kRecordFlags);
+    e.allocatedSize = le64(c, kFileNameAllocatedSize);
+    if (firstFileName) {
+        e.parentIndex = le64(c, kFileNameParent) & kRecordNumberMask;
+        firstFileName = false;
+    }
+    linkNewEntry(index);
+}
+
+// Links entry i under its parent P as soon as it is parsed. A parent parsed before the child
+// must be a directory; a parent that comes later is taken on trust (its kind is not yet known).
+void ntfs::linkNewEntry(std::uint64_t i) {
+    ensureLinkTables();
+    MftEntry& e = entries[i];
+    const std::uint64_t p = e.parentIndex;
+    if (p < i) {
+        if (entries[p].kind != kDirectoryKind) {
+            e.orphan = 1;
+            return;
+        }
+        if (entries[p].firstChild == 0 && p != i && e.hasName) {
+            entries[p].firstChild = e.selfIndex;
+            chainTail_[p] = e.selfIndex;
+            linked_[i] = 1;
+        }
+    } else {
+        e.nextSibling = 0;
+        if (p >= entries.size()) {
+            e.orphan = 1;
+            return;
+        }
+        if (entries[p].firstChild == 0) {
+            entries[p].firstChild = e.selfIndex;
+            chainTail_[p] = e.selfIndex;
+            linked_[i] = 1;
+        }
+    }
+    linkChild(i);
+}
+
+// Appends entry i at the tail of its parent's child chain. The chain's tail is remembered per
+// parent, so a directory of a million files is linked in linear time; an entry already in the
+// chain is not linked twice.
+void ntfs::linkChild(std::uint64_t i) {
+    if (i >= entries.size() || entries[i].selfIndex >= entries.size() || entries[i].selfIndex == 0)
+        return;
+    ensureLinkTables();
+    const std::uint64_t p = entries[i].parentIndex;
+    if (p >= entries.size()) return;
+    const std::uint64_t f = p != 0 ? entries[p].firstChild : 0;
+    if (f == 0) {
+        entries[p].firstChild = i;
+        chainTail_[p] = i;
+        linked_[i] = 1;
+        return;
+    }
+    if (f >= entries.size() || !entries[f].hasFileSignature()) return;
+    if (entries[f].selfIndex == i || p == i) return;
+    if (linked_[i]) return;
+    const std::uint64_t tail = chainTail_[p] != 0 ? chainTail_[p] : f;
+    if (tail == i) return;
+    entries[tail].nextSibling = static_cast<std::int64_t>(i);
+    chainTail_[p] = i;
+    linked_[i] = 1;
+}
+
+void ntfs::ensureLinkTables() {
+    if (chainTail_.size() < entries.size()) chainTail_.resize(entries.size(), 0);
+    if (linked_.size() < entries.size()) linked_.resize(entries.size(), 0);
+}
+
+void ntfs::parseAllEntries() {
+    chainTail_.assign(entries.size(), 0);
+    linked_.assign(entries.size(), 0);
+    if (mftRunKnown && !stopped()) {
+        const std::uint64_t n = entries.size();
+        progress_->setRange(0, static_cast<std::int64_t>(n));
+        std::vector<std::uint8_t> chunk;
+        std::uint64_t i = 0;
+        while (i < n) {
+            if (stopped()) break;
+            // Consecutive slots are read in one piece and parsed from memory.
+            std::uint64_t end = i + 1;
+            while (end < n && (end - i) * kMftRecordSize < kParseChunkBytes &&
+                   entries[end].recordPosition == entries[end - 1].recordPosition + kMftRecordSize)
+                ++end;
+            chunk.resize((end - i) * kMftRecordSize);
+            const bool bulk = readAt(entries[i].recordPosition, chunk);
+            for (std::uint64_t k = i; k < end; ++k) {
+                if (k % kStatusEvery == 0 || k + 1 == n) {
+                    setStatus(formatText("parsing MFT entry %d...", static_cast<int>(k)));
+                    progress_->setPosition(static_cast<std::int64_t>(k));
+                }
+                if (bulk)
+                    parseRecordAttributes(ByteSpan(chunk).subspan((k - i) * kMftRecordSize, kMftRecordSize), k, true);
+                else
+                    parseEntry(entries[k].recordPosition, k);
+            }
+            i = end;
+        }
+    }
+    addOrphanEntry();
+    findRoot();
+    if (rootIndex < entries.size()) {
+        MftEntry& orphanEntry = entries[orphanIndex];
+        orphanEntry.parentIndex = rootIndex;
+        orphanEntry.nextSibling = 0;
+        orphanEntry.selfIndex = orphanIndex;
+        orphanEntry.recordFlags = 1;
+        // ORPHAN_ENTRY becomes the root's last child (the walk is capped: chains may loop).
+        std::uint64_t c = entries[rootIndex].firstChild;
+        for (std::uint64_t steps = 0; steps < entries.size() && entries[c].nextSibling > 0 &&
+                                      static_cast<std::uint64_t>(entries[c].nextSibling) < entries.size();
+             ++steps)
+            c = static_cast<std::uint64_t>(entries[c].nextSibling);
+        if (c != orphanIndex) entries[c].nextSibling = static_cast<std::int64_t>(orphanIndex);
+    }
+    linkOrphans();
+    fillRootInTree();
+}
+
+void ntfs::addOrphanEntry() {
+    MftEntry e;
+    std::copy_n("FILE", 4, e.signature.begin());
+    const std::u16string name = utf8ToUtf16(kOrphanEntryName);
+    e.nameOffset = storeName(name);
+    e.nameLength = static_cast<std::uint16_t>(name.size());
+    e.hasName = true;
+    e.kind = kDirectoryKind;
+    entries.push_back(e);
+    orphanIndex = entries.size() - 1;
+    chainTail_.resize(entries.size(), 0);
+    linked_.resize(entries.size(), 0);
+}
+
+void ntfs::findRoot() {
+    rootIndex = entries.size();
+    for (std::uint64_t i = 0; i < entries.size(); ++i) {
+        if (hasName(i) && entryName(i) == u".") {
+            rootIndex = i;
+            return;
+        }
+    }
+}
+
+void ntfs::linkOrphans() {
+    progress_->setRange(0, static_cast<std::int64_t>(entries.size()));
+    if (orphanIndex >= entries.size()) return;
+    bool first = true;
+    for (std::uint64_t i = 0; i < entries.size(); ++i) {
+        MftEntry& e = entries[i];
+        if (e.orphan != 1 || i == orphanIndex) continue;
+        MftEntry& o = entries[orphanIndex];
+        if (first) {
+            o.firstChild = i;
+            e.parentIndex = orphanIndex;
+            e.nextSibling = -1;
+            first = false;
+        } else {
+            // Pushed at the head: the chain lists orphans newest first.
+            e.nextSibling = static_cast<std::int64_t>(o.firstChild);
+            o.firstChild = i;
+        }
+    }
+}
+
+// ---- The entry view ----
+
+std::u16string_view ntfs::entryName(std::uint64_t index) const {
+    if (index >= entries.size() || !entries[index].hasName) return {};
+    const MftEntry& e = entries[index];
+    if (e.nameOffset > namePool_.size() || e.nameLength > namePool_.size() - e.nameOffset) return {};
+    return std::u16string_view(namePool_).substr(static_cast<std::size_t>(e.nameOffset), e.nameLength);
+}
+
+std::string ntfs::entryLabel(std::uint64_t index) const { return utf16ToUtf8(entryName(index)); }
+
+bool ntfs::hasName(std::uint64_t index) const {
+    return index < entries.size() && entries[index].hasName;
+}
+
+bool ntfs::isDirectory(std::uint64_t index) const {
+    return index < entries.size() && entries[index].kind == kDirectoryKind;
+}
+
+bool ntfs::isInUse(std::uint64_t index) const {
+    return index < entries.size() && (entries[index].recordFlags & kRecordInUse) != 0;
+}
+
+bool ntfs::hasChildren(std::uint64_t index) const {
+    return index < entries.size() && entries[index].firstChild > 0 &&
+           entries[index].firstChild < entries.size();
+}
+
+std::vector<std::uint64_t> ntfs::childrenOf(std::uint64_t index) const {
+    std::vector<std::uint64_t> out;
+    if (!hasChildren(index)) return out;
+    std::vector<bool> seen(entries.size(), false);
+    std::uint64_t c = entries[index].firstChild;
+    while (c > 0 && c < entries.size() && !seen[c]) {
+        seen[c] = true;
+        out.push_back(c);
+        const std::int64_t next = entries[c].nextSibling;
+        if (next <= 0) break;
+        c = static_cast<std::uint64_t>(next);
+    }
+    return out;
+}
+
+EntryDescription ntfs::describeEntry(std::uint64_t index) {
+    EntryDescription d;
+    const auto record = readRecord(index);
+    if (record) {
+        const ByteSpan fixed = record->fixed();
+        for (const AttributeHeader& h : record->attributes()) {
+            if (h.nonResident) continue;
+            const ByteSpan c = MftRecord::residentContent(fixed, h);
+            if (h.type == kAttrStandardInformation) {
+                d.hasTimes = true;
+                d.creationTime = le64(c, kStdCreationTime);
+                d.modificationTime = le64(c, kStdModificationTime);
+                d.accessTime = le64(c, kStdAccessTime);
+            } else if (h.type == kAttrFileName) {
+                const std::uint16_t flags = static_cast<std::uint16_t>(le32(c, kFileNameFlags));
+                std::string text;
+                if (flags & 0x0001) text += "-R";
+                if (flags & 0x0002) text += "-H";
+                if (flags & 0x0200) text += "-S";
+                if (flags & 0x0020) text += "-A";
+                if (flags & 0x0800) text += "-C";
+                if (flags & 0x4000) text += "-E";
+                d.attributeText = text;
+            }
+        }
+    }
+    d.creationText = timeText(d.creationTime);
+    d.accessText = timeText(d.accessTime);
+    d.modificationText = timeText(d.modificationTime);
+    d.creationUnix = filetimeToUnix(d.creationTime);
+    d.modificationUnix = filetimeToUnix(d.modificationTime);
+    d.accessUnix = filetimeToUnix(d.accessTime);
+    return d;
+}
+
+} // namespace vindaru
