@@ -10,7 +10,7 @@
 namespace vindaru {
 
 class MemoryReader : public readWriteInterface {
-public:
+  public:
     MemoryReader() = default;
     explicit MemoryReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {
         imageLength = bytes_.size();
@@ -41,7 +41,7 @@ public:
 
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
-private:
+  private:
     void copyOut(std::uint64_t at, std::uint8_t* out, std::uint64_t length) const {
         std::fill(out, out + length, 0);
         if (at >= bytes_.size()) return;

@@ -15,7 +15,7 @@ namespace vindaru {
 inline constexpr std::uint64_t kSectorSize = 512;
 
 class readWriteInterface {
-public:
+  public:
     readWriteInterface() = default;
     virtual ~readWriteInterface() = default;
     readWriteInterface(const readWriteInterface&) = delete;
