@@ -1,84 +1,49 @@
 #include "cli/CliVolume.h"
 
-#include <charconv>
+#include <iostream>
 
+#include "cli/CliSinks.h"
 #include "common/DisplayFormat.h"
 #include "volume/Partition.h"
 #include "volume/VolumeTypeNames.h"
 
 namespace vindaru::cli {
 
-std::optional<std::uint64_t> parseUnsigned(const std::string& text) {
-    std::uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-    return value;
+VolumeOptions::VolumeOptions(ArgParser& parser) : parser_(parser) {
+    parser.option("--volume", volume_, volumeGiven_)
+        .flag("--gpt", gpt_)
+        .option("--start", start_, startGiven_)
+        .option("--type", type_)
+        .option("--size-mb", sizeMb_, sizeGiven_);
 }
 
-namespace {
-
-bool takeNumber(std::vector<std::string>& args, std::size_t i, std::optional<std::uint64_t>& out,
-                std::string& error) {
-    if (i + 1 >= args.size()) {
-        error = args[i] + " needs a value";
+bool VolumeOptions::resolve(VolumeArgs& out) {
+    out = VolumeArgs{};
+    out.gpt = gpt_;
+    if (volumeGiven_) out.volumeIndex = volume_;
+    if (startGiven_) out.startSector = start_;
+    if (sizeGiven_) out.sizeMb = sizeMb_;
+    if (!type_.empty()) out.typeName = type_;
+    if (out.typeName && !treatAsFileSystemName(*out.typeName)) {
+        parser_.usageError("--type takes NTFS, FAT16, FAT32, FAT64, EXTX, HFS+ or RAW, not '" + type_ + "'");
         return false;
-    }
-    out = parseUnsigned(args[i + 1]);
-    if (!out) {
-        error = args[i] + ": not a whole number: " + args[i + 1];
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
-bool takeVolumeArgs(std::vector<std::string>& args, VolumeArgs& out, std::string& error) {
-    std::vector<std::string> rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        bool ok = true;
-        if (a == "--gpt") {
-            out.gpt = true;
-            continue;
-        } else if (a == "--volume") {
-            ok = takeNumber(args, i, out.volumeIndex, error);
-        } else if (a == "--start") {
-            ok = takeNumber(args, i, out.startSector, error);
-        } else if (a == "--size-mb") {
-            ok = takeNumber(args, i, out.sizeMb, error);
-        } else if (a == "--type") {
-            if (i + 1 >= args.size()) {
-                error = "--type needs a value";
-                return false;
-            }
-            if (!treatAsFileSystemName(args[i + 1])) {
-                error = "--type: unknown file system '" + args[i + 1] +
-                        "' (NTFS, FAT16, FAT32, FAT64, EXTX, HFS+, RAW)";
-                return false;
-            }
-            out.typeName = args[i + 1];
-        } else {
-            rest.push_back(a);
-            continue;
-        }
-        if (!ok) return false;
-        ++i; // the option's value
     }
     if (out.volumeIndex && (out.startSector || out.sizeMb)) {
-        error = "--volume cannot be combined with --start or --size-mb";
+        parser_.usageError("--volume cannot be combined with --start or --size-mb");
         return false;
     }
-    if ((out.startSector || out.sizeMb) && !out.typeName) {
-        error = "a volume given by --start needs --type";
+    if (out.sizeMb && !out.startSector) {
+        parser_.usageError("--size-mb belongs to a volume given by --start");
         return false;
     }
-    if (out.typeName && !out.volumeIndex && !out.startSector) {
-        error = "--type needs --volume N or --start SECTOR";
+    if (out.startSector && !out.typeName) {
+        parser_.usageError("a volume given by --start needs --type");
         return false;
     }
-    args = std::move(rest);
+    if (!out.volumeIndex && !out.startSector) {
+        parser_.usageError("choose a volume: --volume N, or --start SECTOR --type NAME");
+        return false;
+    }
     return true;
 }
 
@@ -92,13 +57,14 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
         const int rc = partition.readPartitionTable(reader);
         const std::uint64_t n = *args.volumeIndex;
         if (n >= partition.volumeList.size()) {
-            error = rc != 0 ? "the partition table could not be read"
-                            : formatText("no volume %llu: the disk has %zu",
-                                         static_cast<unsigned long long>(n), partition.volumeList.size());
+            error = partition.volumeList.empty() && rc != 0
+                        ? std::string("the partition table cannot be read")
+                        : formatText("there is no volume %llu; the disk lists %zu",
+                                     static_cast<unsigned long long>(n), partition.volumeList.size());
             return std::nullopt;
         }
         record = partition.volumeList[n];
-        record.volumeName = std::to_string(n);
+        record.volumeName = std::to_string(n); // rows are numbered by their place in the list
     } else if (args.startSector) {
         const std::uint64_t start = *args.startSector;
         const std::uint64_t rest = diskSectorCount > start ? diskSectorCount - start : 0;
@@ -106,11 +72,25 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
         record.startSector = start;
         record.sizeText = formatText("%llu", static_cast<unsigned long long>(args.sizeMb ? *args.sizeMb : rest / 2048));
     } else {
-        error = "no volume chosen: give --volume N or --start SECTOR --type NAME";
+        error = "choose a volume: --volume N, or --start SECTOR --type NAME";
         return std::nullopt;
     }
     if (args.typeName) record.fileSystemName = *treatAsFileSystemName(*args.typeName);
     return record;
+}
+
+bool selectVolume(Session& session, const VolumeArgs& args, VolumeRecord& out) {
+    if (!session.sessionReader) return false;
+    CliStatusSink status;
+    std::string error;
+    auto record = resolveVolume(*session.sessionReader, session.diskSectorCount, args, status, error);
+    status.flush();
+    if (!record) {
+        std::cerr << "vindaru-cli: " << error << "\n";
+        return false;
+    }
+    out = *record;
+    return true;
 }
 
 } // namespace vindaru::cli

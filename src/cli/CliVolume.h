@@ -1,55 +1,74 @@
 // The volume selector every vindaru-cli command that works on one volume shares.
 //
-//   --volume N                          row N of the standard discovery (the rows `vindaru-cli
-//                                       volumes IMAGE` prints; add --gpt for a GPT disk)
+//   --volume N [--gpt]                  row N of the standard discovery: the rows `vindaru-cli
+//                                       volumes IMAGE [--gpt]` prints, counted from 0
 //   --start SECTOR --type NAME [--size-mb M]
 //                                       a volume described by hand, like "Add Custom Volume":
-//                                       NAME is NTFS, FAT16, FAT32, FAT64 (exfat), EXTX (ext2),
-//                                       HFS+ or RAW; the size defaults to the rest of the disk
-//                                       from SECTOR. A bare volume image is --start 0 --type NTFS.
-//   --volume N --type NAME              row N, treated as NAME ("Treat file system as:").
+//                                       NAME is NTFS, FAT16, FAT32, FAT64 (or exfat), EXTX (or
+//                                       ext2), HFS+ or RAW; the size defaults to the rest of the
+//                                       disk from SECTOR. A bare volume image: --start 0 --type NTFS
+//   --volume N --type NAME              row N treated as NAME ("Treat file system as:")
 //
-// Use: call takeVolumeArgs on the command's arguments (it removes what it understands and
-// leaves the rest in order), open the image, then resolveVolume with the session reader.
+// Use, next to ImageOptions:
+//   ArgParser parser(...); ImageOptions image(parser); VolumeOptions volume(parser);
+//   if (!parser.parse(args)) return parser.exitCode();
+//   ImageArgs imageArgs; VolumeArgs volumeArgs;
+//   if (!image.resolve(imageArgs) || !volume.resolve(volumeArgs)) return parser.exitCode();
+//   ... openSessionReader(session, imageArgs) ...
+//   VolumeRecord record;
+//   if (!selectVolume(session, volumeArgs, record)) return kExitUsage;   // message on stderr
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "cli/ArgParser.h"
+#include "common/Session.h"
 #include "common/Sinks.h"
 #include "image/readWriteInterface.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru::cli {
 
+inline constexpr const char* kVolumeOptionsUsage =
+    "(--volume N [--gpt] | --start SECTOR --type NAME [--size-mb M])";
+
 struct VolumeArgs {
     std::optional<std::uint64_t> volumeIndex; // --volume N
     bool gpt = false;                         // --gpt
     std::optional<std::uint64_t> startSector; // --start SECTOR
-    std::optional<std::string> typeName;      // --type NAME
+    std::optional<std::string> typeName;      // --type NAME, as given
     std::optional<std::uint64_t> sizeMb;      // --size-mb M
-
-    bool given() const { return volumeIndex || startSector || typeName || sizeMb; }
 };
 
-// One line for a command's usage text.
-inline constexpr const char* kVolumeUsage = "(--volume N [--gpt] | --start SECTOR --type NAME [--size-mb M])";
+// Registers --volume, --gpt, --start, --type and --size-mb on `parser`; after parser.parse(),
+// resolve() checks that they describe exactly one volume.
+class VolumeOptions {
+public:
+    explicit VolumeOptions(ArgParser& parser);
+    // False after printing a usage error (the command returns parser.exitCode()).
+    bool resolve(VolumeArgs& out);
 
-// Removes --volume, --gpt, --start, --type and --size-mb (with their values) from args.
-// false with a message in error when a value is missing or malformed, or when the options
-// contradict each other (--volume with --start, --start without --type, ...). A command that
-// needs a volume should also fail when !given().
-bool takeVolumeArgs(std::vector<std::string>& args, VolumeArgs& out, std::string& error);
+private:
+    ArgParser& parser_;
+    std::uint64_t volume_ = 0;
+    bool volumeGiven_ = false;
+    bool gpt_ = false;
+    std::uint64_t start_ = 0;
+    bool startGiven_ = false;
+    std::string type_;
+    std::uint64_t sizeMb_ = 0;
+    bool sizeGiven_ = false;
+};
 
-// The record of the chosen volume. diskSectorCount is the disk's size in sectors (the default
-// size of a hand-described volume). Discovery status texts go to status. nullopt with a
-// message in error when row N does not exist or the partition tables cannot be read.
+// The record of the chosen volume: row N of the standard discovery read through `reader`, or
+// the volume described by hand on a disk of diskSectorCount sectors. Discovery status texts go
+// to `status`. nullopt with a message in `error` when row N does not exist.
 std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint64_t diskSectorCount,
                                           const VolumeArgs& args, StatusSink& status, std::string& error);
 
-// Parses a whole decimal number (no sign, no blanks). Shared by the volume commands.
-std::optional<std::uint64_t> parseUnsigned(const std::string& text);
+// resolveVolume on the session's reader, with status texts and errors on stderr.
+bool selectVolume(Session& session, const VolumeArgs& args, VolumeRecord& out);
 
 } // namespace vindaru::cli

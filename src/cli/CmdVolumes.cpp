@@ -1,0 +1,121 @@
+// vindaru-cli volumes: the volume list of a disk image, as the volume list page shows it, from
+// the partition tables (--gpt for a GUID partition table) or from a boot-sector scan (--scan).
+#include <algorithm>
+#include <array>
+#include <iostream>
+
+#include "cli/CliCommand.h"
+#include "cli/CliImage.h"
+#include "cli/CliSinks.h"
+#include "common/DisplayFormat.h"
+#include "volume/PopulateDriveLogic.h"
+
+namespace vindaru::cli {
+
+namespace {
+
+constexpr const char* kUsage = "vindaru-cli volumes IMAGE [--gpt] [--scan [--start SECTOR] [--end SECTOR] "
+                               "[--no-skip]] [--json] ";
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            out += formatText("\\u%04x", u);
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+void printJson(const std::vector<VolumeRow>& rows) {
+    std::cout << "[";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const VolumeRow& r = rows[i];
+        std::cout << (i ? ",\n " : "\n ") << "{\"volume\": " << jsonString(r.volume)
+                  << ", \"fileSystem\": " << jsonString(r.fileSystem) << ", \"sizeText\": " << jsonString(r.volumeSize)
+                  << ", \"startSector\": " << r.startSector << "}";
+    }
+    std::cout << (rows.empty() ? "]\n" : "\n]\n");
+}
+
+// The four columns of the page, padded to their widest text.
+void printTable(const std::vector<VolumeRow>& rows) {
+    std::vector<std::array<std::string, 4>> lines = {{"Volume", "File System", "Volume Size", "Start Sector"}};
+    for (const VolumeRow& r : rows) lines.push_back({r.volume, r.fileSystem, r.volumeSize, r.startSector});
+    std::array<std::size_t, 4> width{};
+    for (const auto& line : lines)
+        for (std::size_t c = 0; c < 4; ++c) width[c] = std::max(width[c], line[c].size());
+    for (const auto& line : lines) {
+        std::string text;
+        for (std::size_t c = 0; c < 4; ++c) {
+            text += line[c];
+            if (c < 3) text += std::string(width[c] - line[c].size() + 2, ' ');
+        }
+        std::cout << text << "\n";
+    }
+}
+
+int runVolumes(const std::vector<std::string>& args) {
+    ArgParser parser(std::string(kUsage) + kImageOptionsUsage);
+    ImageOptions imageOptions(parser);
+    bool gpt = false;
+    bool scan = false;
+    bool noSkip = false;
+    bool json = false;
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    bool startGiven = false;
+    bool endGiven = false;
+    parser.flag("--gpt", gpt)
+        .flag("--scan", scan)
+        .flag("--no-skip", noSkip)
+        .flag("--json", json)
+        .option("--start", start, startGiven)
+        .option("--end", end, endGiven);
+    if (!parser.parse(args)) return parser.exitCode();
+    ImageArgs image;
+    if (!imageOptions.resolve(image)) return parser.exitCode();
+    if (!scan && (startGiven || endGiven || noSkip))
+        return parser.usageError("--start, --end and --no-skip belong to --scan");
+
+    CliMessageSink messages;
+    Session session;
+    session.messages = &messages;
+    if (!openSessionReader(session, image)) return kExitImage;
+
+    CliProgressSink bar(scan && CliProgressSink::stderrIsTerminal());
+    CliStatusSink status(bar.active() ? &bar : nullptr, std::chrono::milliseconds(0));
+    PopulateDriveLogic::Choices choices;
+    choices.imagePath = image.path;
+    choices.discoveryMode = scan ? DiscoveryMode::Advanced : DiscoveryMode::Standard;
+    choices.gptMode = gpt;
+    choices.doNotSkipVolumeSize = noSkip;
+    choices.customStartSector = start;
+    choices.customEndSector = end;
+    choices.openReader = false; // openSessionReader has opened it
+    PopulateDriveLogic logic(session, std::move(choices), status, bar, messages);
+    logic.start();
+    logic.finishAdvancedScan();
+    bar.finish();
+    status.flush();
+
+    const std::vector<VolumeRow> rows = logic.rows();
+    if (json)
+        printJson(rows);
+    else
+        printTable(rows);
+    return kExitOk;
+}
+
+const CommandRegistrar registrar(CliCommand{
+    "volumes", "volumes IMAGE [--gpt] [--scan [--start S] [--end S] [--no-skip]] [--json]   the volume list", runVolumes});
+
+} // namespace
+
+} // namespace vindaru::cli

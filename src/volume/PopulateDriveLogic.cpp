@@ -1,0 +1,369 @@
+#include "volume/PopulateDriveLogic.h"
+
+#include <cctype>
+
+#include "common/ByteLoader.h"
+#include "common/DisplayFormat.h"
+#include "common/TextConvert.h"
+#include "volume/VolumeTypeNames.h"
+
+namespace vindaru {
+
+namespace {
+
+constexpr std::int64_t kProgressEnd = 1000;
+constexpr std::uint64_t kSectorsPerMb = 2048;
+
+// The number an edit or a column text starts with, read the way "%lld" reads it; a negative
+// or missing number is 0.
+std::uint64_t leadingNumber(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i < text.size() && text[i] == '+') ++i;
+    std::uint64_t value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        const std::uint64_t digit = static_cast<std::uint64_t>(text[i] - '0');
+        if (value > (UINT64_MAX - digit) / 10) return UINT64_MAX;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::string numberText(std::uint64_t value) { return std::to_string(value); }
+
+// "Volume Size" without its "MB" and the blanks around what is left.
+std::string sizeWithoutUnit(std::string text) {
+    if (const auto at = text.find("MB"); at != std::string::npos) text.erase(at, 2);
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+VolumeRow rowTexts(const VolumeRecord& record) {
+    return {record.volumeName, record.fileSystemName, record.sizeText, numberText(record.startSector)};
+}
+
+} // namespace
+
+PopulateDriveLogic::PopulateDriveLogic(Session& session, Choices choices, StatusSink& status,
+                                       ProgressSink& progress, MessageSink& messages)
+    : session_(session), choices_(std::move(choices)), status_(status), progress_(progress),
+      messages_(messages) {}
+
+PopulateDriveLogic::~PopulateDriveLogic() {
+    if (worker_.joinable()) {
+        if (partition_) partition_->requestStop();
+        worker_.join();
+    }
+}
+
+void PopulateDriveLogic::start() {
+    {
+        std::lock_guard lock(mutex_);
+        controls_.customCheckEnabled = false;
+        controls_.addCustomEnabled = false;
+        controls_.customControlsEnabled = false;
+    }
+    if (advanced()) {
+        startAdvancedScan();
+        return;
+    }
+    progress_.setRange(0, kProgressEnd);
+    runStandardDiscovery();
+    progress_.setPosition(kProgressEnd);
+}
+
+// A new reader replaces the old one when the image page recorded an image kind; then it is
+// opened on the image.
+PopulateDriveLogic::ReaderState PopulateDriveLogic::prepareReader() {
+    if (session_.imageSourcePage == kImageSourceRecorded && choices_.makeReader) {
+        // The VMDK readers add their extents to the disk size while opening.
+        if (session_.sessionReader) session_.diskSectorCount = 0;
+        session_.clearReader();
+        session_.replaceReader(choices_.makeReader(session_));
+    }
+    if (!session_.sessionReader) return ReaderState::Missing;
+    if (!choices_.openReader) return ReaderState::Ready;
+    if (!session_.sessionReader->open(choices_.imagePath)) return ReaderState::NotOpened;
+    if (session_.diskSectorCount == 0) session_.diskSectorCount = session_.sessionReader->imageLength / 512;
+    return ReaderState::Ready;
+}
+
+bool PopulateDriveLogic::runStandardDiscovery() {
+    {
+        std::lock_guard lock(mutex_);
+        controls_.addCustomVisible = false;
+    }
+    partition_ = std::make_unique<Partition>();
+    partition_->gptMode = choices_.gptMode;
+    const ReaderState state = prepareReader();
+    if (state == ReaderState::Missing) {
+        {
+            std::lock_guard lock(mutex_);
+            controls_.progressVisible = false;
+        }
+        messages_.infoNoCaption("Information lost ..go back and parse again");
+        return false;
+    }
+    if (state == ReaderState::NotOpened) {
+        messages_.show(Message{"file not opened..", true, MessageIcon::Information, MessageButtons::YesNo});
+    } else {
+        partition_->statusTarget = &status_;
+        {
+            std::lock_guard lock(mutex_);
+            rows_.clear();
+            copies_.clear();
+            volumeList_.clear();
+        }
+        partition_->readPartitionTable(*session_.sessionReader);
+        std::lock_guard lock(mutex_);
+        volumeList_ = partition_->volumeList;
+        showListLocked();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        controls_.filterEnabled = true;
+        controls_.progressVisible = false;
+        controls_.stopVisible = false;
+    }
+    status_.setText("Finished Scanning.");
+    status_.setText("Select volume and click next button...");
+    return state == ReaderState::Ready;
+}
+
+// The standard discovery's list, in its order, each record numbered by its place.
+void PopulateDriveLogic::showListLocked() {
+    rows_.clear();
+    for (std::size_t i = 0; i < volumeList_.size(); ++i) {
+        volumeList_[i].volumeName = std::to_string(i);
+        rows_.push_back(Row{rowTexts(volumeList_[i]), RecordRef{false, i}});
+    }
+    if (!volumeList_.empty()) controls_.customCheckEnabled = true;
+}
+
+bool PopulateDriveLogic::startAdvancedScan() {
+    if (worker_.joinable()) return false; // one scan at a time
+    {
+        std::lock_guard lock(mutex_);
+        controls_.addCustomEnabled = false;
+        controls_.nextEnabled = false;
+    }
+    partition_ = std::make_unique<Partition>();
+    partition_->skipVolumeSize = !choices_.doNotSkipVolumeSize;
+    partition_->customStartSector = choices_.customStartSector;
+    partition_->customEndSector = choices_.customEndSector;
+    const ReaderState state = prepareReader();
+    partition_->statusTarget = &status_;
+    partition_->progressTarget = &progress_;
+    if (state != ReaderState::Ready) {
+        {
+            std::lock_guard lock(mutex_);
+            controls_.nextEnabled = true;
+        }
+        messages_.info("file not opened..");
+        return false;
+    }
+    partition_->diskSectorCount = session_.diskSectorCount;
+    partition_->volumeFound = [this](const VolumeRecord& record) {
+        {
+            std::lock_guard lock(mutex_);
+            volumeList_.push_back(record);
+            copies_.push_back(record);
+            // The newest volume is shown first.
+            rows_.insert(rows_.begin(), Row{rowTexts(record), RecordRef{true, copies_.size() - 1}});
+        }
+        if (onRowsChanged) onRowsChanged();
+    };
+    {
+        std::lock_guard lock(mutex_);
+        rows_.clear();
+        copies_.clear();
+        volumeList_.clear();
+        controls_.filterEnabled = false;
+        controls_.backEnabled = false;
+    }
+    scanStarted_ = true;
+    worker_ = std::thread([this] { scanWorker(); });
+    return true;
+}
+
+void PopulateDriveLogic::scanWorker() {
+    partition_->scanForVolumes(*session_.sessionReader);
+    if (onScanFinished) onScanFinished();
+}
+
+void PopulateDriveLogic::finishAdvancedScan() {
+    if (!scanStarted_) return;
+    if (worker_.joinable()) worker_.join();
+    scanStarted_ = false;
+    status_.setText("Scanned Partitions");
+    messages_.infoNoCaption("populated partitions....");
+    status_.setText("Finished Scanning.");
+    partition_.reset();
+    {
+        std::lock_guard lock(mutex_);
+        if (!volumeList_.empty()) controls_.customCheckEnabled = true;
+        controls_.addCustomEnabled = true;
+        controls_.nextEnabled = true;
+        controls_.filterEnabled = true;
+        controls_.progressVisible = false;
+        controls_.stopVisible = false;
+        controls_.backEnabled = true;
+    }
+    status_.setText("Select volume and click next button...");
+}
+
+bool PopulateDriveLogic::scanRunning() const { return scanStarted_; }
+
+void PopulateDriveLogic::stop() {
+    if (partition_) partition_->requestStop();
+    std::lock_guard lock(mutex_);
+    controls_.backEnabled = true;
+}
+
+std::vector<VolumeRow> PopulateDriveLogic::rows() const {
+    std::lock_guard lock(mutex_);
+    std::vector<VolumeRow> out;
+    out.reserve(rows_.size());
+    for (const Row& row : rows_) out.push_back(row.texts);
+    return out;
+}
+
+std::vector<VolumeRecord> PopulateDriveLogic::volumeList() const {
+    std::lock_guard lock(mutex_);
+    return volumeList_;
+}
+
+PopulateDriveControls PopulateDriveLogic::controls() const {
+    std::lock_guard lock(mutex_);
+    return controls_;
+}
+
+VolumeRecord& PopulateDriveLogic::recordLocked(const RecordRef& ref) {
+    return ref.copy ? copies_.at(ref.index) : volumeList_.at(ref.index);
+}
+
+std::optional<VolumeRecord> PopulateDriveLogic::recordOfRow(std::size_t row) const {
+    std::lock_guard lock(mutex_);
+    if (row >= rows_.size()) return std::nullopt;
+    const RecordRef& ref = rows_[row].ref;
+    return ref.copy ? copies_.at(ref.index) : volumeList_.at(ref.index);
+}
+
+// A row for record `listIndex` of volumeList: in advanced mode the row gets its own copy.
+PopulateDriveLogic::Row PopulateDriveLogic::makeRowLocked(std::size_t listIndex, const VolumeRecord& record) {
+    if (!advanced()) return Row{rowTexts(record), RecordRef{false, listIndex}};
+    copies_.push_back(record);
+    return Row{rowTexts(record), RecordRef{true, copies_.size() - 1}};
+}
+
+std::optional<RowSelection> PopulateDriveLogic::selectRow(std::size_t row) const {
+    std::lock_guard lock(mutex_);
+    if (row >= rows_.size()) return std::nullopt;
+    const VolumeRow& texts = rows_[row].texts;
+    const std::uint64_t start = leadingNumber(texts.startSector);
+    const std::uint64_t mb = leadingNumber(texts.volumeSize);
+    std::uint64_t end = 0;
+    if (mb > 0) end = checkedMul(mb, kSectorsPerMb, end) && checkedAdd(end, start, end) ? end - 1 : UINT64_MAX;
+    return RowSelection{texts.volume, texts.startSector, numberText(end)};
+}
+
+std::optional<std::size_t> PopulateDriveLogic::treatAsForRow(std::size_t row) const {
+    std::lock_guard lock(mutex_);
+    if (row >= rows_.size()) return std::nullopt;
+    const std::string prefix = asciiLower(rows_[row].texts.fileSystem);
+    const auto& choices = treatAsChoices();
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        if (asciiLower(choices[i]).rfind(prefix, 0) == 0) return i;
+    return std::nullopt;
+}
+
+void PopulateDriveLogic::setCustomChecked(bool checked) {
+    std::lock_guard lock(mutex_);
+    controls_.customChecked = checked;
+    controls_.customControlsEnabled = checked;
+}
+
+std::string PopulateDriveLogic::stepEdit(const std::string& text, bool up) {
+    std::uint64_t value = leadingNumber(text);
+    if (up && value < UINT64_MAX) ++value;
+    if (!up && value > 0) --value;
+    return numberText(value);
+}
+
+void PopulateDriveLogic::filterEntries() {
+    std::lock_guard lock(mutex_);
+    rows_.clear();
+    if (advanced()) copies_.clear();
+    if (volumeList_.size() <= 1) return;
+    for (std::size_t i = 1; i < volumeList_.size(); ++i) {
+        if (volumeList_[i].startSector != volumeList_[i - 1].startSector + 1) continue;
+        volumeList_[i].volumeName = std::to_string(i);
+        rows_.insert(rows_.begin(), makeRowLocked(i, volumeList_[i]));
+    }
+}
+
+std::size_t PopulateDriveLogic::addCustomVolume() {
+    std::lock_guard lock(mutex_);
+    const std::size_t n = volumeList_.size();
+    VolumeRecord record;
+    record.volumeName = std::to_string(n);
+    record.fileSystemName = "CUSTOM ";
+    record.startSector = 0;
+    record.sizeText = "0";
+    controls_.customChecked = true;
+    controls_.customControlsEnabled = true;
+    controls_.nextEnabled = true;
+    volumeList_.push_back(record);
+    const std::size_t at = std::min(n, rows_.size());
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), makeRowLocked(n, record));
+    return at;
+}
+
+NextResult PopulateDriveLogic::next(const NextInput& input) {
+    std::unique_lock lock(mutex_);
+    if (!input.selectedRow || *input.selectedRow >= rows_.size()) {
+        lock.unlock();
+        messages_.info("please select a valid volume.");
+        return {};
+    }
+    const Row& row = rows_[*input.selectedRow];
+    VolumeRecord& record = recordLocked(row.ref);
+    // Custom settings applied earlier and now switched off: the row's own texts count again.
+    if (!input.customChecked && customApplied_) {
+        record.volumeName = row.texts.volume;
+        record.fileSystemName = row.texts.fileSystem;
+        record.sizeText = sizeWithoutUnit(row.texts.volumeSize);
+        record.startSector = leadingNumber(row.texts.startSector);
+    }
+    const bool raw = input.customChecked && equalsIgnoreCase(input.treatAs, "RAW");
+    if (input.customChecked) {
+        customApplied_ = true;
+        record.startSector = leadingNumber(input.startEdit);
+        const std::uint64_t end = leadingNumber(input.endEdit);
+        // end - start + 1 sectors, without wrapping when end is the largest number.
+        const std::uint64_t span = end - record.startSector;
+        record.sizeText = end > record.startSector ? numberText(span / kSectorsPerMb + (span % kSectorsPerMb == kSectorsPerMb - 1))
+                                                   : "0";
+        if (!input.treatAs.empty() && !raw)
+            if (auto name = treatAsFileSystemName(input.treatAs)) record.fileSystemName = *name;
+    }
+    NextResult result;
+    if (raw) {
+        record.fileSystemName = "RAW";
+        result.action = NextAction::RawRecovery;
+    } else if (!equalsIgnoreCase(record.fileSystemName, "unknown")) {
+        result.action = NextAction::RecoveryMode;
+    }
+    result.selectedRecord = record;
+    lock.unlock();
+    if (result.action == NextAction::Stay) {
+        messages_.infoNoCaption("can not parse unknown volume");
+        return result;
+    }
+    if (!worker_.joinable()) partition_.reset();
+    return result;
+}
+
+} // namespace vindaru
