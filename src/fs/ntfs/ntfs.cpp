@@ -137,52 +137,79 @@ void ntfs::appendSlot(ByteSpan raw, std::uint64_t position) {
     entries.push_back(e);
 }
 
-// The slot positions of one run: clusterSize / 1024 records per cluster, or one record over two
-// clusters when clusters are smaller than a record. Slots are read in chunks of several MiB; a
-// chunk that cannot be read is retried slot by slot, and a slot that cannot be read is skipped.
-// A read that fails at the start of a chunk means the run has left the disk (a reader fails
-// only past its end), so the rest of the run is skipped at once instead of slot by slot.
-void ntfs::readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk) {
-    const bool small = clusterSize < kMftRecordSize;
-    const std::uint64_t perCluster = small ? 1 : clusterSize / kMftRecordSize;
-    const std::uint64_t step = small ? 2 : 1;
-    const std::uint64_t clusterBytes = perCluster * kMftRecordSize;
-    std::vector<std::uint64_t> positions;
-    std::array<std::uint8_t, kMftRecordSize> one{};
-    std::uint64_t cluster = 0;
-    if (run.lcn < 0) // clusters before the volume cannot be read
-        cluster = (static_cast<std::uint64_t>(-run.lcn) + step - 1) / step * step;
-    while (cluster < run.clusterCount && entries.size() < maxEntries()) {
-        if (stopped()) return;
-        positions.clear();
-        std::uint64_t first = 0;
-        for (; cluster < run.clusterCount; cluster += step) {
-            std::uint64_t base = 0;
-            if (!checkedMul(static_cast<std::uint64_t>(run.lcn) + cluster, clusterSize, base) ||
-                base > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-                return;
-            if (!positions.empty() && base + clusterBytes - first > kMftChunkBytes) break;
-            if (positions.empty()) first = base;
-            for (std::uint64_t k = 0; k < perCluster; ++k) positions.push_back(base + k * kMftRecordSize);
-        }
-        if (positions.empty()) return;
-        const std::uint64_t span = positions.back() + kMftRecordSize - first;
-        if (span <= kMftChunkBytes) {
-            chunk.resize(span);
-            if (readAt(first, chunk)) {
-                for (std::uint64_t p : positions) {
-                    if (entries.size() >= maxEntries()) return;
-                    appendSlot(ByteSpan(chunk).subspan(p - first, kMftRecordSize), p);
-                }
-                continue;
-            }
-        }
-        if (!readAt(positions.front(), one)) return;
-        for (std::uint64_t p : positions) {
-            if (entries.size() >= maxEntries()) return;
-            if (readAt(p, one)) appendSlot(one, p);
+// The MFT's data is the concatenation of its runs, and record n is its bytes n * 1024 onwards.
+// With clusters of 1024 bytes or more every record lies inside one cluster; with 512-byte
+// clusters a run of an odd number of clusters ends in the middle of a record, whose second half
+// is the start of the next run: such a record is kept as its pieces and joined when read.
+// Whole records are read in chunks of several MiB; a chunk that cannot be read is retried slot by
+// slot, a slot that cannot be read is skipped, and a run whose first slot cannot be read has left
+// the disk (a reader fails only past its end), so the rest of that run is skipped at once.
+void ntfs::readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk, SlotPieces& carry) {
+    std::uint64_t runStart = 0;
+    std::uint64_t runBytes = 0;
+    if (run.lcn < 0 || !checkedMul(static_cast<std::uint64_t>(run.lcn), clusterSize, runStart) ||
+        !checkedMul(run.clusterCount, clusterSize, runBytes) ||
+        runStart > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - runBytes) {
+        carry.clear(); // the record being joined cannot be completed
+        return;
+    }
+    std::uint64_t offset = 0;
+    // Finish the record the previous run began.
+    if (!carry.empty()) {
+        std::uint64_t have = 0;
+        for (const auto& piece : carry) have += piece.second;
+        const std::uint64_t need = std::min<std::uint64_t>(kMftRecordSize - have, runBytes);
+        carry.emplace_back(runStart, static_cast<std::uint32_t>(need));
+        offset = need;
+        if (have + need == kMftRecordSize) {
+            appendJoinedSlot(carry);
+            carry.clear();
         }
     }
+    std::array<std::uint8_t, kMftRecordSize> one{};
+    while (offset + kMftRecordSize <= runBytes && entries.size() < maxEntries()) {
+        if (stopped()) return;
+        const std::uint64_t slots = std::min<std::uint64_t>((runBytes - offset) / kMftRecordSize,
+                                                            kMftChunkBytes / kMftRecordSize);
+        const std::uint64_t first = runStart + offset;
+        chunk.resize(static_cast<std::size_t>(slots * kMftRecordSize));
+        if (readAt(first, chunk)) {
+            for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
+                appendSlot(ByteSpan(chunk).subspan(k * kMftRecordSize, kMftRecordSize), first + k * kMftRecordSize);
+        } else {
+            if (!readAt(first, one)) return; // past the end of the disk
+            for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
+                if (readAt(first + k * kMftRecordSize, one)) appendSlot(one, first + k * kMftRecordSize);
+        }
+        offset += slots * kMftRecordSize;
+    }
+    if (offset < runBytes && entries.size() < maxEntries())
+        carry.emplace_back(runStart + offset, static_cast<std::uint32_t>(runBytes - offset));
+}
+
+void ntfs::appendJoinedSlot(const SlotPieces& pieces) {
+    std::array<std::uint8_t, kMftRecordSize> raw{};
+    if (!readPieces(pieces, raw)) return;
+    splitSlots_.emplace(entries.size(), pieces);
+    appendSlot(raw, pieces.front().first);
+}
+
+bool ntfs::readPieces(const SlotPieces& pieces, std::span<std::uint8_t> out) {
+    std::size_t at = 0;
+    bool ok = true;
+    for (const auto& [position, length] : pieces) {
+        if (at + length > out.size()) return false;
+        ok = readAt(position, out.subspan(at, length)) && ok;
+        at += length;
+    }
+    return ok;
+}
+
+bool ntfs::readSlot(std::uint64_t index, std::span<std::uint8_t> out) {
+    if (index >= entries.size()) return false;
+    const auto split = splitSlots_.find(index);
+    if (split != splitSlots_.end()) return readPieces(split->second, out);
+    return readAt(entries[index].recordPosition, out);
 }
 
 void ntfs::readMftByRuns() {
@@ -195,11 +222,13 @@ void ntfs::readMftByRuns() {
     }
     // Slots found by an earlier step are read afresh, so that an index is a record number.
     entries.clear();
+    splitSlots_.clear();
     std::vector<std::uint8_t> chunk;
+    SlotPieces carry;
     for (const ClusterRun& run : mftRuns) {
         setStatus(formatText("parsing %d cluster of MFT run.", static_cast<int>(run.lcn)));
         if (stopped()) return;
-        readRunSlots(run, chunk);
+        readRunSlots(run, chunk, carry);
         if (entries.size() >= maxEntries()) return;
     }
 }

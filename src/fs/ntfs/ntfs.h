@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -143,6 +144,9 @@ public:
     // ---- Content helpers ----
     // The record of entry `index`, fixed up, with its attribute headers; nullopt if unreadable.
     std::optional<MftRecord> readRecord(std::uint64_t index);
+    // The entry whose record holds the file's base attributes: the entry itself, or the base
+    // record its record names when the name was found in an extension record.
+    std::uint64_t baseRecordIndex(std::uint64_t index);
     // The file's unnamed $DATA, over the base record and its attribute list's extension records.
     DataAttributeInfo dataAttributeInfo(std::uint64_t index);
     // The $DATA pieces an $ATTRIBUTE_LIST names (empty when the record has no list).
@@ -185,7 +189,13 @@ private:
     std::uint64_t maxEntries() const;
     bool readAt(std::uint64_t position, std::span<std::uint8_t> out);
     void appendSlot(ByteSpan raw, std::uint64_t position);
-    void readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk);
+    // A record read from several places: (position, length) pieces in order.
+    using SlotPieces = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+    void readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk, SlotPieces& carry);
+    void appendJoinedSlot(const SlotPieces& pieces);
+    bool readPieces(const SlotPieces& pieces, std::span<std::uint8_t> out);
+    // Reads the 1024 bytes of entry `index`'s record slot, joining a record split between runs.
+    bool readSlot(std::uint64_t index, std::span<std::uint8_t> out);
     void applyFileName(ByteSpan fixed, const AttributeHeader& header, std::uint64_t index,
                        bool& firstFileName);
     void linkNewEntry(std::uint64_t index);
@@ -212,6 +222,8 @@ private:
 
     // Names of every entry, UTF-16, back to back; entries keep offset and length.
     std::u16string namePool_;
+    // Records that straddle two runs of the MFT, by entry index (only with clusters < 1024).
+    std::map<std::uint64_t, SlotPieces> splitSlots_;
     // Tail of each parent's child chain, so appending a child never walks the chain.
     std::vector<std::uint64_t> chainTail_;
     std::vector<std::uint8_t> linked_;

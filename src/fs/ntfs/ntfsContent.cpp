@@ -93,9 +93,15 @@ ByteSpan ntfs::cachedRecord(std::uint64_t position) {
 
 std::optional<MftRecord> ntfs::readRecord(std::uint64_t index) {
     if (index >= entries.size()) return std::nullopt;
+    std::optional<MftRecord> record(std::in_place);
+    if (splitSlots_.contains(index)) {
+        std::array<std::uint8_t, kMftRecordSize> raw{};
+        if (!readSlot(index, raw)) return std::nullopt;
+        record->load(raw);
+        return record;
+    }
     const ByteSpan raw = cachedRecord(entries[index].recordPosition);
     if (raw.empty()) return std::nullopt;
-    std::optional<MftRecord> record(std::in_place);
     record->load(raw);
     return record;
 }
@@ -232,8 +238,19 @@ void ntfs::joinExtents(std::vector<DataExtent>& extents, DataAttributeInfo& info
     }
 }
 
-DataAttributeInfo ntfs::dataAttributeInfo(std::uint64_t index) {
+std::uint64_t ntfs::baseRecordIndex(std::uint64_t index) {
+    const auto record = readRecord(index);
+    if (!record) return index;
+    const std::uint64_t base = le64(record->fixed(), kRecordBaseReference) & kRecordNumberMask;
+    if (base == 0 || base == index || base >= entries.size()) return index;
+    const auto baseRecord = readRecord(base);
+    return baseRecord && baseRecord->hasFileSignature() ? base : index;
+}
+
+DataAttributeInfo ntfs::dataAttributeInfo(std::uint64_t entryIndex) {
     DataAttributeInfo info;
+    // A name kept in an extension record stands for the file whose base record holds the rest.
+    const std::uint64_t index = baseRecordIndex(entryIndex);
     const auto record = readRecord(index);
     if (!record || !record->hasFileSignature()) return info;
     std::vector<DataExtent> extents;
@@ -352,7 +369,7 @@ bool ntfs::writeFromRuns(const DataAttributeInfo& info, const ContentSink& sink)
 }
 
 bool ntfs::writeEntryContent(std::uint64_t index, const ContentSink& sink) {
-    const auto record = readRecord(index);
+    const auto record = readRecord(baseRecordIndex(index));
     if (!record || !record->hasFileSignature()) return false;
     if (isDirectory(index)) return true; // a directory's content is its index, not file data
     const DataAttributeInfo info = dataAttributeInfo(index);

@@ -50,7 +50,7 @@ std::uint64_t ntfs::storeName(std::u16string_view name) {
 bool ntfs::parseEntry(std::uint64_t position, std::uint64_t index) {
     if (index >= entries.size()) return false;
     std::array<std::uint8_t, kMftRecordSize> raw{};
-    const bool readable = readAt(position, raw);
+    const bool readable = position == entries[index].recordPosition ? readSlot(index, raw) : readAt(position, raw);
     parseRecordAttributes(raw, index, readable);
     return readable;
 }
@@ -164,13 +164,15 @@ void ntfs::parseAllEntries() {
         std::uint64_t i = 0;
         while (i < n) {
             if (stopped()) break;
-            // Consecutive slots are read in one piece and parsed from memory.
+            // Consecutive slots are read in one piece and parsed from memory (a record joined
+            // from two runs is read on its own).
             std::uint64_t end = i + 1;
-            while (end < n && (end - i) * kMftRecordSize < kParseChunkBytes &&
+            while (!splitSlots_.contains(i) && end < n && !splitSlots_.contains(end) &&
+                   (end - i) * kMftRecordSize < kParseChunkBytes &&
                    entries[end].recordPosition == entries[end - 1].recordPosition + kMftRecordSize)
                 ++end;
             chunk.resize((end - i) * kMftRecordSize);
-            const bool bulk = readAt(entries[i].recordPosition, chunk);
+            const bool bulk = end - i > 1 && readAt(entries[i].recordPosition, chunk);
             for (std::uint64_t k = i; k < end; ++k) {
                 if (k % kStatusEvery == 0 || k + 1 == n) {
                     setStatus(formatText("parsing MFT entry %d...", static_cast<int>(k)));
@@ -294,7 +296,7 @@ std::vector<std::uint64_t> ntfs::childrenOf(std::uint64_t index) const {
 
 EntryDescription ntfs::describeEntry(std::uint64_t index) {
     EntryDescription d;
-    const auto record = readRecord(index);
+    const auto record = readRecord(baseRecordIndex(index));
     if (record) {
         const ByteSpan fixed = record->fixed();
         for (const AttributeHeader& h : record->attributes()) {
