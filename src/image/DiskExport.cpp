@@ -1,0 +1,248 @@
+#include "image/DiskExport.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "common/ByteLoader.h"
+#include "common/DisplayFormat.h"
+
+namespace vindaru {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t kMiB = 1ull << 20;
+constexpr long double kGiB = 1073741824.0L;
+// Zero runs at least this long are left unwritten, so the target stays sparse where the disk is
+// empty; shorter ones are not worth a separate write.
+constexpr std::uint64_t kSparseGrain = 64 * 1024;
+constexpr const char* kRecoveredName = "Recovered_diskimg.img";
+
+bool pathTaken(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+bool isDiskFull(int error) {
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
+bool allZero(const std::uint8_t* p, std::uint64_t n) {
+    return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
+}
+
+// The target must never be the image itself: the space check truncates the target.
+bool isSameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+enum class SpaceCheck { Ok, CannotCreate, NoSpace };
+
+// Reserves the whole size once in a file of the target's name, then removes it again.
+SpaceCheck checkSpace(const std::string& target, std::uint64_t bytes) {
+    const int fd =
+        ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return SpaceCheck::CannotCreate;
+    SpaceCheck result = SpaceCheck::Ok;
+    if (bytes > 0) {
+        int error = 0;
+        if (bytes > static_cast<std::uint64_t>(INT64_MAX)) {
+            error = EFBIG;
+        } else if (::fallocate(fd, 0, 0, static_cast<off_t>(bytes)) != 0) {
+            error = errno;
+            // File systems without fallocate at least get the size set; other failures are
+            // not the space check's business.
+            if (error == EOPNOTSUPP || error == ENOSYS)
+                error = ::ftruncate(fd, static_cast<off_t>(bytes)) == 0 ? 0 : errno;
+        }
+        if (isDiskFull(error)) result = SpaceCheck::NoSpace;
+    }
+    ::close(fd);
+    ::unlink(target.c_str());
+    return result;
+}
+
+// Writes the non-zero parts of `data` at `offset`; 0 or the failing errno.
+int writeSparse(int fd, std::uint64_t offset, const std::uint8_t* data, std::uint64_t n) {
+    std::uint64_t at = 0;
+    while (at < n) {
+        std::uint64_t grain = std::min(kSparseGrain, n - at);
+        if (allZero(data + at, grain)) {
+            at += grain;
+            continue;
+        }
+        // Gather the run of non-zero grains and write it in one go.
+        std::uint64_t end = at + grain;
+        while (end < n) {
+            grain = std::min(kSparseGrain, n - end);
+            if (allZero(data + end, grain)) break;
+            end += grain;
+        }
+        while (at < end) {
+            const ssize_t put = ::pwrite(fd, data + at, end - at, static_cast<off_t>(offset + at));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return put < 0 ? errno : EIO;
+            at += static_cast<std::uint64_t>(put);
+        }
+    }
+    return 0;
+}
+
+// Holds the session values the export owns while it runs and gives them back however it ends.
+class ExportCleanup {
+  public:
+    explicit ExportCleanup(Session& session) : session_(session) {}
+    ~ExportCleanup() {
+        session_.clearReader();
+        session_.diskSectorCount = 0;
+        session_.exportRunning = false;
+    }
+    ExportCleanup(const ExportCleanup&) = delete;
+    ExportCleanup& operator=(const ExportCleanup&) = delete;
+
+  private:
+    Session& session_;
+};
+
+} // namespace
+
+std::string DiskExport::chooseTarget(const std::string& folder, const std::string& imagePath) {
+    std::string dir = folder;
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    const auto slash = imagePath.rfind('/');
+    const std::string name = slash == std::string::npos ? "" : imagePath.substr(slash + 1);
+    // An image path that ends in a separator names no file: use the generic name as well.
+    const std::string tail = name.empty() ? std::string(kRecoveredName) : name + ".img";
+    std::string candidate = formatText("%s%s", dir.c_str(), tail.c_str());
+    for (int n = 1; pathTaken(candidate); ++n)
+        candidate = formatText("%s%d%s", dir.c_str(), n, tail.c_str());
+    return candidate;
+}
+
+void DiskExport::prepareReader(Session& session, const ImageChoices& choices) {
+    session.diskSectorCount = 0;
+    session.clearReader();
+    session.replaceReader(createReader(session, choices));
+}
+
+ExportResult DiskExport::run(Session& session, const ImageChoices& choices,
+                             const std::string& imagePath, const std::string& exportPath,
+                             StatusSink& status, ProgressSink& progress, MessageSink& messages,
+                             EngineControl& control) {
+    prepareReader(session, choices);
+    return copy(session, imagePath, exportPath, status, progress, messages, control);
+}
+
+std::string DiskExport::progressText(std::uint64_t copied, std::uint64_t total) {
+    return formatText("%llu MB of %llu MB or %Lf GB of %Lf GB Saved",
+                      static_cast<unsigned long long>(copied / kMiB),
+                      static_cast<unsigned long long>(total / kMiB),
+                      static_cast<long double>(copied) / kGiB,
+                      static_cast<long double>(total) / kGiB);
+}
+
+ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
+                              const std::string& exportPath, StatusSink& status,
+                              ProgressSink& progress, MessageSink& messages,
+                              EngineControl& control) {
+    ExportResult result;
+    if (!session.sessionReader) {
+        messages.info("Information lost, please click Back button and parse again");
+        return result;
+    }
+    ExportCleanup cleanup(session);
+    session.exportRunning = true;
+    readWriteInterface& reader = *session.sessionReader;
+    if (!reader.open(imagePath)) return result;
+
+    const std::uint64_t sectors =
+        session.diskSectorCount != 0 ? session.diskSectorCount : reader.imageLength / kSectorSize;
+    std::uint64_t total = 0;
+    if (!checkedMul(sectors, kSectorSize, total)) total = UINT64_MAX;
+    result.diskBytes = total;
+
+    if (isSameFile(imagePath, exportPath)) {
+        messages.info("File cannot be Created");
+        return result;
+    }
+    switch (checkSpace(exportPath, total)) {
+    case SpaceCheck::CannotCreate:
+        messages.info("File cannot be Created");
+        return result;
+    case SpaceCheck::NoSpace:
+        messages.info("Insufficient Disk Space in saving Location");
+        return result;
+    case SpaceCheck::Ok:
+        break;
+    }
+
+    const int fd =
+        ::open(exportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        messages.info("Disk Image file cannot be created");
+        status.setText("Image Saved,Choose any one of the mode and click next.");
+        return result;
+    }
+    result.path = exportPath;
+
+    std::vector<std::uint8_t> buffer(kPieceBytes);
+    progress.setRange(0, static_cast<std::int64_t>(sectors));
+    progress.setPosition(0);
+    std::uint64_t copied = 0;
+    bool failed = false;
+    while (copied < total) {
+        const std::uint64_t piece = std::min(kPieceBytes, total - copied);
+        errno = 0;
+        if (!reader.readAt(copied, std::span<std::uint8_t>(buffer.data(), piece))) {
+            status.setText(formatText("Exit with error number %d", errno != 0 ? errno : EIO));
+            failed = true;
+            break;
+        }
+        if (const int error = writeSparse(fd, copied, buffer.data(), piece); error != 0) {
+            if (isDiskFull(error))
+                messages.info("Insufficient Disk Space in saving Location");
+            else
+                messages.info(formatText("Error %d while writing in File", error));
+            failed = true;
+            break;
+        }
+        copied += piece;
+        if (control.shouldStop()) {
+            control.stopRequested = false;
+            result.stopped = true;
+            break;
+        }
+        if (copied % kProgressStep == 0)
+            progress.setPosition(static_cast<std::int64_t>(copied / kSectorSize));
+        status.setText(progressText(copied, total));
+    }
+
+    // Holes at the end were never written: the length comes from the bytes copied.
+    if (::ftruncate(fd, static_cast<off_t>(copied)) != 0 && !failed) {
+        const int error = errno;
+        if (isDiskFull(error))
+            messages.info("Insufficient Disk Space in saving Location");
+        else
+            messages.info(formatText("Error %d while writing in File", error));
+        failed = true;
+    }
+    if (::close(fd) != 0 && !failed) {
+        messages.info(formatText("Error %d while writing in File", errno));
+        failed = true;
+    }
+    result.bytesWritten = copied;
+    result.completed = !failed && !result.stopped && copied == total;
+    status.setText("Image Saved,Choose any one of the mode and click next.");
+    return result;
+}
+
+} // namespace vindaru

@@ -1,0 +1,33 @@
+// Builds the session's disk reader from what the user chose about the image (its kind, and for a
+// VMDK whether it is a split set, a descriptor file, and its extent type), and guesses the kind
+// of an image from its content for the command line and the image page.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/Session.h"
+#include "image/readWriteInterface.h"
+
+namespace vindaru {
+
+enum class ImageKind { Vmdk, Vhd, Vdi };
+
+struct ImageChoices {
+    ImageKind kind = ImageKind::Vmdk;
+    bool split = false;      // "VmdkSplit"
+    bool descriptor = false; // "isDescripter"
+    std::string extentType = "SPARSE";
+};
+
+// A fresh, unopened reader for the choices: FileReadSeekVHD, FileReadSeekVdi, or for a VMDK a
+// FileReadSeekVmdkSplit (split set or descriptor file) or a FileReadSeekVmdk.
+std::unique_ptr<readWriteInterface> createReader(Session& session, const ImageChoices& choices);
+
+// The kind by content first: a VHD footer ("conectix") at the start, the VDI signature
+// 0xBEDA107F at byte 64, the VMDK sparse magic "KDMV", a VHD footer at the end (a fixed VHD), or
+// a VMDK descriptor text; then by the extension (.vhd, .vdi, .vmdk); nullopt when none tells.
+std::optional<ImageKind> detectImageKind(const std::string& path);
+
+} // namespace vindaru

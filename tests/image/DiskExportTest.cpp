@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "image/DiskExport.h"
+#include "image/VhdVdiBuilders.h"
+#include "support/TestSupport.h"
+
+using namespace vindaru;
+using namespace vindaru::test;
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1u << 20;
+constexpr const char* kSaved = "Image Saved,Choose any one of the mode and click next.";
+
+// A status sink that also notes whether the export said it was running while it reported.
+class WatchingStatus : public RecordingStatusSink {
+  public:
+    explicit WatchingStatus(Session& s) : session(s) {}
+    void setText(const std::string& text) override {
+        runningSeen = runningSeen || session.exportRunning;
+        RecordingStatusSink::setText(text);
+    }
+    Session& session;
+    bool runningSeen = false;
+};
+
+struct ExportRun {
+    ScratchDir dir;
+    Session session;
+    RecordingMessageSink imageMessages;
+    WatchingStatus status{session};
+    RecordingProgressSink progress;
+    RecordingMessageSink messages;
+    EngineControl control;
+    std::string imagePath;
+    ImageChoices choices;
+    ExportResult result;
+
+    ExportRun(const std::vector<std::uint8_t>& image, ImageKind kind, const std::string& name) {
+        session.messages = &imageMessages;
+        imagePath = (dir / name).string();
+        writeFile(imagePath, image);
+        choices.kind = kind;
+    }
+    std::string target() const { return (dir / "out.img").string(); }
+    const ExportResult& go(const std::string& to) {
+        result =
+            DiskExport().run(session, choices, imagePath, to, status, progress, messages, control);
+        return result;
+    }
+    const ExportResult& go() { return go(target()); }
+};
+
+} // namespace
+
+TEST(DiskExport, TwelveMebibytesGoInThreePiecesWithOneProgressStep) {
+    const auto disk = patternDisk(12 * kMiB, 41);
+    VdiPlan plan;
+    plan.absent = {4}; // a hole in the middle of the second piece
+    ExportRun run(buildVdi(disk, plan), ImageKind::Vdi, "disk.vdi");
+    const auto& r = run.go();
+    EXPECT_TRUE(r.completed);
+    EXPECT_EQ(r.path, run.target());
+    EXPECT_EQ(r.bytesWritten, 12 * kMiB);
+
+    auto expected = disk;
+    std::fill(expected.begin() + 4 * kMiB, expected.begin() + 5 * kMiB, 0);
+    EXPECT_EQ(readFile(run.target()), expected);
+
+    using Range = std::pair<std::int64_t, std::int64_t>;
+    EXPECT_EQ(run.progress.ranges, (std::vector<Range>{{0, 24576}}));
+    EXPECT_EQ(run.progress.positions, (std::vector<std::int64_t>{0, 20480}));
+    EXPECT_EQ(run.status.texts, (std::vector<std::string>{
+                                    "5 MB of 12 MB or 0.004883 GB of 0.011719 GB Saved",
+                                    "10 MB of 12 MB or 0.009766 GB of 0.011719 GB Saved",
+                                    "12 MB of 12 MB or 0.011719 GB of 0.011719 GB Saved", kSaved}));
+    EXPECT_TRUE(run.messages.texts().empty());
+
+    // The export gives the session back empty, however it ends.
+    EXPECT_TRUE(run.status.runningSeen);
+    EXPECT_FALSE(run.session.exportRunning);
+    EXPECT_EQ(run.session.sessionReader, nullptr);
+    EXPECT_EQ(run.session.diskSectorCount, 0u);
+}
+
+TEST(DiskExport, StatusTextHasTheSystemsForm) {
+    EXPECT_EQ(DiskExport::progressText(100 * kMiB, 2048 * kMiB),
+              "100 MB of 2048 MB or 0.097656 GB of 2.000000 GB Saved");
+}
+
+TEST(DiskExport, VhdIsReadByItsOwnReaderAndTheLastPieceIsExact) {
+    // 7 MiB + 3 sectors: not a multiple of the piece, nor of the VHD block.
+    const auto disk = patternDisk(7 * kMiB + 1536, 42);
+    VhdPlan plan;
+    plan.reverseOrder = true;
+    ExportRun run(buildDynamicVhd(disk, plan), ImageKind::Vhd, "disk.vhd");
+    ASSERT_TRUE(run.go().completed);
+    EXPECT_EQ(fs::file_size(run.target()), disk.size());
+    EXPECT_EQ(readFile(run.target()), disk);
+}
+
+TEST(DiskExport, TargetNamesSkipFilesThatExist) {
+    ScratchDir dir;
+    const std::string folder = dir.path().string();
+    EXPECT_EQ(DiskExport::chooseTarget(folder, "/images/disk.vmdk"), folder + "/disk.vmdk.img");
+    writeFile(dir / "disk.vmdk.img", {1});
+    writeFile(dir / "1disk.vmdk.img", {1});
+    EXPECT_EQ(DiskExport::chooseTarget(folder, "/images/disk.vmdk"), folder + "/2disk.vmdk.img");
+    EXPECT_EQ(DiskExport::chooseTarget(folder + "/", "/images/disk.vmdk"),
+              folder + "/2disk.vmdk.img");
+
+    EXPECT_EQ(DiskExport::chooseTarget(folder, "disk.vmdk"), folder + "/Recovered_diskimg.img");
+    fs::create_symlink("/nonexistent", dir / "Recovered_diskimg.img");
+    EXPECT_EQ(DiskExport::chooseTarget(folder, "disk.vmdk"), folder + "/1Recovered_diskimg.img")
+        << "a dangling link is a name taken too";
+}
+
+TEST(DiskExport, StopAfterTheFirstPieceLeavesFiveMebibytes) {
+    const auto disk = patternDisk(12 * kMiB, 43);
+    ExportRun run(buildVdi(disk), ImageKind::Vdi, "disk.vdi");
+    run.control.stopRequested = true; // polled after the first piece
+    const auto& r = run.go();
+    EXPECT_TRUE(r.stopped);
+    EXPECT_FALSE(r.completed);
+    EXPECT_EQ(r.bytesWritten, 5 * kMiB);
+    EXPECT_FALSE(run.control.stopRequested) << "the stop is consumed";
+    const auto written = readFile(run.target());
+    EXPECT_EQ(written, std::vector<std::uint8_t>(disk.begin(), disk.begin() + 5 * kMiB));
+    EXPECT_EQ(run.status.texts, std::vector<std::string>{kSaved});
+    EXPECT_EQ(run.session.sessionReader, nullptr);
+}
+
+TEST(DiskExport, AllHoleDiskGivesAFullLengthFileOfZeros) {
+    VhdPlan plan;
+    plan.currentSize = 9 * kMiB;
+    plan.maxTableEntries = 5;
+    ExportRun run(buildDynamicVhd({}, plan), ImageKind::Vhd, "empty.vhd");
+    ASSERT_TRUE(run.go().completed);
+    const auto written = readFile(run.target());
+    EXPECT_EQ(written.size(), 9 * kMiB);
+    EXPECT_TRUE(allZero(written));
+    struct stat st {};
+    ASSERT_EQ(::stat(run.target().c_str(), &st), 0);
+    EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, kMiB) << "holes are left unwritten";
+}
+
+TEST(DiskExport, TheImageIsNeverTouched) {
+    const auto disk = patternDisk(6 * kMiB, 44);
+    ExportRun run(buildDynamicVhd(disk), ImageKind::Vhd, "disk.vhd");
+    struct stat before {};
+    ASSERT_EQ(::stat(run.imagePath.c_str(), &before), 0);
+    const std::string md5 = md5OfFile(run.imagePath);
+    ASSERT_TRUE(run.go().completed);
+    // Exporting onto the image itself is refused before the space check could truncate it.
+    RecordingMessageSink messages;
+    run.result = DiskExport().run(run.session, run.choices, run.imagePath, run.imagePath,
+                                  run.status, run.progress, messages, run.control);
+    EXPECT_FALSE(run.result.completed);
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"File cannot be Created"});
+    struct stat after {};
+    ASSERT_EQ(::stat(run.imagePath.c_str(), &after), 0);
+    EXPECT_EQ(md5OfFile(run.imagePath), md5);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_size, before.st_size);
+}
+
+TEST(DiskExport, FailuresSayTheSystemsWordsAndCleanUp) {
+    const auto disk = patternDisk(2 * kMiB, 45);
+    {
+        ExportRun run(buildVdi(disk), ImageKind::Vdi, "disk.vdi");
+        const auto r = DiskExport().copy(run.session, run.imagePath, run.target(), run.status,
+                                         run.progress, run.messages, run.control);
+        EXPECT_FALSE(r.completed);
+        EXPECT_EQ(
+            run.messages.texts(),
+            std::vector<std::string>{"Information lost, please click Back button and parse again"});
+    }
+    {
+        ExportRun run(buildVdi(disk), ImageKind::Vdi, "disk.vdi");
+        run.go((run.dir / "no-such-folder" / "out.img").string());
+        EXPECT_EQ(run.messages.texts(), std::vector<std::string>{"File cannot be Created"});
+        EXPECT_EQ(run.session.sessionReader, nullptr);
+        EXPECT_FALSE(run.session.exportRunning);
+    }
+    {
+        // A disk bigger than any target can hold is refused by the space check.
+        VdiPlan plan;
+        plan.diskSize = 1ull << 62;
+        ExportRun run(buildVdi(disk, plan), ImageKind::Vdi, "huge.vdi");
+        run.go();
+        EXPECT_EQ(run.messages.texts(),
+                  std::vector<std::string>{"Insufficient Disk Space in saving Location"});
+        EXPECT_FALSE(fs::exists(run.target())) << "the space-check file is removed";
+        EXPECT_EQ(run.session.diskSectorCount, 0u);
+    }
+    {
+        // An image that cannot be opened: nothing is created, the session is cleaned up.
+        ExportRun run({1, 2, 3}, ImageKind::Vhd, "broken.vdi");
+        EXPECT_FALSE(run.go().completed);
+        EXPECT_EQ(run.imageMessages.texts(), std::vector<std::string>{"not a vhd file"});
+        EXPECT_FALSE(fs::exists(run.target()));
+        EXPECT_EQ(run.session.sessionReader, nullptr);
+    }
+    {
+        // The footer claims 6 MiB but the table covers 2 MiB: the second piece cannot be read.
+        VhdPlan plan;
+        plan.currentSize = 6 * kMiB;
+        ExportRun run(buildDynamicVhd(disk, plan), ImageKind::Vhd, "short.vhd");
+        const auto& r = run.go();
+        EXPECT_FALSE(r.completed);
+        EXPECT_EQ(r.bytesWritten, 0u);
+        EXPECT_EQ(run.status.texts, (std::vector<std::string>{"Exit with error number 5", kSaved}));
+    }
+}
