@@ -262,6 +262,10 @@ std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber)
     addRecord(std::move(record));
     if (hit.kind == BootKind::Ntfs) status(formatText("found NTFS %d...", ++ntfsCounter_));
     if (hit.kind == BootKind::HfsPlus) status("found HFS+...");
+    // The sectors from this one to the volume's end: an NTFS volume's backup boot sector lies
+    // just past its sector count, an HFS+ header two sectors into the volume.
+    if (hit.kind == BootKind::Ntfs) return hit.sizeSectors == UINT64_MAX ? UINT64_MAX : hit.sizeSectors + 1;
+    if (hit.kind == BootKind::HfsPlus) return hit.sizeSectors - kHfsHeaderSector;
     return hit.sizeSectors;
 }
 
@@ -279,6 +283,7 @@ void Partition::scanForVolumes(readWriteInterface& reader) {
     std::vector<std::uint8_t> buffer(kChunkBytes);
     const ByteSpan chunk(buffer);
     std::uint64_t chunkSector = customStartSector;
+    std::uint64_t firstIndex = 0;
     bool ended = false;
     while (!ended && chunkSector < diskEnd && !(hasEnd && chunkSector >= customEndSector)) {
         if (control.shouldStop()) { // waits here while paused
@@ -291,8 +296,8 @@ void Partition::scanForVolumes(readWriteInterface& reader) {
         std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(available * kSector), buffer.end(), 0);
         if (!readSectors(reader, chunkSector, std::span(buffer).first(available * kSector))) break;
 
-        std::uint64_t i = 0;
-        for (; i < kChunkSectors; ++i) {
+        std::uint64_t i = firstIndex;
+        while (i < kChunkSectors) {
             if (control.stopRequested.load(std::memory_order_relaxed)) {
                 status("Scanned Partitions");
                 ended = true;
@@ -304,18 +309,26 @@ void Partition::scanForVolumes(readWriteInterface& reader) {
                 break;
             }
             const std::uint8_t lead = buffer[i * kSector];
-            if (lead != 0xEB && lead != 0x48) continue; // nothing tested starts otherwise
-            const std::uint64_t size = scanSector(chunk.subspan(i * kSector, kSector), chunkSector + i);
-            // Pass over the volume just found; one that reaches past the disk ends the scan.
-            if (skipVolumeSize && size > 0) i = size >= remaining ? remaining + kChunkSectors : i + size;
+            std::uint64_t passOver = 0;
+            if (lead == 0xEB || lead == 0x48) // nothing tested starts otherwise
+                passOver = scanSector(chunk.subspan(i * kSector, kSector), chunkSector + i);
             if (control.stopRequested.load()) {
                 ended = true;
                 ++i;
                 break;
             }
+            if (!skipVolumeSize || passOver == 0) {
+                ++i;
+                continue;
+            }
+            // Go on right after the volume just found; one that reaches past the disk ends
+            // the scan.
+            i = passOver >= remaining - std::min(i, remaining) ? remaining + kChunkSectors : i + passOver;
         }
-        // The next chunk is the whole chunk (counted from the scan's start) holding sector i.
+        // The next chunk is the whole chunk (counted from the scan's start) holding sector i,
+        // and the scan goes on there from sector i.
         chunkSector += (i / kChunkSectors) * kChunkSectors;
+        firstIndex = i % kChunkSectors;
         const std::uint64_t shown = std::min(chunkSector, diskEnd);
         progress.setPosition(static_cast<std::int64_t>(shown * kProgressScale / diskEnd));
     }

@@ -66,8 +66,8 @@ private:
     void addRecord(VolumeRecord record);
     void status(const std::string& text);
 
-    // One sector of the scan: test it and, on a hit, record it. Returns the volume's size in
-    // sectors when a volume was listed (for the skip), else 0.
+    // One sector of the scan: test it and, on a hit, record it. Returns, when a volume was
+    // listed, the number of sectors from this one to the volume's end (for the skip), else 0.
     std::uint64_t scanSector(ByteSpan sector, std::uint64_t sectorNumber);
 
     int ntfsCounter_ = 0;

@@ -75,15 +75,18 @@ TEST(VolumeScan, WithoutSkipAlsoFindsTheNtfsBackupBootSector) {
     EXPECT_EQ(r.texts[2], "found NTFS 2...");
 }
 
-// After a volume that does not end on a whole MiB from the scan's start, the scan goes on at the
-// start of the MiB holding the sector after the volume, so it sees the volume's tail again.
-TEST(VolumeScan, SkipResumesAtTheChunkHoldingTheSectorAfterTheVolume) {
+// The skip goes on right after the volume, even when the volume does not end on a whole MiB: its
+// backup boot sector is not listed, and a volume right behind it is.
+TEST(VolumeScan, SkipPassesOverTheWholeVolume) {
     SyntheticDisk disk(12 * 2048);
-    disk.ntfsBoot(2048, 3 * 2048 + 100); // ends inside the fifth MiB
-    disk.ntfsBoot(2048 + 3 * 2048 + 100, 3 * 2048 + 100);
-    const ScanResult r = scan(disk);
-    ASSERT_EQ(r.volumes.size(), 2u);
-    EXPECT_EQ(r.volumes[1].startSector, 2048u + 3 * 2048 + 100);
+    const std::uint64_t ntfsSectors = 3 * 2048 + 100; // the backup boot sector is the last one
+    disk.ntfsBoot(2048, ntfsSectors - 1);
+    disk.ntfsBoot(2048 + ntfsSectors - 1, ntfsSectors - 1);
+    disk.fatBoot(2048 + ntfsSectors, 0, 0, 2048 + 7);
+    disk.fatBoot(2048 + ntfsSectors + 2048 + 7, 0, 0, 2048);
+    EXPECT_EQ(rowsOf(scan(disk)), (std::vector<std::string>{"0|NTFS|3   MB|2048", "1|FAT32|1  MB|8292",
+                                                            "2|FAT32|1  MB|10347"}));
+    EXPECT_EQ(scan(disk, {.skip = false}).volumes.size(), 4u);
 }
 
 TEST(VolumeScan, Fat16SizeRules) {
