@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "common/Session.h"
+#include "image/ReadOnlyFile.h"
 #include "image/VmdkDescriptor.h"
+#include "image/VmdkSparseHeader.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru {
@@ -38,6 +40,8 @@ public:
     // Reads `length` bytes at the file pointer and advances it (short reads at the end of the
     // file leave the rest zero). False only on an I/O error or when no file is open.
     bool readAtFilePointer(std::uint8_t* out, std::uint64_t length);
+    // Moves the file pointer as a read of `length` bytes would, without reading.
+    void skipAtFilePointer(std::uint64_t length);
     // True when seek maps positions (flat or sparse with a grain directory); false in the modes
     // where seek leaves the file pointer alone and reads just follow it.
     bool mapsPositions() const;
@@ -71,10 +75,58 @@ public:
     std::array<std::uint32_t, 512> grainTable{};
 
 private:
+    enum class Mapping { None, Flat, Sparse };
+    enum class PlaceKind {
+        HoleKeepPointer, // grain directory says hole: seek leaves the file pointer where it was
+        HoleAfterTable,  // grain table says hole: the table read left the pointer after it
+        Data,
+    };
+    struct Place {
+        PlaceKind kind = PlaceKind::HoleKeepPointer;
+        std::uint64_t fileOffset = 0; // Data: where the sector is; HoleAfterTable: pointer after the table
+        std::uint64_t runSectors = 1; // this and the following sectors that continue the same way
+        std::uint32_t tableSector = 0;
+    };
+    struct CachedTable {
+        std::vector<std::uint32_t> entries;
+        std::uint64_t bytesRead = 0;
+    };
+    // The last seek within a run of sectors that moved the file pointer.
+    struct PointerMove {
+        bool any = false;
+        std::uint64_t index = 0;
+        std::uint64_t filePointer = 0;
+    };
+
+    Mapping mapping() const;
+    bool validGrainGeometry(const VmdkSparseHeader& h);
+    void loadGrainDirectory(const VmdkSparseHeader& h);
+    void applyDescriptor(const VmdkDescriptor& d);
+    const CachedTable* grainTableAt(std::uint32_t tableSector);
+    Place sparsePlace(std::uint64_t sector);
+    Place placeOf(std::int64_t absolute, Mapping m);
+    std::int64_t absoluteOf(std::int64_t pos) const;
+    // Applies the mapping of a seek; true when the file pointer was moved.
+    bool applySeek(std::int64_t absolute, Mapping m);
+    std::uint64_t advancedPointer(std::uint64_t from, std::uint64_t sectorReads) const;
+    std::uint64_t advancedPointerBytes(std::uint64_t from, std::uint64_t bytes) const;
+    bool readSectorsSlow(std::uint8_t* out, std::uint64_t sectors, bool seekAfterLast);
+    bool copySectors(std::int64_t firstAbsolute, std::uint64_t from, std::uint64_t to,
+                     std::uint64_t lastSeekIndex, std::uint8_t* out, Mapping m, PointerMove& move);
+    bool readTrailing(std::uint8_t* out, std::uint64_t length);
+
     Session& session_;
-    int fd_ = -1;
+    ReadOnlyFile file_;
     bool hasMagic_ = false;
+    std::uint64_t capacity_ = 0;
+    // The file pointer that header, table and sector reads share, as a positioned file would
+    // keep it; the reads themselves are positional.
     std::uint64_t filePointer_ = 0;
+    bool ioError_ = false;
+    std::unordered_map<std::uint32_t, CachedTable> tableCache_;
+    std::uint32_t lastTableSector_ = 0;
+    const CachedTable* lastTable_ = nullptr;
+    std::uint32_t tableInBuffer_ = 0; // the table last copied into grainTable
 };
 
 } // namespace vindaru

@@ -1,13 +1,324 @@
 #include "image/FileReadSeekVmdkSplit.h"
 
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <map>
+
+#include "common/ByteLoader.h"
+#include "common/TextConvert.h"
+#include "image/ReadOnlyFile.h"
+
 namespace vindaru {
+
+namespace {
+
+constexpr std::uint64_t kSector = kSectorSize;
+// Piece numbers beyond this are not taken for piece numbers (a name like disk-2026.vmdk still
+// parses; a 30-digit run does not).
+constexpr std::uint64_t kMaxPieceNumber = 999999999;
+
+namespace fs = std::filesystem;
+
+struct NumberedName {
+    std::string name;
+    std::string prefix; // the text between the stem and the number
+    std::string digits;
+    std::uint64_t number = 0;
+};
+
+// "disk-s011.vmdk" with stem "disk-" is piece 11 with prefix "s".
+std::optional<NumberedName> parseNumberedName(const std::string& name, const std::string& stem) {
+    constexpr std::string_view ext = ".vmdk";
+    if (name.size() < stem.size() + ext.size() || name.compare(0, stem.size(), stem) != 0) return std::nullopt;
+    if (!equalsIgnoreCase(std::string_view(name).substr(name.size() - ext.size()), ext)) return std::nullopt;
+    const std::string middle = name.substr(stem.size(), name.size() - stem.size() - ext.size());
+    std::size_t d = middle.size();
+    while (d > 0 && middle[d - 1] >= '0' && middle[d - 1] <= '9') --d;
+    NumberedName n;
+    n.name = name;
+    n.prefix = middle.substr(0, d);
+    n.digits = middle.substr(d);
+    if (n.digits.empty() || n.digits.size() > 9) return std::nullopt;
+    n.number = std::stoull(n.digits);
+    if (n.number == 0 || n.number > kMaxPieceNumber) return std::nullopt;
+    return n;
+}
+
+// The name a missing piece would have, modelled on a piece of the same set.
+std::string missingPieceName(const std::string& stem, const NumberedName& model, std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < model.digits.size()) digits.insert(0, model.digits.size() - digits.size(), '0');
+    return stem + model.prefix + digits + model.name.substr(model.name.size() - 5);
+}
+
+std::string descriptorFolder(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+} // namespace
 
 FileReadSeekVmdkSplit::FileReadSeekVmdkSplit(Session& session) : session_(session) {}
 FileReadSeekVmdkSplit::~FileReadSeekVmdkSplit() = default;
-bool FileReadSeekVmdkSplit::open(const std::string&) { return false; }
-bool FileReadSeekVmdkSplit::read(void*, std::uint64_t) { return false; }
-bool FileReadSeekVmdkSplit::seek(std::int64_t, int) { return false; }
-bool FileReadSeekVmdkSplit::readAt(std::uint64_t, std::span<std::uint8_t>) { return false; }
-std::uint64_t FileReadSeekVmdkSplit::coveredSectors() const { return 0; }
+
+// ---------------------------------------------------------------------------------------------
+// Open
+
+bool FileReadSeekVmdkSplit::open(const std::string& path) {
+    current_ = nullptr;
+    beyondEnd_ = false;
+    const bool ok = descriptorMode ? openDescriptor(path) : openNumbered(path);
+    starts_.clear();
+    return ok;
+}
+
+void FileReadSeekVmdkSplit::reportMissing(const std::string& name) {
+    missingExtents_.push_back(name);
+    session_.messages->info("extent file missing: " + name);
+}
+
+bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
+    session_.diskSectorCount = 0;
+    ReadOnlyFile file;
+    if (!file.open(path)) return false;
+    imageLength = file.length();
+    if (imageLength > kVmdkMaxDescriptorFileBytes) {
+        session_.messages->info("file size greater than 50 kb .possibly not a descriptor file");
+        return false;
+    }
+    std::string text(static_cast<std::size_t>(imageLength), '\0');
+    const std::int64_t got =
+        file.readAt(0, {reinterpret_cast<std::uint8_t*>(text.data()), text.size()});
+    if (got <= 0) return false;
+    text.resize(static_cast<std::size_t>(got));
+    descriptorText = std::move(text);
+
+    VmdkDescriptorFile parsed = parseVmdkDescriptorFile(descriptorText);
+    if (!parsed.extentTypeChoice.empty()) extentTypeChoice = parsed.extentTypeChoice;
+    for (auto& record : parsed.extents) {
+        if (extentTypeChoice == "FLAT")
+            session_.diskSectorCount = saturatingAdd(session_.diskSectorCount, record.sectors);
+        extents.push_back(std::move(record));
+    }
+
+    // The descriptor alone says how large the disk is: what the extents' own opens add to the
+    // session's count is set aside.
+    const std::uint64_t described = session_.diskSectorCount;
+    const std::string folder = descriptorFolder(path);
+    for (const auto& record : extents) {
+        std::string name = record.extentFile;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        auto reader = std::make_unique<FileReadSeekVmdk>(session_);
+        reader->extents.push_back(record);
+        if (reader->open(folder + name)) {
+            extentReaders.push_back(std::move(reader));
+        } else {
+            reportMissing(record.extentFile);
+        }
+    }
+    session_.diskSectorCount = described;
+    if (extentTypeChoice != "FLAT") {
+        for (const auto& reader : extentReaders)
+            session_.diskSectorCount = saturatingAdd(session_.diskSectorCount, reader->capacitySectors());
+    }
+    if (session_.customDiskSectors != 0) session_.diskSectorCount = session_.customDiskSectors;
+    return true;
+}
+
+bool FileReadSeekVmdkSplit::openNumbered(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string chosen = path.substr(folder.size());
+    const auto dash = chosen.find_last_of('-');
+    if (dash == std::string::npos) {
+        session_.messages->info(
+            "Possibly not a split file . Go back and try without checking the split check box");
+        return false;
+    }
+    const std::string stem = chosen.substr(0, dash + 1);
+    const auto chosenName = parseNumberedName(chosen, stem);
+    const std::string chosenPrefix = chosenName ? chosenName->prefix : std::string();
+
+    // Every numbered piece of the set by its number; of several with one number, those named
+    // like the chosen file come first, then by name, so the choice never depends on the order
+    // of the directory listing.
+    std::map<std::uint64_t, std::vector<NumberedName>> pieces;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        if (auto n = parseNumberedName(it->path().filename().string(), stem))
+            pieces[n->number].push_back(std::move(*n));
+    }
+    for (auto& [number, names] : pieces) {
+        std::sort(names.begin(), names.end(), [&](const NumberedName& a, const NumberedName& b) {
+            const bool aLike = a.prefix == chosenPrefix, bLike = b.prefix == chosenPrefix;
+            return aLike != bLike ? aLike : a.name < b.name;
+        });
+    }
+
+    for (std::uint64_t n = 1;; ++n) {
+        const auto it = pieces.find(n);
+        if (it == pieces.end()) {
+            // A later piece without this one: the set has a gap, and the disk ends before it.
+            const auto later = pieces.upper_bound(n);
+            if (later != pieces.end()) reportMissing(missingPieceName(stem, later->second.front(), n));
+            break;
+        }
+        const NumberedName& piece = it->second.front();
+        auto reader = std::make_unique<FileReadSeekVmdk>(session_);
+        reader->extentTypeChoice = extentTypeChoice;
+        VmdkExtentRecord record;
+        record.extentType = extentTypeChoice;
+        reader->extents.push_back(record);
+        if (!reader->open(folder + piece.name)) {
+            reportMissing(piece.name);
+            break;
+        }
+        extentReaders.push_back(std::move(reader));
+    }
+    // The disk's end follows from the pieces, so that a scan or an export knows it.
+    setDiskSizeFromExtents();
+    if (session_.customDiskSectors != 0) session_.diskSectorCount = session_.customDiskSectors;
+    return true;
+}
+
+void FileReadSeekVmdkSplit::setDiskSizeFromExtents() {
+    session_.diskSectorCount = 0;
+    for (const auto& reader : extentReaders)
+        session_.diskSectorCount = saturatingAdd(session_.diskSectorCount, extentSectors(*reader));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+std::uint64_t FileReadSeekVmdkSplit::extentSectors(const FileReadSeekVmdk& reader) const {
+    return extentTypeChoice == "FLAT" ? reader.imageLength / kSector : reader.capacitySectors();
+}
+
+const std::vector<std::uint64_t>& FileReadSeekVmdkSplit::extentStarts() {
+    const bool flat = extentTypeChoice == "FLAT";
+    if (starts_.size() != extentReaders.size() + 1 || startsForFlat_ != flat) {
+        starts_.assign(1, 0);
+        for (const auto& reader : extentReaders)
+            starts_.push_back(saturatingAdd(starts_.back(), extentSectors(*reader)));
+        startsForFlat_ = flat;
+    }
+    return starts_;
+}
+
+std::uint64_t FileReadSeekVmdkSplit::coveredSectors() { return extentStarts().back(); }
+
+std::optional<FileReadSeekVmdkSplit::Located> FileReadSeekVmdkSplit::locate(std::uint64_t sector) {
+    const auto& starts = extentStarts();
+    if (sector >= starts.back()) return std::nullopt;
+    // The last start not above the sector; empty extents share their start with the next one.
+    const auto it = std::upper_bound(starts.begin(), starts.end(), sector);
+    const auto i = static_cast<std::size_t>(it - starts.begin()) - 1;
+    return Located{i, sector - starts[i], starts[i + 1] - sector};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Cursor
+
+bool FileReadSeekVmdkSplit::seek(std::int64_t pos, int origin) {
+    if (pos < 0) return false;
+    position = pos;
+    const std::uint64_t absolute = baseOffset + static_cast<std::uint64_t>(pos);
+    if (absolute % kSector != 0) return false;
+    if (extentReaders.empty()) return true;
+    const auto at = locate(absolute / kSector);
+    if (!at) {
+        // Past the last extent there is nothing to read: a hole, not the bytes that happen to
+        // follow in whichever extent was read last.
+        sectorMapped = 0;
+        beyondEnd_ = true;
+        return true;
+    }
+    FileReadSeekVmdk& reader = *extentReaders[at->extent];
+    reader.seek(static_cast<std::int64_t>(at->localSector * kSector), origin);
+    sectorMapped = reader.sectorMapped;
+    current_ = &reader;
+    currentIndex_ = at->extent;
+    beyondEnd_ = false;
+    return true;
+}
+
+bool FileReadSeekVmdkSplit::readTrailing(std::uint8_t* out, std::uint64_t length) {
+    if (current_ == nullptr) return false;
+    if (sectorMapped == 1) return current_->readAtFilePointer(out, length);
+    std::memset(out, 0, static_cast<std::size_t>(length)); // a hole reads as zeros to the end
+    current_->skipAtFilePointer(length);
+    return true;
+}
+
+bool FileReadSeekVmdkSplit::read(void* buffer, std::uint64_t length) {
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    const std::uint64_t sectors = length / kSector;
+    bool result = true;
+    std::uint64_t i = 0;
+    while (i < sectors) {
+        std::uint8_t* slot = out + i * kSector;
+        const std::uint64_t absolute = baseOffset + static_cast<std::uint64_t>(position);
+        const bool cursorOnDisk = current_ != nullptr && absolute % kSector == 0;
+        if (fastPathEnabled && cursorOnDisk && beyondEnd_) {
+            // Every later position is past the end as well.
+            const std::uint64_t n = sectors - i;
+            std::memset(slot, 0, static_cast<std::size_t>(n * kSector));
+            current_->skipAtFilePointer(n * kSector);
+            result = seek(position + static_cast<std::int64_t>(n * kSector), 0);
+            i = sectors;
+            continue;
+        }
+        const auto at = cursorOnDisk ? locate(absolute / kSector) : std::nullopt;
+        if (fastPathEnabled && at && at->extent == currentIndex_ && current_->mapsPositions()) {
+            const std::uint64_t n = std::min(sectors - i, at->sectorsLeft);
+            current_->sectorMapped = sectorMapped;
+            if (!current_->readSectorsFromCursor(slot, n, false)) return false;
+            result = seek(position + static_cast<std::int64_t>(n * kSector), 0);
+            i += n;
+            continue;
+        }
+        // One sector exactly as described: from the current extent's file pointer, then a seek.
+        if (current_ == nullptr) return false;
+        if (sectorMapped == 1) {
+            if (!current_->readAtFilePointer(slot, kSector)) return false;
+        } else {
+            current_->skipAtFilePointer(kSector); // the discarded read; its outcome does not matter
+            std::memset(slot, 0, kSector);
+        }
+        result = seek(position + static_cast<std::int64_t>(kSector), 0);
+        ++i;
+    }
+    if (const std::uint64_t rest = length % kSector; rest != 0) result = readTrailing(out + sectors * kSector, rest);
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Positional reads
+
+bool FileReadSeekVmdkSplit::readAt(std::uint64_t pos, std::span<std::uint8_t> out) {
+    std::uint64_t absolute = 0;
+    if (extentReaders.empty() || !checkedAdd(baseOffset, pos, absolute) || absolute % kSector != 0) {
+        std::fill(out.begin(), out.end(), std::uint8_t{0});
+        return false;
+    }
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < out.size()) {
+        const auto at = locate(absolute / kSector + done / kSector);
+        if (!at) {
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), std::uint8_t{0});
+            break;
+        }
+        std::uint64_t room = 0;
+        if (!checkedMul(at->sectorsLeft, kSector, room)) room = std::numeric_limits<std::uint64_t>::max();
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size() - done, room));
+        if (!extentReaders[at->extent]->readAt(at->localSector * kSector, out.subspan(done, n))) ok = false;
+        done += n;
+    }
+    return ok;
+}
 
 } // namespace vindaru

@@ -1,10 +1,12 @@
 // Reader for a VMDK split over several extent files, one after another on the disk: found
 // through a descriptor file (descriptorMode) or by the numbered names of the extent files
-// (disk-s001.vmdk, disk-s002.vmdk, ...). Each extent is read by its own FileReadSeekVmdk.
+// (disk-s001.vmdk, disk-s002.vmdk, ...). Each extent is read by its own FileReadSeekVmdk, and
+// the cursor reads through the file pointer of the extent the last seek selected.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,6 +16,9 @@
 #include "image/readWriteInterface.h"
 
 namespace vindaru {
+
+// A descriptor file larger than this is not taken for one (50 KiB less one byte).
+inline constexpr std::uint64_t kVmdkMaxDescriptorFileBytes = 50 * 1024 - 1;
 
 class FileReadSeekVmdkSplit : public readWriteInterface {
 public:
@@ -28,7 +33,10 @@ public:
     // Names of the extent files that were expected but could not be opened, in disk order.
     const std::vector<std::string>& missingExtents() const { return missingExtents_; }
     // Sectors of the disk that the opened extents cover.
-    std::uint64_t coveredSectors() const;
+    std::uint64_t coveredSectors();
+
+    // Off in tests only: read() then takes the sector-by-sector path for every call.
+    bool fastPathEnabled = true;
 
     bool descriptorMode = false;
     std::string extentTypeChoice;
@@ -38,8 +46,30 @@ public:
     std::int64_t position = 0;
 
 private:
+    struct Located {
+        std::size_t extent = 0;
+        std::uint64_t localSector = 0;
+        std::uint64_t sectorsLeft = 0; // in this extent from localSector on
+    };
+
+    bool openDescriptor(const std::string& path);
+    bool openNumbered(const std::string& path);
+    void reportMissing(const std::string& name);
+    void setDiskSizeFromExtents();
+    std::uint64_t extentSectors(const FileReadSeekVmdk& reader) const;
+    const std::vector<std::uint64_t>& extentStarts();
+    std::optional<Located> locate(std::uint64_t sector);
+    bool readTrailing(std::uint8_t* out, std::uint64_t length);
+
     Session& session_;
     std::vector<std::string> missingExtents_;
+    // First disk sector of each extent and, last, the end of the disk; rebuilt when the set
+    // or the FLAT choice changes.
+    std::vector<std::uint64_t> starts_;
+    bool startsForFlat_ = false;
+    FileReadSeekVmdk* current_ = nullptr;
+    std::size_t currentIndex_ = 0;
+    bool beyondEnd_ = false;
 };
 
 } // namespace vindaru

@@ -27,6 +27,8 @@ struct VmdkDescriptor {
     std::string parentContentId;
     std::string createType;
     std::vector<VmdkExtentRecord> extents; // extentFile keeps its opening double quote
+    // The type of the last extent line read; the reader makes it its extentTypeChoice.
+    std::optional<std::string> lastExtentType;
     std::string geometryCylinders;
     std::string geometryHeads;
     std::string geometrySectors;

@@ -1,0 +1,61 @@
+// Synthetic VMDK images for the reader tests: sparse extents built grain by grain, with every
+// data sector carrying its own disk sector number so that a misplaced sector shows.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vindaru::test {
+
+// The 512 bytes that disk sector `sector` holds in a synthetic image (`salt` tells images apart).
+std::vector<std::uint8_t> sectorPattern(std::uint64_t sector, std::uint8_t salt = 0);
+
+class SparseVmdkBuilder {
+public:
+    SparseVmdkBuilder(std::uint64_t capacitySectors, std::uint64_t grainSize, std::uint32_t gtesPerTable = 512);
+
+    // Embedded descriptor text, placed at sector 1 in an area of 20 sectors.
+    SparseVmdkBuilder& descriptor(std::string text);
+    // A descriptor naming this file as one SPARSE extent of the whole capacity.
+    SparseVmdkBuilder& standardDescriptor();
+    // Grain `grain` holds data (the sector pattern of its disk sectors).
+    SparseVmdkBuilder& allocate(std::uint64_t grain);
+    // Grain-table entry of `grain` set to a raw value (0 or 1 for the two kinds of hole).
+    SparseVmdkBuilder& rawEntry(std::uint64_t grain, std::uint32_t value);
+    // Lay the grains out in the file in reverse order of their index (no two are contiguous
+    // in the order they are read).
+    SparseVmdkBuilder& reverseGrainOrder();
+    SparseVmdkBuilder& salt(std::uint8_t value);
+    // Header fields overridden after layout (for corrupt headers).
+    SparseVmdkBuilder& headerOverride(std::size_t offset, std::uint64_t value, int width);
+
+    std::vector<std::uint8_t> build() const;
+    // What the disk holds: pattern in allocated grains, zeros elsewhere.
+    std::vector<std::uint8_t> expectedDisk() const;
+
+    std::uint64_t capacity() const { return capacity_; }
+    std::uint64_t grainSize() const { return grainSize_; }
+
+private:
+    std::uint64_t capacity_;
+    std::uint64_t grainSize_;
+    std::uint32_t gtes_;
+    std::string descriptor_;
+    std::map<std::uint64_t, std::uint32_t> raw_; // grain -> raw entry (0/1)
+    std::vector<std::uint64_t> allocated_;
+    bool reverse_ = false;
+    std::uint8_t salt_ = 0;
+    struct Override {
+        std::size_t offset;
+        std::uint64_t value;
+        int width;
+    };
+    std::vector<Override> overrides_;
+};
+
+// A descriptor text as qemu-img writes it, with the given extent lines.
+std::string descriptorText(const std::string& createType, const std::vector<std::string>& extentLines);
+
+} // namespace vindaru::test
