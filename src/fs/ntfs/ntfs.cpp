@@ -103,11 +103,6 @@ bool ntfs::locateMft() {
     return true;
 }
 
-bool ntfs::scanCorruptBoot() {
-    setStatus("boot sector corrupt.Scanning for first mft entry...");
-    return false;
-}
-
 std::vector<ClusterRun> ntfs::getAttributeRuns(std::uint64_t position, std::uint32_t type) {
     std::vector<ClusterRun> runs;
     std::array<std::uint8_t, kMftRecordSize> raw{};

@@ -107,7 +107,7 @@ public:
     void attachTree(CheckTree* tree, std::uint32_t volumeItem);
     bool readBootSector();
     // The "ParsingBasedOnMFT" step: the MFT's runs from the boot sector. A boot sector without
-    // "NTFS" is handed to the corrupt-boot scan (returns false until that scan exists).
+    // "NTFS" is handed to the corrupt-boot scan.
     bool locateMft();
     void readMftByRuns();
     void parseAllEntries();
@@ -121,6 +121,22 @@ public:
     // Parses one record already in memory into entries[index] (what parseEntry does after its
     // read; the scan feeds records from large MFT reads through it).
     void parseRecordAttributes(ByteSpan raw, std::uint64_t index, bool readable);
+
+    // ---- Sector scans for MFT records (ntfsSectorScans.cpp) ----
+    // Every 512-byte boundary of the volume is checked for a record, in 10 MiB chunks.
+    // Corrupt boot sector: the first record named "$MF..." that yields runs gives the MFT's runs.
+    bool scanCorruptBoot();
+    // Deep mode: every named record, in disk order, into `entries` (always returns false).
+    bool scanMftRecordsDeep();
+    // Advanced mode: records 7 slots before a "$Boot" record and named "$MFT" become
+    // `mftCandidates`, until `limit` of them are found. Returns their count.
+    std::uint64_t findMftCandidates(std::uint64_t limit);
+    // The chosen candidate's $DATA runs become the MFT's; true when there is at least one.
+    bool runsFromCandidate(std::uint64_t index);
+    // Frees the names and empties the entry table, before a scan that fills it afresh.
+    void clearEntries();
+    // Deep mode's linking by disk order (ntfsDeepLinking.cpp), run by linkOrphans in mode 3.
+    void linkByDiskOrder();
 
     // ---- The entry view ----
     std::size_t entryCount() const { return entries.size(); }
@@ -172,6 +188,7 @@ public:
     std::vector<MftEntry> entries;
     std::uint64_t orphanIndex = 0;
     std::uint64_t rootIndex = 0;
+    std::vector<MftEntry> mftCandidates; // copies, in the order the candidate search found them
 
 private:
     // One extent of a non-resident $DATA: the runs of one attribute record, decoded on their own.
@@ -184,7 +201,6 @@ private:
     bool stopped() { return control.shouldStop(); }
     bool hasNtfsSignature() const;
     std::uint64_t bootClusterSize() const;
-    bool scanCorruptBoot();
     void setStatus(const std::string& text) { status_->setText(text); }
     std::uint64_t maxEntries() const;
     bool readAt(std::uint64_t position, std::span<std::uint8_t> out);
@@ -210,6 +226,10 @@ private:
     bool writePlainRuns(const DataAttributeInfo& info, ContentEmitter& out);
     bool writeCompressedRuns(const DataAttributeInfo& info, ContentEmitter& out);
     bool readClusters(std::int64_t lcn, std::uint64_t count, std::span<std::uint8_t> out);
+    // The sector scans' shared chunk loop (ntfsSectorScans.cpp).
+    struct ScanPass;
+    void scanVolumeChunks(ScanPass& pass);
+    std::uint64_t appendFoundRecord(std::uint64_t position, ByteSpan record);
     std::vector<std::uint8_t> readNonResidentBytes(const MftRecord& record, const AttributeHeader& h,
                                                    std::uint64_t limit);
 

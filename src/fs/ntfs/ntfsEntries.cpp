@@ -233,6 +233,10 @@ void ntfs::findRoot() {
 void ntfs::linkOrphans() {
     progress_->setRange(0, static_cast<std::int64_t>(entries.size()));
     if (orphanIndex >= entries.size()) return;
+    if (scanMode == 3) {
+        linkByDiskOrder();
+        return;
+    }
     bool first = true;
     for (std::uint64_t i = 0; i < entries.size(); ++i) {
         MftEntry& e = entries[i];

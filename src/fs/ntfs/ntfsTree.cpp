@@ -5,7 +5,9 @@
 namespace vindaru {
 
 void ntfs::fillRootInTree() {
-    if (tree_ == nullptr || rootIndex >= entries.size()) return;
+    // A deep scan shows only ORPHAN_ENTRY, which does not need the root: a volume whose "."
+    // record is lost still shows everything the scan found.
+    if (tree_ == nullptr || (rootIndex >= entries.size() && scanMode != 3)) return;
     bool orphanInserted = false;
     if (scanMode != 3) {
         // The root's chain may loop back on itself: each entry is inserted once.
