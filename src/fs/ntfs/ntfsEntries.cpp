@@ -158,7 +158,7 @@ void ntfs::parseAllEntries() {
     chainTail_.assign(entries.size(), 0);
     linked_.assign(entries.size(), 0);
     if (mftRunKnown && !stopped()) {
-        const std::uint64_t n = entries.size();
+        std::uint64_t n = entries.size();
         progress_->setRange(0, static_cast<std::int64_t>(n));
         std::vector<std::uint8_t> chunk;
         std::uint64_t i = 0;
@@ -174,6 +174,11 @@ void ntfs::parseAllEntries() {
             chunk.resize((end - i) * kMftRecordSize);
             const bool bulk = end - i > 1 && readAt(entries[i].recordPosition, chunk);
             for (std::uint64_t k = i; k < end; ++k) {
+                if (stopped()) {
+                    end = k;
+                    n = k;
+                    break;
+                }
                 if (k % kStatusEvery == 0 || k + 1 == n) {
                     setStatus(formatText("parsing MFT entry %d...", static_cast<int>(k)));
                     progress_->setPosition(static_cast<std::int64_t>(k));
