@@ -37,7 +37,8 @@ bool BlockMappedReader::read(void* buffer, std::uint64_t length) {
         return false;
     }
     cursor_ = next;
-    position += static_cast<std::int64_t>(length);
+    // Wraps rather than overflows: a cursor that far out no longer maps anything anyway.
+    position = static_cast<std::int64_t>(static_cast<std::uint64_t>(position) + length);
     if (blockSize != 0) {
         const BlockPlace place = locateBlock(cursor_ / blockSize);
         if (place.state != BlockState::Beyond) sectorMapped = place.state == BlockState::Data;
