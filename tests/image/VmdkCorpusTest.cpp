@@ -31,10 +31,11 @@ std::optional<Corpus> corpus(const std::string& container, const std::string& di
     return Corpus{*c, *r};
 }
 
-#define REQUIRE_CORPUS(var, container, disk)                                                      \
-    auto var = corpus(container, disk);                                                           \
-    if (!var) GTEST_SKIP() << "corpus image " << container << " or " << disk                      \
-                           << ".raw.zst (and zstd) not available";
+#define REQUIRE_CORPUS(var, container, disk)                                                       \
+    auto var = corpus(container, disk);                                                            \
+    if (!var)                                                                                      \
+        GTEST_SKIP() << "corpus image " << container << " or " << disk                             \
+                     << ".raw.zst (and zstd) not available";
 
 std::vector<std::uint8_t> rawBytes(const fs::path& raw, std::uint64_t at, std::uint64_t n) {
     std::vector<std::uint8_t> out(n, 0);
@@ -48,15 +49,19 @@ struct Ranges {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> list; // offset, length
 };
 
-Ranges wholeDisk(std::uint64_t bytes) { return Ranges{{{0, bytes}}}; }
+Ranges wholeDisk(std::uint64_t bytes) {
+    return Ranges{{{0, bytes}}};
+}
 
 // Beginning, end, the extent and 4 GiB boundaries of big-disk, and samples in between.
 Ranges bigDiskSamples(std::uint64_t bytes) {
     Ranges r;
     r.list.push_back({0, 16 * kMiB});
-    for (std::uint64_t edge : {2048 * kMiB, 4096 * kMiB}) r.list.push_back({edge - 6 * kMiB, 12 * kMiB});
+    for (std::uint64_t edge : {2048 * kMiB, 4096 * kMiB})
+        r.list.push_back({edge - 6 * kMiB, 12 * kMiB});
     r.list.push_back({bytes - 16 * kMiB, 16 * kMiB});
-    for (std::uint64_t at = 100 * kMiB; at + kMiB < bytes; at += 333 * kMiB) r.list.push_back({at, kMiB});
+    for (std::uint64_t at = 100 * kMiB; at + kMiB < bytes; at += 333 * kMiB)
+        r.list.push_back({at, kMiB});
     return r;
 }
 
@@ -102,7 +107,8 @@ struct Untouched {
 
 std::vector<fs::path> siblings(const fs::path& descriptor, const std::vector<std::string>& names) {
     std::vector<fs::path> out{descriptor};
-    for (const auto& n : names) out.push_back(descriptor.parent_path() / n);
+    for (const auto& n : names)
+        out.push_back(descriptor.parent_path() / n);
     return out;
 }
 
@@ -120,11 +126,13 @@ TEST_P(VmdkCorpusMonolithic, ReadsTheRawDisk) {
     EXPECT_EQ(session.diskSectorCount * 512, rawSize);
     EXPECT_EQ(reader.capacitySectors() * 512, rawSize);
     EXPECT_EQ(reader.createType, "monolithicSparse");
-    expectSameAsRaw(reader, c->raw, rawSize > 1024 * kMiB ? bigDiskSamples(rawSize) : wholeDisk(rawSize));
+    expectSameAsRaw(reader, c->raw,
+                    rawSize > 1024 * kMiB ? bigDiskSamples(rawSize) : wholeDisk(rawSize));
     untouched.check();
 }
 
-INSTANTIATE_TEST_SUITE_P(Disks, VmdkCorpusMonolithic, ::testing::Values("mbr-disk", "gpt-disk", "big-disk"));
+INSTANTIATE_TEST_SUITE_P(Disks, VmdkCorpusMonolithic,
+                         ::testing::Values("mbr-disk", "gpt-disk", "big-disk"));
 
 TEST(VmdkCorpusFileInfo, SparseDiskShowsGeometryAndSize) {
     auto c = test::corpusFile("generated/mbr-disk.vmdk");
@@ -167,25 +175,30 @@ TEST_P(VmdkCorpusDescriptor, ReadsTheRawDisk) {
     EXPECT_TRUE(reader.missingExtents().empty());
     ASSERT_EQ(reader.extentReaders.size(), p.extents.size());
     ASSERT_EQ(reader.extents.size(), p.extents.size());
-    for (std::size_t i = 0; i < p.extents.size(); ++i) EXPECT_EQ(reader.extents[i].extentFile, p.extents[i]);
+    for (std::size_t i = 0; i < p.extents.size(); ++i)
+        EXPECT_EQ(reader.extents[i].extentFile, p.extents[i]);
     EXPECT_EQ(reader.extentTypeChoice, p.flat ? "FLAT" : "");
     const std::uint64_t rawSize = fs::file_size(c->raw);
     EXPECT_EQ(session.diskSectorCount * 512, rawSize);
-    expectSameAsRaw(reader, c->raw, rawSize > 1024 * kMiB ? bigDiskSamples(rawSize) : wholeDisk(rawSize));
+    expectSameAsRaw(reader, c->raw,
+                    rawSize > 1024 * kMiB ? bigDiskSamples(rawSize) : wholeDisk(rawSize));
     untouched.check();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sets, VmdkCorpusDescriptor,
     ::testing::Values(
-        DescriptorCase{"mbr-disk-split-sparse.vmdk", "mbr-disk", {"mbr-disk-split-sparse-s001.vmdk"}, false},
+        DescriptorCase{
+            "mbr-disk-split-sparse.vmdk", "mbr-disk", {"mbr-disk-split-sparse-s001.vmdk"}, false},
         DescriptorCase{"big-disk-split-sparse.vmdk",
                        "big-disk",
                        {"big-disk-split-sparse-s001.vmdk", "big-disk-split-sparse-s002.vmdk",
                         "big-disk-split-sparse-s003.vmdk"},
                        false},
-        DescriptorCase{"tiny-disk-mono-flat.vmdk", "tiny-disk", {"tiny-disk-mono-flat-flat.vmdk"}, true},
-        DescriptorCase{"tiny-disk-split-flat.vmdk", "tiny-disk", {"tiny-disk-split-flat-f001.vmdk"}, true},
+        DescriptorCase{
+            "tiny-disk-mono-flat.vmdk", "tiny-disk", {"tiny-disk-mono-flat-flat.vmdk"}, true},
+        DescriptorCase{
+            "tiny-disk-split-flat.vmdk", "tiny-disk", {"tiny-disk-split-flat-f001.vmdk"}, true},
         DescriptorCase{"tiny-disk-multi-flat.vmdk",
                        "tiny-disk",
                        {"tiny-disk-multi-flat-f001.vmdk", "tiny-disk-multi-flat-f002.vmdk",
@@ -215,7 +228,8 @@ TEST_P(VmdkCorpusNumbered, ReadsTheRawDiskFromAnyPiece) {
     ASSERT_EQ(reader.extentReaders.size(), p.pieces);
     const std::uint64_t rawSize = fs::file_size(c->raw);
     EXPECT_EQ(session.diskSectorCount * 512, rawSize);
-    expectSameAsRaw(reader, c->raw, rawSize > 1024 * kMiB ? bigDiskSamples(rawSize) : wholeDisk(rawSize));
+    expectSameAsRaw(reader, c->raw,
+                    rawSize > 1024 * kMiB ? bigDiskSamples(rawSize) : wholeDisk(rawSize));
     untouched.check();
 }
 

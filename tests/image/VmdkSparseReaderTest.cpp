@@ -13,14 +13,18 @@ namespace vindaru {
 namespace {
 
 using test::ScratchDir;
-using test::SparseVmdkBuilder;
 using test::sectorPattern;
+using test::SparseVmdkBuilder;
 
-std::vector<std::uint8_t> zeros(std::size_t n) { return std::vector<std::uint8_t>(n, 0); }
+std::vector<std::uint8_t> zeros(std::size_t n) {
+    return std::vector<std::uint8_t>(n, 0);
+}
 
-std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& v, std::uint64_t at, std::uint64_t n) {
+std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& v, std::uint64_t at,
+                                std::uint64_t n) {
     std::vector<std::uint8_t> out(n, 0);
-    for (std::uint64_t i = 0; i < n && at + i < v.size(); ++i) out[i] = v[at + i];
+    for (std::uint64_t i = 0; i < n && at + i < v.size(); ++i)
+        out[i] = v[at + i];
     return out;
 }
 
@@ -31,7 +35,8 @@ struct Opened {
     std::string path;
 };
 
-std::unique_ptr<Opened> openImage(const std::vector<std::uint8_t>& bytes, const std::string& choice = "SPARSE") {
+std::unique_ptr<Opened> openImage(const std::vector<std::uint8_t>& bytes,
+                                  const std::string& choice = "SPARSE") {
     auto o = std::make_unique<Opened>();
     o->path = (o->dir / "disk.vmdk").string();
     test::writeFile(o->path, bytes);
@@ -41,7 +46,8 @@ std::unique_ptr<Opened> openImage(const std::vector<std::uint8_t>& bytes, const 
     return o;
 }
 
-std::vector<std::uint8_t> seekRead(readWriteInterface& r, std::int64_t pos, std::size_t n, bool* ok = nullptr) {
+std::vector<std::uint8_t> seekRead(readWriteInterface& r, std::int64_t pos, std::size_t n,
+                                   bool* ok = nullptr) {
     std::vector<std::uint8_t> out(n, 0xEE);
     const bool s = r.seek(pos, 0);
     const bool rd = r.read(out.data(), n);
@@ -131,7 +137,8 @@ TEST(VmdkSparseReader, BaseOffsetShiftsEveryPosition) {
     auto o = openImage(b.build());
     o->reader->baseOffset = 16 * 512;
     EXPECT_EQ(seekRead(*o->reader, 0, 512 * 16), slice(b.expectedDisk(), 16 * 512, 16 * 512));
-    EXPECT_EQ(readAtBytes(*o->reader, 56 * 512, 512 * 8), slice(b.expectedDisk(), 72 * 512, 8 * 512));
+    EXPECT_EQ(readAtBytes(*o->reader, 56 * 512, 512 * 8),
+              slice(b.expectedDisk(), 72 * 512, 8 * 512));
 }
 
 // The fast paths against the sector-by-sector loop: the same operations on two readers, one of
@@ -144,8 +151,10 @@ TEST(VmdkSparseReader, FastPathsMatchTheSectorBySectorLoop) {
         b.standardDescriptor();
         for (std::uint64_t g = 0; g < 4096 / b.grainSize(); ++g) {
             const auto roll = rng() % 5;
-            if (roll < 2) b.allocate(g);
-            else if (roll == 2) b.rawEntry(g, 1);
+            if (roll < 2)
+                b.allocate(g);
+            else if (roll == 2)
+                b.rawEntry(g, 1);
         }
         if (variant == 1) b.reverseGrainOrder();
         const auto image = b.build();
@@ -164,9 +173,10 @@ TEST(VmdkSparseReader, FastPathsMatchTheSectorBySectorLoop) {
             }
             ASSERT_EQ(fast->reader->read(a.data(), len), slow->reader->read(c.data(), len));
             std::size_t firstDiff = 0;
-            while (firstDiff < len && a[firstDiff] == c[firstDiff]) ++firstDiff;
-            ASSERT_EQ(firstDiff, len) << "variant " << variant << " op " << op << " pos " << pos
-                                      << " len " << len;
+            while (firstDiff < len && a[firstDiff] == c[firstDiff])
+                ++firstDiff;
+            ASSERT_EQ(firstDiff, len)
+                << "variant " << variant << " op " << op << " pos " << pos << " len " << len;
             ASSERT_EQ(fast->reader->sectorMapped, slow->reader->sectorMapped);
             ASSERT_EQ(fast->reader->position, slow->reader->position);
             const std::size_t whole = (rng() % 40) * 512 + (rng() % 2 ? 0 : 100);

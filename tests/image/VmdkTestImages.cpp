@@ -8,7 +8,8 @@ namespace vindaru::test {
 namespace {
 
 void putLe(std::vector<std::uint8_t>& b, std::size_t off, std::uint64_t v, int width) {
-    for (int i = 0; i < width; ++i) b[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < width; ++i)
+        b[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 constexpr std::uint64_t kDescriptorSector = 1;
@@ -25,7 +26,8 @@ std::vector<std::uint8_t> sectorPattern(std::uint64_t sector, std::uint8_t salt)
     return s;
 }
 
-SparseVmdkBuilder::SparseVmdkBuilder(std::uint64_t capacitySectors, std::uint64_t grainSize, std::uint32_t gtes)
+SparseVmdkBuilder::SparseVmdkBuilder(std::uint64_t capacitySectors, std::uint64_t grainSize,
+                                     std::uint32_t gtes)
     : capacity_(capacitySectors), grainSize_(grainSize), gtes_(gtes) {}
 
 SparseVmdkBuilder& SparseVmdkBuilder::descriptor(std::string text) {
@@ -34,8 +36,8 @@ SparseVmdkBuilder& SparseVmdkBuilder::descriptor(std::string text) {
 }
 
 SparseVmdkBuilder& SparseVmdkBuilder::standardDescriptor() {
-    return descriptor(descriptorText("monolithicSparse",
-                                     {"RW " + std::to_string(capacity_) + " SPARSE \"test.vmdk\""}));
+    return descriptor(descriptorText(
+        "monolithicSparse", {"RW " + std::to_string(capacity_) + " SPARSE \"test.vmdk\""}));
 }
 
 SparseVmdkBuilder& SparseVmdkBuilder::allocate(std::uint64_t grain) {
@@ -58,7 +60,8 @@ SparseVmdkBuilder& SparseVmdkBuilder::salt(std::uint8_t value) {
     return *this;
 }
 
-SparseVmdkBuilder& SparseVmdkBuilder::headerOverride(std::size_t offset, std::uint64_t value, int width) {
+SparseVmdkBuilder& SparseVmdkBuilder::headerOverride(std::size_t offset, std::uint64_t value,
+                                                     int width) {
     overrides_.push_back({offset, value, width});
     return *this;
 }
@@ -74,10 +77,13 @@ std::vector<std::uint8_t> SparseVmdkBuilder::build() const {
     std::vector<std::uint64_t> usedTables;
     auto noteTable = [&](std::uint64_t grain) {
         const std::uint64_t t = grain / gtes_;
-        if (std::find(usedTables.begin(), usedTables.end(), t) == usedTables.end()) usedTables.push_back(t);
+        if (std::find(usedTables.begin(), usedTables.end(), t) == usedTables.end())
+            usedTables.push_back(t);
     };
-    for (auto g : allocated_) noteTable(g);
-    for (const auto& [g, v] : raw_) noteTable(g);
+    for (auto g : allocated_)
+        noteTable(g);
+    for (const auto& [g, v] : raw_)
+        noteTable(g);
     std::sort(usedTables.begin(), usedTables.end());
 
     std::uint64_t next = gdSector + gdSectors;
@@ -110,19 +116,23 @@ std::vector<std::uint8_t> SparseVmdkBuilder::build() const {
     putLe(file, 44, gtes_, 4);
     putLe(file, 48, gdSector, 8);
     putLe(file, 56, gdSector, 8);
-    for (const auto& [t, at] : tableAt) putLe(file, gdSector * 512 + t * 4, at, 4);
+    for (const auto& [t, at] : tableAt)
+        putLe(file, gdSector * 512 + t * 4, at, 4);
     auto setEntry = [&](std::uint64_t grain, std::uint32_t value) {
         putLe(file, tableAt[grain / gtes_] * 512 + (grain % gtes_) * 4, value, 4);
     };
-    for (const auto& [g, v] : raw_) setEntry(g, v);
+    for (const auto& [g, v] : raw_)
+        setEntry(g, v);
     for (const auto& [g, at] : grainAt) {
         setEntry(g, static_cast<std::uint32_t>(at));
         for (std::uint64_t s = 0; s < grainSize_; ++s) {
             const auto p = sectorPattern(g * grainSize_ + s, salt_);
-            std::copy(p.begin(), p.end(), file.begin() + static_cast<std::ptrdiff_t>((at + s) * 512));
+            std::copy(p.begin(), p.end(),
+                      file.begin() + static_cast<std::ptrdiff_t>((at + s) * 512));
         }
     }
-    for (const auto& o : overrides_) putLe(file, o.offset, o.value, o.width);
+    for (const auto& o : overrides_)
+        putLe(file, o.offset, o.value, o.width);
     return file;
 }
 
@@ -139,10 +149,13 @@ std::vector<std::uint8_t> SparseVmdkBuilder::expectedDisk() const {
     return disk;
 }
 
-std::string descriptorText(const std::string& createType, const std::vector<std::string>& extentLines) {
-    std::string t = "# Disk DescriptorFile\nversion=1\nCID=12345678\nparentCID=ffffffff\ncreateType=\"" +
-                    createType + "\"\n\n# Extent description\n";
-    for (const auto& l : extentLines) t += l + "\n";
+std::string descriptorText(const std::string& createType,
+                           const std::vector<std::string>& extentLines) {
+    std::string t =
+        "# Disk DescriptorFile\nversion=1\nCID=12345678\nparentCID=ffffffff\ncreateType=\"" +
+        createType + "\"\n\n# Extent description\n";
+    for (const auto& l : extentLines)
+        t += l + "\n";
     t += "\n# The Disk Data Base\n#DDB\n\nddb.virtualHWVersion = \"4\"\n"
          "ddb.geometry.cylinders = \"16383\"\nddb.geometry.heads = \"16\"\n"
          "ddb.geometry.sectors = \"63\"\nddb.adapterType = \"ide\"\n";
