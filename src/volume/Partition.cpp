@@ -16,7 +16,7 @@ constexpr std::size_t kFirstReadBytes = 1024;
 constexpr int kMaxChainSteps = 50;
 // The scan reads the disk in chunks of 1 MiB and tests every sector of each.
 constexpr std::uint64_t kChunkSectors = 2048;
-constexpr std::uint64_t kChunkBytes = kChunkSectors * kSector;
+constexpr std::uint64_t kPieceSectors = 256;
 constexpr std::int64_t kProgressScale = 1000;
 // An HFS+ volume header lies two sectors into its volume; larger sizes are not believed.
 constexpr std::uint64_t kHfsHeaderSector = 2;
@@ -280,8 +280,9 @@ void Partition::scanForVolumes(readWriteInterface& reader) {
     progress.setRange(0, kProgressScale);
     if (customStartSector >= diskEnd) return;
 
-    std::vector<std::uint8_t> buffer(kChunkBytes);
-    const ByteSpan chunk(buffer);
+    // Each 1 MiB chunk is read in pieces small enough to stay in the CPU cache while their
+    // sectors are tested; pieces a skip passes over are not read at all.
+    std::vector<std::uint8_t> piece(kPieceSectors * kSector);
     std::uint64_t chunkSector = customStartSector;
     std::uint64_t firstIndex = 0;
     bool ended = false;
@@ -290,14 +291,21 @@ void Partition::scanForVolumes(readWriteInterface& reader) {
             status("Scanned Partitions");
             break;
         }
-        // The last chunk is read only up to the disk's end; the rest of the buffer is zeros.
+        // Sectors past the disk's end, in the last chunk, read as zeros: nothing to test there.
         const std::uint64_t remaining = diskEnd - chunkSector;
         const std::uint64_t available = std::min(kChunkSectors, remaining);
-        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(available * kSector), buffer.end(), 0);
-        if (!readSectors(reader, chunkSector, std::span(buffer).first(available * kSector))) break;
+        std::uint64_t pieceFirst = kChunkSectors; // no piece read yet
 
         std::uint64_t i = firstIndex;
         while (i < kChunkSectors) {
+            if (i < available && (i < pieceFirst || i >= pieceFirst + kPieceSectors)) {
+                pieceFirst = i - i % kPieceSectors;
+                const std::uint64_t count = std::min(kPieceSectors, available - pieceFirst);
+                if (!readSectors(reader, chunkSector + pieceFirst, std::span(piece).first(count * kSector))) {
+                    ended = true;
+                    break;
+                }
+            }
             if (control.stopRequested.load(std::memory_order_relaxed)) {
                 status("Scanned Partitions");
                 ended = true;
@@ -308,10 +316,14 @@ void Partition::scanForVolumes(readWriteInterface& reader) {
                 ended = true;
                 break;
             }
-            const std::uint8_t lead = buffer[i * kSector];
+            if (i >= available) {
+                ++i;
+                continue;
+            }
+            const ByteSpan sector = ByteSpan(piece).subspan((i - pieceFirst) * kSector, kSector);
             std::uint64_t passOver = 0;
-            if (lead == 0xEB || lead == 0x48) // nothing tested starts otherwise
-                passOver = scanSector(chunk.subspan(i * kSector, kSector), chunkSector + i);
+            if (sector[0] == 0xEB || sector[0] == 0x48) // nothing tested starts otherwise
+                passOver = scanSector(sector, chunkSector + i);
             if (control.stopRequested.load()) {
                 ended = true;
                 ++i;
