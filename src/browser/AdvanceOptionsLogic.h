@@ -1,0 +1,127 @@
+// The advance options page without a window: it creates the parser for a damaged volume, runs
+// the parser's search for candidate file-system structures (the page's search thread calls
+// runSearch()), and keeps the lists the page shows — "TFS :" with the candidates, "Sector Per
+// Cluster :" with the cluster sizes to try — and their selections. The scan page, in Advanced
+// mode, takes this object's parser and choice().
+//
+// Threads: runSearch() on one worker; pause(), resume(), stop(), back() from the UI thread;
+// the lists and selections once searching() is false (onSearchFinished fires on the worker at
+// the end).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/Sinks.h"
+#include "image/readWriteInterface.h"
+#include "volume/VolumeRecord.h"
+
+namespace vindaru {
+
+class ntfs;
+
+inline constexpr const char* kAdvancedInputGroupText = "Advanced Input:";
+inline constexpr const char* kCandidateListLabel = "TFS :";
+inline constexpr const char* kClusterListLabel = "Sector Per Cluster :";
+inline constexpr const char* kHeapListLabel = "Heap Offset :";
+
+// What the scan page needs of this page's choices in Advanced mode.
+struct AdvancedChoice {
+    std::uint64_t candidate = 0;       // the selection index of "TFS :"
+    std::string sectorsPerClusterText; // the selected text of "Sector Per Cluster :"
+    std::string heapOffsetText;        // the selected text of "Heap Offset :" (exFAT)
+};
+
+struct AdvanceSinks {
+    StatusSink& status;
+    ProgressSink& progress;
+    MessageSink& messages;
+};
+
+class AdvanceOptionsLogic {
+  public:
+    enum class Prepared {
+        Ready,         // a parser exists; start the search thread with runSearch()
+        NoReader,      // "Please Restart the program to rebegin necessary initialisation..."
+        UnknownVolume, // "unKnown Partition Cant be parsed..."
+        NotBuiltYet,   // a file system whose candidate search is not in this build
+        NotOffered     // a file system without an Advanced mode
+    };
+
+    // `reader` may be null (the session has none); it must outlive this object. `maxFileSystems`
+    // is the number typed on the recovery mode page (0 or less: 3).
+    AdvanceOptionsLogic(readWriteInterface* reader, VolumeRecord volume,
+                        std::int64_t maxFileSystems, AdvanceSinks sinks);
+    ~AdvanceOptionsLogic();
+    AdvanceOptionsLogic(const AdvanceOptionsLogic&) = delete;
+    AdvanceOptionsLogic& operator=(const AdvanceOptionsLogic&) = delete;
+
+    // Page start: creates the parser by the volume's type name.
+    Prepared prepare();
+    // The search thread's procedure: the candidate search, the lists, the count message and the
+    // closing texts.
+    void runSearch();
+
+    void pause();
+    void resume();
+    void stop();
+    // Back and Close: every parser's stop flag.
+    void stopParsers();
+
+    bool searching() const { return searching_.load(); }
+    // The number of candidates searched for: maxFileSystems, or 3 when that is not above 0.
+    std::uint64_t candidateLimit() const;
+    std::function<void()> onSearchFinished;
+
+    // The lists and their selections (-1: none).
+    std::vector<std::string> candidateItems() const;
+    std::vector<std::string> clusterItems() const;
+    std::vector<std::string> heapItems() const;
+    int candidateSelection() const;
+    int clusterSelection() const;
+    void selectCandidate(int index);
+    void selectCluster(int index);
+    // Next leads to the scan page only when both lists have a selection.
+    bool nextAllowed() const;
+    AdvancedChoice choice() const;
+
+    // The page's controls as the steps leave them.
+    bool listsVisible() const { return listsVisible_; }
+    bool heapListVisible() const { return false; }
+    bool nextEnabled() const { return nextEnabled_.load(); }
+    bool backEnabled() const { return backEnabled_.load(); }
+    bool threadButtonsVisible() const { return threadButtonsVisible_.load(); }
+
+    // The parser the scan page uses in Advanced mode; owned here.
+    ntfs* ntfsParser() { return ntfs_.get(); }
+    const VolumeRecord& volume() const { return volume_; }
+
+  private:
+    void searchNtfs();
+    void finishSearch(const std::string& endStatus);
+
+    readWriteInterface* reader_;
+    VolumeRecord volume_;
+    std::int64_t maxFileSystems_;
+    AdvanceSinks sinks_;
+    std::unique_ptr<ntfs> ntfs_;
+
+    mutable std::mutex mutex_;
+    std::vector<std::string> candidates_;
+    std::vector<std::string> clusters_;
+    int candidateSelection_ = -1;
+    int clusterSelection_ = -1;
+
+    std::atomic<bool> searching_{false};
+    bool listsVisible_ = false;
+    std::atomic<bool> nextEnabled_{false};
+    std::atomic<bool> backEnabled_{false};
+    std::atomic<bool> threadButtonsVisible_{true};
+};
+
+} // namespace vindaru

@@ -1,0 +1,73 @@
+// vindaru-cli candidates: the Advanced mode's candidate search on a damaged volume, and the list
+// the advance options page would offer ("MFT_ENTRY:0", ...), one item per line. The count
+// message goes to stderr like every message box; `--clusters` adds the sectors-per-cluster list.
+#include <iostream>
+
+#include "browser/AdvanceOptionsLogic.h"
+#include "browser/RecoveryModeLogic.h"
+#include "cli/CliCommand.h"
+#include "cli/CliImage.h"
+#include "cli/CliSinks.h"
+#include "cli/CliVolume.h"
+
+namespace vindaru::cli {
+
+namespace {
+
+int runCandidates(const std::vector<std::string>& args) {
+    ArgParser parser(std::string("vindaru-cli candidates IMAGE ") + kVolumeOptionsUsage +
+                     " [--max N] [--clusters] " + kImageOptionsUsage);
+    ImageOptions imageOptions(parser);
+    VolumeOptions volumeOptions(parser);
+    std::string maxText;
+    bool clusters = false;
+    parser.option("--max", maxText).flag("--clusters", clusters);
+    if (!parser.parse(args)) return parser.exitCode();
+    ImageArgs image;
+    VolumeArgs volumeArgs;
+    if (!imageOptions.resolve(image) || !volumeOptions.resolve(volumeArgs))
+        return parser.exitCode();
+
+    CliMessageSink messages;
+    Session session;
+    session.messages = &messages;
+    if (!openSessionReader(session, image)) return kExitImage;
+    VolumeRecord volume;
+    if (!selectVolume(session, volumeArgs, volume)) return kExitUsage;
+
+    CliProgressSink progress(CliProgressSink::stderrIsTerminal());
+    CliStatusSink status(progress.active() ? &progress : nullptr);
+    AdvanceOptionsLogic logic(session.sessionReader.get(), volume,
+                              static_cast<std::int64_t>(candidateLimitFromText(maxText)),
+                              AdvanceSinks{status, progress, messages});
+    switch (logic.prepare()) {
+    case AdvanceOptionsLogic::Prepared::Ready:
+        break;
+    case AdvanceOptionsLogic::Prepared::NoReader:
+        return kExitImage;
+    default:
+        std::cerr << "vindaru-cli: the candidate search is not available for a "
+                  << volume.fileSystemName << " volume\n";
+        return kExitUsage;
+    }
+    logic.runSearch();
+    progress.finish();
+    status.flush();
+    for (const std::string& item : logic.candidateItems())
+        std::cout << item << "\n";
+    if (clusters) {
+        std::cout << kClusterListLabel << "\n";
+        for (const std::string& item : logic.clusterItems())
+            std::cout << item << "\n";
+    }
+    return kExitOk;
+}
+
+const CommandRegistrar registrar(CliCommand{
+    "candidates",
+    "candidates IMAGE VOLUME [--max N] [--clusters]   the Advanced mode's MFT candidates",
+    runCandidates});
+
+} // namespace
+
+} // namespace vindaru::cli
