@@ -4,7 +4,7 @@
 
 #include "cli/CliSinks.h"
 #include "common/DisplayFormat.h"
-#include "volume/Partition.h"
+#include "volume/VolumeSelection.h"
 #include "volume/VolumeTypeNames.h"
 
 namespace vindaru::cli {
@@ -49,34 +49,23 @@ bool VolumeOptions::resolve(VolumeArgs& out) {
 
 std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint64_t diskSectorCount,
                                           const VolumeArgs& args, StatusSink& status, std::string& error) {
-    VolumeRecord record;
     if (args.volumeIndex) {
-        Partition partition;
-        partition.gptMode = args.gpt;
-        partition.statusTarget = &status;
-        const int rc = partition.readPartitionTable(reader);
-        const std::uint64_t n = *args.volumeIndex;
-        if (n >= partition.volumeList.size()) {
-            error = partition.volumeList.empty() && rc != 0
+        StandardVolumeChoice choice = standardVolume(reader, args.gpt, *args.volumeIndex, status);
+        if (!choice.record) {
+            error = choice.listed == 0 && choice.readResult != 0
                         ? std::string("the partition table cannot be read")
                         : formatText("there is no volume %llu; the disk lists %zu",
-                                     static_cast<unsigned long long>(n), partition.volumeList.size());
+                                     static_cast<unsigned long long>(*args.volumeIndex), choice.listed);
             return std::nullopt;
         }
-        record = partition.volumeList[n];
-        record.volumeName = std::to_string(n); // rows are numbered by their place in the list
-    } else if (args.startSector) {
-        const std::uint64_t start = *args.startSector;
-        const std::uint64_t rest = diskSectorCount > start ? diskSectorCount - start : 0;
-        record.volumeName = "0";
-        record.startSector = start;
-        record.sizeText = formatText("%llu", static_cast<unsigned long long>(args.sizeMb ? *args.sizeMb : rest / 2048));
-    } else {
-        error = "choose a volume: --volume N, or --start SECTOR --type NAME";
-        return std::nullopt;
+        if (args.typeName) choice.record->fileSystemName = *treatAsFileSystemName(*args.typeName);
+        return choice.record;
     }
-    if (args.typeName) record.fileSystemName = *treatAsFileSystemName(*args.typeName);
-    return record;
+    if (args.startSector && args.typeName)
+        if (auto record = describedVolume(*args.startSector, *args.typeName, args.sizeMb, diskSectorCount))
+            return record;
+    error = "choose a volume: --volume N, or --start SECTOR --type NAME";
+    return std::nullopt;
 }
 
 bool selectVolume(Session& session, const VolumeArgs& args, VolumeRecord& out) {

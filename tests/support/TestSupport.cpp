@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +85,19 @@ std::optional<fs::path> unpackedCorpusImage(const std::string& relative) {
 void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void copyIntoFile(const fs::path& target, const fs::path& source, std::uint64_t offset) {
+    const auto bytes = readFile(source);
+    std::fstream out(target, std::ios::binary | std::ios::in | std::ios::out);
+    constexpr std::size_t kBlock = 65536;
+    for (std::size_t at = 0; at < bytes.size(); at += kBlock) {
+        const std::size_t n = std::min(kBlock, bytes.size() - at);
+        const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+        if (std::all_of(begin, begin + static_cast<std::ptrdiff_t>(n), [](std::uint8_t b) { return b == 0; })) continue;
+        out.seekp(static_cast<std::streamoff>(offset + at));
+        out.write(reinterpret_cast<const char*>(bytes.data() + at), static_cast<std::streamsize>(n));
+    }
 }
 
 std::vector<std::uint8_t> readFile(const fs::path& path) {

@@ -34,6 +34,9 @@ std::optional<fs::path> corpusFile(const std::string& relative);
 std::optional<fs::path> unpackedCorpusImage(const std::string& relative);
 
 void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes);
+// Writes the bytes of `source` into the existing file `target` at byte `offset`, leaving runs
+// of zeros unwritten (holes stay holes). Used to build disks out of volume images.
+void copyIntoFile(const fs::path& target, const fs::path& source, std::uint64_t offset);
 std::vector<std::uint8_t> readFile(const fs::path& path);
 std::string md5OfFile(const fs::path& path);
 

@@ -2,9 +2,6 @@
 // The Sleuth Kit's listings as the reference, and a scan of a disk built from corpus volumes.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <map>
 #include <set>
@@ -162,17 +159,6 @@ TEST(VolumeCorpus, ExternalPartitionTables) {
     if (checked == 0) GTEST_SKIP() << "no external corpus disks available";
 }
 
-// Copies a volume image into the disk file at `sector`, leaving its zero blocks as holes.
-void placeVolume(int fd, const std::filesystem::path& image, std::uint64_t sector) {
-    const auto bytes = test::readFile(image);
-    constexpr std::size_t kBlock = 65536;
-    for (std::size_t at = 0; at < bytes.size(); at += kBlock) {
-        const std::size_t n = std::min(kBlock, bytes.size() - at);
-        if (std::all_of(bytes.begin() + at, bytes.begin() + at + n, [](std::uint8_t b) { return b == 0; })) continue;
-        ASSERT_EQ(::pwrite(fd, bytes.data() + at, n, static_cast<off_t>(sector * 512 + at)), static_cast<ssize_t>(n));
-    }
-}
-
 TEST(VolumeCorpus, ScanFindsTheCorpusVolumesOnADiskWithoutATable) {
     const std::vector<std::pair<std::string, std::uint64_t>> volumes = {
         {"generated/ntfs.img.zst", 2048},     {"generated/fat32.img.zst", 36864},
@@ -180,18 +166,13 @@ TEST(VolumeCorpus, ScanFindsTheCorpusVolumesOnADiskWithoutATable) {
         {"generated/hfsplus.img.zst", 180224}};
     test::ScratchDir dir;
     const auto diskPath = dir / "zeroed-table.raw";
-    const int fd = ::open(diskPath.c_str(), O_CREAT | O_RDWR | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, 184320 * 512), 0);
+    test::writeFile(diskPath, {});
+    std::filesystem::resize_file(diskPath, 184320ull * 512);
     for (const auto& [relative, sector] : volumes) {
         const auto image = disk(relative);
-        if (!image) {
-            ::close(fd);
-            GTEST_SKIP() << "corpus volume " << relative << " is not available";
-        }
-        placeVolume(fd, *image, sector);
+        if (!image) GTEST_SKIP() << "corpus volume " << relative << " is not available";
+        test::copyIntoFile(diskPath, *image, sector * 512);
     }
-    ::close(fd);
 
     auto scan = [&](bool skip) {
         FileDiskReader reader;

@@ -1,0 +1,127 @@
+// vindaru-cli volumes, run as a user runs it, on corpus containers and on a disk whose
+// partition table is gone.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/TestSupport.h"
+
+namespace vindaru {
+namespace {
+
+using test::runCommand;
+using test::shellQuote;
+
+test::CommandResult volumes(const std::string& image, const std::string& options) {
+    return runCommand(std::string(VINDARU_CLI_PATH) + " volumes " + shellQuote(image) + " " + options);
+}
+
+#define CORPUS_FILE(var, relative)                                                                 \
+    const auto var = test::corpusFile(relative);                                                   \
+    if (!var) GTEST_SKIP() << "corpus file " << relative << " is not available"
+
+TEST(VolumeCli, ListsTheRowsOfAnMbrDiskWithStatusOnStderr) {
+    CORPUS_FILE(image, "generated/mbr-disk.vmdk");
+    const auto r = volumes(image->string(), "");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Volume  File System  Volume Size  Start Sector\n"
+              "0       NTFS         8   MB       2048\n"
+              "1       FAT32        36   MB      20480\n"
+              "2       extX         4   MB       96256\n");
+    EXPECT_NE(r.err.find("found NTFS 1...\nfound FAT 32...\nfound extx...\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Finished Scanning."), std::string::npos);
+}
+
+TEST(VolumeCli, GptDiskAsJsonWithAndWithoutGpt) {
+    CORPUS_FILE(image, "generated/gpt-disk.vhd");
+    auto r = volumes(image->string(), "--gpt --json");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "[\n"
+                     " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 34816},\n"
+                     " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 51200},\n"
+                     " {\"volume\": \"2\", \"fileSystem\": \"FAT64\", \"sizeText\": \"8  MB\", \"startSector\": 124928},\n"
+                     " {\"volume\": \"3\", \"fileSystem\": \"HFS+\", \"sizeText\": \"1\", \"startSector\": 141312}\n"
+                     "]\n");
+    r = volumes(image->string(), "--json");
+    EXPECT_EQ(r.out, "[\n {\"volume\": \"0\", \"fileSystem\": \"Unknown\", \"sizeText\": \"70   MB\", \"startSector\": 1}\n]\n");
+}
+
+TEST(VolumeCli, EveryContainerGivesTheSameRows) {
+    const std::vector<std::pair<std::string, std::string>> forms = {
+        {"generated/mbr-disk.vmdk", ""},
+        {"generated/mbr-disk.vhd", ""},
+        {"generated/mbr-disk.vdi", ""},
+        {"generated/mbr-disk-split-sparse.vmdk", "--descriptor"}};
+    std::string first;
+    for (const auto& [relative, options] : forms) {
+        const auto image = test::corpusFile(relative);
+        if (!image) continue;
+        const auto r = volumes(image->string(), options + " --json");
+        EXPECT_EQ(r.exitCode, 0) << relative << ": " << r.err;
+        if (first.empty()) first = r.out;
+        EXPECT_EQ(r.out, first) << relative;
+    }
+    if (first.empty()) GTEST_SKIP() << "mbr-disk containers are not available";
+}
+
+TEST(VolumeCli, UsageAndImageErrors) {
+    auto r = volumes("/nonexistent/disk.vmdk", "");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("file not opened.."), std::string::npos);
+    r = volumes("/nonexistent/disk.vmdk", "--start 5");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("belong to --scan"), std::string::npos);
+    r = volumes("/nonexistent/disk.vmdk", "--scan --end ten");
+    EXPECT_EQ(r.exitCode, 1);
+}
+
+TEST(VolumeCli, ScanFindsVolumesOnADiskWhosePartitionTableIsZeroed) {
+    const auto source = test::unpackedCorpusImage("generated/mbr-disk.raw.zst");
+    const auto fat16 = test::unpackedCorpusImage("generated/fat16.img.zst");
+    const auto exfat = test::unpackedCorpusImage("generated/exfat.img.zst");
+    const auto hfs = test::unpackedCorpusImage("generated/hfsplus.img.zst");
+    if (!source || !fat16 || !exfat || !hfs) GTEST_SKIP() << "corpus images are not available";
+    // The mbr-disk (NTFS at 2048, FAT32 at 20480, ext2 at 96256) without its MBR and EBRs,
+    // with FAT16, exFAT and HFS+ volumes after its end.
+    test::ScratchDir dir;
+    const auto disk = dir / "zeroed.raw";
+    test::writeFile(disk, {});
+    std::filesystem::resize_file(disk, 180224ull * 512);
+    test::copyIntoFile(disk, *source, 0);
+    {
+        // copyIntoFile leaves zeros unwritten, so the table sectors are cleared by hand.
+        std::fstream out(disk, std::ios::binary | std::ios::in | std::ios::out);
+        const std::vector<char> blank(512, 0);
+        for (const std::uint64_t sector : {0u, 18432u, 94208u}) {
+            out.seekp(static_cast<std::streamoff>(sector * 512));
+            out.write(blank.data(), 512);
+        }
+    }
+    test::copyIntoFile(disk, *fat16, 108544ull * 512);
+    test::copyIntoFile(disk, *exfat, 141312ull * 512);
+    test::copyIntoFile(disk, *hfs, 174080ull * 512);
+
+    auto r = volumes(disk.string(), "--extent FLAT --scan --json");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Newest first, as the page shows them.
+    EXPECT_EQ(r.out, "[\n"
+                     " {\"volume\": \"4\", \"fileSystem\": \"HFS+\", \"sizeText\": \"1  MB\", \"startSector\": 174080},\n"
+                     " {\"volume\": \"3\", \"fileSystem\": \"FAT64\", \"sizeText\": \"16  MB\", \"startSector\": 141312},\n"
+                     " {\"volume\": \"2\", \"fileSystem\": \"FAT16\", \"sizeText\": \"16  MB\", \"startSector\": 108544},\n"
+                     " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480},\n"
+                     " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 2048}\n"
+                     "]\n");
+    EXPECT_NE(r.err.find("Scanning partition....."), std::string::npos);
+    EXPECT_NE(r.err.find("populated partitions...."), std::string::npos);
+
+    r = volumes(disk.string(), "--extent FLAT --scan --no-skip --json");
+    EXPECT_NE(r.out.find("\"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 18431}"), std::string::npos)
+        << "the NTFS backup boot sector: " << r.out;
+
+    r = volumes(disk.string(), "--extent FLAT --scan --start 20480 --end 108544 --json");
+    EXPECT_EQ(r.out, "[\n {\"volume\": \"0\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480}\n]\n");
+}
+
+} // namespace
+} // namespace vindaru
