@@ -38,14 +38,14 @@ std::uint64_t EntrySaver::countFiles(EntryRef directory) {
     return count;
 }
 
-bool EntrySaver::writeFile(EntryRef file, OutputFolder& folder) {
+std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     const std::string name = folder.names().claim(safeHostName(trimBlanks(view_.label(file))));
     const int fd = folder.createFile(name);
-    if (fd < 0) return false;
-    const bool ok = view_.writeContent(file, fd);
+    if (fd < 0) return {};
+    view_.writeContent(file, fd);
     ::close(fd);
     folder.setTimes(name, view_.times(file));
-    return ok;
+    return name;
 }
 
 void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
@@ -76,7 +76,7 @@ void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
         const std::string name = trimBlanks(view_.label(v.entry));
         sinks_.status.setText(kSavingFile + (here->path() / safeHostName(name)).string());
         sinks_.secondStatus.setText(kFileSize + view_.sizeText(v.entry));
-        if (!view_.skipWhenSaving(v.entry)) writeFile(v.entry, *here);
+        if (!view_.skipWhenSaving(v.entry)) saveInto(v.entry, *here);
         sinks_.secondStatus.setText("");
         return false;
     };
@@ -117,7 +117,7 @@ bool EntrySaver::saveSingleFile(EntryRef file, const std::string& outputField) {
     const std::string field = trimBlanks(outputField);
     auto folder = OutputFolder::openChosen(field.empty() ? defaultOutputFolder()
                                                          : std::filesystem::path(field));
-    return folder && writeFile(file, *folder);
+    return folder && !saveInto(file, *folder).empty();
 }
 
 } // namespace vindaru

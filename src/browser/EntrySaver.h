@@ -31,12 +31,15 @@ public:
     // Files written by the last saveFolder (counted as the dump reaches them).
     std::uint64_t filesWritten() const { return written_; }
 
+    // Writes one file into `folder` under its safe, not yet used name, with its times. The
+    // name written, or an empty text when the file could not be created.
+    std::string saveInto(EntryRef file, OutputFolder& folder);
+
     // Where saves go when the field holds nothing usable: the user's home folder.
     static std::filesystem::path defaultOutputFolder();
 
 private:
     void dump(EntryRef directory, OutputFolder& top);
-    bool writeFile(EntryRef file, OutputFolder& folder);
 
     EntryView& view_;
     BrowserSinks sinks_;

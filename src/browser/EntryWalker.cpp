@@ -25,15 +25,20 @@ bool EntryWalker::isDirectory(EntryRef entry) const {
 
 void EntryWalker::walk(EntryRef start, const VisitFn& visit, const LeaveFn& leave,
                        const StopFn& stop) {
+    walkLevel(view_.children(start), start, visit, leave, stop);
+}
+
+void EntryWalker::walkLevel(const std::vector<EntryRef>& level, std::optional<EntryRef> owner,
+                            const VisitFn& visit, const LeaveFn& leave, const StopFn& stop) {
     struct Frame {
         EntryRef directory;
         std::vector<EntryRef> children;
         std::size_t next = 0;
     };
     VisitedMarks visited(view_.entryLimit());
-    visited.enter(start);
+    if (owner) visited.enter(*owner);
     std::vector<Frame> stack;
-    stack.push_back(Frame{start, view_.children(start)});
+    stack.push_back(Frame{owner.value_or(0), level});
     while (!stack.empty()) {
         Frame& top = stack.back();
         if (top.next >= top.children.size()) {

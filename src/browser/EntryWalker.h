@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -48,6 +49,11 @@ public:
     // is called after an entered directory's children. `stop` is asked before each entry.
     void walk(EntryRef start, const VisitFn& visit, const LeaveFn& leave = {},
               const StopFn& stop = {});
+
+    // The same walk over a given first level (the tree items under the volume item); `owner`
+    // is the entry those items belong to, if any, and is never entered again.
+    void walkLevel(const std::vector<EntryRef>& level, std::optional<EntryRef> owner,
+                   const VisitFn& visit, const LeaveFn& leave = {}, const StopFn& stop = {});
 
     bool isDirectory(EntryRef entry) const;
 

@@ -32,8 +32,13 @@ void VolumeBrowser::addPlaceholders() {
     if (volumeItem == kNoTreeItem) return;
     for (TreeItemId child : tree_.children(volumeItem)) {
         auto entry = entryOf(child);
-        if (entry && view_.hasChildren(*entry) && !onPath(volumeItem, *entry))
+        if (!entry || !view_.hasChildren(*entry) || onPath(volumeItem, *entry)) continue;
+        // The placeholder takes its folder's check state, as real children do, so that a
+        // checked folder stays checked until it is opened and its children copy that state.
+        const bool checked = tree_.getCheck(child);
+        const TreeItemId placeholder =
             tree_.insertItem(kPlaceholderLabel, IconKind::Placeholder, child);
+        if (checked) tree_.setCheck(placeholder, true);
     }
 }
 

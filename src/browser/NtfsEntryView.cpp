@@ -1,0 +1,88 @@
+#include "browser/NtfsEntryView.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace vindaru {
+
+namespace {
+
+constexpr std::uint64_t kFiletimeTicksPerSecond = 10'000'000;
+constexpr std::uint32_t kNanosecondsPerTick = 100;
+
+bool writeAll(int fd, std::span<const std::uint8_t> data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data = data.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<EntryRef> NtfsEntryView::rootEntry() const {
+    if (!parser_.isValidIndex(parser_.rootIndex)) return std::nullopt;
+    return parser_.rootIndex;
+}
+
+bool NtfsEntryView::isEntry(EntryRef entry) const {
+    return entry != 0 && parser_.isValidIndex(entry) &&
+           parser_.entries[entry].hasFileSignature();
+}
+
+std::vector<EntryRef> NtfsEntryView::children(EntryRef entry) const {
+    if (!parser_.isValidIndex(entry)) return {};
+    return parser_.childrenOf(entry);
+}
+
+EntryTexts NtfsEntryView::describe(EntryRef entry) {
+    std::lock_guard lock(mutex_);
+    const EntryDescription d = parser_.describeEntry(entry);
+    return EntryTexts{d.creationText, d.accessText, d.modificationText, d.attributeText};
+}
+
+std::string NtfsEntryView::sizeText(EntryRef entry) {
+    std::lock_guard lock(mutex_);
+    return parser_.formatEntrySize(entry);
+}
+
+std::uint64_t NtfsEntryView::byteSize(EntryRef entry) {
+    std::lock_guard lock(mutex_);
+    return parser_.entrySize(entry);
+}
+
+EntryTimes NtfsEntryView::times(EntryRef entry) {
+    std::lock_guard lock(mutex_);
+    const EntryDescription d = parser_.describeEntry(entry);
+    EntryTimes t;
+    t.known = d.hasTimes;
+    t.accessSeconds = d.accessUnix;
+    t.accessNanoseconds = static_cast<std::uint32_t>(d.accessTime % kFiletimeTicksPerSecond) *
+                          kNanosecondsPerTick;
+    t.modificationSeconds = d.modificationUnix;
+    t.modificationNanoseconds =
+        static_cast<std::uint32_t>(d.modificationTime % kFiletimeTicksPerSecond) *
+        kNanosecondsPerTick;
+    return t;
+}
+
+bool NtfsEntryView::writeContent(EntryRef entry, int fd) {
+    std::lock_guard lock(mutex_);
+    bool writeOk = true;
+    const bool read = parser_.writeEntryContent(entry, [&](std::span<const std::uint8_t> data) {
+        writeOk = writeAll(fd, data);
+        return writeOk;
+    });
+    return read && writeOk;
+}
+
+bool NtfsEntryView::isDirectoryForSave(EntryRef entry, bool selected) const {
+    if (!parser_.isValidIndex(entry) || !parser_.isDirectory(entry)) return false;
+    if (!selected) return true;
+    const std::uint64_t self = parser_.entries[entry].selfIndex;
+    return self != 0 && parser_.isValidIndex(self);
+}
+
+} // namespace vindaru

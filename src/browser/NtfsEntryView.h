@@ -1,0 +1,48 @@
+// The entry view over the NTFS parser's entry table.
+#pragma once
+
+#include <mutex>
+
+#include "browser/EntryView.h"
+#include "fs/ntfs/ntfs.h"
+
+namespace vindaru {
+
+class NtfsEntryView : public EntryView {
+public:
+    explicit NtfsEntryView(ntfs& parser) : parser_(parser) {}
+
+    std::string fileSystemType() const override { return "ntfs"; }
+    std::uint64_t entryLimit() const override { return parser_.entryCount(); }
+    std::optional<EntryRef> rootEntry() const override;
+    // A "FILE" record inside the table; entry 0 (the MFT's own record) never stands in the tree.
+    bool isEntry(EntryRef entry) const override;
+
+    std::string label(EntryRef entry) const override { return parser_.entryLabel(entry); }
+    bool isDirectory(EntryRef entry) const override { return parser_.isDirectory(entry); }
+    bool isDeleted(EntryRef entry) const override { return !parser_.isInUse(entry); }
+    bool hasChildren(EntryRef entry) const override { return parser_.hasChildren(entry); }
+    std::vector<EntryRef> children(EntryRef entry) const override;
+
+    // The parser's describe, size and save operations share its scratch buffers and the
+    // reader's cursor, so the page's threads take turns here.
+    EntryTexts describe(EntryRef entry) override;
+    std::string sizeText(EntryRef entry) override;
+    std::uint64_t byteSize(EntryRef entry) override;
+    EntryTimes times(EntryRef entry) override;
+    bool writeContent(EntryRef entry, int fd) override;
+
+    // A folder save starts only from a directory that stands in the table by its own record
+    // (an ORPHAN_ENTRY never placed under the root is not offered as a folder).
+    bool isDirectoryForSave(EntryRef entry, bool selected) const override;
+    bool descendWhenSaving(EntryRef entry) const override { return label(entry) != "."; }
+    bool skipWhenSaving(EntryRef entry) const override { return label(entry) == "$BadClus"; }
+
+    ntfs& parser() { return parser_; }
+
+private:
+    ntfs& parser_;
+    std::mutex mutex_;
+};
+
+} // namespace vindaru

@@ -1,0 +1,98 @@
+// The scan page's engine side, free of widgets: it creates the parser for the chosen volume,
+// runs the scan procedure (on whatever thread calls run(), normally the page's worker), ends
+// it with the placeholders and the end message, and afterwards serves the tree, the list and
+// saving through one entry view. The wizard's VolumeScanDlg and `vindaru-cli ls/save` both
+// drive it.
+//
+// Threads: run() on one worker; pause(), resume(), requestStop() from the UI thread at any
+// time; the browsing and saving calls after run() has returned (busy() false).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "browser/BrowserSinks.h"
+#include "browser/EntrySaver.h"
+#include "browser/EntryView.h"
+#include "browser/VolumeBrowser.h"
+#include "common/CheckTree.h"
+#include "common/StopControl.h"
+#include "image/readWriteInterface.h"
+#include "volume/VolumeRecord.h"
+
+namespace vindaru {
+
+class ntfs;
+
+inline constexpr int kScanModeStandard = 1;
+inline constexpr int kScanModeAdvanced = 2;
+inline constexpr int kScanModeDeep = 3;
+
+class VolumeScanLogic {
+public:
+    enum class Prepared {
+        Ready,         // a parser exists; call run()
+        NoReader,      // "Please Restart the program to rebegin necessary initialisation..."
+        UnknownVolume, // "unKnown Partition Cant be parsed..."
+        NotValid,      // "not a valid drive."
+        NotBuiltYet    // a file system whose parser is not in this build
+    };
+
+    // `reader` may be null (the session has none); it must outlive this object.
+    VolumeScanLogic(readWriteInterface* reader, VolumeRecord volume, CheckTree& tree,
+                    BrowserSinks sinks, int scanMode = kScanModeStandard,
+                    std::string rootItemName = "ROOT");
+    ~VolumeScanLogic();
+    VolumeScanLogic(const VolumeScanLogic&) = delete;
+    VolumeScanLogic& operator=(const VolumeScanLogic&) = delete;
+
+    // Page start: picks the parser by the volume's type name and reports refusals through the
+    // sinks. busy() stays true only when Ready.
+    Prepared prepare();
+    // The scan thread's procedure, ending with the common end. Returns when done or stopped.
+    void run();
+
+    // Thread controls of the page.
+    void pause();
+    void resume();
+    void requestStop();
+    // The exit path: stop flags set, "All thread Stopped".
+    void stopAll();
+
+    bool busy() const { return busy_.load(); }
+    int scanMode() const { return scanMode_; }
+    TreeItemId volumeItem() const { return volumeItem_; }
+    // Non-null after a successful prepare().
+    EntryView* view() { return view_.get(); }
+    VolumeBrowser* browser() { return browser_.get(); }
+    EntrySaver* saver() { return saver_.get(); }
+    ntfs* ntfsParser() { return ntfs_.get(); }
+    EngineControl* control();
+    std::atomic<bool>& saveStopRequested() { return saveStopRequested_; }
+
+    // Runs after the placeholders, before the end message (the recycle-bin names step).
+    std::function<void()> afterPlaceholders;
+
+private:
+    void runNtfs();
+    void commonEnd(const std::string& endMessage);
+    void insertVolumeItem();
+
+    readWriteInterface* reader_;
+    VolumeRecord volume_;
+    CheckTree& tree_;
+    BrowserSinks sinks_;
+    int scanMode_;
+    std::string rootItemName_;
+    TreeItemId volumeItem_ = kNoTreeItem;
+    std::atomic<bool> busy_{true};
+    std::atomic<bool> saveStopRequested_{false};
+    std::unique_ptr<ntfs> ntfs_;
+    std::unique_ptr<EntryView> view_;
+    std::unique_ptr<VolumeBrowser> browser_;
+    std::unique_ptr<EntrySaver> saver_;
+};
+
+} // namespace vindaru

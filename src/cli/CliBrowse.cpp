@@ -1,0 +1,96 @@
+#include "cli/CliBrowse.h"
+
+#include <iostream>
+
+namespace vindaru::cli {
+
+namespace {
+
+std::vector<std::string> splitPath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '/') {
+            if (!part.empty()) parts.push_back(part);
+            part.clear();
+        } else {
+            part.push_back(c);
+        }
+    }
+    if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+} // namespace
+
+int scanModeByName(const std::string& name) {
+    return name == "standard" ? kScanModeStandard : 0;
+}
+
+CliBrowse::CliBrowse(bool assumeYes)
+    : messages_(assumeYes), status_(progress_.active() ? &progress_ : nullptr) {
+    session_.messages = &messages_;
+}
+
+int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, int scanMode) {
+    if (!openSessionReader(session_, image)) return kExitImage;
+    std::string error;
+    auto record = resolveVolume(*session_.sessionReader, session_.diskSectorCount, volume,
+                                status_, error);
+    if (!record) {
+        std::cerr << "vindaru-cli: " << error << "\n";
+        return kExitNotFound;
+    }
+    volume_ = *record;
+    logic_ = std::make_unique<VolumeScanLogic>(
+        session_.sessionReader.get(), volume_, tree_,
+        BrowserSinks{status_, secondStatus_, progress_, messages_}, scanMode,
+        session_.rootItemName);
+    switch (logic_->prepare()) {
+    case VolumeScanLogic::Prepared::Ready: break;
+    case VolumeScanLogic::Prepared::NotBuiltYet:
+        std::cerr << "vindaru-cli: browsing " << volume_.fileSystemName
+                  << " volumes is not in this build yet\n";
+        return kExitNotFound;
+    default: return kExitNotFound;
+    }
+    logic_->run();
+    status_.flush();
+    progress_.finish();
+    return kExitOk;
+}
+
+std::vector<EntryRef> CliBrowse::firstLevel() const {
+    std::vector<EntryRef> level;
+    for (TreeItemId item : tree_.children(logic_->volumeItem())) {
+        auto data = tree_.getItemData(item);
+        if (data && logic_->view()->isEntry(*data)) level.push_back(*data);
+    }
+    return level;
+}
+
+std::optional<CliBrowse::Target> CliBrowse::resolve(const std::string& path) const {
+    Target target;
+    target.volumeItem = true;
+    std::vector<EntryRef> level = firstLevel();
+    const auto parts = splitPath(path);
+    EntryView& v = *logic_->view();
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        std::optional<EntryRef> found;
+        for (EntryRef e : level) {
+            if (v.label(e) != parts[i]) continue;
+            // Before the last component a folder is wanted; a live entry beats a deleted twin.
+            if (!last && !v.isDirectory(e)) continue;
+            if (!found || (v.isDeleted(*found) && !v.isDeleted(e))) found = e;
+        }
+        if (!found) return std::nullopt;
+        target.volumeItem = false;
+        target.entry = *found;
+        target.path += "/" + parts[i];
+        if (!last) level = v.children(*found);
+    }
+    return target;
+}
+
+} // namespace vindaru::cli

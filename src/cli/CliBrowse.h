@@ -1,0 +1,60 @@
+// What `vindaru-cli ls` and `save` share: open the image, choose the volume, run the page's scan
+// procedure on it, and find entries by a '/'-separated path below the volume item.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "browser/VolumeScanLogic.h"
+#include "cli/CliCommand.h"
+#include "cli/CliImage.h"
+#include "cli/CliSinks.h"
+#include "cli/CliVolume.h"
+#include "common/CheckTree.h"
+#include "common/Session.h"
+
+namespace vindaru::cli {
+
+// A path that names nothing, or a volume that cannot be scanned.
+inline constexpr int kExitNotFound = 3;
+
+class CliBrowse {
+public:
+    explicit CliBrowse(bool assumeYes);
+
+    // Opens the image, resolves the volume and runs the Standard scan. Prints what went wrong
+    // and returns the exit status on failure (kExitOk on success).
+    int openAndScan(const ImageArgs& image, const VolumeArgs& volume, int scanMode);
+
+    // The entries the page shows right under the volume item.
+    std::vector<EntryRef> firstLevel() const;
+    struct Target {
+        bool volumeItem = false; // the path named the volume item itself
+        EntryRef entry = 0;      // otherwise the entry it names
+        std::string path;        // '/'-separated with a leading '/', "" for the volume item
+    };
+    // nullopt when a component names nothing.
+    std::optional<Target> resolve(const std::string& path) const;
+
+    EntryView& view() { return *logic_->view(); }
+    VolumeScanLogic& logic() { return *logic_; }
+    const VolumeRecord& volume() const { return volume_; }
+    CliMessageSink& messages() { return messages_; }
+
+private:
+    CliMessageSink messages_;
+    CliProgressSink progress_;
+    CliStatusSink status_;
+    NullStatusSink secondStatus_;
+    Session session_;
+    CheckTree tree_;
+    VolumeRecord volume_;
+    std::unique_ptr<VolumeScanLogic> logic_;
+};
+
+// The scan mode named by --mode (only "standard" here); 0 when unknown.
+int scanModeByName(const std::string& name);
+
+} // namespace vindaru::cli

@@ -1,0 +1,232 @@
+// vindaru-cli ls: the tree as the scan page shows it, one entry per line (or TSV / JSON), with
+// the page's time, size and attribute texts; --md5 saves each file through the same save path
+// the page uses (into a private scratch folder) and prints the digest of what was written.
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+#include "browser/EntryWalker.h"
+#include "browser/OutputFolder.h"
+#include "cli/ArgParser.h"
+#include "cli/CliBrowse.h"
+#include "cli/CliCommand.h"
+#include "common/Md5.h"
+
+namespace vindaru::cli {
+
+namespace {
+
+enum class Format { Text, Tsv, Json };
+
+constexpr const char* kTsvHeader =
+    "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\n";
+
+// A private folder for the --md5 copies, removed with everything in it at the end.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vindaru-md5-XXXXXX");
+        if (::mkdtemp(pattern.data())) {
+            path_ = pattern;
+            folder_ = OutputFolder::openChosen(path_);
+        }
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    OutputFolder* folder() { return folder_ ? &*folder_ : nullptr; }
+
+private:
+    std::filesystem::path path_;
+    std::optional<OutputFolder> folder_;
+};
+
+std::string md5OfSavedCopy(EntrySaver& saver, ScratchFolder& scratch, EntryRef entry) {
+    OutputFolder* folder = scratch.folder();
+    if (!folder) return "";
+    const std::string name = saver.saveInto(entry, *folder);
+    if (name.empty()) return "";
+    const auto path = folder->path() / name;
+    Md5 md5;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        std::vector<std::uint8_t> buffer(1 << 20);
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+            if (n <= 0) break;
+            md5.update({buffer.data(), static_cast<std::size_t>(n)});
+        }
+        ::close(fd);
+    }
+    ::unlink(path.c_str());
+    return fd >= 0 ? md5.finishHex() : "";
+}
+
+std::string tsvField(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else out.push_back(c);
+    }
+    return out;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
+        }
+    }
+    return out + "\"";
+}
+
+class Lister {
+public:
+    Lister(CliBrowse& browse, Format format, bool withMd5)
+        : browse_(browse), view_(browse.view()), format_(format), withMd5_(withMd5) {}
+
+    void begin() {
+        if (format_ == Format::Tsv) std::fputs(kTsvHeader, stdout);
+        if (format_ == Format::Json) std::fputs("[", stdout);
+    }
+    void end() {
+        if (format_ == Format::Json) std::fputs(first_ ? "]\n" : "\n]\n", stdout);
+        std::fflush(stdout);
+    }
+
+    void print(EntryRef entry, const std::string& path) {
+        const bool dir = view_.isDirectory(entry);
+        const bool deleted = view_.isDeleted(entry);
+        const std::uint64_t size = view_.byteSize(entry);
+        const EntryTimes times = view_.times(entry);
+        std::string md5;
+        if (withMd5_) md5 = dir ? "-" : md5OfSavedCopy(*browse_.logic().saver(), scratch_, entry);
+        if (format_ == Format::Tsv) {
+            std::printf("%llu\t%s\t%s\t%d\t%d\t%llu\t%s\t%lld\n",
+                        static_cast<unsigned long long>(browse_.volume().startSector),
+                        view_.fileSystemType().c_str(), tsvField(path).c_str(), dir ? 1 : 0,
+                        deleted ? 1 : 0, static_cast<unsigned long long>(size), md5.c_str(),
+                        static_cast<long long>(times.known ? times.modificationSeconds : 0));
+            return;
+        }
+        const EntryTexts t = view_.describe(entry);
+        const std::string sizeText = view_.sizeText(entry);
+        if (format_ == Format::Json) {
+            std::printf("%s\n  {\"path\": %s, \"name\": %s, \"is_dir\": %s, \"is_deleted\": %s, "
+                        "\"creation\": %s, \"access\": %s, \"modification\": %s, "
+                        "\"size_text\": %s, \"size\": %llu, \"attributes\": %s, \"mtime\": %lld%s}",
+                        first_ ? "" : ",", jsonString(path).c_str(),
+                        jsonString(view_.label(entry)).c_str(), dir ? "true" : "false",
+                        deleted ? "true" : "false", jsonString(t.creation).c_str(),
+                        jsonString(t.access).c_str(), jsonString(t.modification).c_str(),
+                        jsonString(sizeText).c_str(), static_cast<unsigned long long>(size),
+                        jsonString(t.attributes).c_str(),
+                        static_cast<long long>(times.known ? times.modificationSeconds : 0),
+                        withMd5_ ? (", \"md5\": " + jsonString(md5)).c_str() : "");
+            first_ = false;
+            return;
+        }
+        std::printf("%c%c  %-20s  %-20s  %-20s  %12s  %-12s  %s%s%s\n", dir ? 'd' : '-',
+                    deleted ? 'x' : '-', t.creation.c_str(), t.access.c_str(),
+                    t.modification.c_str(), sizeText.c_str(), t.attributes.c_str(),
+                    path.c_str(), withMd5_ ? "  " : "", md5.c_str());
+    }
+
+private:
+    CliBrowse& browse_;
+    EntryView& view_;
+    Format format_;
+    bool withMd5_;
+    bool first_ = true;
+    ScratchFolder scratch_;
+};
+
+int runLs(const std::vector<std::string>& argsIn) {
+    const std::string usage = std::string("vindaru-cli ls IMAGE ") + kVolumeUsage +
+                              " [--mode standard] [-r] [--json|--tsv] [--md5] [PATH] " +
+                              kImageOptionsUsage;
+    std::vector<std::string> args = argsIn;
+    VolumeArgs volumeArgs;
+    std::string error;
+    ArgParser parser(usage);
+    if (!takeVolumeArgs(args, volumeArgs, error)) return parser.usageError(error);
+    ImageOptions imageOptions(parser);
+    std::string mode = "standard", path;
+    bool recursive = false, json = false, tsv = false, md5 = false;
+    parser.option("--mode", mode)
+        .flag("-r", recursive)
+        .flag("--recursive", recursive)
+        .flag("--json", json)
+        .flag("--tsv", tsv)
+        .flag("--md5", md5)
+        .positional("PATH", path, false);
+    if (!parser.parse(args)) return parser.exitCode();
+    ImageArgs image;
+    if (!imageOptions.resolve(image)) return parser.exitCode();
+    if (!volumeArgs.given()) return parser.usageError("no volume chosen");
+    if (json && tsv) return parser.usageError("--json and --tsv exclude each other");
+    const int scanMode = scanModeByName(mode);
+    if (scanMode == 0) return parser.usageError("--mode: only 'standard' is available");
+
+    CliBrowse browse(false);
+    if (int rc = browse.openAndScan(image, volumeArgs, scanMode); rc != kExitOk) return rc;
+    auto target = browse.resolve(path);
+    if (!target) {
+        std::cerr << "vindaru-cli: no entry at '" << path << "'\n";
+        return kExitNotFound;
+    }
+
+    Lister lister(browse, json ? Format::Json : tsv ? Format::Tsv : Format::Text, md5);
+    EntryView& view = browse.view();
+    lister.begin();
+    if (!target->volumeItem && !view.isDirectory(target->entry)) {
+        lister.print(target->entry, target->path); // a file lists as itself, as on the page
+        lister.end();
+        return kExitOk;
+    }
+    std::vector<std::string> names; // the path below the target, by depth
+    EntryWalker walker(view, EntryWalker::DirectoryTest::Listing);
+    auto visit = [&](const EntryWalker::Visit& v) {
+        names.resize(v.depth);
+        std::string full = target->path;
+        for (const auto& n : names) full += "/" + n;
+        const std::string label = view.label(v.entry);
+        lister.print(v.entry, full + "/" + label);
+        names.push_back(label);
+        return recursive;
+    };
+    if (target->volumeItem)
+        walker.walkLevel(browse.firstLevel(), view.rootEntry(), visit);
+    else
+        walker.walk(target->entry, visit);
+    lister.end();
+    return kExitOk;
+}
+
+const CommandRegistrar registrar(CliCommand{
+    "ls",
+    "ls IMAGE VOLUME [--mode standard] [-r] [--json|--tsv] [--md5] [PATH]   list a volume's "
+    "entries as the scan page shows them",
+    runLs});
+
+} // namespace
+
+} // namespace vindaru::cli

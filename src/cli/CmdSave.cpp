@@ -1,0 +1,79 @@
+// vindaru-cli save: the scan page's Save on the command line. Each PATH (default: the volume
+// item, i.e. the whole volume) is saved as the page does: a folder's content recursively after
+// the count question (answered Yes here, and printed), a file on its own.
+#include <iostream>
+
+#include "cli/ArgParser.h"
+#include "cli/CliBrowse.h"
+#include "cli/CliCommand.h"
+
+namespace vindaru::cli {
+
+namespace {
+
+// 4: something asked for was not (fully) written.
+constexpr int kExitSaveFailed = 4;
+
+int runSave(const std::vector<std::string>& argsIn) {
+    const std::string usage = std::string("vindaru-cli save IMAGE ") + kVolumeUsage +
+                              " --out DIR [--mode standard] [PATH...] " + kImageOptionsUsage;
+    std::vector<std::string> args = argsIn;
+    VolumeArgs volumeArgs;
+    std::string error;
+    ArgParser parser(usage);
+    if (!takeVolumeArgs(args, volumeArgs, error)) return parser.usageError(error);
+    ImageOptions imageOptions(parser);
+    std::string out, mode = "standard";
+    bool yes = true; // --yes is implied; accepted for symmetry with other commands
+    parser.option("--out", out).option("--mode", mode).flag("--yes", yes);
+    // PATH... : the positionals after IMAGE, taken one by one.
+    std::vector<std::string> paths(args.size());
+    for (auto& p : paths) parser.positional("PATH", p, false);
+    if (!parser.parse(args)) return parser.exitCode();
+    ImageArgs image;
+    if (!imageOptions.resolve(image)) return parser.exitCode();
+    if (!volumeArgs.given()) return parser.usageError("no volume chosen");
+    if (out.empty()) return parser.usageError("--out DIR is required");
+    const int scanMode = scanModeByName(mode);
+    if (scanMode == 0) return parser.usageError("--mode: only 'standard' is available");
+    std::erase(paths, std::string());
+    if (paths.empty()) paths.push_back("/");
+
+    CliBrowse browse(true);
+    if (int rc = browse.openAndScan(image, volumeArgs, scanMode); rc != kExitOk) return rc;
+    EntryView& view = browse.view();
+    EntrySaver& saver = *browse.logic().saver();
+    int rc = kExitOk;
+    for (const auto& path : paths) {
+        auto target = browse.resolve(path);
+        if (!target) {
+            std::cerr << "vindaru-cli: no entry at '" << path << "'\n";
+            rc = kExitNotFound;
+            continue;
+        }
+        if (target->volumeItem && !view.rootEntry()) {
+            std::cerr << "vindaru-cli: the volume has no root folder; save its folders by path\n";
+            rc = kExitNotFound;
+            continue;
+        }
+        const EntryRef entry = target->volumeItem ? *view.rootEntry() : target->entry;
+        if (view.isDirectoryForSave(entry, true)) {
+            if (saver.saveFolder(entry, out) != EntrySaver::FolderResult::Saved)
+                rc = kExitSaveFailed;
+        } else if (!saver.saveSingleFile(entry, out)) {
+            std::cerr << "vindaru-cli: '" << path << "' could not be written\n";
+            rc = kExitSaveFailed;
+        }
+    }
+    return rc;
+}
+
+const CommandRegistrar registrar(CliCommand{
+    "save",
+    "save IMAGE VOLUME --out DIR [PATH...]   save folders (recursively) and files as the "
+    "scan page does",
+    runSave});
+
+} // namespace
+
+} // namespace vindaru::cli
