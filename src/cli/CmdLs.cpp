@@ -160,15 +160,13 @@ private:
 };
 
 int runLs(const std::vector<std::string>& argsIn) {
-    const std::string usage = std::string("vindaru-cli ls IMAGE ") + kVolumeUsage +
+    const std::string usage = std::string("vindaru-cli ls IMAGE ") + kVolumeOptionsUsage +
                               " [--mode standard] [-r] [--json|--tsv] [--md5] [PATH] " +
                               kImageOptionsUsage;
-    std::vector<std::string> args = argsIn;
-    VolumeArgs volumeArgs;
-    std::string error;
+    const std::vector<std::string>& args = argsIn;
     ArgParser parser(usage);
-    if (!takeVolumeArgs(args, volumeArgs, error)) return parser.usageError(error);
     ImageOptions imageOptions(parser);
+    VolumeOptions volumeOptions(parser);
     std::string mode = "standard", path;
     bool recursive = false, json = false, tsv = false, md5 = false;
     parser.option("--mode", mode)
@@ -180,8 +178,9 @@ int runLs(const std::vector<std::string>& argsIn) {
         .positional("PATH", path, false);
     if (!parser.parse(args)) return parser.exitCode();
     ImageArgs image;
-    if (!imageOptions.resolve(image)) return parser.exitCode();
-    if (!volumeArgs.given()) return parser.usageError("no volume chosen");
+    VolumeArgs volumeArgs;
+    if (!imageOptions.resolve(image) || !volumeOptions.resolve(volumeArgs))
+        return parser.exitCode();
     if (json && tsv) return parser.usageError("--json and --tsv exclude each other");
     const int scanMode = scanModeByName(mode);
     if (scanMode == 0) return parser.usageError("--mode: only 'standard' is available");

@@ -15,14 +15,12 @@ namespace {
 constexpr int kExitSaveFailed = 4;
 
 int runSave(const std::vector<std::string>& argsIn) {
-    const std::string usage = std::string("vindaru-cli save IMAGE ") + kVolumeUsage +
+    const std::string usage = std::string("vindaru-cli save IMAGE ") + kVolumeOptionsUsage +
                               " --out DIR [--mode standard] [PATH...] " + kImageOptionsUsage;
-    std::vector<std::string> args = argsIn;
-    VolumeArgs volumeArgs;
-    std::string error;
+    const std::vector<std::string>& args = argsIn;
     ArgParser parser(usage);
-    if (!takeVolumeArgs(args, volumeArgs, error)) return parser.usageError(error);
     ImageOptions imageOptions(parser);
+    VolumeOptions volumeOptions(parser);
     std::string out, mode = "standard";
     bool yes = true; // --yes is implied; accepted for symmetry with other commands
     parser.option("--out", out).option("--mode", mode).flag("--yes", yes);
@@ -31,8 +29,9 @@ int runSave(const std::vector<std::string>& argsIn) {
     for (auto& p : paths) parser.positional("PATH", p, false);
     if (!parser.parse(args)) return parser.exitCode();
     ImageArgs image;
-    if (!imageOptions.resolve(image)) return parser.exitCode();
-    if (!volumeArgs.given()) return parser.usageError("no volume chosen");
+    VolumeArgs volumeArgs;
+    if (!imageOptions.resolve(image) || !volumeOptions.resolve(volumeArgs))
+        return parser.exitCode();
     if (out.empty()) return parser.usageError("--out DIR is required");
     const int scanMode = scanModeByName(mode);
     if (scanMode == 0) return parser.usageError("--mode: only 'standard' is available");

@@ -113,7 +113,7 @@ TEST(NtfsBrowse, StandardScanEndsAsThePageDoesAndListsEveryLiveFile) {
         EXPECT_FALSE(view.isDeleted(it->second)) << path;
         if (row.dir) continue;
         ++files;
-        EXPECT_EQ(view.byteSize(it->second), row.size) << path;
+        EXPECT_EQ(view.byteSize(it->second), row.size) << path << " entry " << it->second;
         EXPECT_EQ(view.times(it->second).modificationSeconds, row.mtime) << path;
         const std::string name = v.logic->saver()->saveInto(it->second, *folder);
         ASSERT_FALSE(name.empty()) << path;
