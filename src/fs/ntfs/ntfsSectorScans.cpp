@@ -100,13 +100,19 @@ void ntfs::scanVolumeChunks(ScanPass& pass) {
     } catch (const std::bad_alloc&) {
         return;
     }
+    // False when not even the piece's first part can be read: readers fail only past the end of
+    // the disk, so a boot sector that claims a larger volume does not make the scan spin through
+    // chunks that do not exist.
     const auto readPiece = [&](std::uint64_t position, std::size_t length) {
         const std::span<std::uint8_t> out(piece.data(), length);
-        if (readAt(position, out)) return;
+        if (readAt(position, out)) return true;
         for (std::size_t at = 0; at < length; at += kRetryPartBytes) {
             const auto part = out.subspan(at, std::min<std::size_t>(kRetryPartBytes, length - at));
-            if (!readAt(position + at, part)) std::fill(part.begin(), part.end(), 0);
+            if (readAt(position + at, part)) continue;
+            if (at == 0) return false;
+            std::fill(part.begin(), part.end(), 0);
         }
+        return true;
     };
     const std::uint64_t limit =
         std::min(pass.limit, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
@@ -125,7 +131,7 @@ void ntfs::scanVolumeChunks(ScanPass& pass) {
                 pieceStart = o / kScanPieceBytes * kScanPieceBytes;
                 pieceLength =
                     static_cast<std::size_t>(std::min(kScanPieceBytes, chunkLength - pieceStart));
-                readPiece(chunk + pieceStart, pieceLength);
+                if (!readPiece(chunk + pieceStart, pieceLength)) return;
                 loaded = true;
             }
             const std::size_t at = static_cast<std::size_t>(o - pieceStart);
