@@ -246,10 +246,9 @@ bool FileReadSeekVmdkSplit::seek(std::int64_t pos, int origin) {
 }
 
 bool FileReadSeekVmdkSplit::readTrailing(std::uint8_t* out, std::uint64_t length) {
-    if (current_ == nullptr) return false;
-    if (sectorMapped == 1) return current_->readAtFilePointer(out, length);
+    if (sectorMapped == 1) return current_ != nullptr && current_->readAtFilePointer(out, length);
     std::memset(out, 0, static_cast<std::size_t>(length)); // a hole reads as zeros to the end
-    current_->skipAtFilePointer(length);
+    if (current_ != nullptr) current_->skipAtFilePointer(length);
     return true;
 }
 
@@ -261,17 +260,17 @@ bool FileReadSeekVmdkSplit::read(void* buffer, std::uint64_t length) {
     while (i < sectors) {
         std::uint8_t* slot = out + i * kSector;
         const std::uint64_t absolute = baseOffset + static_cast<std::uint64_t>(position);
-        const bool cursorOnDisk = current_ != nullptr && absolute % kSector == 0;
+        const bool cursorOnDisk = absolute % kSector == 0;
         if (fastPathEnabled && cursorOnDisk && beyondEnd_) {
             // Every later position is past the end as well.
             const std::uint64_t n = sectors - i;
             std::memset(slot, 0, static_cast<std::size_t>(n * kSector));
-            current_->skipAtFilePointer(n * kSector);
+            if (current_ != nullptr) current_->skipAtFilePointer(n * kSector);
             result = seek(position + static_cast<std::int64_t>(n * kSector), 0);
             i = sectors;
             continue;
         }
-        const auto at = cursorOnDisk ? locate(absolute / kSector) : std::nullopt;
+        const auto at = cursorOnDisk && current_ != nullptr ? locate(absolute / kSector) : std::nullopt;
         if (fastPathEnabled && at && at->extent == currentIndex_ && current_->mapsPositions()) {
             const std::uint64_t n = std::min(sectors - i, at->sectorsLeft);
             current_->sectorMapped = sectorMapped;
@@ -281,11 +280,11 @@ bool FileReadSeekVmdkSplit::read(void* buffer, std::uint64_t length) {
             continue;
         }
         // One sector exactly as described: from the current extent's file pointer, then a seek.
-        if (current_ == nullptr) return false;
         if (sectorMapped == 1) {
-            if (!current_->readAtFilePointer(slot, kSector)) return false;
+            if (current_ == nullptr || !current_->readAtFilePointer(slot, kSector)) return false;
         } else {
-            current_->skipAtFilePointer(kSector); // the discarded read; its outcome does not matter
+            // The discarded read of a hole; its outcome does not matter.
+            if (current_ != nullptr) current_->skipAtFilePointer(kSector);
             std::memset(slot, 0, kSector);
         }
         result = seek(position + static_cast<std::int64_t>(kSector), 0);

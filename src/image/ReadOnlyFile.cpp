@@ -26,11 +26,14 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
 
 bool ReadOnlyFile::open(const std::string& path) {
     close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking for the open itself: a name that turns out to be a FIFO must not hang.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
-    // Only regular files and block devices have a meaningful length to map against.
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    // Only regular files and block devices have a length to map against; a descriptor naming
+    // a pipe, a terminal or a folder names no extent.
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return false;
     }
