@@ -1,6 +1,8 @@
 #include "browser/EntrySaver.h"
 
 #include <cstdlib>
+#include <deque>
+#include <exception>
 #include <optional>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +21,7 @@ constexpr const char* kFolderQuestion =
 constexpr const char* kSavingDone = "Saving process done";
 constexpr const char* kSavingFile = "saving File  ";
 constexpr const char* kFileSize = "File size: ";
+constexpr const char* kException = "Exception :  %s   ";
 
 } // namespace
 
@@ -42,7 +45,13 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     const std::string name = folder.names().claim(safeHostName(trimBlanks(view_.label(file))));
     const int fd = folder.createFile(name);
     if (fd < 0) return {};
-    view_.writeContent(file, fd);
+    try {
+        view_.writeContent(file, fd);
+    } catch (const std::exception& e) {
+        // A damaged record can make a parser's buffer too large to allocate: what was written
+        // stays, the user is told, and the save goes on with the next file.
+        sinks_.messages.info(formatText(kException, e.what()));
+    }
     ::close(fd);
     folder.setTimes(name, view_.times(file));
     return name;
@@ -51,7 +60,8 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
 void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
     // One output folder per entered directory; an entry is nullopt when its folder could not be
     // made, and the files below it then fail quietly, as they would at a path that is missing.
-    std::vector<std::optional<OutputFolder>> folders;
+    // A deque: `current` points into it, and growing it must not move the folders.
+    std::deque<std::optional<OutputFolder>> folders;
     std::vector<OutputFolder*> current{&top};
     EntryWalker walker(view_, EntryWalker::DirectoryTest::Saving);
     auto visit = [&](const EntryWalker::Visit& v) {

@@ -172,3 +172,50 @@ TEST(EntrySaver, RefusesWithoutFolderOrDirectory) {
     EXPECT_TRUE(f.saver.saveSingleFile(3, out.path().string()));
     EXPECT_EQ(readText(out / "a.txt"), "alpha");
 }
+
+TEST(EntrySaver, ManyFoldersDeepAndWideEachKeepTheirOwnFiles) {
+    TableEntryView view;
+    const EntryRef root = view.add(0, "root", true);
+    EntryRef parent = root;
+    for (int depth = 0; depth < 30; ++depth) {
+        for (int i = 0; i < 3; ++i) {
+            const EntryRef dir = view.add(parent, "d" + std::to_string(i), true);
+            view.add(dir, "same.txt", false, std::to_string(depth) + "/" + std::to_string(i));
+            if (i == 2) parent = dir;
+        }
+    }
+    RecordingStatusSink status, second;
+    RecordingProgressSink progress;
+    RecordingMessageSink messages;
+    std::atomic<bool> stop{false};
+    EntrySaver saver(view, BrowserSinks{status, second, progress, messages}, stop);
+    ScratchDir out;
+    ASSERT_EQ(saver.saveFolder(root, out.path().string()), EntrySaver::FolderResult::Saved);
+    EXPECT_EQ(saver.filesWritten(), 90u);
+    fs::path deepest = out.path();
+    for (int depth = 0; depth < 30; ++depth) {
+        EXPECT_EQ(readText(deepest / "d0/same.txt"), std::to_string(depth) + "/0");
+        EXPECT_EQ(readText(deepest / "d2/same.txt"), std::to_string(depth) + "/2");
+        EXPECT_FALSE(fs::exists(deepest / "d2/same (2).txt"));
+        deepest /= "d2";
+    }
+}
+
+TEST(EntrySaver, StopEndsTheDumpButStillReportsDone) {
+    SaveFixture f;
+    ScratchDir out;
+    struct StopAfterFirst : RecordingStatusSink {
+        std::atomic<bool>* stop = nullptr;
+        void setText(const std::string& t) override {
+            RecordingStatusSink::setText(t);
+            *stop = true;
+        }
+    } stopper;
+    stopper.stop = &f.stop;
+    EntrySaver saver(f.view, BrowserSinks{stopper, f.second, f.progress, f.messages}, f.stop);
+    EXPECT_EQ(saver.saveFolder(f.docs, out.path().string()), EntrySaver::FolderResult::Saved);
+    EXPECT_EQ(saver.filesWritten(), 1u);
+    EXPECT_TRUE(fs::exists(out / "a.txt"));
+    EXPECT_FALSE(fs::exists(out / "sub"));
+    EXPECT_EQ(f.messages.texts().back(), "Saving process done");
+}

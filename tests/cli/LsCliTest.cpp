@@ -1,0 +1,109 @@
+// vindaru-cli ls, run as a user runs it, on the corpus NTFS volume and on the NTFS volume of the
+// MBR disk, compared with The Sleuth Kit's listings of the same images.
+#include <gtest/gtest.h>
+
+#include "ListingTsv.h"
+#include "support/TestSupport.h"
+
+namespace vindaru {
+namespace {
+
+using test::runCommand;
+using test::shellQuote;
+namespace fs = std::filesystem;
+
+test::CommandResult ls(const std::string& image, const std::string& options) {
+    return runCommand(std::string(VINDARU_CLI_PATH) + " ls " + shellQuote(image) + " " + options);
+}
+
+std::string readAll(const fs::path& p) {
+    auto bytes = test::readFile(p);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void expectEveryLiveFile(const std::string& listing, const fs::path& expectedTsv,
+                         const std::string& start) {
+    const auto got = test::parseListing(listing);
+    const auto expected = test::parseListing(readAll(expectedTsv), "ntfs");
+    int files = 0;
+    for (const auto& [path, want] : expected) {
+        if (!test::isLivePathRow(want) || want.start != start) continue;
+        auto it = got.find(path);
+        ASSERT_NE(it, got.end()) << path;
+        const auto& row = it->second;
+        EXPECT_EQ(row.start, start);
+        EXPECT_EQ(row.fsType, "ntfs");
+        EXPECT_EQ(row.dir, want.dir) << path;
+        EXPECT_FALSE(row.deleted) << path;
+        if (want.dir) {
+            EXPECT_EQ(row.md5, "-") << path;
+            continue;
+        }
+        ++files;
+        EXPECT_EQ(row.size, want.size) << path;
+        EXPECT_EQ(row.md5, want.md5) << path;
+        EXPECT_EQ(row.mtime, want.mtime) << path;
+    }
+    EXPECT_GT(files, 10);
+}
+
+TEST(LsCli, RecursiveTsvOfTheNtfsVolumeMatchesEveryLiveFile) {
+    const auto image = test::unpackedCorpusImage("generated/ntfs.img.zst");
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst is not available";
+    const auto r = ls(image->string(), "--start 0 --type NTFS --extent FLAT -r --tsv --md5");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with(
+        "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\n"));
+    expectEveryLiveFile(r.out, *test::corpusFile("generated/ntfs.expected.tsv"), "0");
+
+    const auto rows = test::parseListing(r.out);
+    for (const char* red : {"/tmp-juniper.txt", "/Old nectar", "/Docs-Kelp/draft-juniper.txt"}) {
+        auto it = rows.find(red);
+        ASSERT_NE(it, rows.end()) << red;
+        EXPECT_TRUE(it->second.deleted) << red;
+    }
+    EXPECT_TRUE(rows.contains("/ORPHAN_ENTRY"));
+    EXPECT_NE(r.err.find("Scanning process completed...\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Processing done..."), std::string::npos);
+}
+
+TEST(LsCli, NtfsVolumeOfAnMbrDiskByItsRow) {
+    const auto image = test::corpusFile("generated/mbr-disk.vmdk");
+    if (!image) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is not available";
+    const auto r = ls(image->string(), "--volume 0 -r --tsv --md5");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectEveryLiveFile(r.out, *test::corpusFile("generated/mbr-disk.expected.tsv"), "2048");
+}
+
+TEST(LsCli, OneFolderAsTextAndJsonAFileAsItselfAndBadPaths) {
+    const auto image = test::unpackedCorpusImage("generated/ntfs.img.zst");
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst is not available";
+    const std::string vol = "--start 0 --type NTFS --extent FLAT ";
+    auto r = ls(image->string(), vol + "/Docs-Kelp");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("  9.77 KB  -A            /Docs-Kelp/report-pepper.txt\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\nd-  "), std::string::npos) << "the sub-folder line";
+    EXPECT_EQ(r.out.find("leaf-fjord"), std::string::npos) << "not recursive without -r";
+    EXPECT_NE(r.out.find("-x  "), std::string::npos) << "the deleted draft, drawn red";
+
+    r = ls(image->string(), vol + "--json /Docs-Kelp/report-pepper.txt");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("[\n  {\"path\": \"/Docs-Kelp/report-pepper.txt\", \"name\": "
+                                  "\"report-pepper.txt\", \"is_dir\": false, \"is_deleted\": false"))
+        << r.out;
+    EXPECT_NE(r.out.find("\"size_text\": \"9.77 KB\", \"size\": 10000, \"attributes\": \"-A\""),
+              std::string::npos);
+    EXPECT_TRUE(r.out.ends_with("}\n]\n"));
+
+    r = ls(image->string(), vol + "/No/such/thing");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("no entry at '/No/such/thing'"), std::string::npos);
+    EXPECT_EQ(ls(image->string(), vol + "--json --tsv").exitCode, 1);
+    EXPECT_EQ(ls(image->string(), vol + "--mode deep").exitCode, 1);
+    EXPECT_EQ(ls(image->string(), "--extent FLAT").exitCode, 1) << "a volume must be chosen";
+}
+
+} // namespace
+} // namespace vindaru
