@@ -33,6 +33,7 @@
 
 #include "common/Session.h"
 #include "common/Sinks.h"
+#include "image/ReaderFactory.h"
 #include "image/readWriteInterface.h"
 #include "volume/Partition.h"
 #include "volume/VolumeRecord.h"
@@ -105,6 +106,10 @@ public:
         // factory). Used when session.imageSourcePage is kImageSourceRecorded; when empty, the
         // session's reader is kept as it is.
         std::function<std::unique_ptr<readWriteInterface>(Session&)> makeReader;
+        // The usual makeReader: the reader factory with the image page's choices.
+        static std::function<std::unique_ptr<readWriteInterface>(Session&)> fromImageChoices(ImageChoices image) {
+            return [image](Session& session) { return createReader(session, image); };
+        }
         // False when the session reader is already open on imagePath (the CLI opens it itself).
         bool openReader = true;
     };

@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "support/TestSupport.h"
 #include "volume/PopulateDriveLogic.h"
 #include "volume/SyntheticDisk.h"
 #include "volume/VolumeTypeNames.h"
@@ -97,6 +98,23 @@ TEST(PopulateDriveLogic, ReaderIsMadeFromTheImageChoicesWhenRecorded) {
     EXPECT_EQ(made, 1);
     EXPECT_EQ(page.session.diskSectorCount, 30000u); // reset before the new reader opened
     EXPECT_EQ(page.logic->rows().size(), 4u);
+}
+
+TEST(PopulateDriveLogic, ReaderFromTheFactoryOpensACorpusImage) {
+    const auto image = test::corpusFile("generated/tiny-disk-mono-flat.vmdk");
+    if (!image) GTEST_SKIP() << "corpus file generated/tiny-disk-mono-flat.vmdk is not available";
+    Session session;
+    session.imageSourcePage = kImageSourceRecorded;
+    RecordingStatusSink status;
+    RecordingProgressSink progress;
+    RecordingMessageSink messages;
+    PopulateDriveLogic::Choices choices;
+    choices.imagePath = image->string();
+    choices.makeReader = PopulateDriveLogic::Choices::fromImageChoices(ImageChoices{ImageKind::Vmdk, false, true, "FLAT"});
+    PopulateDriveLogic logic(session, choices, status, progress, messages);
+    logic.start();
+    EXPECT_TRUE(messages.messages.empty());
+    EXPECT_EQ(rowTexts(logic), (std::vector<std::string>{"0|FAT16|3   MB|2048", "1|extX|1   MB|10240"}));
 }
 
 TEST(PopulateDriveLogic, SelectingARowFillsTheRange) {
