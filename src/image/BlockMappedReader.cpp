@@ -8,6 +8,11 @@
 
 namespace vindaru {
 
+namespace {
+// isHole looks at no more blocks than this per call.
+constexpr std::uint64_t kMaxHoleProbeBlocks = 1u << 16;
+} // namespace
+
 bool BlockMappedReader::absoluteOf(std::int64_t relative, std::uint64_t& absolute) const {
     if (relative < 0) return false;
     return checkedAdd(baseOffset, static_cast<std::uint64_t>(relative), absolute);
@@ -53,6 +58,21 @@ bool BlockMappedReader::readAt(std::uint64_t position, std::span<std::uint8_t> o
         return false;
     }
     return readAbsolute(absolute, out.data(), out.size());
+}
+
+bool BlockMappedReader::isHole(std::uint64_t position, std::uint64_t length) const {
+    std::uint64_t first = 0;
+    std::uint64_t end = 0;
+    if (blockSize == 0 || length == 0 || !checkedAdd(baseOffset, position, first) ||
+        !checkedAdd(first, length, end))
+        return false;
+    // A long stretch is many lookups; past a bound it is cheaper to just read it.
+    const std::uint64_t lastBlock = (end - 1) / blockSize;
+    if (lastBlock - first / blockSize > kMaxHoleProbeBlocks) return false;
+    for (std::uint64_t block = first / blockSize; block <= lastBlock; ++block) {
+        if (locateBlock(block).state != BlockState::Hole) return false;
+    }
+    return true;
 }
 
 bool BlockMappedReader::readAbsolute(std::uint64_t absolute, std::uint8_t* out,

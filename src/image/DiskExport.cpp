@@ -202,12 +202,15 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     while (copied < total) {
         const std::uint64_t piece = std::min(kPieceBytes, total - copied);
         errno = 0;
-        if (!reader.readAt(copied, std::span<std::uint8_t>(buffer.data(), piece))) {
+        // A piece the reader's map knows to be empty is neither read nor written.
+        const bool hole = reader.isHole(copied, piece);
+        if (!hole && !reader.readAt(copied, std::span<std::uint8_t>(buffer.data(), piece))) {
             status.setText(formatText("Exit with error number %d", errno != 0 ? errno : EIO));
             failed = true;
             break;
         }
-        if (const int error = writeSparse(fd, copied, buffer.data(), piece); error != 0) {
+        if (const int error = hole ? 0 : writeSparse(fd, copied, buffer.data(), piece);
+            error != 0) {
             if (isDiskFull(error))
                 messages.info("Insufficient Disk Space in saving Location");
             else

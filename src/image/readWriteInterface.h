@@ -43,6 +43,15 @@ class readWriteInterface {
         return read(out.data(), out.size());
     }
 
+    // True when every byte of [position, position + length) (relative to baseOffset) is known to
+    // read as zeros without reading the image, because the reader's map marks it as a hole; false
+    // when unknown. Bulk copies use it to skip reading and writing empty stretches.
+    virtual bool isHole(std::uint64_t position, std::uint64_t length) const {
+        (void)position;
+        (void)length;
+        return false;
+    }
+
     std::vector<std::uint32_t> blockTable;
     std::uint64_t baseOffset = 0;
     std::uint64_t imageLength = 0;

@@ -62,6 +62,12 @@ TEST(VhdReader, AbsentBlockReadsAsZerosAndTheRestMatchesTheDisk) {
     ASSERT_TRUE(vhd.reader->seek(12288 * 512 + 512, 0));
     EXPECT_EQ(vhd.reader->sectorMapped, 0);
 
+    // The map answers for the hole without reading it, and only for the hole.
+    EXPECT_TRUE(vhd.reader->isHole(12288 * 512, 4096 * 512));
+    EXPECT_TRUE(vhd.reader->isHole(12288 * 512 + 4096, 512));
+    EXPECT_FALSE(vhd.reader->isHole(12288 * 512 - 512, 1024));
+    EXPECT_FALSE(vhd.reader->isHole(5 * 2 * kMiB, 512)) << "past the table is not a hole";
+
     auto expected = disk;
     std::fill(expected.begin() + 12288 * 512, expected.begin() + 16384 * 512, 0);
     bool ok = false;
