@@ -98,6 +98,7 @@ bool ntfs::locateMft() {
         return true; // the MFT cannot be reached: no runs, no entries
     setStatus("boot sector is fine.Getting run of mft entry...");
     mftRuns = getAttributeRuns(position, kAttrData);
+    addMftExtensionRuns(position);
     setStatus("Got run...");
     runPending = false;
     return true;
@@ -118,6 +119,66 @@ std::vector<ClusterRun> ntfs::getAttributeRuns(std::uint64_t position, std::uint
             return runs;
     }
     return runs;
+}
+
+// A much fragmented MFT keeps the rest of its run list in extension records that its own
+// $ATTRIBUTE_LIST names; without them every record past the first extent would be lost. The
+// extension records lie in the part of the MFT already mapped, so each is found through the
+// runs known so far, and its runs are appended when its extent starts where the known ones end.
+void ntfs::addMftExtensionRuns(std::uint64_t position) {
+    std::array<std::uint8_t, kMftRecordSize> raw{};
+    if (mftRuns.empty() || clusterSize == 0 || !readAt(position, raw)) return;
+    MftRecord base;
+    base.load(raw);
+    std::vector<AttributeListItem> items = readAttributeList(base);
+    std::erase_if(items, [](const AttributeListItem& i) { return i.nameLength != 0 || i.startingVcn == 0; });
+    std::stable_sort(items.begin(), items.end(),
+                     [](const AttributeListItem& a, const AttributeListItem& b) { return a.startingVcn < b.startingVcn; });
+    std::uint64_t nextVcn = 0;
+    for (const ClusterRun& r : mftRuns) nextVcn += r.clusterCount;
+    for (const AttributeListItem& item : items) {
+        if (item.startingVcn != nextVcn) continue;
+        const auto where = mftRecordPosition(item.recordNumber);
+        if (!where || !readAt(*where, raw)) break;
+        MftRecord extension;
+        extension.load(raw);
+        if (!extension.hasFileSignature()) break;
+        bool extended = false;
+        for (const AttributeHeader& h : extension.attributes()) {
+            if (h.type != kAttrData || !h.nonResident || h.nameLength != 0 ||
+                le64(h.bytes, kAttrFirstVcn) != nextVcn)
+                continue;
+            RunListDecoder decoder;
+            std::vector<ClusterRun> runs;
+            decoder.decode(MftRecord::runListBytes(extension.fixed(), h),
+                           le64(h.bytes, kAttrLastVcn) - nextVcn + 1, runs);
+            for (const ClusterRun& r : runs) nextVcn += r.clusterCount;
+            mftRuns.insert(mftRuns.end(), runs.begin(), runs.end());
+            extended = !runs.empty();
+            break;
+        }
+        if (!extended) break;
+    }
+}
+
+// Where MFT record `number` lies on the volume, through the MFT runs known so far; nullopt when
+// they do not reach it or the record is not in one piece.
+std::optional<std::uint64_t> ntfs::mftRecordPosition(std::uint64_t number) const {
+    std::uint64_t byte = 0;
+    if (!checkedMul(number, kMftRecordSize, byte)) return std::nullopt;
+    for (const ClusterRun& r : mftRuns) {
+        std::uint64_t runBytes = 0;
+        if (!checkedMul(r.clusterCount, clusterSize, runBytes)) return std::nullopt;
+        if (byte < runBytes) {
+            std::uint64_t start = 0;
+            if (r.lcn < 0 || byte + kMftRecordSize > runBytes ||
+                !checkedMul(static_cast<std::uint64_t>(r.lcn), clusterSize, start))
+                return std::nullopt;
+            return start + byte;
+        }
+        byte -= runBytes;
+    }
+    return std::nullopt;
 }
 
 std::uint64_t ntfs::maxEntries() const {

@@ -114,6 +114,9 @@ public:
 
     // ---- Steps and helpers the scan is made of (public for the page and for tests) ----
     std::vector<ClusterRun> getAttributeRuns(std::uint64_t position, std::uint32_t type);
+    // After `mftRuns` was taken from the $MFT record at `position`: appends the runs that the
+    // record's $ATTRIBUTE_LIST keeps in extension records (a much fragmented MFT), in VCN order.
+    void addMftExtensionRuns(std::uint64_t position);
     bool parseEntry(std::uint64_t position, std::uint64_t index);
     void linkChild(std::uint64_t index);
     void linkOrphans();
@@ -207,6 +210,7 @@ private:
     void appendSlot(ByteSpan raw, std::uint64_t position);
     // A record read from several places: (position, length) pieces in order.
     using SlotPieces = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+    std::optional<std::uint64_t> mftRecordPosition(std::uint64_t number) const;
     void readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk, SlotPieces& carry);
     void appendJoinedSlot(const SlotPieces& pieces);
     bool readPieces(const SlotPieces& pieces, std::span<std::uint8_t> out);

@@ -266,3 +266,31 @@ TEST(NtfsScan, SmallClustersJoinARecordSplitBetweenRuns) {
     EXPECT_EQ(s.parser.entrySize(16), 0u);
     EXPECT_TRUE(s.parser.describeEntry(16).hasTimes) << "the joined record is read again whole";
 }
+
+TEST(NtfsScan, AnMftWhoseRunsContinueInAnExtensionRecordIsReadWhole) {
+    // 64 records: the $MFT record maps VCN 0..3 (records 0..15 at cluster 4); its attribute list
+    // names record 15, which maps VCN 4..15 (records 16..63) at cluster 40.
+    NtfsImageBuilder b(4096, 256, 64);
+    Bytes baseRuns = NtfsImageBuilder::run(4, 4, 1, 2);
+    baseRuns.push_back(0);
+    Bytes list;
+    for (const Bytes& e : {NtfsImageBuilder::attributeListEntry(0x80, 0, 0), NtfsImageBuilder::attributeListEntry(0x80, 4, 15)})
+        list.insert(list.end(), e.begin(), e.end());
+    RecordSpec& mft = b.record(0);
+    mft.attributes[2] = NtfsImageBuilder::nonResident(0x80, baseRuns, 0, 3, 64 * 1024);
+    mft.attributes.push_back(NtfsImageBuilder::resident(0x20, list));
+    Bytes moreRuns = NtfsImageBuilder::run(12, 40, 1, 2);
+    moreRuns.push_back(0);
+    RecordSpec& ext = b.record(15);
+    ext.attributes = {NtfsImageBuilder::nonResident(0x80, moreRuns, 4, 15, 0)};
+    b.file(20, NtfsImageBuilder::kRoot, u"past-the-first-extent.txt");
+    Bytes image = b.build();
+    const std::size_t from = 4 * 4096 + 16 * 1024, to = 40 * 4096, n = 48 * 1024;
+    std::copy(image.begin() + from, image.begin() + from + n, image.begin() + to);
+    std::fill(image.begin() + from, image.begin() + from + n, 0);
+    Scan s(image);
+    s.run();
+    EXPECT_EQ(s.parser.mftRuns.size(), 2u);
+    EXPECT_EQ(s.parser.entryCount(), 64u + 1);
+    EXPECT_EQ(s.labels(5), (V{".", "past-the-first-extent.txt", "ORPHAN_ENTRY"}));
+}
