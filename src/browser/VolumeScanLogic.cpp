@@ -87,8 +87,8 @@ void VolumeScanLogic::runNtfs() {
     parser.attachTree(&tree_, volumeItem_);
     parser.readBootSector();
     if (scanMode_ == kScanModeDeep) {
-        // The deep record scan arrives with the sector scans; until then the mode finds nothing.
         sinks_.status.setText(kDeepScanning);
+        parser.scanMftRecordsDeep();
     } else {
         sinks_.status.setText(kParsingBasedOnMft);
         parser.locateMft();

@@ -24,7 +24,9 @@ std::vector<std::string> splitPath(const std::string& path) {
 } // namespace
 
 int scanModeByName(const std::string& name) {
-    return name == "standard" ? kScanModeStandard : 0;
+    if (name == "standard") return kScanModeStandard;
+    if (name == "deep") return kScanModeDeep;
+    return 0;
 }
 
 CliBrowse::CliBrowse(bool assumeYes)

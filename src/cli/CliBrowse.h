@@ -54,7 +54,7 @@ private:
     std::unique_ptr<VolumeScanLogic> logic_;
 };
 
-// The scan mode named by --mode (only "standard" here); 0 when unknown.
+// The scan mode named by --mode ("standard" or "deep"); 0 when unknown.
 int scanModeByName(const std::string& name);
 
 } // namespace vindaru::cli

@@ -161,7 +161,7 @@ private:
 
 int runLs(const std::vector<std::string>& argsIn) {
     const std::string usage = std::string("vindaru-cli ls IMAGE ") + kVolumeOptionsUsage +
-                              " [--mode standard] [-r] [--json|--tsv] [--md5] [PATH] " +
+                              " [--mode standard|deep] [-r] [--json|--tsv] [--md5] [PATH] " +
                               kImageOptionsUsage;
     const std::vector<std::string>& args = argsIn;
     ArgParser parser(usage);
@@ -183,7 +183,7 @@ int runLs(const std::vector<std::string>& argsIn) {
         return parser.exitCode();
     if (json && tsv) return parser.usageError("--json and --tsv exclude each other");
     const int scanMode = scanModeByName(mode);
-    if (scanMode == 0) return parser.usageError("--mode: only 'standard' is available");
+    if (scanMode == 0) return parser.usageError("--mode takes standard or deep");
 
     CliBrowse browse(false);
     if (int rc = browse.openAndScan(image, volumeArgs, scanMode); rc != kExitOk) return rc;
@@ -222,7 +222,7 @@ int runLs(const std::vector<std::string>& argsIn) {
 
 const CommandRegistrar registrar(CliCommand{
     "ls",
-    "ls IMAGE VOLUME [--mode standard] [-r] [--json|--tsv] [--md5] [PATH]   list a volume's "
+    "ls IMAGE VOLUME [--mode standard|deep] [-r] [--json|--tsv] [--md5] [PATH]   list a volume's "
     "entries as the scan page shows them",
     runLs});
 

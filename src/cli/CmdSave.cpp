@@ -16,7 +16,7 @@ constexpr int kExitSaveFailed = 4;
 
 int runSave(const std::vector<std::string>& argsIn) {
     const std::string usage = std::string("vindaru-cli save IMAGE ") + kVolumeOptionsUsage +
-                              " --out DIR [--mode standard] [PATH...] " + kImageOptionsUsage;
+                              " --out DIR [--mode standard|deep] [PATH...] " + kImageOptionsUsage;
     const std::vector<std::string>& args = argsIn;
     ArgParser parser(usage);
     ImageOptions imageOptions(parser);
@@ -34,7 +34,7 @@ int runSave(const std::vector<std::string>& argsIn) {
         return parser.exitCode();
     if (out.empty()) return parser.usageError("--out DIR is required");
     const int scanMode = scanModeByName(mode);
-    if (scanMode == 0) return parser.usageError("--mode: only 'standard' is available");
+    if (scanMode == 0) return parser.usageError("--mode takes standard or deep");
     std::erase(paths, std::string());
     if (paths.empty()) paths.push_back("/");
 

@@ -246,12 +246,21 @@ void CheckTree::deleteItem(TreeItemId item) {
             stack.insert(stack.end(), it->second.children.begin(), it->second.children.end());
             items_.erase(it);
         }
+        // Each ancestor loses the removed items; one that now has only checked items below it
+        // becomes checked (and one that has nothing left keeps its own flag), and such a flip
+        // counts for the ancestors above it, as in the check walk.
+        std::int64_t delta = -checkedRemoved;
         for (TreeItemId a = parent; a != kTreeTop;) {
             Record* ar = find(a);
             if (!ar) break;
             ar->descendants = notBelowZero(std::int64_t{ar->descendants} - removed);
-            ar->checkedDescendants = notBelowZero(ar->checkedDescendants - checkedRemoved);
+            ar->checkedDescendants = notBelowZero(ar->checkedDescendants + delta);
             ar->disabledDescendants = notBelowZero(ar->disabledDescendants - disabledRemoved);
+            if (ar->descendants > 0) {
+                const bool was = ar->checked;
+                ar->checked = ar->checkedDescendants == ar->descendants - ar->disabledDescendants;
+                if (ar->checked != was) delta += ar->checked ? 1 : -1;
+            }
             a = ar->parent;
         }
         if (Record* p = find(parent)) {

@@ -115,3 +115,21 @@ TEST(VolumeBrowser, SelectingAFileListsItAndDoubleClickListsLabels) {
     auto placeholder = f.tree.childAt(f.tree.childAt(f.folderItem, 2), 0);
     EXPECT_TRUE(f.browser.selectItem(placeholder).empty());
 }
+
+TEST(VolumeBrowser, ACheckedFolderStaysCheckedThroughItsPlaceholder) {
+    BrowseFixture f;
+    f.tree.deleteAllItems();
+    const TreeItemId volume = f.tree.insertItem("ROOT", IconKind::Folder);
+    f.tree.setItemData(volume, f.root);
+    const TreeItemId folder = f.tree.insertItem("folder", IconKind::Folder, volume);
+    f.tree.setItemData(folder, f.folder);
+    f.tree.setCheck(volume, true);
+    f.browser.addPlaceholders();
+    EXPECT_TRUE(f.tree.getCheck(volume));
+    EXPECT_TRUE(f.tree.getCheck(folder));
+    f.browser.openDirectory(folder, VolumeBrowser::OpenCause::Expansion);
+    EXPECT_EQ(f.tree.childCount(folder), 3u);
+    EXPECT_TRUE(f.tree.getCheck(folder));
+    EXPECT_TRUE(f.tree.getCheck(f.tree.childAt(folder, 0)));
+    EXPECT_EQ(f.tree.item(volume)->checkedDescendants, f.tree.item(volume)->descendants);
+}

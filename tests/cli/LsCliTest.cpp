@@ -2,7 +2,7 @@
 // MBR disk, compared with The Sleuth Kit's listings of the same images.
 #include <gtest/gtest.h>
 
-#include "ListingTsv.h"
+#include "support/ListingTsv.h"
 #include "support/TestSupport.h"
 
 namespace vindaru {
@@ -101,7 +101,7 @@ TEST(LsCli, OneFolderAsTextAndJsonAFileAsItselfAndBadPaths) {
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_NE(r.err.find("no entry at '/No/such/thing'"), std::string::npos);
     EXPECT_EQ(ls(image->string(), vol + "--json --tsv").exitCode, 1);
-    EXPECT_EQ(ls(image->string(), vol + "--mode deep").exitCode, 1);
+    EXPECT_EQ(ls(image->string(), vol + "--mode bogus").exitCode, 1);
     EXPECT_EQ(ls(image->string(), "--extent FLAT").exitCode, 1) << "a volume must be chosen";
 }
 

@@ -234,3 +234,17 @@ TEST(ListHeaderCheck, FollowsTheRows) {
     h.rowsChanged(0, 0);
     EXPECT_EQ(h.image(), kStateChecked);
 }
+
+TEST(CheckTree, DeletingTheLastUncheckedChildLeavesTheFolderChecked) {
+    SmallTree s;
+    s.t.setCheck(s.a, true);
+    s.t.setCheck(s.b, true);
+    s.t.setCheck(s.c, true); // d alone is unchecked: sub, folder and root are not checked
+    EXPECT_EQ(counters(s.t, s.root).checked, 3);
+    s.t.deleteItem(s.d);
+    EXPECT_TRUE(s.t.getCheck(s.sub));
+    EXPECT_TRUE(s.t.getCheck(s.folder));
+    EXPECT_EQ(counters(s.t, s.root).checked, 5) << "a, b, c, sub and folder";
+    s.t.setCheck(s.folder, false);
+    EXPECT_EQ(counters(s.t, s.root).checked, 0) << "the counts stay exact after the delete";
+}
