@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Speed of the image readers against independent peers, measured in one run:
+#   - `vindaru-cli export` against `qemu-img convert -O raw` of the same image;
+#   - `vindaru-cli cat > /dev/null` against `cat` of the equivalent raw file (page-cached).
+# On a 2 GiB disk about 90% allocated and one about 10% allocated, each as a monolithic sparse
+# VMDK, a dynamic VHD and a VDI (all made by qemu-img). Ratios are ours ÷ peer in time, so below
+# 1.0 is faster than the peer. Goals: export ≤ 1.0, cat ≤ 1.25.
+#
+# usage: bench/image-readers.sh
+#   VINDARU_CLI=path       use this vindaru-cli instead of building one (build-bench/)
+#   VINDARU_BENCH_DIR=dir  scratch folder (default /tmp/vindaru-bench); never inside the project
+#   BENCH_RUNS=N           timed runs per measurement, best one kept (default 3)
+#   BENCH_KEEP=1           keep the scratch images for a later run
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+scratch=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
+runs=${BENCH_RUNS:-3}
+case "$scratch" in "$root"|"$root"/*) echo "scratch folder must be outside the project" >&2; exit 1 ;; esac
+command -v qemu-img >/dev/null || { echo "needs qemu-img (apt-get install qemu-utils)" >&2; exit 1; }
+
+if [[ -n ${VINDARU_CLI:-} ]]; then
+    cli=$VINDARU_CLI
+else
+    cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DVINDARU_GUI=OFF -DVINDARU_TESTS=OFF >/dev/null
+    cmake --build "$root/build-bench" --target vindaru-cli >/dev/null
+    cli=$root/build-bench/vindaru-cli
+fi
+
+mkdir -p "$scratch"
+[[ ${BENCH_KEEP:-0} == 1 ]] || trap 'rm -rf "$scratch"' EXIT
+
+size_mib=2048
+# A raw disk where `percent` of the 1 MiB slots hold random data and the rest are holes.
+make_raw() { # NAME PERCENT
+    local raw=$scratch/$1.raw
+    [[ -f $raw ]] && return
+    truncate -s "${size_mib}M" "$raw.part"
+    local slot
+    for ((slot = 0; slot < size_mib; slot++)); do
+        if (((slot * 37 % 100) < $2)); then
+            dd if=/dev/urandom of="$raw.part" bs=1M count=1 seek="$slot" conv=notrunc status=none
+        fi
+    done
+    mv "$raw.part" "$raw"
+}
+
+convert() { # NAME FORMAT EXT
+    local out=$scratch/$1.$3
+    [[ -f $out ]] || qemu-img convert -f raw -O "$2" "$scratch/$1.raw" "$out"
+}
+
+# Best wall time of `runs` runs of a command, in seconds; page cache warm, dirty pages flushed.
+best_time() {
+    local best="" t start
+    for ((i = 0; i < runs; i++)); do
+        sync
+        start=$(date +%s.%N)
+        "$@" >/dev/null 2>&1
+        t=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.6f", b - a }')
+        if [[ -z $best ]] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+    done
+    printf '%.3f' "$best"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+out_dir=$scratch/out
+ours_export() {
+    rm -rf "$out_dir" && mkdir -p "$out_dir"
+    "$cli" export "$1" "$out_dir"
+}
+qemu_export() {
+    rm -rf "$out_dir" && mkdir -p "$out_dir"
+    qemu-img convert -O raw "$1" "$out_dir/disk.raw"
+}
+ours_cat() { "$cli" cat "$1" >/dev/null; }
+plain_cat() { cat "$1" >/dev/null; }
+
+echo "preparing images in $scratch ..." >&2
+for fill in 90 10; do
+    make_raw "disk$fill" "$fill"
+    convert "disk$fill" vmdk vmdk
+    convert "disk$fill" vpc vhd
+    convert "disk$fill" vdi vdi
+done
+
+printf '%-18s %9s %9s %7s   %9s %9s %7s\n' image export qemu-img ratio cat "raw cat" ratio
+for fill in 90 10; do
+    raw=$scratch/disk$fill.raw
+    cat "$raw" >/dev/null # into the page cache
+    for ext in vmdk vhd vdi; do
+        image=$scratch/disk$fill.$ext
+        cat "$image" >/dev/null
+        e_ours=$(best_time ours_export "$image")
+        e_peer=$(best_time qemu_export "$image")
+        c_ours=$(best_time ours_cat "$image")
+        c_peer=$(best_time plain_cat "$raw")
+        printf '%-18s %8ss %8ss %7.2f   %8ss %8ss %7.2f\n' "$fill% $ext" "$e_ours" "$e_peer" \
+            "$(ratio "$e_ours" "$e_peer")" "$c_ours" "$c_peer" "$(ratio "$c_ours" "$c_peer")"
+    done
+done
+rm -rf "$out_dir"
