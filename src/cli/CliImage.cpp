@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
+#include <fcntl.h>
 #include <iostream>
+#include <unistd.h>
 
 #include "image/readWriteInterface.h"
 
@@ -40,12 +41,22 @@ bool kindFromName(const std::string& name, ImageKind& kind) {
     return true;
 }
 
-ImageKind kindFromExtension(const std::string& path) {
-    ImageKind kind = ImageKind::Vmdk;
-    std::string extension = std::filesystem::path(path).extension().string();
-    if (!extension.empty()) extension.erase(0, 1);
-    kindFromName(extension, kind);
-    return kind;
+// A VMDK read with the default SPARSE choice must start with the sparse header; without it the
+// reader would read on from wherever its file pointer stands, which is never what a user of the
+// command line means. False only when the file can be read and lacks the magic.
+bool sparseHeaderPresentOrUnreadable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true; // the reader reports the file itself
+    unsigned char magic[4] = {};
+    const ssize_t n = ::pread(fd, magic, sizeof magic, 0);
+    ::close(fd);
+    if (n < 0) return true;
+    return n == 4 && magic[0] == 'K' && magic[1] == 'D' && magic[2] == 'M' && magic[3] == 'V';
+}
+
+bool needsSparseHeader(const ImageChoices& choices) {
+    return choices.kind == ImageKind::Vmdk && !choices.split && !choices.descriptor &&
+           choices.extentType == "SPARSE";
 }
 
 } // namespace
@@ -95,22 +106,25 @@ bool ImageOptions::resolve(ImageArgs& out) {
     return true;
 }
 
+bool ImageOptions::parse(const std::vector<std::string>& args, ImageArgs& out) {
+    return parser_.parse(args) && resolve(out);
+}
+
 ImageKind guessImageKind(const std::string& path) {
-#ifndef VINDARU_CLI_NO_READER_FACTORY
-    if (auto detected = detectImageKind(path)) return *detected;
-#endif
-    return kindFromExtension(path);
+    // detectImageKind already falls back to the extension; VMDK is the wizard's default.
+    return detectImageKind(path).value_or(ImageKind::Vmdk);
 }
 
 bool openSessionReader(Session& session, const ImageArgs& image) {
     session.clearReader();
     session.diskSectorCount = 0;
     session.customDiskSectors = image.diskMb * kSectorsPerMb;
-#ifdef VINDARU_CLI_NO_READER_FACTORY
-    (void)image;
-    session.messages->info("file not opened..");
-    return false;
-#else
+    if (needsSparseHeader(image.choices) && !sparseHeaderPresentOrUnreadable(image.path)) {
+        std::cerr << image.path
+                  << " is not a sparse VMDK extent: give --descriptor for a descriptor file or "
+                     "--extent FLAT for a flat extent\n";
+        return false;
+    }
     session.replaceReader(createReader(session, image.choices));
     session.imageSourcePage = kImageSourceRecorded;
     if (!session.sessionReader || !session.sessionReader->open(image.path)) {
@@ -121,7 +135,6 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
     if (session.diskSectorCount == 0)
         session.diskSectorCount = session.sessionReader->imageLength / kSectorSize;
     return true;
-#endif
 }
 
 } // namespace vindaru::cli

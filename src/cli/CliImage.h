@@ -5,25 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/ArgParser.h"
+#include "cli/CliSinks.h"
 #include "common/Session.h"
 
-#if __has_include("image/ReaderFactory.h")
 #include "image/ReaderFactory.h"
-#else
-// Until the reader factory is in the tree the CLI builds against these choices alone.
-#define VINDARU_CLI_NO_READER_FACTORY 1
-namespace vindaru {
-enum class ImageKind { Vmdk, Vhd, Vdi };
-struct ImageChoices {
-    ImageKind kind = ImageKind::Vmdk;
-    bool split = false;
-    bool descriptor = false;
-    std::string extentType = "SPARSE";
-};
-} // namespace vindaru
-#endif
 
 namespace vindaru::cli {
 
@@ -43,6 +31,8 @@ class ImageOptions {
     explicit ImageOptions(ArgParser& parser);
     // False after printing a usage error (the command returns parser.exitCode()).
     bool resolve(ImageArgs& out);
+    // parser.parse(args), then resolve(out): the usual start of a command.
+    bool parse(const std::vector<std::string>& args, ImageArgs& out);
 
   private:
     ArgParser& parser_;
@@ -52,6 +42,15 @@ class ImageOptions {
     bool split_ = false;
     bool descriptor_ = false;
     std::uint64_t diskMb_ = 0;
+};
+
+// A session whose engines' messages go to stderr.
+struct CliSession {
+    explicit CliSession(bool assumeYes = false) : messages(assumeYes) {
+        session.messages = &messages;
+    }
+    CliMessageSink messages;
+    Session session;
 };
 
 // The image kind when none is given: by the file's content, else by its extension, else VMDK

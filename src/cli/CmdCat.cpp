@@ -59,13 +59,11 @@ int runCat(const std::vector<std::string>& args) {
     std::uint64_t length = 0;
     bool lengthGiven = false;
     parser.option("--offset", offset).option("--length", length, lengthGiven);
-    if (!parser.parse(args)) return parser.exitCode();
     ImageArgs image;
-    if (!imageOptions.resolve(image)) return parser.exitCode();
+    if (!imageOptions.parse(args, image)) return parser.exitCode();
 
-    CliMessageSink messages;
-    Session session;
-    session.messages = &messages;
+    CliSession cli;
+    Session& session = cli.session;
     if (!openSessionReader(session, image)) return kExitImage;
 
     // Like dd, a range that reaches past the end of the disk stops at the end.
