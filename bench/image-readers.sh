@@ -8,13 +8,14 @@
 #
 # usage: bench/image-readers.sh
 #   VINDARU_CLI=path       use this vindaru-cli instead of building one (build-bench/)
-#   VINDARU_BENCH_DIR=dir  scratch folder (default /tmp/vindaru-bench); never inside the project
+#   VINDARU_BENCH_DIR=dir  scratch folder (default /tmp/vindaru-bench); this script works in
+#                          its image-readers/ subfolder, never inside the project
 #   BENCH_RUNS=N           timed runs per measurement, best one kept (default 3)
 #   BENCH_KEEP=1           keep the scratch images for a later run
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-scratch=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
+scratch=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}/image-readers
 runs=${BENCH_RUNS:-3}
 case "$scratch" in "$root"|"$root"/*) echo "scratch folder must be outside the project" >&2; exit 1 ;; esac
 command -v qemu-img >/dev/null || { echo "needs qemu-img (apt-get install qemu-utils)" >&2; exit 1; }
