@@ -3,6 +3,7 @@
 // the count question (answered Yes here, and printed), a file on its own.
 #include <iostream>
 
+#include "browser/OutputFolder.h"
 #include "cli/ArgParser.h"
 #include "cli/CliBrowse.h"
 #include "cli/CliCommand.h"
@@ -38,6 +39,10 @@ int runSave(const std::vector<std::string>& argsIn) {
     std::erase(paths, std::string());
     if (paths.empty()) paths.push_back("/");
 
+    if (!OutputFolder::openChosen(out)) {
+        std::cerr << "vindaru-cli: cannot create or open the output folder '" << out << "'\n";
+        return kExitSaveFailed;
+    }
     CliBrowse browse(true);
     if (int rc = browse.openAndScan(image, volumeArgs, scanMode); rc != kExitOk) return rc;
     EntryView& view = browse.view();

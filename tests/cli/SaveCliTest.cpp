@@ -62,8 +62,9 @@ TEST(SaveCli, TheWholeVolumeSkipsBadClusAndKeepsEveryFolder) {
               "0dfbe8aa4c20b52e1b8bf3cb6cbdf193");
     EXPECT_EQ(test::md5OfFile(out / "empty-nectar.dat"), "d41d8cd98f00b204e9800998ecf8427e");
 
-    const auto bad = save(*image, out.path(), "/nothing-here");
-    EXPECT_EQ(bad.exitCode, 3);
+    EXPECT_EQ(save(*image, out.path(), "/nothing-here").exitCode, 3);
+    EXPECT_EQ(save(*image, out / "empty-nectar.dat/sub", "/readme-tundra.txt").exitCode, 4)
+        << "an output folder that cannot be made is reported";
 }
 
 } // namespace
