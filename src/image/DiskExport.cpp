@@ -37,12 +37,22 @@ bool allZero(const std::uint8_t* p, std::uint64_t n) {
     return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
 }
 
-// The target must never be the image itself: the space check truncates the target.
-bool isSameFile(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+// The target must never be one of the image's own files: the space check truncates the target.
+// Any file the reader holds open (a VMDK's extents as much as the image itself) is open in this
+// process, so the process's open files are compared with the target.
+bool isImageFile(const std::string& imagePath, const std::string& target) {
+    struct stat goal {};
+    if (::stat(target.c_str(), &goal) != 0) return false;
+    auto same = [&goal](const struct stat& st) {
+        return st.st_dev == goal.st_dev && st.st_ino == goal.st_ino;
+    };
+    struct stat st {};
+    if (::stat(imagePath.c_str(), &st) == 0 && same(st)) return true;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        if (::stat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && same(st)) return true;
+    }
+    return false;
 }
 
 enum class SpaceCheck { Ok, CannotCreate, NoSpace };
@@ -170,7 +180,7 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     if (!checkedMul(sectors, kSectorSize, total)) total = UINT64_MAX;
     result.diskBytes = total;
 
-    if (isSameFile(imagePath, exportPath)) {
+    if (isImageFile(imagePath, exportPath)) {
         messages.info("File cannot be Created");
         return result;
     }

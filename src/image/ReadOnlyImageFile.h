@@ -15,7 +15,8 @@ class ReadOnlyImageFile {
     ReadOnlyImageFile(const ReadOnlyImageFile&) = delete;
     ReadOnlyImageFile& operator=(const ReadOnlyImageFile&) = delete;
 
-    // Opens an existing regular file (or block device) for reading; false when it cannot.
+    // Opens an existing regular file or block device for reading; false when it cannot (and for
+    // anything else: folders, FIFOs, character devices).
     bool open(const std::string& path);
     void close();
     bool isOpen() const { return fd_ >= 0; }

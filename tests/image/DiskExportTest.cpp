@@ -53,6 +53,20 @@ struct ExportRun {
     const ExportResult& go() { return go(target()); }
 };
 
+// An export whose status and progress nobody watches; only its messages are kept.
+struct QuietExport {
+    Session session;
+    NullStatusSink status;
+    NullProgressSink progress;
+    RecordingMessageSink messages;
+    EngineControl control;
+    ExportResult run(const ImageChoices& choices, const std::string& image,
+                     const std::string& target) {
+        return DiskExport().run(session, choices, image, target, status, progress, messages,
+                                control);
+    }
+};
+
 } // namespace
 
 TEST(DiskExport, TwelveMebibytesGoInThreePiecesWithOneProgressStep) {
@@ -214,4 +228,62 @@ TEST(DiskExport, FailuresSayTheSystemsWordsAndCleanUp) {
         EXPECT_EQ(r.bytesWritten, 0u);
         EXPECT_EQ(run.status.texts, (std::vector<std::string>{"Exit with error number 5", kSaved}));
     }
+}
+
+TEST(DiskExport, VmdkSetsExportThroughTheirOwnReaders) {
+    const auto descriptor = corpusFile("generated/tiny-disk-multi-flat.vmdk");
+    const auto sparse = corpusFile("generated/mbr-disk.vmdk");
+    const auto tinyRaw = unpackedCorpusImage("generated/tiny-disk.raw.zst");
+    const auto mbrRaw = unpackedCorpusImage("generated/mbr-disk.raw.zst");
+    if (!descriptor || !sparse || !tinyRaw || !mbrRaw) GTEST_SKIP() << "corpus images absent";
+    ScratchDir dir;
+    // The set is copied, so that the export can be aimed at one of its own extents.
+    for (const char* name : {"tiny-disk-multi-flat.vmdk", "tiny-disk-multi-flat-f001.vmdk",
+                             "tiny-disk-multi-flat-f002.vmdk", "tiny-disk-multi-flat-f003.vmdk"})
+        fs::copy_file(descriptor->parent_path() / name, dir / name);
+    const std::string set = (dir / "tiny-disk-multi-flat.vmdk").string();
+    const fs::path extent = dir / "tiny-disk-multi-flat-f002.vmdk";
+    const std::string extentMd5 = md5OfFile(extent);
+
+    QuietExport quiet;
+    ImageChoices choices;
+    choices.descriptor = true;
+    auto r = quiet.run(choices, set, extent.string());
+    EXPECT_FALSE(r.completed);
+    EXPECT_EQ(quiet.messages.texts(), std::vector<std::string>{"File cannot be Created"});
+    EXPECT_EQ(md5OfFile(extent), extentMd5) << "an extent of the image is never a target";
+
+    const std::string target = DiskExport::chooseTarget(dir.path().string(), set);
+    EXPECT_EQ(target, (dir / "tiny-disk-multi-flat.vmdk.img").string());
+    r = quiet.run(choices, set, target);
+    ASSERT_TRUE(r.completed);
+    EXPECT_EQ(md5OfFile(target), md5OfFile(*tinyRaw));
+
+    choices = {};
+    const std::string sparseTarget = (dir / "mbr.img").string();
+    r = quiet.run(choices, sparse->string(), sparseTarget);
+    ASSERT_TRUE(r.completed);
+    EXPECT_EQ(md5OfFile(sparseTarget), md5OfFile(*mbrRaw));
+}
+
+TEST(DiskExport, GeneratedVhdAndVdiExportAsTheirRawDisk) {
+    const auto raw = unpackedCorpusImage("generated/gpt-disk.raw.zst");
+    const auto vhd = corpusFile("generated/gpt-disk.vhd");
+    const auto vdi = corpusFile("generated/gpt-disk.vdi");
+    if (!raw || !vhd || !vdi) GTEST_SKIP() << "corpus images absent";
+    ScratchDir dir;
+    QuietExport quiet;
+    ImageChoices choices;
+    choices.kind = ImageKind::Vdi;
+    auto r = quiet.run(choices, vdi->string(), (dir / "a.img").string());
+    ASSERT_TRUE(r.completed);
+    EXPECT_EQ(md5OfFile(dir / "a.img"), md5OfFile(*raw));
+    // The VHD's disk is a few sectors longer (whole CHS cylinders); those are zeros.
+    choices.kind = ImageKind::Vhd;
+    r = quiet.run(choices, vhd->string(), (dir / "b.img").string());
+    ASSERT_TRUE(r.completed);
+    const auto rawSize = fs::file_size(*raw);
+    ASSERT_GE(fs::file_size(dir / "b.img"), rawSize);
+    fs::resize_file(dir / "b.img", rawSize);
+    EXPECT_EQ(md5OfFile(dir / "b.img"), md5OfFile(*raw));
 }
