@@ -1,6 +1,7 @@
 // File content and size: the unnamed $DATA over the base record and its extension records,
 // resident, plain, sparse and LZNT1-compressed data, and saving to a host file.
 #include <algorithm>
+#include <unordered_set>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -225,7 +226,8 @@ void ntfs::joinExtents(std::vector<DataExtent>& extents, DataAttributeInfo& info
     std::uint64_t vcn = 0;
     for (const DataExtent& extent : extents) {
         if (extent.firstVcn < vcn) continue;
-        if (extent.firstVcn - vcn > neededClusters) break;
+        // A gap stands for a missing extent; one wider than the file or than a run is damage.
+        if (extent.firstVcn - vcn > std::min<std::uint64_t>(neededClusters, 0xFFFFFFFFu)) break;
         while (vcn < extent.firstVcn) {
             const std::uint64_t gap = std::min<std::uint64_t>(extent.firstVcn - vcn, 0xFFFFFFFFu);
             info.runs.push_back(ClusterRun{0, static_cast<std::uint32_t>(gap), true});
@@ -257,11 +259,9 @@ DataAttributeInfo ntfs::dataAttributeInfo(std::uint64_t entryIndex) {
     bool haveSizes = false;
     takeDataAttributes(*record, info, extents, haveSizes);
     const std::vector<AttributeListItem> items = readAttributeList(*record);
-    std::vector<std::uint64_t> done{index};
+    std::unordered_set<std::uint64_t> done{index};
     for (const AttributeListItem& item : items) {
-        if (item.nameLength != 0) continue;
-        if (std::find(done.begin(), done.end(), item.recordNumber) != done.end()) continue;
-        done.push_back(item.recordNumber);
+        if (item.nameLength != 0 || !done.insert(item.recordNumber).second) continue;
         const auto extension = readRecord(item.recordNumber);
         // An extension record must still belong to this file (its record may have been reused).
         if (!extension || !extension->hasFileSignature() ||
