@@ -239,7 +239,10 @@ std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber)
         record.sizeText = mbText("%llu   MB", hit.sizeMb());
         break;
     case BootKind::HfsPlus:
-        if (hit.sizeMb() < 1 || hit.sizeMb() > kHfsMaxMb || sectorNumber < kHfsHeaderSector) return 0;
+        // A volume smaller than 1 MiB is still listed (as 0 MB): the header test is strict
+        // enough not to need the size as a filter.
+        if (hit.sizeSectors <= kHfsHeaderSector || hit.sizeMb() > kHfsMaxMb || sectorNumber < kHfsHeaderSector)
+            return 0;
         record.fileSystemName = "HFS+";
         record.sizeText = mbText("%llu  MB", hit.sizeMb());
         record.startSector = sectorNumber - kHfsHeaderSector;

@@ -23,6 +23,9 @@ constexpr std::size_t kTotalSectors32 = 32;
 constexpr std::size_t kNtfsTotalSectors = 40;
 constexpr std::size_t kExfatVolumeLength = 72;
 // HFS+ volume header fields (big-endian).
+constexpr std::size_t kHfsVersion = 2;
+constexpr std::uint8_t kHfsPlusVersion = 4;
+constexpr std::uint32_t kHfsMaxBlockSize = 1u << 20;
 constexpr std::size_t kHfsBlockSize = 40;
 constexpr std::size_t kHfsTotalBlocks = 44;
 
@@ -137,6 +140,12 @@ bool isHfsPlusHeader(ByteSpan sector) {
            sector.size() >= 3;
 }
 
+bool isHfsPlusVolumeHeader(ByteSpan sector) {
+    const std::uint32_t blockSize = be32(sector, kHfsBlockSize);
+    return isHfsPlusHeader(sector) && u8(sector, kHfsVersion + 1) == kHfsPlusVersion && isPowerOfTwo(blockSize) &&
+           blockSize >= 512 && blockSize <= kHfsMaxBlockSize && be32(sector, kHfsTotalBlocks) > 0;
+}
+
 BootSectorHit classifyMsdosBootSector(ByteSpan sector) {
     if (!hasFatJump(sector) || !oemIs(sector, "MSDO")) return {};
     if (le16(sector, kSectorsPerFat16) == 0) return {BootKind::Fat32, le32(sector, kTotalSectors32)};
@@ -151,7 +160,7 @@ BootSectorHit classifyScanSector(ByteSpan sector) {
     if (isExfatBootSector(sector)) return {BootKind::Exfat, le64(sector, kExfatVolumeLength)};
     if (const BootSectorHit fat = classifyMsdosBootSector(sector); fat.kind != BootKind::None)
         return fat;
-    if (isHfsPlusHeader(sector)) {
+    if (isHfsPlusVolumeHeader(sector)) {
         const std::uint64_t bytes = std::uint64_t{be32(sector, kHfsBlockSize)} * be32(sector, kHfsTotalBlocks);
         return {BootKind::HfsPlus, bytes / 512};
     }

@@ -88,11 +88,14 @@ struct BootSectorHit {
 bool hasFatJump(ByteSpan sector);  // EB 3C / EB 58 / EB 76
 bool isExfatBootSector(ByteSpan sector);
 bool isHfsPlusHeader(ByteSpan sector); // "H+" and a zero byte (the header two sectors in)
+// The scan's stronger HFS+ test, since it looks at every sector: the signature, version 4, a
+// power-of-two block size of 512 bytes to 1 MiB and a non-zero block count.
+bool isHfsPlusVolumeHeader(ByteSpan sector);
 // The FAT family with the MSDO OEM name: FAT32 when the 16-bit sectors-per-FAT is 0, else
 // FAT16, or FAT12 when the BPB gives fewer than 4085 clusters.
 BootSectorHit classifyMsdosBootSector(ByteSpan sector);
 // The boot-sector scan's tests, in its order: NTFS (with the "NTFS" name), exFAT, the MSDO
-// FAT family, HFS+.
+// FAT family, the HFS+ volume header.
 BootSectorHit classifyScanSector(ByteSpan sector);
 // The test a GPT partition's first sector gets: NTFS by jump and 512-byte sectors, the exFAT
 // and MSDO FAT family; anything else is None (the caller then tries HFS+ two sectors in).

@@ -123,5 +123,30 @@ TEST(VolumeCli, ScanFindsVolumesOnADiskWhosePartitionTableIsZeroed) {
     EXPECT_EQ(r.out, "[\n {\"volume\": \"0\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480}\n]\n");
 }
 
+TEST(VolumeCli, ScanFindsTheVolumesOfAGptDiskWithoutItsTables) {
+    const auto source = test::unpackedCorpusImage("generated/gpt-disk.raw.zst");
+    if (!source) GTEST_SKIP() << "corpus image generated/gpt-disk.raw.zst is not available";
+    test::ScratchDir dir;
+    const auto disk = dir / "no-gpt.raw";
+    test::writeFile(disk, {});
+    std::filesystem::resize_file(disk, std::filesystem::file_size(*source));
+    test::copyIntoFile(disk, *source, 0);
+    {
+        // The protective MBR, the GPT header and its entry array.
+        std::fstream out(disk, std::ios::binary | std::ios::in | std::ios::out);
+        const std::vector<char> blank(34 * 512, 0);
+        out.write(blank.data(), static_cast<std::streamsize>(blank.size()));
+    }
+    const auto r = volumes(disk.string(), "--extent FLAT --scan --json");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // The HFS+ volume is smaller than 1 MiB: it is listed as 0 MB.
+    EXPECT_EQ(r.out, "[\n"
+                     " {\"volume\": \"3\", \"fileSystem\": \"HFS+\", \"sizeText\": \"0  MB\", \"startSector\": 141312},\n"
+                     " {\"volume\": \"2\", \"fileSystem\": \"FAT64\", \"sizeText\": \"8  MB\", \"startSector\": 124928},\n"
+                     " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 51200},\n"
+                     " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 34816}\n"
+                     "]\n");
+}
+
 } // namespace
 } // namespace vindaru

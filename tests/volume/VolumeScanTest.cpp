@@ -111,9 +111,23 @@ TEST(VolumeScan, SmallFatVolumeIsFat12) {
 TEST(VolumeScan, HfsHeaderNearTheDiskStartIsNotAVolume) {
     SyntheticDisk disk(2048);
     disk.putText(512, "H+");
+    disk.put8(512 + 3, 4);
     disk.putBe(512 + 40, 4096, 4);
     disk.putBe(512 + 44, 1000, 4);
     EXPECT_TRUE(scan(disk).volumes.empty());
+}
+
+// Small HFS+ volumes exist (a hybrid ISO's is a few hundred KiB); the header itself must be sound.
+TEST(VolumeScan, HfsHeaderIsJudgedByItselfNotBySize) {
+    SyntheticDisk disk(8 * 2048);
+    disk.hfsHeader(2048, 2048, 122);          // 244 KiB
+    disk.hfsHeader(4096, 3000, 1000);         // block size not a power of two
+    disk.hfsHeader(6144, 4096, 1000);
+    disk.put8((6144 + 2) * 512 + 3, 5);       // version 5 is not HFS+
+    disk.hfsHeader(8192, 1u << 20, 0xFFFFFFFF); // beyond the size bound
+    disk.hfsHeader(10240, 512, 1);            // smaller than its own header's place
+    const ScanResult r = scan(disk, {.skip = false});
+    EXPECT_EQ(rowsOf(r), (std::vector<std::string>{"0|HFS+|0  MB|2048"}));
 }
 
 TEST(VolumeScan, RangeLimitsTheScan) {
