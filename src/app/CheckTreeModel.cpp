@@ -1,0 +1,231 @@
+#include "app/CheckTreeModel.h"
+
+#include <QBrush>
+#include <QColor>
+
+namespace vindaru::app {
+
+namespace {
+QColor colourOf(TreeColour bgr) {
+    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                  static_cast<int>((bgr >> 16) & 0xFF));
+}
+} // namespace
+
+CheckTreeModel::CheckTreeModel(CheckTree& tree, QObject* parent)
+    : QAbstractItemModel(parent), tree_(tree) {
+    nodes_.emplace(kTreeTop, Node{});
+    tree_.addListener(this);
+    // Items the tree held before we listened; later queued inserts of them are ignored.
+    announceSubtree(kTreeTop);
+}
+
+CheckTreeModel::~CheckTreeModel() {
+    tree_.removeListener(this);
+}
+
+void CheckTreeModel::announceSubtree(TreeItemId parent) {
+    for (TreeItemId child : tree_.children(parent)) {
+        if (nodes_.count(child)) continue;
+        Node& p = nodes_[parent];
+        nodes_[child] = Node{parent, static_cast<int>(p.children.size()), {}};
+        p.children.push_back(child);
+        announceSubtree(child);
+    }
+}
+
+// ---- listener side: any thread, queued in order ----
+
+void CheckTreeModel::itemInserted(TreeItemId item, TreeItemId parent, std::size_t row) {
+    QMetaObject::invokeMethod(
+        this, [this, item, parent, row] { applyInsert(item, parent, static_cast<int>(row)); },
+        Qt::QueuedConnection);
+}
+
+void CheckTreeModel::itemRemoved(TreeItemId item, TreeItemId parent, std::size_t row) {
+    QMetaObject::invokeMethod(
+        this, [this, item, parent, row] { applyRemove(item, parent, static_cast<int>(row)); },
+        Qt::QueuedConnection);
+}
+
+void CheckTreeModel::allItemsRemoved() {
+    QMetaObject::invokeMethod(
+        this, [this] { applyReset(); }, Qt::QueuedConnection);
+}
+
+void CheckTreeModel::itemChanged(TreeItemId item) {
+    QMetaObject::invokeMethod(
+        this, [this, item] { applyChanged(item); }, Qt::QueuedConnection);
+}
+
+void CheckTreeModel::checkChanged(TreeItemId item, bool) {
+    QMetaObject::invokeMethod(
+        this, [this, item] { applyCheckChanged(item); }, Qt::QueuedConnection);
+}
+
+// ---- UI side ----
+
+void CheckTreeModel::renumber(Node& parent, int from) {
+    for (int i = from; i < static_cast<int>(parent.children.size()); ++i)
+        nodes_[parent.children[static_cast<std::size_t>(i)]].row = i;
+}
+
+void CheckTreeModel::applyInsert(TreeItemId item, TreeItemId parent, int row) {
+    if (nodes_.count(item)) return;
+    auto p = nodes_.find(parent);
+    if (p == nodes_.end()) return;
+    row = std::clamp(row, 0, static_cast<int>(p->second.children.size()));
+    const QModelIndex parentIndex = indexOf(parent);
+    beginInsertRows(parentIndex, row, row);
+    Node& node = nodes_.find(parent)->second;
+    node.children.insert(node.children.begin() + row, item);
+    nodes_[item] = Node{parent, row, {}};
+    renumber(nodes_.find(parent)->second, row + 1);
+    endInsertRows();
+    // The parent's counters changed: its check box may now show another state.
+    if (parent != kTreeTop) applyCheckChanged(parent);
+}
+
+void CheckTreeModel::forgetSubtree(TreeItemId item) {
+    auto it = nodes_.find(item);
+    if (it == nodes_.end()) return;
+    const std::vector<TreeItemId> children = it->second.children;
+    for (TreeItemId child : children)
+        forgetSubtree(child);
+    nodes_.erase(item);
+}
+
+void CheckTreeModel::applyRemove(TreeItemId item, TreeItemId, int) {
+    auto it = nodes_.find(item);
+    if (it == nodes_.end()) return;
+    const TreeItemId parent = it->second.parent;
+    const int row = it->second.row;
+    beginRemoveRows(indexOf(parent), row, row);
+    Node& p = nodes_[parent];
+    p.children.erase(p.children.begin() + row);
+    renumber(p, row);
+    forgetSubtree(item);
+    endRemoveRows();
+    if (parent != kTreeTop) applyCheckChanged(parent);
+}
+
+void CheckTreeModel::applyReset() {
+    beginResetModel();
+    nodes_.clear();
+    nodes_.emplace(kTreeTop, Node{});
+    endResetModel();
+}
+
+void CheckTreeModel::applyChanged(TreeItemId item) {
+    const QModelIndex index = indexOf(item);
+    if (index.isValid()) emit dataChanged(index, index);
+}
+
+void CheckTreeModel::applyCheckChanged(TreeItemId item) {
+    // The item's whole loaded subtree and its ancestors may draw another state image.
+    std::vector<TreeItemId> pending{item};
+    while (!pending.empty()) {
+        const TreeItemId id = pending.back();
+        pending.pop_back();
+        auto it = nodes_.find(id);
+        if (it == nodes_.end() || it->second.children.empty()) continue;
+        const QModelIndex parentIndex = indexOf(id);
+        const int last = static_cast<int>(it->second.children.size()) - 1;
+        emit dataChanged(index(0, 0, parentIndex), index(last, 0, parentIndex),
+                         {Qt::CheckStateRole});
+        pending.insert(pending.end(), it->second.children.begin(), it->second.children.end());
+    }
+    for (TreeItemId id = item; id != kTreeTop;) {
+        auto it = nodes_.find(id);
+        if (it == nodes_.end()) break;
+        const QModelIndex index = indexOf(id);
+        emit dataChanged(index, index, {Qt::CheckStateRole});
+        id = it->second.parent;
+    }
+}
+
+TreeItemId CheckTreeModel::itemAt(const QModelIndex& index) const {
+    return index.isValid() ? static_cast<TreeItemId>(index.internalId()) : kTreeTop;
+}
+
+QModelIndex CheckTreeModel::indexOf(TreeItemId item) const {
+    if (item == kTreeTop) return {};
+    auto it = nodes_.find(item);
+    if (it == nodes_.end()) return {};
+    return createIndex(it->second.row, 0, static_cast<quintptr>(item));
+}
+
+QModelIndex CheckTreeModel::index(int row, int column, const QModelIndex& parent) const {
+    if (column != 0 || row < 0) return {};
+    auto it = nodes_.find(itemAt(parent));
+    if (it == nodes_.end() || row >= static_cast<int>(it->second.children.size())) return {};
+    return createIndex(row, 0,
+                       static_cast<quintptr>(it->second.children[static_cast<std::size_t>(row)]));
+}
+
+QModelIndex CheckTreeModel::parent(const QModelIndex& child) const {
+    if (!child.isValid()) return {};
+    auto it = nodes_.find(itemAt(child));
+    if (it == nodes_.end()) return {};
+    return indexOf(it->second.parent);
+}
+
+int CheckTreeModel::rowCount(const QModelIndex& parent) const {
+    if (parent.column() > 0) return 0;
+    auto it = nodes_.find(itemAt(parent));
+    return it == nodes_.end() ? 0 : static_cast<int>(it->second.children.size());
+}
+
+int CheckTreeModel::columnCount(const QModelIndex&) const {
+    return 1;
+}
+
+bool CheckTreeModel::hasChildren(const QModelIndex& parent) const {
+    return rowCount(parent) > 0;
+}
+
+QVariant CheckTreeModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid()) return {};
+    const auto view = tree_.item(itemAt(index));
+    if (!view) return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return QString::fromStdString(view->label);
+    case Qt::DecorationRole:
+        return const_cast<IconLookup&>(icons_).icon(view->icon,
+                                                    QString::fromStdString(view->label));
+    case Qt::ForegroundRole:
+        if (view->textColour == kDefaultTextColour) return {};
+        return QBrush(colourOf(view->textColour));
+    case Qt::CheckStateRole: {
+        const int image = view->stateImage > kStateDisabledOffset
+                              ? view->stateImage - kStateDisabledOffset
+                              : view->stateImage;
+        if (image == kStateChecked) return Qt::Checked;
+        if (image == kStateTristate) return Qt::PartiallyChecked;
+        return Qt::Unchecked;
+    }
+    default:
+        return {};
+    }
+}
+
+bool CheckTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || role != Qt::CheckStateRole) return false;
+    const TreeItemId item = itemAt(index);
+    const bool state = value.toInt() != Qt::Unchecked;
+    tree_.setCheck(item, state);
+    emit checkToggled(item, state);
+    return true;
+}
+
+Qt::ItemFlags CheckTreeModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    const auto view = tree_.item(itemAt(index));
+    if (view && view->enabled) f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+} // namespace vindaru::app

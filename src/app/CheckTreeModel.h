@@ -1,0 +1,71 @@
+// The check-box tree on screen: a QAbstractItemModel over a CheckTree.
+//
+// Parsers fill the CheckTree from a worker thread while the view reads it on the UI thread. The
+// model keeps its own copy of the tree's shape (which items it has announced, under which
+// parent, at which row) and changes that copy only on the UI thread, replaying the tree's
+// notifications in the order they happened: every notification, from any thread, is queued.
+// Labels, check states, colours come from the tree itself at the time they are drawn.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <unordered_map>
+#include <vector>
+
+#include "app/IconLookup.h"
+#include "common/CheckTree.h"
+
+namespace vindaru::app {
+
+class CheckTreeModel : public QAbstractItemModel, private CheckTreeListener {
+    Q_OBJECT
+  public:
+    explicit CheckTreeModel(CheckTree& tree, QObject* parent = nullptr);
+    ~CheckTreeModel() override;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    TreeItemId itemAt(const QModelIndex& index) const;
+    QModelIndex indexOf(TreeItemId item) const;
+    CheckTree& tree() const { return tree_; }
+    IconLookup& icons() { return icons_; }
+
+  signals:
+    // A check box changed by the user (after the tree applied it).
+    void checkToggled(vindaru::TreeItemId item, bool state);
+
+  private:
+    struct Node {
+        TreeItemId parent = kTreeTop;
+        int row = 0;
+        std::vector<TreeItemId> children;
+    };
+
+    // CheckTreeListener, on any thread: queue the change for the UI thread.
+    void itemInserted(TreeItemId item, TreeItemId parent, std::size_t row) override;
+    void itemRemoved(TreeItemId item, TreeItemId parent, std::size_t row) override;
+    void allItemsRemoved() override;
+    void itemChanged(TreeItemId item) override;
+    void checkChanged(TreeItemId item, bool state) override;
+
+    void applyInsert(TreeItemId item, TreeItemId parent, int row);
+    void applyRemove(TreeItemId item, TreeItemId parent, int row);
+    void applyReset();
+    void applyChanged(TreeItemId item);
+    void applyCheckChanged(TreeItemId item);
+    void forgetSubtree(TreeItemId item);
+    void renumber(Node& parent, int from);
+    void announceSubtree(TreeItemId item);
+
+    CheckTree& tree_;
+    IconLookup icons_;
+    std::unordered_map<TreeItemId, Node> nodes_; // kTreeTop holds the top-level items
+};
+
+} // namespace vindaru::app

@@ -1,0 +1,58 @@
+// The file list of the scan page: six columns, a check box per row, each row tied to its tree
+// item. Checking a row checks its tree item; the header check box follows the rows.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <array>
+#include <vector>
+
+#include "common/CheckTree.h"
+
+namespace vindaru::app {
+
+struct FileListRow {
+    std::array<QString, 6> texts; // name, creation, access, modification, size, attribute
+    QIcon icon;
+    TreeItemId item = kNoTreeItem;
+    bool checked = false;
+    bool deleted = false; // drawn red, as in the tree
+};
+
+class FileListModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    explicit FileListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+    static const std::array<const char*, 6>& columnTitles();
+    static const std::array<int, 6>& columnWidths();
+
+    void clear();
+    void append(std::vector<FileListRow> rows);
+    void appendRow(FileListRow row);
+    const FileListRow& row(int index) const { return rows_[static_cast<std::size_t>(index)]; }
+    std::size_t checkedCount() const;
+    // Every row to the given state (the header check box).
+    void setAllChecked(bool checked);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // The first column's header icon (the header's check box).
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                       int role) override;
+
+  signals:
+    // A row's check box changed (by the user or by the header).
+    void rowCheckChanged(int row, vindaru::TreeItemId item, bool checked);
+    void checksChanged();
+
+  private:
+    std::vector<FileListRow> rows_;
+    QVariant headerIcon_;
+};
+
+} // namespace vindaru::app

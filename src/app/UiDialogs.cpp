@@ -1,0 +1,51 @@
+#include "app/UiDialogs.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+
+namespace vindaru::app {
+
+namespace {
+UiDialogs::OpenFileHook& openFileHook() {
+    static UiDialogs::OpenFileHook hook;
+    return hook;
+}
+UiDialogs::FolderHook& folderHook() {
+    static UiDialogs::FolderHook hook;
+    return hook;
+}
+UiDialogs::UrlHook& urlHook() {
+    static UiDialogs::UrlHook hook;
+    return hook;
+}
+} // namespace
+
+QString UiDialogs::openFile(QWidget* parent, const QString& caption, const QString& filter) {
+    if (openFileHook()) return openFileHook()(parent, caption, filter);
+    return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
+QString UiDialogs::chooseFolder(QWidget* parent, const QString& caption) {
+    if (folderHook()) return folderHook()(parent, caption);
+    return QFileDialog::getExistingDirectory(parent, caption, QString(), QFileDialog::ShowDirsOnly);
+}
+
+void UiDialogs::openUrl(const QUrl& url) {
+    if (urlHook()) {
+        urlHook()(url);
+        return;
+    }
+    QDesktopServices::openUrl(url);
+}
+
+void UiDialogs::setOpenFileHook(OpenFileHook hook) {
+    openFileHook() = std::move(hook);
+}
+void UiDialogs::setFolderHook(FolderHook hook) {
+    folderHook() = std::move(hook);
+}
+void UiDialogs::setUrlHook(UrlHook hook) {
+    urlHook() = std::move(hook);
+}
+
+} // namespace vindaru::app

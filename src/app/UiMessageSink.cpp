@@ -1,0 +1,73 @@
+#include "app/UiMessageSink.h"
+
+#include <QMessageBox>
+#include <QThread>
+#include <chrono>
+#include <future>
+
+namespace vindaru::app {
+
+namespace {
+
+QMessageBox::Icon boxIcon(MessageIcon icon) {
+    switch (icon) {
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Question:
+        return QMessageBox::Question;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::Error:
+        return QMessageBox::Critical;
+    case MessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+MessageAnswer defaultAnswer(const Message& message) {
+    return message.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+}
+
+} // namespace
+
+UiMessageSink::UiMessageSink(QWidget* owner) : owner_(owner) {}
+
+MessageAnswer UiMessageSink::showBox(QWidget* parent, const Message& message) {
+    QMessageBox box(parent);
+    box.setWindowTitle(message.withCaption ? QString::fromUtf8(kApplicationTitle) : QString());
+    box.setText(QString::fromStdString(message.text));
+    box.setIcon(boxIcon(message.icon));
+    if (message.buttons == MessageButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    const int result = box.exec();
+    if (message.buttons == MessageButtons::YesNo)
+        return result == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+    return MessageAnswer::Ok;
+}
+
+MessageAnswer UiMessageSink::show(const Message& message) {
+    if (abandoned_.load()) return defaultAnswer(message);
+    if (QThread::currentThread() == thread()) return showBox(owner_.data(), message);
+
+    // A worker asks: the UI thread shows the box; the worker polls so that it can give up.
+    auto answer = std::make_shared<std::promise<MessageAnswer>>();
+    auto future = answer->get_future();
+    QMetaObject::invokeMethod(
+        this,
+        [this, answer, message] {
+            answer->set_value(abandoned_.load() ? defaultAnswer(message)
+                                                : showBox(owner_.data(), message));
+        },
+        Qt::QueuedConnection);
+    while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        if (abandoned_.load()) return defaultAnswer(message);
+    }
+    return future.get();
+}
+
+} // namespace vindaru::app

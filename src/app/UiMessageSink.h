@@ -1,0 +1,33 @@
+// Engines' message boxes on screen. A box is always shown by the UI thread; a worker that asks
+// waits for the answer, but gives up (answering No / OK) once the page abandons the sink, so a
+// page that is closing can stop and join its worker without a deadlock.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <atomic>
+
+#include "common/Sinks.h"
+
+namespace vindaru::app {
+
+class UiMessageSink : public QObject, public MessageSink {
+    Q_OBJECT
+  public:
+    explicit UiMessageSink(QWidget* owner);
+
+    MessageAnswer show(const Message& message) override;
+    // From now on workers get the default answer at once and nothing more is shown.
+    void abandon() { abandoned_.store(true); }
+    void reopen() { abandoned_.store(false); }
+
+    // The box itself (UI thread): caption the application title or none, the given icon.
+    static MessageAnswer showBox(QWidget* parent, const Message& message);
+
+  private:
+    QPointer<QWidget> owner_;
+    std::atomic<bool> abandoned_{false};
+};
+
+} // namespace vindaru::app

@@ -1,0 +1,67 @@
+// The image page, the wizard's first page and main window: the image kind, the file, its File
+// Information and the disk size. Its behaviour is ImagePageLogic's; this draws it.
+#pragma once
+
+#include "app/ImagePageLogic.h"
+#include "app/WizardPage.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+namespace vindaru::app {
+
+class VhdInputDialog : public WizardPage {
+    Q_OBJECT
+  public:
+    explicit VhdInputDialog(COrdavinApp& app);
+
+    const ImagePageLogic& logic() const { return logic_; }
+
+    // The controls, for the pages after this one and for the tests.
+    QRadioButton* fixedDiskRadio() const { return fixedDisk_; }
+    QRadioButton* dynamicDiskRadio() const { return dynamicDisk_; }
+    QCheckBox* splitBox() const { return split_; }
+    QCheckBox* descriptorBox() const { return descriptor_; }
+    QComboBox* extentTypeCombo() const { return extentType_; }
+    QLineEdit* pathEdit() const { return path_; }
+    QLineEdit* sizeEdit() const { return size_; }
+    QPushButton* browseButton() const { return browse_; }
+    QPushButton* openVhdButton() const { return openVhd_; }
+    QPushButton* openVdiButton() const { return openVdi_; }
+    QPushButton* nextButton() const { return next_; }
+    QToolButton* helpButton() const { return help_; }
+    QLabel* infoValue(int i) const { return infoValues_[i]; }
+    QLabel* sizeUnitLabel() const { return sizeUnit_; }
+
+  private:
+    void buildControls();
+    void render();
+    void browse();
+    void openContainer(bool vhd);
+    void goNext();
+
+    ImagePageLogic logic_;
+    QRadioButton* fixedDisk_;
+    QRadioButton* dynamicDisk_;
+    QCheckBox* split_;
+    QCheckBox* descriptor_;
+    QComboBox* extentType_;
+    QLineEdit* path_;
+    QPushButton* browse_;
+    QLabel* infoLabels_[5];
+    QLabel* infoValues_[4];
+    QLineEdit* size_;
+    QLabel* sizeUnit_;
+    QPushButton* openVhd_;
+    QPushButton* openVdi_;
+    QToolButton* help_;
+    QPushButton* next_;
+    bool rendering_ = false;
+};
+
+} // namespace vindaru::app

@@ -1,0 +1,291 @@
+#include "app/VolumeScanDlg.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "app/COrdavinApp.h"
+#include "app/CheckHeaderView.h"
+#include "app/CheckTreeModel.h"
+#include "app/FileListModel.h"
+#include "app/ParceModeNtfsDlg.h"
+#include "app/UiDialogs.h"
+#include "app/UiProgressSink.h"
+#include "app/UiStatusSink.h"
+#include "browser/VolumeScanLogic.h"
+#include "image/readWriteInterface.h"
+
+namespace vindaru::app {
+
+namespace {
+constexpr const char* kWaitForOther = "Please wait for other process to complete";
+}
+
+VolumeScanDlg::VolumeScanDlg(COrdavinApp& app, ParceModeNtfsDlg* modePage, int scanMode)
+    : WizardPage(app, modePage), modePage_(modePage), volume_(modePage->volume()),
+      scanMode_(scanMode), worker_(this) {
+    buildControls();
+    statusSink_ = std::make_unique<UiStatusSink>(status_);
+    secondStatusSink_ = std::make_unique<UiStatusSink>(secondStatus_);
+    progressSink_ = std::make_unique<UiProgressSink>(progress_);
+    logic_ = std::make_unique<VolumeScanLogic>(
+        session().sessionReader.get(), volume_, tree_,
+        BrowserSinks{*statusSink_, *secondStatusSink_, *progressSink_, messages()}, scanMode_,
+        session().rootItemName);
+    volumeData_->setText(QString::fromStdString(volume_.volumeName));
+    back_->setEnabled(false);
+}
+
+VolumeScanDlg::~VolumeScanDlg() {
+    stopEngines();
+    worker_.join();
+}
+
+void VolumeScanDlg::buildControls() {
+    auto* volumeLabel = new QLabel(tr("Volume Data:"), this);
+    volumeData_ = new QLineEdit(this);
+    volumeData_->setReadOnly(true);
+    volumeData_->setMaximumWidth(90);
+    searchEdit_ = new QLineEdit(this);
+    searchEdit_->setPlaceholderText(tr("File name pattern"));
+    search_ = makeButton(tr("Search"), QStyle::SP_FileDialogContentsView, tr("Search"));
+    searchHint_ = new QLabel(tr("* Use \"|\" to find multiple file type "), this);
+    auto* topRow = new QHBoxLayout;
+    topRow->addWidget(volumeLabel);
+    topRow->addWidget(volumeData_);
+    topRow->addSpacing(24);
+    topRow->addWidget(searchEdit_, 1);
+    topRow->addWidget(search_);
+    topRow->addWidget(searchHint_);
+
+    treeView_ = new QTreeView(this);
+    treeModel_ = new CheckTreeModel(tree_, this);
+    treeView_->setModel(treeModel_);
+    treeView_->setHeaderHidden(true);
+    treeView_->setUniformRowHeights(true);
+    treeView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    treeView_->setExpandsOnDoubleClick(false);
+    treeView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    listView_ = new QTableView(this);
+    listModel_ = new FileListModel(this);
+    listHeader_ = new CheckHeaderView(listView_);
+    listView_->setHorizontalHeader(listHeader_);
+    listView_->setModel(listModel_);
+    listView_->verticalHeader()->hide();
+    listView_->verticalHeader()->setDefaultSectionSize(22);
+    listView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    listView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView_->setShowGrid(true);
+    listView_->setWordWrap(false);
+    listView_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    for (int c = 0; c < 6; ++c)
+        listView_->setColumnWidth(c, FileListModel::columnWidths()[static_cast<std::size_t>(c)]);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(treeView_);
+    splitter->addWidget(listView_);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 2);
+    splitter->setSizes({270, 550});
+    splitter->setChildrenCollapsible(false);
+
+    auto* outputLabel = new QLabel(tr("Output folder:"), this);
+    output_ = new QLineEdit(this);
+    browse_ = makeButton(tr("Browse..."), QStyle::SP_DirOpenIcon, tr("Browse"));
+    secondStatus_ = new QLabel(this);
+    secondStatus_->setMinimumWidth(160);
+    auto* outputRow = new QHBoxLayout;
+    outputRow->addWidget(outputLabel);
+    outputRow->addWidget(output_, 1);
+    outputRow->addWidget(browse_);
+    outputRow->addSpacing(12);
+    outputRow->addWidget(secondStatus_);
+
+    makeThreadButtons(pause_, resume_, stop_);
+    QHBoxLayout* progressRow = makeProgressRow(progress_, {pause_, resume_, stop_});
+    status_ = makeStatusLine();
+    help_ = makeHelpButton();
+    back_ = makeBackButton();
+    save_ = makeButton(tr("Save"), QStyle::SP_DialogSaveButton, tr("Save"));
+
+    QVBoxLayout* layout = makePageLayout(8);
+    layout->addLayout(topRow);
+    layout->addWidget(splitter, 1);
+    layout->addLayout(outputRow);
+    layout->addLayout(progressRow);
+    layout->addWidget(status_);
+    layout->addLayout(makeButtonRow(help_, {back_, save_}));
+
+    connect(treeView_, &QTreeView::clicked, this, &VolumeScanDlg::itemSelected);
+    connect(treeView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { itemSelected(current); });
+    connect(treeView_, &QTreeView::expanded, this, &VolumeScanDlg::itemExpanded);
+    connect(treeView_, &QTreeView::collapsed, this, &VolumeScanDlg::itemCollapsed);
+    connect(treeView_, &QTreeView::doubleClicked, this, &VolumeScanDlg::itemDoubleClicked);
+    connect(listModel_, &FileListModel::rowCheckChanged, this,
+            [this](int, TreeItemId item, bool checked) { tree_.setCheck(item, checked); });
+    connect(listModel_, &FileListModel::checksChanged, this, [this] {
+        listHeader_->rowsChanged(static_cast<std::size_t>(listModel_->rowCount()),
+                                 listModel_->checkedCount());
+    });
+    connect(listHeader_, &CheckHeaderView::toggled, listModel_, &FileListModel::setAllChecked);
+    connect(browse_, &QPushButton::clicked, this, &VolumeScanDlg::browseOutput);
+    connect(save_, &QPushButton::clicked, this, &VolumeScanDlg::saveSelectedFolder);
+    connect(search_, &QPushButton::clicked, this, &VolumeScanDlg::searchClicked);
+    connect(pause_, &QPushButton::clicked, this, [this] { logic_->pause(); });
+    connect(resume_, &QPushButton::clicked, this, [this] { logic_->resume(); });
+    connect(stop_, &QPushButton::clicked, this, [this] { logic_->requestStop(); });
+    connect(back_, &QPushButton::clicked, this, &VolumeScanDlg::goBack);
+}
+
+bool VolumeScanDlg::busy() const {
+    return scanning_ || saving_;
+}
+
+void VolumeScanDlg::startScan() {
+    const VolumeScanLogic::Prepared prepared = logic_->prepare();
+    if (prepared != VolumeScanLogic::Prepared::Ready) {
+        if (prepared == VolumeScanLogic::Prepared::NotBuiltYet)
+            info("This file system cannot be scanned by this version.");
+        back_->setEnabled(true);
+        setThreadControlsVisible(false);
+        progress_->hide();
+        return;
+    }
+    scanning_ = true;
+    worker_.start([this] { logic_->run(); }, [this] { scanFinished(); });
+}
+
+void VolumeScanDlg::scanFinished() {
+    scanning_ = false;
+    back_->setEnabled(true);
+    setThreadControlsVisible(false);
+    progress_->hide();
+    // The volume item is open once the scan has put the first level under it.
+    const QModelIndex volumeIndex = treeModel_->indexOf(logic_->volumeItem());
+    if (volumeIndex.isValid()) treeView_->expand(volumeIndex);
+}
+
+void VolumeScanDlg::setThreadControlsVisible(bool on) {
+    pause_->setVisible(on);
+    resume_->setVisible(on);
+    stop_->setVisible(on);
+}
+
+void VolumeScanDlg::itemSelected(const QModelIndex& index) {
+    // The parser is the scan's (or a save's) until it ends; opening items meanwhile would read
+    // entries while they are written.
+    if (busy() || !index.isValid() || !logic_->browser()) return;
+    showRows(logic_->browser()->selectItem(treeModel_->itemAt(index)));
+}
+
+void VolumeScanDlg::itemExpanded(const QModelIndex& index) {
+    if (busy() || !logic_->browser()) return;
+    const TreeItemId item = treeModel_->itemAt(index);
+    tree_.expand(item, ExpandAction::Expand);
+    logic_->browser()->openDirectory(item, VolumeBrowser::OpenCause::Expansion);
+}
+
+void VolumeScanDlg::itemCollapsed(const QModelIndex& index) {
+    tree_.expand(treeModel_->itemAt(index), ExpandAction::Collapse);
+}
+
+void VolumeScanDlg::itemDoubleClicked(const QModelIndex& index) {
+    if (busy() || !index.isValid() || !logic_->browser()) return;
+    const TreeItemId item = treeModel_->itemAt(index);
+    VolumeBrowser& browser = *logic_->browser();
+    if (browser.isDirectoryItem(item)) {
+        showRows(browser.doubleClickDirectory(item));
+        treeView_->expand(index);
+        return;
+    }
+    const std::optional<EntryRef> entry = browser.entryOf(item);
+    if (!entry || !logic_->saver()) return;
+    const std::string field = output_->text().toStdString();
+    saving_ = true;
+    treeView_->setEnabled(false);
+    worker_.start([this, entry, field] { logic_->saver()->saveSingleFile(*entry, field); },
+                  [this] { saveFinished(); });
+}
+
+void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
+    std::vector<FileListRow> shown;
+    shown.reserve(rows.size());
+    for (const ListRow& row : rows) {
+        FileListRow r;
+        r.item = row.item;
+        r.texts[0] = QString::fromStdString(row.label);
+        if (!row.labelOnly) {
+            r.texts[1] = QString::fromStdString(row.texts.creation);
+            r.texts[2] = QString::fromStdString(row.texts.access);
+            r.texts[3] = QString::fromStdString(row.texts.modification);
+            r.texts[4] = QString::fromStdString(row.sizeText);
+            r.texts[5] = QString::fromStdString(row.texts.attributes);
+        }
+        r.icon = treeModel_->icons().icon(row.icon, r.texts[0]);
+        r.checked = tree_.getCheck(row.item);
+        r.deleted = row.deleted;
+        shown.push_back(std::move(r));
+    }
+    listModel_->clear();
+    listModel_->append(std::move(shown));
+}
+
+void VolumeScanDlg::browseOutput() {
+    output_->setText(UiDialogs::chooseFolder(this, tr("Please choose a folder.")));
+}
+
+bool VolumeScanDlg::refuseWhileBusy() {
+    if (!busy()) return false;
+    info(kWaitForOther);
+    return true;
+}
+
+void VolumeScanDlg::saveSelectedFolder() {
+    if (refuseWhileBusy() || !logic_->saver() || !logic_->browser()) return;
+    const TreeItemId item = treeModel_->itemAt(treeView_->currentIndex());
+    const std::optional<EntryRef> entry = logic_->browser()->entryOf(item);
+    const std::string field = output_->text().toStdString();
+    if (!entry && !field.empty()) return; // nothing selected: nothing happens
+    saving_ = true;
+    treeView_->setEnabled(false);
+    progress_->show();
+    stop_->show();
+    worker_.start(
+        [this, entry, field] { logic_->saver()->saveFolder(entry.value_or(EntryRef{}), field); },
+        [this] { saveFinished(); });
+}
+
+void VolumeScanDlg::saveFinished() {
+    saving_ = false;
+    treeView_->setEnabled(true);
+    progress_->hide();
+    stop_->hide();
+}
+
+void VolumeScanDlg::searchClicked() {
+    if (refuseWhileBusy()) return;
+    // The name search arrives with the search engine; until then the box only keeps the text.
+    session().searchPattern = searchEdit_->text().toStdString();
+}
+
+void VolumeScanDlg::stopEngines() {
+    if (logic_) logic_->stopAll();
+    messages().abandon();
+}
+
+void VolumeScanDlg::leavingBack() {
+    stopEngines();
+}
+
+} // namespace vindaru::app

@@ -1,0 +1,123 @@
+// The scan page: the chosen volume parsed on a worker thread, its folders in a check-box tree,
+// the files of the selected folder in a check-box list, saving, and the search box. The scan,
+// the lazy tree, the list rows and saving are VolumeScanLogic's; this shows them.
+#pragma once
+
+#include <memory>
+
+#include "app/PageWorker.h"
+#include "app/WizardPage.h"
+#include "common/CheckTree.h"
+#include "volume/VolumeRecord.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QModelIndex;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
+class QTableView;
+class QTreeView;
+
+namespace vindaru {
+class VolumeScanLogic;
+struct ListRow;
+} // namespace vindaru
+
+namespace vindaru::app {
+
+class CheckHeaderView;
+class CheckTreeModel;
+class FileListModel;
+class ParceModeNtfsDlg;
+class UiProgressSink;
+class UiStatusSink;
+
+class VolumeScanDlg : public WizardPage {
+    Q_OBJECT
+  public:
+    VolumeScanDlg(COrdavinApp& app, ParceModeNtfsDlg* modePage, int scanMode);
+    ~VolumeScanDlg() override;
+
+    // Page start, once the page is on screen: the parser and its scan thread.
+    void startScan();
+    void stopEngines() override;
+    bool busy() const;
+
+    CheckTree& tree() { return tree_; }
+    CheckTreeModel* treeModel() const { return treeModel_; }
+    FileListModel* listModel() const { return listModel_; }
+    QTreeView* treeView() const { return treeView_; }
+    QTableView* listView() const { return listView_; }
+    CheckHeaderView* listHeader() const { return listHeader_; }
+    QLineEdit* volumeDataEdit() const { return volumeData_; }
+    QLineEdit* searchEdit() const { return searchEdit_; }
+    QPushButton* searchButton() const { return search_; }
+    QLineEdit* outputEdit() const { return output_; }
+    QPushButton* browseButton() const { return browse_; }
+    QPushButton* saveButton() const { return save_; }
+    QPushButton* pauseButton() const { return pause_; }
+    QPushButton* resumeButton() const { return resume_; }
+    QPushButton* stopButton() const { return stop_; }
+    QPushButton* backButton() const { return back_; }
+    QProgressBar* progressBar() const { return progress_; }
+    QLabel* statusLabel() const { return status_; }
+    QLabel* secondStatusLabel() const { return secondStatus_; }
+
+  protected:
+    void leavingBack() override;
+
+  private:
+    void buildControls();
+    void scanFinished();
+    void setThreadControlsVisible(bool on);
+    void itemSelected(const QModelIndex& index);
+    void itemExpanded(const QModelIndex& index);
+    void itemCollapsed(const QModelIndex& index);
+    void itemDoubleClicked(const QModelIndex& index);
+    void showRows(const std::vector<ListRow>& rows);
+    void browseOutput();
+    void saveSelectedFolder();
+    void saveFinished();
+    void searchClicked();
+    bool refuseWhileBusy();
+
+    ParceModeNtfsDlg* modePage_;
+    VolumeRecord volume_;
+    int scanMode_;
+    CheckTree tree_;
+    std::unique_ptr<UiStatusSink> statusSink_;
+    std::unique_ptr<UiStatusSink> secondStatusSink_;
+    std::unique_ptr<UiProgressSink> progressSink_;
+    std::unique_ptr<VolumeScanLogic> logic_;
+    bool scanning_ = false;
+    bool saving_ = false;
+
+    QLineEdit* volumeData_;
+    QLineEdit* searchEdit_;
+    QPushButton* search_;
+    QLabel* searchHint_;
+    QTreeView* treeView_;
+    CheckTreeModel* treeModel_;
+    QTableView* listView_;
+    FileListModel* listModel_;
+    CheckHeaderView* listHeader_;
+    QLineEdit* output_;
+    QPushButton* browse_;
+    QProgressBar* progress_;
+    QLabel* status_;
+    QLabel* secondStatus_;
+    QPushButton* pause_;
+    QPushButton* resume_;
+    QPushButton* stop_;
+    QToolButton* help_;
+    QPushButton* back_;
+    QPushButton* save_;
+
+    // Declared last: its destructor waits for the worker while everything above still exists.
+    PageWorker worker_;
+};
+
+} // namespace vindaru::app

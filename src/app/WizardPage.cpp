@@ -1,0 +1,171 @@
+#include "app/WizardPage.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/CAboutDlg.h"
+#include "app/COrdavinApp.h"
+#include "app/UiDialogs.h"
+#include "common/Sinks.h"
+
+namespace vindaru::app {
+
+WizardPage::WizardPage(COrdavinApp& app, WizardPage* previous)
+    : QDialog(previous), app_(app), previous_(previous), messages_(this) {
+    setWindowTitle(QString::fromUtf8(kApplicationTitle));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setFixedSize(kPageWidth, kPageHeight);
+}
+
+Session& WizardPage::session() const {
+    return app_.session;
+}
+
+QPushButton* WizardPage::makeButton(const QString& text, QStyle::StandardPixmap icon,
+                                    const QString& toolTip) {
+    auto* button = new QPushButton(style()->standardIcon(icon), text, this);
+    button->setToolTip(toolTip);
+    // Enter must never press a button on a page.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setMinimumWidth(96);
+    return button;
+}
+
+QPushButton* WizardPage::makeIconButton(QStyle::StandardPixmap icon, const QString& toolTip) {
+    QPushButton* button = makeButton(QString(), icon, toolTip);
+    button->setMinimumWidth(40);
+    return button;
+}
+
+QToolButton* WizardPage::makeHelpButton() {
+    auto* button = new QToolButton(this);
+    button->setText(tr("Help"));
+    button->setToolTip(tr("Help"));
+    button->setIcon(style()->standardIcon(QStyle::SP_MessageBoxQuestion));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->setMinimumWidth(96);
+    auto* menu = new QMenu(button);
+    menu->addAction(tr("Help"), this,
+                    [] { UiDialogs::openUrl(QUrl(QString::fromUtf8(kHelpUrl))); });
+    menu->addAction(tr("Software Homepage"), this,
+                    [] { UiDialogs::openUrl(QUrl(QString::fromUtf8(kHomepageUrl))); });
+    menu->addAction(tr("About"), this, [this] {
+        CAboutDlg about(this);
+        about.exec();
+    });
+    button->setMenu(menu);
+    return button;
+}
+
+QLabel* WizardPage::makeStatusLine(const QString& text) {
+    auto* status = new QLabel(text, this);
+    status->setFrameShape(QFrame::StyledPanel);
+    status->setFrameShadow(QFrame::Sunken);
+    status->setMinimumHeight(26);
+    status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long status text must not widen the fixed-size page.
+    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    return status;
+}
+
+QPushButton* WizardPage::makeBackButton() {
+    return makeButton(tr("Back"), QStyle::SP_ArrowLeft, tr("Back"));
+}
+
+QPushButton* WizardPage::makeNextButton() {
+    QPushButton* next = makeButton(tr("Next"), QStyle::SP_ArrowRight, tr("Next"));
+    next->setLayoutDirection(Qt::RightToLeft); // the arrow after the text
+    return next;
+}
+
+QHBoxLayout* WizardPage::makeButtonRow(QToolButton* help,
+                                       std::initializer_list<QPushButton*> right) {
+    auto* row = new QHBoxLayout;
+    if (help) row->addWidget(help);
+    row->addStretch(1);
+    for (QPushButton* button : right)
+        row->addWidget(button);
+    return row;
+}
+
+void WizardPage::makeThreadButtons(QPushButton*& pause, QPushButton*& resume, QPushButton*& stop) {
+    pause = makeIconButton(QStyle::SP_MediaPause, tr("Pause"));
+    resume = makeIconButton(QStyle::SP_MediaPlay, tr("Resume"));
+    stop = makeIconButton(QStyle::SP_MediaStop, tr("Stop"));
+}
+
+QHBoxLayout* WizardPage::makeProgressRow(QProgressBar*& bar,
+                                         std::initializer_list<QPushButton*> buttons) {
+    bar = new QProgressBar(this);
+    bar->setTextVisible(false);
+    auto* row = new QHBoxLayout;
+    row->addWidget(bar, 1);
+    for (QPushButton* button : buttons)
+        row->addWidget(button);
+    return row;
+}
+
+QVBoxLayout* WizardPage::makePageLayout(int spacing) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(18, 18, 18, 14);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+void WizardPage::keepPlaceWhenHidden(std::initializer_list<QWidget*> widgets) {
+    for (QWidget* w : widgets) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
+}
+
+void WizardPage::showNext(WizardPage* next) {
+    next->move(pos());
+    next->show();
+    hide();
+}
+
+void WizardPage::goBack() {
+    leavingBack();
+    if (previous_) {
+        previous_->move(pos());
+        previous_->show();
+    }
+    hide();
+    deleteLater();
+}
+
+void WizardPage::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void WizardPage::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    QMessageBox box(closePromptIcon(), QString::fromUtf8(kApplicationTitle),
+                    tr("Do you want to Close Application ?"), QMessageBox::Yes | QMessageBox::No,
+                    this);
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes) return;
+    stopEngines();
+    app_.quit();
+}
+
+} // namespace vindaru::app

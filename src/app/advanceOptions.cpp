@@ -1,0 +1,165 @@
+#include "app/advanceOptions.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/COrdavinApp.h"
+#include "app/ParceModeNtfsDlg.h"
+#include "app/UiProgressSink.h"
+#include "app/UiStatusSink.h"
+#include "browser/RecoveryModeLogic.h"
+#include "image/readWriteInterface.h"
+
+namespace vindaru::app {
+
+namespace {
+void fill(QComboBox* combo, const std::vector<std::string>& items, int selection) {
+    combo->clear();
+    for (const std::string& item : items)
+        combo->addItem(QString::fromStdString(item));
+    combo->setCurrentIndex(selection);
+}
+} // namespace
+
+advanceOptions::advanceOptions(COrdavinApp& app, ParceModeNtfsDlg* modePage)
+    : WizardPage(app, modePage), modePage_(modePage), worker_(this) {
+    buildControls();
+    statusSink_ = std::make_unique<UiStatusSink>(status_);
+    progressSink_ = std::make_unique<UiProgressSink>(progress_);
+    const auto limit =
+        static_cast<std::int64_t>(candidateLimitFromText(modePage->maxFileSystemsText()));
+    logic_ = std::make_unique<AdvanceOptionsLogic>(
+        session().sessionReader.get(), modePage->volume(), limit,
+        AdvanceSinks{*statusSink_, *progressSink_, messages()});
+    logic_->onSearchFinished = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { searchFinished(); }, Qt::QueuedConnection);
+    };
+    render();
+}
+
+advanceOptions::~advanceOptions() {
+    stopEngines();
+    worker_.join();
+}
+
+void advanceOptions::buildControls() {
+    auto* group = new QGroupBox(QString::fromUtf8(kAdvancedInputGroupText), this);
+    candidatesLabel_ = new QLabel(QString::fromUtf8(kCandidateListLabel), group);
+    candidates_ = new QComboBox(group);
+    clustersLabel_ = new QLabel(QString::fromUtf8(kClusterListLabel), group);
+    clusters_ = new QComboBox(group);
+    heapsLabel_ = new QLabel(QString::fromUtf8(kHeapListLabel), group);
+    heaps_ = new QComboBox(group);
+    for (QComboBox* c : {candidates_, clusters_, heaps_})
+        c->setMinimumWidth(220);
+    keepPlaceWhenHidden(
+        {candidatesLabel_, candidates_, clustersLabel_, clusters_, heapsLabel_, heaps_});
+    auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(24, 18, 24, 18);
+    grid->setVerticalSpacing(14);
+    grid->setHorizontalSpacing(16);
+    grid->addWidget(candidatesLabel_, 0, 0);
+    grid->addWidget(candidates_, 0, 1);
+    grid->addWidget(clustersLabel_, 1, 0);
+    grid->addWidget(clusters_, 1, 1);
+    grid->addWidget(heapsLabel_, 2, 0);
+    grid->addWidget(heaps_, 2, 1);
+    grid->setColumnStretch(2, 1);
+
+    makeThreadButtons(pause_, resume_, stop_);
+    QHBoxLayout* progressRow = makeProgressRow(progress_, {pause_, resume_, stop_});
+    status_ = makeStatusLine();
+    help_ = makeHelpButton();
+    back_ = makeBackButton();
+    next_ = makeNextButton();
+
+    QVBoxLayout* layout = makePageLayout();
+    layout->addWidget(group);
+    layout->addStretch(1);
+    layout->addLayout(progressRow);
+    layout->addWidget(status_);
+    layout->addLayout(makeButtonRow(help_, {back_, next_}));
+
+    connect(pause_, &QPushButton::clicked, this, [this] { logic_->pause(); });
+    connect(resume_, &QPushButton::clicked, this, [this] { logic_->resume(); });
+    connect(stop_, &QPushButton::clicked, this, [this] {
+        logic_->stop();
+        render();
+    });
+    connect(candidates_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!rendering_) logic_->selectCandidate(index);
+    });
+    connect(clusters_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!rendering_) logic_->selectCluster(index);
+    });
+    connect(back_, &QPushButton::clicked, this, &advanceOptions::goBack);
+    connect(next_, &QPushButton::clicked, this, &advanceOptions::goNext);
+}
+
+void advanceOptions::startSearch() {
+    if (logic_->prepare() != AdvanceOptionsLogic::Prepared::Ready) {
+        // Nothing to search: the user can only go Back.
+        back_->setEnabled(true);
+        pause_->hide();
+        resume_->hide();
+        stop_->hide();
+        progress_->hide();
+        return;
+    }
+    render();
+    worker_.start([this] { logic_->runSearch(); });
+}
+
+void advanceOptions::searchFinished() {
+    worker_.join();
+    progress_->hide();
+    render();
+}
+
+void advanceOptions::render() {
+    rendering_ = true;
+    const bool lists = logic_->listsVisible();
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{candidatesLabel_, candidates_, clustersLabel_, clusters_})
+        w->setVisible(lists);
+    heapsLabel_->setVisible(logic_->heapListVisible());
+    heaps_->setVisible(logic_->heapListVisible());
+    if (!logic_->searching()) {
+        fill(candidates_, logic_->candidateItems(), logic_->candidateSelection());
+        fill(clusters_, logic_->clusterItems(), logic_->clusterSelection());
+        fill(heaps_, logic_->heapItems(), logic_->heapItems().empty() ? -1 : 0);
+    }
+    next_->setEnabled(logic_->nextEnabled());
+    back_->setEnabled(logic_->backEnabled());
+    pause_->setVisible(logic_->threadButtonsVisible());
+    resume_->setVisible(logic_->threadButtonsVisible());
+    stop_->setVisible(logic_->threadButtonsVisible());
+    rendering_ = false;
+}
+
+void advanceOptions::goNext() {
+    if (!logic_->nextAllowed()) return;
+    // The Advanced scan of the chosen candidate is the scan page's next step; until it exists
+    // the choice can be made but not parsed.
+    info("The Advanced scan is not available in this version.");
+}
+
+void advanceOptions::stopEngines() {
+    if (logic_) logic_->stopParsers();
+    messages().abandon();
+}
+
+void advanceOptions::leavingBack() {
+    stopEngines();
+    worker_.join();
+}
+
+} // namespace vindaru::app

@@ -1,0 +1,74 @@
+// The advance options page: the candidate search for a damaged volume's file-system structures
+// and the choice of candidate and cluster size the Advanced scan then parses with.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "app/PageWorker.h"
+#include "app/WizardPage.h"
+#include "browser/AdvanceOptionsLogic.h"
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
+
+namespace vindaru::app {
+
+class ParceModeNtfsDlg;
+class UiProgressSink;
+class UiStatusSink;
+
+class advanceOptions : public WizardPage {
+    Q_OBJECT
+  public:
+    advanceOptions(COrdavinApp& app, ParceModeNtfsDlg* modePage);
+    ~advanceOptions() override;
+
+    // Page start, once the page is on screen.
+    void startSearch();
+    void stopEngines() override;
+    AdvanceOptionsLogic& logic() { return *logic_; }
+
+    QComboBox* candidateCombo() const { return candidates_; }
+    QComboBox* clusterCombo() const { return clusters_; }
+    QComboBox* heapCombo() const { return heaps_; }
+    QLabel* statusLabel() const { return status_; }
+    QPushButton* nextButton() const { return next_; }
+    QPushButton* backButton() const { return back_; }
+
+  protected:
+    void leavingBack() override;
+
+  private:
+    void buildControls();
+    void searchFinished();
+    void render();
+    void goNext();
+
+    ParceModeNtfsDlg* modePage_;
+    QLabel* candidatesLabel_;
+    QComboBox* candidates_;
+    QLabel* clustersLabel_;
+    QComboBox* clusters_;
+    QLabel* heapsLabel_;
+    QComboBox* heaps_;
+    QProgressBar* progress_;
+    QLabel* status_;
+    QPushButton* pause_;
+    QPushButton* resume_;
+    QPushButton* stop_;
+    QToolButton* help_;
+    QPushButton* back_;
+    QPushButton* next_;
+
+    std::unique_ptr<UiStatusSink> statusSink_;
+    std::unique_ptr<UiProgressSink> progressSink_;
+    std::unique_ptr<AdvanceOptionsLogic> logic_;
+    bool rendering_ = false;
+    PageWorker worker_;
+};
+
+} // namespace vindaru::app
