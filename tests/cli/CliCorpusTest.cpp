@@ -222,3 +222,38 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CliOnContainer, ::testing::ValuesIn(containers(
 
 } // namespace
 } // namespace vindaru::test
+
+namespace vindaru::test {
+namespace {
+
+// Containers cut short anywhere: the command reports the image with the program's message and
+// exit 2, or reads what is there with the missing rest as zeros; it never crashes.
+TEST(CliTruncated, CutContainersFailCleanlyOrReadAsZeros) {
+    ScratchDir dir;
+    for (const char* name : {"mbr-disk.vmdk", "gpt-disk.vhd", "mbr-disk.vdi"}) {
+        auto image = corpusFile(std::string("generated/") + name);
+        if (!image) GTEST_SKIP() << "corpus image generated/" << name << " is absent";
+        const auto whole = readFile(*image);
+        for (std::size_t length : {std::size_t{1}, std::size_t{511}, std::size_t{1536},
+                                   std::size_t{65536}, whole.size() / 2, whole.size() - 512}) {
+            const fs::path cut = dir / (std::to_string(length) + "-" + name);
+            writeFile(cut, std::vector<std::uint8_t>(whole.begin(), whole.begin() + length));
+            for (const std::vector<std::string>& command :
+                 {std::vector<std::string>{"info", cut.string()},
+                  std::vector<std::string>{"cat", cut.string(), "--length", "1048576"}}) {
+                auto r = runCli(command);
+                ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 2)
+                    << command[0] << " " << cut.filename() << " exit " << r.exitCode << "\n"
+                    << r.err;
+                if (r.exitCode == 2) {
+                    EXPECT_FALSE(r.err.empty()) << cut.filename();
+                } else if (command[0] == "cat") {
+                    EXPECT_LE(r.out.size(), 1048576u);
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace vindaru::test
