@@ -88,12 +88,10 @@ bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
         session_.messages->info("file size greater than 50 kb .possibly not a descriptor file");
         return false;
     }
-    std::string text(static_cast<std::size_t>(imageLength), '\0');
-    const std::int64_t got =
-        file.readAt(0, {reinterpret_cast<std::uint8_t*>(text.data()), text.size()});
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(imageLength));
+    const std::int64_t got = file.readAt(0, bytes);
     if (got <= 0) return false;
-    text.resize(static_cast<std::size_t>(got));
-    descriptorText = std::move(text);
+    descriptorText.assign(bytes.begin(), bytes.begin() + got);
 
     VmdkDescriptorFile parsed = parseVmdkDescriptorFile(descriptorText);
     if (!parsed.extentTypeChoice.empty()) extentTypeChoice = parsed.extentTypeChoice;

@@ -104,6 +104,20 @@ TEST(VmdkSplitReader, AMissingPieceIsReportedAndEndsTheDisk) {
     EXPECT_EQ(sectorAt(*r, kExtentSectors + 3), std::vector<std::uint8_t>(512, 0));
 }
 
+TEST(VmdkSplitReader, APieceWithAnUnusableHeaderIsReportedAndEndsTheDisk) {
+    Fixture f;
+    f.write("disk-s001.vmdk", sparsePiece(1));
+    auto broken = sparsePiece(2);
+    broken[44] = 0; // no entries per grain table
+    broken[45] = 4; // 1024 entries per grain table: refused
+    f.write("disk-s002.vmdk", broken);
+    f.write("disk-s003.vmdk", sparsePiece(3));
+    auto r = f.numbered("disk-s003.vmdk", "SPARSE");
+    EXPECT_EQ(r->extentReaders.size(), 1u);
+    EXPECT_EQ(r->missingExtents(), std::vector<std::string>{"disk-s002.vmdk"});
+    EXPECT_EQ(f.session.diskSectorCount, kExtentSectors);
+}
+
 TEST(VmdkSplitReader, NameWithoutDashIsNotASplitFile) {
     Fixture f;
     f.write("disk.vmdk", sparsePiece(1));
