@@ -195,7 +195,7 @@ FileReadSeekVmdk::Place FileReadSeekVmdk::placeOf(std::int64_t absolute, Mapping
 }
 
 std::int64_t FileReadSeekVmdk::absoluteOf(std::int64_t pos) const {
-    // Wraps like the signed sum of the described reader; a result past 2^63 counts as negative.
+    // The sum wraps like a signed 64-bit sum; a result past 2^63 counts as before the disk.
     return static_cast<std::int64_t>(baseOffset + static_cast<std::uint64_t>(pos));
 }
 
@@ -258,7 +258,7 @@ std::uint64_t FileReadSeekVmdk::advancedPointer(std::uint64_t from, std::uint64_
     return advancedPointerBytes(from, bytes);
 }
 
-// Exactly the described loop: one mapping and one 512-byte read per sector.
+// The reference loop: one mapping and one 512-byte read per sector, each followed by a seek.
 bool FileReadSeekVmdk::readSectorsSlow(std::uint8_t* out, std::uint64_t sectors, bool seekAfterLast) {
     std::int64_t p = position;
     bool result = true;

@@ -2,7 +2,7 @@
 // directory and grain tables) or a flat extent read one-to-one. Also serves as the per-extent
 // reader of FileReadSeekVmdkSplit. The image is opened read-only.
 //
-// seek/read keep the described cursor behaviour, including the file pointer the reads share
+// seek/read keep the cursor behaviour callers rely on, including the file pointer the reads share
 // (emulated here as a member over pread). readAt is the fast positional path: cached grain
 // tables and one pread per run of file-contiguous sectors, with the same bytes as seek + read.
 #pragma once
@@ -30,6 +30,10 @@ public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::uint64_t length) override;
     bool seek(std::int64_t position, int origin) override;
+    // Holes (and positions past the grain directory) read as zeros; a sparse extent maps whole
+    // sectors, so an unaligned position reads from the start of its sector, as seek + read do.
+    // A file that seek cannot map (no sparse header yet typed SPARSE, or no type at all) is
+    // read the way seek + read read it: from the file pointer, which then moves on.
     bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override;
 
     // Capacity from the sparse header in sectors; 0 for a flat extent.

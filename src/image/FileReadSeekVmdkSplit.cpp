@@ -103,7 +103,7 @@ bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
 
     // The descriptor alone says how large the disk is: what the extents' own opens add to the
     // session's count is set aside.
-    const std::uint64_t described = session_.diskSectorCount;
+    const std::uint64_t fromDescriptor = session_.diskSectorCount;
     const std::string folder = descriptorFolder(path);
     for (const auto& record : extents) {
         std::string name = record.extentFile;
@@ -116,7 +116,7 @@ bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
             reportMissing(record.extentFile);
         }
     }
-    session_.diskSectorCount = described;
+    session_.diskSectorCount = fromDescriptor;
     if (extentTypeChoice != "FLAT") {
         for (const auto& reader : extentReaders)
             session_.diskSectorCount = saturatingAdd(session_.diskSectorCount, reader->capacitySectors());
@@ -277,7 +277,7 @@ bool FileReadSeekVmdkSplit::read(void* buffer, std::uint64_t length) {
             i += n;
             continue;
         }
-        // One sector exactly as described: from the current extent's file pointer, then a seek.
+        // One sector at a time: from the current extent's file pointer, then a seek.
         if (sectorMapped == 1) {
             if (current_ == nullptr || !current_->readAtFilePointer(slot, kSector)) return false;
         } else {

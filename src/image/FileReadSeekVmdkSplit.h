@@ -28,6 +28,7 @@ public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::uint64_t length) override;
     bool seek(std::int64_t position, int origin) override;
+    // Positions past the last extent read as zeros; unaligned positions fail, as seek does.
     bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override;
 
     // Names of the extent files that were expected but could not be opened, in disk order.
