@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <sys/resource.h>
 
 #include "common/ByteLoader.h"
 #include "common/TextConvert.h"
@@ -18,6 +19,10 @@ constexpr std::uint64_t kSector = kSectorSize;
 // Piece numbers beyond this are not taken for piece numbers (a name like disk-2026.vmdk still
 // parses; a 30-digit run does not).
 constexpr std::uint64_t kMaxPieceNumber = 999999999;
+// Names listed in the one message about missing extent files; the rest are counted.
+constexpr std::size_t kMissingNamesShown = 16;
+// Descriptors left for the rest of the program beside the extents' own.
+constexpr std::size_t kSpareFileDescriptors = 256;
 
 namespace fs = std::filesystem;
 
@@ -74,9 +79,31 @@ bool FileReadSeekVmdkSplit::open(const std::string& path) {
     return ok;
 }
 
-void FileReadSeekVmdkSplit::reportMissing(const std::string& name) {
-    missingExtents_.push_back(name);
-    session_.messages->info("extent file missing: " + name);
+// One message for the whole set, however many files are missing: a damaged descriptor can name
+// thousands, and each would otherwise be a message box of its own.
+void FileReadSeekVmdkSplit::announceMissing() {
+    if (missingExtents_.empty()) return;
+    if (missingExtents_.size() == 1) {
+        session_.messages->info("extent file missing: " + missingExtents_.front());
+        return;
+    }
+    std::string text = "extent files missing: ";
+    const std::size_t shown = std::min(missingExtents_.size(), kMissingNamesShown);
+    for (std::size_t i = 0; i < shown; ++i) text += (i ? ", " : "") + missingExtents_[i];
+    if (shown < missingExtents_.size())
+        text += " and " + std::to_string(missingExtents_.size() - shown) + " more";
+    session_.messages->info(text);
+}
+
+// Every extent keeps its file open; a set of many extents may need more descriptors than the
+// usual soft limit of 1024 allows, so the soft limit is raised towards the hard one.
+void FileReadSeekVmdkSplit::reserveFileDescriptors(std::size_t extentCount) {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    const rlim_t wanted = static_cast<rlim_t>(extentCount) + kSpareFileDescriptors;
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return;
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
@@ -105,6 +132,7 @@ bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
     // session's count is set aside.
     const std::uint64_t fromDescriptor = session_.diskSectorCount;
     const std::string folder = descriptorFolder(path);
+    reserveFileDescriptors(extents.size());
     for (const auto& record : extents) {
         std::string name = record.extentFile;
         std::replace(name.begin(), name.end(), '\\', '/');
@@ -113,9 +141,10 @@ bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
         if (reader->open(folder + name)) {
             extentReaders.push_back(std::move(reader));
         } else {
-            reportMissing(record.extentFile);
+            missingExtents_.push_back(record.extentFile);
         }
     }
+    announceMissing();
     session_.diskSectorCount = fromDescriptor;
     if (extentTypeChoice != "FLAT") {
         for (const auto& reader : extentReaders)
@@ -156,12 +185,13 @@ bool FileReadSeekVmdkSplit::openNumbered(const std::string& path) {
         });
     }
 
+    reserveFileDescriptors(pieces.size());
     for (std::uint64_t n = 1;; ++n) {
         const auto it = pieces.find(n);
         if (it == pieces.end()) {
             // A later piece without this one: the set has a gap, and the disk ends before it.
             const auto later = pieces.upper_bound(n);
-            if (later != pieces.end()) reportMissing(missingPieceName(stem, later->second.front(), n));
+            if (later != pieces.end()) missingExtents_.push_back(missingPieceName(stem, later->second.front(), n));
             break;
         }
         const NumberedName& piece = it->second.front();
@@ -171,11 +201,12 @@ bool FileReadSeekVmdkSplit::openNumbered(const std::string& path) {
         record.extentType = extentTypeChoice;
         reader->extents.push_back(record);
         if (!reader->open(folder + piece.name)) {
-            reportMissing(piece.name);
+            missingExtents_.push_back(piece.name);
             break;
         }
         extentReaders.push_back(std::move(reader));
     }
+    announceMissing();
     // The disk's end follows from the pieces, so that a scan or an export knows it.
     setDiskSizeFromExtents();
     if (session_.customDiskSectors != 0) session_.diskSectorCount = session_.customDiskSectors;

@@ -55,7 +55,8 @@ private:
 
     bool openDescriptor(const std::string& path);
     bool openNumbered(const std::string& path);
-    void reportMissing(const std::string& name);
+    void announceMissing();
+    static void reserveFileDescriptors(std::size_t extentCount);
     void setDiskSizeFromExtents();
     std::uint64_t extentSectors(const FileReadSeekVmdk& reader) const;
     const std::vector<std::uint64_t>& extentStarts();

@@ -206,6 +206,18 @@ TEST(VmdkSplitReader, UnopenableExtentIsReportedAndTheNextOneMovesUp) {
     EXPECT_EQ(sectorAt(*r, kExtentSectors), pieceSector(3, 0));
 }
 
+TEST(VmdkSplitReader, ManyMissingExtentsMakeOneMessage) {
+    Fixture f;
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 40; ++i) lines.push_back("RW 64 SPARSE \"gone-" + std::to_string(i) + ".vmdk\"");
+    f.writeText("gone.vmdk", test::descriptorText("twoGbMaxExtentSparse", lines));
+    auto r = f.described("gone.vmdk");
+    EXPECT_EQ(r->missingExtents().size(), 40u);
+    ASSERT_EQ(f.messages.texts().size(), 1u);
+    EXPECT_EQ(f.messages.texts()[0].rfind("extent files missing: gone-1.vmdk, gone-2.vmdk, ", 0), 0u);
+    EXPECT_NE(f.messages.texts()[0].find(" and 24 more"), std::string::npos);
+}
+
 TEST(VmdkSplitReader, SeeksMustBeAlignedAndNonNegative) {
     Fixture f;
     f.write("a-s001.vmdk", sparsePiece(1));
