@@ -62,6 +62,14 @@ public:
     // the content could not be read; what was written stays.
     virtual bool writeContent(EntryRef entry, int fd) = 0;
 
+    // Gives the entry a new name (the recycle bin's former names). False when the parser
+    // cannot rename entries.
+    virtual bool rename(EntryRef entry, const std::string& name) {
+        (void)entry;
+        (void)name;
+        return false;
+    }
+
     // Saving rules that differ between file systems.
     // The directory test of a folder save; `selected` for the item the user chose.
     virtual bool isDirectoryForSave(EntryRef entry, bool selected) const {

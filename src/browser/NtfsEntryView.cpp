@@ -1,5 +1,7 @@
 #include "browser/NtfsEntryView.h"
 
+#include "common/TextConvert.h"
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -83,6 +85,11 @@ bool NtfsEntryView::isDirectoryForSave(EntryRef entry, bool selected) const {
     if (!selected) return true;
     const std::uint64_t self = parser_.entries[entry].selfIndex;
     return self != 0 && parser_.isValidIndex(self);
+}
+
+bool NtfsEntryView::rename(EntryRef entry, const std::string& name) {
+    std::lock_guard lock(mutex_);
+    return parser_.renameEntry(entry, utf8ToUtf16(name));
 }
 
 } // namespace vindaru

@@ -31,6 +31,7 @@ public:
     std::uint64_t byteSize(EntryRef entry) override;
     EntryTimes times(EntryRef entry) override;
     bool writeContent(EntryRef entry, int fd) override;
+    bool rename(EntryRef entry, const std::string& name) override;
 
     // A folder save starts only from a directory that stands in the table by its own record
     // (an ORPHAN_ENTRY never placed under the root is not offered as a folder).

@@ -1,6 +1,7 @@
 #include "browser/VolumeScanLogic.h"
 
 #include "browser/NtfsEntryView.h"
+#include "browser/RecycleBinNames.h"
 #include "common/TextConvert.h"
 #include "fs/ntfs/ntfs.h"
 
@@ -103,6 +104,10 @@ void VolumeScanLogic::runNtfs() {
 
 void VolumeScanLogic::commonEnd(const std::string& endMessage) {
     browser_->addPlaceholders();
+    // Recycled files show and save under their former names (NTFS keeps a folder per user).
+    if (ntfs_)
+        recycledNamesRestored_ =
+            RecycleBinNames(tree_, volumeItem_, *view_, RecycleBinNames::Layout::PerUserFolders).restore();
     if (afterPlaceholders) afterPlaceholders();
     sinks_.messages.info(endMessage);
     sinks_.status.setText(kProcessingDone);
@@ -132,6 +137,16 @@ void VolumeScanLogic::stopAll() {
         saveStopRequested_ = true;
         sinks_.status.setText(kAllStopped);
     }
+}
+
+EntrySearch::Result VolumeScanLogic::search(const std::string& pattern, const EntrySearch::RowFn& onRow) {
+    EngineControl* engine = control();
+    if (!view_ || !engine) {
+        sinks_.messages.infoNoCaption(kSearchFinished);
+        return EntrySearch::Result::Finished;
+    }
+    EntrySearch searcher(tree_, volumeItem_, *view_, sinks_, *engine);
+    return searcher.search(pattern, onRow);
 }
 
 } // namespace vindaru

@@ -15,6 +15,7 @@
 
 #include "browser/BrowserSinks.h"
 #include "browser/EntrySaver.h"
+#include "browser/EntrySearch.h"
 #include "browser/EntryView.h"
 #include "browser/VolumeBrowser.h"
 #include "common/CheckTree.h"
@@ -72,7 +73,12 @@ public:
     EngineControl* control();
     std::atomic<bool>& saveStopRequested() { return saveStopRequested_; }
 
-    // Runs after the placeholders, before the end message (the recycle-bin names step).
+    // The search button's worker procedure (after run()): rows as they are found go to `onRow`.
+    EntrySearch::Result search(const std::string& pattern, const EntrySearch::RowFn& onRow = {});
+    // Entries given back their names from the recycle bin's index files by the last scan.
+    std::uint64_t recycledNamesRestored() const { return recycledNamesRestored_; }
+
+    // Runs after the placeholders and the recycle-bin names, before the end message.
     std::function<void()> afterPlaceholders;
 
 private:
@@ -89,6 +95,7 @@ private:
     TreeItemId volumeItem_ = kNoTreeItem;
     std::atomic<bool> busy_{true};
     std::atomic<bool> saveStopRequested_{false};
+    std::uint64_t recycledNamesRestored_ = 0;
     std::unique_ptr<ntfs> ntfs_;
     std::unique_ptr<EntryView> view_;
     std::unique_ptr<VolumeBrowser> browser_;

@@ -54,6 +54,10 @@ public:
         t.accessSeconds = rows[e].mtime + 100;
         return t;
     }
+    bool rename(EntryRef e, const std::string& name) override {
+        rows[e].name = name;
+        return true;
+    }
     bool writeContent(EntryRef e, int fd) override {
         ++writes;
         const auto& c = rows[e].content;

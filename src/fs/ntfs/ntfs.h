@@ -151,6 +151,9 @@ public:
     bool isInUse(std::uint64_t index) const;
     bool hasChildren(std::uint64_t index) const;
     std::vector<std::uint64_t> childrenOf(std::uint64_t index) const;
+    // Gives entry `index` a new name, kept in the parser's name pool (the recycle bin's former
+    // names). False for an index outside the table.
+    bool renameEntry(std::uint64_t index, std::u16string_view name);
 
     EntryDescription describeEntry(std::uint64_t index);
     std::string formatEntrySize(std::uint64_t index);

@@ -269,6 +269,17 @@ std::u16string_view ntfs::entryName(std::uint64_t index) const {
     return std::u16string_view(namePool_).substr(static_cast<std::size_t>(e.nameOffset), e.nameLength);
 }
 
+bool ntfs::renameEntry(std::uint64_t index, std::u16string_view name) {
+    if (index >= entries.size()) return false;
+    // A name longer than a $FILE_NAME can hold is cut, as the record could never carry it.
+    if (name.size() > 0xFFFF) name = name.substr(0, 0xFFFF);
+    MftEntry& e = entries[index];
+    e.nameOffset = storeName(name);
+    e.nameLength = static_cast<std::uint16_t>(name.size());
+    e.hasName = true;
+    return true;
+}
+
 std::string ntfs::entryLabel(std::uint64_t index) const { return utf16ToUtf8(entryName(index)); }
 
 bool ntfs::hasName(std::uint64_t index) const {

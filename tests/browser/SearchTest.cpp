@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "browser/EntrySearch.h"
+#include "browser/NamePattern.h"
+#include "browser/TableEntryView.h"
+
+using namespace vindaru;
+using vindaru::test::TableEntryView;
+
+namespace {
+
+std::vector<std::string> paths(const std::vector<SearchRow>& rows) {
+    std::vector<std::string> out;
+    for (const auto& r : rows) out.push_back(r.path);
+    return out;
+}
+
+struct SearchFixture : ::testing::Test {
+    TableEntryView view;
+    CheckTree tree;
+    RecordingStatusSink status;
+    NullStatusSink second;
+    RecordingProgressSink progress;
+    RecordingMessageSink messages;
+    EngineControl control;
+    TreeItemId volume = kNoTreeItem;
+
+    // ROOT: docs/{a.jpg, B.Jpg, sub/{c.png, photos.jpgdir/}}, top.PNG, empty/, note.txt
+    void SetUp() override {
+        const EntryRef root = view.add(0, "", true);
+        view.root = root;
+        const EntryRef docs = view.add(root, "docs", true);
+        view.add(docs, "a.jpg", false, "x");
+        view.add(docs, "B.Jpg", false, "y");
+        const EntryRef sub = view.add(docs, "sub", true);
+        view.add(sub, "c.png", false, "z");
+        view.add(sub, "photos.jpgdir", true);
+        const EntryRef top = view.add(root, "top.PNG", false, "t");
+        const EntryRef empty = view.add(root, "empty.jpg", true);
+        view.add(root, "note.txt", false, "n");
+        (void)top;
+        (void)empty;
+
+        volume = tree.insertItem("ROOT", IconKind::Folder, kTreeTop);
+        tree.setItemData(volume, root);
+        for (EntryRef e : view.children(root)) {
+            const TreeItemId item = tree.insertItem(view.label(e), IconKind::Folder, volume);
+            tree.setItemData(item, e);
+            if (view.hasChildren(e)) tree.insertItem("..DUMY..", IconKind::Placeholder, item);
+        }
+    }
+
+    EntrySearch::Result run(const std::string& pattern, std::vector<SearchRow>& rows) {
+        EntrySearch search(tree, volume, view, BrowserSinks{status, second, progress, messages},
+                           control);
+        auto r = search.search(pattern);
+        rows = search.rows();
+        return r;
+    }
+};
+
+} // namespace
+
+TEST(NamePattern, MatchesAnywhereIgnoringCaseAndRefusesBadPatterns) {
+    NamePattern p;
+    ASSERT_TRUE(p.compile("JPG"));
+    EXPECT_TRUE(p.matches("a.jpg"));
+    EXPECT_TRUE(p.matches("B.Jpg"));
+    EXPECT_FALSE(p.matches("a.jpeg"));
+    ASSERT_TRUE(p.compile("jpg|png"));
+    EXPECT_TRUE(p.matches("x.PNG"));
+    ASSERT_TRUE(p.compile(".jpg"));
+    EXPECT_TRUE(p.matches("xjpg"));
+    EXPECT_FALSE(p.matches("jpg")) << "the dot needs a character before jpg";
+    ASSERT_TRUE(p.compile("^stra\xC3\x9f" "e"));
+    EXPECT_TRUE(p.matches("STRA\xC3\x9F" "E.pdf")) << "names are matched as UTF-8 text";
+    EXPECT_FALSE(p.compile("*x"));
+    EXPECT_FALSE(p.compile("(ab"));
+    EXPECT_FALSE(p.valid());
+}
+
+TEST(NamePattern, PathologicalPatternGivesUpInsteadOfFreezing) {
+    NamePattern p;
+    ASSERT_TRUE(p.compile("(a+)+$"));
+    const std::string name = std::string(5000, 'a') + "!";
+    EXPECT_FALSE(p.matches(name));
+    EXPECT_EQ(p.limitHits(), 1u);
+    EXPECT_TRUE(p.matches("aaa")) << "the same pattern still matches ordinary names";
+}
+
+TEST_F(SearchFixture, ListsMatchingFilesWithPathsAndEndsWithTheMessage) {
+    std::vector<SearchRow> rows;
+    ASSERT_EQ(run("jpg|png", rows), EntrySearch::Result::Finished);
+    EXPECT_EQ(paths(rows), (std::vector<std::string>{"ROOT\\docs\\a.jpg", "ROOT\\docs\\B.Jpg",
+                                                     "ROOT\\docs\\sub\\c.png", "ROOT\\top.PNG",
+                                                     "ROOT\\empty.jpg"}))
+        << "a matching directory inside a walked folder is not listed; a top-level item with no "
+           "child items is tested like a file";
+    EXPECT_EQ(rows[0].texts.modification, "m3");
+    EXPECT_EQ(rows[0].sizeText, "1 Bytes");
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{kSearchFinished});
+    EXPECT_FALSE(messages.messages[0].withCaption);
+    EXPECT_EQ(status.snapshot().back(), "searched file 5");
+}
+
+TEST_F(SearchFixture, InvalidPatternListsNothingAndDoesNotFinish) {
+    std::vector<SearchRow> rows;
+    EXPECT_EQ(run("*x", rows), EntrySearch::Result::InvalidPattern);
+    EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{kSearchInvalidPattern});
+}
+
+TEST_F(SearchFixture, EmptyPatternOnlyFinishes) {
+    std::vector<SearchRow> rows;
+    EXPECT_EQ(run("", rows), EntrySearch::Result::Finished);
+    EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{kSearchFinished});
+}
+
+TEST_F(SearchFixture, RootsOwnRecordAmongItsChildrenIsNotSearchedTwice) {
+    // The NTFS root's "." record: a directory among the root's children whose children are the
+    // root's own.
+    const EntryRef root = *view.root;
+    view.rows[root].children.push_back(root);
+    const TreeItemId dot = tree.insertItem(".", IconKind::Folder, volume);
+    tree.setItemData(dot, root);
+    tree.insertItem("..DUMY..", IconKind::Placeholder, dot);
+    std::vector<SearchRow> rows;
+    run("a\\.jpg", rows);
+    EXPECT_EQ(paths(rows), std::vector<std::string>{"ROOT\\docs\\a.jpg"});
+}
+
+TEST_F(SearchFixture, StopEndsTheCurrentFolderOnlyAndIsCleared) {
+    control.stopRequested = true;
+    std::vector<SearchRow> rows;
+    run("jpg|png", rows);
+    EXPECT_EQ(paths(rows), (std::vector<std::string>{"ROOT\\top.PNG", "ROOT\\empty.jpg"}));
+    EXPECT_FALSE(control.stopRequested.load());
+    EXPECT_EQ(progress.ranges.front(), (std::pair<std::int64_t, std::int64_t>{0, 3}))
+        << "the progress range is the folder's file count";
+}
