@@ -33,11 +33,18 @@ inline std::map<std::string, ListingRow> parseListing(const std::string& text,
     return rows;
 }
 
+// True for a path at or below a recycled "$R" item, which this system shows under the name the
+// item had before deletion (checked against the recycle-bin listings on their own).
+inline bool isRecycledDataPath(const std::string& path) {
+    return path.starts_with("/$RECYCLE.BIN/") && path.find("/$R", 13) != std::string::npos;
+}
+
 // The live files and folders The Sleuth Kit lists at a path of their own (not orphans, not
-// named streams, which this system shows as part of their file).
+// named streams, which this system shows as part of their file, not recycled items, which it
+// shows under their former names).
 inline bool isLivePathRow(const ListingRow& r) {
     return !r.deleted && !r.path.starts_with("/$OrphanFiles") &&
-           r.path.find(':') == std::string::npos;
+           r.path.find(':') == std::string::npos && !isRecycledDataPath(r.path);
 }
 
 } // namespace vindaru::test
