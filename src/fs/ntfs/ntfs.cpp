@@ -278,6 +278,7 @@ void ntfs::readMftByRuns() {
     }
     // Slots found by an earlier step are read afresh, so that an index is a record number.
     entries.clear();
+    forgetEntryCaches();
     splitSlots_.clear();
     std::vector<std::uint8_t> chunk;
     SlotPieces carry;

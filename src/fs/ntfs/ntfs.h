@@ -256,6 +256,12 @@ private:
     std::vector<std::uint8_t> linked_;
     std::vector<AttributeHeader> scratchHeaders_;
     std::array<std::uint8_t, kMftRecordSize> fixedScratch_{};
+    EntryDescription describeRecord(std::uint64_t index);
+    // Drops what is remembered about entries by index (the table is being refilled).
+    void forgetEntryCaches();
+    std::optional<std::pair<std::uint64_t, EntryDescription>> lastDescribed_;
+    std::uint64_t lastSizedIndex_ = ~0ull;
+    std::uint64_t lastSize_ = 0;
     // The last block of records read by the describe/size/save operations.
     std::vector<std::uint8_t> recordCache_;
     std::uint64_t recordCacheStart_ = 0;

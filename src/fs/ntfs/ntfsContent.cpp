@@ -71,6 +71,12 @@ private:
 
 } // namespace
 
+void ntfs::forgetEntryCaches() {
+    recordCacheValid_ = false;
+    lastDescribed_.reset();
+    lastSizedIndex_ = ~0ull;
+}
+
 ByteSpan ntfs::cachedRecord(std::uint64_t position) {
     if (recordCacheValid_ && position >= recordCacheStart_ &&
         position - recordCacheStart_ + kMftRecordSize <= recordCache_.size())
@@ -380,7 +386,12 @@ bool ntfs::writeEntryContent(std::uint64_t index, const ContentSink& sink) {
 
 std::uint64_t ntfs::entrySize(std::uint64_t index) {
     if (isDirectory(index)) return 0;
-    return dataAttributeInfo(index).contentSize();
+    // The list asks for the size text and the byte count of the same entry one after another.
+    if (lastSizedIndex_ != index) {
+        lastSize_ = dataAttributeInfo(index).contentSize();
+        lastSizedIndex_ = index;
+    }
+    return lastSize_;
 }
 
 std::string ntfs::formatEntrySize(std::uint64_t index) { return formatSizeText(entrySize(index)); }

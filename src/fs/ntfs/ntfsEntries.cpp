@@ -155,6 +155,7 @@ void ntfs::ensureLinkTables() {
 }
 
 void ntfs::parseAllEntries() {
+    forgetEntryCaches();
     chainTail_.assign(entries.size(), 0);
     linked_.assign(entries.size(), 0);
     if (mftRunKnown && !stopped()) {
@@ -315,6 +316,14 @@ std::vector<std::uint64_t> ntfs::childrenOf(std::uint64_t index) const {
 }
 
 EntryDescription ntfs::describeEntry(std::uint64_t index) {
+    // The page asks for the texts and the times of one entry one after another.
+    if (lastDescribed_ && lastDescribed_->first == index) return lastDescribed_->second;
+    EntryDescription d = describeRecord(index);
+    lastDescribed_.emplace(index, d);
+    return d;
+}
+
+EntryDescription ntfs::describeRecord(std::uint64_t index) {
     EntryDescription d;
     const auto record = readRecord(baseRecordIndex(index));
     if (record) {

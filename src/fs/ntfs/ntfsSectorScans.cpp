@@ -275,7 +275,8 @@ void ntfs::clearEntries() {
     namePool_.clear();
     chainTail_.clear();
     linked_.clear();
-    recordCacheValid_ = false;
+    splitSlots_.clear();
+    forgetEntryCaches();
     orphanIndex = 0;
     rootIndex = 0;
 }
