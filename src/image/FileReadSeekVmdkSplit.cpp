@@ -263,6 +263,7 @@ bool FileReadSeekVmdkSplit::seek(std::int64_t pos, int origin) {
         // follow in whichever extent was read last.
         sectorMapped = 0;
         beyondEnd_ = true;
+        cursorAbsolute_ = std::numeric_limits<std::uint64_t>::max();
         return true;
     }
     FileReadSeekVmdk& reader = *extentReaders[at->extent];
@@ -270,6 +271,7 @@ bool FileReadSeekVmdkSplit::seek(std::int64_t pos, int origin) {
     sectorMapped = reader.sectorMapped;
     current_ = &reader;
     currentIndex_ = at->extent;
+    cursorAbsolute_ = absolute;
     beyondEnd_ = false;
     return true;
 }
@@ -290,7 +292,7 @@ bool FileReadSeekVmdkSplit::read(void* buffer, std::uint64_t length) {
         std::uint8_t* slot = out + i * kSector;
         const std::uint64_t absolute = baseOffset + static_cast<std::uint64_t>(position);
         const bool cursorOnDisk = absolute % kSector == 0;
-        if (fastPathEnabled && cursorOnDisk && beyondEnd_) {
+        if (fastPathEnabled && cursorOnDisk && beyondEnd_ && !locate(absolute / kSector)) {
             // Every later position is past the end as well.
             const std::uint64_t n = sectors - i;
             std::memset(slot, 0, static_cast<std::size_t>(n * kSector));
@@ -299,7 +301,10 @@ bool FileReadSeekVmdkSplit::read(void* buffer, std::uint64_t length) {
             i = sectors;
             continue;
         }
-        const auto at = cursorOnDisk && current_ != nullptr ? locate(absolute / kSector) : std::nullopt;
+        // The extent's cursor holds the place of the last seek; if baseOffset moved since, the
+        // next sectors lie elsewhere and only the sector loop finds them.
+        const bool cursorCurrent = current_ != nullptr && absolute == cursorAbsolute_;
+        const auto at = cursorOnDisk && cursorCurrent ? locate(absolute / kSector) : std::nullopt;
         if (fastPathEnabled && at && at->extent == currentIndex_ && current_->mapsPositions()) {
             const std::uint64_t n = std::min(sectors - i, at->sectorsLeft);
             current_->sectorMapped = sectorMapped;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -71,6 +72,8 @@ private:
     bool startsForFlat_ = false;
     FileReadSeekVmdk* current_ = nullptr;
     std::size_t currentIndex_ = 0;
+    // Disk byte of the last seek, when it selected an extent.
+    std::uint64_t cursorAbsolute_ = std::numeric_limits<std::uint64_t>::max();
     bool beyondEnd_ = false;
 };
 

@@ -165,6 +165,9 @@ TEST(VmdkSparseReader, FastPathsMatchTheSectorBySectorLoop) {
         fast->reader->baseOffset = slow->reader->baseOffset = base;
         const auto disk = b.expectedDisk();
         for (int op = 0; op < 400; ++op) {
+            // A parser may set baseOffset between a seek and the read after it.
+            if (variant == 3 && op == 200) fast->reader->baseOffset = slow->reader->baseOffset = base + 5 * 512;
+            const std::uint64_t shift = variant == 3 && op >= 200 ? 5 * 512 : 0;
             const std::int64_t pos = static_cast<std::int64_t>(rng() % 4200) * 512;
             const std::size_t len = (rng() % 3 == 0) ? rng() % 2000 : (rng() % 64) * 512;
             std::vector<std::uint8_t> a(len, 1), c(len, 2);
@@ -181,7 +184,7 @@ TEST(VmdkSparseReader, FastPathsMatchTheSectorBySectorLoop) {
             ASSERT_EQ(fast->reader->position, slow->reader->position);
             const std::size_t whole = (rng() % 40) * 512 + (rng() % 2 ? 0 : 100);
             ASSERT_EQ(readAtBytes(*fast->reader, static_cast<std::uint64_t>(pos), whole),
-                      slice(disk, static_cast<std::uint64_t>(pos) + base, whole));
+                      slice(disk, static_cast<std::uint64_t>(pos) + base + shift, whole));
         }
     }
 }

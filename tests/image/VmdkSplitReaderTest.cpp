@@ -243,7 +243,10 @@ TEST(VmdkSplitReader, FastPathsMatchTheSectorLoop) {
     for (auto* r : {fast.get(), slow.get()})
         for (auto& e : r->extentReaders) e->fastPathEnabled = r == fast.get();
     std::mt19937 rng(3);
-    for (int op = 0; op < 500; ++op) {
+    for (int op = 0; op < 800; ++op) {
+        // The second half reads relative to a volume that starts at sector 8.
+        const std::uint64_t base = op < 400 ? 0 : 8 * 512;
+        fast->baseOffset = slow->baseOffset = base;
         const std::int64_t pos = static_cast<std::int64_t>(rng() % (3 * kExtentSectors + 10)) * 512;
         const std::size_t len = rng() % 3 == 0 ? rng() % 3000 : (rng() % 80) * 512;
         if (rng() % 4 != 0) {
@@ -256,7 +259,7 @@ TEST(VmdkSplitReader, FastPathsMatchTheSectorLoop) {
         std::vector<std::uint8_t> c(len);
         fast->readAt(static_cast<std::uint64_t>(pos), c);
         for (std::size_t s = 0; s < len / 512; ++s) {
-            const std::uint64_t sector = static_cast<std::uint64_t>(pos) / 512 + s;
+            const std::uint64_t sector = (static_cast<std::uint64_t>(pos) + base) / 512 + s;
             const auto want = sector < 3 * kExtentSectors
                                   ? pieceSector(static_cast<std::uint8_t>(sector / kExtentSectors + 1),
                                                 sector % kExtentSectors)
