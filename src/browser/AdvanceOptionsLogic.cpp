@@ -49,7 +49,7 @@ AdvanceOptionsLogic::Prepared AdvanceOptionsLogic::prepare() {
             return Prepared::NoReader;
         }
         sinks_.status.setText(kNtfsSelected);
-        ntfs_ = std::make_unique<ntfs>(*reader_, volume_, &sinks_.status, &sinks_.progress);
+        ntfs_ = std::make_shared<ntfs>(*reader_, volume_, &sinks_.status, &sinks_.progress);
         ntfs_->scanMode = 2;
         listsVisible_ = true;
         searching_ = true;

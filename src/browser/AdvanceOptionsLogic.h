@@ -99,6 +99,7 @@ class AdvanceOptionsLogic {
 
     // The parser the scan page uses in Advanced mode; owned here.
     ntfs* ntfsParser() { return ntfs_.get(); }
+    std::shared_ptr<ntfs> sharedNtfsParser() { return ntfs_; }
     const VolumeRecord& volume() const { return volume_; }
 
   private:
@@ -109,7 +110,7 @@ class AdvanceOptionsLogic {
     VolumeRecord volume_;
     std::int64_t maxFileSystems_;
     AdvanceSinks sinks_;
-    std::unique_ptr<ntfs> ntfs_;
+    std::shared_ptr<ntfs> ntfs_;
 
     mutable std::mutex mutex_;
     std::vector<std::string> candidates_;

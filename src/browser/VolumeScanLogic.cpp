@@ -51,7 +51,10 @@ VolumeScanLogic::Prepared VolumeScanLogic::prepare() {
             sinks_.messages.info(kNoReader);
             return Prepared::NoReader;
         }
-        ntfs_ = std::make_unique<ntfs>(*reader_, volume_, &sinks_.status, &sinks_.progress);
+        if (ntfs_)
+            ntfs_->attachSinks(&sinks_.status, &sinks_.progress);
+        else
+            ntfs_ = std::make_shared<ntfs>(*reader_, volume_, &sinks_.status, &sinks_.progress);
         ntfs_->scanMode = scanMode_;
         view_ = std::make_unique<NtfsEntryView>(*ntfs_);
     } else if (equalsIgnoreCase(name, "unknown")) {
@@ -77,7 +80,10 @@ void VolumeScanLogic::insertVolumeItem() {
 }
 
 void VolumeScanLogic::run() {
-    if (ntfs_) runNtfs();
+    if (ntfs_ && scanMode_ == kScanModeAdvanced)
+        runNtfsAdvanced();
+    else if (ntfs_)
+        runNtfs();
     busy_ = false;
 }
 
@@ -98,17 +104,18 @@ void VolumeScanLogic::runNtfs() {
     parser.parseAllEntries();
     // The volume item stands for the root directory, so selecting it lists the root's files
     // and a folder save of it saves the whole volume.
-    if (auto root = view_->rootEntry()) tree_.setItemData(volumeItem_, *root);
+    if (auto entry = volumeItemEntry()) tree_.setItemData(volumeItem_, *entry);
     commonEnd(kScanCompleted);
 }
 
-void VolumeScanLogic::commonEnd(const std::string& endMessage) {
+void VolumeScanLogic::commonEnd(const std::string& endMessage, const char* firstMessage) {
     browser_->addPlaceholders();
     // Recycled files show and save under their former names (NTFS keeps a folder per user).
     if (ntfs_)
         recycledNamesRestored_ =
             RecycleBinNames(tree_, volumeItem_, *view_, RecycleBinNames::Layout::PerUserFolders).restore();
     if (afterPlaceholders) afterPlaceholders();
+    if (firstMessage) sinks_.messages.info(firstMessage);
     sinks_.messages.info(endMessage);
     sinks_.status.setText(kProcessingDone);
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "browser/AdvanceOptionsLogic.h"
 #include "browser/BrowserSinks.h"
 #include "browser/EntrySaver.h"
 #include "browser/EntrySearch.h"
@@ -49,6 +50,9 @@ public:
     VolumeScanLogic(const VolumeScanLogic&) = delete;
     VolumeScanLogic& operator=(const VolumeScanLogic&) = delete;
 
+    // Advanced mode: the advance options page's parser and choices; call before prepare().
+    void takeAdvancedParser(std::shared_ptr<ntfs> parser, AdvancedChoice choice);
+
     // Page start: picks the parser by the volume's type name and reports refusals through the
     // sinks. busy() stays true only when Ready.
     Prepared prepare();
@@ -83,7 +87,10 @@ public:
 
 private:
     void runNtfs();
-    void commonEnd(const std::string& endMessage);
+    void runNtfsAdvanced(); // VolumeScanNtfsModes.cpp
+    // The entry the volume item stands for: the root, or in Deep mode ORPHAN_ENTRY.
+    std::optional<EntryRef> volumeItemEntry() const;
+    void commonEnd(const std::string& endMessage, const char* firstMessage = nullptr);
     void insertVolumeItem();
 
     readWriteInterface* reader_;
@@ -96,7 +103,8 @@ private:
     std::atomic<bool> busy_{true};
     std::atomic<bool> saveStopRequested_{false};
     std::uint64_t recycledNamesRestored_ = 0;
-    std::unique_ptr<ntfs> ntfs_;
+    std::shared_ptr<ntfs> ntfs_; // shared with the advance options page in Advanced mode
+    AdvancedChoice advancedChoice_;
     std::unique_ptr<EntryView> view_;
     std::unique_ptr<VolumeBrowser> browser_;
     std::unique_ptr<EntrySaver> saver_;

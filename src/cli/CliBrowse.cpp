@@ -23,18 +23,12 @@ std::vector<std::string> splitPath(const std::string& path) {
 
 } // namespace
 
-int scanModeByName(const std::string& name) {
-    if (name == "standard") return kScanModeStandard;
-    if (name == "deep") return kScanModeDeep;
-    return 0;
-}
-
 CliBrowse::CliBrowse(bool assumeYes)
     : messages_(assumeYes), status_(progress_.active() ? &progress_ : nullptr) {
     session_.messages = &messages_;
 }
 
-int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, int scanMode) {
+int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, const ScanModeArgs& mode) {
     if (!openSessionReader(session_, image)) return kExitImage;
     std::string error;
     auto record = resolveVolume(*session_.sessionReader, session_.diskSectorCount, volume,
@@ -44,10 +38,18 @@ int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, int
         return kExitNotFound;
     }
     volume_ = *record;
+    std::shared_ptr<ntfs> searched;
+    AdvancedChoice choice;
+    if (mode.scanMode == kScanModeAdvanced) {
+        const int rc = runAdvancedSearch(*session_.sessionReader, volume_, mode, status_, progress_, messages_,
+                                         searched, choice);
+        if (rc != kExitOk) return rc;
+    }
     logic_ = std::make_unique<VolumeScanLogic>(
         session_.sessionReader.get(), volume_, tree_,
-        BrowserSinks{status_, secondStatus_, progress_, messages_}, scanMode,
+        BrowserSinks{status_, secondStatus_, progress_, messages_}, mode.scanMode,
         session_.rootItemName);
+    if (searched) logic_->takeAdvancedParser(std::move(searched), choice);
     switch (logic_->prepare()) {
     case VolumeScanLogic::Prepared::Ready: break;
     case VolumeScanLogic::Prepared::NotBuiltYet:

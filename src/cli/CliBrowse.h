@@ -10,6 +10,7 @@
 #include "browser/VolumeScanLogic.h"
 #include "cli/CliCommand.h"
 #include "cli/CliImage.h"
+#include "cli/CliScanMode.h"
 #include "cli/CliSinks.h"
 #include "cli/CliVolume.h"
 #include "common/CheckTree.h"
@@ -24,9 +25,10 @@ class CliBrowse {
 public:
     explicit CliBrowse(bool assumeYes);
 
-    // Opens the image, resolves the volume and runs the Standard scan. Prints what went wrong
-    // and returns the exit status on failure (kExitOk on success).
-    int openAndScan(const ImageArgs& image, const VolumeArgs& volume, int scanMode);
+    // Opens the image, resolves the volume and runs the scan in the chosen mode (Advanced: the
+    // candidate search first). Prints what went wrong and returns the exit status on failure
+    // (kExitOk on success).
+    int openAndScan(const ImageArgs& image, const VolumeArgs& volume, const ScanModeArgs& mode);
 
     // The entries the page shows right under the volume item.
     std::vector<EntryRef> firstLevel() const;
@@ -54,7 +56,5 @@ private:
     std::unique_ptr<VolumeScanLogic> logic_;
 };
 
-// The scan mode named by --mode ("standard" or "deep"); 0 when unknown.
-int scanModeByName(const std::string& name);
 
 } // namespace vindaru::cli

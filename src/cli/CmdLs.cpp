@@ -161,16 +161,16 @@ private:
 
 int runLs(const std::vector<std::string>& argsIn) {
     const std::string usage = std::string("vindaru-cli ls IMAGE ") + kVolumeOptionsUsage +
-                              " [--mode standard|deep] [-r] [--json|--tsv] [--md5] [PATH] " +
+                              " " + kScanModeOptionsUsage + " [-r] [--json|--tsv] [--md5] [PATH] " +
                               kImageOptionsUsage;
     const std::vector<std::string>& args = argsIn;
     ArgParser parser(usage);
     ImageOptions imageOptions(parser);
     VolumeOptions volumeOptions(parser);
-    std::string mode = "standard", path;
+    ScanModeOptions modeOptions(parser);
+    std::string path;
     bool recursive = false, json = false, tsv = false, md5 = false;
-    parser.option("--mode", mode)
-        .flag("-r", recursive)
+    parser.flag("-r", recursive)
         .flag("--recursive", recursive)
         .flag("--json", json)
         .flag("--tsv", tsv)
@@ -182,8 +182,8 @@ int runLs(const std::vector<std::string>& argsIn) {
     if (!imageOptions.resolve(image) || !volumeOptions.resolve(volumeArgs))
         return parser.exitCode();
     if (json && tsv) return parser.usageError("--json and --tsv exclude each other");
-    const int scanMode = scanModeByName(mode);
-    if (scanMode == 0) return parser.usageError("--mode takes standard or deep");
+    ScanModeArgs scanMode;
+    if (!modeOptions.resolve(scanMode)) return parser.exitCode();
 
     CliBrowse browse(false);
     if (int rc = browse.openAndScan(image, volumeArgs, scanMode); rc != kExitOk) return rc;
@@ -222,7 +222,7 @@ int runLs(const std::vector<std::string>& argsIn) {
 
 const CommandRegistrar registrar(CliCommand{
     "ls",
-    "ls IMAGE VOLUME [--mode standard|deep] [-r] [--json|--tsv] [--md5] [PATH]   list a volume's "
+    "ls IMAGE VOLUME [--mode standard|advanced|deep] [-r] [--json|--tsv] [--md5] [PATH]   list a volume's "
     "entries as the scan page shows them",
     runLs});
 

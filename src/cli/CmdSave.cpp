@@ -17,14 +17,15 @@ constexpr int kExitSaveFailed = 4;
 
 int runSave(const std::vector<std::string>& argsIn) {
     const std::string usage = std::string("vindaru-cli save IMAGE ") + kVolumeOptionsUsage +
-                              " --out DIR [--mode standard|deep] [PATH...] " + kImageOptionsUsage;
+                              " --out DIR " + kScanModeOptionsUsage + " [PATH...] " + kImageOptionsUsage;
     const std::vector<std::string>& args = argsIn;
     ArgParser parser(usage);
     ImageOptions imageOptions(parser);
     VolumeOptions volumeOptions(parser);
-    std::string out, mode = "standard";
+    ScanModeOptions modeOptions(parser);
+    std::string out;
     bool yes = true; // --yes is implied; accepted for symmetry with other commands
-    parser.option("--out", out).option("--mode", mode).flag("--yes", yes);
+    parser.option("--out", out).flag("--yes", yes);
     // PATH... : the positionals after IMAGE, taken one by one.
     std::vector<std::string> paths(args.size());
     for (auto& p : paths) parser.positional("PATH", p, false);
@@ -34,8 +35,8 @@ int runSave(const std::vector<std::string>& argsIn) {
     if (!imageOptions.resolve(image) || !volumeOptions.resolve(volumeArgs))
         return parser.exitCode();
     if (out.empty()) return parser.usageError("--out DIR is required");
-    const int scanMode = scanModeByName(mode);
-    if (scanMode == 0) return parser.usageError("--mode takes standard or deep");
+    ScanModeArgs scanMode;
+    if (!modeOptions.resolve(scanMode)) return parser.exitCode();
     std::erase(paths, std::string());
     if (paths.empty()) paths.push_back("/");
 

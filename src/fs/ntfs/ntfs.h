@@ -105,6 +105,12 @@ public:
     void attachReader();
     // Where fillRootInTree puts the first level (`volumeItem` is a TreeItemId). Optional.
     void attachTree(CheckTree* tree, std::uint32_t volumeItem);
+    // Where status texts and progress go from now on (the scan page takes over the parser the
+    // advance options page searched with). Null: nowhere.
+    void attachSinks(StatusSink* status, ProgressSink* progress) {
+        status_ = status ? status : &nullStatus_;
+        progress_ = progress ? progress : &nullProgress_;
+    }
     bool readBootSector();
     // The "ParsingBasedOnMFT" step: the MFT's runs from the boot sector. A boot sector without
     // "NTFS" is handed to the corrupt-boot scan.

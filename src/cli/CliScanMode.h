@@ -1,0 +1,63 @@
+// The recovery mode options `vindaru-cli ls` and `save` share, and the Advanced mode's page
+// steps done the command line's way: the candidate search runs as the advance options page runs
+// it, then the candidate and sectors per cluster are taken from the options instead of the lists.
+//
+//   --mode standard|advanced|deep
+//   --max N               advanced: candidates to look for (as typed: empty or not above 0 gives 3)
+//   --candidate K         advanced: the K-th candidate, "MFT_ENTRY:K" (default 0)
+//   --cluster-sectors S   advanced: sectors per cluster, one of the page's list (default 8)
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "browser/AdvanceOptionsLogic.h"
+#include "cli/ArgParser.h"
+#include "common/Sinks.h"
+#include "image/readWriteInterface.h"
+#include "volume/VolumeRecord.h"
+
+namespace vindaru {
+class ntfs;
+}
+
+namespace vindaru::cli {
+
+inline constexpr const char* kScanModeOptionsUsage =
+    "[--mode standard|advanced|deep [--max N] [--candidate K] [--cluster-sectors S]]";
+
+struct ScanModeArgs {
+    int scanMode = 1;
+    std::string maxText;
+    std::uint64_t candidate = 0;
+    std::string clusterSectors; // empty: the list's first entry
+};
+
+class ScanModeOptions {
+  public:
+    explicit ScanModeOptions(ArgParser& parser);
+    // False after printing a usage error (the command returns parser.exitCode()).
+    bool resolve(ScanModeArgs& out);
+
+  private:
+    ArgParser& parser_;
+    std::string mode_ = "standard";
+    std::string max_;
+    bool maxGiven_ = false;
+    std::uint64_t candidate_ = 0;
+    bool candidateGiven_ = false;
+    std::string clusterSectors_;
+};
+
+// The scan mode named by --mode; 0 when unknown.
+int scanModeByName(const std::string& name);
+
+// Runs the candidate search on `volume` and picks the choice. On success `parser` is the
+// searched parser for the scan page; otherwise the reason is on stderr and the exit status
+// is returned.
+int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
+                      const ScanModeArgs& args, StatusSink& status, ProgressSink& progress,
+                      MessageSink& messages, std::shared_ptr<ntfs>& parser, AdvancedChoice& choice);
+
+} // namespace vindaru::cli
