@@ -102,6 +102,7 @@ TEST(LsCli, OneFolderAsTextAndJsonAFileAsItselfAndBadPaths) {
     EXPECT_NE(r.err.find("no entry at '/No/such/thing'"), std::string::npos);
     EXPECT_EQ(ls(image->string(), vol + "--json --tsv").exitCode, 1);
     EXPECT_EQ(ls(image->string(), vol + "--mode bogus").exitCode, 1);
+    EXPECT_EQ(ls(image->string(), vol + "--candidate 1").exitCode, 1) << "--candidate belongs to --mode advanced";
     EXPECT_EQ(ls(image->string(), "--extent FLAT").exitCode, 1) << "a volume must be chosen";
 }
 
