@@ -34,19 +34,20 @@ void printRow(const SearchRow& row, bool json, bool& first) {
 
 int runSearch(const std::vector<std::string>& args) {
     const std::string usage = std::string("vindaru-cli search IMAGE ") + kVolumeOptionsUsage +
-                              " PATTERN [--mode standard|deep] [--json] " + kImageOptionsUsage;
+                              " PATTERN " + kScanModeOptionsUsage + " [--json] " + kImageOptionsUsage;
     ArgParser parser(usage);
     ImageOptions imageOptions(parser);
     VolumeOptions volumeOptions(parser);
-    std::string pattern, mode = "standard";
+    ScanModeOptions modeOptions(parser);
+    std::string pattern;
     bool json = false;
-    parser.positional("PATTERN", pattern).option("--mode", mode).flag("--json", json);
+    parser.positional("PATTERN", pattern).flag("--json", json);
     if (!parser.parse(args)) return parser.exitCode();
     ImageArgs image;
     VolumeArgs volumeArgs;
     if (!imageOptions.resolve(image) || !volumeOptions.resolve(volumeArgs)) return parser.exitCode();
-    const int scanMode = scanModeByName(mode);
-    if (scanMode == 0) return parser.usageError("--mode takes standard or deep");
+    ScanModeArgs scanMode;
+    if (!modeOptions.resolve(scanMode)) return parser.exitCode();
 
     CliBrowse browse(true);
     if (int rc = browse.openAndScan(image, volumeArgs, scanMode); rc != kExitOk) return rc;
