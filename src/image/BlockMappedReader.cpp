@@ -51,19 +51,19 @@ bool BlockMappedReader::read(void* buffer, std::uint64_t length) {
     return ok;
 }
 
-bool BlockMappedReader::readAt(std::uint64_t position, std::span<std::uint8_t> out) {
+bool BlockMappedReader::readAt(std::uint64_t offset, std::span<std::uint8_t> out) {
     std::uint64_t absolute = 0;
-    if (!checkedAdd(baseOffset, position, absolute)) {
+    if (!checkedAdd(baseOffset, offset, absolute)) {
         std::fill(out.begin(), out.end(), 0);
         return false;
     }
     return readAbsolute(absolute, out.data(), out.size());
 }
 
-bool BlockMappedReader::isHole(std::uint64_t position, std::uint64_t length) const {
+bool BlockMappedReader::isHole(std::uint64_t offset, std::uint64_t length) const {
     std::uint64_t first = 0;
     std::uint64_t end = 0;
-    if (blockSize == 0 || length == 0 || !checkedAdd(baseOffset, position, first) ||
+    if (blockSize == 0 || length == 0 || !checkedAdd(baseOffset, offset, first) ||
         !checkedAdd(first, length, end))
         return false;
     // A long stretch is many lookups; past a bound it is cheaper to just read it.

@@ -22,8 +22,8 @@ class BlockMappedReader : public readWriteInterface {
     explicit BlockMappedReader(Session& session) : session(session) {}
 
     bool read(void* buffer, std::uint64_t length) override;
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override;
-    bool isHole(std::uint64_t position, std::uint64_t length) const override;
+    bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
+    bool isHole(std::uint64_t offset, std::uint64_t length) const override;
 
     // The last position given to seek (without baseOffset); read moves it past the bytes read.
     std::int64_t position = 0;

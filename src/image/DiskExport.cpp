@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
 #include "common/ByteLoader.h"
 #include "common/DisplayFormat.h"
+#include "image/ExportPieces.h"
 
 namespace vindaru {
 
@@ -17,11 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+static_assert(DiskExport::kPieceBytes % ExportPieces::kGrain == 0);
+
 constexpr std::uint64_t kMiB = 1ull << 20;
 constexpr long double kGiB = 1073741824.0L;
-// Zero runs at least this long are left unwritten, so the target stays sparse where the disk is
-// empty; shorter ones are not worth a separate write.
-constexpr std::uint64_t kSparseGrain = 64 * 1024;
 constexpr const char* kRecoveredName = "Recovered_diskimg.img";
 
 bool pathTaken(const std::string& path) {
@@ -31,10 +32,6 @@ bool pathTaken(const std::string& path) {
 
 bool isDiskFull(int error) {
     return error == ENOSPC || error == EDQUOT || error == EFBIG;
-}
-
-bool allZero(const std::uint8_t* p, std::uint64_t n) {
-    return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
 }
 
 // The target must never be one of the image's own files: the space check truncates the target.
@@ -57,54 +54,40 @@ bool isImageFile(const std::string& imagePath, const std::string& target) {
 
 enum class SpaceCheck { Ok, CannotCreate, NoSpace };
 
-// Reserves the whole size once in a file of the target's name, then removes it again.
+// Room for `bytes` as the file system itself reports it (the space an unprivileged user may
+// fill), or false when it does not say.
+bool reportsRoomFor(int fd, std::uint64_t bytes) {
+    struct statvfs vfs {};
+    if (::fstatvfs(fd, &vfs) != 0 || vfs.f_frsize == 0) return false;
+    std::uint64_t room = 0;
+    if (!checkedMul(vfs.f_bavail, vfs.f_frsize, room)) return true;
+    return room >= bytes;
+}
+
+// Tries to reserve `bytes` in the open file: 0 or the errno that refused it.
+int reserve(int fd, std::uint64_t bytes) {
+    if (bytes > static_cast<std::uint64_t>(INT64_MAX)) return EFBIG;
+    if (::fallocate(fd, 0, 0, static_cast<off_t>(bytes)) == 0) return 0;
+    const int error = errno;
+    // File systems without fallocate at least get the size set.
+    if (error == EOPNOTSUPP || error == ENOSYS)
+        return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0 ? 0 : errno;
+    return error;
+}
+
+// Creates a file of the target's name, makes sure the whole size fits, and removes it again.
+// Where the file system reports enough free space that is taken as the answer; otherwise the
+// size is really reserved, which is the definite test (and on memory-backed file systems the
+// reservation would cost as much as writing the data, so it is not done needlessly). Failures
+// other than a full disk are not the space check's business.
 SpaceCheck checkSpace(const std::string& target, std::uint64_t bytes) {
     const int fd =
         ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return SpaceCheck::CannotCreate;
-    SpaceCheck result = SpaceCheck::Ok;
-    if (bytes > 0) {
-        int error = 0;
-        if (bytes > static_cast<std::uint64_t>(INT64_MAX)) {
-            error = EFBIG;
-        } else if (::fallocate(fd, 0, 0, static_cast<off_t>(bytes)) != 0) {
-            error = errno;
-            // File systems without fallocate at least get the size set; other failures are
-            // not the space check's business.
-            if (error == EOPNOTSUPP || error == ENOSYS)
-                error = ::ftruncate(fd, static_cast<off_t>(bytes)) == 0 ? 0 : errno;
-        }
-        if (isDiskFull(error)) result = SpaceCheck::NoSpace;
-    }
+    const bool fits = bytes == 0 || reportsRoomFor(fd, bytes) || !isDiskFull(reserve(fd, bytes));
     ::close(fd);
     ::unlink(target.c_str());
-    return result;
-}
-
-// Writes the non-zero parts of `data` at `offset`; 0 or the failing errno.
-int writeSparse(int fd, std::uint64_t offset, const std::uint8_t* data, std::uint64_t n) {
-    std::uint64_t at = 0;
-    while (at < n) {
-        std::uint64_t grain = std::min(kSparseGrain, n - at);
-        if (allZero(data + at, grain)) {
-            at += grain;
-            continue;
-        }
-        // Gather the run of non-zero grains and write it in one go.
-        std::uint64_t end = at + grain;
-        while (end < n) {
-            grain = std::min(kSparseGrain, n - end);
-            if (allZero(data + end, grain)) break;
-            end += grain;
-        }
-        while (at < end) {
-            const ssize_t put = ::pwrite(fd, data + at, end - at, static_cast<off_t>(offset + at));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) return put < 0 ? errno : EIO;
-            at += static_cast<std::uint64_t>(put);
-        }
-    }
-    return 0;
+    return fits ? SpaceCheck::Ok : SpaceCheck::NoSpace;
 }
 
 // Holds the session values the export owns while it runs and gives them back however it ends.
@@ -204,23 +187,19 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     }
     result.path = exportPath;
 
-    std::vector<std::uint8_t> buffer(kPieceBytes);
     progress.setRange(0, static_cast<std::int64_t>(sectors));
     progress.setPosition(0);
     std::uint64_t copied = 0;
     bool failed = false;
+    ExportPieces pieces(reader, total, kPieceBytes);
     while (copied < total) {
-        const std::uint64_t piece = std::min(kPieceBytes, total - copied);
-        errno = 0;
-        // A piece the reader's map knows to be empty is neither read nor written.
-        const bool hole = reader.isHole(copied, piece);
-        if (!hole && !reader.readAt(copied, std::span<std::uint8_t>(buffer.data(), piece))) {
-            status.setText(formatText("Exit with error number %d", errno != 0 ? errno : EIO));
+        const ExportPieces::Piece piece = pieces.next();
+        if (!piece.ok) {
+            status.setText(formatText("Exit with error number %d", piece.error));
             failed = true;
             break;
         }
-        if (const int error = hole ? 0 : writeSparse(fd, copied, buffer.data(), piece);
-            error != 0) {
+        if (const int error = ExportPieces::write(fd, piece); error != 0) {
             if (isDiskFull(error))
                 messages.info("Insufficient Disk Space in saving Location");
             else
@@ -228,7 +207,7 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
             failed = true;
             break;
         }
-        copied += piece;
+        copied += piece.size;
         if (control.shouldStop()) {
             control.stopRequested = false;
             result.stopped = true;

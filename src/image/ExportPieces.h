@@ -1,0 +1,72 @@
+// The disk export's data path. The disk is read piece by piece on a helper thread, up to two
+// pieces ahead of the writer, so that reading the image and writing the target overlap; each piece
+// is written by several threads at once. Stretches the reader's map knows to be holes are neither
+// read nor written, and all-zero stretches are not written either, so the target is sparse where
+// the disk is empty (it reads back as the same zeros once its length is set).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "image/readWriteInterface.h"
+
+namespace vindaru {
+
+class ExportPieces {
+  public:
+    // Holes and zeros are tracked in grains of this size; shorter zero runs are written.
+    static constexpr std::uint64_t kGrain = 64 * 1024;
+
+    struct Piece {
+        const std::uint8_t* data = nullptr;
+        std::uint64_t offset = 0;
+        std::uint64_t size = 0;
+        const std::vector<char>* holeGrains = nullptr; // per grain: known hole (not read)
+        bool allHole = false;
+        std::uint64_t dataGrains = 0; // grains that are not known holes
+        bool ok = true; // false when the reader failed; `error` is then its errno (or EIO)
+        int error = 0;
+    };
+
+    // `pieceBytes` must be a multiple of kGrain.
+    ExportPieces(readWriteInterface& reader, std::uint64_t total, std::uint64_t pieceBytes);
+    ~ExportPieces();
+    ExportPieces(const ExportPieces&) = delete;
+    ExportPieces& operator=(const ExportPieces&) = delete;
+
+    // The next piece in disk order (call it no more often than the disk has pieces); reading
+    // the one after it starts at once. The piece's bytes stay valid until the next call.
+    Piece next();
+
+    // Writes the piece's non-hole, non-zero grains at their disk offsets: 0 or the errno of the
+    // first failing write.
+    static int write(int fd, const Piece& piece);
+
+  private:
+    struct Slot {
+        std::vector<std::uint8_t> bytes;
+        std::vector<char> holeGrains;
+        Piece piece;
+        bool full = false;
+    };
+
+    void readAhead();
+    void readPiece(std::uint64_t at, std::uint64_t size, Slot& slot);
+
+    readWriteInterface& reader_;
+    std::uint64_t total_;
+    std::uint64_t pieceBytes_;
+    Slot slots_[2];
+    int taken_ = -1; // the slot handed out by the last next(), kept until the next call
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool cancelled_ = false;
+    std::thread readerThread_;
+    bool synchronous_ = false;     // no helper thread could be had: next() reads itself
+    std::uint64_t nextOffset_ = 0; // for the synchronous case
+};
+
+} // namespace vindaru
