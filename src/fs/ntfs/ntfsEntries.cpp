@@ -78,6 +78,10 @@ void ntfs::applyFileName(ByteSpan fixed, const AttributeHeader& h, std::uint64_t
     if (length == kUnusableNameLength) return;
     // A name that would run past the record is damage, not a name: it contributes nothing.
     if (!fits(c, kFileNameName, length * 2)) return;
+    // A later name counts only in the folder of the first: the short and long names of one link
+    // share it, while a hard link's name in another folder would give a path that does not exist.
+    const std::uint64_t parent = le64(c, kFileNameParent) & kRecordNumberMask;
+    if (!firstFileName && parent != e.parentIndex) return;
     std::u16string name(length, u'\0');
     for (std::size_t k = 0; k < length; ++k) name[k] = static_cast<char16_t>(le16(c, kFileNameName + 2 * k));
     e.nameOffset = storeName(name);
@@ -86,7 +90,7 @@ void ntfs::applyFileName(ByteSpan fixed, const AttributeHeader& h, std::uint64_t
     e.recordFlags = le16(fixed, kRecordFlags);
     e.allocatedSize = le64(c, kFileNameAllocatedSize);
     if (firstFileName) {
-        e.parentIndex = le64(c, kFileNameParent) & kRecordNumberMask;
+        e.parentIndex = parent;
         firstFileName = false;
     }
     linkNewEntry(index);

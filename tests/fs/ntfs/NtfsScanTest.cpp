@@ -120,12 +120,15 @@ TEST(NtfsScan, DeletedFirstLevelEntriesAreRedAndEntryZeroNeverAppears) {
 TEST(NtfsLinking, LaterNameWinsParentComesFromTheFirstAndTheEntryIsLinkedOnce) {
     NtfsImageBuilder b;
     b.file(16, NtfsImageBuilder::kRoot, u"dir", true);
-    b.file(17, 16, u"LONGNA~1.TXT", false, {NtfsImageBuilder::fileName(NtfsImageBuilder::kRoot, u"long name.txt", false)});
+    b.file(17, 16, u"LONGNA~1.TXT", false, {NtfsImageBuilder::fileName(16, u"long name.txt", false)});
     b.file(18, 16, u"");
+    // A hard link in another folder: the entry keeps the first link's name and folder.
+    b.file(19, 16, u"link-here.txt", false, {NtfsImageBuilder::fileName(NtfsImageBuilder::kRoot, u"link-there.txt", false)});
     Scan s(b.build());
     s.run();
-    EXPECT_EQ(s.labels(16), (V{"long name.txt", ""})) << "a name of length 0 is an empty label";
+    EXPECT_EQ(s.labels(16), (V{"long name.txt", "", "link-here.txt"})) << "a name of length 0 is an empty label";
     EXPECT_TRUE(s.parser.hasName(18));
+    EXPECT_EQ(s.labels(5), (V{".", "dir", "ORPHAN_ENTRY"}));
 }
 
 TEST(NtfsLinking, UnusableParentsMakeOrphansListedNewestFirst) {
