@@ -38,6 +38,13 @@
 //   - formatEntrySize(i) is the size text; entrySize(i) the size in bytes (what saveEntry writes).
 //   - saveEntry(i, hostPath) writes the content to hostPath (created or truncated, never through
 //     a symlink) and sets its access and modification times. The caller makes the name safe.
+//     writeEntryContent(i, sink) gives the same bytes to a callback instead.
+//
+// What an entry's content is: the file's unnamed $DATA only (a named one is an alternate stream),
+// resident or not, joined in VCN order over the base record and the extension records its
+// $ATTRIBUTE_LIST names, cut at its real size; sparse runs, and bytes past the initialized size,
+// read as zeros; LZNT1 units are decoded. An entry named from an extension record shows its base
+// record's file. The size shown is the size written.
 #pragma once
 
 #include <atomic>
@@ -238,7 +245,7 @@ private:
     ByteSpan cachedRecord(std::uint64_t position);
     bool writePlainRuns(const DataAttributeInfo& info, ContentEmitter& out);
     bool writeCompressedRuns(const DataAttributeInfo& info, ContentEmitter& out);
-    bool readClusters(std::int64_t lcn, std::uint64_t count, std::span<std::uint8_t> out);
+    bool readClusters(std::int64_t lcn, std::span<std::uint8_t> out);
     // The sector scans' shared chunk loop (ntfsSectorScans.cpp).
     struct ScanPass;
     void scanVolumeChunks(ScanPass& pass);

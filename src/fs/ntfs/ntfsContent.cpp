@@ -113,13 +113,13 @@ std::optional<MftRecord> ntfs::readRecord(std::uint64_t index) {
     return record;
 }
 
-bool ntfs::readClusters(std::int64_t lcn, std::uint64_t count, std::span<std::uint8_t> out) {
+// Reads out.size() bytes from cluster `lcn` on; what cannot be read is zeros.
+bool ntfs::readClusters(std::int64_t lcn, std::span<std::uint8_t> out) {
     std::uint64_t position = 0;
     if (lcn < 0 || !checkedMul(static_cast<std::uint64_t>(lcn), clusterSize, position)) {
         std::fill(out.begin(), out.end(), 0);
         return false;
     }
-    (void)count;
     if (!readAt(position, out)) {
         std::fill(out.begin(), out.end(), 0);
         return false;
@@ -311,7 +311,7 @@ bool ntfs::writePlainRuns(const DataAttributeInfo& info, ContentEmitter& out) {
             const std::uint64_t n = std::min({perRead, run.clusterCount - done, need});
             buffer.resize(static_cast<std::size_t>(n * clusterSize));
             // A cluster that cannot be read is given as zeros, so later bytes keep their place.
-            readClusters(run.lcn + static_cast<std::int64_t>(done), n, buffer);
+            readClusters(run.lcn + static_cast<std::int64_t>(done), buffer);
             out.emit(buffer);
             done += n;
         }
@@ -350,7 +350,7 @@ bool ntfs::writeCompressedRuns(const DataAttributeInfo& info, ContentEmitter& ou
             }
             std::size_t m = 1;
             while (k + m < allocated && lcns[k + m] == lcns[k] + static_cast<std::int64_t>(m)) ++m;
-            readClusters(lcns[k], m,
+            readClusters(lcns[k],
                          std::span(raw).subspan(static_cast<std::size_t>(k * clusterSize),
                                                 static_cast<std::size_t>(m * clusterSize)));
             k += m;
