@@ -115,9 +115,10 @@ void DriveParsingModes::buildControls() {
     grid->addWidget(doNotSkip_, 2, 1, 1, 4);
     grid->addWidget(custom_, 3, 1);
     auto* range = new QHBoxLayout;
+    range->setSpacing(8);
     range->addWidget(startLabel_);
     range->addWidget(start_);
-    range->addSpacing(16);
+    range->addSpacing(20);
     range->addWidget(endLabel_);
     range->addWidget(end_);
     range->addStretch(1);
@@ -133,7 +134,9 @@ void DriveParsingModes::buildControls() {
     back_ = makeBackButton();
     next_ = makeNextButton();
 
-    QVBoxLayout* layout = makePageLayout();
+    QVBoxLayout* layout =
+        makePageLayout(tr("Disk scan"), tr("Choose how the volumes of the disk are found, or save "
+                                           "the whole disk as one raw image."));
     layout->addLayout(exportRow);
     layout->addWidget(modes);
     layout->addStretch(1);

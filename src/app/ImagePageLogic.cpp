@@ -9,6 +9,15 @@
 
 namespace vindaru::app {
 
+namespace {
+// Values cut from a descriptor line may carry its line end.
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+} // namespace
+
 ImagePageLogic::ImagePageLogic() {
     chooseDynamicDisk();
 }
@@ -71,10 +80,10 @@ void ImagePageLogic::showVmdkInfo(const std::string& path) {
         sizeText.clear();
         return;
     }
-    info.formatVersion = read->formatVersion;
-    info.sectorsPerTrack = read->geometrySectors;
-    info.heads = read->geometryHeads;
-    info.cylinders = read->geometryCylinders;
+    info.formatVersion = trimmed(read->formatVersion);
+    info.sectorsPerTrack = trimmed(read->geometrySectors);
+    info.heads = trimmed(read->geometryHeads);
+    info.cylinders = trimmed(read->geometryCylinders);
     info.sizeUnit = "MB";
     sizeText = formatText("%llu", static_cast<unsigned long long>(read->sizeMb));
     info.labelsVisible = info.sizeEditVisible = true;

@@ -57,7 +57,8 @@ void ParceModeNtfsDlg::buildControls() {
     back_ = makeBackButton();
     next_ = makeNextButton();
 
-    QVBoxLayout* layout = makePageLayout();
+    QVBoxLayout* layout =
+        makePageLayout(tr("Recovery mode"), tr("Choose how the selected volume is scanned."));
     layout->addWidget(group);
     layout->addWidget(instruction);
     layout->addStretch(1);

@@ -134,7 +134,8 @@ void PopulateDriveDlg::buildControls() {
     back_ = makeBackButton();
     next_ = makeNextButton();
 
-    QVBoxLayout* layout = makePageLayout(10);
+    QVBoxLayout* layout =
+        makePageLayout(tr("Volumes"), tr("Choose the volume to recover files from."), 10);
     layout->addWidget(listBox, 1);
     layout->addWidget(custom_);
     layout->addWidget(customGroup_);

@@ -22,6 +22,7 @@ namespace {
 QLabel* valueLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setMinimumWidth(120);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QFont bold = label->font();
     bold.setBold(true);
@@ -105,7 +106,8 @@ void VhdInputDialog::buildControls() {
     buttons->insertWidget(1, openVdi_);
     buttons->insertWidget(3, help_);
 
-    QVBoxLayout* layout = makePageLayout();
+    QVBoxLayout* layout = makePageLayout(
+        tr("Disk image"), tr("Choose the virtual disk image to recover files from."));
     layout->addWidget(options);
     layout->addWidget(pathBox);
     layout->addWidget(infoBox);

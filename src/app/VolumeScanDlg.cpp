@@ -118,7 +118,8 @@ void VolumeScanDlg::buildControls() {
     back_ = makeBackButton();
     save_ = makeButton(tr("Save"), QStyle::SP_DialogSaveButton, tr("Save"));
 
-    QVBoxLayout* layout = makePageLayout(8);
+    QVBoxLayout* layout = makePageLayout(
+        tr("Recovered files"), tr("Browse the volume's folders and files, and save them."), 8);
     layout->addLayout(topRow);
     layout->addWidget(splitter, 1);
     layout->addLayout(outputRow);
@@ -153,15 +154,21 @@ bool VolumeScanDlg::busy() const {
 }
 
 void VolumeScanDlg::startScan() {
+    if (prepareScan()) runScan();
+}
+
+bool VolumeScanDlg::prepareScan() {
     const VolumeScanLogic::Prepared prepared = logic_->prepare();
-    if (prepared != VolumeScanLogic::Prepared::Ready) {
-        if (prepared == VolumeScanLogic::Prepared::NotBuiltYet)
-            info("This file system cannot be scanned by this version.");
-        back_->setEnabled(true);
-        setThreadControlsVisible(false);
-        progress_->hide();
-        return;
-    }
+    if (prepared == VolumeScanLogic::Prepared::Ready) return true;
+    if (prepared == VolumeScanLogic::Prepared::NotBuiltYet)
+        info("This file system cannot be scanned by this version.");
+    back_->setEnabled(true);
+    setThreadControlsVisible(false);
+    progress_->hide();
+    return false;
+}
+
+void VolumeScanDlg::runScan() {
     scanning_ = true;
     worker_.start([this] { logic_->run(); }, [this] { scanFinished(); });
 }

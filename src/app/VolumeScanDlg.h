@@ -43,6 +43,9 @@ class VolumeScanDlg : public WizardPage {
 
     // Page start, once the page is on screen: the parser and its scan thread.
     void startScan();
+    // The two halves of startScan: false when the volume cannot be scanned (its message shown).
+    bool prepareScan();
+    void runScan();
     void stopEngines() override;
     bool busy() const;
 

@@ -1,6 +1,7 @@
 #include "app/WizardPage.h"
 
 #include <QCloseEvent>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -114,10 +115,44 @@ QHBoxLayout* WizardPage::makeProgressRow(QProgressBar*& bar,
     return row;
 }
 
-QVBoxLayout* WizardPage::makePageLayout(int spacing) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(18, 18, 18, 14);
+QVBoxLayout* WizardPage::makePageLayout(const QString& title, const QString& subtitle,
+                                        int spacing) {
+    auto* banner = new QFrame(this);
+    banner->setObjectName(QStringLiteral("banner"));
+    banner->setAutoFillBackground(true);
+    QPalette palette = banner->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::Base));
+    banner->setPalette(palette);
+    auto* heading = new QLabel(title, banner);
+    QFont bold = heading->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.25);
+    heading->setFont(bold);
+    auto* note = new QLabel(subtitle, banner);
+    note->setForegroundRole(QPalette::PlaceholderText);
+    auto* icon = new QLabel(banner);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    texts->addWidget(heading);
+    texts->addWidget(note);
+    auto* bannerRow = new QHBoxLayout(banner);
+    bannerRow->setContentsMargins(18, 10, 18, 10);
+    bannerRow->addLayout(texts, 1);
+    bannerRow->addWidget(icon);
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    outer->addWidget(banner);
+    outer->addWidget(line);
+    auto* layout = new QVBoxLayout;
+    layout->setContentsMargins(18, 14, 18, 14);
     layout->setSpacing(spacing);
+    outer->addLayout(layout, 1);
     return layout;
 }
 

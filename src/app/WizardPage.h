@@ -44,7 +44,7 @@ class WizardPage : public QDialog {
 
     // The wizard pages are all this size (the original dialog units on a common screen).
     static constexpr int kPageWidth = 860;
-    static constexpr int kPageHeight = 520;
+    static constexpr int kPageHeight = 580;
 
   protected:
     QPushButton* makeButton(const QString& text, QStyle::StandardPixmap icon,
@@ -61,8 +61,8 @@ class WizardPage : public QDialog {
     void makeThreadButtons(QPushButton*& pause, QPushButton*& resume, QPushButton*& stop);
     // A progress bar with buttons beside it.
     QHBoxLayout* makeProgressRow(QProgressBar*& bar, std::initializer_list<QPushButton*> buttons);
-    // The page's own layout, with the margins every page uses.
-    QVBoxLayout* makePageLayout(int spacing = 12);
+    // The page's own layout under a banner naming the step: the margins every page uses.
+    QVBoxLayout* makePageLayout(const QString& title, const QString& subtitle, int spacing = 12);
     // Hidden controls keep their place, so that a page does not jump when they appear.
     static void keepPlaceWhenHidden(std::initializer_list<QWidget*> widgets);
 

@@ -81,7 +81,8 @@ void advanceOptions::buildControls() {
     back_ = makeBackButton();
     next_ = makeNextButton();
 
-    QVBoxLayout* layout = makePageLayout();
+    QVBoxLayout* layout = makePageLayout(
+        tr("Advanced options"), tr("Choose the structures the damaged volume is parsed with."));
     layout->addWidget(group);
     layout->addStretch(1);
     layout->addLayout(progressRow);

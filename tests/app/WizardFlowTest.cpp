@@ -29,9 +29,6 @@
 namespace vindaru::test {
 namespace {
 
-const QString kSpaceWarning =
-    "Make sure you have sufficient disk space at saving location of Image File";
-
 struct ExpectedFile {
     std::string md5;
     bool deleted = false;
@@ -57,47 +54,8 @@ std::map<std::string, ExpectedFile> expectedFiles(const fs::path& listing, const
 
 class WizardFlow : public WizardFixture {
   protected:
-    // The image page with the corpus disk chosen, then Next: the modes page.
-    app::DriveParsingModes* openModesPage(const fs::path& image) {
-        EXPECT_TRUE(wizard->start());
-        nextFile = QString::fromStdString(image.string());
-        if (image.extension() == ".vhd")
-            imagePage()->openVhdButton()->click();
-        else
-            imagePage()->browseButton()->click();
-        saveScreenshot(imagePage(), "1-image-page");
-        imagePage()->nextButton()->click();
-        auto* modes = visiblePage<app::DriveParsingModes>();
-        EXPECT_NE(modes, nullptr);
-        EXPECT_FALSE(imagePage()->isVisible());
-        EXPECT_TRUE(boxes.waitFor(kSpaceWarning));
-        return modes;
-    }
-
-    app::PopulateDriveDlg* openVolumePage(app::DriveParsingModes* modes) {
-        modes->nextButton()->click();
-        auto* volumes = visiblePage<app::PopulateDriveDlg>();
-        EXPECT_NE(volumes, nullptr);
-        if (volumes) {
-            EXPECT_TRUE(waitUntil([&] { return volumes->volumeTable()->rowCount() > 0; }));
-        }
-        return volumes;
-    }
-
-    static int rowOfType(QTableWidget* table, const QString& type) {
-        for (int r = 0; r < table->rowCount(); ++r)
-            if (table->item(r, 1)->text().compare(type, Qt::CaseInsensitive) == 0) return r;
-        return -1;
-    }
-
     app::VolumeScanDlg* scanNtfs(app::PopulateDriveDlg* volumes) {
-        QTableWidget* table = volumes->volumeTable();
-        const int row = rowOfType(table, "NTFS");
-        EXPECT_GE(row, 0);
-        table->selectRow(row);
-        volumes->nextButton()->click();
-        auto* modes = visiblePage<app::ParceModeNtfsDlg>();
-        EXPECT_NE(modes, nullptr);
+        auto* modes = openRecoveryPage(volumes, "NTFS");
         if (!modes) return nullptr;
         EXPECT_TRUE(modes->standardRadio()->isChecked());
         saveScreenshot(modes, "4-recovery-mode-page");
@@ -110,15 +68,6 @@ class WizardFlow : public WizardFixture {
         }
         return scan;
     }
-
-    static QModelIndex childNamed(app::CheckTreeModel* model, const QModelIndex& parent,
-                                  const QString& name) {
-        for (int r = 0; r < model->rowCount(parent); ++r) {
-            const QModelIndex index = model->index(r, 0, parent);
-            if (index.data().toString() == name) return index;
-        }
-        return {};
-    }
 };
 
 TEST_F(WizardFlow, NtfsVolumeFromImageToSavedFolderAndBackAgain) {
@@ -129,6 +78,7 @@ TEST_F(WizardFlow, NtfsVolumeFromImageToSavedFolderAndBackAgain) {
 
     auto* modes = openModesPage(*image);
     ASSERT_NE(modes, nullptr);
+    saveScreenshot(imagePage(), "1-image-page");
     EXPECT_TRUE(modes->standardRadio()->isChecked());
     EXPECT_FALSE(modes->saveImageButton()->isEnabled());
     EXPECT_FALSE(modes->progressBar()->isVisible());

@@ -1,0 +1,115 @@
+// The scan page's thread controls, the Save refusal while busy, and the double-click save.
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+
+#include "app/FileListModel.h"
+#include "app/VolumeScanDlg.h"
+#include "app/WizardFixture.h"
+
+namespace vindaru::test {
+namespace {
+
+class ScanPage : public WizardFixture {
+  protected:
+    // The recovery mode page of the NTFS volume of the corpus MBR disk, or null (test skipped).
+    app::ParceModeNtfsDlg* ntfsRecoveryPage() {
+        auto image = corpusFile("generated/mbr-disk.vmdk");
+        if (!image) return nullptr;
+        auto* modes = openModesPage(*image);
+        if (!modes) return nullptr;
+        auto* volumes = openVolumePage(modes);
+        return volumes ? openRecoveryPage(volumes, "NTFS") : nullptr;
+    }
+    // A scan page made as Next makes it, with the parser ready but its thread not started.
+    app::VolumeScanDlg* preparedScanPage(app::ParceModeNtfsDlg* modes) {
+        auto* scan = new app::VolumeScanDlg(*wizard, modes, modes->scanMode());
+        scan->show();
+        modes->hide();
+        EXPECT_TRUE(scan->prepareScan());
+        return scan;
+    }
+};
+
+TEST_F(ScanPage, PauseHoldsTheScanResumeContinuesAndSaveWaits) {
+    auto* modes = ntfsRecoveryPage();
+    if (!modes) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    auto* scan = preparedScanPage(modes);
+    EXPECT_FALSE(scan->backButton()->isEnabled());
+    EXPECT_EQ(scan->pauseButton()->toolTip(), "Pause");
+    EXPECT_TRUE(scan->pauseButton()->text().isEmpty());
+    EXPECT_FALSE(scan->pauseButton()->icon().isNull());
+
+    scan->pauseButton()->click();
+    EXPECT_EQ(scan->statusLabel()->text(), "Pause button pressed");
+    scan->runScan();
+    // The scan runs up to its first stop point and waits there.
+    QTest::qWait(400);
+    EXPECT_NE(scan->statusLabel()->text(), "Processing done...");
+    EXPECT_TRUE(scan->busy());
+    EXPECT_FALSE(boxes.texts().contains("Scanning process completed..."));
+
+    scan->saveButton()->click();
+    EXPECT_EQ(boxes.texts().last(), "Please wait for other process to complete");
+
+    scan->resumeButton()->click();
+    EXPECT_EQ(scan->statusLabel()->text(), "Resume button pressed");
+    ASSERT_TRUE(waitUntil([&] { return scan->statusLabel()->text() == "Processing done..."; }));
+    EXPECT_TRUE(boxes.texts().contains("Scanning process completed..."));
+    EXPECT_TRUE(waitUntil([&] { return !scan->busy() && scan->backButton()->isEnabled(); }));
+    EXPECT_FALSE(scan->progressBar()->isVisible());
+    EXPECT_GT(scan->treeModel()->rowCount(scan->treeModel()->index(0, 0)), 3);
+}
+
+TEST_F(ScanPage, StopEndsTheScanWithWhatWasFound) {
+    auto* modes = ntfsRecoveryPage();
+    if (!modes) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    auto* scan = preparedScanPage(modes);
+    scan->pauseButton()->click();
+    scan->runScan();
+    scan->stopButton()->click();
+    EXPECT_EQ(scan->statusLabel()->text(),
+              "stop button pressed.Please wait for the process to be stopped.");
+    ASSERT_TRUE(waitUntil([&] { return scan->statusLabel()->text() == "Processing done..."; }));
+    EXPECT_TRUE(boxes.texts().contains("Scanning process completed..."));
+    ASSERT_TRUE(waitUntil([&] { return scan->backButton()->isEnabled(); }));
+    // The volume item is there; a stopped scan shows what it had.
+    EXPECT_EQ(scan->treeModel()->rowCount(), 1);
+}
+
+TEST_F(ScanPage, DoubleClickOnAFileSavesIt) {
+    auto* modes = ntfsRecoveryPage();
+    if (!modes) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    modes->nextButton()->click();
+    auto* scan = visiblePage<app::VolumeScanDlg>();
+    ASSERT_NE(scan, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return scan->statusLabel()->text() == "Processing done..."; }));
+    ASSERT_TRUE(waitUntil([&] { return !scan->busy(); }));
+
+    ScratchDir output;
+    nextFolder = QString::fromStdString(output.path().string());
+    scan->browseButton()->click();
+    app::CheckTreeModel* model = scan->treeModel();
+    const QModelIndex root = model->index(0, 0);
+    const QModelIndex file = childNamed(model, root, "readme-cedar.txt");
+    ASSERT_TRUE(file.isValid());
+    emit scan->treeView()->doubleClicked(file);
+    ASSERT_TRUE(waitUntil([&] { return !scan->busy(); }));
+    const fs::path saved = output.path() / "readme-cedar.txt";
+    ASSERT_TRUE(fs::exists(saved));
+    EXPECT_EQ(md5OfFile(saved), "7c16dc0cbb9cdfb64e07095c443e9ae0");
+
+    // Cancelling the folder chooser empties the output folder; Save then asks for one.
+    nextFolder.clear();
+    scan->browseButton()->click();
+    EXPECT_TRUE(scan->outputEdit()->text().isEmpty());
+    scan->treeView()->setCurrentIndex(root);
+    scan->saveButton()->click();
+    EXPECT_TRUE(boxes.waitFor("select output folder"));
+}
+
+} // namespace
+} // namespace vindaru::test

@@ -1,0 +1,101 @@
+// The volume list page (selection, custom volume, Filter, refusals) and the recovery mode page's
+// offers per file system, through their widgets.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+#include <array>
+
+#include "app/SectorEdit.h"
+#include "app/WizardFixture.h"
+#include "common/Session.h"
+
+namespace vindaru::test {
+namespace {
+
+class VolumeAndModePages : public WizardFixture {};
+
+TEST_F(VolumeAndModePages, SelectionCustomVolumeAndNextRefusals) {
+    auto image = corpusFile("generated/mbr-disk.vmdk");
+    if (!image) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    auto* modes = openModesPage(*image);
+    ASSERT_NE(modes, nullptr);
+    auto* volumes = openVolumePage(modes);
+    ASSERT_NE(volumes, nullptr);
+    QTableWidget* table = volumes->volumeTable();
+    ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->horizontalHeaderItem(0)->text(), "Volume");
+    EXPECT_EQ(table->horizontalHeaderItem(3)->text(), "Start Sector");
+    EXPECT_FALSE(volumes->addCustomButton()->isVisible()); // standard discovery hides it
+    EXPECT_EQ(volumes->filterButton()->toolTip(), "Filter volume entries.");
+
+    // Next without a selection stays.
+    volumes->nextButton()->click();
+    EXPECT_EQ(boxes.texts().last(), "please select a valid volume.");
+
+    // A row fills the custom edits: start and start + MB × 2048 − 1.
+    const int fat = rowOfType(table, "FAT32");
+    ASSERT_GE(fat, 0);
+    table->selectRow(fat);
+    const qulonglong start = table->item(fat, 3)->text().toULongLong();
+    const qulonglong mb = table->item(fat, 2)->text().split(' ').first().toULongLong();
+    EXPECT_EQ(volumes->startEdit()->text().toULongLong(), start);
+    EXPECT_EQ(volumes->endEdit()->text().toULongLong(), start + mb * 2048 - 1);
+    EXPECT_EQ(volumes->selectedVolumeLabel()->text(), table->item(fat, 0)->text());
+
+    // Custom settings: the volume re-typed as NTFS reaches the recovery mode page as "ntfs".
+    EXPECT_FALSE(volumes->treatAsCombo()->isEnabled());
+    volumes->customBox()->click();
+    EXPECT_TRUE(volumes->treatAsCombo()->isEnabled());
+    volumes->startEdit()->upButton()->click();
+    EXPECT_EQ(volumes->startEdit()->text().toULongLong(), start + 1);
+    volumes->treatAsCombo()->setCurrentText("NTFS");
+    volumes->nextButton()->click();
+    auto* recovery = visiblePage<app::ParceModeNtfsDlg>();
+    ASSERT_NE(recovery, nullptr);
+    EXPECT_EQ(recovery->volume().fileSystemName, "ntfs");
+    EXPECT_EQ(recovery->volume().startSector, start + 1);
+    EXPECT_TRUE(recovery->deepRadio()->isVisible());
+    recovery->backButton()->click();
+    ASSERT_EQ(visiblePage<app::PopulateDriveDlg>(), volumes);
+
+    // Filter on volumes that never start one sector apart empties the list.
+    volumes->filterButton()->click();
+    EXPECT_EQ(table->rowCount(), 0);
+}
+
+TEST_F(VolumeAndModePages, RecoveryModesOfferedByFileSystem) {
+    ASSERT_TRUE(wizard->start());
+    auto offered = [&](const std::string& type) {
+        app::ParceModeNtfsDlg page(*wizard, imagePage(), VolumeRecord{type, "0", "8", 2048});
+        page.show();
+        return std::array<bool, 3>{page.standardRadio()->isVisible(),
+                                   page.advancedRadio()->isVisible(),
+                                   page.deepRadio()->isVisible()};
+    };
+    EXPECT_EQ(offered("NTFS"), (std::array<bool, 3>{true, true, true}));
+    EXPECT_EQ(offered("FAT32"), (std::array<bool, 3>{true, true, false}));
+    EXPECT_EQ(offered("fat64"), (std::array<bool, 3>{true, true, false}));
+    EXPECT_EQ(offered("extX"), (std::array<bool, 3>{true, false, false}));
+    EXPECT_EQ(offered("HFS+"), (std::array<bool, 3>{true, false, true}));
+
+    app::ParceModeNtfsDlg fat(*wizard, imagePage(), VolumeRecord{"fat32", "0", "36", 20480});
+    fat.show();
+    EXPECT_TRUE(fat.standardRadio()->isChecked());
+    EXPECT_FALSE(fat.maxEdit()->isVisible());
+    fat.advancedRadio()->click();
+    EXPECT_TRUE(fat.maxEdit()->isVisible());
+    ASSERT_TRUE(fat.formattedBox()->isVisible());
+    fat.formattedBox()->click();
+    EXPECT_TRUE(wizard->session.driveFormatted.load());
+    saveScreenshot(&fat, "4-recovery-mode-page-advanced");
+    fat.standardRadio()->click(); // every choice clears the flag
+    EXPECT_FALSE(wizard->session.driveFormatted.load());
+    EXPECT_FALSE(fat.formattedBox()->isVisible());
+}
+
+} // namespace
+} // namespace vindaru::test
