@@ -134,7 +134,10 @@ void VolumeScanDlg::buildControls() {
     connect(treeView_, &QTreeView::collapsed, this, &VolumeScanDlg::itemCollapsed);
     connect(treeView_, &QTreeView::doubleClicked, this, &VolumeScanDlg::itemDoubleClicked);
     connect(listModel_, &FileListModel::rowCheckChanged, this,
-            [this](int, TreeItemId item, bool checked) { tree_.setCheck(item, checked); });
+            [this](int, TreeItemId item, bool checked) {
+                // Search rows stand for entries, not tree items.
+                if (item != kNoTreeItem) tree_.setCheck(item, checked);
+            });
     connect(listModel_, &FileListModel::checksChanged, this, [this] {
         listHeader_->rowsChanged(static_cast<std::size_t>(listModel_->rowCount()),
                                  listModel_->checkedCount());
@@ -149,8 +152,10 @@ void VolumeScanDlg::buildControls() {
     connect(back_, &QPushButton::clicked, this, &VolumeScanDlg::goBack);
 }
 
+// The parser serves one thread at a time: while a scan, a save or a search uses it, the page
+// opens nothing and starts nothing else.
 bool VolumeScanDlg::busy() const {
-    return scanning_ || saving_;
+    return scanning_ || saving_ || searching_;
 }
 
 void VolumeScanDlg::startScan() {
@@ -281,9 +286,63 @@ void VolumeScanDlg::saveFinished() {
 }
 
 void VolumeScanDlg::searchClicked() {
-    if (refuseWhileBusy()) return;
-    // The name search arrives with the search engine; until then the box only keeps the text.
+    if (refuseWhileBusy() || !logic_->browser()) return;
+    searching_ = true;
+    progress_->show();
+    setThreadControlsVisible(true);
+    treeView_->setEnabled(false);
+    searchEdit_->setEnabled(false);
+    search_->setEnabled(false);
+    listModel_->clear();
     session().searchPattern = searchEdit_->text().toStdString();
+    const std::string pattern = session().searchPattern;
+    worker_.start(
+        [this, pattern] {
+            logic_->search(pattern, [this](const SearchRow& row) {
+                {
+                    std::lock_guard lock(searchRowsMutex_);
+                    searchRows_.push_back(row);
+                }
+                if (!searchFlushScheduled_.exchange(true))
+                    QMetaObject::invokeMethod(
+                        this, [this] { flushSearchRows(); }, Qt::QueuedConnection);
+            });
+        },
+        [this] { searchFinished(); });
+}
+
+void VolumeScanDlg::flushSearchRows() {
+    std::vector<SearchRow> found;
+    {
+        std::lock_guard lock(searchRowsMutex_);
+        searchFlushScheduled_.store(false);
+        found.swap(searchRows_);
+    }
+    std::vector<FileListRow> rows;
+    rows.reserve(found.size());
+    for (const SearchRow& hit : found) {
+        FileListRow r;
+        r.texts = {QString::fromStdString(hit.path),
+                   QString::fromStdString(hit.texts.creation),
+                   QString::fromStdString(hit.texts.access),
+                   QString::fromStdString(hit.texts.modification),
+                   QString::fromStdString(hit.sizeText),
+                   QString::fromStdString(hit.texts.attributes)};
+        r.icon = treeModel_->icons().iconForName(r.texts[0]);
+        r.deleted = hit.deleted;
+        rows.push_back(std::move(r));
+    }
+    listModel_->append(std::move(rows));
+}
+
+void VolumeScanDlg::searchFinished() {
+    flushSearchRows();
+    searching_ = false;
+    progress_->hide();
+    setThreadControlsVisible(false);
+    treeView_->setEnabled(true);
+    searchEdit_->setEnabled(true);
+    search_->setEnabled(true);
 }
 
 void VolumeScanDlg::stopEngines() {

@@ -3,10 +3,14 @@
 // the lazy tree, the list rows and saving are VolumeScanLogic's; this shows them.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "app/PageWorker.h"
 #include "app/WizardPage.h"
+#include "browser/EntrySearch.h"
 #include "common/CheckTree.h"
 #include "volume/VolumeRecord.h"
 
@@ -85,6 +89,8 @@ class VolumeScanDlg : public WizardPage {
     void saveSelectedFolder();
     void saveFinished();
     void searchClicked();
+    void searchFinished();
+    void flushSearchRows();
     bool refuseWhileBusy();
 
     ParceModeNtfsDlg* modePage_;
@@ -97,6 +103,11 @@ class VolumeScanDlg : public WizardPage {
     std::unique_ptr<VolumeScanLogic> logic_;
     bool scanning_ = false;
     bool saving_ = false;
+    bool searching_ = false;
+    // Rows the search found, waiting for the UI thread.
+    std::mutex searchRowsMutex_;
+    std::vector<SearchRow> searchRows_;
+    std::atomic<bool> searchFlushScheduled_{false};
 
     QLineEdit* volumeData_;
     QLineEdit* searchEdit_;

@@ -176,6 +176,21 @@ TEST_F(WizardFlow, NtfsVolumeFromImageToSavedFolderAndBackAgain) {
         EXPECT_EQ(md5OfFile(saved), file.md5) << path;
     }
 
+    // A search by name pattern lists matching files below the root with their paths.
+    boxes.clear();
+    QTest::keyClicks(scan->searchEdit(), "REPORT|notes-");
+    scan->searchButton()->click();
+    ASSERT_TRUE(boxes.waitFor("Searching Finished"));
+    ASSERT_TRUE(waitUntil([&] { return !scan->busy(); }));
+    QStringList found;
+    for (int r = 0; r < list->rowCount(); ++r)
+        found << list->row(r).texts[0];
+    EXPECT_TRUE(found.contains("ROOT\\Docs-Garnet\\report-basil.txt"))
+        << found.join(" ").toStdString();
+    EXPECT_TRUE(found.contains("ROOT\\Docs-Garnet\\Archive quartz\\2010\\notes-cedar.log"));
+    EXPECT_TRUE(scan->treeView()->isEnabled());
+    saveScreenshot(scan, "6-volume-scan-search");
+
     // Back to the recovery mode page as it was, and Next scans again on a new page.
     scan->backButton()->click();
     auto* modePage = visiblePage<app::ParceModeNtfsDlg>();
