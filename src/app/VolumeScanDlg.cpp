@@ -1,5 +1,7 @@
 #include "app/VolumeScanDlg.h"
 
+#include <algorithm>
+
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -337,6 +339,11 @@ void VolumeScanDlg::flushSearchRows() {
 
 void VolumeScanDlg::searchFinished() {
     flushSearchRows();
+    // Found files are listed by their paths: let the first column show them, within reason.
+    constexpr int kWidestPathColumn = 420;
+    listView_->resizeColumnToContents(0);
+    listView_->setColumnWidth(0, std::clamp(listView_->columnWidth(0),
+                                            FileListModel::columnWidths()[0], kWidestPathColumn));
     searching_ = false;
     progress_->hide();
     setThreadControlsVisible(false);

@@ -43,7 +43,7 @@ class WizardFixture : public ::testing::Test {
     // The image page with `image` chosen (a .vhd through Open VHD image), then Next.
     app::DriveParsingModes* openModesPage(const fs::path& image) {
         EXPECT_TRUE(wizard->start());
-        nextFile = QString::fromStdString(image.string());
+        nextFile = QString::fromStdString(fs::weakly_canonical(image).string());
         if (image.extension() == ".vhd")
             imagePage()->openVhdButton()->click();
         else

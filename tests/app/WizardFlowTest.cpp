@@ -189,6 +189,7 @@ TEST_F(WizardFlow, NtfsVolumeFromImageToSavedFolderAndBackAgain) {
         << found.join(" ").toStdString();
     EXPECT_TRUE(found.contains("ROOT\\Docs-Garnet\\Archive quartz\\2010\\notes-cedar.log"));
     EXPECT_TRUE(scan->treeView()->isEnabled());
+    QTest::qWait(250); // the last status text reaches the screen
     saveScreenshot(scan, "6-volume-scan-search");
 
     // Back to the recovery mode page as it was, and Next scans again on a new page.
