@@ -56,6 +56,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/Sinks.h"
@@ -153,6 +154,10 @@ public:
     void clearEntries();
     // Deep mode's linking by disk order (ntfsDeepLinking.cpp), run by linkOrphans in mode 3.
     void linkByDiskOrder();
+    // The entry of an MFT record number (a parent, base or extension reference): the number
+    // itself, except after a deep scan, whose entries are in disk order; entries.size() when the
+    // scan met no such record.
+    std::uint64_t indexOfRecordNumber(std::uint64_t recordNumber) const;
 
     // ---- The entry view ----
     std::size_t entryCount() const { return entries.size(); }
@@ -246,10 +251,13 @@ private:
     bool writePlainRuns(const DataAttributeInfo& info, ContentEmitter& out);
     bool writeCompressedRuns(const DataAttributeInfo& info, ContentEmitter& out);
     bool readClusters(std::int64_t lcn, std::span<std::uint8_t> out);
+    // After a deep scan: the entry of each MFT record number met (the first record found).
+    std::unordered_map<std::uint64_t, std::uint64_t> deepRecordIndex_;
     // The sector scans' shared chunk loop (ntfsSectorScans.cpp).
     struct ScanPass;
     void scanVolumeChunks(ScanPass& pass);
     std::uint64_t appendFoundRecord(std::uint64_t position, ByteSpan record);
+    void rememberRecordNumber(std::uint64_t position, ByteSpan record, std::uint64_t index);
     std::vector<std::uint8_t> readNonResidentBytes(const MftRecord& record, const AttributeHeader& h,
                                                    std::uint64_t limit);
 

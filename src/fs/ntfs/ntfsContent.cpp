@@ -249,7 +249,8 @@ void ntfs::joinExtents(std::vector<DataExtent>& extents, DataAttributeInfo& info
 std::uint64_t ntfs::baseRecordIndex(std::uint64_t index) {
     const auto record = readRecord(index);
     if (!record) return index;
-    const std::uint64_t base = le64(record->fixed(), kRecordBaseReference) & kRecordNumberMask;
+    const std::uint64_t number = le64(record->fixed(), kRecordBaseReference) & kRecordNumberMask;
+    const std::uint64_t base = number == 0 ? 0 : indexOfRecordNumber(number);
     if (base == 0 || base == index || base >= entries.size()) return index;
     const auto baseRecord = readRecord(base);
     return baseRecord && baseRecord->hasFileSignature() ? base : index;
@@ -267,11 +268,12 @@ DataAttributeInfo ntfs::dataAttributeInfo(std::uint64_t entryIndex) {
     const std::vector<AttributeListItem> items = readAttributeList(*record);
     std::unordered_set<std::uint64_t> done{index};
     for (const AttributeListItem& item : items) {
-        if (item.nameLength != 0 || !done.insert(item.recordNumber).second) continue;
-        const auto extension = readRecord(item.recordNumber);
+        const std::uint64_t extensionIndex = indexOfRecordNumber(item.recordNumber);
+        if (item.nameLength != 0 || !done.insert(extensionIndex).second) continue;
+        const auto extension = readRecord(extensionIndex);
         // An extension record must still belong to this file (its record may have been reused).
         if (!extension || !extension->hasFileSignature() ||
-            (le64(extension->fixed(), kRecordBaseReference) & kRecordNumberMask) != index)
+            indexOfRecordNumber(le64(extension->fixed(), kRecordBaseReference) & kRecordNumberMask) != index)
             continue;
         takeDataAttributes(*extension, info, extents, haveSizes);
         info.fromAttributeList = true;

@@ -46,4 +46,10 @@ void ntfs::linkByDiskOrder() {
     }
 }
 
+std::uint64_t ntfs::indexOfRecordNumber(std::uint64_t recordNumber) const {
+    if (scanMode != 3) return recordNumber;
+    const auto it = deepRecordIndex_.find(recordNumber);
+    return it == deepRecordIndex_.end() ? entries.size() : it->second;
+}
+
 } // namespace vindaru

@@ -36,6 +36,10 @@ constexpr std::uint64_t kDeepStatusEvery = 256;
 // Record 7 of an MFT is $Boot: a candidate is the record this many slots before it.
 constexpr std::uint64_t kBootRecordDistance = 8;
 
+// NTFS 3.1 record headers: the update-sequence array follows the record's own number.
+constexpr std::uint16_t kRecordHeaderSize31 = 0x30;
+constexpr std::size_t kRecordNumber = 0x2C;
+
 constexpr std::size_t kBootOemSignature = 0x03;
 constexpr std::size_t kBootBytesPerSector = 0x0B;
 constexpr std::size_t kBootSectorsPerCluster = 0x0D;
@@ -194,6 +198,7 @@ bool ntfs::scanCorruptBoot() {
 }
 
 bool ntfs::scanMftRecordsDeep() {
+    deepRecordIndex_.clear();
     clusterSize = scanClusterSize(bootSector);
     std::uint64_t named = 0;
     std::string lastText;
@@ -208,14 +213,13 @@ bool ntfs::scanMftRecordsDeep() {
     pass.found = [&](std::uint64_t position, ByteSpan record) {
         if (entries.size() >= maxEntries()) return false;
         const std::uint64_t index = appendFoundRecord(position, record);
-        if (!entries[index].hasName) {
-            entries.pop_back(); // only named records are kept
-            return true;
-        }
+        rememberRecordNumber(position, record, index);
+        // A record without a name is never shown, but stays in the table: it may be the base or
+        // an extension record that a named record's content needs.
+        if (!entries[index].hasName) return true;
         entries[index].orphan = 1;
-        lastText =
-            formatText("MFT ENTRY %d Found.Parsing it ..", static_cast<int>(entries.size() - 1));
-        lastShown = named++ % kDeepStatusEvery == 0;
+        lastText = formatText("MFT ENTRY %d Found.Parsing it ..", static_cast<int>(++named));
+        lastShown = named % kDeepStatusEvery == 1;
         if (lastShown) setStatus(lastText);
         return true;
     };
@@ -270,7 +274,21 @@ bool ntfs::runsFromCandidate(std::uint64_t index) {
     return mftRunKnown;
 }
 
+// Deep mode keeps, for each MFT record number met, the first entry found with it, so references
+// between records (base, extension) can still be followed although entries are in disk order.
+// The number is in the header only where the update-sequence array starts at 0x30 (NTFS 3.1).
+void ntfs::rememberRecordNumber(std::uint64_t position, ByteSpan record, std::uint64_t index) {
+    std::array<std::uint8_t, kMftRecordHeaderSize> header{};
+    if (record.size() >= kMftRecordHeaderSize)
+        std::copy_n(record.begin(), kMftRecordHeaderSize, header.begin());
+    else if (!readAt(position, header))
+        return;
+    if (le16(header, kRecordUsaOffset) != kRecordHeaderSize31) return;
+    deepRecordIndex_.emplace(le32(header, kRecordNumber), index);
+}
+
 void ntfs::clearEntries() {
+    deepRecordIndex_.clear();
     entries.clear();
     namePool_.clear();
     chainTail_.clear();

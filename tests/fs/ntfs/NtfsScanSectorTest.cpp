@@ -123,7 +123,7 @@ using V = std::vector<std::string>;
 
 } // namespace
 
-TEST(NtfsDeepScan, FindsRecordsAcrossChunkAndPieceEndsAndKeepsOnlyNamedOnes) {
+TEST(NtfsDeepScan, FindsRecordsAcrossChunkAndPieceEndsAndShowsOnlyNamedOnes) {
     Volume v(21 * kMiB);
     v.put(0x10000, named(u"early.txt"));
     v.put(0x20000, named(u"first-dir", true));
@@ -153,7 +153,8 @@ TEST(NtfsDeepScan, FindsRecordsAcrossChunkAndPieceEndsAndKeepsOnlyNamedOnes) {
     // Directories newest first, then the file found before the first directory.
     EXPECT_EQ(s.labels(orphan), (V{"second-dir", "first-dir", "early.txt"}));
     EXPECT_EQ(s.labels(2), (V{"piece-end.txt"}));
-    EXPECT_EQ(s.labels(4), (V{"last.txt", "next-chunk.txt", "chunk-end.txt"}));
+    EXPECT_FALSE(s.parser.hasName(4)); // the record without a name: kept, never shown
+    EXPECT_EQ(s.labels(5), (V{"last.txt", "next-chunk.txt", "chunk-end.txt"}));
     // Only ORPHAN_ENTRY goes below the volume item, though there is no root ".".
     const auto top = s.tree.children(s.tree.children(kTreeTop)[0]);
     ASSERT_EQ(top.size(), 1u);
