@@ -114,7 +114,7 @@ void ParceModeNtfsDlg::goNext() {
         return;
     }
     case RecoveryModeLogic::NextPage::VolumeScan: {
-        auto* page = new VolumeScanDlg(application(), this, logic_.scanMode());
+        auto* page = new VolumeScanDlg(application(), this, logic_.volume(), logic_.scanMode());
         application().scanPage = page;
         showNext(page);
         page->startScan();

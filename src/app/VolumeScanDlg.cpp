@@ -19,11 +19,12 @@
 #include "app/CheckHeaderView.h"
 #include "app/CheckTreeModel.h"
 #include "app/FileListModel.h"
-#include "app/ParceModeNtfsDlg.h"
 #include "app/UiDialogs.h"
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
+#include "browser/AdvanceOptionsLogic.h"
 #include "browser/VolumeScanLogic.h"
+#include "fs/ntfs/ntfs.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru::app {
@@ -32,9 +33,9 @@ namespace {
 constexpr const char* kWaitForOther = "Please wait for other process to complete";
 }
 
-VolumeScanDlg::VolumeScanDlg(COrdavinApp& app, ParceModeNtfsDlg* modePage, int scanMode)
-    : WizardPage(app, modePage), modePage_(modePage), volume_(modePage->volume()),
-      scanMode_(scanMode), worker_(this) {
+VolumeScanDlg::VolumeScanDlg(COrdavinApp& app, WizardPage* previous, VolumeRecord volume,
+                             int scanMode)
+    : WizardPage(app, previous), volume_(std::move(volume)), scanMode_(scanMode), worker_(this) {
     buildControls();
     statusSink_ = std::make_unique<UiStatusSink>(status_);
     secondStatusSink_ = std::make_unique<UiStatusSink>(secondStatus_);
@@ -50,6 +51,16 @@ VolumeScanDlg::VolumeScanDlg(COrdavinApp& app, ParceModeNtfsDlg* modePage, int s
 VolumeScanDlg::~VolumeScanDlg() {
     stopEngines();
     worker_.join();
+    // An Advanced-mode parser stays with the advance options page: it must not keep pointing
+    // at this page's tree and sinks.
+    if (ntfs* parser = logic_->ntfsParser(); parser && scanMode_ == kScanModeAdvanced) {
+        parser->attachSinks(nullptr, nullptr);
+        parser->attachTree(nullptr, kNoTreeItem);
+    }
+}
+
+void VolumeScanDlg::takeAdvancedParser(std::shared_ptr<ntfs> parser, const AdvancedChoice& choice) {
+    logic_->takeAdvancedParser(std::move(parser), choice);
 }
 
 void VolumeScanDlg::buildControls() {

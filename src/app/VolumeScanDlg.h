@@ -27,6 +27,8 @@ class QTreeView;
 
 namespace vindaru {
 class VolumeScanLogic;
+class ntfs;
+struct AdvancedChoice;
 struct ListRow;
 } // namespace vindaru
 
@@ -35,14 +37,14 @@ namespace vindaru::app {
 class CheckHeaderView;
 class CheckTreeModel;
 class FileListModel;
-class ParceModeNtfsDlg;
 class UiProgressSink;
 class UiStatusSink;
 
 class VolumeScanDlg : public WizardPage {
     Q_OBJECT
   public:
-    VolumeScanDlg(COrdavinApp& app, ParceModeNtfsDlg* modePage, int scanMode);
+    // `previous` is the recovery mode page (Standard, Deep) or the advance options page.
+    VolumeScanDlg(COrdavinApp& app, WizardPage* previous, VolumeRecord volume, int scanMode);
     ~VolumeScanDlg() override;
 
     // Page start, once the page is on screen: the parser and its scan thread.
@@ -50,6 +52,8 @@ class VolumeScanDlg : public WizardPage {
     // The two halves of startScan: false when the volume cannot be scanned (its message shown).
     bool prepareScan();
     void runScan();
+    // Advanced mode: the advance options page's parser and choices, before the scan starts.
+    void takeAdvancedParser(std::shared_ptr<ntfs> parser, const AdvancedChoice& choice);
     void stopEngines() override;
     bool busy() const;
 
@@ -93,7 +97,6 @@ class VolumeScanDlg : public WizardPage {
     void flushSearchRows();
     bool refuseWhileBusy();
 
-    ParceModeNtfsDlg* modePage_;
     VolumeRecord volume_;
     int scanMode_;
     CheckTree tree_;

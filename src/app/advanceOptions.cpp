@@ -14,7 +14,9 @@
 #include "app/ParceModeNtfsDlg.h"
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
+#include "app/VolumeScanDlg.h"
 #include "browser/RecoveryModeLogic.h"
+#include "browser/VolumeScanLogic.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru::app {
@@ -148,9 +150,11 @@ void advanceOptions::render() {
 
 void advanceOptions::goNext() {
     if (!logic_->nextAllowed()) return;
-    // The Advanced scan of the chosen candidate is the scan page's next step; until it exists
-    // the choice can be made but not parsed.
-    info("The Advanced scan is not available in this version.");
+    auto* scan = new VolumeScanDlg(application(), this, logic_->volume(), kScanModeAdvanced);
+    scan->takeAdvancedParser(logic_->sharedNtfsParser(), logic_->choice());
+    application().advancedScanPage = scan;
+    showNext(scan);
+    scan->startScan();
 }
 
 void advanceOptions::stopEngines() {

@@ -1,14 +1,17 @@
 // The scan page's thread controls, the Save refusal while busy, and the double-click save.
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTreeView>
 
 #include "app/FileListModel.h"
 #include "app/VolumeScanDlg.h"
 #include "app/WizardFixture.h"
+#include "app/advanceOptions.h"
 
 namespace vindaru::test {
 namespace {
@@ -26,7 +29,7 @@ class ScanPage : public WizardFixture {
     }
     // A scan page made as Next makes it, with the parser ready but its thread not started.
     app::VolumeScanDlg* preparedScanPage(app::ParceModeNtfsDlg* modes) {
-        auto* scan = new app::VolumeScanDlg(*wizard, modes, modes->scanMode());
+        auto* scan = new app::VolumeScanDlg(*wizard, modes, modes->volume(), modes->scanMode());
         scan->show();
         modes->hide();
         EXPECT_TRUE(scan->prepareScan());
@@ -109,6 +112,50 @@ TEST_F(ScanPage, DoubleClickOnAFileSavesIt) {
     scan->treeView()->setCurrentIndex(root);
     scan->saveButton()->click();
     EXPECT_TRUE(boxes.waitFor("select output folder"));
+}
+
+TEST_F(ScanPage, AdvancedModeSearchesCandidatesAndParsesTheChosenOne) {
+    auto* modes = ntfsRecoveryPage();
+    if (!modes) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    modes->advancedRadio()->click();
+    EXPECT_TRUE(modes->maxEdit()->isVisible());
+    QTest::keyClicks(modes->maxEdit(), "2");
+    modes->nextButton()->click();
+    auto* advanced = visiblePage<app::advanceOptions>();
+    ASSERT_NE(advanced, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return advanced->nextButton()->isEnabled(); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return std::any_of(boxes.texts().begin(), boxes.texts().end(), [](const QString& t) {
+            return t.startsWith("Number of MFT-ENTRY found = ");
+        });
+    }));
+    QTest::qWait(150);
+    EXPECT_EQ(advanced->clusterCombo()->itemText(0), "8");
+    EXPECT_EQ(advanced->clusterCombo()->count(), 6);
+    EXPECT_LE(advanced->candidateCombo()->count(), 2);
+    saveScreenshot(advanced, "4-advance-options-page");
+    if (advanced->candidateCombo()->count() == 0) {
+        advanced->nextButton()->click(); // nothing to parse: the page stays
+        EXPECT_EQ(visiblePage<app::advanceOptions>(), advanced);
+        return;
+    }
+    EXPECT_EQ(advanced->candidateCombo()->itemText(0), "MFT_ENTRY:0");
+    advanced->nextButton()->click();
+    auto* scan = visiblePage<app::VolumeScanDlg>();
+    ASSERT_NE(scan, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return scan->statusLabel()->text() == "Processing done..."; }));
+    EXPECT_TRUE(boxes.texts().contains("Scanning process completed."));
+    ASSERT_TRUE(waitUntil([&] { return !scan->busy(); }));
+    const QModelIndex root = scan->treeModel()->index(0, 0);
+    EXPECT_TRUE(childNamed(scan->treeModel(), root, "Docs-Garnet").isValid());
+
+    // Back to the advance options page, and Next parses again on a new page.
+    scan->backButton()->click();
+    ASSERT_EQ(visiblePage<app::advanceOptions>(), advanced);
+    advanced->nextButton()->click();
+    auto* again = visiblePage<app::VolumeScanDlg>();
+    ASSERT_NE(again, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return again->statusLabel()->text() == "Processing done..."; }));
 }
 
 } // namespace
