@@ -104,7 +104,7 @@ void VolumeScanLogic::runNtfs() {
     parser.parseAllEntries();
     // The volume item stands for the root directory, so selecting it lists the root's files
     // and a folder save of it saves the whole volume.
-    if (auto entry = volumeItemEntry()) tree_.setItemData(volumeItem_, *entry);
+    if (auto root = view_->rootEntry()) tree_.setItemData(volumeItem_, *root);
     commonEnd(kScanCompleted);
 }
 

@@ -88,8 +88,6 @@ public:
 private:
     void runNtfs();
     void runNtfsAdvanced(); // VolumeScanNtfsModes.cpp
-    // The entry the volume item stands for: the root, or in Deep mode ORPHAN_ENTRY.
-    std::optional<EntryRef> volumeItemEntry() const;
     void commonEnd(const std::string& endMessage, const char* firstMessage = nullptr);
     void insertVolumeItem();
 

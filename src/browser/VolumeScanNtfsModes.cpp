@@ -1,5 +1,4 @@
-// The NTFS scan page's Advanced mode (the parser and choices come from the advance options page)
-// and what the volume item stands for in each mode.
+// The NTFS scan page's Advanced mode: the parser and choices come from the advance options page.
 #include <cctype>
 
 #include "browser/VolumeScanLogic.h"
@@ -32,14 +31,6 @@ void VolumeScanLogic::takeAdvancedParser(std::shared_ptr<ntfs> parser, AdvancedC
     advancedChoice_ = std::move(choice);
 }
 
-std::optional<EntryRef> VolumeScanLogic::volumeItemEntry() const {
-    // Deep mode shows everything under ORPHAN_ENTRY; the root's own links are not rebuilt by
-    // disk order, so the volume item stands for ORPHAN_ENTRY instead.
-    if (scanMode_ == kScanModeDeep && ntfs_ && ntfs_->orphanIndex < ntfs_->entries.size())
-        return ntfs_->orphanIndex;
-    return view_->rootEntry();
-}
-
 void VolumeScanLogic::runNtfsAdvanced() {
     ntfs& parser = *ntfs_;
     parser.control.stopRequested = false;
@@ -54,7 +45,7 @@ void VolumeScanLogic::runNtfsAdvanced() {
         parser.clusterSize = sectors * kSectorSize;
     parser.readMftByRuns();
     parser.parseAllEntries();
-    if (auto entry = volumeItemEntry()) tree_.setItemData(volumeItem_, *entry);
+    if (auto root = view_->rootEntry()) tree_.setItemData(volumeItem_, *root);
     commonEnd(kScanCompleted, kAdvancedCompleted);
 }
 

@@ -17,6 +17,13 @@ constexpr std::uint8_t kDirectoryKind = 'D';
 void ntfs::linkByDiskOrder() {
     if (orphanIndex >= entries.size()) return;
     entries[orphanIndex].firstChild = 0;
+    // The root's links from the scan name record numbers, not entries; the volume item stands
+    // for the root, so its one child is ORPHAN_ENTRY, which holds everything found.
+    if (rootIndex < entries.size()) {
+        entries[rootIndex].firstChild = orphanIndex;
+        entries[orphanIndex].parentIndex = rootIndex;
+        entries[orphanIndex].nextSibling = 0;
+    }
     std::uint64_t current = orphanIndex;
     bool firstDirectory = true;
     std::uint64_t directories = 0;

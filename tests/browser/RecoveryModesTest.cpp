@@ -1,0 +1,207 @@
+// The recovery mode page and the advance options page without windows, and the scan page in the
+// Advanced and Deep modes, on the corpus NTFS volume held in memory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "browser/AdvanceOptionsLogic.h"
+#include "browser/RecoveryModeLogic.h"
+#include "browser/VolumeScanLogic.h"
+#include "common/Session.h"
+#include "fs/ntfs/ntfs.h"
+#include "image/MemoryReader.h"
+#include "support/TestSupport.h"
+
+using namespace vindaru;
+
+namespace {
+
+using Mode = RecoveryModeLogic::Mode;
+
+std::string offered(const std::string& type) {
+    RecoveryModeLogic page(VolumeRecord{type, "0", "16", 0});
+    std::string out;
+    if (page.offers(Mode::Standard)) out += "S";
+    if (page.offers(Mode::Advanced)) out += "A";
+    if (page.offers(Mode::Deep)) out += "D";
+    return out;
+}
+
+struct Sinks {
+    RecordingStatusSink status;
+    RecordingStatusSink second;
+    RecordingProgressSink progress;
+    RecordingMessageSink messages;
+};
+
+std::optional<std::vector<std::uint8_t>> corpusNtfs() {
+    const auto path = test::unpackedCorpusImage("generated/ntfs.img.zst");
+    if (!path) return std::nullopt;
+    return test::readFile(*path);
+}
+
+} // namespace
+
+TEST(RecoveryModeLogic, OffersTheModesByTheTypesFirstThreeLetters) {
+    EXPECT_EQ(offered("NTFS"), "SAD");
+    EXPECT_EQ(offered("  ntfs"), "SAD"); // leading white space is trimmed first
+    EXPECT_EQ(offered("FAT32"), "SA");
+    EXPECT_EQ(offered("fat64"), "SA");
+    EXPECT_EQ(offered("exFat"), "SA");
+    EXPECT_EQ(offered("extX"), "S");
+    EXPECT_EQ(offered("HFS+"), "SD");
+    EXPECT_EQ(offered("RAW"), "SAD");
+    EXPECT_EQ(RecoveryModeLogic(VolumeRecord{" \tFAT16", "0", "1", 0}).typePrefix(), "FAT");
+}
+
+TEST(RecoveryModeLogic, EveryChoiceClearsDriveFormattedAndNextFollowsTheMode) {
+    Session session;
+    RecoveryModeLogic page(VolumeRecord{"FAT32", "0", "16", 0}, &session);
+    EXPECT_EQ(page.mode(), Mode::Standard); // chosen when the page opens
+    EXPECT_FALSE(page.advancedInputsVisible());
+    page.chooseMode(Mode::Advanced);
+    EXPECT_TRUE(page.advancedInputsVisible());
+    EXPECT_TRUE(page.driveFormattedVisible());
+    page.setDriveFormatted(true);
+    EXPECT_TRUE(session.driveFormatted);
+    page.chooseMode(Mode::Standard);
+    EXPECT_FALSE(page.driveFormatted());
+    EXPECT_FALSE(session.driveFormatted);
+    EXPECT_EQ(page.next(), RecoveryModeLogic::NextPage::VolumeScan);
+    page.chooseMode(Mode::Deep); // not offered for FAT: its radio button is hidden
+    EXPECT_EQ(page.mode(), Mode::Standard);
+    page.chooseMode(Mode::Advanced);
+    EXPECT_EQ(page.next(), RecoveryModeLogic::NextPage::AdvanceOptions);
+
+    RecoveryModeLogic ntfsPage(VolumeRecord{"NTFS", "0", "16", 0});
+    ntfsPage.chooseMode(Mode::Advanced);
+    EXPECT_FALSE(ntfsPage.driveFormattedVisible()); // the box is for FAT volumes only
+    ntfsPage.chooseMode(Mode::Deep);
+    EXPECT_EQ(ntfsPage.scanMode(), 3);
+    EXPECT_EQ(ntfsPage.next(), RecoveryModeLogic::NextPage::VolumeScan);
+}
+
+TEST(RecoveryModeLogic, TheTypedCountIsThreeWhenEmptyOrNotAboveZero) {
+    EXPECT_EQ(candidateLimitFromText(""), 3u);
+    EXPECT_EQ(candidateLimitFromText("0"), 3u);
+    EXPECT_EQ(candidateLimitFromText("-4"), 3u);
+    EXPECT_EQ(candidateLimitFromText("many"), 3u);
+    EXPECT_EQ(candidateLimitFromText("5"), 5u);
+    EXPECT_EQ(candidateLimitFromText(" 7 files"), 7u);
+    EXPECT_EQ(candidateLimitFromText("99999999999999999999"), 4294967295u);
+    Sinks s;
+    AdvanceOptionsLogic page(nullptr, VolumeRecord{"NTFS", "0", "1", 0}, 0,
+                             AdvanceSinks{s.status, s.progress, s.messages});
+    EXPECT_EQ(page.candidateLimit(), 3u);
+}
+
+TEST(AdvanceOptionsLogic, WithoutAReaderOrForOtherTypesNoSearchStarts) {
+    Sinks s;
+    AdvanceOptionsLogic noReader(nullptr, VolumeRecord{"NTFS", "0", "16", 0}, 3,
+                                 AdvanceSinks{s.status, s.progress, s.messages});
+    EXPECT_EQ(noReader.prepare(), AdvanceOptionsLogic::Prepared::NoReader);
+    ASSERT_EQ(s.messages.messages.size(), 1u);
+    EXPECT_EQ(s.messages.messages[0].text,
+              "Please Restart the program to rebegin necessary initialisation...");
+    EXPECT_FALSE(s.messages.messages[0].withCaption);
+    MemoryReader reader(std::vector<std::uint8_t>(4096, 0));
+    AdvanceOptionsLogic ext(&reader, VolumeRecord{"extX", "0", "16", 0}, 3,
+                            AdvanceSinks{s.status, s.progress, s.messages});
+    EXPECT_EQ(ext.prepare(), AdvanceOptionsLogic::Prepared::NotOffered);
+}
+
+TEST(AdvanceOptionsLogic, SearchesFillsTheListsAndHandsItsParserToTheScanPage) {
+    auto image = corpusNtfs();
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst (or zstd) absent";
+    MemoryReader reader(*image);
+    Sinks s;
+    AdvanceOptionsLogic page(&reader, VolumeRecord{"NTFS", "0", "16", 0}, 0,
+                             AdvanceSinks{s.status, s.progress, s.messages});
+    ASSERT_EQ(page.prepare(), AdvanceOptionsLogic::Prepared::Ready);
+    EXPECT_TRUE(page.listsVisible());
+    EXPECT_FALSE(page.nextEnabled());
+    bool finished = false;
+    page.onSearchFinished = [&] { finished = true; };
+    page.runSearch();
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(page.candidateItems(), std::vector<std::string>{"MFT_ENTRY:0"});
+    EXPECT_EQ(page.clusterItems(), (std::vector<std::string>{"8", "4", "2", "16", "32", "64"}));
+    EXPECT_EQ(page.candidateSelection(), 0);
+    EXPECT_EQ(page.clusterSelection(), 0);
+    EXPECT_TRUE(page.nextAllowed());
+    EXPECT_TRUE(page.nextEnabled());
+    EXPECT_FALSE(page.threadButtonsVisible());
+    EXPECT_EQ(s.messages.texts(),
+              std::vector<std::string>{"Number of MFT-ENTRY found = 1 . Please select the choice "
+                                       "from combo box and click Parse button to proceed."});
+    EXPECT_EQ(s.status.snapshot().front(), "ntfs partition selected....");
+    EXPECT_EQ(s.status.snapshot().back(), "Parsing done.Click next to continue.");
+
+    // The scan page in Advanced mode: the same parser, the page's choices, two end messages.
+    page.selectCluster(1); // "4": 2 KiB clusters would misread this volume...
+    page.selectCluster(0); // ...so the user goes back to "8"
+    Sinks scan;
+    CheckTree tree;
+    VolumeScanLogic logic(&reader, VolumeRecord{"NTFS", "0", "16", 0}, tree,
+                          BrowserSinks{scan.status, scan.second, scan.progress, scan.messages},
+                          kScanModeAdvanced);
+    logic.takeAdvancedParser(page.sharedNtfsParser(), page.choice());
+    ASSERT_EQ(logic.prepare(), VolumeScanLogic::Prepared::Ready);
+    EXPECT_EQ(logic.ntfsParser(), page.ntfsParser());
+    logic.run();
+    EXPECT_EQ(scan.messages.texts(), (std::vector<std::string>{"Scanning process completed.",
+                                                               "Scanning process completed..."}));
+    EXPECT_EQ(scan.status.snapshot().back(), "Processing done...");
+    EXPECT_EQ(logic.ntfsParser()->clusterSize, 4096u);
+    std::vector<std::string> firstLevel;
+    for (TreeItemId item : tree.children(logic.volumeItem()))
+        firstLevel.push_back(tree.label(item));
+    EXPECT_NE(std::find(firstLevel.begin(), firstLevel.end(), "Compressed"), firstLevel.end());
+    EXPECT_EQ(firstLevel.back(), "ORPHAN_ENTRY");
+    EXPECT_EQ(tree.children(kTreeTop).size(), 1u); // the volume item was inserted afresh
+}
+
+TEST(AdvanceOptionsLogic, NoCandidateLeavesTheListEmptyAndNextDoesNothing) {
+    auto image = corpusNtfs();
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst (or zstd) absent";
+    std::fill_n(image->begin(), 512, 0);
+    std::fill_n(image->begin() + 4 * 4096, 4096, 0);
+    MemoryReader reader(*image);
+    Sinks s;
+    AdvanceOptionsLogic page(&reader, VolumeRecord{"NTFS", "0", "16", 0}, 3,
+                             AdvanceSinks{s.status, s.progress, s.messages});
+    ASSERT_EQ(page.prepare(), AdvanceOptionsLogic::Prepared::Ready);
+    page.runSearch();
+    EXPECT_TRUE(page.candidateItems().empty());
+    EXPECT_FALSE(page.nextAllowed());
+    EXPECT_EQ(s.messages.texts().back(),
+              "Number of MFT-ENTRY found = 0 . Please select the choice from combo box "
+              "and click Parse button to proceed.");
+}
+
+TEST(VolumeScanLogic, DeepModeShowsOrphanEntryAloneBelowTheVolumeItem) {
+    auto image = corpusNtfs();
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst (or zstd) absent";
+    std::fill_n(image->begin(), 512, 0);
+    MemoryReader reader(*image);
+    Sinks s;
+    CheckTree tree;
+    VolumeScanLogic logic(&reader, VolumeRecord{"NTFS", "0", "16", 0}, tree,
+                          BrowserSinks{s.status, s.second, s.progress, s.messages}, kScanModeDeep);
+    ASSERT_EQ(logic.prepare(), VolumeScanLogic::Prepared::Ready);
+    logic.run();
+    const auto texts = s.status.snapshot();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), " scanning for mft entries in deep mode ...."),
+              texts.end());
+    const auto firstLevel = tree.children(logic.volumeItem());
+    ASSERT_EQ(firstLevel.size(), 1u);
+    EXPECT_EQ(tree.label(firstLevel[0]), "ORPHAN_ENTRY");
+    // The volume item stands for the root, whose one child is ORPHAN_ENTRY.
+    const ntfs& parser = *logic.ntfsParser();
+    EXPECT_EQ(tree.getItemData(logic.volumeItem()), parser.rootIndex);
+    EXPECT_EQ(parser.childrenOf(parser.rootIndex), std::vector<std::uint64_t>{parser.orphanIndex});
+    // ORPHAN_ENTRY has children, so it got its placeholder.
+    ASSERT_EQ(tree.childCount(firstLevel[0]), 1u);
+    EXPECT_EQ(tree.label(tree.childAt(firstLevel[0], 0)), "..DUMY..");
+    EXPECT_EQ(s.messages.texts(), std::vector<std::string>{"Scanning process completed..."});
+}
