@@ -37,8 +37,6 @@ bool ReadOnlyImageFile::open(const std::string& path) {
         std::uint64_t deviceBytes = 0;
         if (::ioctl(fd, BLKGETSIZE64, &deviceBytes) == 0) length = deviceBytes;
     }
-    // The kernel reads sequentially through the image in the common case (export, cat, scans).
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     fd_ = fd;
     length_ = length;
     return true;
