@@ -90,6 +90,64 @@ SpaceCheck checkSpace(const std::string& target, std::uint64_t bytes) {
     return fits ? SpaceCheck::Ok : SpaceCheck::NoSpace;
 }
 
+void reportWriteError(int error, MessageSink& messages) {
+    if (isDiskFull(error))
+        messages.info("Insufficient Disk Space in saving Location");
+    else
+        messages.info(formatText("Error %d while writing in File", error));
+}
+
+struct CopyOutcome {
+    std::uint64_t copied = 0;
+    bool failed = false;
+    bool stopped = false;
+};
+
+// The copy loop: piece by piece, status after each, progress every 10 MiB, stop polled after
+// every piece.
+CopyOutcome copyPieces(readWriteInterface& reader, int fd, std::uint64_t total, StatusSink& status,
+                       ProgressSink& progress, MessageSink& messages, EngineControl& control) {
+    CopyOutcome outcome;
+    progress.setRange(0, static_cast<std::int64_t>(total / kSectorSize));
+    progress.setPosition(0);
+    ExportPieces pieces(reader, total, DiskExport::kPieceBytes);
+    while (outcome.copied < total) {
+        const ExportPieces::Piece piece = pieces.next();
+        if (!piece.ok) {
+            status.setText(formatText("Exit with error number %d", piece.error));
+            outcome.failed = true;
+            break;
+        }
+        if (const int error = ExportPieces::write(fd, piece); error != 0) {
+            reportWriteError(error, messages);
+            outcome.failed = true;
+            break;
+        }
+        outcome.copied += piece.size;
+        if (control.shouldStop()) {
+            control.stopRequested = false;
+            outcome.stopped = true;
+            break;
+        }
+        if (outcome.copied % DiskExport::kProgressStep == 0)
+            progress.setPosition(static_cast<std::int64_t>(outcome.copied / kSectorSize));
+        status.setText(DiskExport::progressText(outcome.copied, total));
+    }
+    return outcome;
+}
+
+// Sets the target's length to the bytes copied (holes at the end were never written) and
+// closes it; false, with the message, when that fails and `report` is set.
+bool closeTarget(int fd, std::uint64_t length, bool report, MessageSink& messages) {
+    bool ok = ::ftruncate(fd, static_cast<off_t>(length)) == 0;
+    if (!ok && report) reportWriteError(errno, messages);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        if (report) reportWriteError(errno, messages);
+    }
+    return ok;
+}
+
 // Holds the session values the export owns while it runs and gives them back however it ends.
 class ExportCleanup {
   public:
@@ -187,52 +245,11 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     }
     result.path = exportPath;
 
-    progress.setRange(0, static_cast<std::int64_t>(sectors));
-    progress.setPosition(0);
-    std::uint64_t copied = 0;
-    bool failed = false;
-    ExportPieces pieces(reader, total, kPieceBytes);
-    while (copied < total) {
-        const ExportPieces::Piece piece = pieces.next();
-        if (!piece.ok) {
-            status.setText(formatText("Exit with error number %d", piece.error));
-            failed = true;
-            break;
-        }
-        if (const int error = ExportPieces::write(fd, piece); error != 0) {
-            if (isDiskFull(error))
-                messages.info("Insufficient Disk Space in saving Location");
-            else
-                messages.info(formatText("Error %d while writing in File", error));
-            failed = true;
-            break;
-        }
-        copied += piece.size;
-        if (control.shouldStop()) {
-            control.stopRequested = false;
-            result.stopped = true;
-            break;
-        }
-        if (copied % kProgressStep == 0)
-            progress.setPosition(static_cast<std::int64_t>(copied / kSectorSize));
-        status.setText(progressText(copied, total));
-    }
-
-    // Holes at the end were never written: the length comes from the bytes copied.
-    if (::ftruncate(fd, static_cast<off_t>(copied)) != 0 && !failed) {
-        const int error = errno;
-        if (isDiskFull(error))
-            messages.info("Insufficient Disk Space in saving Location");
-        else
-            messages.info(formatText("Error %d while writing in File", error));
-        failed = true;
-    }
-    if (::close(fd) != 0 && !failed) {
-        messages.info(formatText("Error %d while writing in File", errno));
-        failed = true;
-    }
-    result.bytesWritten = copied;
-    result.completed = !failed && !result.stopped && copied == total;
+    const CopyOutcome outcome = copyPieces(reader, fd, total, status, progress, messages, control);
+    const bool closed = closeTarget(fd, outcome.copied, !outcome.failed, messages);
+    result.bytesWritten = outcome.copied;
+    result.stopped = outcome.stopped;
+    result.completed = closed && !outcome.failed && !outcome.stopped && outcome.copied == total;
     status.setText("Image Saved,Choose any one of the mode and click next.");
     return result;
 }
