@@ -134,14 +134,8 @@ TEST_F(ImageKinds, VhdImageReachesTheVolumeList) {
 }
 
 TEST_F(ImageKinds, ClosingTheScanPageStopsItsScanAndQuits) {
-    auto image = corpusFile("generated/mbr-disk.vmdk");
-    if (!image) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
-    auto* modes = openModesPage(*image);
-    ASSERT_NE(modes, nullptr);
-    auto* volumes = openVolumePage(modes);
-    ASSERT_NE(volumes, nullptr);
-    auto* recovery = openRecoveryPage(volumes, "NTFS");
-    ASSERT_NE(recovery, nullptr);
+    auto* recovery = mbrNtfsRecoveryPage();
+    if (!recovery) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
     auto* scan = new app::VolumeScanDlg(*wizard, recovery, recovery->volume(), 1);
     scan->show();
     ASSERT_TRUE(scan->prepareScan());

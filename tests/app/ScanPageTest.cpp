@@ -18,15 +18,6 @@ namespace {
 
 class ScanPage : public WizardFixture {
   protected:
-    // The recovery mode page of the NTFS volume of the corpus MBR disk, or null (test skipped).
-    app::ParceModeNtfsDlg* ntfsRecoveryPage() {
-        auto image = corpusFile("generated/mbr-disk.vmdk");
-        if (!image) return nullptr;
-        auto* modes = openModesPage(*image);
-        if (!modes) return nullptr;
-        auto* volumes = openVolumePage(modes);
-        return volumes ? openRecoveryPage(volumes, "NTFS") : nullptr;
-    }
     // A scan page made as Next makes it, with the parser ready but its thread not started.
     app::VolumeScanDlg* preparedScanPage(app::ParceModeNtfsDlg* modes) {
         auto* scan = new app::VolumeScanDlg(*wizard, modes, modes->volume(), modes->scanMode());
@@ -38,7 +29,7 @@ class ScanPage : public WizardFixture {
 };
 
 TEST_F(ScanPage, PauseHoldsTheScanResumeContinuesAndSaveWaits) {
-    auto* modes = ntfsRecoveryPage();
+    auto* modes = mbrNtfsRecoveryPage();
     if (!modes) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
     auto* scan = preparedScanPage(modes);
     EXPECT_FALSE(scan->backButton()->isEnabled());
@@ -68,7 +59,7 @@ TEST_F(ScanPage, PauseHoldsTheScanResumeContinuesAndSaveWaits) {
 }
 
 TEST_F(ScanPage, StopEndsTheScanWithWhatWasFound) {
-    auto* modes = ntfsRecoveryPage();
+    auto* modes = mbrNtfsRecoveryPage();
     if (!modes) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
     auto* scan = preparedScanPage(modes);
     scan->pauseButton()->click();
@@ -84,7 +75,7 @@ TEST_F(ScanPage, StopEndsTheScanWithWhatWasFound) {
 }
 
 TEST_F(ScanPage, DoubleClickOnAFileSavesIt) {
-    auto* modes = ntfsRecoveryPage();
+    auto* modes = mbrNtfsRecoveryPage();
     if (!modes) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
     modes->nextButton()->click();
     auto* scan = visiblePage<app::VolumeScanDlg>();
@@ -115,7 +106,7 @@ TEST_F(ScanPage, DoubleClickOnAFileSavesIt) {
 }
 
 TEST_F(ScanPage, AdvancedModeSearchesCandidatesAndParsesTheChosenOne) {
-    auto* modes = ntfsRecoveryPage();
+    auto* modes = mbrNtfsRecoveryPage();
     if (!modes) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
     modes->advancedRadio()->click();
     EXPECT_TRUE(modes->maxEdit()->isVisible());

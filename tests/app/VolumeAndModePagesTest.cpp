@@ -19,12 +19,8 @@ namespace {
 class VolumeAndModePages : public WizardFixture {};
 
 TEST_F(VolumeAndModePages, SelectionCustomVolumeAndNextRefusals) {
-    auto image = corpusFile("generated/mbr-disk.vmdk");
-    if (!image) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
-    auto* modes = openModesPage(*image);
-    ASSERT_NE(modes, nullptr);
-    auto* volumes = openVolumePage(modes);
-    ASSERT_NE(volumes, nullptr);
+    auto* volumes = mbrVolumePage();
+    if (!volumes) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
     QTableWidget* table = volumes->volumeTable();
     ASSERT_EQ(table->rowCount(), 3);
     EXPECT_EQ(table->horizontalHeaderItem(0)->text(), "Volume");

@@ -85,6 +85,19 @@ class WizardFixture : public ::testing::Test {
         return modes;
     }
 
+    // The volume list of the corpus MBR disk (NTFS, FAT32, ext2), or null when it is absent.
+    app::PopulateDriveDlg* mbrVolumePage() {
+        auto image = corpusFile("generated/mbr-disk.vmdk");
+        if (!image) return nullptr;
+        auto* modes = openModesPage(*image);
+        return modes ? openVolumePage(modes) : nullptr;
+    }
+    // Its NTFS volume's recovery mode page, or null.
+    app::ParceModeNtfsDlg* mbrNtfsRecoveryPage() {
+        auto* volumes = mbrVolumePage();
+        return volumes ? openRecoveryPage(volumes, "NTFS") : nullptr;
+    }
+
     static QModelIndex childNamed(app::CheckTreeModel* model, const QModelIndex& parent,
                                   const QString& name) {
         for (int r = 0; r < model->rowCount(parent); ++r) {
