@@ -63,6 +63,33 @@ TEST_F(VolumeAndModePages, SelectionCustomVolumeAndNextRefusals) {
     EXPECT_EQ(table->rowCount(), 0);
 }
 
+TEST_F(VolumeAndModePages, AdvanceScanFindsTheVolumesOnAWorker) {
+    auto image = corpusFile("generated/mbr-disk.vmdk");
+    if (!image) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    auto* modes = openModesPage(*image);
+    ASSERT_NE(modes, nullptr);
+    modes->advanceRadio()->click();
+    modes->nextButton()->click();
+    auto* volumes = visiblePage<app::PopulateDriveDlg>();
+    ASSERT_NE(volumes, nullptr);
+    ASSERT_TRUE(boxes.waitFor("populated partitions....", 60000));
+    ASSERT_TRUE(waitUntil(
+        [&] { return volumes->nextButton()->isEnabled() && volumes->backButton()->isEnabled(); }));
+    EXPECT_GE(rowOfType(volumes->volumeTable(), "NTFS"), 0);
+    EXPECT_EQ(boxes.captions()[boxes.texts().indexOf("populated partitions....")], "");
+    EXPECT_TRUE(volumes->addCustomButton()->isVisible());
+    EXPECT_EQ(volumes->statusLabel()->text(), "Select volume and click next button...");
+
+    // Add Custom Volume: a "CUSTOM " row, selected, with both edits at 0.
+    const int before = volumes->volumeTable()->rowCount();
+    volumes->addCustomButton()->click();
+    ASSERT_EQ(volumes->volumeTable()->rowCount(), before + 1);
+    EXPECT_EQ(volumes->volumeTable()->item(before, 1)->text(), "CUSTOM ");
+    EXPECT_EQ(volumes->volumeTable()->currentRow(), before);
+    EXPECT_EQ(volumes->startEdit()->text(), "0");
+    EXPECT_TRUE(volumes->customBox()->isChecked());
+}
+
 TEST_F(VolumeAndModePages, RecoveryModesOfferedByFileSystem) {
     ASSERT_TRUE(wizard->start());
     auto offered = [&](const std::string& type) {
