@@ -13,6 +13,7 @@
 #include "cli/ArgParser.h"
 #include "cli/CliBrowse.h"
 #include "cli/CliCommand.h"
+#include "cli/CliJson.h"
 #include "common/Md5.h"
 
 namespace vindaru::cli {
@@ -76,27 +77,6 @@ std::string tsvField(const std::string& text) {
     return out;
 }
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out.push_back(static_cast<char>(c));
-            }
-        }
-    }
-    return out + "\"";
-}
 
 class Lister {
 public:

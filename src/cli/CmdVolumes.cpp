@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/CliCommand.h"
+#include "cli/CliJson.h"
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
 #include "common/DisplayFormat.h"
@@ -17,21 +18,6 @@ namespace {
 constexpr const char* kUsage = "vindaru-cli volumes IMAGE [--gpt] [--scan [--start SECTOR] [--end SECTOR] "
                                "[--no-skip]] [--json] ";
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            out += formatText("\\u%04x", u);
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 void printJson(const std::vector<VolumeRow>& rows) {
     std::cout << "[";
