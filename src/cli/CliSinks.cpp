@@ -61,9 +61,10 @@ void CliProgressSink::setLabel(const std::string& label) {
     drawLocked(false);
 }
 
-void CliProgressSink::finish() {
+void CliProgressSink::finish(bool complete) {
     std::lock_guard lock(mutex_);
     if (!active_ || !drawn_) return;
+    if (complete) position_ = upper_;
     drawLocked(true);
     std::fputc('\n', stderr);
     std::fflush(stderr);

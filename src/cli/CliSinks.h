@@ -35,8 +35,9 @@ class CliProgressSink : public ProgressSink {
     void setPosition(std::int64_t position) override;
     // Text shown after the bar (the engine's latest status text).
     void setLabel(const std::string& label);
-    // Draws the final state and ends the line.
-    void finish();
+    // Draws the final state and ends the line; `complete` fills the bar (the engine moves it
+    // only every few MiB, so its last position may fall short of the end).
+    void finish(bool complete = false);
     bool active() const { return active_; }
     static bool stderrIsTerminal();
 

@@ -79,7 +79,7 @@ int runExport(const std::vector<std::string>& args) {
         result = DiskExport().run(session, image.choices, image.path, target, status, bar,
                                   cli.messages, control);
     }
-    bar.finish();
+    bar.finish(result.completed);
     status.flush();
 
     if (result.completed) {

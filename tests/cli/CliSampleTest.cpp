@@ -65,6 +65,20 @@ TEST(CliSample, ExportAndCatAgree) {
     EXPECT_EQ(fingerprint(kSample), before);
 }
 
+// On a terminal the export draws a bar (redrawn in place) that ends full, instead of lines of
+// status text. `script` gives the command a terminal.
+TEST(CliSample, ExportDrawsAProgressBarOnATerminal) {
+    if (runCommand("command -v script").exitCode != 0) GTEST_SKIP() << "script(1) is not installed";
+    ScratchDir dir;
+    const std::string inner = shellQuote(VINDARU_CLI_PATH) + " export " +
+                              shellQuote(kSample.string()) + " " + shellQuote(dir.path().string());
+    auto r = runCommand("script -qec " + shellQuote(inner) + " /dev/null");
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(mentions(r.out, "\r[##############################] 100%  Image Saved")) << r.out;
+    EXPECT_FALSE(mentions(r.out, "MB Saved\n")) << r.out;
+    EXPECT_TRUE(fs::exists(dir / "sample-disk.vmdk.img"));
+}
+
 TEST(CliSample, ExportNeedsAnExistingFolder) {
     ScratchDir dir;
     auto r = runCli({"export", kSample.string(), (dir / "missing").string()});
