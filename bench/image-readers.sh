@@ -12,6 +12,8 @@
 #                          its image-readers/ subfolder, never inside the project
 #   BENCH_RUNS=N           timed runs per measurement, best one kept (default 3)
 #   BENCH_KEEP=1           keep the scratch images for a later run
+#   BENCH_OUT=dir          where the exports are written (default /dev/shm when it has 3 GiB
+#                          free, so that both tools are timed on reading and not on the disk)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,7 +32,6 @@ else
 fi
 
 mkdir -p "$scratch"
-[[ ${BENCH_KEEP:-0} == 1 ]] || trap 'rm -rf "$scratch"' EXIT
 
 size_mib=2048
 # A raw disk where `percent` of the 1 MiB slots hold random data and the rest are holes.
@@ -67,7 +68,13 @@ best_time() {
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
-out_dir=$scratch/out
+out_base=${BENCH_OUT:-}
+if [[ -z $out_base ]]; then
+    out_base=$scratch
+    free_kib=$(df -Pk /dev/shm 2>/dev/null | awk 'NR == 2 { print $4 }')
+    if [[ -n $free_kib && $free_kib -gt $((3 << 20)) ]]; then out_base=/dev/shm; fi
+fi
+out_dir=$out_base/vindaru-bench-out.$$
 ours_export() {
     rm -rf "$out_dir" && mkdir -p "$out_dir"
     "$cli" export "$1" "$out_dir"
@@ -79,7 +86,12 @@ qemu_export() {
 ours_cat() { "$cli" cat "$1" >/dev/null; }
 plain_cat() { cat "$1" >/dev/null; }
 
-echo "preparing images in $scratch ..." >&2
+cleanup() {
+    rm -rf "$out_dir"
+    [[ ${BENCH_KEEP:-0} == 1 ]] || rm -rf "$scratch"
+}
+trap cleanup EXIT
+echo "preparing images in $scratch; exports go to $out_base ..." >&2
 for fill in 90 10; do
     make_raw "disk$fill" "$fill"
     convert "disk$fill" vmdk vmdk
@@ -102,4 +114,3 @@ for fill in 90 10; do
             "$(ratio "$e_ours" "$e_peer")" "$c_ours" "$c_peer" "$(ratio "$c_ours" "$c_peer")"
     done
 done
-rm -rf "$out_dir"
