@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "support/TestSupport.h"
-#include "volume/FileDiskReader.h"
+#include "support/FileDiskReader.h"
 #include "volume/Partition.h"
 
 namespace vindaru {

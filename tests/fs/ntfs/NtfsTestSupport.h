@@ -2,9 +2,6 @@
 // Standard scan, and the paths of everything the scan reached.
 #pragma once
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -14,49 +11,12 @@
 
 #include "fs/ntfs/ntfs.h"
 #include "image/readWriteInterface.h"
+#include "support/FileDiskReader.h"
 
 namespace vindaru::test {
 
-// A raw image file read with pread: bytes past the end read as zeros, a read that starts past
-// the end fails (as a hole-less flat disk behaves).
-class RawFileReader : public readWriteInterface {
-public:
-    ~RawFileReader() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool open(const std::string& path) override {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) return false;
-        imageLength = static_cast<std::uint64_t>(::lseek(fd_, 0, SEEK_END));
-        return true;
-    }
-    bool seek(std::int64_t position, int) override {
-        if (position < 0) return false;
-        cursor_ = static_cast<std::uint64_t>(position);
-        return true;
-    }
-    bool read(void* buffer, std::uint64_t length) override {
-        const bool ok = readAt(cursor_, std::span(static_cast<std::uint8_t*>(buffer), length));
-        cursor_ += length;
-        return ok;
-    }
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
-        const std::uint64_t at = baseOffset + position;
-        std::fill(out.begin(), out.end(), 0);
-        if (at >= imageLength) return out.empty();
-        std::size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(at + done));
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-private:
-    int fd_ = -1;
-    std::uint64_t cursor_ = 0;
-};
+// A raw image file read one-to-one as a disk.
+using RawFileReader = FileDiskReader;
 
 // One row of NAME.expected.tsv (both the generated and the external layout).
 struct ExpectedRow {
