@@ -194,6 +194,25 @@ FileReadSeekVmdk::Place FileReadSeekVmdk::placeOf(std::int64_t absolute, Mapping
     return sparsePlace(static_cast<std::uint64_t>(absolute) / kSector);
 }
 
+bool FileReadSeekVmdk::isHole(std::uint64_t position, std::uint64_t length) const {
+    std::uint64_t first = 0;
+    std::uint64_t end = 0;
+    if (length == 0 || mapping() != Mapping::Sparse || !mapsPositions() ||
+        !checkedAdd(baseOffset, position, first) || !checkedAdd(first, length, end) ||
+        end > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return false;
+    // Looking a place up only fills the grain-table cache; the reader's cursor is not touched.
+    auto* self = const_cast<FileReadSeekVmdk*>(this);
+    const std::uint64_t lastSector = (end - 1) / kSector;
+    for (std::uint64_t sector = first / kSector; sector <= lastSector;) {
+        const Place place = self->sparsePlace(sector);
+        if (place.kind == PlaceKind::Data) return false;
+        if (place.runSectors > lastSector - sector) return true;
+        sector += place.runSectors;
+    }
+    return true;
+}
+
 std::int64_t FileReadSeekVmdk::absoluteOf(std::int64_t pos) const {
     // The sum wraps like a signed 64-bit sum; a result past 2^63 counts as before the disk.
     return static_cast<std::int64_t>(baseOffset + static_cast<std::uint64_t>(pos));

@@ -35,6 +35,9 @@ public:
     // A file that seek cannot map (no sparse header yet typed SPARSE, or no type at all) is
     // read the way seek + read read it: from the file pointer, which then moves on.
     bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override;
+    // Sparse extents know their unallocated grains from the grain tables, so a bulk copy can
+    // skip them without reading.
+    bool isHole(std::uint64_t position, std::uint64_t length) const override;
 
     // Capacity from the sparse header in sectors; 0 for a flat extent.
     std::uint64_t capacitySectors() const;

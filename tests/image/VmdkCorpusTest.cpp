@@ -241,3 +241,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace vindaru
+
+TEST(VmdkCorpusHoles, StretchesSaidToBeHolesReadAsZerosAndSomeAreFound) {
+    auto image = vindaru::test::corpusFile("generated/mbr-disk.vmdk");
+    if (!image) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk not available";
+    vindaru::Session session;
+    vindaru::FileReadSeekVmdk reader(session);
+    ASSERT_TRUE(reader.open(image->string()));
+    const std::uint64_t size = session.diskSectorCount * 512;
+    ASSERT_GT(size, 0u);
+    std::vector<std::uint8_t> piece(64 * 1024);
+    std::uint64_t holes = 0;
+    for (std::uint64_t at = 0; at < size; at += piece.size()) {
+        const std::uint64_t n = std::min<std::uint64_t>(piece.size(), size - at);
+        if (!reader.isHole(at, n)) continue;
+        ++holes;
+        ASSERT_TRUE(reader.readAt(at, std::span(piece.data(), n)));
+        ASSERT_TRUE(std::all_of(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n),
+                                [](std::uint8_t b) { return b == 0; }))
+            << "a stretch at " << at << " is called a hole but holds data";
+    }
+    EXPECT_GT(holes, 0u) << "the sparse disk's unallocated grains are known as holes";
+    EXPECT_FALSE(reader.isHole(0, 512)) << "the MBR sector is allocated";
+}
