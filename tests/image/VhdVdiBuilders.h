@@ -152,7 +152,7 @@ inline std::vector<std::uint8_t> buildVdi(const std::vector<std::uint8_t>& disk,
     const std::uint64_t dataOffset = plan.dataOffset ? plan.dataOffset : mapEnd;
 
     std::vector<std::uint8_t> img(std::max<std::uint64_t>(mapEnd, dataOffset), 0);
-    const char* text = "<<< Test VirtualBox Disk Image >>>\n";
+    const char* text = "<<< Test Disk Image >>>\n";
     std::memcpy(img.data(), text, std::strlen(text));
     putLe(img, 64, 0xBEDA107F, 4);
     putLe(img, 68, 0x00010001, 4);
