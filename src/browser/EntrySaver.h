@@ -8,7 +8,7 @@
 #include <string>
 
 #include "browser/BrowserSinks.h"
-#include "browser/EntryView.h"
+#include "fs/parser/EntryView.h"
 #include "browser/OutputFolder.h"
 
 namespace vindaru {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "browser/BrowserSinks.h"
-#include "browser/EntryView.h"
+#include "fs/parser/EntryView.h"
 #include "browser/NamePattern.h"
 #include "common/CheckTree.h"
 #include "common/StopControl.h"

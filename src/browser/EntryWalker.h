@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "browser/EntryView.h"
+#include "fs/parser/EntryView.h"
 
 namespace vindaru {
 

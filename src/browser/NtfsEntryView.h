@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "browser/EntryView.h"
+#include "fs/parser/EntryView.h"
 #include "fs/ntfs/ntfs.h"
 
 namespace vindaru {

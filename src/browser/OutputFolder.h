@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "browser/EntryView.h"
+#include "fs/parser/EntryView.h"
 #include "browser/SafeName.h"
 
 namespace vindaru {

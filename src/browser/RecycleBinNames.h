@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "browser/EntryView.h"
+#include "fs/parser/EntryView.h"
 #include "common/CheckTree.h"
 
 namespace vindaru {

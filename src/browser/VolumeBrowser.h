@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "browser/EntryView.h"
+#include "fs/parser/EntryView.h"
 #include "common/CheckTree.h"
 
 namespace vindaru {

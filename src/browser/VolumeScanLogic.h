@@ -17,7 +17,7 @@
 #include "browser/BrowserSinks.h"
 #include "browser/EntrySaver.h"
 #include "browser/EntrySearch.h"
-#include "browser/EntryView.h"
+#include "fs/parser/EntryView.h"
 #include "browser/VolumeBrowser.h"
 #include "common/CheckTree.h"
 #include "common/StopControl.h"

@@ -39,6 +39,8 @@ class MemoryReader : public readWriteInterface {
         return at < bytes_.size() || out.empty();
     }
 
+    std::uint64_t capacity() const override { return bytes_.size(); }
+
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
   private:

@@ -52,6 +52,10 @@ class readWriteInterface {
         return false;
     }
 
+    // The virtual disk's size in bytes (not relative to baseOffset): no byte at or past it exists,
+    // whatever a read there returns. Whole-volume sweeps end there.
+    virtual std::uint64_t capacity() const { return UINT64_MAX; }
+
     std::vector<std::uint32_t> blockTable;
     std::uint64_t baseOffset = 0;
     std::uint64_t imageLength = 0;

@@ -5,7 +5,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "browser/EntryView.h"
+#include "fs/parser/EntryView.h"
 #include "common/DisplayFormat.h"
 
 namespace vindaru::test {

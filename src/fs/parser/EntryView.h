@@ -1,20 +1,26 @@
-// The browser's one view of any parser's entries: what the scan page, the list, saving, the
-// command line and the search need of an entry, whatever file system it came from. Each parser
-// gets a small adapter (NtfsEntryView, ...) that answers from its own entry table; the walks
-// built on this view (listing, saving, counting, searching) are written once.
+// The one view of any parser's entries: what the scan page, the list, saving, the command line
+// and the search need of an entry, whatever file system it came from. Each parser folder has a
+// small adapter (NtfsEntryView, ...) that answers from its own entry table; the walks built on
+// this view (listing, saving, counting, searching) are written once, in the browser.
 //
 // An EntryRef is the parser's own reference to an entry (for NTFS the entry's index); it stays
 // valid as long as the parser lives. Tree items carry it as their item data.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace vindaru {
 
 using EntryRef = std::uint64_t;
+
+// Receives a file's content in order, piece by piece; returns false to stop (a write failed, or
+// the reader has what it wanted).
+using ContentSink = std::function<bool(std::span<const std::uint8_t>)>;
 
 // The list's time and attribute columns, as the parser's describe operation writes them.
 struct EntryTexts {
@@ -58,9 +64,9 @@ public:
     virtual std::string sizeText(EntryRef entry) = 0;
     virtual std::uint64_t byteSize(EntryRef entry) = 0;
     virtual EntryTimes times(EntryRef entry) = 0;
-    // Writes the entry's content into `fd` (a new, empty file open for writing). False when
-    // the content could not be read; what was written stays.
-    virtual bool writeContent(EntryRef entry, int fd) = 0;
+    // Hands the entry's content to `sink` in order. False when the content could not be read
+    // whole or the sink stopped it; what was handed over stays handed over.
+    virtual bool writeContent(EntryRef entry, const ContentSink& sink) = 0;
 
     // Gives the entry a new name (the recycle bin's former names). False when the parser
     // cannot rename entries.

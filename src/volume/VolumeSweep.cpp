@@ -1,0 +1,76 @@
+#include "volume/VolumeSweep.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace vindaru {
+
+std::uint64_t diskEndFromBase(const readWriteInterface& reader) {
+    const std::uint64_t capacity = reader.capacity();
+    return capacity > reader.baseOffset ? capacity - reader.baseOffset : 0;
+}
+
+SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl& control,
+                     const std::function<bool(const SweepPiece&)>& onPiece,
+                     const std::function<void(std::uint64_t, std::uint64_t)>& onProgress) {
+    const std::uint64_t end = std::min(range.end, diskEndFromBase(reader));
+    if (range.begin >= end) return SweepEnd::Done;
+    const std::uint64_t pieceBytes = std::clamp<std::uint64_t>(range.pieceBytes, kSectorSize, 1u << 28);
+    const std::uint64_t tailBytes = std::min(range.tailBytes, kSweepMaxTailBytes);
+    const std::uint64_t total = end - range.begin;
+
+    // The buffer holds the piece and its tail; the tail of one piece is the head of the next,
+    // so it is moved down rather than read twice.
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(total, pieceBytes) + tailBytes));
+    std::uint64_t bufferStart = range.begin; // disk position of buffer[0]
+    std::uint64_t bufferFilled = 0;          // bytes of buffer that hold disk bytes from bufferStart
+
+    // Fills buffer[from, to) with the disk's bytes at bufferStart + from, zeros for holes.
+    auto fill = [&](std::uint64_t from, std::uint64_t to) {
+        const std::uint64_t at = bufferStart + from;
+        const std::uint64_t n = to - from;
+        auto out = std::span(buffer).subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(n));
+        if (reader.isHole(at, n)) {
+            std::fill(out.begin(), out.end(), 0);
+            return true;
+        }
+        return reader.readAt(at, out);
+    };
+
+    for (std::uint64_t pos = range.begin; pos < end;) {
+        if (control.shouldStop()) return SweepEnd::Stopped;
+        const std::uint64_t n = std::min(pieceBytes, end - pos);
+        const std::uint64_t tail = std::min(tailBytes, end - pos - n);
+        const bool hole = reader.isHole(pos, n + tail);
+        SweepPiece piece;
+        piece.position = pos;
+        piece.hole = hole;
+        if (!(hole && range.skipHoles)) {
+            // Keep what the last piece's tail already read.
+            if (pos >= bufferStart && pos < bufferStart + bufferFilled) {
+                const std::uint64_t keep = bufferStart + bufferFilled - pos;
+                std::copy_n(buffer.begin() + static_cast<std::ptrdiff_t>(pos - bufferStart),
+                            static_cast<std::ptrdiff_t>(keep), buffer.begin());
+                bufferFilled = keep;
+            } else {
+                bufferFilled = 0;
+            }
+            bufferStart = pos;
+            const std::uint64_t want = n + tail;
+            if (hole) {
+                std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(want), 0);
+            } else if (bufferFilled < want && !fill(bufferFilled, want)) {
+                return SweepEnd::ReadFailed;
+            }
+            bufferFilled = want;
+            piece.data = std::span<const std::uint8_t>(buffer).first(static_cast<std::size_t>(n));
+            piece.withTail = std::span<const std::uint8_t>(buffer).first(static_cast<std::size_t>(want));
+            if (!onPiece(piece)) return SweepEnd::Stopped;
+        }
+        pos += n;
+        if (onProgress) onProgress(pos - range.begin, total);
+    }
+    return SweepEnd::Done;
+}
+
+} // namespace vindaru

@@ -1,0 +1,55 @@
+// One pass over a byte range of a volume in large pieces: the whole-volume scans (boot sectors,
+// MFT records, FAT and exFAT entries, HFS+ leaf nodes, signature carving) all read through it.
+// It polls stop and the pause gate once per piece, never reads past the disk's real end (a boot
+// sector that claims a volume of 2^64 sectors is swept only as far as the disk goes), and hands
+// ranges the reader knows to be holes over as zeros without reading them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "common/StopControl.h"
+#include "image/readWriteInterface.h"
+
+namespace vindaru {
+
+// Pieces are this large unless a sweep asks otherwise: big enough for the kernel to stream,
+// small enough to stay in memory twice over.
+inline constexpr std::uint64_t kSweepPieceBytes = 4u << 20;
+// A piece's tail (bytes after the piece that a record starting inside it may run into) is at
+// most this long.
+inline constexpr std::uint64_t kSweepMaxTailBytes = 1u << 20;
+
+struct SweepPiece {
+    std::uint64_t position = 0;            // of data[0], relative to the reader's baseOffset
+    std::span<const std::uint8_t> data;    // the piece itself
+    std::span<const std::uint8_t> withTail; // data followed by up to `tailBytes` more (less at the end)
+    bool hole = false;                     // every byte is zero, known without reading
+};
+
+struct SweepRange {
+    std::uint64_t begin = 0; // relative to the reader's baseOffset
+    std::uint64_t end = 0;   // exclusive; cut at the disk's end
+    std::uint64_t pieceBytes = kSweepPieceBytes;
+    std::uint64_t tailBytes = 0;
+    // Pieces that are holes are not handed over at all (for sweeps that cannot match zeros).
+    bool skipHoles = false;
+};
+
+enum class SweepEnd {
+    Done,      // the whole range was handed over
+    Stopped,   // the stop flag was raised, or the callback returned false
+    ReadFailed // the reader failed; everything before the failed piece was handed over
+};
+
+// The last byte position (relative to the reader's current baseOffset) the disk really has.
+std::uint64_t diskEndFromBase(const readWriteInterface& reader);
+
+// Returns how the sweep ended. `onPiece` returns false to end it early; `onProgress` (optional)
+// is told the bytes done and the bytes to do after each piece.
+SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl& control,
+                     const std::function<bool(const SweepPiece&)>& onPiece,
+                     const std::function<void(std::uint64_t done, std::uint64_t total)>& onProgress = {});
+
+} // namespace vindaru
