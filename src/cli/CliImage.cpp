@@ -125,15 +125,12 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
                      "--extent FLAT for a flat extent\n";
         return false;
     }
-    session.replaceReader(createReader(session, image.choices));
     session.imageSourcePage = kImageSourceRecorded;
-    if (!session.sessionReader || !session.sessionReader->open(image.path)) {
+    if (!vindaru::openSessionReader(session, image.choices, image.path)) {
         session.clearReader();
         session.messages->info("file not opened..");
         return false;
     }
-    if (session.diskSectorCount == 0)
-        session.diskSectorCount = session.sessionReader->imageLength / kSectorSize;
     return true;
 }
 

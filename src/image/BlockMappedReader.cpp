@@ -75,6 +75,12 @@ bool BlockMappedReader::isHole(std::uint64_t offset, std::uint64_t length) const
     return true;
 }
 
+std::uint64_t BlockMappedReader::capacity() const {
+    std::uint64_t mapped = 0;
+    if (!checkedMul(entryCount, blockSize, mapped)) mapped = UINT64_MAX;
+    return std::min(declaredBytes, mapped);
+}
+
 bool BlockMappedReader::readAbsolute(std::uint64_t absolute, std::uint8_t* out,
                                      std::uint64_t length) const {
     if (blockSize == 0) {
@@ -144,6 +150,7 @@ void BlockMappedReader::reset() {
     entryCount = 0;
     blockSize = 0;
     dataLimit = 0;
+    declaredBytes = 0;
     file.close();
 }
 

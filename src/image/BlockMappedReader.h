@@ -12,7 +12,7 @@
 #include <span>
 
 #include "common/Session.h"
-#include "image/ReadOnlyImageFile.h"
+#include "image/ReadOnlyFile.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru {
@@ -24,6 +24,10 @@ class BlockMappedReader : public readWriteInterface {
     bool read(void* buffer, std::uint64_t length) override;
     bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
     bool isHole(std::uint64_t offset, std::uint64_t length) const override;
+    // The declared disk size, cut to what the table can map (and, for a fixed VHD, the file
+    // holds): past it every read fails or is made up.
+    std::uint64_t capacity() const override;
+    std::uint64_t declaredSectors() const override { return declaredBytes / kSectorSize; }
 
     // The last position given to seek (without baseOffset); read moves it past the bytes read.
     std::int64_t position = 0;
@@ -65,11 +69,13 @@ class BlockMappedReader : public readWriteInterface {
     BlockPlace storedAt(std::uint64_t entry, std::uint64_t scale, std::uint64_t base) const;
 
     Session& session;
-    ReadOnlyImageFile file;
+    ReadOnlyFile file;
     std::uint64_t blockSize = 0;
     std::uint64_t entryCount = 0;
     // File bytes beyond this are never data (a fixed VHD keeps its footer there).
     std::uint64_t dataLimit = 0;
+    // The disk size the image's header or footer gives.
+    std::uint64_t declaredBytes = 0;
 
   private:
     std::uint64_t cursor_ = 0;

@@ -213,12 +213,10 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     ExportCleanup cleanup(session);
     session.exportRunning = true;
     readWriteInterface& reader = *session.sessionReader;
-    if (!reader.open(imagePath)) return result;
+    if (!openSessionReader(session, imagePath)) return result;
 
-    const std::uint64_t sectors =
-        session.diskSectorCount != 0 ? session.diskSectorCount : reader.imageLength / kSectorSize;
     std::uint64_t total = 0;
-    if (!checkedMul(sectors, kSectorSize, total)) total = UINT64_MAX;
+    if (!checkedMul(session.diskSectorCount, kSectorSize, total)) total = UINT64_MAX;
     result.diskBytes = total;
 
     if (isImageFile(imagePath, exportPath)) {

@@ -1,5 +1,7 @@
 #include "image/FileReadSeekVHD.h"
 
+#include <algorithm>
+
 #include "common/ByteLoader.h"
 #include "image/ImagePathRules.h"
 #include "image/VhdLayout.h"
@@ -14,14 +16,14 @@ bool FileReadSeekVHD::open(const std::string& path) {
         session.messages->info("not a vhd file");
         return false;
     }
-    if (!file.open(path)) {
+    if (!file.open(path, memoryFiles)) {
         session.messages->info("invalid handle ...");
         return false;
     }
     imageLength = file.length();
     const Footer footer = readFooter(file);
     const std::uint64_t diskBytes = be64(footer.bytes, kFooterCurrentSize);
-    session.diskSectorCount = diskBytes / kSectorSize;
+    declaredBytes = diskBytes;
     const bool ok = footer.atEnd && be32(footer.bytes, kFooterDiskType) == kDiskTypeFixed
                         ? openFixed(diskBytes)
                         : openDynamic(footer.bytes);
@@ -37,6 +39,12 @@ bool FileReadSeekVHD::openFixed(std::uint64_t diskBytes) {
     dataLimit = file.length() - kFooterSize;
     entryCount = diskBytes / blockSize + (diskBytes % blockSize != 0 ? 1 : 0);
     return true;
+}
+
+std::uint64_t FileReadSeekVHD::capacity() const {
+    const std::uint64_t mapped = BlockMappedReader::capacity();
+    // A fixed disk is the file before its footer; a footer claiming more has nothing behind it.
+    return fixed_ ? std::min(mapped, dataLimit) : mapped;
 }
 
 std::uint64_t FileReadSeekVHD::headerOffset(std::span<const std::uint8_t> footer) const {

@@ -12,13 +12,14 @@ class FileReadSeekVHD : public BlockMappedReader {
   public:
     explicit FileReadSeekVHD(Session& session) : BlockMappedReader(session) {}
 
-    // Opens the image and loads its BAT; sets the session's diskSectorCount from the footer's
-    // current size. "not a vhd file" for a name not ending in vhd, "invalid handle ..." when the
+    // Opens the image and loads its BAT; declares the footer's current size as the disk size. "not a vhd file" for a name not ending in vhd, "invalid handle ..." when the
     // file cannot be opened.
     bool open(const std::string& path) override;
     // Maps the sector holding baseOffset + position; false past the end of the BAT (sectorMapped
     // then stays as it was). The cursor starts at the beginning of that sector.
     bool seek(std::int64_t position, int origin) override;
+
+    std::uint64_t capacity() const override;
 
     bool isFixed() const { return fixed_; }
     std::uint64_t bitmapBytes() const { return bitmapBytes_; }

@@ -9,7 +9,7 @@ using namespace vdi;
 
 bool FileReadSeekVdi::open(const std::string& path) {
     reset();
-    if (!file.open(path)) {
+    if (!file.open(path, memoryFiles)) {
         session.messages->info("invalid handle ...");
         return false;
     }
@@ -24,7 +24,7 @@ bool FileReadSeekVdi::open(const std::string& path) {
     dataLimit = file.length();
     const bool mapLoaded =
         loadTable(le32(header, kBlockMapOffset), le32(header, kBlockCount), false);
-    session.diskSectorCount = diskBytes / kSectorSize;
+    declaredBytes = diskBytes;
 
     const bool usable = mapLoaded && diskBytes != 0 && le32(header, kHeaderLength) != 0 &&
                         le32(header, kAllocatedBlocks) != 0 && blockSize != 0;

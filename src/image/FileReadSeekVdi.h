@@ -11,7 +11,7 @@ class FileReadSeekVdi : public BlockMappedReader {
   public:
     explicit FileReadSeekVdi(Session& session) : BlockMappedReader(session) {}
 
-    // Opens the image and loads its block map; sets diskSectorCount from the header's disk size.
+    // Opens the image and loads its block map; declares the header's disk size.
     // False ("invalid handle ..." shown) when the file cannot be opened, and false when the
     // header's disk size, header size, allocated-block count or block size is zero.
     bool open(const std::string& path) override;

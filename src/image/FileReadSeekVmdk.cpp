@@ -25,7 +25,7 @@ FileReadSeekVmdk::~FileReadSeekVmdk() = default;
 // Open
 
 bool FileReadSeekVmdk::open(const std::string& path) {
-    if (!file_.open(path)) return false;
+    if (!file_.open(path, memoryFiles)) return false;
     imageLength = file_.length();
     tableCache_.clear();
     lastTable_ = nullptr;
@@ -55,7 +55,7 @@ bool FileReadSeekVmdk::open(const std::string& path) {
         if (!d.createTypeFound) return false;
         applyDescriptor(d);
     }
-    if (session_.customDiskSectors != 0) session_.diskSectorCount = session_.customDiskSectors;
+    typedSizeApplies_ = true;
     return true;
 }
 
@@ -101,11 +101,18 @@ void FileReadSeekVmdk::applyDescriptor(const VmdkDescriptor& d) {
     if (d.lastExtentType) extentTypeChoice = *d.lastExtentType;
     for (const auto& e : d.extents) {
         extents.push_back(e);
-        session_.diskSectorCount = saturatingAdd(session_.diskSectorCount, e.sectors);
+        declaredSectors_ = saturatingAdd(declaredSectors_, e.sectors);
     }
 }
 
 std::uint64_t FileReadSeekVmdk::capacitySectors() const { return capacity_; }
+
+std::uint64_t FileReadSeekVmdk::capacity() const {
+    // A flat extent is the file; reads past it are zeros made up, not disk.
+    if (!hasMagic_ || mapping() != Mapping::Sparse) return imageLength;
+    std::uint64_t bytes = 0;
+    return checkedMul(capacity_, kSector, bytes) ? bytes : UINT64_MAX;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Mapping

@@ -41,6 +41,11 @@ public:
 
     // Capacity from the sparse header in sectors; 0 for a flat extent.
     std::uint64_t capacitySectors() const;
+    // The sparse header's capacity, or for a flat extent the file's length.
+    std::uint64_t capacity() const override;
+    // The sum of the embedded descriptor's extent lines.
+    std::uint64_t declaredSectors() const override { return declaredSectors_; }
+    bool takesTypedSize() const override { return typedSizeApplies_; }
     bool isSparseFile() const { return hasMagic_; }
 
     // --- used by FileReadSeekVmdkSplit, which reads through this reader's file pointer ---
@@ -126,6 +131,9 @@ private:
     ReadOnlyFile file_;
     bool hasMagic_ = false;
     std::uint64_t capacity_ = 0;
+    std::uint64_t declaredSectors_ = 0;
+    // A sparse extent without a descriptor of its own (a piece of a split set) keeps its size.
+    bool typedSizeApplies_ = false;
     // The file pointer that header, table and sector reads share, as a positioned file would
     // keep it; the reads themselves are positional.
     std::uint64_t filePointer_ = 0;

@@ -73,6 +73,7 @@ FileReadSeekVmdkSplit::~FileReadSeekVmdkSplit() = default;
 
 bool FileReadSeekVmdkSplit::open(const std::string& path) {
     current_ = nullptr;
+    opened_ = false;
     beyondEnd_ = false;
     const bool ok = descriptorMode ? openDescriptor(path) : openNumbered(path);
     starts_.clear();
@@ -107,9 +108,9 @@ void FileReadSeekVmdkSplit::reserveFileDescriptors(std::size_t extentCount) {
 }
 
 bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
-    session_.diskSectorCount = 0;
+    declaredSectors_ = 0;
     ReadOnlyFile file;
-    if (!file.open(path)) return false;
+    if (!file.open(path, memoryFiles)) return false;
     imageLength = file.length();
     if (imageLength > kVmdkMaxDescriptorFileBytes) {
         session_.messages->info("file size greater than 50 kb .possibly not a descriptor file");
@@ -124,19 +125,17 @@ bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
     if (!parsed.extentTypeChoice.empty()) extentTypeChoice = parsed.extentTypeChoice;
     for (auto& record : parsed.extents) {
         if (extentTypeChoice == "FLAT")
-            session_.diskSectorCount = saturatingAdd(session_.diskSectorCount, record.sectors);
+            declaredSectors_ = saturatingAdd(declaredSectors_, record.sectors);
         extents.push_back(std::move(record));
     }
 
-    // The descriptor alone says how large the disk is: what the extents' own opens add to the
-    // session's count is set aside.
-    const std::uint64_t fromDescriptor = session_.diskSectorCount;
     const std::string folder = descriptorFolder(path);
     reserveFileDescriptors(extents.size());
     for (const auto& record : extents) {
         std::string name = record.extentFile;
         std::replace(name.begin(), name.end(), '\\', '/');
         auto reader = std::make_unique<FileReadSeekVmdk>(session_);
+        reader->memoryFiles = memoryFiles;
         reader->extents.push_back(record);
         if (reader->open(folder + name)) {
             extentReaders.push_back(std::move(reader));
@@ -145,12 +144,12 @@ bool FileReadSeekVmdkSplit::openDescriptor(const std::string& path) {
         }
     }
     announceMissing();
-    session_.diskSectorCount = fromDescriptor;
+    // A flat set's size is what its descriptor lines say; a sparse one's what its extents hold.
     if (extentTypeChoice != "FLAT") {
         for (const auto& reader : extentReaders)
-            session_.diskSectorCount = saturatingAdd(session_.diskSectorCount, reader->capacitySectors());
+            declaredSectors_ = saturatingAdd(declaredSectors_, reader->capacitySectors());
     }
-    if (session_.customDiskSectors != 0) session_.diskSectorCount = session_.customDiskSectors;
+    opened_ = true;
     return true;
 }
 
@@ -208,15 +207,16 @@ bool FileReadSeekVmdkSplit::openNumbered(const std::string& path) {
     }
     announceMissing();
     // The disk's end follows from the pieces, so that a scan or an export knows it.
-    setDiskSizeFromExtents();
-    if (session_.customDiskSectors != 0) session_.diskSectorCount = session_.customDiskSectors;
+    declaredSectors_ = coveredSectors();
+    opened_ = true;
     return true;
 }
 
-void FileReadSeekVmdkSplit::setDiskSizeFromExtents() {
-    session_.diskSectorCount = 0;
-    for (const auto& reader : extentReaders)
-        session_.diskSectorCount = saturatingAdd(session_.diskSectorCount, extentSectors(*reader));
+std::uint64_t FileReadSeekVmdkSplit::capacity() const {
+    std::uint64_t sectors = 0;
+    for (const auto& reader : extentReaders) sectors = saturatingAdd(sectors, extentSectors(*reader));
+    std::uint64_t bytes = 0;
+    return checkedMul(sectors, kSector, bytes) ? bytes : UINT64_MAX;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -32,6 +32,13 @@ public:
     // Positions past the last extent read as zeros; unaligned positions fail, as seek does.
     bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override;
 
+    // The end of the last extent that could be opened.
+    std::uint64_t capacity() const override;
+    // Descriptor mode: a flat set's descriptor lines, else the extents' header capacities;
+    // numbered mode: the sectors the pieces cover.
+    std::uint64_t declaredSectors() const override { return declaredSectors_; }
+    bool takesTypedSize() const override { return opened_; }
+
     // Names of the extent files that were expected but could not be opened, in disk order.
     const std::vector<std::string>& missingExtents() const { return missingExtents_; }
     // Sectors of the disk that the opened extents cover.
@@ -58,7 +65,6 @@ private:
     bool openNumbered(const std::string& path);
     void announceMissing();
     static void reserveFileDescriptors(std::size_t extentCount);
-    void setDiskSizeFromExtents();
     std::uint64_t extentSectors(const FileReadSeekVmdk& reader) const;
     const std::vector<std::uint64_t>& extentStarts();
     std::optional<Located> locate(std::uint64_t sector);
@@ -75,6 +81,8 @@ private:
     // Disk byte of the last seek, when it selected an extent.
     std::uint64_t cursorAbsolute_ = std::numeric_limits<std::uint64_t>::max();
     bool beyondEnd_ = false;
+    std::uint64_t declaredSectors_ = 0;
+    bool opened_ = false;
 };
 
 } // namespace vindaru

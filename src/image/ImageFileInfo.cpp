@@ -2,7 +2,7 @@
 
 #include "common/ByteLoader.h"
 #include "common/DisplayFormat.h"
-#include "image/ReadOnlyImageFile.h"
+#include "image/ReadOnlyFile.h"
 #include "image/VdiLayout.h"
 #include "image/VhdLayout.h"
 
@@ -27,7 +27,7 @@ ImageFileInfo makeInfo(std::uint32_t version, std::uint32_t sectors, std::uint32
 } // namespace
 
 std::optional<ImageFileInfo> readVhdFileInfo(const std::string& path) {
-    ReadOnlyImageFile file;
+    ReadOnlyFile file;
     if (!file.open(path) || file.length() < vhd::kFooterSize) return std::nullopt;
     const vhd::Footer footer = vhd::readFooter(file);
     const ByteSpan f(footer.bytes);
@@ -37,7 +37,7 @@ std::optional<ImageFileInfo> readVhdFileInfo(const std::string& path) {
 }
 
 std::optional<ImageFileInfo> readVdiFileInfo(const std::string& path) {
-    ReadOnlyImageFile file;
+    ReadOnlyFile file;
     if (!file.open(path) || file.length() < vdi::kHeaderSize) return std::nullopt;
     std::uint8_t header[vdi::kHeaderSize] = {};
     file.readZeroFilled(0, header, sizeof header);

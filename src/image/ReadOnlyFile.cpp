@@ -2,30 +2,57 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 namespace vindaru {
 
+namespace {
+// One pread never asks for more than this, so the size always fits ssize_t and the kernel's
+// own per-call cap.
+constexpr std::uint64_t kMaxReadPerCall = 1u << 30;
+
+std::uint64_t blockDeviceBytes(int fd) {
+    std::uint64_t bytes = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) return bytes;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    return end > 0 ? static_cast<std::uint64_t>(end) : 0;
+}
+} // namespace
+
 ReadOnlyFile::~ReadOnlyFile() { close(); }
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), length_(std::exchange(other.length_, 0)) {}
+    : fd_(std::exchange(other.fd_, -1)), inMemory_(std::exchange(other.inMemory_, false)),
+      memory_(std::exchange(other.memory_, {})), length_(std::exchange(other.length_, 0)) {}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
         close();
         fd_ = std::exchange(other.fd_, -1);
+        inMemory_ = std::exchange(other.inMemory_, false);
+        memory_ = std::exchange(other.memory_, {});
         length_ = std::exchange(other.length_, 0);
     }
     return *this;
 }
 
-bool ReadOnlyFile::open(const std::string& path) {
+bool ReadOnlyFile::open(const std::string& path, const MemoryFiles* memory) {
     close();
+    if (memory != nullptr) {
+        const auto bytes = memory->find(path);
+        if (!bytes) return false;
+        inMemory_ = true;
+        memory_ = *bytes;
+        length_ = bytes->size();
+        return true;
+    }
     // Non-blocking for the open itself: a name that turns out to be a FIFO must not hang.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
@@ -38,28 +65,34 @@ bool ReadOnlyFile::open(const std::string& path) {
         return false;
     }
     fd_ = fd;
-    length_ = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    if (S_ISBLK(st.st_mode)) {
-        const off_t end = ::lseek(fd, 0, SEEK_END);
-        length_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
-    }
+    length_ = S_ISBLK(st.st_mode) ? blockDeviceBytes(fd)
+                                  : (st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0);
     return true;
 }
 
 void ReadOnlyFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    inMemory_ = false;
+    memory_ = {};
     length_ = 0;
 }
 
 std::int64_t ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
-    if (fd_ < 0) return -1;
-    constexpr std::uint64_t maxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    if (!isOpen()) return -1;
+    const std::uint64_t available = offset < length_ ? length_ - offset : 0;
+    const std::uint64_t wanted = std::min<std::uint64_t>(out.size(), available);
+    if (inMemory_) {
+        std::memcpy(out.data(), memory_.data() + offset, static_cast<std::size_t>(wanted));
+        return static_cast<std::int64_t>(wanted);
+    }
+    constexpr auto maxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
     std::uint64_t done = 0;
-    while (done < out.size()) {
+    while (done < wanted) {
         if (offset > maxOffset - done) break; // past any possible end of file
-        const std::size_t want = std::min<std::size_t>(out.size() - done, std::size_t{1} << 30);
-        const ssize_t got = ::pread(fd_, out.data() + done, want, static_cast<off_t>(offset + done));
+        const std::uint64_t want = std::min(wanted - done, kMaxReadPerCall);
+        const ssize_t got = ::pread(fd_, out.data() + done, static_cast<std::size_t>(want),
+                                    static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -75,6 +108,16 @@ bool ReadOnlyFile::readAtZeroFilled(std::uint64_t offset, std::span<std::uint8_t
     const std::size_t filled = got > 0 ? static_cast<std::size_t>(got) : 0;
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(filled), out.end(), std::uint8_t{0});
     return got >= 0;
+}
+
+std::uint64_t ReadOnlyFile::readZeroFilled(std::uint64_t offset, void* out, std::uint64_t count,
+                                           bool* ioError) const {
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    const std::int64_t got = isOpen() ? readAt(offset, {bytes, static_cast<std::size_t>(count)}) : 0;
+    const std::uint64_t done = got > 0 ? static_cast<std::uint64_t>(got) : 0;
+    if (done < count) std::memset(bytes + done, 0, static_cast<std::size_t>(count - done));
+    if (ioError) *ioError = got < 0;
+    return done;
 }
 
 } // namespace vindaru

@@ -11,7 +11,7 @@
 #include "image/FileReadSeekVdi.h"
 #include "image/FileReadSeekVmdk.h"
 #include "image/FileReadSeekVmdkSplit.h"
-#include "image/ReadOnlyImageFile.h"
+#include "image/ReadOnlyFile.h"
 #include "image/VdiLayout.h"
 #include "image/VhdLayout.h"
 
@@ -31,7 +31,7 @@ bool looksLikeDescriptor(std::span<const std::uint8_t> head) {
 }
 
 std::optional<ImageKind> kindByContent(const std::string& path) {
-    ReadOnlyImageFile file;
+    ReadOnlyFile file;
     if (!file.open(path)) return std::nullopt;
     std::uint8_t head[kDescriptorProbe] = {};
     const std::uint64_t got = file.readZeroFilled(0, head, sizeof head);
@@ -83,6 +83,26 @@ std::unique_ptr<readWriteInterface> createReader(Session& session, const ImageCh
     auto reader = std::make_unique<FileReadSeekVmdk>(session);
     reader->extentTypeChoice = choices.extentType;
     return reader;
+}
+
+std::uint64_t sessionDiskSectors(const readWriteInterface& reader, std::uint64_t customSectors) {
+    std::uint64_t sectors = reader.declaredSectors();
+    if (reader.takesTypedSize() && customSectors != 0) sectors = customSectors;
+    return sectors != 0 ? sectors : reader.imageLength / kSectorSize;
+}
+
+bool openSessionReader(Session& session, const std::string& path) {
+    readWriteInterface* reader = session.sessionReader.get();
+    if (reader == nullptr || !reader->open(path)) return false;
+    session.diskSectorCount = sessionDiskSectors(*reader, session.customDiskSectors);
+    return true;
+}
+
+bool openSessionReader(Session& session, const ImageChoices& choices, const std::string& path) {
+    session.diskSectorCount = 0;
+    session.clearReader();
+    session.replaceReader(createReader(session, choices));
+    return openSessionReader(session, path);
 }
 
 std::optional<ImageKind> detectImageKind(const std::string& path) {

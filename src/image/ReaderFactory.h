@@ -25,6 +25,17 @@ struct ImageChoices {
 // FileReadSeekVmdkSplit (split set or descriptor file) or a FileReadSeekVmdk.
 std::unique_ptr<readWriteInterface> createReader(Session& session, const ImageChoices& choices);
 
+// The disk size in sectors the session takes from an opened reader: the size the image declares,
+// a typed disk size (`customSectors`, 0 when none) instead where the reader honours one, and the
+// image file's length when neither gives one.
+std::uint64_t sessionDiskSectors(const readWriteInterface& reader, std::uint64_t customSectors);
+// Opens the session reader on `path` and takes its disk size as above. False when there is no
+// reader or it cannot open.
+bool openSessionReader(Session& session, const std::string& path);
+// Replaces the session reader with a new one for the choices (the disk size reset to 0) and
+// opens it as above.
+bool openSessionReader(Session& session, const ImageChoices& choices, const std::string& path);
+
 // The kind by content first: a VHD footer ("conectix") at the start, the VDI signature
 // 0xBEDA107F at byte 64, the VMDK sparse magic "KDMV", a VHD footer at the end (a fixed VHD), or
 // a VMDK descriptor text; then by the extension (.vhd, .vdi, .vmdk); nullopt when none tells.

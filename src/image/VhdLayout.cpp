@@ -11,7 +11,7 @@ bool hasCookie(std::span<const std::uint8_t> bytes, const char* cookie) {
     return bytes.size() >= n && std::memcmp(bytes.data(), cookie, n) == 0;
 }
 
-Footer readFooter(const ReadOnlyImageFile& file) {
+Footer readFooter(const ReadOnlyFile& file) {
     Footer first;
     file.readZeroFilled(0, first.bytes, kFooterSize);
     first.hasCookie = hasCookie(first.bytes, "conectix");

@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "image/ReadOnlyImageFile.h"
+#include "image/ReadOnlyFile.h"
 
 namespace vindaru::vhd {
 
@@ -51,7 +51,7 @@ struct Footer {
 // The footer a reader should trust: a fixed-disk footer at the end of the file, else the copy at
 // the start when it carries the cookie, else the one at the end when that does, else the start
 // anyway (a damaged copy still tells a size).
-Footer readFooter(const ReadOnlyImageFile& file);
+Footer readFooter(const ReadOnlyFile& file);
 
 bool hasCookie(std::span<const std::uint8_t> bytes, const char* cookie);
 

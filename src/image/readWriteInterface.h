@@ -12,6 +12,8 @@
 
 namespace vindaru {
 
+class MemoryFiles;
+
 inline constexpr std::uint64_t kSectorSize = 512;
 
 class readWriteInterface {
@@ -55,6 +57,15 @@ class readWriteInterface {
     // The virtual disk's size in bytes (not relative to baseOffset): no byte at or past it exists,
     // whatever a read there returns. Whole-volume sweeps end there.
     virtual std::uint64_t capacity() const { return UINT64_MAX; }
+
+    // The disk size in sectors the image itself declares (its header, footer or descriptor); 0
+    // when it declares none. The session takes it as its disk size once the reader is open.
+    virtual std::uint64_t declaredSectors() const { return 0; }
+    // True when a disk size the user typed replaces the declared one (the VMDK readers).
+    virtual bool takesTypedSize() const { return false; }
+
+    // Where open() finds its files: the file system when null, else these in-memory files.
+    const MemoryFiles* memoryFiles = nullptr;
 
     std::vector<std::uint32_t> blockTable;
     std::uint64_t baseOffset = 0;

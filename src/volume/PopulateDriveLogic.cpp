@@ -85,8 +85,7 @@ PopulateDriveLogic::ReaderState PopulateDriveLogic::prepareReader() {
     }
     if (!session_.sessionReader) return ReaderState::Missing;
     if (!choices_.openReader) return ReaderState::Ready;
-    if (!session_.sessionReader->open(choices_.imagePath)) return ReaderState::NotOpened;
-    if (session_.diskSectorCount == 0) session_.diskSectorCount = session_.sessionReader->imageLength / 512;
+    if (!openSessionReader(session_, choices_.imagePath)) return ReaderState::NotOpened;
     return ReaderState::Ready;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image/FileReadSeekVdi.h"
+#include "image/SessionReader.h"
 #include "image/VhdVdiBuilders.h"
 #include "support/TestSupport.h"
 
@@ -17,14 +18,14 @@ struct OpenedVdi {
     ScratchDir dir;
     Session session;
     RecordingMessageSink messages;
-    std::unique_ptr<FileReadSeekVdi> reader;
+    FileReadSeekVdi* reader = nullptr;
     bool opened = false;
 
     explicit OpenedVdi(const std::vector<std::uint8_t>& image) {
         session.messages = &messages;
         writeFile(dir / "d.vdi", image);
-        reader = std::make_unique<FileReadSeekVdi>(session);
-        opened = reader->open((dir / "d.vdi").string());
+        reader = openAsSessionReader(session, std::make_unique<FileReadSeekVdi>(session),
+                                     (dir / "d.vdi").string(), &opened);
     }
     std::vector<std::uint8_t> readAt(std::uint64_t at, std::uint64_t n, bool* ok = nullptr) {
         std::vector<std::uint8_t> out(n, 0xAA);

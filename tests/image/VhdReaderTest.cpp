@@ -4,6 +4,7 @@
 
 #include "image/FileReadSeekVHD.h"
 #include "image/ImagePathRules.h"
+#include "image/SessionReader.h"
 #include "image/VhdVdiBuilders.h"
 #include "support/TestSupport.h"
 
@@ -18,7 +19,7 @@ struct OpenedVhd {
     ScratchDir dir;
     Session session;
     RecordingMessageSink messages;
-    std::unique_ptr<FileReadSeekVHD> reader;
+    FileReadSeekVHD* reader = nullptr;
     fs::path path;
     bool opened = false;
 
@@ -26,8 +27,8 @@ struct OpenedVhd {
         session.messages = &messages;
         path = dir / name;
         writeFile(path, image);
-        reader = std::make_unique<FileReadSeekVHD>(session);
-        opened = reader->open(path.string());
+        reader = openAsSessionReader(session, std::make_unique<FileReadSeekVHD>(session), path.string(),
+                                     &opened);
     }
 
     std::vector<std::uint8_t> readAt(std::uint64_t at, std::uint64_t n, bool* ok = nullptr) {

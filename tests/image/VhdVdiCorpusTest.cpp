@@ -44,7 +44,8 @@ template <typename Reader> void expectSameAsRaw(const std::string& image, const 
     Reader reader(session);
     ASSERT_TRUE(reader.open(imagePath->string()));
     const std::uint64_t rawBytes = fs::file_size(*rawPath);
-    const std::uint64_t diskBytes = session.diskSectorCount * 512;
+    const std::uint64_t diskBytes = reader.declaredSectors() * 512;
+    EXPECT_EQ(reader.capacity(), diskBytes);
     // qemu-img rounds a VHD up to whole CHS cylinders: a few sectors more, which read as zeros.
     ASSERT_GE(diskBytes, rawBytes);
     ASSERT_LT(diskBytes - rawBytes, 1u << 20);
@@ -63,7 +64,7 @@ void expectVhdMd5(const std::string& image, std::uint64_t bytes, const std::stri
     Session session;
     FileReadSeekVHD reader(session);
     ASSERT_TRUE(reader.open(imagePath->string()));
-    EXPECT_EQ(session.diskSectorCount * 512, bytes);
+    EXPECT_EQ(reader.declaredSectors() * 512, bytes);
     ScratchDir dir;
     EXPECT_EQ(diskMd5(reader, bytes, dir / "a", false), md5);
 }

@@ -9,6 +9,7 @@
 #include "common/Session.h"
 #include "image/FileReadSeekVmdk.h"
 #include "image/FileReadSeekVmdkSplit.h"
+#include "image/ReaderFactory.h"
 #include "support/TestSupport.h"
 
 namespace vindaru {
@@ -89,9 +90,10 @@ void expectSameAsRaw(readWriteInterface& reader, const fs::path& raw, const Rang
 
 // The reader's disk is as long as the raw disk and holds the same bytes (all of a small disk,
 // samples of a big one).
-void expectTheRawDisk(readWriteInterface& reader, const Session& session, const Corpus& c) {
+void expectTheRawDisk(readWriteInterface& reader, const Corpus& c) {
     const std::uint64_t rawSize = fs::file_size(c.raw);
-    EXPECT_EQ(session.diskSectorCount * 512, rawSize);
+    EXPECT_EQ(sessionDiskSectors(reader, 0) * 512, rawSize);
+    EXPECT_EQ(reader.capacity(), rawSize);
     expectSameAsRaw(reader, c.raw, rawSize > 1024 * kMiB ? bigDiskSamples(rawSize) : wholeDisk(rawSize));
 }
 
@@ -130,9 +132,9 @@ TEST_P(VmdkCorpusMonolithic, ReadsTheRawDisk) {
     FileReadSeekVmdk reader(session);
     reader.extentTypeChoice = "SPARSE";
     ASSERT_TRUE(reader.open(c->container.string()));
-    EXPECT_EQ(reader.capacitySectors(), session.diskSectorCount);
+    EXPECT_EQ(reader.capacitySectors(), reader.declaredSectors());
     EXPECT_EQ(reader.createType, "monolithicSparse");
-    expectTheRawDisk(reader, session, *c);
+    expectTheRawDisk(reader, *c);
     untouched.check();
 }
 
@@ -183,7 +185,7 @@ TEST_P(VmdkCorpusDescriptor, ReadsTheRawDisk) {
     for (std::size_t i = 0; i < p.extents.size(); ++i)
         EXPECT_EQ(reader.extents[i].extentFile, p.extents[i]);
     EXPECT_EQ(reader.extentTypeChoice, p.flat ? "FLAT" : "");
-    expectTheRawDisk(reader, session, *c);
+    expectTheRawDisk(reader, *c);
     untouched.check();
 }
 
@@ -228,7 +230,7 @@ TEST_P(VmdkCorpusNumbered, ReadsTheRawDiskFromAnyPiece) {
     ASSERT_TRUE(reader.open(c->container.string()));
     EXPECT_TRUE(messages.texts().empty());
     ASSERT_EQ(reader.extentReaders.size(), p.pieces);
-    expectTheRawDisk(reader, session, *c);
+    expectTheRawDisk(reader, *c);
     untouched.check();
 }
 
@@ -248,7 +250,7 @@ TEST(VmdkCorpusHoles, StretchesSaidToBeHolesReadAsZerosAndSomeAreFound) {
     vindaru::Session session;
     vindaru::FileReadSeekVmdk reader(session);
     ASSERT_TRUE(reader.open(image->string()));
-    const std::uint64_t size = session.diskSectorCount * 512;
+    const std::uint64_t size = reader.capacity();
     ASSERT_GT(size, 0u);
     std::vector<std::uint8_t> piece(64 * 1024);
     std::uint64_t holes = 0;

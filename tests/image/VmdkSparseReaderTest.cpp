@@ -6,6 +6,7 @@
 
 #include "common/Session.h"
 #include "image/FileReadSeekVmdk.h"
+#include "image/ReaderFactory.h"
 #include "image/VmdkTestImages.h"
 #include "support/TestSupport.h"
 
@@ -43,6 +44,7 @@ std::unique_ptr<Opened> openImage(const std::vector<std::uint8_t>& bytes,
     o->reader = std::make_unique<FileReadSeekVmdk>(o->session);
     o->reader->extentTypeChoice = choice;
     EXPECT_TRUE(o->reader->open(o->path));
+    o->session.diskSectorCount = sessionDiskSectors(*o->reader, o->session.customDiskSectors);
     return o;
 }
 
@@ -88,8 +90,8 @@ TEST(VmdkSparseReader, TypedDiskSizeWinsOverTheDescriptor) {
     ScratchDir dir;
     SparseVmdkBuilder b(4096, 16);
     test::writeFile(dir / "d.vmdk", b.standardDescriptor().build());
-    FileReadSeekVmdk r(session);
-    ASSERT_TRUE(r.open((dir / "d.vmdk").string()));
+    session.replaceReader(std::make_unique<FileReadSeekVmdk>(session));
+    ASSERT_TRUE(openSessionReader(session, (dir / "d.vmdk").string()));
     EXPECT_EQ(session.diskSectorCount, 20480u);
 }
 
@@ -198,7 +200,7 @@ TEST(VmdkSparseReader, FlatChoiceReadsAFileWithoutHeaderOneToOne) {
     auto o = openImage(raw, "FLAT");
     ASSERT_EQ(o->reader->extents.size(), 1u);
     EXPECT_EQ(o->reader->capacitySectors(), 0u);
-    EXPECT_EQ(o->session.diskSectorCount, 0u);
+    EXPECT_EQ(o->reader->declaredSectors(), 0u);
     EXPECT_EQ(seekRead(*o->reader, 5 * 512, 3 * 512), slice(raw, 5 * 512, 3 * 512));
     o->reader->baseOffset = 2 * 512;
     EXPECT_EQ(seekRead(*o->reader, 5 * 512, 512), sectorPattern(7));
@@ -238,7 +240,7 @@ TEST(VmdkSparseReader, DescriptorProblemsLeaveEverySeekFailing) {
     z.allocate(0).headerOverride(28, 1, 8).headerOverride(36, 20, 8);
     auto oz = openImage(z.build());
     EXPECT_TRUE(oz->reader->extents.empty());
-    EXPECT_EQ(oz->session.diskSectorCount, 0u);
+    EXPECT_EQ(oz->reader->declaredSectors(), 0u);
 }
 
 TEST(VmdkSparseReader, DescriptorWithoutCreateTypeIsRefused) {

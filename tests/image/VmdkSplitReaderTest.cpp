@@ -6,6 +6,7 @@
 
 #include "common/Session.h"
 #include "image/FileReadSeekVmdkSplit.h"
+#include "image/ReaderFactory.h"
 #include "image/VmdkTestImages.h"
 #include "support/TestSupport.h"
 
@@ -58,12 +59,14 @@ struct Fixture {
         auto r = std::make_unique<FileReadSeekVmdkSplit>(session);
         r->extentTypeChoice = choice;
         EXPECT_TRUE(r->open(path(chosen)));
+        session.diskSectorCount = sessionDiskSectors(*r, session.customDiskSectors);
         return r;
     }
     std::unique_ptr<FileReadSeekVmdkSplit> described(const std::string& descriptor) {
         auto r = std::make_unique<FileReadSeekVmdkSplit>(session);
         r->descriptorMode = true;
         EXPECT_TRUE(r->open(path(descriptor)));
+        session.diskSectorCount = sessionDiskSectors(*r, session.customDiskSectors);
         return r;
     }
 };
@@ -150,7 +153,7 @@ TEST(VmdkSplitReader, DescriptorSizeLimit) {
         EXPECT_EQ(r.open(f.path("d.vmdk")), accepted) << size;
         if (accepted) {
             EXPECT_TRUE(f.messages.texts().empty());
-            EXPECT_EQ(f.session.diskSectorCount, 8u);
+            EXPECT_EQ(r.declaredSectors(), 8u);
         } else {
             EXPECT_EQ(f.messages.texts(),
                       std::vector<std::string>{"file size greater than 50 kb .possibly not a descriptor file"});
