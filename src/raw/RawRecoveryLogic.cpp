@@ -1,0 +1,162 @@
+#include "raw/RawRecoveryLogic.h"
+
+#include <cctype>
+
+#include "raw/DefaultSignatures.h"
+#include "raw/FindSaver.h"
+#include "raw/SignatureFile.h"
+
+namespace vindaru {
+
+namespace {
+constexpr const char* kProcessingDone = "Processing done";
+constexpr std::uint64_t kMiB = 1u << 20;
+} // namespace
+
+RawRecoveryLogic::RawRecoveryLogic(Session& session, VolumeRecord volume, CheckTree& tree,
+                                   RawRecoverySinks sinks, std::string defaultPath)
+    : session_(session), volume_(std::move(volume)), tree_(tree), sinks_(sinks),
+      defaultPath_(std::move(defaultPath)) {}
+
+std::string RawRecoveryLogic::defaultSignaturePathForPage() {
+    return defaultSignaturePath();
+}
+
+std::uint64_t RawRecoveryLogic::volumeBytes() const {
+    // The size text starts with a whole number of MiB.
+    std::uint64_t mb = 0;
+    const std::string& text = volume_.sizeText;
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        mb = mb * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        if (mb > (UINT64_MAX / kMiB) / 10) return UINT64_MAX / kMiB * kMiB;
+    }
+    return mb * kMiB;
+}
+
+void RawRecoveryLogic::loadDefaultSignatures(const std::string& path) {
+    engine_ = std::make_shared<myJpg>();
+    sinks_.status.setText("Processing.....");
+    std::vector<signatureRecord> records;
+    switch (readSignatureFile(path, false, records)) {
+    case SignatureFileResult::NotOpened:
+        return; // no default set: nothing to say
+    case SignatureFileResult::Invalid:
+        sinks_.messages.info(kSignatureFileInvalid);
+        return;
+    case SignatureFileResult::Loaded:
+        break;
+    }
+    for (const signatureRecord& r : records) engine_->addSignature(r);
+}
+
+bool RawRecoveryLogic::loadSignatureFile(const std::string& path) {
+    if (!engine_) engine_ = std::make_shared<myJpg>();
+    sinks_.status.setText("Processing.....");
+    std::vector<signatureRecord> records;
+    switch (readSignatureFile(path, true, records)) {
+    case SignatureFileResult::NotOpened:
+        sinks_.messages.info(kSignatureFileNotOpened);
+        return false;
+    case SignatureFileResult::Invalid:
+        sinks_.messages.info(kSignatureFileInvalid);
+        return false;
+    case SignatureFileResult::Loaded:
+        break;
+    }
+    for (const signatureRecord& r : records) engine_->addSignature(r);
+    return true;
+}
+
+RawRecoveryLogic::Prepared RawRecoveryLogic::prepare(bool loadDefaultItems, const std::string& pathBox) {
+    const auto fail = [&](Prepared why) {
+        sinks_.status.setText(kProcessingDone);
+        return why;
+    };
+    if (loadDefaultItems) loadDefaultSignatures(defaultPath_);
+    if (!pathBox.empty() && !loadSignatureFile(pathBox)) return fail(Prepared::LoadFailed);
+    if (!engine_) engine_ = std::make_shared<myJpg>();
+    const std::uint64_t bytes = volumeBytes();
+    if (bytes == 0) {
+        sinks_.messages.infoNoCaption("zero size volume..");
+        return fail(Prepared::ZeroSize);
+    }
+    if (session_.imageSourcePage == kImageSourceRecorded && reopenReader && !reopenReader(session_))
+        return fail(Prepared::NoReader);
+    if (!session_.sessionReader) return fail(Prepared::NoReader);
+    // Carving positions count from the volume's first byte.
+    session_.sessionReader->baseOffset = volume_.startSector * kSectorSize;
+    // A Stop of the engine's previous run must not end this one.
+    engine_->control().stopRequested = false;
+    engine_->control().pauseGate.resume();
+    engine_->attach(session_.sessionReader.get(), bytes, &tree_, &sinks_.progress, &sinks_.messages);
+    return Prepared::Ready;
+}
+
+void RawRecoveryLogic::carve() {
+    std::shared_ptr<myJpg> engine = engine_;
+    if (engine->carveVolume()) runs_.push_back(Run{engine, engine->rootItem()});
+    sinks_.status.setText(kProcessingDone);
+}
+
+void RawRecoveryLogic::pause() {
+    if (engine_) engine_->control().pauseGate.pause();
+    sinks_.status.setText("Pause button pressed");
+}
+
+void RawRecoveryLogic::resume() {
+    if (engine_) engine_->control().pauseGate.resume();
+    sinks_.status.setText("Resume button pressed");
+}
+
+void RawRecoveryLogic::stop() {
+    if (engine_) engine_->control().requestStop();
+    sinks_.status.setText("Stop button pressed.Please wait for the process to stop");
+}
+
+std::vector<RawRecoveryLogic::ListedFind> RawRecoveryLogic::listFor(TreeItemId item) const {
+    std::vector<ListedFind> rows;
+    for (const TreeItemId child : tree_.children(item)) {
+        const std::optional<CheckTreeItemView> v = tree_.item(child);
+        if (v && v->icon != IconKind::Folder) rows.push_back(ListedFind{v->label, child});
+    }
+    return rows;
+}
+
+std::vector<RawRecoveryLogic::CheckedFind> RawRecoveryLogic::checkedFinds() const {
+    std::vector<CheckedFind> finds;
+    for (const Run& run : runs_) {
+        for (const TreeItemId category : tree_.children(run.root)) {
+            for (const TreeItemId item : tree_.children(category)) {
+                if (!tree_.getCheck(item)) continue;
+                const std::optional<std::uint64_t> index = tree_.getItemData(item);
+                const auto& found = run.engine->foundFiles();
+                if (index && *index < found.size()) finds.push_back(CheckedFind{run.engine, found[*index]});
+            }
+        }
+    }
+    return finds;
+}
+
+RawRecoveryLogic::SaveResult RawRecoveryLogic::saveChecked(const std::filesystem::path& folder,
+                                                           const std::vector<CheckedFind>& finds) {
+    SaveResult result;
+    std::optional<FindSaver> saver = FindSaver::open(folder);
+    if (!saver || !session_.sessionReader) return result;
+    result.folderOpened = true;
+    readWriteInterface& reader = *session_.sessionReader;
+    reader.baseOffset = volume_.startSector * kSectorSize;
+    for (const CheckedFind& f : finds) {
+        const std::string base =
+            FindSaver::baseName(f.find.namedAfter, f.engine->rules()[f.find.rule].extension);
+        const std::string name = saver->save(reader, f.find.start, f.find.size, base);
+        if (name.empty())
+            ++result.failed;
+        else
+            result.written.push_back(name);
+    }
+    return result;
+}
+
+} // namespace vindaru

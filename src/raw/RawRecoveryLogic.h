@@ -1,0 +1,93 @@
+// The raw recovery page without its window: loading the signature settings, running the carving
+// engine over the selected volume, listing a category's finds, and saving the checked finds.
+// Every Parse keeps its engine, so finds of earlier runs can still be saved.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/CheckTree.h"
+#include "common/Session.h"
+#include "common/Sinks.h"
+#include "raw/myJpg.h"
+#include "volume/VolumeRecord.h"
+
+namespace vindaru {
+
+struct RawRecoverySinks {
+    StatusSink& status;
+    ProgressSink& progress;
+    MessageSink& messages;
+};
+
+class RawRecoveryLogic {
+public:
+    RawRecoveryLogic(Session& session, VolumeRecord volume, CheckTree& tree, RawRecoverySinks sinks,
+                     std::string defaultPath = defaultSignaturePathForPage());
+
+    static std::string defaultSignaturePathForPage();
+    const std::string& defaultPath() const { return defaultPath_; }
+
+    // Makes a fresh session reader for the image when the image page recorded one (set by the
+    // page; the CLI keeps the reader it opened). False when no reader could be made.
+    std::function<bool(Session&)> reopenReader;
+
+    enum class Prepared { Ready, LoadFailed, ZeroSize, NoReader };
+    // Parse, up to the worker: load the settings (the default file first when asked), check the
+    // volume's size, hand the engine its reader. After anything but Ready the status is
+    // "Processing done".
+    Prepared prepare(bool loadDefaultItems, const std::string& pathBox);
+    // On the worker: the carving, then "Processing done".
+    void carve();
+
+    void pause();
+    void resume();
+    void stop();
+
+    // The loaders, on the current engine.
+    void loadDefaultSignatures(const std::string& path);
+    bool loadSignatureFile(const std::string& path);
+
+    struct ListedFind {
+        std::string text;
+        TreeItemId item = kNoTreeItem;
+    };
+    // The clicked item's children that are not folders (a category's finds).
+    std::vector<ListedFind> listFor(TreeItemId item) const;
+
+    struct CheckedFind {
+        std::shared_ptr<myJpg> engine;
+        myJpg::FoundFile find;
+    };
+    std::vector<CheckedFind> checkedFinds() const;
+
+    struct SaveResult {
+        bool folderOpened = false;
+        std::vector<std::string> written;
+        std::size_t failed = 0;
+    };
+    // Writes every checked find into `folder` (on the worker; the engines must be idle).
+    SaveResult saveChecked(const std::filesystem::path& folder, const std::vector<CheckedFind>& finds);
+
+    std::shared_ptr<myJpg> engine() const { return engine_; }
+    const VolumeRecord& volume() const { return volume_; }
+    std::uint64_t volumeBytes() const;
+
+private:
+    struct Run {
+        std::shared_ptr<myJpg> engine;
+        TreeItemId root = kNoTreeItem;
+    };
+    Session& session_;
+    VolumeRecord volume_;
+    CheckTree& tree_;
+    RawRecoverySinks sinks_;
+    std::string defaultPath_;
+    std::shared_ptr<myJpg> engine_;
+    std::vector<Run> runs_;
+};
+
+} // namespace vindaru
