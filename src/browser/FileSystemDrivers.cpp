@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "fs/hfsplus/HfsPlusVolumeParser.h"
 #include "fs/ntfs/NtfsVolumeParser.h"
 
 namespace vindaru {
@@ -19,7 +20,7 @@ const FileSystemDriver kDrivers[] = {
     {FileSystemKind::Fat32, "fat32", true, true, false, nullptr, nullptr},
     {FileSystemKind::ExFat, "exfat", true, true, false, nullptr, nullptr},
     {FileSystemKind::Ext, "ext2", true, false, false, nullptr, nullptr},
-    {FileSystemKind::HfsPlus, "hfsplus", true, false, true, nullptr, kHfsSelected},
+    {FileSystemKind::HfsPlus, "hfsplus", true, false, true, createHfsPlusParser, kHfsSelected},
     {FileSystemKind::Raw, "", true, true, true, nullptr, nullptr},
     {FileSystemKind::Unknown, "", true, true, true, nullptr, nullptr},
     {FileSystemKind::Other, "", true, true, true, nullptr, nullptr},
