@@ -20,6 +20,9 @@ constexpr std::size_t kRootEntries = 17;
 constexpr std::size_t kTotalSectors16 = 19;
 constexpr std::size_t kSectorsPerFat16 = 22;
 constexpr std::size_t kTotalSectors32 = 32;
+constexpr std::size_t kSectorsPerFat32 = 36;
+constexpr std::size_t kBootSignature = 510;
+constexpr std::uint16_t kBootSignatureValue = 0xAA55;
 constexpr std::size_t kNtfsTotalSectors = 40;
 constexpr std::size_t kExfatVolumeLength = 72;
 // HFS+ volume header fields (big-endian).
@@ -30,6 +33,7 @@ constexpr std::size_t kHfsBlockSize = 40;
 constexpr std::size_t kHfsTotalBlocks = 44;
 
 constexpr std::uint8_t kJumpShort = 0xEB;
+constexpr std::uint8_t kJumpNear = 0xE9;
 constexpr std::uint8_t kNtfsJumpTarget = 0x52;
 // A FAT volume with fewer clusters than this is FAT12 by the FAT rules themselves.
 constexpr std::uint64_t kFat12ClusterLimit = 4085;
@@ -146,8 +150,25 @@ bool isHfsPlusVolumeHeader(ByteSpan sector) {
            blockSize >= 512 && blockSize <= kHfsMaxBlockSize && be32(sector, kHfsTotalBlocks) > 0;
 }
 
-BootSectorHit classifyMsdosBootSector(ByteSpan sector) {
-    if (!hasFatJump(sector) || !oemIs(sector, "MSDO")) return {};
+FatBpbKind validFatBpb(ByteSpan sector) {
+    const std::uint8_t jump = u8(sector, kJump0);
+    if (jump != kJumpShort && jump != kJumpNear) return FatBpbKind::None;
+    if (le16(sector, kBootSignature) != kBootSignatureValue) return FatBpbKind::None;
+    const std::uint16_t bytesPerSector = le16(sector, kBytesPerSector);
+    if (bytesPerSector < 512 || bytesPerSector > 4096 || !isPowerOfTwo(bytesPerSector)) return FatBpbKind::None;
+    const std::uint8_t perCluster = u8(sector, kSectorsPerCluster);
+    if (!isPowerOfTwo(perCluster) || perCluster > 128) return FatBpbKind::None;
+    if (le16(sector, kReservedSectors) == 0) return FatBpbKind::None;
+    const std::uint8_t fats = u8(sector, kFatCount);
+    if (fats != 1 && fats != 2) return FatBpbKind::None;
+    if (le16(sector, kTotalSectors16) == 0 && le32(sector, kTotalSectors32) == 0) return FatBpbKind::None;
+    if (le16(sector, kSectorsPerFat16) != 0) return FatBpbKind::Fat16;
+    return le32(sector, kSectorsPerFat32) != 0 ? FatBpbKind::Fat32 : FatBpbKind::None;
+}
+
+BootSectorHit classifyFatBootSector(ByteSpan sector) {
+    const bool msdos = hasFatJump(sector) && oemIs(sector, "MSDO");
+    if (!msdos && validFatBpb(sector) == FatBpbKind::None) return {};
     if (le16(sector, kSectorsPerFat16) == 0) return {BootKind::Fat32, le32(sector, kTotalSectors32)};
     const std::uint16_t total16 = le16(sector, kTotalSectors16);
     const std::uint64_t total = total16 != 0 ? total16 : le32(sector, kTotalSectors32);
@@ -158,7 +179,7 @@ BootSectorHit classifyScanSector(ByteSpan sector) {
     if (isNtfsJumpWith512(sector) && oemIs(sector, "NTFS"))
         return {BootKind::Ntfs, le64(sector, kNtfsTotalSectors)};
     if (isExfatBootSector(sector)) return {BootKind::Exfat, le64(sector, kExfatVolumeLength)};
-    if (const BootSectorHit fat = classifyMsdosBootSector(sector); fat.kind != BootKind::None)
+    if (const BootSectorHit fat = classifyFatBootSector(sector); fat.kind != BootKind::None)
         return fat;
     if (isHfsPlusVolumeHeader(sector)) {
         const std::uint64_t bytes = std::uint64_t{be32(sector, kHfsBlockSize)} * be32(sector, kHfsTotalBlocks);
@@ -170,7 +191,7 @@ BootSectorHit classifyScanSector(ByteSpan sector) {
 BootSectorHit classifyGptBootSector(ByteSpan sector) {
     if (isNtfsJumpWith512(sector)) return {BootKind::Ntfs, le64(sector, kNtfsTotalSectors)};
     if (isExfatBootSector(sector)) return {BootKind::Exfat, le64(sector, kExfatVolumeLength)};
-    return classifyMsdosBootSector(sector);
+    return classifyFatBootSector(sector);
 }
 
 } // namespace vindaru

@@ -91,14 +91,20 @@ bool isHfsPlusHeader(ByteSpan sector); // "H+" and a zero byte (the header two s
 // The scan's stronger HFS+ test, since it looks at every sector: the signature, version 4, a
 // power-of-two block size of 512 bytes to 1 MiB and a non-zero block count.
 bool isHfsPlusVolumeHeader(ByteSpan sector);
-// The FAT family with the MSDO OEM name: FAT32 when the 16-bit sectors-per-FAT is 0, else
-// FAT16, or FAT12 when the BPB gives fewer than 4085 clusters.
-BootSectorHit classifyMsdosBootSector(ByteSpan sector);
-// The boot-sector scan's tests, in its order: NTFS (with the "NTFS" name), exFAT, the MSDO
-// FAT family, the HFS+ volume header.
+// A FAT BIOS parameter block that any formatter writes, whatever its OEM name: jump 0xEB or
+// 0xE9, bytes per sector a power of two from 512 to 4096, sectors per cluster a power of two up
+// to 128, reserved sectors, one or two FATs, a sector count, 0x55AA at byte 510, and the
+// sectors-per-FAT fields of FAT12/16 (16-bit field set) or FAT32 (16-bit field 0, 32-bit set).
+enum class FatBpbKind { None, Fat16, Fat32 };
+FatBpbKind validFatBpb(ByteSpan sector);
+// The FAT family, by the MSDO OEM name or by a valid BPB: FAT32 when the 16-bit sectors-per-FAT
+// is 0, else FAT16, or FAT12 when the BPB gives fewer than 4085 clusters.
+BootSectorHit classifyFatBootSector(ByteSpan sector);
+// The boot-sector scan's tests, in its order: NTFS (with the "NTFS" name), exFAT, the FAT
+// family, the HFS+ volume header.
 BootSectorHit classifyScanSector(ByteSpan sector);
 // The test a GPT partition's first sector gets: NTFS by jump and 512-byte sectors, the exFAT
-// and MSDO FAT family; anything else is None (the caller then tries HFS+ two sectors in).
+// and FAT family; anything else is None (the caller then tries HFS+ two sectors in).
 BootSectorHit classifyGptBootSector(ByteSpan sector);
 
 } // namespace vindaru

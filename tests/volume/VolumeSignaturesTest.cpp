@@ -43,22 +43,71 @@ TEST(VolumeSignatures, NtfsNeedsItsNameInTheScanButNotOnGpt) {
     EXPECT_EQ(classifyScanSector(s).kind, BootKind::None);
 }
 
-TEST(VolumeSignatures, FatFamilyNeedsItsJumpAndOemName) {
-    std::vector<std::uint8_t> s = sector({{0, 0xEB}, {1, 0x3C}, {11, 0}, {12, 2}, {13, 1}, {19, 0x00}, {20, 0x80}, {22, 32}});
+TEST(VolumeSignatures, FatFamilyByOemNameOrByAValidBpb) {
+    // A mkfs.fat FAT16 boot sector: 512-byte sectors, 4 per cluster, 1 reserved, 2 FATs of 32.
+    std::vector<std::uint8_t> s = sector({{0, 0xEB}, {1, 0x3C}, {11, 0}, {12, 2}, {13, 4}, {14, 1}, {16, 2},
+                                          {17, 0}, {18, 2}, {19, 0x00}, {20, 0x80}, {22, 32}, {510, 0x55}, {511, 0xAA}});
     putText(s, 3, "mkfs.fat");
-    EXPECT_EQ(classifyScanSector(s).kind, BootKind::None);
-    putText(s, 3, "MSDOS5.0");
     EXPECT_EQ(classifyScanSector(s).kind, BootKind::Fat16);
     EXPECT_EQ(classifyScanSector(s).sizeSectors, 0x8000u);
-    s[1] = 0x90; // not one of the FAT jumps
-    EXPECT_EQ(classifyScanSector(s).kind, BootKind::None);
-    s[1] = 0x58;
-    s[22] = 0;
-    EXPECT_EQ(classifyScanSector(s).kind, BootKind::Fat32);
+    putText(s, 3, "MSWIN4.1");
+    EXPECT_EQ(classifyGptBootSector(s).kind, BootKind::Fat16);
+    s[0] = 0xE9; // the near jump some formatters write
+    EXPECT_EQ(classifyScanSector(s).kind, BootKind::Fat16);
+    s[0] = 0xEB;
+
+    // Each field that makes the BPB invalid turns an OEM-less sector away.
+    const std::vector<std::pair<std::size_t, std::uint8_t>> breakers = {
+        {0, 0x90}, {510, 0}, {12, 0}, {12, 3}, {11, 1}, {13, 0}, {13, 3}, {14, 0}, {16, 0}, {16, 3}};
+    for (const auto& [at, value] : breakers) {
+        std::vector<std::uint8_t> broken = s;
+        broken[at] = value;
+        if (at == 14) broken[15] = 0;
+        EXPECT_EQ(classifyScanSector(broken).kind, BootKind::None) << "byte " << at;
+    }
+    // Sector counts both 0, or FAT32 without its 32-bit sectors-per-FAT.
+    std::vector<std::uint8_t> noCount = s;
+    noCount[20] = 0;
+    EXPECT_EQ(classifyScanSector(noCount).kind, BootKind::None);
+    std::vector<std::uint8_t> fat32 = s;
+    fat32[22] = 0;
+    EXPECT_EQ(classifyScanSector(fat32).kind, BootKind::None);
+    fat32[36] = 0x10;
+    EXPECT_EQ(classifyScanSector(fat32).kind, BootKind::Fat32);
+
+    // The MSDO OEM name is accepted as before, without the BPB checks.
+    std::vector<std::uint8_t> msdos = sector({{0, 0xEB}, {1, 0x3C}, {11, 0}, {12, 2}, {13, 1}, {19, 0x00}, {20, 0x80}, {22, 32}});
+    putText(msdos, 3, "MSDOS5.0");
+    EXPECT_EQ(classifyScanSector(msdos).kind, BootKind::Fat16);
+    msdos[1] = 0x90; // not one of the FAT jumps
+    EXPECT_EQ(classifyScanSector(msdos).kind, BootKind::None);
+    msdos[1] = 0x58;
+    msdos[22] = 0;
+    EXPECT_EQ(classifyScanSector(msdos).kind, BootKind::Fat32);
     // A sectors-per-cluster of 0 cannot be counted: the volume stays FAT16, as its parser sees it.
-    s[22] = 8;
-    s[13] = 0;
-    EXPECT_EQ(classifyMsdosBootSector(s).kind, BootKind::Fat16);
+    msdos[22] = 8;
+    msdos[13] = 0;
+    EXPECT_EQ(classifyFatBootSector(msdos).kind, BootKind::Fat16);
+}
+
+TEST(VolumeSignatures, RandomSectorsAreNotFatVolumes) {
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    int found = 0;
+    std::vector<std::uint8_t> s(512);
+    for (int i = 0; i < 200000; ++i) {
+        for (auto& b : s) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            b = static_cast<std::uint8_t>(state);
+        }
+        // Even with the jump and the signature in place, random fields are not a BPB.
+        s[0] = 0xEB;
+        s[510] = 0x55;
+        s[511] = 0xAA;
+        if (classifyScanSector(s).kind != BootKind::None) ++found;
+    }
+    EXPECT_EQ(found, 0);
 }
 
 TEST(VolumeSignatures, GptNamesAndTheCountRule) {

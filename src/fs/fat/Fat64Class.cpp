@@ -1,0 +1,242 @@
+#include "fs/fat/Fat64Class.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/ByteLoader.h"
+#include "common/DisplayFormat.h"
+#include "common/TextConvert.h"
+#include "common/TimeConvert.h"
+
+namespace vindaru {
+
+namespace {
+
+// Boot sector fields.
+constexpr std::size_t kFileSystemName = 3;
+constexpr std::size_t kFatOffset = 0x50;
+constexpr std::size_t kFatLength = 0x54;
+constexpr std::size_t kHeapOffset = 0x58;
+constexpr std::size_t kClusterCount = 0x5C;
+constexpr std::size_t kRootCluster = 0x60;
+constexpr std::size_t kBytesPerSectorShift = 0x6C;
+constexpr std::size_t kSectorsPerClusterShift = 0x6D;
+constexpr unsigned kMinSectorShift = 9;
+constexpr unsigned kMaxSectorShift = 12;
+constexpr unsigned kMaxClusterShift = 25; // 32 MiB clusters
+
+// Entry types, in use / deleted.
+constexpr std::uint8_t kFileEntry = 0x85;
+constexpr std::uint8_t kDeletedFileEntry = 0x05;
+constexpr std::uint8_t kStreamEntry = 0xC0;
+constexpr std::uint8_t kDeletedStreamEntry = 0x40;
+constexpr std::uint8_t kNameEntry = 0xC1;
+constexpr std::uint8_t kDeletedNameEntry = 0x41;
+// File entry fields.
+constexpr std::size_t kFileAttributes = 4;
+constexpr std::size_t kCreateTimestamp = 8;
+constexpr std::size_t kModifiedTimestamp = 12;
+constexpr std::size_t kAccessedTimestamp = 16;
+constexpr std::size_t kCreate10ms = 20;
+constexpr std::size_t kModified10ms = 21;
+constexpr std::size_t kCreateUtc = 22;
+constexpr std::size_t kModifiedUtc = 23;
+constexpr std::size_t kAccessedUtc = 24;
+// Stream extension fields.
+constexpr std::size_t kStreamFlags = 1;
+constexpr std::size_t kStreamNameLength = 3;
+constexpr std::size_t kStreamValidLength = 8;
+constexpr std::size_t kStreamFirstCluster = 20;
+constexpr std::size_t kStreamDataLength = 24;
+constexpr std::uint8_t kFlagsFatChain = 1;
+// A name is at most 255 characters (17 slots); longer runs are read past, not kept.
+constexpr std::size_t kMaxNameSlots = 32;
+
+constexpr const char* kNotExfat = "Selected Drive is not in exFat Format";
+constexpr const char* kCantRead = "cant read file";
+constexpr const char* kProcessing = "processing file and directory entries...";
+constexpr const char* kFinding = "Finding Fat64 File And Directory entries recursively....";
+constexpr const char* kCreatingTree = "creating tree Structure...";
+constexpr const char* kFillingEntry = "filling entry =%d in tree ";
+constexpr const char* kDone = "done...";
+
+using Slot = std::array<std::uint8_t, 32>;
+
+Slot copySlot(const std::uint8_t* p) {
+    Slot s;
+    std::copy_n(p, s.size(), s.begin());
+    return s;
+}
+
+bool isFileType(std::uint8_t t) { return t == kFileEntry || t == kDeletedFileEntry; }
+
+std::string timestampText(std::uint32_t ts) {
+    return dosDateTimeText(static_cast<std::uint16_t>(ts >> 16), static_cast<std::uint16_t>(ts));
+}
+
+std::int64_t timestampUnix(std::uint32_t ts) {
+    return dosToUnix(static_cast<std::uint16_t>(ts >> 16), static_cast<std::uint16_t>(ts));
+}
+
+} // namespace
+
+bool isExfatDirectoryAttribute(std::uint16_t attributes) {
+    return (attributes & kFatAttrDirectory) != 0 && (attributes & kFatAttrVolumeLabel) == 0;
+}
+
+bool Fat64Class::checkBootSector() {
+    if (!reader_.readAt(0, boot_)) {
+        if (sinks_.messages) sinks_.messages->infoNoCaption(kCantRead);
+        return false;
+    }
+    const ByteSpan b(boot_);
+    if (std::memcmp(&boot_[kFileSystemName], "EXFAT", 5) != 0) return false;
+    const unsigned sectorShift = u8(b, kBytesPerSectorShift);
+    const unsigned clusterShift = u8(b, kSectorsPerClusterShift);
+    if (sectorShift < kMinSectorShift || sectorShift > kMaxSectorShift ||
+        sectorShift + clusterShift > kMaxClusterShift)
+        return false;
+    bytesPerSector_ = std::uint64_t{1} << sectorShift;
+    clusterSize_ = bytesPerSector_ << clusterShift;
+    dataStart_ = std::uint64_t{le32(b, kHeapOffset)} * bytesPerSector_;
+    rootCluster_ = le32(b, kRootCluster);
+    fat_ = std::make_unique<FatTable>(reader_, std::uint64_t{le32(b, kFatOffset)} * bytesPerSector_,
+                                      std::uint64_t{le32(b, kFatLength)} * bytesPerSector_, 32, false);
+    setClusterLimit(le32(b, kClusterCount));
+    return true;
+}
+
+FatFamilyBase::DirectoryRun Fat64Class::directoryRun(const ExfatEntryRecord& r) const {
+    if (r.secondaryFlags == kFlagsFatChain)
+        return chainRun(r.firstCluster, r.validDataLength / clusterSize_ + 1);
+    const std::uint64_t length = std::max(r.dataLength, r.validDataLength);
+    return consecutiveRun(r.firstCluster, length / clusterSize_ + (length % clusterSize_ != 0));
+}
+
+void Fat64Class::readEntrySet(Frame& frame) {
+    const Slot file = copySlot(peekSlot(frame));
+    advanceSlot(frame);
+    const ByteSpan f(file);
+    ExfatEntryRecord& r = scratch_;
+    r.entryType = file[0];
+    r.attributes = le16(f, kFileAttributes);
+    r.createTimestamp = le32(f, kCreateTimestamp);
+    r.modifiedTimestamp = le32(f, kModifiedTimestamp);
+    r.accessedTimestamp = le32(f, kAccessedTimestamp);
+    r.create10ms = file[kCreate10ms];
+    r.modified10ms = file[kModified10ms];
+    r.createUtcOffset = file[kCreateUtc];
+    r.modifiedUtcOffset = file[kModifiedUtc];
+    r.accessedUtcOffset = file[kAccessedUtc];
+    if (const std::uint8_t* p = peekSlot(frame); p && (p[0] == kStreamEntry || p[0] == kDeletedStreamEntry)) {
+        const Slot stream = copySlot(p);
+        advanceSlot(frame);
+        const ByteSpan s(stream);
+        r.streamEntryType = stream[0];
+        r.secondaryFlags = stream[kStreamFlags];
+        r.nameLength = stream[kStreamNameLength];
+        r.validDataLength = le64(s, kStreamValidLength);
+        r.firstCluster = le32(s, kStreamFirstCluster);
+        r.dataLength = le64(s, kStreamDataLength);
+    }
+    std::u16string name;
+    std::size_t slots = 0;
+    while (const std::uint8_t* p = peekSlot(frame)) {
+        if (p[0] != kNameEntry && p[0] != kDeletedNameEntry) break;
+        if (slots++ < kMaxNameSlots)
+            for (std::size_t i = 2; i + 1 < 32; i += 2) {
+                const char16_t unit = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
+                if (unit == 0) break;
+                name.push_back(unit);
+            }
+        advanceSlot(frame);
+    }
+    if (slots > 0) r.name = utf16ToUtf8(name);
+    r.deleted = r.entryType == kDeletedFileEntry || (!frame.root && entries_[frame.dirIndex].deleted);
+    r.directory = isExfatDirectoryAttribute(r.attributes);
+    r.volumeLabel = false;
+    r.size = r.validDataLength;
+    r.contiguous = r.secondaryFlags != kFlagsFatChain;
+    r.parentIndex = frame.dirIndex;
+    r.selfIndex = static_cast<std::uint32_t>(entries_.size());
+}
+
+std::optional<FatFamilyBase::Descent> Fat64Class::parseUntilDescent(Frame& frame) {
+    while (const std::uint8_t* p = peekSlot(frame)) {
+        if (tableFull()) return std::nullopt;
+        if (!isFileType(p[0])) {
+            advanceSlot(frame);
+            continue;
+        }
+        readEntrySet(frame);
+        if (frame.root && !placeholderDone_) {
+            // The placeholder that stands for the root takes the first File entry's fields.
+            ExfatEntryRecord placeholder = scratch_;
+            placeholder.name = kDummyEntryName;
+            placeholder.parentIndex = 0;
+            placeholder.selfIndex = 0;
+            placeholder.deleted = false;
+            placeholder.directory = true;
+            entries_.push_back(placeholder);
+            placeholderDone_ = true;
+            scratch_.selfIndex = 1;
+        }
+        ExfatEntryRecord r = scratch_;
+        if (!r.directory) {
+            entries_.push_back(std::move(r));
+            continue;
+        }
+        const auto earlier = frame.directoriesByCluster.find(r.firstCluster);
+        if (earlier != frame.directoriesByCluster.end()) {
+            entries_[earlier->second].name = r.name;
+            continue;
+        }
+        frame.directoriesByCluster.emplace(r.firstCluster, r.selfIndex);
+        const std::uint32_t index = r.selfIndex;
+        const bool deleted = r.deleted;
+        const bool walkable = isDataCluster(r.firstCluster);
+        const DirectoryRun run = walkable ? directoryRun(r) : DirectoryRun{};
+        entries_.push_back(std::move(r));
+        if (walkable) return Descent{index, run, deleted};
+    }
+    return std::nullopt;
+}
+
+ScanOutcome Fat64Class::scanStandard(CheckTree* tree, TreeItemId volumeItem) {
+    ScanOutcome outcome;
+    attachReader();
+    if (!checkBootSector()) {
+        if (sinks_.messages) sinks_.messages->info(kNotExfat);
+        outcome.rejected = true;
+        return outcome;
+    }
+    entries_.clear();
+    status(kProcessing);
+    status(kFinding);
+    walkFrom(chainRun(rootCluster_, clusterLimit_));
+    linkEntries(false);
+    status(kCreatingTree);
+    fillTree(tree, volumeItem, kFillingEntry);
+    outcome.endMessages = {kDone};
+    outcome.recycle = RecycleLayout::Flat;
+    return outcome;
+}
+
+EntryTexts Fat64Class::describeEntry(std::size_t index) const {
+    if (!isValidIndex(index)) return {};
+    const ExfatEntryRecord& r = entries_[index];
+    return EntryTexts{timestampText(r.createTimestamp), timestampText(r.accessedTimestamp),
+                      timestampText(r.modifiedTimestamp), fatAttributeText(r.attributes & 0xFF)};
+}
+
+EntryTimes Fat64Class::entryTimes(std::size_t index) const {
+    EntryTimes t;
+    if (!isValidIndex(index)) return t;
+    const ExfatEntryRecord& r = entries_[index];
+    t.known = true;
+    t.accessSeconds = timestampUnix(r.accessedTimestamp);
+    t.modificationSeconds = timestampUnix(r.modifiedTimestamp);
+    return t;
+}
+
+} // namespace vindaru

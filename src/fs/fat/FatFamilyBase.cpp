@@ -1,0 +1,353 @@
+#include "fs/fat/FatFamilyBase.h"
+
+#include <algorithm>
+#include <deque>
+
+#include "common/DisplayFormat.h"
+#include "volume/VolumeSweep.h"
+
+namespace vindaru {
+
+namespace {
+
+// A directory nested deeper than this is listed without its children (real paths stay far
+// below it); the walk keeps its own stack, so this bounds memory, not the thread's stack.
+constexpr std::uint32_t kMaxDirectoryDepth = 1024;
+// The table never holds more records than this (a hostile volume full of directory slots).
+constexpr std::size_t kMaxEntries = 8u << 20;
+// Saved content is read in pieces of at most this many bytes.
+constexpr std::uint64_t kContentPieceBytes = 1u << 20;
+constexpr std::uint64_t kMegabyte = 1048576;
+constexpr std::uint8_t kDotEntry = 0x2E;
+
+std::int64_t leadingNumber(const std::string& text) {
+    std::int64_t value = 0;
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < (INT64_MAX / 10 - 9); ++i)
+        value = value * 10 + (text[i] - '0');
+    return value;
+}
+
+} // namespace
+
+std::string fatAttributeText(std::uint16_t attributes) {
+    std::string text;
+    if (attributes & kFatAttrReadOnly) text += "-R";
+    if (attributes & kFatAttrHidden) text += "-H";
+    if (attributes & kFatAttrSystem) text += "-S";
+    if (attributes & kFatAttrArchive) text += "-A";
+    return text;
+}
+
+std::string dosDateTimeText(std::uint16_t date, std::uint16_t time) {
+    return formatDateTimeText((date >> 5) & 0xF, date & 0x1F, (date >> 9) + 1980, time >> 11, (time >> 5) & 0x3F);
+}
+
+std::string dosDateText(std::uint16_t date) {
+    return formatDateText((date >> 5) & 0xF, date & 0x1F, (date >> 9) + 1980);
+}
+
+FatFamilyBase::FatFamilyBase(readWriteInterface& reader, VolumeRecord volume, ScanSinks sinks,
+                             bool driveFormatted)
+    : reader_(reader), volume_(std::move(volume)), sinks_(sinks), driveFormatted_(driveFormatted) {
+    std::int64_t mb = leadingNumber(volume_.sizeText);
+    volumeSize_ = mb > INT64_MAX / static_cast<std::int64_t>(kMegabyte) ? INT64_MAX : mb * static_cast<std::int64_t>(kMegabyte);
+}
+
+void FatFamilyBase::attachReader() {
+    reader_.baseOffset = volume_.startSector * kSectorSize;
+    reader_.seek(0, 0);
+}
+
+void FatFamilyBase::status(const std::string& text) {
+    if (sinks_.status) sinks_.status->setText(text);
+}
+
+bool FatFamilyBase::tableFull() const { return entryCount() >= kMaxEntries; }
+
+void FatFamilyBase::setClusterLimit(std::uint64_t clustersFromBoot) {
+    std::uint64_t clusters = clustersFromBoot;
+    if (clusters == 0 && clusterSize_ != 0 && volumeSize_ > 0)
+        clusters = static_cast<std::uint64_t>(volumeSize_) / clusterSize_;
+    // No cluster starts past the disk's real end.
+    const std::uint64_t end = diskEndFromBase(reader_);
+    if (clusterSize_ == 0 || dataStart_ >= end) {
+        clusters = 0;
+    } else {
+        clusters = std::min(clusters, (end - dataStart_ + clusterSize_ - 1) / clusterSize_);
+    }
+    if (fat_) clusters = std::min(clusters, fat_->entryCount() > 2 ? fat_->entryCount() - 2 : 0);
+    clusters = std::min<std::uint64_t>(clusters, UINT32_MAX - 2);
+    clusterLimit_ = static_cast<std::uint32_t>(clusters + 2);
+}
+
+std::optional<std::uint32_t> FatFamilyBase::nextCluster(std::uint32_t cluster) {
+    if (driveFormatted_ || !fat_ || !isDataCluster(cluster)) return std::nullopt;
+    const std::uint32_t next = fat_->entry(cluster);
+    if (!isDataCluster(next)) return std::nullopt;
+    return next;
+}
+
+FatFamilyBase::DirectoryRun FatFamilyBase::chainRun(std::uint32_t firstCluster, std::uint64_t maxUnits) const {
+    DirectoryRun run;
+    run.kind = DirectoryRun::Kind::Chain;
+    run.startCluster = firstCluster;
+    run.maxUnits = std::min<std::uint64_t>(maxUnits, clusterLimit_);
+    return run;
+}
+
+FatFamilyBase::DirectoryRun FatFamilyBase::consecutiveRun(std::uint32_t firstCluster, std::uint64_t count) const {
+    DirectoryRun run;
+    run.kind = DirectoryRun::Kind::Consecutive;
+    run.startCluster = firstCluster;
+    run.maxUnits = std::min<std::uint64_t>(std::max<std::uint64_t>(count, 1), clusterLimit_);
+    return run;
+}
+
+FatFamilyBase::DirectoryRun FatFamilyBase::areaRun(std::uint64_t offset, std::uint64_t length) const {
+    DirectoryRun run;
+    run.kind = DirectoryRun::Kind::Area;
+    run.areaOffset = offset;
+    run.areaLength = length;
+    run.maxUnits = 1;
+    return run;
+}
+
+std::optional<FatFamilyBase::DirectoryUnit> FatFamilyBase::nextUnit(DirectoryRun& run) {
+    while (!run.ended && run.unitsTaken < run.maxUnits) {
+        const bool first = run.unitsTaken == 0;
+        ++run.unitsTaken;
+        if (run.kind == DirectoryRun::Kind::Area) {
+            run.ended = true;
+            if (areaVisited_) return std::nullopt;
+            areaVisited_ = true;
+            return DirectoryUnit{run.areaOffset, run.areaLength, 0, true};
+        }
+        std::uint32_t cluster = run.startCluster;
+        if (!first) {
+            if (run.kind == DirectoryRun::Kind::Consecutive) {
+                cluster = run.lastCluster + 1;
+            } else {
+                const auto next = nextCluster(run.lastCluster);
+                if (!next) break;
+                cluster = *next;
+            }
+        }
+        run.lastCluster = cluster;
+        if (!isDataCluster(cluster)) break;
+        // A cluster that some directory has already parsed is not parsed again: the guard
+        // that ends loops and directories that contain themselves.
+        if (!visitedClusters_.insert(cluster).second) {
+            if (first || !skipVisitedContinuation()) break;
+            continue;
+        }
+        return DirectoryUnit{clusterOffset(cluster), clusterSize_, cluster, first};
+    }
+    run.ended = true;
+    return std::nullopt;
+}
+
+bool FatFamilyBase::loadUnit(Frame& frame, const DirectoryUnit& unit) {
+    frame.buffer.assign(static_cast<std::size_t>(unit.length), 0);
+    reader_.readAt(unit.offset, frame.buffer);
+    frame.unit = unit;
+    frame.haveUnit = true;
+    frame.pos = 0;
+    return true;
+}
+
+const std::uint8_t* FatFamilyBase::peekSlot(Frame& frame) {
+    if (frame.reload) {
+        const std::size_t pos = frame.pos;
+        loadUnit(frame, frame.unit);
+        frame.pos = pos;
+        frame.reload = false;
+    }
+    for (;;) {
+        if (frame.haveUnit && frame.pos + 32 <= frame.buffer.size()) return &frame.buffer[frame.pos];
+        if (control_.shouldStop()) return nullptr;
+        const auto unit = nextUnit(frame.run);
+        if (!unit) {
+            frame.buffer.clear();
+            frame.haveUnit = false;
+            return nullptr;
+        }
+        loadUnit(frame, *unit);
+        // Subdirectories test duplicates within one cluster; the root over its whole walk.
+        if (!frame.root) frame.directoriesByCluster.clear();
+        // A first cluster that does not begin with a dot entry is not a directory.
+        if (unit->first && !frame.root && expectDotEntry() &&
+            (frame.buffer.empty() || frame.buffer[0] != kDotEntry)) {
+            frame.run.ended = true;
+            frame.buffer.clear();
+            frame.haveUnit = false;
+            return nullptr;
+        }
+    }
+}
+
+void FatFamilyBase::walkFrom(const DirectoryRun& rootRun) {
+    visitedClusters_.clear();
+    areaVisited_ = false;
+    placeholderDone_ = false;
+    std::vector<Frame> stack;
+    std::deque<Descent> deferred;
+    Frame root;
+    root.root = true;
+    root.run = rootRun;
+    stack.push_back(std::move(root));
+    for (;;) {
+        while (!stack.empty()) {
+            Frame& frame = stack.back();
+            std::optional<Descent> found = parseUntilDescent(frame);
+            if (!found) {
+                stack.pop_back();
+                continue;
+            }
+            if (found->deleted) {
+                deferred.push_back(std::move(*found));
+                continue;
+            }
+            if (frame.depth + 1 >= kMaxDirectoryDepth) continue;
+            // The parent's cluster is read again when the walk comes back to it.
+            std::vector<std::uint8_t>().swap(frame.buffer);
+            frame.reload = frame.haveUnit;
+            Frame child;
+            child.dirIndex = found->recordIndex;
+            child.depth = frame.depth + 1;
+            child.run = found->run;
+            stack.push_back(std::move(child));
+        }
+        if (deferred.empty() || control_.stopRequested.load()) break;
+        Frame child;
+        child.dirIndex = deferred.front().recordIndex;
+        child.depth = 1;
+        child.run = deferred.front().run;
+        deferred.pop_front();
+        stack.push_back(std::move(child));
+    }
+}
+
+void FatFamilyBase::linkEntries(bool withProgress) {
+    const std::size_t count = entryCount();
+    if (withProgress && sinks_.progress) sinks_.progress->setRange(0, 1000);
+    // The last child linked so far, by parent: linking stays linear in the table's size.
+    std::vector<std::uint32_t> lastChild(count, kNoFatEntry);
+    for (std::size_t i = 0; i < count; ++i) {
+        FatFamilyEntry& e = entry(i);
+        e.firstChild = kNoFatEntry;
+        e.nextSibling = kNoFatEntry;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (withProgress && sinks_.progress && (i % 4096 == 0))
+            sinks_.progress->setPosition(static_cast<std::int64_t>(i * 1000 / count));
+        const std::uint32_t p = entry(i).parentIndex;
+        if (p >= count || p == i) continue;
+        if (lastChild[p] == kNoFatEntry)
+            entry(p).firstChild = static_cast<std::uint32_t>(i);
+        else
+            entry(lastChild[p]).nextSibling = static_cast<std::uint32_t>(i);
+        lastChild[p] = static_cast<std::uint32_t>(i);
+    }
+    if (withProgress && sinks_.progress) sinks_.progress->setPosition(1000);
+}
+
+std::vector<std::uint32_t> FatFamilyBase::childrenOf(std::uint32_t index) const {
+    std::vector<std::uint32_t> out;
+    if (!isValidIndex(index)) return out;
+    const std::size_t count = entryCount();
+    std::uint32_t c = entry(index).firstChild;
+    // Links are built by linkEntries and only point forward, but a chain is still capped.
+    for (std::size_t steps = 0; c < count && steps < count; ++steps) {
+        const FatFamilyEntry& e = entry(c);
+        if (!e.volumeLabel && c != 0) out.push_back(c);
+        c = e.nextSibling;
+    }
+    return out;
+}
+
+bool FatFamilyBase::hasChildren(std::uint32_t index) const { return !childrenOf(index).empty(); }
+
+void FatFamilyBase::fillTree(CheckTree* tree, TreeItemId volumeItem, const char* fillStatus) {
+    if (!tree || entryCount() == 0) return;
+    // The placeholder at index 0 stands for the root directory: its children are the top level.
+    std::size_t filled = 0;
+    for (std::uint32_t child : childrenOf(0)) {
+        if ((filled++ % 1024) == 0) status(formatText(fillStatus, static_cast<int>(child)));
+        const FatFamilyEntry& e = entry(child);
+        const TreeItemId item =
+            tree->insertItem(e.name, e.directory ? IconKind::Folder : IconKind::ByExtension, volumeItem);
+        tree->setItemData(item, child);
+        if (e.deleted) tree->setItemTextColour(item);
+    }
+    tree->setItemData(volumeItem, 0);
+    tree->setCheck(volumeItem, true);
+    tree->expand(volumeItem, ExpandAction::Expand);
+}
+
+std::vector<std::pair<std::uint32_t, std::uint64_t>> FatFamilyBase::contentRuns(const FatFamilyEntry& e,
+                                                                                  std::uint64_t clusters) {
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> runs;
+    auto add = [&runs](std::uint32_t c) {
+        if (!runs.empty() && std::uint64_t{runs.back().first} + runs.back().second == c)
+            ++runs.back().second;
+        else
+            runs.emplace_back(c, 1);
+    };
+    std::uint32_t c = e.firstCluster;
+    std::uint64_t taken = 0;
+    if (!isDataCluster(c)) return runs;
+    add(c);
+    ++taken;
+    const bool consecutive = driveFormatted_ || e.contiguous || !fat_;
+    // A deleted file's FAT entries are free: its data is taken from the clusters after the
+    // first one that the FAT still shows free, up to its size.
+    const bool overFreeClusters = !consecutive && e.deleted && fat_->entry(c) == 0;
+    while (taken < clusters) {
+        if (consecutive) {
+            if (!isDataCluster(std::uint64_t{c} + 1)) break;
+            ++c;
+        } else if (overFreeClusters) {
+            std::uint32_t next = c + 1;
+            while (isDataCluster(next) && fat_->entry(next) != 0) ++next;
+            if (!isDataCluster(next)) break;
+            c = next;
+        } else {
+            // The chain is taken at most as far as the size needs, so a loop ends too.
+            const auto next = nextCluster(c);
+            if (!next) break;
+            c = *next;
+        }
+        add(c);
+        ++taken;
+    }
+    return runs;
+}
+
+bool FatFamilyBase::writeEntryContent(std::size_t index, const ContentSink& sink) {
+    if (!isValidIndex(index) || clusterSize_ == 0) return false;
+    attachReader();
+    const FatFamilyEntry& e = entry(index);
+    std::uint64_t remaining = e.size;
+    if (remaining == 0) return true;
+    const std::uint64_t clusters = remaining / clusterSize_ + (remaining % clusterSize_ != 0);
+    std::vector<std::uint8_t> buffer;
+    for (const auto& [first, count] : contentRuns(e, clusters)) {
+        std::uint64_t offset = clusterOffset(first);
+        std::uint64_t runBytes = std::min(count * clusterSize_, remaining);
+        while (runBytes > 0) {
+            const std::uint64_t n = std::min(runBytes, kContentPieceBytes);
+            buffer.resize(static_cast<std::size_t>(n));
+            if (!reader_.readAt(offset, buffer)) return false;
+            if (!sink(buffer)) return false;
+            offset += n;
+            runBytes -= n;
+            remaining -= n;
+        }
+        if (control_.stopRequested.load()) break;
+    }
+    return remaining == 0;
+}
+
+} // namespace vindaru
