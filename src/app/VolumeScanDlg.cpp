@@ -24,7 +24,6 @@
 #include "app/UiStatusSink.h"
 #include "browser/AdvanceOptionsLogic.h"
 #include "browser/VolumeScanLogic.h"
-#include "fs/ntfs/ntfs.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru::app {
@@ -44,6 +43,7 @@ VolumeScanDlg::VolumeScanDlg(COrdavinApp& app, WizardPage* previous, VolumeRecor
         session().sessionReader.get(), volume_, tree_,
         BrowserSinks{*statusSink_, *secondStatusSink_, *progressSink_, messages()}, scanMode_,
         session().rootItemName);
+    logic_->setDriveFormatted(session().driveFormatted.load());
     volumeData_->setText(QString::fromStdString(volume_.volumeName));
     back_->setEnabled(false);
 }
@@ -53,13 +53,11 @@ VolumeScanDlg::~VolumeScanDlg() {
     worker_.join();
     // An Advanced-mode parser stays with the advance options page: it must not keep pointing
     // at this page's tree and sinks.
-    if (ntfs* parser = logic_->ntfsParser(); parser && scanMode_ == kScanModeAdvanced) {
-        parser->attachSinks(nullptr, nullptr);
-        parser->attachTree(nullptr, kNoTreeItem);
-    }
+    if (VolumeParser* parser = logic_->parser(); parser && scanMode_ == kScanModeAdvanced)
+        parser->attachSinks({});
 }
 
-void VolumeScanDlg::takeAdvancedParser(std::shared_ptr<ntfs> parser, const AdvancedChoice& choice) {
+void VolumeScanDlg::takeAdvancedParser(std::shared_ptr<VolumeParser> parser, const AdvancedChoice& choice) {
     logic_->takeAdvancedParser(std::move(parser), choice);
 }
 

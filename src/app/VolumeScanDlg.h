@@ -27,8 +27,8 @@ class QTreeView;
 
 namespace vindaru {
 class VolumeScanLogic;
-class ntfs;
 struct AdvancedChoice;
+class VolumeParser;
 struct ListRow;
 } // namespace vindaru
 
@@ -53,7 +53,7 @@ class VolumeScanDlg : public WizardPage {
     bool prepareScan();
     void runScan();
     // Advanced mode: the advance options page's parser and choices, before the scan starts.
-    void takeAdvancedParser(std::shared_ptr<ntfs> parser, const AdvancedChoice& choice);
+    void takeAdvancedParser(std::shared_ptr<VolumeParser> parser, const AdvancedChoice& choice);
     void stopEngines() override;
     bool busy() const;
 

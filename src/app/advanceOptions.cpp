@@ -39,7 +39,7 @@ advanceOptions::advanceOptions(COrdavinApp& app, ParceModeNtfsDlg* modePage)
         static_cast<std::int64_t>(candidateLimitFromText(modePage->maxFileSystemsText()));
     logic_ = std::make_unique<AdvanceOptionsLogic>(
         session().sessionReader.get(), modePage->volume(), limit,
-        AdvanceSinks{*statusSink_, *progressSink_, messages()});
+        AdvanceSinks{*statusSink_, *progressSink_, messages()}, session().driveFormatted.load());
     logic_->onSearchFinished = [this] {
         QMetaObject::invokeMethod(
             this, [this] { searchFinished(); }, Qt::QueuedConnection);
@@ -151,7 +151,7 @@ void advanceOptions::render() {
 void advanceOptions::goNext() {
     if (!logic_->nextAllowed()) return;
     auto* scan = new VolumeScanDlg(application(), this, logic_->volume(), kScanModeAdvanced);
-    scan->takeAdvancedParser(logic_->sharedNtfsParser(), logic_->choice());
+    scan->takeAdvancedParser(logic_->sharedParser(), logic_->choice());
     application().advancedScanPage = scan;
     showNext(scan);
     scan->startScan();

@@ -1,39 +1,25 @@
 #include "browser/AdvanceOptionsLogic.h"
 
-#include "common/DisplayFormat.h"
-#include "common/TextConvert.h"
-#include "fs/ntfs/ntfs.h"
+#include "browser/FileSystemDrivers.h"
 
 namespace vindaru {
 
 namespace {
 
-constexpr const char* kNtfsSelected = "ntfs partition selected....";
 constexpr const char* kNoReader =
     "Please Restart the program to rebegin necessary initialisation...";
-constexpr const char* kNtfsCountMessage =
-    "Number of MFT-ENTRY found = %d . Please select the choice from combo box and click Parse "
-    "button to proceed.";
-constexpr const char* kNtfsCandidateItem = "MFT_ENTRY:%d";
-constexpr const char* kNtfsSearchDone = "Parsing done.Click next to continue.";
 constexpr const char* kPausePressed = "Pause button pressed";
 constexpr const char* kResumePressed = "Resume button pressed";
 constexpr const char* kStopPressed = "stop button pressed";
-// The sectors-per-cluster values offered for NTFS, most common first.
-constexpr const char* kNtfsClusterChoices[] = {"8", "4", "2", "16", "32", "64"};
 constexpr std::int64_t kDefaultLimit = 3;
-
-bool isFatFamily(const std::string& name) {
-    for (const char* fat : {"fat32", "fat16", "fat", "fat64", "exFat"})
-        if (equalsIgnoreCase(name, fat)) return true;
-    return false;
-}
 
 } // namespace
 
 AdvanceOptionsLogic::AdvanceOptionsLogic(readWriteInterface* reader, VolumeRecord volume,
-                                         std::int64_t maxFileSystems, AdvanceSinks sinks)
-    : reader_(reader), volume_(std::move(volume)), maxFileSystems_(maxFileSystems), sinks_(sinks) {}
+                                         std::int64_t maxFileSystems, AdvanceSinks sinks,
+                                         bool driveFormatted)
+    : reader_(reader), volume_(std::move(volume)), maxFileSystems_(maxFileSystems), sinks_(sinks),
+      driveFormatted_(driveFormatted) {}
 
 AdvanceOptionsLogic::~AdvanceOptionsLogic() = default;
 
@@ -42,45 +28,45 @@ std::uint64_t AdvanceOptionsLogic::candidateLimit() const {
 }
 
 AdvanceOptionsLogic::Prepared AdvanceOptionsLogic::prepare() {
-    const std::string& name = volume_.fileSystemName;
-    if (equalsIgnoreCase(name, "ntfs")) {
-        if (!reader_) {
-            sinks_.messages.infoNoCaption(kNoReader);
-            return Prepared::NoReader;
-        }
-        sinks_.status.setText(kNtfsSelected);
-        ntfs_ = std::make_shared<ntfs>(*reader_, volume_, &sinks_.status, &sinks_.progress);
-        ntfs_->scanMode = 2;
-        listsVisible_ = true;
-        searching_ = true;
-        return Prepared::Ready;
+    const FileSystemKind kind = fileSystemKind(volume_.fileSystemName);
+    const FileSystemDriver& driver = driverFor(kind);
+    if (!driver.offersAdvanced || driver.listName[0] == '\0') return Prepared::NotOffered;
+    if (!driver.create) return Prepared::NotBuiltYet;
+    if (!reader_) {
+        sinks_.messages.infoNoCaption(kNoReader);
+        return Prepared::NoReader;
     }
-    if (isFatFamily(name)) return Prepared::NotBuiltYet;
-    return Prepared::NotOffered;
+    if (driver.selectedStatus) sinks_.status.setText(driver.selectedStatus);
+    parser_ = driver.create(
+        ParserSetup{*reader_, volume_, ScanSinks{&sinks_.status, &sinks_.progress, &sinks_.messages},
+                    driveFormatted_});
+    if (!parser_->advanced()) {
+        parser_.reset();
+        return Prepared::NotOffered;
+    }
+    listsVisible_ = true;
+    searching_ = true;
+    return Prepared::Ready;
 }
 
 void AdvanceOptionsLogic::runSearch() {
-    if (ntfs_) searchNtfs();
+    if (parser_) {
+        AdvancedPart& part = *parser_->advanced();
+        part.searchCandidates(candidateLimit());
+        AdvancedLists lists = part.lists();
+        {
+            std::lock_guard lock(mutex_);
+            lists_ = lists;
+            candidateSelection_ = lists_.candidates.empty() ? -1 : 0;
+            clusterSelection_ = lists_.clusters.empty() ? -1 : 0;
+            heapSelection_ = lists_.heaps.empty() ? -1 : 0;
+        }
+        heapListVisible_ = lists.heapListShown;
+        if (!lists.countMessage.empty()) sinks_.messages.info(lists.countMessage);
+        finishSearch(lists.endStatus);
+    }
     searching_ = false;
     if (onSearchFinished) onSearchFinished();
-}
-
-void AdvanceOptionsLogic::searchNtfs() {
-    ntfs& parser = *ntfs_;
-    parser.attachReader();
-    parser.readBootSector();
-    const std::uint64_t found = parser.findMftCandidates(candidateLimit());
-    {
-        std::lock_guard lock(mutex_);
-        candidates_.clear();
-        for (std::uint64_t i = 0; i < found; ++i)
-            candidates_.push_back(formatText(kNtfsCandidateItem, static_cast<int>(i)));
-        clusters_.assign(std::begin(kNtfsClusterChoices), std::end(kNtfsClusterChoices));
-        candidateSelection_ = candidates_.empty() ? -1 : 0;
-        clusterSelection_ = 0;
-    }
-    sinks_.messages.info(formatText(kNtfsCountMessage, static_cast<int>(found)));
-    finishSearch(kNtfsSearchDone);
 }
 
 void AdvanceOptionsLogic::finishSearch(const std::string& endStatus) {
@@ -91,12 +77,12 @@ void AdvanceOptionsLogic::finishSearch(const std::string& endStatus) {
 }
 
 void AdvanceOptionsLogic::pause() {
-    if (ntfs_) ntfs_->control.pauseGate.pause();
+    if (parser_) parser_->control().pauseGate.pause();
     sinks_.status.setText(kPausePressed);
 }
 
 void AdvanceOptionsLogic::resume() {
-    if (ntfs_) ntfs_->control.pauseGate.resume();
+    if (parser_) parser_->control().pauseGate.resume();
     sinks_.status.setText(kResumePressed);
 }
 
@@ -108,21 +94,37 @@ void AdvanceOptionsLogic::stop() {
 }
 
 void AdvanceOptionsLogic::stopParsers() {
-    if (ntfs_) ntfs_->control.requestStop();
+    if (parser_) parser_->control().requestStop();
 }
 
 std::vector<std::string> AdvanceOptionsLogic::candidateItems() const {
     std::lock_guard lock(mutex_);
-    return candidates_;
+    return lists_.candidates;
 }
 
 std::vector<std::string> AdvanceOptionsLogic::clusterItems() const {
     std::lock_guard lock(mutex_);
-    return clusters_;
+    return lists_.clusters;
 }
 
 std::vector<std::string> AdvanceOptionsLogic::heapItems() const {
-    return {};
+    std::lock_guard lock(mutex_);
+    return lists_.heaps;
+}
+
+std::string AdvanceOptionsLogic::candidateItemsLabel() const {
+    std::lock_guard lock(mutex_);
+    return lists_.candidateItemsLabel;
+}
+
+int AdvanceOptionsLogic::heapSelection() const {
+    std::lock_guard lock(mutex_);
+    return heapSelection_;
+}
+
+void AdvanceOptionsLogic::selectHeap(int index) {
+    std::lock_guard lock(mutex_);
+    if (index >= -1 && index < static_cast<int>(lists_.heaps.size())) heapSelection_ = index;
 }
 
 int AdvanceOptionsLogic::candidateSelection() const {
@@ -137,12 +139,12 @@ int AdvanceOptionsLogic::clusterSelection() const {
 
 void AdvanceOptionsLogic::selectCandidate(int index) {
     std::lock_guard lock(mutex_);
-    if (index >= -1 && index < static_cast<int>(candidates_.size())) candidateSelection_ = index;
+    if (index >= -1 && index < static_cast<int>(lists_.candidates.size())) candidateSelection_ = index;
 }
 
 void AdvanceOptionsLogic::selectCluster(int index) {
     std::lock_guard lock(mutex_);
-    if (index >= -1 && index < static_cast<int>(clusters_.size())) clusterSelection_ = index;
+    if (index >= -1 && index < static_cast<int>(lists_.clusters.size())) clusterSelection_ = index;
 }
 
 bool AdvanceOptionsLogic::nextAllowed() const {
@@ -154,8 +156,12 @@ AdvancedChoice AdvanceOptionsLogic::choice() const {
     std::lock_guard lock(mutex_);
     AdvancedChoice c;
     c.candidate = candidateSelection_ >= 0 ? static_cast<std::uint64_t>(candidateSelection_) : 0;
-    if (clusterSelection_ >= 0 && static_cast<std::size_t>(clusterSelection_) < clusters_.size())
-        c.sectorsPerClusterText = clusters_[static_cast<std::size_t>(clusterSelection_)];
+    if (clusterSelection_ >= 0 && static_cast<std::size_t>(clusterSelection_) < lists_.clusters.size())
+        c.sectorsPerClusterText = lists_.clusters[static_cast<std::size_t>(clusterSelection_)];
+    if (heapSelection_ >= 0 && static_cast<std::size_t>(heapSelection_) < lists_.heaps.size()) {
+        c.heapCandidate = static_cast<std::uint64_t>(heapSelection_);
+        c.heapOffsetText = lists_.heaps[static_cast<std::size_t>(heapSelection_)];
+    }
     return c;
 }
 

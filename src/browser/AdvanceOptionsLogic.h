@@ -18,24 +18,16 @@
 #include <vector>
 
 #include "common/Sinks.h"
+#include "fs/parser/VolumeParser.h"
 #include "image/readWriteInterface.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
 
-class ntfs;
-
 inline constexpr const char* kAdvancedInputGroupText = "Advanced Input:";
 inline constexpr const char* kCandidateListLabel = "TFS :";
 inline constexpr const char* kClusterListLabel = "Sector Per Cluster :";
 inline constexpr const char* kHeapListLabel = "Heap Offset :";
-
-// What the scan page needs of this page's choices in Advanced mode.
-struct AdvancedChoice {
-    std::uint64_t candidate = 0;       // the selection index of "TFS :"
-    std::string sectorsPerClusterText; // the selected text of "Sector Per Cluster :"
-    std::string heapOffsetText;        // the selected text of "Heap Offset :" (exFAT)
-};
 
 struct AdvanceSinks {
     StatusSink& status;
@@ -56,7 +48,7 @@ class AdvanceOptionsLogic {
     // `reader` may be null (the session has none); it must outlive this object. `maxFileSystems`
     // is the number typed on the recovery mode page (0 or less: 3).
     AdvanceOptionsLogic(readWriteInterface* reader, VolumeRecord volume,
-                        std::int64_t maxFileSystems, AdvanceSinks sinks);
+                        std::int64_t maxFileSystems, AdvanceSinks sinks, bool driveFormatted = false);
     ~AdvanceOptionsLogic();
     AdvanceOptionsLogic(const AdvanceOptionsLogic&) = delete;
     AdvanceOptionsLogic& operator=(const AdvanceOptionsLogic&) = delete;
@@ -84,39 +76,44 @@ class AdvanceOptionsLogic {
     std::vector<std::string> heapItems() const;
     int candidateSelection() const;
     int clusterSelection() const;
+    int heapSelection() const;
     void selectCandidate(int index);
     void selectCluster(int index);
+    void selectHeap(int index);
+    // The text above the combo boxes the search asked for; empty: the page's own.
+    std::string candidateItemsLabel() const;
     // Next leads to the scan page only when both lists have a selection.
     bool nextAllowed() const;
     AdvancedChoice choice() const;
 
     // The page's controls as the steps leave them.
     bool listsVisible() const { return listsVisible_; }
-    bool heapListVisible() const { return false; }
+    bool heapListVisible() const { return heapListVisible_.load(); }
     bool nextEnabled() const { return nextEnabled_.load(); }
     bool backEnabled() const { return backEnabled_.load(); }
     bool threadButtonsVisible() const { return threadButtonsVisible_.load(); }
 
     // The parser the scan page uses in Advanced mode; owned here.
-    ntfs* ntfsParser() { return ntfs_.get(); }
-    std::shared_ptr<ntfs> sharedNtfsParser() { return ntfs_; }
+    VolumeParser* parser() { return parser_.get(); }
+    std::shared_ptr<VolumeParser> sharedParser() { return parser_; }
     const VolumeRecord& volume() const { return volume_; }
 
   private:
-    void searchNtfs();
     void finishSearch(const std::string& endStatus);
 
     readWriteInterface* reader_;
     VolumeRecord volume_;
     std::int64_t maxFileSystems_;
     AdvanceSinks sinks_;
-    std::shared_ptr<ntfs> ntfs_;
+    bool driveFormatted_;
+    std::shared_ptr<VolumeParser> parser_;
 
     mutable std::mutex mutex_;
-    std::vector<std::string> candidates_;
-    std::vector<std::string> clusters_;
+    AdvancedLists lists_;
     int candidateSelection_ = -1;
     int clusterSelection_ = -1;
+    int heapSelection_ = -1;
+    std::atomic<bool> heapListVisible_{false};
 
     std::atomic<bool> searching_{false};
     bool listsVisible_ = false;

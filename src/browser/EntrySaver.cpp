@@ -1,5 +1,6 @@
 #include "browser/EntrySaver.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <exception>
@@ -22,6 +23,16 @@ constexpr const char* kSavingDone = "Saving process done";
 constexpr const char* kSavingFile = "saving File  ";
 constexpr const char* kFileSize = "File size: ";
 constexpr const char* kException = "Exception :  %s   ";
+
+bool writeAll(int fd, std::span<const std::uint8_t> data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data = data.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
 
 } // namespace
 
@@ -46,7 +57,7 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     const int fd = folder.createFile(name);
     if (fd < 0) return {};
     try {
-        view_.writeContent(file, fd);
+        view_.writeContent(file, [fd](std::span<const std::uint8_t> data) { return writeAll(fd, data); });
     } catch (const std::exception& e) {
         // A damaged record can make a parser's buffer too large to allocate: what was written
         // stays, the user is told, and the save goes on with the next file.

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <limits>
 
+#include "browser/FileSystemDrivers.h"
 #include "common/Session.h"
-#include "common/TextConvert.h"
 
 namespace vindaru {
 
@@ -47,18 +47,15 @@ RecoveryModeLogic::RecoveryModeLogic(VolumeRecord volume, Session* session)
     chooseMode(Mode::Standard);
 }
 
-bool RecoveryModeLogic::prefixIs(const char* prefix) const {
-    return equalsIgnoreCase(typePrefix_, prefix);
-}
-
 bool RecoveryModeLogic::offers(Mode mode) const {
+    const FileSystemDriver& driver = driverFor(volume_);
     switch (mode) {
     case Mode::Standard:
-        return true;
+        return driver.offersStandard;
     case Mode::Advanced:
-        return !prefixIs("ext") && !prefixIs("HFS");
+        return driver.offersAdvanced;
     case Mode::Deep:
-        return !prefixIs("fat") && !prefixIs("exF") && !prefixIs("ext");
+        return driver.offersDeep;
     case Mode::None:
         break;
     }
@@ -72,7 +69,7 @@ void RecoveryModeLogic::chooseMode(Mode mode) {
 }
 
 bool RecoveryModeLogic::driveFormattedVisible() const {
-    return mode_ == Mode::Advanced && prefixIs("fat");
+    return mode_ == Mode::Advanced && isFatFamily(fileSystemKind(volume_.fileSystemName));
 }
 
 void RecoveryModeLogic::setDriveFormatted(bool checked) {

@@ -60,7 +60,6 @@ class RecoveryModeLogic {
     NextPage next() const;
 
   private:
-    bool prefixIs(const char* prefix) const;
 
     VolumeRecord volume_;
     Session* session_;

@@ -1,10 +1,5 @@
 #include "browser/RecycleBinNames.h"
 
-#include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "common/ByteLoader.h"
@@ -18,28 +13,6 @@ constexpr std::size_t kVersionOffset = 0;
 constexpr std::size_t kPathOffsetV1 = 24;
 constexpr std::size_t kPathOffsetV2 = 28; // after the 4-byte path length
 constexpr std::uint64_t kLayoutV2 = 2;
-
-// A private folder under the temporary folder for the index copies, removed with everything
-// in it when the step ends, however it ends.
-class PrivateTempFolder {
-public:
-    PrivateTempFolder() {
-        std::error_code ec;
-        std::string pattern = (std::filesystem::temp_directory_path(ec) / "vindaru-recycle-XXXXXX").string();
-        if (!ec && mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~PrivateTempFolder() {
-        if (path_.empty()) return;
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    PrivateTempFolder(const PrivateTempFolder&) = delete;
-    PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 std::string trimTrailingSpace(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
@@ -57,41 +30,29 @@ std::optional<std::string> recycleIndexFormerName(std::span<const std::uint8_t> 
     return path;
 }
 
-std::optional<std::string> RecycleBinNames::readIndexFile(EntryRef entry, const std::string& tempFolder) {
-    // Index files go through the parser's own save path, as any saved file does.
-    const std::string copy = tempFolder + "/index.copy";
-    const int out = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0) return std::nullopt;
-    view_.writeContent(entry, out);
-    ::close(out);
-
-    std::optional<std::string> name;
-    const int in = ::open(copy.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (in >= 0) {
-        struct stat st {};
-        if (fstat(in, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < kRecycleIndexLimit) {
-            std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
-            std::size_t got = 0;
-            while (got < bytes.size()) {
-                const ssize_t n = ::read(in, bytes.data() + got, bytes.size() - got);
-                if (n <= 0) break;
-                got += static_cast<std::size_t>(n);
-            }
-            bytes.resize(got);
-            name = recycleIndexFormerName(bytes);
+std::optional<std::string> RecycleBinNames::readIndexFile(EntryRef entry) {
+    // Index files are read through the parser's content path, as any saved file is, but kept
+    // in memory: an index file that is larger than any real one is not one.
+    std::vector<std::uint8_t> bytes;
+    bool tooLarge = false;
+    view_.writeContent(entry, [&](std::span<const std::uint8_t> data) {
+        if (bytes.size() + data.size() >= kRecycleIndexLimit) {
+            tooLarge = true;
+            return false;
         }
-        ::close(in);
-    }
-    ::unlink(copy.c_str());
-    return name;
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        return true;
+    });
+    if (tooLarge) return std::nullopt;
+    return recycleIndexFormerName(bytes);
 }
 
-std::map<std::string, std::string> RecycleBinNames::buildMap(EntryRef folder, const std::string& tempFolder) {
+std::map<std::string, std::string> RecycleBinNames::buildMap(EntryRef folder) {
     std::map<std::string, std::string> names;
     for (EntryRef child : view_.children(folder)) {
         const std::string name = view_.label(child);
         if (name.rfind("$I", 0) != 0 || view_.isDirectory(child)) continue;
-        if (auto former = readIndexFile(child, tempFolder)) names[name] = *former;
+        if (auto former = readIndexFile(child)) names[name] = *former;
     }
     return names;
 }
@@ -112,8 +73,6 @@ std::uint64_t RecycleBinNames::renameWithin(EntryRef folder,
 }
 
 std::uint64_t RecycleBinNames::restore() {
-    PrivateTempFolder temp;
-    if (temp.path().empty()) return 0;
     std::uint64_t renamed = 0;
     for (TreeItemId item : tree_.children(volumeItem_)) {
         const std::string label = tree_.label(item);
@@ -121,12 +80,12 @@ std::uint64_t RecycleBinNames::restore() {
         const auto bin = tree_.getItemData(item);
         if (!bin || !view_.isEntry(*bin) || !view_.isDirectory(*bin)) continue;
         if (layout_ == Layout::Flat) {
-            renamed += renameWithin(*bin, buildMap(*bin, temp.path()));
+            renamed += renameWithin(*bin, buildMap(*bin));
             continue;
         }
         for (EntryRef user : view_.children(*bin)) {
             if (!view_.isDirectory(user) || user == *bin) continue;
-            renamed += renameWithin(user, buildMap(user, temp.path()));
+            renamed += renameWithin(user, buildMap(user));
         }
     }
     return renamed;

@@ -36,9 +36,9 @@ public:
     std::uint64_t restore();
 
 private:
-    std::map<std::string, std::string> buildMap(EntryRef folder, const std::string& tempFolder);
+    std::map<std::string, std::string> buildMap(EntryRef folder);
     std::uint64_t renameWithin(EntryRef folder, const std::map<std::string, std::string>& names);
-    std::optional<std::string> readIndexFile(EntryRef entry, const std::string& tempFolder);
+    std::optional<std::string> readIndexFile(EntryRef entry);
 
     CheckTree& tree_;
     TreeItemId volumeItem_;

@@ -1,18 +1,12 @@
 #include "browser/VolumeScanLogic.h"
 
-#include "browser/NtfsEntryView.h"
+#include "browser/FileSystemDrivers.h"
 #include "browser/RecycleBinNames.h"
-#include "common/TextConvert.h"
-#include "fs/ntfs/ntfs.h"
 
 namespace vindaru {
 
 namespace {
 
-constexpr const char* kNtfsSelected = "ntfs partition selected....";
-constexpr const char* kParsingBasedOnMft = " ParsingBasedOnMFT is going on....";
-constexpr const char* kDeepScanning = " scanning for mft entries in deep mode ....";
-constexpr const char* kScanCompleted = "Scanning process completed...";
 constexpr const char* kProcessingDone = "Processing done...";
 constexpr const char* kNoReader =
     "Please Restart the program to rebegin necessary initialisation...";
@@ -24,13 +18,6 @@ constexpr const char* kResumePressed = "Resume button pressed";
 constexpr const char* kStopPressed = "stop button pressed.Please wait for the process to be stopped.";
 constexpr const char* kAllStopped = "All thread Stopped";
 
-// The type names the page knows a parser for (compared without regard to letter case).
-bool isOtherKnownFileSystem(const std::string& name) {
-    for (const char* known : {"fat32", "fat16", "fat", "extX", "fat64", "exFat", "HFS+"})
-        if (equalsIgnoreCase(name, known)) return true;
-    return false;
-}
-
 } // namespace
 
 VolumeScanLogic::VolumeScanLogic(readWriteInterface* reader, VolumeRecord volume, CheckTree& tree,
@@ -40,36 +27,41 @@ VolumeScanLogic::VolumeScanLogic(readWriteInterface* reader, VolumeRecord volume
 
 VolumeScanLogic::~VolumeScanLogic() = default;
 
-EngineControl* VolumeScanLogic::control() { return ntfs_ ? &ntfs_->control : nullptr; }
+EngineControl* VolumeScanLogic::control() { return parser_ ? &parser_->control() : nullptr; }
+
+void VolumeScanLogic::takeAdvancedParser(std::shared_ptr<VolumeParser> parser, AdvancedChoice choice) {
+    parser_ = std::move(parser);
+    advancedChoice_ = std::move(choice);
+}
 
 VolumeScanLogic::Prepared VolumeScanLogic::prepare() {
-    const std::string& name = volume_.fileSystemName;
-    if (equalsIgnoreCase(name, "ntfs")) {
-        sinks_.status.setText(kNtfsSelected);
-        if (!reader_) {
-            busy_ = false;
-            sinks_.messages.info(kNoReader);
-            return Prepared::NoReader;
-        }
-        if (ntfs_)
-            ntfs_->attachSinks(&sinks_.status, &sinks_.progress);
-        else
-            ntfs_ = std::make_shared<ntfs>(*reader_, volume_, &sinks_.status, &sinks_.progress);
-        ntfs_->scanMode = scanMode_;
-        view_ = std::make_unique<NtfsEntryView>(*ntfs_);
-    } else if (equalsIgnoreCase(name, "unknown")) {
+    const FileSystemKind kind = fileSystemKind(volume_.fileSystemName);
+    const FileSystemDriver& driver = driverFor(kind);
+    auto refuse = [this](Prepared why) {
         busy_ = false;
+        return why;
+    };
+    if (kind == FileSystemKind::Unknown) {
         sinks_.messages.info(kUnknownVolume);
-        return Prepared::UnknownVolume;
-    } else if (isOtherKnownFileSystem(name)) {
-        busy_ = false;
-        return Prepared::NotBuiltYet;
-    } else {
-        busy_ = false;
+        return refuse(Prepared::UnknownVolume);
+    }
+    if (driver.listName[0] == '\0') {
         sinks_.status.setText(kNotValidStatus);
         sinks_.messages.info(kNotValidMessage);
-        return Prepared::NotValid;
+        return refuse(Prepared::NotValid);
     }
+    if (driver.selectedStatus) sinks_.status.setText(driver.selectedStatus);
+    if (!driver.create) return refuse(Prepared::NotBuiltYet);
+    if (!reader_) {
+        sinks_.messages.info(kNoReader);
+        return refuse(Prepared::NoReader);
+    }
+    const ScanSinks scanSinks{&sinks_.status, &sinks_.progress, &sinks_.messages};
+    if (parser_ && parser_->kind() == kind)
+        parser_->attachSinks(scanSinks);
+    else
+        parser_ = driver.create(ParserSetup{*reader_, volume_, scanSinks, driveFormatted_});
+    view_ = &parser_->view();
     browser_ = std::make_unique<VolumeBrowser>(tree_, *view_);
     saver_ = std::make_unique<EntrySaver>(*view_, sinks_, saveStopRequested_);
     return Prepared::Ready;
@@ -80,44 +72,38 @@ void VolumeScanLogic::insertVolumeItem() {
 }
 
 void VolumeScanLogic::run() {
-    if (ntfs_ && scanMode_ == kScanModeAdvanced)
-        runNtfsAdvanced();
-    else if (ntfs_)
-        runNtfs();
+    if (parser_) {
+        // The Advanced rebuild starts from an empty tree: the page may re-parse with new choices.
+        if (scanMode_ == kScanModeAdvanced) tree_.deleteAllItems();
+        insertVolumeItem();
+        ScanRequest request;
+        request.mode = scanMode_;
+        request.tree = &tree_;
+        request.volumeItem = volumeItem_;
+        request.choice = advancedChoice_;
+        const ScanOutcome outcome = parser_->scan(request);
+        if (!outcome.rejected) {
+            // The volume item stands for the root directory, so selecting it lists the root's
+            // files and a folder save of it saves the whole volume.
+            if (auto root = view_->rootEntry()) tree_.setItemData(volumeItem_, *root);
+            commonEnd(outcome);
+        }
+    }
     busy_ = false;
 }
 
-void VolumeScanLogic::runNtfs() {
-    ntfs& parser = *ntfs_;
-    parser.attachReader();
-    insertVolumeItem();
-    parser.attachTree(&tree_, volumeItem_);
-    parser.readBootSector();
-    if (scanMode_ == kScanModeDeep) {
-        sinks_.status.setText(kDeepScanning);
-        parser.scanMftRecordsDeep();
-    } else {
-        sinks_.status.setText(kParsingBasedOnMft);
-        parser.locateMft();
-    }
-    parser.readMftByRuns();
-    parser.parseAllEntries();
-    // The volume item stands for the root directory, so selecting it lists the root's files
-    // and a folder save of it saves the whole volume.
-    if (auto root = view_->rootEntry()) tree_.setItemData(volumeItem_, *root);
-    commonEnd(kScanCompleted);
-}
-
-void VolumeScanLogic::commonEnd(const std::string& endMessage, const char* firstMessage) {
-    browser_->addPlaceholders();
-    // Recycled files show and save under their former names (NTFS keeps a folder per user).
-    if (ntfs_)
+void VolumeScanLogic::commonEnd(const ScanOutcome& outcome) {
+    if (outcome.addPlaceholders) browser_->addPlaceholders();
+    // Recycled files show and save under their former names.
+    if (outcome.recycle == RecycleLayout::PerUserFolders)
         recycledNamesRestored_ =
             RecycleBinNames(tree_, volumeItem_, *view_, RecycleBinNames::Layout::PerUserFolders).restore();
+    else if (outcome.recycle == RecycleLayout::Flat)
+        recycledNamesRestored_ =
+            RecycleBinNames(tree_, volumeItem_, *view_, RecycleBinNames::Layout::Flat).restore();
     if (afterPlaceholders) afterPlaceholders();
-    if (firstMessage) sinks_.messages.info(firstMessage);
-    sinks_.messages.info(endMessage);
-    sinks_.status.setText(kProcessingDone);
+    for (const std::string& message : outcome.endMessages) sinks_.messages.info(message);
+    sinks_.status.setText(outcome.endStatus.empty() ? kProcessingDone : outcome.endStatus);
 }
 
 void VolumeScanLogic::pause() {

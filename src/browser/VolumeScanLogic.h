@@ -17,20 +17,15 @@
 #include "browser/BrowserSinks.h"
 #include "browser/EntrySaver.h"
 #include "browser/EntrySearch.h"
-#include "fs/parser/EntryView.h"
 #include "browser/VolumeBrowser.h"
 #include "common/CheckTree.h"
 #include "common/StopControl.h"
+#include "fs/parser/EntryView.h"
+#include "fs/parser/VolumeParser.h"
 #include "image/readWriteInterface.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
-
-class ntfs;
-
-inline constexpr int kScanModeStandard = 1;
-inline constexpr int kScanModeAdvanced = 2;
-inline constexpr int kScanModeDeep = 3;
 
 class VolumeScanLogic {
 public:
@@ -51,10 +46,12 @@ public:
     VolumeScanLogic& operator=(const VolumeScanLogic&) = delete;
 
     // Advanced mode: the advance options page's parser and choices; call before prepare().
-    void takeAdvancedParser(std::shared_ptr<ntfs> parser, AdvancedChoice choice);
+    void takeAdvancedParser(std::shared_ptr<VolumeParser> parser, AdvancedChoice choice);
+    // Whatever the session values the parser is created with ("Is Drive Formated..?").
+    void setDriveFormatted(bool formatted) { driveFormatted_ = formatted; }
 
-    // Page start: picks the parser by the volume's type name and reports refusals through the
-    // sinks. busy() stays true only when Ready.
+    // Page start: picks the parser by the volume's file-system kind and reports refusals
+    // through the sinks. busy() stays true only when Ready.
     Prepared prepare();
     // The scan thread's procedure, ending with the common end. Returns when done or stopped.
     void run();
@@ -70,10 +67,10 @@ public:
     int scanMode() const { return scanMode_; }
     TreeItemId volumeItem() const { return volumeItem_; }
     // Non-null after a successful prepare().
-    EntryView* view() { return view_.get(); }
+    EntryView* view() { return view_; }
     VolumeBrowser* browser() { return browser_.get(); }
     EntrySaver* saver() { return saver_.get(); }
-    ntfs* ntfsParser() { return ntfs_.get(); }
+    VolumeParser* parser() { return parser_.get(); }
     EngineControl* control();
     std::atomic<bool>& saveStopRequested() { return saveStopRequested_; }
 
@@ -86,9 +83,7 @@ public:
     std::function<void()> afterPlaceholders;
 
 private:
-    void runNtfs();
-    void runNtfsAdvanced(); // VolumeScanNtfsModes.cpp
-    void commonEnd(const std::string& endMessage, const char* firstMessage = nullptr);
+    void commonEnd(const ScanOutcome& outcome);
     void insertVolumeItem();
 
     readWriteInterface* reader_;
@@ -101,9 +96,10 @@ private:
     std::atomic<bool> busy_{true};
     std::atomic<bool> saveStopRequested_{false};
     std::uint64_t recycledNamesRestored_ = 0;
-    std::shared_ptr<ntfs> ntfs_; // shared with the advance options page in Advanced mode
+    bool driveFormatted_ = false;
+    std::shared_ptr<VolumeParser> parser_; // shared with the advance options page in Advanced mode
     AdvancedChoice advancedChoice_;
-    std::unique_ptr<EntryView> view_;
+    EntryView* view_ = nullptr;
     std::unique_ptr<VolumeBrowser> browser_;
     std::unique_ptr<EntrySaver> saver_;
 };

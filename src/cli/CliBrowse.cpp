@@ -38,7 +38,7 @@ int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, con
         return kExitNotFound;
     }
     volume_ = *record;
-    std::shared_ptr<ntfs> searched;
+    std::shared_ptr<VolumeParser> searched;
     AdvancedChoice choice;
     if (mode.scanMode == kScanModeAdvanced) {
         const int rc = runAdvancedSearch(*session_.sessionReader, volume_, mode, status_, progress_, messages_,

@@ -44,7 +44,7 @@ bool ScanModeOptions::resolve(ScanModeArgs& out) {
 
 int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
                       const ScanModeArgs& args, StatusSink& status, ProgressSink& progress,
-                      MessageSink& messages, std::shared_ptr<ntfs>& parser,
+                      MessageSink& messages, std::shared_ptr<VolumeParser>& parser,
                       AdvancedChoice& choice) {
     AdvanceOptionsLogic page(&reader, volume,
                              static_cast<std::int64_t>(candidateLimitFromText(args.maxText)),
@@ -79,7 +79,7 @@ int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
         page.selectCluster(static_cast<int>(it - clusters.begin()));
     }
     choice = page.choice();
-    parser = page.sharedNtfsParser();
+    parser = page.sharedParser();
     return kExitOk;
 }
 

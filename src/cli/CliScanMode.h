@@ -19,7 +19,6 @@
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
-class ntfs;
 }
 
 namespace vindaru::cli {
@@ -58,6 +57,6 @@ int scanModeByName(const std::string& name);
 // is returned.
 int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
                       const ScanModeArgs& args, StatusSink& status, ProgressSink& progress,
-                      MessageSink& messages, std::shared_ptr<ntfs>& parser, AdvancedChoice& choice);
+                      MessageSink& messages, std::shared_ptr<VolumeParser>& parser, AdvancedChoice& choice);
 
 } // namespace vindaru::cli

@@ -1,15 +1,14 @@
 // vindaru-cli ls: the tree as the scan page shows it, one entry per line (or TSV / JSON), with
-// the page's time, size and attribute texts; --md5 saves each file through the same save path
-// the page uses (into a private scratch folder) and prints the digest of what was written.
+// the page's time, size and attribute texts; --md5 hashes, in memory, the content the page's
+// save would write.
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <iostream>
 #include <string>
-#include <unistd.h>
+#include <exception>
+#include <span>
 
 #include "browser/EntryWalker.h"
-#include "browser/OutputFolder.h"
 #include "cli/ArgParser.h"
 #include "cli/CliBrowse.h"
 #include "cli/CliCommand.h"
@@ -25,46 +24,18 @@ enum class Format { Text, Tsv, Json };
 constexpr const char* kTsvHeader =
     "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\n";
 
-// A private folder for the --md5 copies, removed with everything in it at the end.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vindaru-md5-XXXXXX");
-        if (::mkdtemp(pattern.data())) {
-            path_ = pattern;
-            folder_ = OutputFolder::openChosen(path_);
-        }
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    OutputFolder* folder() { return folder_ ? &*folder_ : nullptr; }
-
-private:
-    std::filesystem::path path_;
-    std::optional<OutputFolder> folder_;
-};
-
-std::string md5OfSavedCopy(EntrySaver& saver, ScratchFolder& scratch, EntryRef entry) {
-    OutputFolder* folder = scratch.folder();
-    if (!folder) return "";
-    const std::string name = saver.saveInto(entry, *folder);
-    if (name.empty()) return "";
-    const auto path = folder->path() / name;
+// The md5 of what saving the entry would write, computed in memory from the same content path.
+std::string md5OfContent(EntryView& view, EntryRef entry) {
     Md5 md5;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        std::vector<std::uint8_t> buffer(1 << 20);
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-            if (n <= 0) break;
-            md5.update({buffer.data(), static_cast<std::size_t>(n)});
-        }
-        ::close(fd);
+    try {
+        view.writeContent(entry, [&](std::span<const std::uint8_t> data) {
+            md5.update(data);
+            return true;
+        });
+    } catch (const std::exception&) {
+        // A damaged record the parser cannot size: the hash covers what was read.
     }
-    ::unlink(path.c_str());
-    return fd >= 0 ? md5.finishHex() : "";
+    return md5.finishHex();
 }
 
 std::string tsvField(const std::string& text) {
@@ -98,7 +69,7 @@ public:
         const std::uint64_t size = view_.byteSize(entry);
         const EntryTimes times = view_.times(entry);
         std::string md5;
-        if (withMd5_) md5 = dir ? "-" : md5OfSavedCopy(*browse_.logic().saver(), scratch_, entry);
+        if (withMd5_) md5 = dir ? "-" : md5OfContent(view_, entry);
         if (format_ == Format::Tsv) {
             std::printf("%llu\t%s\t%s\t%d\t%d\t%llu\t%s\t%lld\n",
                         static_cast<unsigned long long>(browse_.volume().startSector),
@@ -136,7 +107,6 @@ private:
     Format format_;
     bool withMd5_;
     bool first_ = true;
-    ScratchFolder scratch_;
 };
 
 int runLs(const std::vector<std::string>& argsIn) {

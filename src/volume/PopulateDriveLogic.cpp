@@ -5,6 +5,7 @@
 #include "common/ByteLoader.h"
 #include "common/DisplayFormat.h"
 #include "common/TextConvert.h"
+#include "volume/FileSystemKind.h"
 #include "volume/VolumeTypeNames.h"
 
 namespace vindaru {
@@ -336,7 +337,7 @@ NextResult PopulateDriveLogic::next(const NextInput& input) {
         record.sizeText = sizeWithoutUnit(row.texts.volumeSize);
         record.startSector = leadingNumber(row.texts.startSector);
     }
-    const bool raw = input.customChecked && equalsIgnoreCase(input.treatAs, "RAW");
+    const bool raw = input.customChecked && fileSystemKind(input.treatAs) == FileSystemKind::Raw;
     if (input.customChecked) {
         customApplied_ = true;
         record.startSector = leadingNumber(input.startEdit);
@@ -352,7 +353,7 @@ NextResult PopulateDriveLogic::next(const NextInput& input) {
     if (raw) {
         record.fileSystemName = "RAW";
         result.action = NextAction::RawRecovery;
-    } else if (!equalsIgnoreCase(record.fileSystemName, "unknown")) {
+    } else if (fileSystemKind(record.fileSystemName) != FileSystemKind::Unknown) {
         result.action = NextAction::RecoveryMode;
     }
     result.selectedRecord = record;

@@ -8,6 +8,7 @@
 #include "browser/RecoveryModeLogic.h"
 #include "browser/VolumeScanLogic.h"
 #include "common/Session.h"
+#include "fs/ntfs/NtfsEntryView.h"
 #include "fs/ntfs/ntfs.h"
 #include "image/MemoryReader.h"
 #include "support/TestSupport.h"
@@ -17,6 +18,11 @@ using namespace vindaru;
 namespace {
 
 using Mode = RecoveryModeLogic::Mode;
+
+// The NTFS parser behind the scan page's interface, for checks of its state.
+ntfs& ntfsOf(VolumeScanLogic& logic) {
+    return dynamic_cast<NtfsEntryView&>(logic.parser()->view()).parser();
+}
 
 std::string offered(const std::string& type) {
     RecoveryModeLogic page(VolumeRecord{type, "0", "16", 0});
@@ -145,14 +151,14 @@ TEST(AdvanceOptionsLogic, SearchesFillsTheListsAndHandsItsParserToTheScanPage) {
     VolumeScanLogic logic(&reader, VolumeRecord{"NTFS", "0", "16", 0}, tree,
                           BrowserSinks{scan.status, scan.second, scan.progress, scan.messages},
                           kScanModeAdvanced);
-    logic.takeAdvancedParser(page.sharedNtfsParser(), page.choice());
+    logic.takeAdvancedParser(page.sharedParser(), page.choice());
     ASSERT_EQ(logic.prepare(), VolumeScanLogic::Prepared::Ready);
-    EXPECT_EQ(logic.ntfsParser(), page.ntfsParser());
+    EXPECT_EQ(logic.parser(), page.parser());
     logic.run();
     EXPECT_EQ(scan.messages.texts(), (std::vector<std::string>{"Scanning process completed.",
                                                                "Scanning process completed..."}));
     EXPECT_EQ(scan.status.snapshot().back(), "Processing done...");
-    EXPECT_EQ(logic.ntfsParser()->clusterSize, 4096u);
+    EXPECT_EQ(ntfsOf(logic).clusterSize, 4096u);
     std::vector<std::string> firstLevel;
     for (TreeItemId item : tree.children(logic.volumeItem()))
         firstLevel.push_back(tree.label(item));
@@ -197,7 +203,7 @@ TEST(VolumeScanLogic, DeepModeShowsOrphanEntryAloneBelowTheVolumeItem) {
     ASSERT_EQ(firstLevel.size(), 1u);
     EXPECT_EQ(tree.label(firstLevel[0]), "ORPHAN_ENTRY");
     // The volume item stands for the root, whose one child is ORPHAN_ENTRY.
-    const ntfs& parser = *logic.ntfsParser();
+    const ntfs& parser = ntfsOf(logic);
     EXPECT_EQ(tree.getItemData(logic.volumeItem()), parser.rootIndex);
     EXPECT_EQ(parser.childrenOf(parser.rootIndex), std::vector<std::uint64_t>{parser.orphanIndex});
     // ORPHAN_ENTRY has children, so it got its placeholder.

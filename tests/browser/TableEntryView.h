@@ -58,10 +58,10 @@ public:
         rows[e].name = name;
         return true;
     }
-    bool writeContent(EntryRef e, int fd) override {
+    bool writeContent(EntryRef e, const ContentSink& sink) override {
         ++writes;
         const auto& c = rows[e].content;
-        return ::write(fd, c.data(), c.size()) == static_cast<ssize_t>(c.size());
+        return sink(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(c.data()), c.size()));
     }
     bool descendWhenSaving(EntryRef e) const override { return rows[e].name != "."; }
     bool skipWhenSaving(EntryRef e) const override { return rows[e].name == "$BadClus"; }

@@ -111,7 +111,8 @@ public:
     virtual ~VolumeParser() = default;
 
     virtual FileSystemKind kind() const = 0;
-    // The sinks from now on (the scan page takes over the advance options page's parser).
+    // The sinks from now on (the scan page takes over the advance options page's parser). Null
+    // sinks detach the parser from the page that goes away, its tree included.
     virtual void attachSinks(const ScanSinks& sinks) = 0;
     // The scan thread's procedure for request.mode, with the file system's status texts; returns
     // when done or stopped, with what the common end needs.

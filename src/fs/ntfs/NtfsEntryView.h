@@ -30,7 +30,7 @@ public:
     std::string sizeText(EntryRef entry) override;
     std::uint64_t byteSize(EntryRef entry) override;
     EntryTimes times(EntryRef entry) override;
-    bool writeContent(EntryRef entry, int fd) override;
+    bool writeContent(EntryRef entry, const ContentSink& sink) override;
     bool rename(EntryRef entry, const std::string& name) override;
 
     // A folder save starts only from a directory that stands in the table by its own record

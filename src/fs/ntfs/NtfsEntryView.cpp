@@ -1,9 +1,6 @@
-#include "browser/NtfsEntryView.h"
+#include "fs/ntfs/NtfsEntryView.h"
 
 #include "common/TextConvert.h"
-
-#include <cerrno>
-#include <unistd.h>
 
 namespace vindaru {
 
@@ -11,16 +8,6 @@ namespace {
 
 constexpr std::uint64_t kFiletimeTicksPerSecond = 10'000'000;
 constexpr std::uint32_t kNanosecondsPerTick = 100;
-
-bool writeAll(int fd, std::span<const std::uint8_t> data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data = data.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 } // namespace
 
@@ -70,14 +57,14 @@ EntryTimes NtfsEntryView::times(EntryRef entry) {
     return t;
 }
 
-bool NtfsEntryView::writeContent(EntryRef entry, int fd) {
+bool NtfsEntryView::writeContent(EntryRef entry, const ContentSink& sink) {
     std::lock_guard lock(mutex_);
-    bool writeOk = true;
+    bool sinkOk = true;
     const bool read = parser_.writeEntryContent(entry, [&](std::span<const std::uint8_t> data) {
-        writeOk = writeAll(fd, data);
-        return writeOk;
+        sinkOk = sink(data);
+        return sinkOk;
     });
-    return read && writeOk;
+    return read && sinkOk;
 }
 
 bool NtfsEntryView::isDirectoryForSave(EntryRef entry, bool selected) const {
