@@ -1,0 +1,417 @@
+// The scan steps: superblock, group descriptors, inode tables, directory blocks, the entry map,
+// the parent-child links and the tree's first level.
+#include "fs/ext2/ext2Class.h"
+
+#include <algorithm>
+
+#include "common/DisplayFormat.h"
+#include "fs/ext2/Ext2BlockMap.h"
+#include "fs/ext2/Ext2Layout.h"
+#include "volume/VolumeSweep.h"
+
+namespace vindaru {
+
+using namespace ext2layout;
+
+namespace {
+
+constexpr std::uint64_t kFirstProbe = 1024;
+constexpr std::uint64_t kProbeStep = 512;
+constexpr std::uint64_t kSmallestVolume = 1536;
+// Metadata blocks a scan may read beyond one pass over the volume (maps of tiny volumes).
+constexpr std::uint64_t kScanBlockSlack = 64;
+
+unsigned long long ull(std::uint64_t v) { return static_cast<unsigned long long>(v); }
+
+} // namespace
+
+ext2Class::ext2Class(readWriteInterface& reader_, VolumeRecord volume_, StatusSink* status,
+                     ProgressSink* progress)
+    : reader(reader_), volume(std::move(volume_)) {
+    attachSinks(status, progress);
+}
+
+bool ext2Class::readBytes(std::uint64_t position, std::span<std::uint8_t> out) {
+    return reader.readAt(position, out);
+}
+
+bool ext2Class::readBlocks(std::uint64_t block, std::span<std::uint8_t> out) {
+    std::uint64_t position = 0;
+    if (!checkedMul(block, geometry.blockSize, position)) return false;
+    return readBytes(position, out);
+}
+
+bool ext2Class::attachVolume() {
+    std::uint64_t base = 0;
+    if (!checkedMul(volume.startSector, kSectorSize, base)) return false;
+    reader.baseOffset = base;
+    return reader.seek(0, 0);
+}
+
+bool ext2Class::acceptProbe(std::uint64_t position, ByteSpan candidate) {
+    superblock.assign(candidate.begin(), candidate.end());
+    superblock.resize(kSuperblockSize, 0);
+    const std::optional<Ext2Geometry> decoded = decodeSuperblock(superblock);
+    if (!decoded) return false;
+    geometry = *decoded;
+    superblockOffset = position;
+    return true;
+}
+
+bool ext2Class::findSuperblock() {
+    if (volumeBytes <= kSmallestVolume) return false;
+    std::vector<std::uint8_t> first(kSuperblockSize, 0);
+    readBytes(kFirstProbe, first);
+    if (acceptProbe(kFirstProbe, first)) return true;
+    if (stopped()) {
+        control.stopRequested = false;
+        return false;
+    }
+    // A damaged primary: every 512-byte boundary is a candidate (a backup copy is found this
+    // way), read in large pieces; a candidate's tail may run into the next piece.
+    bool found = false;
+    SweepRange range;
+    range.begin = kFirstProbe + kProbeStep;
+    range.end = volumeBytes;
+    range.tailBytes = kSuperblockSize;
+    range.skipHoles = true;
+    sweepVolume(reader, range, control, [&](const SweepPiece& piece) {
+        for (std::uint64_t at = 0; at < piece.data.size(); at += kProbeStep) {
+            const std::uint64_t p = piece.position + at;
+            if (p + kProbeStep >= volumeBytes) return false;
+            const ByteSpan candidate = subspan(piece.withTail, static_cast<std::size_t>(at), kSuperblockSize);
+            if (hasExt2Magic(candidate) && acceptProbe(p, candidate)) {
+                found = true;
+                return false;
+            }
+        }
+        return true;
+    });
+    if (!found && control.stopRequested) control.stopRequested = false;
+    return found;
+}
+
+std::uint64_t ext2Class::descriptorBlock(std::uint64_t index) const {
+    const std::uint64_t afterSuperblock = superblockOffset / geometry.blockSize + 1;
+    if (!geometry.metaBg || index < geometry.firstMetaBg) return afterSuperblock + index;
+    // With meta_bg each block of descriptors sits at the start of the first group it describes.
+    const std::uint64_t group = index * (geometry.blockSize / geometry.descriptorSize);
+    return geometry.groupFirstBlock(group) + (geometry.groupHasSuperblock(group) ? 1 : 0);
+}
+
+bool ext2Class::readGroupDescriptors() {
+    groups.assign(geometry.groupCount, Ext2GroupInfo{});
+    const std::uint32_t perBlock = geometry.blockSize / geometry.descriptorSize;
+    const std::uint64_t tableBlocks =
+        Ext2BlockMap::blocksForSize(std::uint64_t{geometry.inodesPerGroup} * geometry.inodeSize,
+                                    geometry.blockSize);
+    std::vector<std::uint8_t> block(geometry.blockSize);
+    bool anyTable = false;
+    for (std::uint64_t d = 0; d * perBlock < geometry.groupCount; ++d) {
+        const std::uint64_t where = descriptorBlock(d);
+        std::fill(block.begin(), block.end(), 0);
+        if (where >= geometry.blocksCount || !readBlocks(where, block)) continue;
+        for (std::uint32_t i = 0; i < perBlock && d * perBlock + i < geometry.groupCount; ++i) {
+            const ByteSpan desc = subspan(block, std::size_t{i} * geometry.descriptorSize, geometry.descriptorSize);
+            Ext2GroupInfo& info = groups[d * perBlock + i];
+            info.inodeTable = le32(desc, kGdInodeTableLo);
+            std::uint32_t unused = le16(desc, kGdItableUnusedLo);
+            if (geometry.is64Bit) {
+                info.inodeTable |= std::uint64_t{le32(desc, kGdInodeTableHi)} << 32;
+                unused |= std::uint32_t{le16(desc, kGdItableUnusedHi)} << 16;
+            }
+            info.usedInodes = geometry.inodesPerGroup;
+            // Tables that were never initialised may hold stale bytes from before mkfs.
+            if (geometry.tablesMayBeUninitialised) {
+                if (le16(desc, kGdFlags) & kGroupInodeUninit)
+                    info.usedInodes = 0;
+                else if (unused <= geometry.inodesPerGroup)
+                    info.usedInodes = geometry.inodesPerGroup - unused;
+            }
+            std::uint64_t end = 0;
+            info.tableOnVolume = info.inodeTable != 0 && checkedAdd(info.inodeTable, tableBlocks, end) &&
+                                 end <= geometry.blocksCount;
+            anyTable = anyTable || info.tableOnVolume;
+        }
+    }
+    return anyTable;
+}
+
+bool ext2Class::readInodeTables() {
+    directories_.clear();
+    recordCount = geometry.recordCount();
+    progress_->setRange(0, geometry.groupCount);
+    const std::uint32_t inodeSize = geometry.inodeSize;
+    const std::uint64_t perPiece = kReadPieceBytes / inodeSize;
+    // Tables of a sound volume never add up to more than the volume: groups that share one
+    // table are read once over.
+    std::uint64_t budget = diskEndFromBase(reader);
+    std::vector<std::uint8_t> piece;
+    for (std::uint32_t g = 0; g < geometry.groupCount; ++g) {
+        if (stopped()) {
+            control.stopRequested = false;
+            break;
+        }
+        const std::uint64_t firstKey = std::uint64_t{g} * geometry.inodesPerGroup;
+        if (firstKey >= recordCount) break;
+        setStatus(formatText("parsing group %llu  of %llu ", ull(g + 1), ull(geometry.groupCount)));
+        progress_->setPosition(g + 1);
+        const Ext2GroupInfo& info = groups[g];
+        if (!info.tableOnVolume) continue;
+        const std::uint64_t count = std::min<std::uint64_t>(info.usedInodes, recordCount - firstKey);
+        const std::uint64_t tableStart = info.inodeTable * geometry.blockSize;
+        for (std::uint64_t done = 0; done < count;) {
+            const std::uint64_t n = std::min(perPiece, count - done);
+            const std::uint64_t bytes = n * inodeSize;
+            if (bytes > budget) return true;
+            budget -= bytes;
+            piece.assign(static_cast<std::size_t>(bytes), 0);
+            readBytes(tableStart + done * inodeSize, piece);
+            for (std::uint64_t i = 0; i < n; ++i) {
+                const ByteSpan inode = subspan(piece, static_cast<std::size_t>(i * inodeSize), inodeSize);
+                const std::uint16_t mode = le16(inode, kInMode);
+                const std::uint32_t flags = le32(inode, kInFlags);
+                if ((mode & kModeTypeMask) != kModeDirectory || le32(inode, kInBlock) == 0 ||
+                    (flags & kFlagInlineData))
+                    continue;
+                DirectoryInode dir;
+                dir.number = static_cast<std::uint32_t>(firstKey + done + i + 1);
+                dir.flags = flags;
+                dir.size = fileSize(inode);
+                std::copy_n(inode.begin() + kInBlock, kInBlockBytes, dir.blockMap.begin());
+                directories_.push_back(dir);
+            }
+            done += n;
+        }
+    }
+    return true;
+}
+
+void ext2Class::applyName(std::uint32_t inode, std::string_view name) {
+    const bool dots = name == "." || name == "..";
+    if (dots && !passFirst_) {
+        if (name == ".") passParent_ = std::int64_t{inode} - 1;
+        return;
+    }
+    if (passFirst_) {
+        passParent_ = inode;
+        passFirst_ = false;
+    }
+    if (inode == 0 || inode > recordCount) return;
+    NameEvent event;
+    event.inode = inode;
+    event.nameOffset = namePool_.size();
+    event.nameLength = static_cast<std::uint32_t>(name.size());
+    event.parent = passParent_;
+    namePool_.append(name);
+    events_.push_back(event);
+}
+
+void ext2Class::walkDirectoryBlock(ByteSpan block) {
+    const std::size_t size = block.size();
+    for (std::size_t offset = 0; offset < size;) {
+        if (!fits(block, offset, kDeHeaderSize)) break;
+        const std::uint32_t inode = le32(block, offset + kDeInode);
+        const std::uint16_t recLen = le16(block, offset + kDeRecLen);
+        std::size_t nameLength = 0;
+        std::size_t next = 0;
+        if (geometry.fileTypeInEntries) {
+            nameLength = u8(block, offset + kDeNameLen);
+            const std::uint8_t type = u8(block, offset + kDeFileType);
+            if (inode > 0 && inode <= recordCount &&
+                (type == kDeTypeDirectory || type == kDeTypeRegular)) {
+                NameEvent event;
+                event.inode = inode;
+                event.mode = type == kDeTypeDirectory ? kModeDirectory : kModeRegular;
+                events_.push_back(event);
+            }
+            if (nameLength == 0 || recLen == 0 || inode > recordCount) break;
+            const std::size_t least = (kDeHeaderSize + nameLength + 3) & ~std::size_t{3};
+            next = offset + (recLen < least + 4 ? least : recLen);
+        } else {
+            nameLength = le16(block, offset + kDeNameLen);
+            if (nameLength == 0 || recLen == 0 || nameLength > kDeMaxNameLenWithoutTypes) break;
+            next = offset + recLen;
+        }
+        // A name that runs past the block is not an entry.
+        if (!fits(block, offset + kDeHeaderSize, nameLength)) break;
+        const auto* name = reinterpret_cast<const char*>(block.data() + offset + kDeHeaderSize);
+        applyName(inode, std::string_view(name, nameLength));
+        offset = next;
+    }
+}
+
+void ext2Class::walkDirectory(const DirectoryInode& directory, std::vector<std::uint8_t>& buffer) {
+    const std::uint32_t bs = geometry.blockSize;
+    Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) {
+        if (scanBlockBudget_ == 0) return false;
+        --scanBlockBudget_;
+        return readBlocks(block, out);
+    });
+    const std::uint64_t perPiece = kReadPieceBytes / bs;
+    map.map(directory.blockMap, directory.flags, Ext2BlockMap::blocksForSize(directory.size, bs),
+            [&](const Ext2Run& run) {
+                if (run.zeros) return true;
+                for (std::uint64_t done = 0; done < run.count;) {
+                    const std::uint64_t n = std::min({perPiece, run.count - done, scanBlockBudget_});
+                    if (n == 0) return false;
+                    scanBlockBudget_ -= n;
+                    buffer.assign(static_cast<std::size_t>(n * bs), 0);
+                    if (readBlocks(run.physical + done, buffer))
+                        for (std::uint64_t b = 0; b < n; ++b)
+                            walkDirectoryBlock(subspan(buffer, static_cast<std::size_t>(b * bs), bs));
+                    done += n;
+                }
+                return true;
+            });
+}
+
+bool ext2Class::parseDirectories() {
+    const std::uint64_t n = recordCount;
+    if (n == 0) return false;
+    progress_->setRange(0, static_cast<std::int64_t>(n));
+    passParent_ = 0;
+    passFirst_ = true;
+    scanBlockBudget_ = diskEndFromBase(reader) / geometry.blockSize + kScanBlockSlack;
+    std::vector<std::uint8_t> buffer;
+    std::size_t next = 0;
+    for (std::uint64_t a = 0; a < n; a += geometry.inodesPerGroup) {
+        if (stopped()) {
+            control.stopRequested = false;
+            break;
+        }
+        setStatus(formatText("parsing inode entry %llu  of %llu ", ull(a + 1), ull(n)));
+        progress_->setPosition(static_cast<std::int64_t>(a + 1));
+        const std::uint64_t groupEnd = a + geometry.inodesPerGroup;
+        while (next < directories_.size() && directories_[next].number <= groupEnd)
+            walkDirectory(directories_[next++], buffer);
+    }
+    setStatus(formatText("parsed inode entry %llu  of %llu ", ull(n), ull(n)));
+    progress_->setPosition(static_cast<std::int64_t>(n));
+    return true;
+}
+
+void ext2Class::buildEntryMap() {
+    setStatus("clearing vector....");
+    entries.clear();
+    std::stable_sort(events_.begin(), events_.end(),
+                     [](const NameEvent& a, const NameEvent& b) { return a.inode < b.inode; });
+    std::vector<std::uint16_t> modeSet; // per entry: a mode set by a directory entry's type, or 0
+    for (std::size_t i = 0; i < events_.size();) {
+        const std::uint32_t inode = events_[i].inode;
+        const NameEvent* named = nullptr;
+        std::uint16_t mode = 0;
+        for (; i < events_.size() && events_[i].inode == inode; ++i) {
+            if (events_[i].mode != 0)
+                mode = events_[i].mode;
+            else
+                named = &events_[i];
+        }
+        if (!named) continue;
+        ext2Entry e;
+        e.key = inode - 1;
+        e.nameOffset = named->nameOffset;
+        e.nameLength = named->nameLength;
+        e.parent = named->parent;
+        entries.push_back(e);
+        modeSet.push_back(mode);
+    }
+    if (!refOfKey(kExt2RootKey)) {
+        const auto at = std::lower_bound(entries.begin(), entries.end(), kExt2RootKey,
+                                         [](const ext2Entry& e, std::uint32_t key) { return e.key < key; });
+        const std::size_t index = static_cast<std::size_t>(at - entries.begin());
+        ext2Entry root;
+        root.key = kExt2RootKey;
+        root.nameOffset = namePool_.size();
+        root.nameLength = static_cast<std::uint32_t>(std::string_view(kExt2RootName).size());
+        root.mode = kModeDirectory;
+        root.group = kExt2NoEntry; // synthetic: no inode of its own
+        namePool_.append(kExt2RootName);
+        entries.insert(at, root);
+        modeSet.insert(modeSet.begin() + static_cast<std::ptrdiff_t>(index), kModeDirectory);
+    }
+    events_.clear();
+    events_.shrink_to_fit();
+    directories_.clear();
+    directories_.shrink_to_fit();
+    fillInodeFields();
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (modeSet[i] != 0) entries[i].mode = modeSet[i];
+}
+
+// Mode, size and state of every named inode, read in key order so the tables stream by.
+void ext2Class::fillInodeFields() {
+    std::vector<std::uint8_t> inode;
+    for (ext2Entry& e : entries) {
+        if (e.group == kExt2NoEntry) continue;
+        const std::uint64_t index = e.key;
+        e.group = static_cast<std::uint32_t>(index / geometry.inodesPerGroup);
+        e.indexInGroup = static_cast<std::uint32_t>(index % geometry.inodesPerGroup);
+        if (!readInode(e.key + 1, inode)) continue;
+        e.mode = le16(inode, kInMode);
+        e.size = fileSize(inode);
+        e.deleted = le32(inode, kInDtime) != 0 || le16(inode, kInLinksCount) == 0;
+    }
+}
+
+void ext2Class::linkParentChild() {
+    setStatus("Maintaining Parent Child....");
+    const std::size_t total = entries.size();
+    progress_->setRange(0, static_cast<std::int64_t>(total));
+    for (std::size_t c = 0; c < total; ++c) {
+        if (stopped()) break;
+        setStatus(formatText("Maintaining Parent Child for record %llu of %llu....", ull(c), ull(total)));
+        progress_->setPosition(static_cast<std::int64_t>(c + 1));
+        ext2Entry& e = entries[c];
+        if (e.parent < 1 || e.parent > UINT32_MAX) continue;
+        const std::optional<EntryRef> parent = refOfKey(static_cast<std::uint32_t>(e.parent));
+        if (!parent || *parent == c) continue;
+        ext2Entry& p = entries[*parent];
+        e.nextSibling = p.firstChild;
+        p.firstChild = static_cast<std::uint32_t>(c);
+    }
+}
+
+void ext2Class::fillRootInTree() {
+    setStatus("filling root entries in  tree....");
+    const std::optional<EntryRef> root = rootRef();
+    if (!tree_ || !root) return;
+    tree_->setItemData(volumeItem_, *root);
+    for (EntryRef child : childrenOf(*root)) {
+        const TreeItemId item = tree_->insertItem(std::string(entryName(child)),
+                                                  isDirectory(child) ? IconKind::Folder : IconKind::ByExtension,
+                                                  volumeItem_);
+        if (isDeleted(child)) tree_->setItemTextColour(item);
+        tree_->setItemData(item, child);
+    }
+    tree_->expand(volumeItem_, ExpandAction::Expand);
+}
+
+std::optional<EntryRef> ext2Class::refOfKey(std::uint32_t key) const {
+    const auto at = std::lower_bound(entries.begin(), entries.end(), key,
+                                     [](const ext2Entry& e, std::uint32_t k) { return e.key < k; });
+    if (at == entries.end() || at->key != key) return std::nullopt;
+    return static_cast<EntryRef>(at - entries.begin());
+}
+
+std::string_view ext2Class::entryName(EntryRef ref) const {
+    if (!isValidRef(ref)) return {};
+    const ext2Entry& e = entries[ref];
+    return std::string_view(namePool_).substr(e.nameOffset, e.nameLength);
+}
+
+bool ext2Class::isDirectory(EntryRef ref) const {
+    return isValidRef(ref) && (entries[ref].mode & kModeTypeMask) == kModeDirectory;
+}
+
+std::vector<EntryRef> ext2Class::childrenOf(EntryRef ref) const {
+    std::vector<EntryRef> out;
+    if (!isValidRef(ref)) return out;
+    // The links are built here and cannot loop; the bound only guards against a fault of ours.
+    for (std::uint32_t c = entries[ref].firstChild; c != kExt2NoEntry && out.size() < entries.size();
+         c = entries[c].nextSibling)
+        out.push_back(c);
+    return out;
+}
+
+} // namespace vindaru

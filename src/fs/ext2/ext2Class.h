@@ -1,0 +1,190 @@
+// The ext2 parser (also for the ext3 and ext4 volumes it meets): finds the superblock, reads the
+// group descriptors and inode tables, names inodes from the directory blocks, builds the entry
+// map, links parents and children, puts the root's children into the scan page's tree, and reads
+// any entry's times, size and content.
+//
+// It owns its entry table and every name in it; it holds the disk reader without owning it. All
+// positions are byte offsets from the start of the volume (the reader adds its baseOffset).
+//
+// How a Standard scan uses it (the only mode ext volumes offer):
+//
+//     ext2Class parser(reader, volumeRecord, &statusSink, &progressSink);
+//     parser.attachVolume();                 // baseOffset = startSector * 512
+//     parser.attachTree(&tree, volumeItem);  // optional
+//     parser.volumeBytes = ...;              // the record's size text, in MiB
+//     if (parser.findSuperblock() && parser.readGroupDescriptors()) {
+//         parser.readInodeTables(); parser.parseDirectories();
+//         parser.buildEntryMap(); parser.linkParentChild(); parser.fillRootInTree();
+//     }
+//
+// The entries: `entries` is ordered by key (inode number - 1); an EntryRef is a position in it.
+// The synthetic "ROOT" entry has key 2; the root directory's own record (key 1) is named "." and
+// is one of ROOT's children, with no children of its own, because the root's other entries are
+// all attached to ROOT. Children come in descending key order.
+//
+// Threads: the scan on one worker; afterwards the describe/size/content operations one at a time
+// (they share the inode cache and the reader).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/CheckTree.h"
+#include "common/Sinks.h"
+#include "common/StopControl.h"
+#include "fs/ext2/Ext2Superblock.h"
+#include "fs/parser/EntryView.h"
+#include "image/readWriteInterface.h"
+#include "volume/VolumeRecord.h"
+
+namespace vindaru {
+
+inline constexpr std::uint32_t kExt2NoEntry = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kExt2RootKey = 2;
+inline constexpr const char* kExt2RootName = "ROOT";
+
+struct ext2Entry {
+    std::uint32_t key = 0; // inode number - 1
+    std::uint32_t nameLength = 0;
+    std::uint64_t nameOffset = 0; // into the parser's name pool
+    std::int64_t parent = -1;     // the parent's key
+    std::uint16_t mode = 0;
+    bool deleted = false; // the inode has a deletion time or no links
+    std::uint64_t size = 0;
+    std::uint32_t group = 0; // whose inode table holds the inode
+    std::uint32_t indexInGroup = 0;
+    // Links as positions in `entries`; kExt2NoEntry for none.
+    std::uint32_t firstChild = kExt2NoEntry;
+    std::uint32_t nextSibling = kExt2NoEntry;
+};
+
+// What one group descriptor says about the group's inode table.
+struct Ext2GroupInfo {
+    std::uint64_t inodeTable = 0;       // first block
+    std::uint32_t usedInodes = 0;       // the table's first entries that were ever initialised
+    bool tableOnVolume = false;         // the table lies inside the volume
+};
+
+class ext2Class {
+public:
+    ext2Class(readWriteInterface& reader, VolumeRecord volume, StatusSink* status = nullptr,
+              ProgressSink* progress = nullptr);
+    ext2Class(const ext2Class&) = delete;
+    ext2Class& operator=(const ext2Class&) = delete;
+
+    // ---- Scan steps, in this order ----
+    bool attachVolume();
+    void attachTree(CheckTree* tree, TreeItemId volumeItem) {
+        tree_ = tree;
+        volumeItem_ = volumeItem;
+    }
+    void attachSinks(StatusSink* status, ProgressSink* progress) {
+        status_ = status ? status : &nullStatus_;
+        progress_ = progress ? progress : &nullProgress_;
+    }
+    bool findSuperblock();
+    bool readGroupDescriptors();
+    bool readInodeTables();
+    bool parseDirectories();
+    void buildEntryMap();
+    void linkParentChild();
+    void fillRootInTree();
+
+    // ---- The entry view ----
+    std::size_t entryCount() const { return entries.size(); }
+    bool isValidRef(EntryRef ref) const { return ref < entries.size(); }
+    std::optional<EntryRef> refOfKey(std::uint32_t key) const;
+    std::optional<EntryRef> rootRef() const { return refOfKey(kExt2RootKey); }
+    std::string_view entryName(EntryRef ref) const;
+    bool isDirectory(EntryRef ref) const;
+    bool isDeleted(EntryRef ref) const { return isValidRef(ref) && entries[ref].deleted; }
+    bool hasChildren(EntryRef ref) const {
+        return isValidRef(ref) && entries[ref].firstChild != kExt2NoEntry;
+    }
+    std::vector<EntryRef> childrenOf(EntryRef ref) const;
+
+    // Creation (i_ctime), access and modification texts, and the permission text.
+    EntryTexts describeEntry(EntryRef ref);
+    std::string formatEntrySize(EntryRef ref);
+    std::uint64_t entrySize(EntryRef ref) const;
+    // The inode's access and modification times as Unix times, with nanoseconds where the
+    // inode keeps them.
+    EntryTimes entryTimes(EntryRef ref);
+    // The file's bytes in order, exactly `size` of them: holes and never-written extents as
+    // zeros at their place. False when some block could not be read (zeros stand in for it) or
+    // the sink stopped.
+    bool writeEntryContent(EntryRef ref, const ContentSink& sink);
+
+    // ---- State (read it; the scan steps set it) ----
+    readWriteInterface& reader;
+    VolumeRecord volume;
+    EngineControl control; // control.stopRequested is the stop flag
+    std::uint64_t volumeBytes = 0;
+    std::uint64_t superblockOffset = 0;
+    std::vector<std::uint8_t> superblock; // the accepted (or last probed) copy
+    Ext2Geometry geometry;
+    std::vector<Ext2GroupInfo> groups;
+    std::uint64_t recordCount = 0; // N: inodes 1..N can be named
+    std::vector<ext2Entry> entries;
+
+private:
+    // A directory inode found by readInodeTables, walked by parseDirectories.
+    struct DirectoryInode {
+        std::uint32_t number = 0;
+        std::uint32_t flags = 0;
+        std::uint64_t size = 0;
+        std::array<std::uint8_t, 60> blockMap{};
+    };
+    // One directory entry's effect on an inode's record, in the order the pass met them.
+    struct NameEvent {
+        std::uint32_t inode = 0;
+        std::uint32_t nameLength = 0;
+        std::uint64_t nameOffset = 0;
+        std::int64_t parent = -1;
+        std::uint16_t mode = 0; // a mode set by the entry's file type; 0 for a naming event
+    };
+    struct InodeChunk {
+        std::uint64_t position = UINT64_MAX;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    bool stopped() { return control.shouldStop(); }
+    void setStatus(const std::string& text) { status_->setText(text); }
+    bool readBytes(std::uint64_t position, std::span<std::uint8_t> out);
+    bool readBlocks(std::uint64_t block, std::span<std::uint8_t> out);
+    bool acceptProbe(std::uint64_t position, ByteSpan candidate);
+    std::uint64_t descriptorBlock(std::uint64_t index) const;
+    // Reads inode `number` into out (inodeSize bytes): zeros for one that was never initialised;
+    // false when its table is not on the volume.
+    bool readInode(std::uint32_t number, std::vector<std::uint8_t>& out);
+    void walkDirectory(const DirectoryInode& directory, std::vector<std::uint8_t>& buffer);
+    void walkDirectoryBlock(ByteSpan block);
+    void applyName(std::uint32_t inode, std::string_view name);
+    void fillInodeFields();
+    std::uint64_t fileSize(ByteSpan inode) const;
+
+    StatusSink* status_;
+    ProgressSink* progress_;
+    NullStatusSink nullStatus_;
+    NullProgressSink nullProgress_;
+    CheckTree* tree_ = nullptr;
+    TreeItemId volumeItem_ = kNoTreeItem;
+
+    std::string namePool_;
+    std::vector<DirectoryInode> directories_;
+    std::vector<NameEvent> events_;
+    // The naming pass's parent and first flag live for the whole pass.
+    std::int64_t passParent_ = 0;
+    bool passFirst_ = true;
+    // Blocks the scan may still read for directories and their maps: about the volume once.
+    std::uint64_t scanBlockBudget_ = 0;
+    std::vector<InodeChunk> inodeCache_;
+    std::size_t nextCacheSlot_ = 0;
+};
+
+} // namespace vindaru

@@ -1,0 +1,216 @@
+// What the browser asks of one entry after the scan: its inode (through a small cache of inode
+// table pieces), the list texts, its times, and its content.
+#include <algorithm>
+
+#include "common/DisplayFormat.h"
+#include "common/TimeConvert.h"
+#include "fs/ext2/Ext2BlockMap.h"
+#include "fs/ext2/Ext2Layout.h"
+#include "fs/ext2/ext2Class.h"
+
+namespace vindaru {
+
+using namespace ext2layout;
+
+namespace {
+
+// Inode tables are read in aligned pieces of this size; a folder's files sit close together.
+constexpr std::uint64_t kInodeChunkBytes = 64 * 1024;
+constexpr std::size_t kInodeCacheSlots = 16;
+// Fast symlinks keep their target in the block map area.
+constexpr std::uint64_t kInlineBytes = kInBlockBytes;
+constexpr std::uint32_t kNanosecondsPerSecond = 1'000'000'000;
+
+struct InodeTime {
+    std::int64_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+};
+
+// A 32-bit signed time, extended by the epoch bits and nanoseconds of its extra field when the
+// inode is large enough to hold one.
+InodeTime inodeTime(ByteSpan inode, std::size_t field, std::size_t extraField) {
+    InodeTime t;
+    t.seconds = static_cast<std::int32_t>(le32(inode, field));
+    const std::size_t extraEnd = kInodeBaseSize + le16(inode, kInExtraIsize);
+    if (inode.size() > kInodeBaseSize && extraField + 4 <= extraEnd && fits(inode, extraField, 4)) {
+        const std::uint32_t extra = le32(inode, extraField);
+        t.seconds += static_cast<std::int64_t>(extra & 3) << 32;
+        const std::uint32_t ns = extra >> 2;
+        t.nanoseconds = ns < kNanosecondsPerSecond ? ns : 0;
+    }
+    return t;
+}
+
+std::string dateText(const InodeTime& t) {
+    const std::optional<std::tm> local = unixToLocal(t.seconds);
+    return local ? formatDateTimeText(*local) : std::string();
+}
+
+std::string permissionText(std::uint16_t mode) {
+    static const char* const kBits[] = {"-OE", "-OW", "-OR", "-GE", "-GW", "-GR", "-UE", "-UW", "-UR"};
+    std::string out;
+    for (std::size_t bit = 0; bit < std::size(kBits); ++bit)
+        if (mode & (1u << bit)) out += kBits[bit];
+    return out;
+}
+
+// Zeros for holes, shared by every save.
+ByteSpan zeroPiece() {
+    static const std::vector<std::uint8_t> zeros(kReadPieceBytes, 0);
+    return zeros;
+}
+
+} // namespace
+
+std::uint64_t ext2Class::fileSize(ByteSpan inode) const {
+    std::uint64_t size = le32(inode, kInSizeLo);
+    const std::uint16_t type = le16(inode, kInMode) & kModeTypeMask;
+    // On directories the high half was the ACL block before large directories existed.
+    if (type != kModeDirectory || geometry.largeDir)
+        size |= std::uint64_t{le32(inode, kInSizeHigh)} << 32;
+    return size;
+}
+
+bool ext2Class::readInode(std::uint32_t number, std::vector<std::uint8_t>& out) {
+    if (number == 0 || number > recordCount || geometry.inodesPerGroup == 0) return false;
+    const std::uint64_t index = number - 1;
+    const std::uint64_t g = index / geometry.inodesPerGroup;
+    const std::uint64_t i = index % geometry.inodesPerGroup;
+    if (g >= groups.size() || !groups[g].tableOnVolume) return false;
+    out.assign(geometry.inodeSize, 0);
+    if (i >= groups[g].usedInodes) return true;
+    const std::uint64_t position = groups[g].inodeTable * geometry.blockSize + i * geometry.inodeSize;
+    const std::uint64_t chunk = position - position % kInodeChunkBytes;
+    auto slot = std::find_if(inodeCache_.begin(), inodeCache_.end(),
+                             [&](const InodeChunk& c) { return c.position == chunk; });
+    if (slot == inodeCache_.end()) {
+        if (inodeCache_.size() < kInodeCacheSlots) {
+            inodeCache_.emplace_back();
+            slot = inodeCache_.end() - 1;
+        } else {
+            slot = inodeCache_.begin() + static_cast<std::ptrdiff_t>(nextCacheSlot_);
+            nextCacheSlot_ = (nextCacheSlot_ + 1) % kInodeCacheSlots;
+        }
+        slot->bytes.assign(kInodeChunkBytes, 0);
+        if (!readBytes(chunk, slot->bytes)) {
+            slot->position = UINT64_MAX;
+            return false;
+        }
+        slot->position = chunk;
+    }
+    const std::size_t at = static_cast<std::size_t>(position - chunk);
+    std::copy_n(slot->bytes.begin() + static_cast<std::ptrdiff_t>(at), geometry.inodeSize, out.begin());
+    return true;
+}
+
+EntryTexts ext2Class::describeEntry(EntryRef ref) {
+    EntryTexts texts;
+    std::vector<std::uint8_t> inode;
+    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readInode(entries[ref].key + 1, inode))
+        return texts;
+    texts.creation = dateText(inodeTime(inode, kInCtime, kInCtimeExtra));
+    texts.access = dateText(inodeTime(inode, kInAtime, kInAtimeExtra));
+    texts.modification = dateText(inodeTime(inode, kInMtime, kInMtimeExtra));
+    texts.attributes = permissionText(le16(inode, kInMode));
+    return texts;
+}
+
+std::string ext2Class::formatEntrySize(EntryRef ref) { return formatSizeText(entrySize(ref)); }
+
+std::uint64_t ext2Class::entrySize(EntryRef ref) const {
+    return isValidRef(ref) ? entries[ref].size : 0;
+}
+
+EntryTimes ext2Class::entryTimes(EntryRef ref) {
+    EntryTimes times;
+    std::vector<std::uint8_t> inode;
+    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readInode(entries[ref].key + 1, inode))
+        return times;
+    const InodeTime access = inodeTime(inode, kInAtime, kInAtimeExtra);
+    const InodeTime modification = inodeTime(inode, kInMtime, kInMtimeExtra);
+    times.known = true;
+    times.accessSeconds = access.seconds;
+    times.accessNanoseconds = access.nanoseconds;
+    times.modificationSeconds = modification.seconds;
+    times.modificationNanoseconds = modification.nanoseconds;
+    return times;
+}
+
+bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
+    std::vector<std::uint8_t> inode;
+    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readInode(entries[ref].key + 1, inode))
+        return false;
+    const std::uint32_t flags = le32(inode, kInFlags);
+    const ByteSpan blockMap = subspan(inode, kInBlock, kInBlockBytes);
+    const bool fastSymlink = (le16(inode, kInMode) & kModeTypeMask) == kModeSymlink &&
+                             fileSize(inode) < kInlineBytes && !(flags & kFlagExtents);
+    if (fastSymlink || (flags & kFlagInlineData)) {
+        const std::uint64_t size = fileSize(inode);
+        // The bytes live in the inode itself (the rest of an inline file is in an attribute
+        // that is not read here).
+        if (size == 0) return true;
+        return sink(blockMap.first(static_cast<std::size_t>(std::min(size, kInlineBytes)))) &&
+               size <= kInlineBytes;
+    }
+
+    const std::uint32_t bs = geometry.blockSize;
+    // No map reaches past this many blocks, whatever the size field claims.
+    const std::uint64_t perBlock = bs / 4;
+    const std::uint64_t mapBlocks = (flags & kFlagExtents)
+                                        ? (std::uint64_t{1} << 32)
+                                        : kDirectBlocks + perBlock + perBlock * perBlock +
+                                              perBlock * perBlock * perBlock;
+    const std::uint64_t size = std::min(fileSize(inode) / bs, mapBlocks) == mapBlocks
+                                   ? mapBlocks * bs
+                                   : fileSize(inode);
+    std::uint64_t handed = 0; // bytes given to the sink
+    bool whole = true;
+    bool sinkOk = true;
+    auto zerosTo = [&](std::uint64_t end) {
+        const ByteSpan zeros = zeroPiece();
+        while (sinkOk && handed < end) {
+            const std::uint64_t n = std::min<std::uint64_t>(end - handed, zeros.size());
+            sinkOk = sink(zeros.first(static_cast<std::size_t>(n)));
+            handed += n;
+        }
+        return sinkOk;
+    };
+    std::vector<std::uint8_t> buffer;
+    Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) {
+        return readBlocks(block, out);
+    });
+    const Ext2BlockMap::Result result =
+        map.map(blockMap, flags, Ext2BlockMap::blocksForSize(size, bs), [&](const Ext2Run& run) {
+            std::uint64_t start = run.logical * bs;
+            const std::uint64_t endBlock = run.logical + run.count;
+            const std::uint64_t end = endBlock > size / bs ? size : endBlock * bs;
+            // Runs that go back over what was written already (a damaged tree) are cut.
+            if (end <= handed) return true;
+            std::uint64_t physical = run.physical;
+            if (start < handed) {
+                physical += (handed - start) / bs;
+                start += (handed - start) / bs * bs;
+            }
+            if (!zerosTo(start)) return false;
+            if (run.zeros) return zerosTo(end);
+            while (handed < end) {
+                const std::uint64_t n = std::min<std::uint64_t>(end - handed, kReadPieceBytes);
+                const std::uint64_t blocks = Ext2BlockMap::blocksForSize(n, bs);
+                buffer.assign(static_cast<std::size_t>(blocks * bs), 0);
+                if (!readBlocks(physical, buffer)) {
+                    whole = false;
+                    std::fill(buffer.begin(), buffer.end(), 0);
+                }
+                if (!sink(ByteSpan(buffer).first(static_cast<std::size_t>(n)))) return sinkOk = false;
+                handed += n;
+                physical += blocks;
+            }
+            return true;
+        });
+    // An extent flag over something that is not an extent tree: nothing can be placed.
+    if (!result.validRoot) return false;
+    if (!result.stopped) zerosTo(size);
+    return sinkOk && whole && result.complete;
+}
+
+} // namespace vindaru
