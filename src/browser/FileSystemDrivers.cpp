@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "fs/ext2/Ext2VolumeParser.h"
 #include "fs/hfsplus/HfsPlusVolumeParser.h"
 #include "fs/ntfs/NtfsVolumeParser.h"
 
@@ -19,7 +20,7 @@ const FileSystemDriver kDrivers[] = {
     {FileSystemKind::Fat16, "fat16", true, true, false, nullptr, nullptr},
     {FileSystemKind::Fat32, "fat32", true, true, false, nullptr, nullptr},
     {FileSystemKind::ExFat, "exfat", true, true, false, nullptr, nullptr},
-    {FileSystemKind::Ext, "ext2", true, false, false, nullptr, nullptr},
+    {FileSystemKind::Ext, "ext2", true, false, false, createExt2Parser, nullptr},
     {FileSystemKind::HfsPlus, "hfsplus", true, false, true, createHfsPlusParser, kHfsSelected},
     {FileSystemKind::Raw, "", true, true, true, nullptr, nullptr},
     {FileSystemKind::Unknown, "", true, true, true, nullptr, nullptr},
