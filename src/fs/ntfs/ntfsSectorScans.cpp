@@ -1,16 +1,16 @@
 // The sector scans that find MFT records without the MFT's run list: the corrupt-boot-sector
-// scan, the deep scan and the candidate search. All three share one loop that reads the volume
-// in 10 MiB chunks and checks every 512-byte boundary for a record; a record found is parsed
-// from the bytes already read whenever it lies inside them.
+// scan, the deep scan and the candidate search. All three share one loop over the volume sweep
+// that checks every 512-byte boundary for a record; a record found is parsed from the bytes
+// already read, and holes of the image are passed over unread.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <new>
 
 #include "common/DisplayFormat.h"
 #include "fs/ntfs/ntfs.h"
+#include "volume/VolumeSweep.h"
 
 namespace vindaru {
 
@@ -18,11 +18,9 @@ namespace {
 
 // One chunk is one progress step and one stop check of the described loop.
 constexpr std::uint64_t kScanChunkBytes = 0xA00000;
-// The chunk is read in pieces of this size, so the bytes the record checks touch are still in
+// The chunk is swept in pieces of this size, so the bytes the record checks touch are still in
 // the cache; the offsets and progress are those of the whole chunk.
 constexpr std::uint64_t kScanPieceBytes = 1024 * 1024;
-// A piece the reader refuses is retried in parts of this size; parts that fail read as zeros.
-constexpr std::uint64_t kRetryPartBytes = 64 * 1024;
 constexpr std::uint64_t kScanStep = 512;
 // Record header offsets at or above this are not a record's (the deep and candidate checks).
 constexpr std::uint16_t kHeaderOffsetLimit = 512;
@@ -97,61 +95,44 @@ static std::uint64_t scanClusterSize(const std::vector<std::uint8_t>& boot) {
 
 void ntfs::scanVolumeChunks(ScanPass& pass) {
     mftRunKnown = false;
-    progress_->setRange(0, static_cast<std::int64_t>(volumeSize / kScanChunkBytes));
-    std::vector<std::uint8_t> piece;
-    try {
-        piece.resize(kScanPieceBytes);
-    } catch (const std::bad_alloc&) {
-        return;
-    }
-    // False when not even the piece's first part can be read: readers fail only past the end of
-    // the disk, so a boot sector that claims a larger volume does not make the scan spin through
-    // chunks that do not exist.
-    const auto readPiece = [&](std::uint64_t position, std::size_t length) {
-        const std::span<std::uint8_t> out(piece.data(), length);
-        if (readAt(position, out)) return true;
-        for (std::size_t at = 0; at < length; at += kRetryPartBytes) {
-            const auto part = out.subspan(at, std::min<std::size_t>(kRetryPartBytes, length - at));
-            if (readAt(position + at, part)) continue;
-            if (at == 0) return false;
-            std::fill(part.begin(), part.end(), 0);
+    // A chunk that starts before pass.end is checked to its end (or the limit); nothing past
+    // the disk's real end is swept, whatever size the boot sector claims.
+    std::uint64_t chunkedEnd = pass.end / kScanChunkBytes * kScanChunkBytes;
+    if (pass.end % kScanChunkBytes != 0 && !checkedAdd(chunkedEnd, kScanChunkBytes, chunkedEnd))
+        chunkedEnd = std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t end = std::min({chunkedEnd, pass.limit, diskEndFromBase(reader)});
+    progress_->setRange(0, static_cast<std::int64_t>(std::min(volumeSize, end) / kScanChunkBytes));
+    SweepRange range;
+    range.end = end;
+    range.pieceBytes = kScanPieceBytes;
+    // A record that starts in a piece's last sectors is read whole from the piece's tail.
+    range.tailBytes = kMftRecordSize - kScanStep;
+    range.skipHoles = true; // zeros hold no record
+    // A record accepted near a piece's end makes the next check start inside the next piece.
+    std::uint64_t next = 0;
+    const auto onPiece = [&](const SweepPiece& piece) {
+        const std::uint64_t pieceEnd = piece.position + piece.data.size();
+        pass.chunks = (piece.position / kScanChunkBytes) + 1;
+        if (piece.position % kScanChunkBytes == 0)
+            progress_->setPosition(static_cast<std::int64_t>(piece.position / kScanChunkBytes));
+        for (std::uint64_t at = std::max(next, piece.position); at < pieceEnd;) {
+            const std::size_t offset = static_cast<std::size_t>(at - piece.position);
+            if (offset + kScanStep > piece.withTail.size()) break; // a part-sector at the end
+            const ByteSpan sector = piece.withTail.subspan(offset, kScanStep);
+            if (!hasFileSignature(sector.data()) || (pass.layoutCheck && !passesLayoutCheck(sector))) {
+                at += kScanStep;
+                continue;
+            }
+            const ByteSpan record = offset + kMftRecordSize <= piece.withTail.size()
+                                        ? piece.withTail.subspan(offset, kMftRecordSize)
+                                        : ByteSpan();
+            if (!pass.found(at, record)) return false;
+            at += kMftRecordSize; // the second half of an accepted record is not checked
+            next = at;
         }
         return true;
     };
-    const std::uint64_t limit =
-        std::min(pass.limit, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
-    for (std::uint64_t n = 0, chunk = 0; chunk < pass.end && chunk < limit;
-         ++n, chunk += kScanChunkBytes) {
-        if (stopped()) return;
-        if (n % pass.progressEvery == 0) progress_->setPosition(static_cast<std::int64_t>(n));
-        pass.chunks = n + 1;
-        const std::uint64_t chunkLength = std::min(kScanChunkBytes, limit - chunk);
-        std::uint64_t pieceStart = 0;
-        std::size_t pieceLength = 0;
-        bool loaded = false;
-        for (std::uint64_t o = 0; o < chunkLength;) {
-            if (!loaded || o >= pieceStart + pieceLength) {
-                if (loaded && stopped()) return;
-                pieceStart = o / kScanPieceBytes * kScanPieceBytes;
-                pieceLength =
-                    static_cast<std::size_t>(std::min(kScanPieceBytes, chunkLength - pieceStart));
-                if (!readPiece(chunk + pieceStart, pieceLength)) return;
-                loaded = true;
-            }
-            const std::size_t at = static_cast<std::size_t>(o - pieceStart);
-            if (at + kScanStep > pieceLength) break; // a part-sector at the volume's end
-            const std::uint8_t* p = piece.data() + at;
-            if (!hasFileSignature(p) ||
-                (pass.layoutCheck && !passesLayoutCheck(ByteSpan(p, kScanStep)))) {
-                o += kScanStep;
-                continue;
-            }
-            const ByteSpan record =
-                at + kMftRecordSize <= pieceLength ? ByteSpan(p, kMftRecordSize) : ByteSpan();
-            if (!pass.found(chunk + o, record)) return;
-            o += kMftRecordSize; // the second half of an accepted record is not checked
-        }
-    }
+    sweepVolume(reader, range, control, onPiece);
 }
 
 // Appends a found record as a new entry and parses it: from `record` when the scan's piece held
