@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "fs/ext2/Ext2VolumeParser.h"
+#include "fs/fat/FatParsers.h"
 #include "fs/hfsplus/HfsPlusVolumeParser.h"
 #include "fs/ntfs/NtfsVolumeParser.h"
 
@@ -16,10 +17,10 @@ constexpr const char* kHfsSelected = "HFS+ partition selected....";
 // kind, list name, Standard, Advanced, Deep, factory, status when selected
 const FileSystemDriver kDrivers[] = {
     {FileSystemKind::Ntfs, "ntfs", true, true, true, createNtfsParser, kNtfsSelected},
-    {FileSystemKind::Fat12, "fat12", true, true, false, nullptr, nullptr},
-    {FileSystemKind::Fat16, "fat16", true, true, false, nullptr, nullptr},
-    {FileSystemKind::Fat32, "fat32", true, true, false, nullptr, nullptr},
-    {FileSystemKind::ExFat, "exfat", true, true, false, nullptr, nullptr},
+    {FileSystemKind::Fat12, "fat12", true, true, false, createFat16Parser, nullptr},
+    {FileSystemKind::Fat16, "fat16", true, true, false, createFat16Parser, nullptr},
+    {FileSystemKind::Fat32, "fat32", true, true, false, createFat32Parser, nullptr},
+    {FileSystemKind::ExFat, "exfat", true, true, false, createExFatParser, nullptr},
     {FileSystemKind::Ext, "ext2", true, false, false, createExt2Parser, nullptr},
     {FileSystemKind::HfsPlus, "hfsplus", true, false, true, createHfsPlusParser, kHfsSelected},
     {FileSystemKind::Raw, "", true, true, true, nullptr, nullptr},
