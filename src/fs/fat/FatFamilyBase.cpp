@@ -304,6 +304,12 @@ std::vector<std::pair<std::uint32_t, std::uint64_t>> FatFamilyBase::contentRuns(
     // A deleted file's FAT entries are free: its data is taken from the clusters after the
     // first one that the FAT still shows free, up to its size.
     const bool overFreeClusters = !consecutive && e.deleted && fat_->entry(c) == 0;
+    // A chain that comes back to a cluster it has taken loops: it ends there.
+    std::vector<bool> chained;
+    if (!consecutive && !overFreeClusters) {
+        chained.assign(clusterLimit_, false);
+        chained[c] = true;
+    }
     while (taken < clusters) {
         if (consecutive) {
             if (!isDataCluster(std::uint64_t{c} + 1)) break;
@@ -316,8 +322,9 @@ std::vector<std::pair<std::uint32_t, std::uint64_t>> FatFamilyBase::contentRuns(
         } else {
             // The chain is taken at most as far as the size needs, so a loop ends too.
             const auto next = nextCluster(c);
-            if (!next) break;
+            if (!next || chained[*next]) break;
             c = *next;
+            chained[c] = true;
         }
         add(c);
         ++taken;
