@@ -75,7 +75,7 @@ bool ImageOptions::resolve(ImageArgs& out) {
     out.path = path_;
     out.choices.split = split_;
     out.choices.descriptor = descriptor_;
-    out.choices.extentType = upperText(extent_);
+    out.choices.extentType = extent_.empty() ? std::string("SPARSE") : upperText(extent_);
     if (out.choices.extentType != "SPARSE" && out.choices.extentType != "FLAT") {
         parser_.usageError("--extent takes SPARSE or FLAT, not '" + extent_ + "'");
         return false;
@@ -96,6 +96,13 @@ bool ImageOptions::resolve(ImageArgs& out) {
         }
     } else if (split_ || descriptor_) {
         out.choices.kind = ImageKind::Vmdk; // only VMDK images come as sets or descriptors
+    } else if (const ImageProbe probe = probeImage(path_);
+               extent_.empty() && probe.readable && !probe.kind) {
+        // A raw (dd) image: read one-to-one, as with --extent FLAT.
+        out.choices.kind = ImageKind::Vmdk;
+        out.choices.extentType = "FLAT";
+        out.rawDisk = true;
+        out.fileBytes = probe.length;
     } else {
         out.choices.kind = guessImageKind(path_);
     }
@@ -119,6 +126,15 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
     session.clearReader();
     session.diskSectorCount = 0;
     session.customDiskSectors = image.diskMb * kSectorsPerMb;
+    if (image.rawDisk) {
+        if (image.fileBytes < kSectorSize) {
+            std::cerr << image.path << " is not a disk image: it holds " << image.fileBytes
+                      << " bytes, less than one sector, and no VMDK, VHD or VDI signature\n";
+            return false;
+        }
+        std::cerr << image.path
+                  << ": no VMDK, VHD or VDI signature, read as a raw disk (as with --extent FLAT)\n";
+    }
     if (needsSparseHeader(image.choices) && !sparseHeaderPresentOrUnreadable(image.path)) {
         std::cerr << image.path
                   << " is not a sparse VMDK extent: give --descriptor for a descriptor file or "

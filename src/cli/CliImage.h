@@ -22,6 +22,10 @@ struct ImageArgs {
     std::string path;
     ImageChoices choices;
     std::uint64_t diskMb = 0; // "Size of HDD" in MB; 0 = not given
+    // No image option given and the file carries no VMDK, VHD or VDI signature: it is read as a
+    // flat disk, and openSessionReader says so on stderr.
+    bool rawDisk = false;
+    std::uint64_t fileBytes = 0; // the file's length when rawDisk
 };
 
 // Registers the IMAGE positional (declare it before a command's own positionals) and the shared
@@ -38,7 +42,7 @@ class ImageOptions {
     ArgParser& parser_;
     std::string path_;
     std::string kind_;
-    std::string extent_ = "SPARSE";
+    std::string extent_; // empty: not given (SPARSE, or FLAT for a raw disk)
     bool split_ = false;
     bool descriptor_ = false;
     std::uint64_t diskMb_ = 0;
@@ -54,7 +58,8 @@ struct CliSession {
 };
 
 // The image kind when none is given: by the file's content, else by its extension, else VMDK
-// (the wizard's default choice).
+// (the wizard's default choice). resolve() reads a file without any signature as a raw disk
+// before it gets here.
 ImageKind guessImageKind(const std::string& path);
 
 // Creates the session reader for `image` and opens it. Sets customDiskSectors from --disk-mb and

@@ -1,8 +1,12 @@
 // A reader over bytes held in memory, read one-to-one like a flat disk. Fuzz targets and unit
-// tests use it to put synthetic volumes under the parsers without a file.
+// tests use it to put synthetic volumes under the parsers without a file. The disk may be larger
+// than what is held: pieces of bytes are placed at offsets, and everything else reads as zeros
+// and is reported as a hole, so a scan need not read it.
 #pragma once
 
 #include <algorithm>
+#include <map>
+#include <span>
 #include <vector>
 
 #include "image/readWriteInterface.h"
@@ -12,8 +16,18 @@ namespace vindaru {
 class MemoryReader : public readWriteInterface {
   public:
     MemoryReader() = default;
-    explicit MemoryReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {
-        imageLength = bytes_.size();
+    explicit MemoryReader(std::vector<std::uint8_t> bytes) : capacity_(bytes.size()) {
+        imageLength = bytes.size();
+        if (!bytes.empty()) pieces_.emplace(0, std::move(bytes));
+    }
+    // A disk of `capacity` bytes, all zeros until pieces are placed.
+    explicit MemoryReader(std::uint64_t capacity) : capacity_(capacity) { imageLength = capacity; }
+
+    // Puts `bytes` at disk offset `at` (cut at the disk's end); pieces are not to overlap.
+    void place(std::uint64_t at, std::span<const std::uint8_t> bytes) {
+        if (at >= capacity_ || bytes.empty()) return;
+        const std::uint64_t n = std::min<std::uint64_t>(bytes.size(), capacity_ - at);
+        pieces_[at].assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
     }
 
     bool open(const std::string&) override { return true; }
@@ -27,7 +41,7 @@ class MemoryReader : public readWriteInterface {
     // Bytes past the end read as zeros, like a hole; the read fails only when it starts past it.
     bool read(void* buffer, std::uint64_t length) override {
         auto* out = static_cast<std::uint8_t*>(buffer);
-        const bool ok = cursor_ < bytes_.size() || length == 0;
+        const bool ok = cursor_ < capacity_ || length == 0;
         copyOut(cursor_, out, length);
         cursor_ += length;
         return ok;
@@ -36,22 +50,45 @@ class MemoryReader : public readWriteInterface {
     bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
         const std::uint64_t at = baseOffset + position;
         copyOut(at, out.data(), out.size());
-        return at < bytes_.size() || out.empty();
+        return at < capacity_ || out.empty();
     }
 
-    std::uint64_t capacity() const override { return bytes_.size(); }
+    bool isHole(std::uint64_t position, std::uint64_t length) const override {
+        const std::uint64_t at = baseOffset + position;
+        if (length == 0 || at < baseOffset || at + length < at) return false;
+        // The last piece starting before the range's end is the only one that can reach into it.
+        auto it = pieces_.lower_bound(at + length);
+        if (it == pieces_.begin()) return true;
+        --it;
+        return it->first + it->second.size() <= at;
+    }
 
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    std::uint64_t capacity() const override { return capacity_; }
+
+    // The bytes from the start of the disk to the end of the first piece (all of a disk made
+    // from one vector).
+    const std::vector<std::uint8_t>& bytes() const {
+        static const std::vector<std::uint8_t> none;
+        return pieces_.empty() || pieces_.begin()->first != 0 ? none : pieces_.begin()->second;
+    }
 
   private:
     void copyOut(std::uint64_t at, std::uint8_t* out, std::uint64_t length) const {
         std::fill(out, out + length, 0);
-        if (at >= bytes_.size()) return;
-        const std::uint64_t n = std::min<std::uint64_t>(length, bytes_.size() - at);
-        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(at), n, out);
+        if (length == 0 || at + length < at) return;
+        auto it = pieces_.upper_bound(at);
+        if (it != pieces_.begin()) --it;
+        for (; it != pieces_.end() && it->first < at + length; ++it) {
+            const std::uint64_t begin = std::max(at, it->first);
+            const std::uint64_t end = std::min(at + length, it->first + it->second.size());
+            if (begin >= end) continue;
+            std::copy_n(it->second.begin() + static_cast<std::ptrdiff_t>(begin - it->first),
+                        end - begin, out + (begin - at));
+        }
     }
 
-    std::vector<std::uint8_t> bytes_;
+    std::map<std::uint64_t, std::vector<std::uint8_t>> pieces_;
+    std::uint64_t capacity_ = 0;
     std::uint64_t cursor_ = 0;
 };
 

@@ -30,9 +30,7 @@ bool looksLikeDescriptor(std::span<const std::uint8_t> head) {
             text.find("# Extent description") != std::string_view::npos);
 }
 
-std::optional<ImageKind> kindByContent(const std::string& path) {
-    ReadOnlyFile file;
-    if (!file.open(path)) return std::nullopt;
+std::optional<ImageKind> kindByContent(const ReadOnlyFile& file) {
     std::uint8_t head[kDescriptorProbe] = {};
     const std::uint64_t got = file.readZeroFilled(0, head, sizeof head);
     const ByteSpan first(head, got);
@@ -105,8 +103,18 @@ bool openSessionReader(Session& session, const ImageChoices& choices, const std:
     return openSessionReader(session, path);
 }
 
+ImageProbe probeImage(const std::string& path) {
+    ImageProbe probe;
+    ReadOnlyFile file;
+    if (!file.open(path)) return probe;
+    probe.readable = true;
+    probe.length = file.length();
+    probe.kind = kindByContent(file);
+    return probe;
+}
+
 std::optional<ImageKind> detectImageKind(const std::string& path) {
-    if (auto kind = kindByContent(path)) return kind;
+    if (auto kind = probeImage(path).kind) return kind;
     return kindByExtension(path);
 }
 

@@ -36,6 +36,15 @@ bool openSessionReader(Session& session, const std::string& path);
 // opens it as above.
 bool openSessionReader(Session& session, const ImageChoices& choices, const std::string& path);
 
+// What a file's own bytes say it is: whether it can be opened, its length, and the kind its
+// signature shows (nullopt: no VMDK, VHD or VDI signature, as in a raw disk), by the checks below.
+struct ImageProbe {
+    bool readable = false;
+    std::uint64_t length = 0;
+    std::optional<ImageKind> kind;
+};
+ImageProbe probeImage(const std::string& path);
+
 // The kind by content first: a VHD footer ("conectix") at the start, the VDI signature
 // 0xBEDA107F at byte 64, the VMDK sparse magic "KDMV", a VHD footer at the end (a fixed VHD), or
 // a VMDK descriptor text; then by the extension (.vhd, .vdi, .vmdk); nullopt when none tells.

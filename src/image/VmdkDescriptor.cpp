@@ -166,9 +166,9 @@ VmdkDescriptorFile parseVmdkDescriptorFile(std::string_view text) {
     return f;
 }
 
-std::optional<VmdkFileInfo> readVmdkFileInfo(const std::string& path) {
+std::optional<VmdkFileInfo> readVmdkFileInfo(const std::string& path, const MemoryFiles* memory) {
     ReadOnlyFile file;
-    if (!file.open(path)) {
+    if (!file.open(path, memory)) {
         VmdkFileInfo info;
         info.fileOpened = false;
         return info;

@@ -63,8 +63,11 @@ struct VmdkFileInfo {
     std::uint64_t sizeMb = 0;       // totalSectors × 512 ÷ 1 MiB
 };
 
-// Reads the header and embedded descriptor of `path`. nullopt when the file is not a sparse
-// extent with a usable descriptor; fileOpened false when it could not be opened.
-std::optional<VmdkFileInfo> readVmdkFileInfo(const std::string& path);
+class MemoryFiles;
+
+// Reads the header and embedded descriptor of `path` (from `memory` when given). nullopt when the
+// file is not a sparse extent with a usable descriptor; fileOpened false when it could not be
+// opened.
+std::optional<VmdkFileInfo> readVmdkFileInfo(const std::string& path, const MemoryFiles* memory = nullptr);
 
 } // namespace vindaru

@@ -111,7 +111,7 @@ TEST(CliUsage, AVmdkWithoutTheSparseHeaderNeedsToBeToldWhatItIs) {
     ScratchDir dir;
     const fs::path flat = dir / "flat.vmdk";
     writeFile(flat, randomBytes(4096, 7));
-    auto r = runCli({"cat", flat.string()});
+    auto r = runCli({"cat", flat.string(), "--extent", "SPARSE"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(mentions(r.err, "--extent FLAT")) << r.err;
 

@@ -1,12 +1,10 @@
-// The vdi reader on an arbitrary file.
+// The VDI reader on an arbitrary image held in memory.
 #include <cstdint>
 
 #include "fuzz/BlockReaderExercise.h"
-#include "fuzz/FuzzTempFile.h"
 #include "image/FileReadSeekVdi.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    vindaru::fuzz::FuzzTempFile file(data, size, ".vdi");
-    vindaru::fuzz::exerciseBlockReader<vindaru::FileReadSeekVdi>(file.path());
+    vindaru::fuzz::exerciseBlockReader<vindaru::FileReadSeekVdi>({data, size}, "fuzz.vdi");
     return 0;
 }

@@ -1,12 +1,10 @@
-// The vhd reader on an arbitrary file.
+// The VHD reader on an arbitrary image held in memory.
 #include <cstdint>
 
 #include "fuzz/BlockReaderExercise.h"
-#include "fuzz/FuzzTempFile.h"
 #include "image/FileReadSeekVHD.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    vindaru::fuzz::FuzzTempFile file(data, size, ".vhd");
-    vindaru::fuzz::exerciseBlockReader<vindaru::FileReadSeekVHD>(file.path());
+    vindaru::fuzz::exerciseBlockReader<vindaru::FileReadSeekVHD>({data, size}, "fuzz.vhd");
     return 0;
 }

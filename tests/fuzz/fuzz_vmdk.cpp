@@ -1,38 +1,17 @@
-// libFuzzer target: the input is a VMDK extent file (sparse header, descriptor, tables, grains),
-// opened as a sparse and as a flat extent, then read by cursor and by position.
+// libFuzzer target: the input is a VMDK extent file held in memory (sparse header, descriptor,
+// tables, grains), opened as a sparse and as a flat extent, then read by cursor and by position
+// up to and past the disk's end.
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 #include "common/ByteLoader.h"
 #include "common/Session.h"
 #include "image/FileReadSeekVmdk.h"
+#include "image/ReadOnlyFile.h"
 
 namespace {
-
-// The input as a file the reader can open by name.
-class MemoryFile {
-public:
-    MemoryFile(const std::uint8_t* data, std::size_t size) : fd_(::memfd_create("vmdk", MFD_CLOEXEC)) {
-        std::size_t done = 0;
-        while (fd_ >= 0 && done < size) {
-            const ssize_t n = ::write(fd_, data + done, size - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    ~MemoryFile() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
-    bool ok() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 void exercise(vindaru::FileReadSeekVmdk& reader, const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> buffer(64 * 512);
@@ -53,14 +32,21 @@ void exercise(vindaru::FileReadSeekVmdk& reader, const std::uint8_t* data, std::
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    MemoryFile file(data, size);
-    if (!file.ok()) return 0;
+    vindaru::MemoryFiles files;
+    files.add("fuzz.vmdk", {data, size});
     for (const char* choice : {"SPARSE", "FLAT"}) {
         vindaru::Session session;
         vindaru::FileReadSeekVmdk reader(session);
+        reader.memoryFiles = &files;
         reader.extentTypeChoice = choice;
-        if (reader.open(file.path())) exercise(reader, data, size);
+        if (!reader.open("fuzz.vmdk")) continue;
+        exercise(reader, data, size);
+        std::vector<std::uint8_t> tail(4096);
+        const std::uint64_t end = reader.capacity();
+        reader.baseOffset = 0;
+        reader.readAt(end - (end >= 512 ? 512 : 0), tail);
+        (void)reader.isHole(end / 2, tail.size());
     }
-    vindaru::readVmdkFileInfo(file.path());
+    vindaru::readVmdkFileInfo("fuzz.vmdk", &files);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "image/FileReadSeekVdi.h"
 #include "image/FileReadSeekVmdk.h"
 #include "image/FileReadSeekVmdkSplit.h"
+#include "image/MemoryReader.h"
 #include "image/ReadOnlyFile.h"
 #include "image/ReaderFactory.h"
 #include "image/VhdVdiBuilders.h"
@@ -136,4 +137,32 @@ TEST(ReaderCapacity, ATypedDiskSizeReplacesAVmdksSizeOnly) {
     session.sessionReader->memoryFiles = &none;
     EXPECT_FALSE(openSessionReader(session, "absent.vdi"));
     EXPECT_EQ(session.diskSectorCount, 7u);
+}
+
+TEST(ReaderCapacity, MemoryDiskHoldsPiecesAndKnowsTheRestAsHoles) {
+    MemoryReader disk(64 * 1024);
+    const std::vector<std::uint8_t> a(1000, 0xA1), b(600, 0xB2);
+    disk.place(0, a);
+    disk.place(8192, b);
+    disk.place(64 * 1024 - 100, b); // cut at the end
+    EXPECT_EQ(disk.capacity(), 64u * 1024);
+    EXPECT_FALSE(disk.isHole(0, 512));
+    EXPECT_FALSE(disk.isHole(999, 2));
+    EXPECT_TRUE(disk.isHole(1000, 8192 - 1000));
+    EXPECT_FALSE(disk.isHole(1000, 8192 - 999));
+    EXPECT_TRUE(disk.isHole(8192 + 600, 4096));
+    std::vector<std::uint8_t> out(9000, 0xEE);
+    EXPECT_TRUE(disk.readAt(500, out));
+    EXPECT_EQ(out[0], 0xA1);
+    EXPECT_EQ(out[499], 0xA1);
+    EXPECT_EQ(out[500], 0);
+    EXPECT_EQ(out[8192 - 500], 0xB2);
+    EXPECT_EQ(out[8192 + 600 - 500], 0);
+    disk.baseOffset = 8192;
+    EXPECT_FALSE(disk.isHole(0, 1));
+    std::vector<std::uint8_t> tail(200, 0xEE);
+    EXPECT_TRUE(disk.readAt(64 * 1024 - 8192 - 100, tail));
+    EXPECT_EQ(tail[99], 0xB2);
+    EXPECT_EQ(tail[100], 0) << "past the disk's end";
+    EXPECT_FALSE(disk.readAt(64 * 1024, tail)) << "a read that starts past the end fails";
 }
