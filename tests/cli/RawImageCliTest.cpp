@@ -33,8 +33,8 @@ TEST(RawImageCli, ACorpusRawDiskGivesTheRowsAndFilesOfItsFlatReading) {
     EXPECT_TRUE(says(plain.err, "read as a raw disk")) << plain.err;
     EXPECT_FALSE(says(flat.err, "read as a raw disk")) << "FLAT given: nothing to say";
 
-    const auto files = cli("ls", raw->string(), "--volume 1 -r --tsv --md5");
-    const auto flatFiles = cli("ls", raw->string(), "--volume 1 -r --tsv --md5 --extent FLAT");
+    const auto files = cli("ls", raw->string(), "--volume 0 -r --tsv --md5");
+    const auto flatFiles = cli("ls", raw->string(), "--volume 0 -r --tsv --md5 --extent FLAT");
     ASSERT_EQ(files.exitCode, 0) << files.err;
     EXPECT_FALSE(files.out.empty());
     EXPECT_EQ(files.out, flatFiles.out);
@@ -53,7 +53,8 @@ TEST(RawImageCli, SignaturesStillDecideAndTinyOrExplicitlySparseFilesFail) {
     EXPECT_EQ(tiny.exitCode, 2);
     EXPECT_TRUE(says(tiny.err, "is not a disk image")) << tiny.err;
 
-    const auto sparse = cli("cat", (dir / "disk.vhd").string(), "--extent SPARSE");
+    test::writeFile(dir / "disk.img", random);
+    const auto sparse = cli("cat", (dir / "disk.img").string(), "--extent SPARSE");
     EXPECT_EQ(sparse.exitCode, 2);
     EXPECT_TRUE(says(sparse.err, "--extent FLAT")) << sparse.err;
 
