@@ -3,22 +3,24 @@
 #   - `vindaru-cli export` against `qemu-img convert -O raw` of the same image;
 #   - `vindaru-cli cat > /dev/null` against `cat` of the equivalent raw file (page-cached).
 # On a 2 GiB disk about 90% allocated and one about 10% allocated, each as a monolithic sparse
-# VMDK, a dynamic VHD and a VDI (all made by qemu-img). Ratios are ours ÷ peer in time, so below
-# 1.0 is faster than the peer. Goals: export ≤ 1.0, cat ≤ 1.25.
+# VMDK, a dynamic VHD and a VDI (all made by qemu-img). Ratios are ours ÷ peer in time (the
+# median of the per-pair ratios of runs made back to back), so below 1.0 is faster than the peer.
+# Goals: export ≤ 1.0, cat ≤ 1.25.
 #
 # usage: bench/image-readers.sh
 #   VINDARU_CLI=path       use this vindaru-cli instead of building one (build-bench/)
 #   VINDARU_BENCH_DIR=dir  scratch folder (default /tmp/vindaru-bench); this script works in
 #                          its image-readers/ subfolder, never inside the project
-#   BENCH_RUNS=N           timed runs per measurement, best one kept (default 3)
+#   BENCH_RUNS=N           pairs of runs per measurement, medians shown (default 5)
 #   BENCH_KEEP=1           keep the scratch images for a later run
+#   BENCH_FORMATS="vhd vdi" only these containers (default: vmdk vhd vdi)
 #   BENCH_OUT=dir          where the exports are written (default /dev/shm when it has 3 GiB
 #                          free, so that both tools are timed on reading and not on the disk)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}/image-readers
-runs=${BENCH_RUNS:-3}
+runs=${BENCH_RUNS:-5}
 case "$scratch" in "$root"|"$root"/*) echo "scratch folder must be outside the project" >&2; exit 1 ;; esac
 command -v qemu-img >/dev/null || { echo "needs qemu-img (apt-get install qemu-utils)" >&2; exit 1; }
 
@@ -53,17 +55,30 @@ convert() { # NAME FORMAT EXT
     [[ -f $out ]] || qemu-img convert -f raw -O "$2" "$scratch/$1.raw" "$out"
 }
 
-# Best wall time of `runs` runs of a command, in seconds; page cache warm, dirty pages flushed.
-best_time() {
-    local best="" t start
+# Wall time of one run of a command, in seconds; dirty pages flushed first.
+one_time() {
+    local start
+    sync
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1
+    awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.6f", b - a }'
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# `runs` pairs of (ours, peer) run back to back; prints the medians of our time, the peer's time
+# and the per-pair ratio, so a slow moment of the machine hits both sides of a pair.
+paired() { # OURS-FUNCTION PEER-FUNCTION OURS-ARG PEER-ARG
+    local ours peer ratios="" ours_all="" peer_all=""
     for ((i = 0; i < runs; i++)); do
-        sync
-        start=$(date +%s.%N)
-        "$@" >/dev/null 2>&1
-        t=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.6f", b - a }')
-        if [[ -z $best ]] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+        ours=$(one_time "$1" "$3")
+        peer=$(one_time "$2" "$4")
+        ours_all+="$ours"$'\n'
+        peer_all+="$peer"$'\n'
+        ratios+=$(awk -v a="$ours" -v b="$peer" 'BEGIN { printf "%.4f", (b > 0 ? a / b : 0) }')$'\n'
     done
-    printf '%.3f' "$best"
+    printf '%.3f %.3f %.2f' "$(printf '%s' "$ours_all" | median)" "$(printf '%s' "$peer_all" | median)" \
+        "$(printf '%s' "$ratios" | median)"
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
@@ -103,14 +118,12 @@ printf '%-18s %9s %9s %7s   %9s %9s %7s\n' image export qemu-img ratio cat "raw 
 for fill in 90 10; do
     raw=$scratch/disk$fill.raw
     cat "$raw" >/dev/null # into the page cache
-    for ext in vmdk vhd vdi; do
+    for ext in ${BENCH_FORMATS:-vmdk vhd vdi}; do
         image=$scratch/disk$fill.$ext
         cat "$image" >/dev/null
-        e_ours=$(best_time ours_export "$image")
-        e_peer=$(best_time qemu_export "$image")
-        c_ours=$(best_time ours_cat "$image")
-        c_peer=$(best_time plain_cat "$raw")
+        read -r e_ours e_peer e_ratio < <(paired ours_export qemu_export "$image" "$image")
+        read -r c_ours c_peer c_ratio < <(paired ours_cat plain_cat "$image" "$raw")
         printf '%-18s %8ss %8ss %7.2f   %8ss %8ss %7.2f\n' "$fill% $ext" "$e_ours" "$e_peer" \
-            "$(ratio "$e_ours" "$e_peer")" "$c_ours" "$c_peer" "$(ratio "$c_ours" "$c_peer")"
+            "$e_ratio" "$c_ours" "$c_peer" "$c_ratio"
     done
 done
