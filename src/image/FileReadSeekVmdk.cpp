@@ -18,7 +18,7 @@ constexpr std::uint64_t kNoEnd = std::numeric_limits<std::uint64_t>::max();
 
 } // namespace
 
-FileReadSeekVmdk::FileReadSeekVmdk(Session& session) : session_(session) {}
+FileReadSeekVmdk::FileReadSeekVmdk(Session& session) { (void)session; }
 FileReadSeekVmdk::~FileReadSeekVmdk() = default;
 
 // ---------------------------------------------------------------------------------------------

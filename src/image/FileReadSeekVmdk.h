@@ -24,6 +24,7 @@ namespace vindaru {
 
 class FileReadSeekVmdk : public readWriteInterface {
 public:
+    // The session is not kept: the reader reports its sizes and has no messages of its own.
     explicit FileReadSeekVmdk(Session& session);
     ~FileReadSeekVmdk() override;
 
@@ -127,7 +128,6 @@ private:
                      std::uint64_t lastSeekIndex, std::uint8_t* out, Mapping m, PointerMove& move);
     bool readTrailing(std::uint8_t* out, std::uint64_t length);
 
-    Session& session_;
     ReadOnlyFile file_;
     bool hasMagic_ = false;
     std::uint64_t capacity_ = 0;
