@@ -27,6 +27,9 @@ constexpr std::uint64_t kMinBlockSize = 512;
 constexpr std::uint64_t kNodeChunkBytes = 1u << 20;
 // Content is read in pieces of at most this many bytes.
 constexpr std::uint64_t kContentChunkBytes = 1u << 20;
+// The deep sweep's pieces: small enough to stay in the CPU's cache while every block of the
+// piece is tested, large enough for the kernel to stream.
+constexpr std::uint64_t kDeepPieceBytes = 256u << 10;
 // Catalog nodes are at least 4 KiB; when the header node is lost the deep scan tries these.
 constexpr std::uint32_t kMinCatalogNodeSize = 4096;
 // A folder deeper than this below the root is taken to be part of a loop.
@@ -355,7 +358,8 @@ bool HFSP::scanVolumeForLeafNodes() {
     SweepRange range;
     range.begin = 0;
     range.end = volumeBlocks * blockSize;
-    range.tailBytes = kMaxNodeSize;
+    range.pieceBytes = kDeepPieceBytes;
+    range.tailBytes = catalogNodeSize ? catalogNodeSize : kMaxNodeSize;
     range.skipHoles = true;
     sweepVolume(reader, range, control, [&](const SweepPiece& piece) {
         progress_->setPosition(static_cast<std::int64_t>(piece.position / blockSize));
@@ -545,7 +549,8 @@ bool HFSP::writeEntryContent(std::size_t index, const ContentSink& sink) {
     std::uint64_t remaining = entries[index].size;
     if (remaining == 0) return true;
     if (blockSize == 0) return false;
-    contentBuffer_.resize(static_cast<std::size_t>(std::max(kContentChunkBytes, blockSize)));
+    const std::uint64_t wanted = std::min(kContentChunkBytes, remaining);
+    if (contentBuffer_.size() < wanted) contentBuffer_.resize(static_cast<std::size_t>(wanted));
     for (const HfsExtent& e : fileExtents(index)) {
         std::uint64_t position = std::uint64_t{e.startBlock} * blockSize;
         std::uint64_t left = std::uint64_t{e.blockCount} * blockSize;

@@ -105,7 +105,9 @@ TEST_P(HfsPlusCorpus, DeepModeFindsEveryFileWithTheCatalogHeaderNodeZeroed) {
     std::vector<std::uint8_t> volume(disk.begin() + static_cast<std::ptrdiff_t>(base), disk.end());
     const HfsVolumeHeader h = decodeVolumeHeader(ByteSpan(volume).subspan(1024, 512));
     const std::uint64_t catalog = std::uint64_t{h.catalogFile.extents[0].startBlock} * h.blockSize;
-    std::fill_n(volume.begin() + static_cast<std::ptrdiff_t>(catalog), 512, 0);
+    const std::uint32_t nodeSize = decodeBTreeHeader(ByteSpan(volume).subspan(static_cast<std::size_t>(catalog), 512)).nodeSize;
+    ASSERT_TRUE(isValidNodeSize(nodeSize));
+    std::fill_n(volume.begin() + static_cast<std::ptrdiff_t>(catalog), nodeSize, 0);
     if (v.startSector != 0) {
         // Only this partition: the disk's other volumes would add their own files.
         const std::uint64_t bytes = std::uint64_t{h.totalBlocks} * h.blockSize;
