@@ -9,14 +9,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void put16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b.at(at) = static_cast<std::uint8_t>(v >> 8);
-    b.at(at + 1) = static_cast<std::uint8_t>(v);
-}
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    put16(b, at, v >> 16);
-    put16(b, at + 2, v & 0xFFFF);
-}
+constexpr auto put16 = putBe16;
+constexpr auto put32 = putBe32;
 void put64(Bytes& b, std::size_t at, std::uint64_t v) {
     put32(b, at, static_cast<std::uint32_t>(v >> 32));
     put32(b, at + 4, static_cast<std::uint32_t>(v));

@@ -10,6 +10,16 @@
 
 namespace vindaru::test {
 
+// Big-endian stores into an image under construction (and into images the tests damage).
+inline void putBe16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    b.at(at) = static_cast<std::uint8_t>(v >> 8);
+    b.at(at + 1) = static_cast<std::uint8_t>(v);
+}
+inline void putBe32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    putBe16(b, at, v >> 16);
+    putBe16(b, at + 2, v & 0xFFFF);
+}
+
 class HfsImageBuilder {
 public:
     HfsImageBuilder(std::uint32_t blockSize = 4096, std::uint32_t catalogNodeSize = 8192,

@@ -15,14 +15,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void put16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b.at(at) = static_cast<std::uint8_t>(v >> 8);
-    b.at(at + 1) = static_cast<std::uint8_t>(v);
-}
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    put16(b, at, v >> 16);
-    put16(b, at + 2, v & 0xFFFF);
-}
+constexpr auto put16 = putBe16;
+constexpr auto put32 = putBe32;
 
 // The key of the catalog record named `name` (its UTF-16 name preceded by its length).
 std::size_t keyOf(const Bytes& image, const std::u16string& name) {
