@@ -349,6 +349,9 @@ bool HFSP::scanVolumeForLeafNodes() {
     std::uint64_t volumeBytes = 0;
     const std::uint64_t volumeMb = leadingNumber(volume.sizeText);
     if (!checkedMul(volumeMb, kMiB, volumeBytes)) volumeBytes = UINT64_MAX;
+    // The record gives whole MiB: the header's own size may add the last partial MiB.
+    const std::uint64_t headerBytes = std::uint64_t{header.totalBlocks} * blockSize;
+    if (headerBytes > volumeBytes && headerBytes - volumeBytes < kMiB) volumeBytes = headerBytes;
     const std::uint64_t volumeBlocks = volumeBytes / blockSize;
     if (volumeBlocks == 0) {
         setStatus(kBlockSizeNotValid);
