@@ -32,6 +32,18 @@ struct MftEntry {
     std::uint64_t firstChild = 0;
     // 0 or a negative value (-1) ends a sibling chain.
     std::int64_t nextSibling = 0;
+    // The record header's sequence number, and the sequence the parent reference expects.
+    std::uint16_t sequence = 0;
+    std::uint16_t parentSequence = 0;
+    // The record header's base-record reference (record number and sequence); 0 for a base
+    // record. Nonzero means an extension record, even of record 0.
+    std::uint64_t baseReference = 0;
+    // An extra name (a hard link) of the file entry `aliasOf` stands for; 0 for a record slot.
+    std::uint64_t aliasOf = 0;
+    // The record has an $ATTRIBUTE_LIST.
+    bool hasAttributeList = false;
+    // Namespace of the $FILE_NAME the name came from (2: the DOS short name of a link).
+    std::uint8_t nameSpace = 0;
 
     bool hasFileSignature() const {
         return signature[0] == 'F' && signature[1] == 'I' && signature[2] == 'L' &&

@@ -5,19 +5,23 @@
 namespace vindaru {
 
 void MftRecord::applyFixup(ByteSpan source, std::span<std::uint8_t> destination) {
-    const std::size_t size = std::min(destination.size(), kMftRecordSize);
+    const std::size_t size = std::min(destination.size(), kMaxMftRecordSize);
     std::fill(destination.begin(), destination.begin() + static_cast<std::ptrdiff_t>(size), 0);
     std::copy_n(source.begin(), std::min(source.size(), size), destination.begin());
     const std::size_t arrayOffset = le16(source, kRecordUsaOffset);
     const std::size_t count = le16(source, kRecordUsaCount);
-    if (arrayOffset >= kMftRecordSize) return;
+    if (arrayOffset >= size) return;
+    std::size_t stride = kUpdateSequenceStride;
+    if (count >= 2 && size % (count - 1) == 0) {
+        const std::size_t s = size / (count - 1);
+        if (s >= 256 && (s & (s - 1)) == 0) stride = s;
+    }
     // Entry k of the array (k = 1, 2, ...) belongs to the end of sector k; only the sectors of
     // one record can be patched, so the loop ends with the record whatever the count says.
-    std::size_t sectorEnd = kUpdateSequenceStride;
-    for (std::size_t k = 2; k < 2 * count && sectorEnd <= size;
-         k += 2, sectorEnd += kUpdateSequenceStride) {
+    std::size_t sectorEnd = stride;
+    for (std::size_t k = 2; k < 2 * count && sectorEnd <= size; k += 2, sectorEnd += stride) {
         const std::size_t from = arrayOffset + k;
-        if (!fits(source, from, 2) || from + 2 > kMftRecordSize) break;
+        if (!fits(source, from, 2) || from + 2 > size) break;
         destination[sectorEnd - 2] = source[from];
         destination[sectorEnd - 1] = source[from + 1];
     }
@@ -26,7 +30,7 @@ void MftRecord::applyFixup(ByteSpan source, std::span<std::uint8_t> destination)
 void MftRecord::collectAttributes(ByteSpan record, std::vector<AttributeHeader>& out) {
     out.clear();
     std::size_t offset = le16(record, kRecordFirstAttribute);
-    while (offset <= kMftRecordSize) {
+    while (offset <= record.size()) {
         AttributeHeader h;
         h.offset = static_cast<std::uint32_t>(offset);
         const ByteSpan copy = subspan(record, offset, kAttrHeaderCopySize);
@@ -63,10 +67,11 @@ ByteSpan MftRecord::runListBytes(ByteSpan record, const AttributeHeader& header)
 }
 
 void MftRecord::load(ByteSpan raw) {
+    size_ = std::clamp(raw.size(), kMftRecordSize, kMaxMftRecordSize);
     std::fill(raw_.begin(), raw_.end(), 0);
-    std::copy_n(raw.begin(), std::min(raw.size(), raw_.size()), raw_.begin());
-    applyFixup(raw_, fixed_);
-    collectAttributes(fixed_, attributes_);
+    std::copy_n(raw.begin(), std::min(raw.size(), size_), raw_.begin());
+    applyFixup(this->raw(), std::span(fixed_).first(size_));
+    collectAttributes(fixed(), attributes_);
 }
 
 } // namespace vindaru

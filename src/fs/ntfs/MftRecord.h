@@ -13,15 +13,19 @@
 
 namespace vindaru {
 
-// Record size is fixed; the boot sector's clusters-per-record field is not consulted.
+// Records are 1024 bytes unless the boot sector says otherwise (4096 on volumes of 4096-byte
+// sectors); larger ones are not made by any NTFS writer.
 inline constexpr std::size_t kMftRecordSize = 1024;
+inline constexpr std::size_t kMaxMftRecordSize = 4096;
 inline constexpr std::size_t kMftRecordHeaderSize = 48;
+// The update-sequence array protects the end of every 512 bytes, whatever the sector size.
 inline constexpr std::size_t kUpdateSequenceStride = 512;
 
 // Record header offsets.
 inline constexpr std::size_t kRecordUsaOffset = 0x04;
 inline constexpr std::size_t kRecordUsaCount = 0x06;
 inline constexpr std::size_t kRecordFirstAttribute = 0x14;
+inline constexpr std::size_t kRecordSequence = 0x10;
 inline constexpr std::size_t kRecordFlags = 0x16;
 inline constexpr std::size_t kRecordBaseReference = 0x20;
 
@@ -64,13 +68,15 @@ struct AttributeHeader {
 
 class MftRecord {
 public:
-    // The fixed-up copy of `source` (kMftRecordSize bytes, shorter input is zero-padded): the two
-    // last bytes of each 512-byte sector are replaced from the update-sequence array. The stored
-    // sequence number is not compared: a torn record is used as it is.
+    // The fixed-up copy of `source` (destination.size() bytes, at most kMaxMftRecordSize; shorter
+    // input is zero-padded): the two last bytes of each stride are replaced from the
+    // update-sequence array. The stride is the record size over the array's sector count when
+    // that is a power of two of 256 bytes or more, else 512. The stored sequence number is not
+    // compared: a torn record is used as it is.
     static void applyFixup(ByteSpan source, std::span<std::uint8_t> destination);
 
     // Walks the attribute headers from the first-attribute offset while the offset is at most
-    // the record size, stepping by the low 16 bits of each length, and stops after a header whose
+    // the record size (record.size()), stepping by the low 16 bits of each length, and stops after a header whose
     // length is 0 or whose type is 0xFFFFFFFF (that header is kept).
     static void collectAttributes(ByteSpan record, std::vector<AttributeHeader>& out);
 
@@ -80,11 +86,12 @@ public:
     // attribute, clipped to the record (empty when the offset is past either).
     static ByteSpan runListBytes(ByteSpan record, const AttributeHeader& header);
 
-    // Loads a raw record: keeps the raw bytes, makes the fixed-up copy and walks it.
+    // Loads a raw record of raw.size() bytes (1024 to kMaxMftRecordSize; shorter is padded): keeps the raw bytes,
+    // makes the fixed-up copy and walks it.
     void load(ByteSpan raw);
 
-    ByteSpan raw() const { return raw_; }
-    ByteSpan fixed() const { return fixed_; }
+    ByteSpan raw() const { return ByteSpan(raw_).first(size_); }
+    ByteSpan fixed() const { return ByteSpan(fixed_).first(size_); }
     const std::vector<AttributeHeader>& attributes() const { return attributes_; }
     bool hasFileSignature() const {
         return raw_[0] == 'F' && raw_[1] == 'I' && raw_[2] == 'L' && raw_[3] == 'E';
@@ -92,8 +99,9 @@ public:
     std::uint16_t flags() const { return le16(fixed(), kRecordFlags); }
 
 private:
-    std::array<std::uint8_t, kMftRecordSize> raw_{};
-    std::array<std::uint8_t, kMftRecordSize> fixed_{};
+    std::size_t size_ = kMftRecordSize;
+    std::array<std::uint8_t, kMaxMftRecordSize> raw_{};
+    std::array<std::uint8_t, kMaxMftRecordSize> fixed_{};
     std::vector<AttributeHeader> attributes_;
 };
 

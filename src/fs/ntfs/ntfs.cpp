@@ -20,6 +20,13 @@ constexpr std::size_t kBootBytesPerSector = 0x0B;
 constexpr std::size_t kBootSectorsPerCluster = 0x0D;
 constexpr std::size_t kBootTotalSectors = 0x28;
 constexpr std::size_t kBootMftCluster = 0x30;
+constexpr std::size_t kBootClustersPerRecord = 0x40;
+
+constexpr std::uint64_t kMinSectorBytes = 512;
+constexpr std::uint64_t kMaxSectorBytes = 4096;
+// Larger clusters than this (2 MiB, the most any writer makes) are damage.
+constexpr std::uint64_t kMaxClusterBytes = 2 * 1024 * 1024;
+
 
 constexpr std::uint64_t kDefaultClusterSize = 4096;
 constexpr std::uint64_t kMegabyte = 1048576;
@@ -75,22 +82,49 @@ bool ntfs::hasNtfsSignature() const {
 bool ntfs::readBootSector() {
     bootSector.assign(kBootSectorSize, 0);
     readAt(0, bootSector);
-    if (hasNtfsSignature())
-        volumeSize = saturatingMul(le64(bootSector, kBootTotalSectors), kSectorSize);
-    else
+    if (hasNtfsSignature()) {
+        volumeSize = saturatingMul(le64(bootSector, kBootTotalSectors), bootSectorBytes());
+        recordSize = bootRecordSize();
+    } else {
         volumeSize = saturatingMul(leadingNumber(volume.sizeText), kMegabyte);
+    }
     return volumeSize != 0;
 }
 
+// Bytes per sector: 512 to 4096, a power of two; anything else is taken as 512.
+std::uint64_t ntfs::bootSectorBytes() const {
+    if (bootSector.size() < kBootSectorSize) return kSectorSize;
+    const std::uint64_t bytes = le16(bootSector, kBootBytesPerSector);
+    return bytes >= kMinSectorBytes && bytes <= kMaxSectorBytes && isPowerOfTwo(bytes) ? bytes : kSectorSize;
+}
+
+// Sectors per cluster are a count up to 0x80; above, the byte is a negative power of two
+// (0xF4 is 2^12 sectors), as formatters write it for clusters of 128 KiB and more.
 std::uint64_t ntfs::bootClusterSize() const {
     if (bootSector.size() < kBootSectorSize) return kDefaultClusterSize;
-    return std::uint64_t{le16(bootSector, kBootBytesPerSector)} *
-           u8(bootSector, kBootSectorsPerCluster);
+    const std::uint8_t field = u8(bootSector, kBootSectorsPerCluster);
+    const std::uint64_t sectors = field <= 0x80 ? field : 1ull << std::min(256 - field, 32);
+    const std::uint64_t bytes = sectors * bootSectorBytes();
+    return bytes <= kMaxClusterBytes ? bytes : 0;
+}
+
+// The MFT record size: a cluster count when positive, 2^-n bytes when negative; a size that is
+// not a power of two from 1024 to 4096 bytes is taken as 1024.
+std::uint32_t ntfs::bootRecordSize() const {
+    if (bootSector.size() < kBootSectorSize) return kMftRecordSize;
+    const auto field = static_cast<std::int8_t>(u8(bootSector, kBootClustersPerRecord));
+    std::uint64_t bytes = 0;
+    if (field > 0) bytes = static_cast<std::uint64_t>(field) * bootClusterSize();
+    else if (field < 0 && field > -32) bytes = 1ull << -field;
+    return bytes >= kMftRecordSize && bytes <= kMaxMftRecordSize && isPowerOfTwo(bytes)
+               ? static_cast<std::uint32_t>(bytes)
+               : static_cast<std::uint32_t>(kMftRecordSize);
 }
 
 bool ntfs::locateMft() {
     clusterSize = bootClusterSize();
     if (!hasNtfsSignature()) return scanCorruptBoot();
+    recordSize = bootRecordSize();
     mftRunKnown = true;
     std::uint64_t position = 0;
     if (!checkedMul(le64(bootSector, kBootMftCluster), clusterSize, position) ||
@@ -106,7 +140,7 @@ bool ntfs::locateMft() {
 
 std::vector<ClusterRun> ntfs::getAttributeRuns(std::uint64_t position, std::uint32_t type) {
     std::vector<ClusterRun> runs;
-    std::array<std::uint8_t, kMftRecordSize> raw{};
+    std::vector<std::uint8_t> raw(recordSize);
     if (!readAt(position, raw)) return runs;
     MftRecord record;
     record.load(raw);
@@ -126,7 +160,7 @@ std::vector<ClusterRun> ntfs::getAttributeRuns(std::uint64_t position, std::uint
 // extension records lie in the part of the MFT already mapped, so each is found through the
 // runs known so far, and its runs are appended when its extent starts where the known ones end.
 void ntfs::addMftExtensionRuns(std::uint64_t position) {
-    std::array<std::uint8_t, kMftRecordSize> raw{};
+    std::vector<std::uint8_t> raw(recordSize);
     if (mftRuns.empty() || clusterSize == 0 || !readAt(position, raw)) return;
     MftRecord base;
     base.load(raw);
@@ -165,13 +199,13 @@ void ntfs::addMftExtensionRuns(std::uint64_t position) {
 // they do not reach it or the record is not in one piece.
 std::optional<std::uint64_t> ntfs::mftRecordPosition(std::uint64_t number) const {
     std::uint64_t byte = 0;
-    if (!checkedMul(number, kMftRecordSize, byte)) return std::nullopt;
+    if (!checkedMul(number, recordSize, byte)) return std::nullopt;
     for (const ClusterRun& r : mftRuns) {
         std::uint64_t runBytes = 0;
         if (!checkedMul(r.clusterCount, clusterSize, runBytes)) return std::nullopt;
         if (byte < runBytes) {
             std::uint64_t start = 0;
-            if (r.lcn < 0 || byte + kMftRecordSize > runBytes ||
+            if (r.lcn < 0 || byte + recordSize > runBytes ||
                 !checkedMul(static_cast<std::uint64_t>(r.lcn), clusterSize, start))
                 return std::nullopt;
             return start + byte;
@@ -182,7 +216,7 @@ std::optional<std::uint64_t> ntfs::mftRecordPosition(std::uint64_t number) const
 }
 
 std::uint64_t ntfs::maxEntries() const {
-    return std::clamp<std::uint64_t>(volumeSize / kMftRecordSize, kMinEntryCap, kMaxEntries);
+    return std::clamp<std::uint64_t>(volumeSize / recordSize, kMinEntryCap, kMaxEntries);
 }
 
 void ntfs::appendSlot(ByteSpan raw, std::uint64_t position) {
@@ -214,37 +248,37 @@ void ntfs::readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk,
     if (!carry.empty()) {
         std::uint64_t have = 0;
         for (const auto& piece : carry) have += piece.second;
-        const std::uint64_t need = std::min<std::uint64_t>(kMftRecordSize - have, runBytes);
+        const std::uint64_t need = std::min<std::uint64_t>(recordSize - have, runBytes);
         carry.emplace_back(runStart, static_cast<std::uint32_t>(need));
         offset = need;
-        if (have + need == kMftRecordSize) {
+        if (have + need == recordSize) {
             appendJoinedSlot(carry);
             carry.clear();
         }
     }
-    std::array<std::uint8_t, kMftRecordSize> one{};
-    while (offset + kMftRecordSize <= runBytes && entries.size() < maxEntries()) {
+    std::vector<std::uint8_t> one(recordSize);
+    while (offset + recordSize <= runBytes && entries.size() < maxEntries()) {
         if (stopped()) return;
-        const std::uint64_t slots = std::min<std::uint64_t>((runBytes - offset) / kMftRecordSize,
-                                                            kMftChunkBytes / kMftRecordSize);
+        const std::uint64_t slots = std::min<std::uint64_t>((runBytes - offset) / recordSize,
+                                                            kMftChunkBytes / recordSize);
         const std::uint64_t first = runStart + offset;
-        chunk.resize(static_cast<std::size_t>(slots * kMftRecordSize));
+        chunk.resize(static_cast<std::size_t>(slots * recordSize));
         if (readAt(first, chunk)) {
             for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
-                appendSlot(ByteSpan(chunk).subspan(k * kMftRecordSize, kMftRecordSize), first + k * kMftRecordSize);
+                appendSlot(ByteSpan(chunk).subspan(k * recordSize, recordSize), first + k * recordSize);
         } else {
             if (!readAt(first, one)) return; // past the end of the disk
             for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
-                if (readAt(first + k * kMftRecordSize, one)) appendSlot(one, first + k * kMftRecordSize);
+                if (readAt(first + k * recordSize, one)) appendSlot(one, first + k * recordSize);
         }
-        offset += slots * kMftRecordSize;
+        offset += slots * recordSize;
     }
     if (offset < runBytes && entries.size() < maxEntries())
         carry.emplace_back(runStart + offset, static_cast<std::uint32_t>(runBytes - offset));
 }
 
 void ntfs::appendJoinedSlot(const SlotPieces& pieces) {
-    std::array<std::uint8_t, kMftRecordSize> raw{};
+    std::vector<std::uint8_t> raw(recordSize);
     if (!readPieces(pieces, raw)) return;
     splitSlots_.emplace(entries.size(), pieces);
     appendSlot(raw, pieces.front().first);

@@ -204,6 +204,7 @@ public:
     std::int32_t scanMode = 1; // 1 Standard, 2 Advanced, 3 Deep
     std::vector<std::uint8_t> bootSector; // empty until read
     std::uint64_t clusterSize = 4096;
+    std::uint32_t recordSize = kMftRecordSize; // from the boot sector: 1024 or 4096
     std::uint64_t volumeSize = 0;
     std::vector<ClusterRun> mftRuns;
     bool mftRunKnown = false;
@@ -225,6 +226,8 @@ private:
     bool stopped() { return control.shouldStop(); }
     bool hasNtfsSignature() const;
     std::uint64_t bootClusterSize() const;
+    std::uint64_t bootSectorBytes() const;
+    std::uint32_t bootRecordSize() const;
     void setStatus(const std::string& text) { status_->setText(text); }
     std::uint64_t maxEntries() const;
     bool readAt(std::uint64_t position, std::span<std::uint8_t> out);
@@ -237,9 +240,35 @@ private:
     bool readPieces(const SlotPieces& pieces, std::span<std::uint8_t> out);
     // Reads the 1024 bytes of entry `index`'s record slot, joining a record split between runs.
     bool readSlot(std::uint64_t index, std::span<std::uint8_t> out);
+    // One link of a record (a $FILE_NAME outside the DOS namespace) that its entry does not show.
+    struct ExtraName {
+        std::uint64_t of = 0;
+        std::uint64_t parent = 0;
+        std::uint16_t parentSequence = 0;
+        std::uint64_t nameOffset = 0;
+        std::uint16_t nameLength = 0;
+        std::uint8_t kind = 0;
+        std::uint64_t allocatedSize = 0;
+    };
+    struct FileNameLink {
+        ExtraName name;
+        std::uint8_t nameSpace = 0;
+    };
     void applyFileName(ByteSpan fixed, const AttributeHeader& header, std::uint64_t index,
-                       bool& firstFileName);
-    void linkNewEntry(std::uint64_t index);
+                       bool& firstFileName, std::vector<FileNameLink>& links);
+    void keepExtraNames(std::uint64_t index, ByteSpan fixed, const std::vector<FileNameLink>& links);
+    void addExtraNameEntries();
+    void nameUnnamedDeletedFiles();
+    void findNameHolders();
+    void linkAllEntries();
+    bool parentAccepts(std::uint64_t index, std::uint64_t parent) const;
+    std::uint64_t shownParent(std::uint64_t parent) const;
+    bool namesFileNameElsewhere(const MftRecord& record, std::uint64_t recordNumber);
+    void walkAttributeList(const MftRecord& record, const std::function<void(ByteSpan, std::size_t)>& visit);
+    std::uint64_t slotCount_ = 0;
+    std::vector<ExtraName> extraNames_;
+    // A base record without a name of its own, and the extension entry that shows its file.
+    std::unordered_map<std::uint64_t, std::uint64_t> nameHolder_;
     void ensureLinkTables();
     std::uint64_t storeName(std::u16string_view name);
     void addOrphanEntry();
@@ -276,7 +305,8 @@ private:
     std::vector<std::uint64_t> chainTail_;
     std::vector<std::uint8_t> linked_;
     std::vector<AttributeHeader> scratchHeaders_;
-    std::array<std::uint8_t, kMftRecordSize> fixedScratch_{};
+    std::array<std::uint8_t, kMaxMftRecordSize> fixedScratch_{};
+    std::vector<FileNameLink> scratchLinks_;
     EntryDescription describeRecord(std::uint64_t index);
     // Drops what is remembered about entries by index (the table is being refilled).
     void forgetEntryCaches();

@@ -79,19 +79,19 @@ void ntfs::forgetEntryCaches() {
 
 ByteSpan ntfs::cachedRecord(std::uint64_t position) {
     if (recordCacheValid_ && position >= recordCacheStart_ &&
-        position - recordCacheStart_ + kMftRecordSize <= recordCache_.size())
-        return ByteSpan(recordCache_).subspan(position - recordCacheStart_, kMftRecordSize);
+        position - recordCacheStart_ + recordSize <= recordCache_.size())
+        return ByteSpan(recordCache_).subspan(position - recordCacheStart_, recordSize);
     recordCacheValid_ = false;
     const std::uint64_t blockStart = position - position % kRecordCacheBytes;
-    if (position - blockStart + kMftRecordSize <= kRecordCacheBytes) {
+    if (position - blockStart + recordSize <= kRecordCacheBytes) {
         recordCache_.resize(kRecordCacheBytes);
         if (readAt(blockStart, recordCache_)) {
             recordCacheStart_ = blockStart;
             recordCacheValid_ = true;
-            return ByteSpan(recordCache_).subspan(position - blockStart, kMftRecordSize);
+            return ByteSpan(recordCache_).subspan(position - blockStart, recordSize);
         }
     }
-    recordCache_.resize(kMftRecordSize);
+    recordCache_.resize(recordSize);
     if (!readAt(position, recordCache_)) return {};
     recordCacheStart_ = position;
     recordCacheValid_ = true;
@@ -100,9 +100,11 @@ ByteSpan ntfs::cachedRecord(std::uint64_t position) {
 
 std::optional<MftRecord> ntfs::readRecord(std::uint64_t index) {
     if (index >= entries.size()) return std::nullopt;
+    // An extra name reads the record of the entry it stands for.
+    if (entries[index].aliasOf != 0 && entries[index].aliasOf < entries.size()) index = entries[index].aliasOf;
     std::optional<MftRecord> record(std::in_place);
     if (splitSlots_.contains(index)) {
-        std::array<std::uint8_t, kMftRecordSize> raw{};
+        std::vector<std::uint8_t> raw(recordSize);
         if (!readSlot(index, raw)) return std::nullopt;
         record->load(raw);
         return record;
@@ -152,6 +154,28 @@ std::vector<std::uint8_t> ntfs::readNonResidentBytes(const MftRecord& record,
 
 std::vector<AttributeListItem> ntfs::readAttributeList(const MftRecord& record) {
     std::vector<AttributeListItem> items;
+    walkAttributeList(record, [&items](ByteSpan list, std::size_t pos) {
+        if (le32(list, pos + kListType) != kAttrData) return;
+        AttributeListItem item;
+        item.recordNumber = le64(list, pos + kListReference) & kRecordNumberMask;
+        item.startingVcn = le64(list, pos + kListStartingVcn);
+        item.nameLength = u8(list, pos + kListNameLength);
+        items.push_back(item);
+    });
+    return items;
+}
+
+bool ntfs::namesFileNameElsewhere(const MftRecord& record, std::uint64_t recordNumber) {
+    bool found = false;
+    walkAttributeList(record, [&](ByteSpan list, std::size_t pos) {
+        found = found || (le32(list, pos + kListType) == kAttrFileName &&
+                          (le64(list, pos + kListReference) & kRecordNumberMask) != recordNumber);
+    });
+    return found;
+}
+
+void ntfs::walkAttributeList(const MftRecord& record,
+                             const std::function<void(ByteSpan, std::size_t)>& visit) {
     for (const AttributeHeader& h : record.attributes()) {
         if (h.type != kAttrAttributeList) continue;
         std::vector<std::uint8_t> owned;
@@ -169,17 +193,10 @@ std::vector<AttributeListItem> ntfs::readAttributeList(const MftRecord& record) 
             const std::uint16_t length = le16(list, pos + kListLength);
             if (type == kAttrEnd || type == 0 || length < kListMinimumEntry || !fits(list, pos, length))
                 break;
-            if (type == kAttrData) {
-                AttributeListItem item;
-                item.recordNumber = le64(list, pos + kListReference) & kRecordNumberMask;
-                item.startingVcn = le64(list, pos + kListStartingVcn);
-                item.nameLength = u8(list, pos + kListNameLength);
-                items.push_back(item);
-            }
+            visit(list, pos);
             pos += length;
         }
     }
-    return items;
 }
 
 void ntfs::takeDataAttributes(const MftRecord& record, DataAttributeInfo& info,
@@ -246,14 +263,22 @@ void ntfs::joinExtents(std::vector<DataExtent>& extents, DataAttributeInfo& info
     }
 }
 
+// From the header fields the scan kept: no record is read. The base must be a base record that
+// is still this file's (its sequence number agrees, or it was freed once with the file).
 std::uint64_t ntfs::baseRecordIndex(std::uint64_t index) {
-    const auto record = readRecord(index);
-    if (!record) return index;
-    const std::uint64_t number = le64(record->fixed(), kRecordBaseReference) & kRecordNumberMask;
-    const std::uint64_t base = number == 0 ? 0 : indexOfRecordNumber(number);
-    if (base == 0 || base == index || base >= entries.size()) return index;
-    const auto baseRecord = readRecord(base);
-    return baseRecord && baseRecord->hasFileSignature() ? base : index;
+    if (index >= entries.size()) return index;
+    if (entries[index].aliasOf != 0 && entries[index].aliasOf < entries.size()) index = entries[index].aliasOf;
+    const MftEntry& e = entries[index];
+    if (e.baseReference == 0) return index;
+    const std::uint64_t base = indexOfRecordNumber(e.baseReference & kRecordNumberMask);
+    if (base == index || base >= entries.size()) return index;
+    const MftEntry& b = entries[base];
+    if (!b.hasFileSignature() || b.baseReference != 0) return index;
+    const auto sequence = static_cast<std::uint16_t>(e.baseReference >> 48);
+    const std::uint16_t next = sequence == 0xFFFF ? 1 : static_cast<std::uint16_t>(sequence + 1);
+    const bool sameFile = sequence == 0 || b.sequence == sequence ||
+                          ((b.recordFlags & 0x0001) == 0 && b.sequence == next);
+    return sameFile ? base : index;
 }
 
 DataAttributeInfo ntfs::dataAttributeInfo(std::uint64_t entryIndex) {

@@ -17,7 +17,10 @@ constexpr std::size_t kFileNameFlags = 0x38;
 constexpr std::size_t kFileNameLength = 0x40;
 constexpr std::size_t kFileNameName = 0x42;
 constexpr std::uint32_t kFileNameDirectoryFlag = 0x10000000;
-constexpr std::uint8_t kUnusableNameLength = 255;
+constexpr std::size_t kFileNameNamespace = 0x41;
+constexpr std::uint8_t kDosNamespace = 2;
+// Marks, in a link's kind, the link its record's entry shows.
+constexpr std::uint8_t kShownLink = 0x80;
 constexpr std::uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
 
 // $STANDARD_INFORMATION content fields.
@@ -49,82 +52,212 @@ std::uint64_t ntfs::storeName(std::u16string_view name) {
 
 bool ntfs::parseEntry(std::uint64_t position, std::uint64_t index) {
     if (index >= entries.size()) return false;
-    std::array<std::uint8_t, kMftRecordSize> raw{};
+    std::vector<std::uint8_t> raw(recordSize);
     const bool readable = position == entries[index].recordPosition ? readSlot(index, raw) : readAt(position, raw);
     parseRecordAttributes(raw, index, readable);
     return readable;
 }
 
+// Takes what the tree needs from one record: its header fields and its names. Links are made
+// once every record is known (parseAllEntries), since a parent's kind, its sequence number and
+// the extension record that may hold its name can come later in the MFT than its children.
 void ntfs::parseRecordAttributes(ByteSpan raw, std::uint64_t index, bool readable) {
     if (index >= entries.size() || !readable) return; // contents come only from a read record
-    MftRecord::applyFixup(raw, fixedScratch_);
-    const ByteSpan fixed(fixedScratch_);
+    const std::size_t size = std::clamp(raw.size(), kMftRecordSize, kMaxMftRecordSize);
+    const std::span<std::uint8_t> fixedSpan = std::span(fixedScratch_).first(size);
+    MftRecord::applyFixup(raw, fixedSpan);
+    const ByteSpan fixed(fixedSpan);
     MftRecord::collectAttributes(fixed, scratchHeaders_);
+    MftEntry& e = entries[index];
+    e.sequence = le16(fixed, kRecordSequence);
+    e.baseReference = le64(fixed, kRecordBaseReference);
+    e.recordFlags = le16(fixed, kRecordFlags);
     bool firstFileName = true;
+    scratchLinks_.clear();
     for (const AttributeHeader& h : scratchHeaders_) {
-        if (h.type == kAttrFileName && !h.nonResident) applyFileName(fixed, h, index, firstFileName);
+        if (h.type == kAttrAttributeList) e.hasAttributeList = true;
+        if (h.type == kAttrFileName && !h.nonResident)
+            applyFileName(fixed, h, index, firstFileName, scratchLinks_);
         // A non-resident $DATA gives nothing at this stage: sizes and runs are read when needed.
     }
+    if (scanMode != 3 && scratchLinks_.size() > 1) keepExtraNames(index, fixed, scratchLinks_);
 }
 
 void ntfs::applyFileName(ByteSpan fixed, const AttributeHeader& h, std::uint64_t index,
-                         bool& firstFileName) {
+                         bool& firstFileName, std::vector<FileNameLink>& links) {
     const std::uint64_t content = std::uint64_t{h.offset} + le16(h.bytes, kAttrContentOffset);
-    if (content >= kMftRecordSize) return;
-    const ByteSpan c = fixed.subspan(static_cast<std::size_t>(content));
+    if (content >= fixed.size()) return;
+    const ByteSpan c = MftRecord::residentContent(fixed, h);
     MftEntry& e = entries[index];
     if (le32(c, kFileNameFlags) & kFileNameDirectoryFlag) e.kind = kDirectoryKind;
     const std::size_t length = u8(c, kFileNameLength);
-    if (length == kUnusableNameLength) return;
-    // A name that would run past the record is damage, not a name: it contributes nothing.
+    // A name that would run past its attribute or the record is damage, not a name.
     if (!fits(c, kFileNameName, length * 2)) return;
+    const std::uint64_t parentReference = le64(c, kFileNameParent);
+    const std::uint64_t parent = parentReference & kRecordNumberMask;
+    const std::uint8_t nameSpace = u8(c, kFileNameNamespace);
+    FileNameLink link;
+    link.name.of = index;
+    link.name.parent = parent;
+    link.name.parentSequence = static_cast<std::uint16_t>(parentReference >> 48);
+    link.name.nameOffset = static_cast<std::uint64_t>(c.data() - fixed.data());
+    link.name.nameLength = static_cast<std::uint16_t>(length);
+    link.name.kind = (le32(c, kFileNameFlags) & kFileNameDirectoryFlag) ? kDirectoryKind : 0;
+    link.name.allocatedSize = le64(c, kFileNameAllocatedSize);
+    link.nameSpace = nameSpace;
     // A later name counts only in the folder of the first: the short and long names of one link
-    // share it, while a hard link's name in another folder would give a path that does not exist.
-    const std::uint64_t parent = le64(c, kFileNameParent) & kRecordNumberMask;
-    if (!firstFileName && parent != e.parentIndex) return;
+    // share it; a hard link's name in another folder becomes an entry of its own.
+    if (!firstFileName && parent != e.parentIndex) {
+        if (nameSpace != kDosNamespace) links.push_back(link);
+        return;
+    }
     std::u16string name(length, u'\0');
     for (std::size_t k = 0; k < length; ++k) name[k] = static_cast<char16_t>(le16(c, kFileNameName + 2 * k));
     e.nameOffset = storeName(name);
     e.nameLength = static_cast<std::uint16_t>(length);
     e.hasName = true;
-    e.recordFlags = le16(fixed, kRecordFlags);
-    e.allocatedSize = le64(c, kFileNameAllocatedSize);
+    e.nameSpace = nameSpace;
+    e.allocatedSize = link.name.allocatedSize;
     if (firstFileName) {
         e.parentIndex = parent;
+        e.parentSequence = link.name.parentSequence;
         firstFileName = false;
     }
-    linkNewEntry(index);
+    // The link shown by the entry itself is marked by the top bit of its kind.
+    link.name.kind |= kShownLink;
+    for (FileNameLink& l : links) l.name.kind &= static_cast<std::uint8_t>(~kShownLink);
+    if (nameSpace != kDosNamespace) links.push_back(link);
 }
 
-// Links entry i under its parent P as soon as it is parsed. A parent parsed before the child
-// must be a directory; a parent that comes later is taken on trust (its kind is not yet known).
-void ntfs::linkNewEntry(std::uint64_t i) {
-    ensureLinkTables();
-    MftEntry& e = entries[i];
-    const std::uint64_t p = e.parentIndex;
-    if (p < i) {
-        if (entries[p].kind != kDirectoryKind) {
-            e.orphan = 1;
-            return;
+// A live record with several links shows each in its folder: the entry shows one, every
+// other becomes an extra entry standing for the same record. A record whose shown name is a
+// DOS short name has its long partner among the links in the same folder: that one is not an
+// extra name.
+void ntfs::keepExtraNames(std::uint64_t index, ByteSpan fixed, const std::vector<FileNameLink>& links) {
+    const MftEntry& e = entries[index];
+    if (!e.hasName || (e.recordFlags & kRecordInUse) == 0) return;
+    bool partnerSkipped = e.nameSpace != kDosNamespace;
+    for (const FileNameLink& l : links) {
+        if (l.name.kind & kShownLink) continue;
+        if (!partnerSkipped && l.name.parent == e.parentIndex) {
+            partnerSkipped = true;
+            continue;
         }
-        if (entries[p].firstChild == 0 && p != i && e.hasName) {
-            entries[p].firstChild = e.selfIndex;
-            chainTail_[p] = e.selfIndex;
-            linked_[i] = 1;
-        }
-    } else {
-        e.nextSibling = 0;
-        if (p >= entries.size()) {
-            e.orphan = 1;
-            return;
-        }
-        if (entries[p].firstChild == 0) {
-            entries[p].firstChild = e.selfIndex;
-            chainTail_[p] = e.selfIndex;
-            linked_[i] = 1;
-        }
+        const ByteSpan c = subspan(fixed, static_cast<std::size_t>(l.name.nameOffset), kFileNameName + 2 * std::size_t{l.name.nameLength});
+        if (c.size() < kFileNameName + 2 * std::size_t{l.name.nameLength}) continue;
+        std::u16string name(l.name.nameLength, u'\0');
+        for (std::size_t k = 0; k < name.size(); ++k) name[k] = static_cast<char16_t>(le16(c, kFileNameName + 2 * k));
+        if (l.name.parent == e.parentIndex && name == entryName(index)) continue;
+        ExtraName extra = l.name;
+        extra.nameOffset = storeName(name);
+        extraNames_.push_back(extra);
     }
-    linkChild(i);
+}
+
+// Extra names become entries after ORPHAN_ENTRY; each reads the record of the entry it stands for.
+void ntfs::addExtraNameEntries() {
+    for (const ExtraName& x : extraNames_) {
+        if (x.of >= slotCount_) continue;
+        MftEntry a = entries[x.of];
+        a.nameOffset = x.nameOffset;
+        a.nameLength = x.nameLength;
+        a.hasName = true;
+        a.nameSpace = 0;
+        a.parentIndex = x.parent;
+        a.parentSequence = x.parentSequence;
+        a.kind = x.kind & static_cast<std::uint8_t>(~kShownLink);
+        a.allocatedSize = x.allocatedSize;
+        a.aliasOf = x.of;
+        a.selfIndex = entries.size();
+        a.firstChild = 0;
+        a.nextSibling = 0;
+        a.orphan = 0;
+        entries.push_back(a);
+    }
+    extraNames_.clear();
+    ensureLinkTables();
+}
+
+namespace {
+// A reference's sequence number matches a record's when equal, or when the record was freed
+// once since (freeing a record advances its sequence) and has not been reused.
+bool sequenceMatches(std::uint16_t referenceSequence, const MftEntry& target) {
+    if (referenceSequence == 0 || target.sequence == referenceSequence) return true;
+    const std::uint16_t next = referenceSequence == 0xFFFF ? 1 : static_cast<std::uint16_t>(referenceSequence + 1);
+    return (target.recordFlags & kRecordInUse) == 0 && target.sequence == next;
+}
+} // namespace
+
+// The extension record that holds a base record's only name shows that file. A record whose
+// name is only a DOS short name gives way to the long name an extension record holds.
+void ntfs::findNameHolders() {
+    nameHolder_.clear();
+    for (std::uint64_t i = 0; i < slotCount_; ++i) {
+        MftEntry& e = entries[i];
+        if (!e.hasName || e.baseReference == 0 || e.aliasOf != 0) continue;
+        const std::uint64_t b = baseRecordIndex(i);
+        if (b == i) continue;
+        MftEntry& base = entries[b];
+        if (base.hasName && e.parentIndex == base.parentIndex) {
+            if (e.nameSpace == kDosNamespace) {
+                e.hasName = false;
+                continue;
+            }
+            if (base.nameSpace == kDosNamespace) base.hasName = false;
+        }
+        if (!base.hasName) nameHolder_.emplace(b, i);
+    }
+}
+
+// A deleted file whose names lived only in extension records (its writer removes the name when
+// it deletes) still has its content: it is listed under ORPHAN_ENTRY by its record number.
+void ntfs::nameUnnamedDeletedFiles() {
+    for (std::uint64_t i = 1; i < slotCount_; ++i) {
+        const MftEntry& e = entries[i];
+        if (e.hasName || !e.hasFileSignature() || !e.hasAttributeList || e.baseReference != 0 ||
+            (e.recordFlags & kRecordInUse) != 0 || nameHolder_.contains(i))
+            continue;
+        const auto record = readRecord(i);
+        if (!record || !namesFileNameElsewhere(*record, i)) continue;
+        renameEntry(i, utf8ToUtf16(formatText("MFT_RECORD_%llu", static_cast<unsigned long long>(i))));
+        entries[i].kind = 0;
+        entries[i].parentIndex = entries.size(); // no folder: an orphan
+    }
+}
+
+// Where the children of record `parent` are shown: its own entry, or the extension entry that
+// holds its name.
+std::uint64_t ntfs::shownParent(std::uint64_t parent) const {
+    if (parent < entries.size() && !entries[parent].hasName) {
+        const auto it = nameHolder_.find(parent);
+        if (it != nameHolder_.end()) return it->second;
+    }
+    return parent;
+}
+
+// A parent must be a named directory of the MFT; a deleted entry's parent must also still be
+// the folder it lived in (the sequence numbers agree), not a later record in its slot.
+bool ntfs::parentAccepts(std::uint64_t index, std::uint64_t parent) const {
+    const MftEntry& e = entries[index];
+    if (e.parentIndex >= slotCount_ || parent >= slotCount_) return false;
+    if (!entries[parent].hasName || entries[parent].kind != kDirectoryKind) return false;
+    if ((e.recordFlags & kRecordInUse) == 0 && !sequenceMatches(e.parentSequence, entries[e.parentIndex]))
+        return false;
+    return true;
+}
+
+void ntfs::linkAllEntries() {
+    ensureLinkTables();
+    for (std::uint64_t i = 0; i < entries.size(); ++i) {
+        if (i == orphanIndex || !entries[i].hasName) continue;
+        const std::uint64_t shown = shownParent(entries[i].parentIndex);
+        if (!parentAccepts(i, shown)) {
+            entries[i].orphan = 1;
+            continue;
+        }
+        entries[i].parentIndex = shown;
+        linkChild(i);
+    }
 }
 
 // Appends entry i at the tail of its parent's child chain. The chain's tail is remembered per
@@ -162,6 +295,8 @@ void ntfs::parseAllEntries() {
     forgetEntryCaches();
     chainTail_.assign(entries.size(), 0);
     linked_.assign(entries.size(), 0);
+    extraNames_.clear();
+    nameHolder_.clear();
     if (mftRunKnown && !stopped()) {
         std::uint64_t n = entries.size();
         progress_->setRange(0, static_cast<std::int64_t>(n));
@@ -173,10 +308,10 @@ void ntfs::parseAllEntries() {
             // from two runs is read on its own).
             std::uint64_t end = i + 1;
             while (!splitSlots_.contains(i) && end < n && !splitSlots_.contains(end) &&
-                   (end - i) * kMftRecordSize < kParseChunkBytes &&
-                   entries[end].recordPosition == entries[end - 1].recordPosition + kMftRecordSize)
+                   (end - i) * recordSize < kParseChunkBytes &&
+                   entries[end].recordPosition == entries[end - 1].recordPosition + recordSize)
                 ++end;
-            chunk.resize((end - i) * kMftRecordSize);
+            chunk.resize((end - i) * recordSize);
             const bool bulk = end - i > 1 && readAt(entries[i].recordPosition, chunk);
             for (std::uint64_t k = i; k < end; ++k) {
                 if (stopped()) {
@@ -189,14 +324,23 @@ void ntfs::parseAllEntries() {
                     progress_->setPosition(static_cast<std::int64_t>(k));
                 }
                 if (bulk)
-                    parseRecordAttributes(ByteSpan(chunk).subspan((k - i) * kMftRecordSize, kMftRecordSize), k, true);
+                    parseRecordAttributes(ByteSpan(chunk).subspan((k - i) * recordSize, recordSize), k, true);
                 else
                     parseEntry(entries[k].recordPosition, k);
             }
             i = end;
         }
     }
+    slotCount_ = entries.size();
+    if (scanMode != 3) {
+        findNameHolders();
+        nameUnnamedDeletedFiles();
+    }
     addOrphanEntry();
+    if (scanMode != 3) {
+        addExtraNameEntries();
+        linkAllEntries();
+    }
     findRoot();
     if (rootIndex < entries.size()) {
         MftEntry& orphanEntry = entries[orphanIndex];

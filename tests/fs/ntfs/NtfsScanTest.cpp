@@ -45,7 +45,7 @@ using V = std::vector<std::string>;
 
 } // namespace
 
-TEST(NtfsBootSector, OnlyTheFourSignatureBytesCountAndTheClusterByteIsACount) {
+TEST(NtfsBootSector, OnlyTheFourSignatureBytesCountAndLargeClusterBytesArePowersOfTwo) {
     Bytes image(64 * 1024, 0);
     Bytes boot = NtfsImageBuilder::bootSector(512, 0xF4, 1000, 4);
     std::copy_n("NTFSXYZW", 8, boot.begin() + 3);
@@ -54,7 +54,7 @@ TEST(NtfsBootSector, OnlyTheFourSignatureBytesCountAndTheClusterByteIsACount) {
     EXPECT_TRUE(s.parser.readBootSector());
     EXPECT_EQ(s.parser.volumeSize, 1000u * 512);
     s.parser.locateMft();
-    EXPECT_EQ(s.parser.clusterSize, 244u * 512) << "0xF4 is 244 sectors, not 2^12";
+    EXPECT_EQ(s.parser.clusterSize, 4096u * 512) << "0xF4 is 2^12 sectors";
     EXPECT_TRUE(s.parser.mftRunKnown);
     EXPECT_TRUE(s.hasText("boot sector is fine.Getting run of mft entry..."));
     EXPECT_TRUE(s.hasText("Got run..."));
@@ -117,18 +117,23 @@ TEST(NtfsScan, DeletedFirstLevelEntriesAreRedAndEntryZeroNeverAppears) {
         for (auto c : s.parser.childrenOf(i)) EXPECT_NE(c, 0u);
 }
 
-TEST(NtfsLinking, LaterNameWinsParentComesFromTheFirstAndTheEntryIsLinkedOnce) {
+TEST(NtfsLinking, LaterNameWinsParentComesFromTheFirstAndEveryLinkIsShownOnce) {
     NtfsImageBuilder b;
     b.file(16, NtfsImageBuilder::kRoot, u"dir", true);
-    b.file(17, 16, u"LONGNA~1.TXT", false, {NtfsImageBuilder::fileName(16, u"long name.txt", false)});
+    // The DOS short name and the long name of one link.
+    b.file(17, 16, u"LONGNA~1.TXT", false, {NtfsImageBuilder::fileName(16, u"long name.txt", false)})
+        .attributes[1][0x18 + 0x41] = 2;
     b.file(18, 16, u"");
-    // A hard link in another folder: the entry keeps the first link's name and folder.
+    // A hard link in another folder: the entry keeps the first link's name and folder, and the
+    // other link is an entry of its own with the same record.
     b.file(19, 16, u"link-here.txt", false, {NtfsImageBuilder::fileName(NtfsImageBuilder::kRoot, u"link-there.txt", false)});
     Scan s(b.build());
     s.run();
     EXPECT_EQ(s.labels(16), (V{"long name.txt", "", "link-here.txt"})) << "a name of length 0 is an empty label";
     EXPECT_TRUE(s.parser.hasName(18));
-    EXPECT_EQ(s.labels(5), (V{".", "dir", "ORPHAN_ENTRY"}));
+    EXPECT_EQ(s.labels(5), (V{".", "dir", "link-there.txt", "ORPHAN_ENTRY"}));
+    const std::uint64_t there = s.parser.childrenOf(5)[2];
+    EXPECT_EQ(s.parser.readRecord(there)->raw()[0x2C], 19) << "the extra name reads record 19";
 }
 
 TEST(NtfsLinking, UnusableParentsMakeOrphansListedNewestFirst) {
