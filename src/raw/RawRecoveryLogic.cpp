@@ -151,10 +151,8 @@ RawRecoveryLogic::SaveResult RawRecoveryLogic::saveChecked(const std::filesystem
         const std::string base =
             FindSaver::baseName(f.find.namedAfter, f.engine->rules()[f.find.rule].extension);
         const std::string name = saver->save(reader, f.find.start, f.find.size, base);
-        if (name.empty())
-            ++result.failed;
-        else
-            result.written.push_back(name);
+        if (name.empty()) ++result.failed;
+        result.names.push_back(name);
     }
     return result;
 }

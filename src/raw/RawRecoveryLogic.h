@@ -66,8 +66,9 @@ public:
 
     struct SaveResult {
         bool folderOpened = false;
-        std::vector<std::string> written;
+        std::vector<std::string> names; // per find, in order; empty when it was not written
         std::size_t failed = 0;
+        std::size_t written() const { return names.size() - failed; }
     };
     // Writes every checked find into `folder` (on the worker; the engines must be idle).
     SaveResult saveChecked(const std::filesystem::path& folder, const std::vector<CheckedFind>& finds);

@@ -108,7 +108,7 @@ TEST(RawRecoveryPage, SavedFindsGetUniqueNamesAndNeverOverwrite) {
     test::writeFile(out / "1048576.jpg", {'k', 'e', 'e', 'p'});
     const auto saved = page.logic->saveChecked(out, finds);
     EXPECT_TRUE(saved.folderOpened);
-    EXPECT_EQ(saved.written, (std::vector<std::string>{"1048576 (2).jpg", "2097152.bmp"}));
+    EXPECT_EQ(saved.names, (std::vector<std::string>{"1048576 (2).jpg", "2097152.bmp"}));
     EXPECT_EQ(test::readFile(out / "1048576.jpg"), (test::Bytes{'k', 'e', 'e', 'p'}));
     const auto jpg = test::readFile(out / "1048576 (2).jpg");
     // The approximate size of 8 MiB, cut at the disk's end.
@@ -119,7 +119,7 @@ TEST(RawRecoveryPage, SavedFindsGetUniqueNamesAndNeverOverwrite) {
     // A symlink planted under the next free name is not followed.
     std::filesystem::create_symlink(page.dir / "elsewhere", out / "2097152 (2).bmp");
     const auto again = page.logic->saveChecked(out, finds);
-    EXPECT_EQ(again.written, (std::vector<std::string>{"1048576 (3).jpg", "2097152 (3).bmp"}));
+    EXPECT_EQ(again.names, (std::vector<std::string>{"1048576 (3).jpg", "2097152 (3).bmp"}));
     EXPECT_FALSE(std::filesystem::exists(page.dir / "elsewhere"));
 }
 

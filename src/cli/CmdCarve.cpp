@@ -1,0 +1,147 @@
+// vindaru-cli carve: the raw recovery page on the command line. The volume is carved with the
+// default signatures (unless --no-default) and every --signatures FILE, the finds are listed as
+// the page's tree holds them, and with --out every find is saved as the page saves checked finds.
+#include <iostream>
+
+#include "cli/CliCommand.h"
+#include "cli/CliImage.h"
+#include "cli/CliJson.h"
+#include "cli/CliSinks.h"
+#include "cli/CliVolume.h"
+#include "raw/RawRecoveryLogic.h"
+
+namespace vindaru::cli {
+
+namespace {
+
+// 4: a find could not be written; 5: a settings file was refused.
+constexpr int kExitSaveFailed = 4;
+constexpr int kExitSignatures = 5;
+
+// --signatures may be given several times; the parser keeps one value per option, so the
+// occurrences are taken out first.
+std::vector<std::string> takeRepeated(std::vector<std::string>& args, const std::string& name,
+                                      bool& missingValue) {
+    std::vector<std::string> values;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") {
+            rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            break;
+        }
+        if (args[i] == name) {
+            if (i + 1 >= args.size()) {
+                missingValue = true;
+                break;
+            }
+            values.push_back(args[++i]);
+        } else if (args[i].rfind(name + "=", 0) == 0) {
+            values.push_back(args[i].substr(name.size() + 1));
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    args = rest;
+    return values;
+}
+
+int runCarve(const std::vector<std::string>& argsIn) {
+    const std::string usage = std::string("vindaru-cli carve IMAGE ") + kVolumeOptionsUsage +
+                              " [--out DIR] [--signatures FILE]... [--no-default] [--json] " +
+                              kImageOptionsUsage;
+    ArgParser parser(usage);
+    std::vector<std::string> args = argsIn;
+    bool missingValue = false;
+    const std::vector<std::string> signatureFiles = takeRepeated(args, "--signatures", missingValue);
+    ImageOptions imageOptions(parser);
+    VolumeOptions volumeOptions(parser);
+    std::string out;
+    bool noDefault = false;
+    bool json = false;
+    parser.option("--out", out).flag("--no-default", noDefault).flag("--json", json);
+    if (!parser.parse(args)) return parser.exitCode();
+    if (missingValue) return parser.usageError("--signatures needs a FILE");
+    ImageArgs image;
+    VolumeArgs volumeArgs;
+    if (!imageOptions.resolve(image) || !volumeOptions.resolve(volumeArgs)) return parser.exitCode();
+    if (noDefault && signatureFiles.empty())
+        return parser.usageError("--no-default needs at least one --signatures FILE");
+
+    CliSession cli;
+    Session& session = cli.session;
+    if (!openSessionReader(session, image)) return kExitImage;
+    VolumeRecord volume;
+    if (!selectVolume(session, volumeArgs, volume)) return kExitUsage;
+
+    CliProgressSink progress;
+    CliStatusSink status(progress.active() ? &progress : nullptr);
+    CheckTree tree;
+    RawRecoveryLogic logic(session, volume, tree, RawRecoverySinks{status, progress, cli.messages});
+    if (!noDefault) logic.loadDefaultSignatures(logic.defaultPath());
+    for (const std::string& file : signatureFiles)
+        if (!logic.loadSignatureFile(file)) return kExitSignatures;
+    switch (logic.prepare(false, "")) {
+    case RawRecoveryLogic::Prepared::Ready:
+        break;
+    case RawRecoveryLogic::Prepared::ZeroSize:
+        return kExitUsage;
+    case RawRecoveryLogic::Prepared::LoadFailed:
+        return kExitSignatures;
+    case RawRecoveryLogic::Prepared::NoReader:
+        return kExitImage;
+    }
+    logic.carve();
+    progress.finish(true);
+    status.flush();
+
+    const std::shared_ptr<myJpg> engine = logic.engine();
+    const auto& finds = engine->foundFiles();
+    std::vector<std::string> savedNames(finds.size());
+    int rc = kExitOk;
+    if (!out.empty()) {
+        // Every find, in the order they were found.
+        std::vector<RawRecoveryLogic::CheckedFind> all;
+        for (const myJpg::FoundFile& f : finds) all.push_back(RawRecoveryLogic::CheckedFind{engine, f});
+        const RawRecoveryLogic::SaveResult saved = logic.saveChecked(out, all);
+        if (!saved.folderOpened) {
+            std::cerr << "vindaru-cli: cannot create or open the output folder '" << out << "'\n";
+            return kExitSaveFailed;
+        }
+        savedNames = saved.names;
+        if (saved.failed > 0) {
+            std::cerr << "vindaru-cli: " << saved.failed << " find(s) could not be written\n";
+            rc = kExitSaveFailed;
+        }
+        std::cerr << "Saved " << saved.written() << " file(s) to " << out << "\n";
+    }
+
+    if (json) std::cout << "[";
+    for (std::size_t i = 0; i < finds.size(); ++i) {
+        const myJpg::FoundFile& f = finds[i];
+        const carvingRule& rule = engine->rules()[f.rule];
+        const std::string name = engine->itemText(f);
+        if (json) {
+            std::cout << (i ? ",\n " : "\n ") << "{\"start\": " << f.start << ", \"size\": " << f.size
+                      << ", \"category\": " << jsonString(rule.category)
+                      << ", \"name\": " << jsonString(name);
+            if (!out.empty()) std::cout << ", \"file\": " << jsonString(savedNames[i]);
+            std::cout << "}";
+        } else {
+            std::cout << f.start << "\t" << f.size << "\t" << rule.category << "\t" << name;
+            if (!out.empty()) std::cout << "\t" << savedNames[i];
+            std::cout << "\n";
+        }
+    }
+    if (json) std::cout << (finds.empty() ? "]\n" : "\n]\n");
+    return rc;
+}
+
+const CommandRegistrar registrar(CliCommand{
+    "carve",
+    "carve IMAGE VOLUME [--out DIR] [--signatures FILE]... [--no-default] [--json]   carve files "
+    "by signatures as the raw recovery page does",
+    runCarve});
+
+} // namespace
+
+} // namespace vindaru::cli

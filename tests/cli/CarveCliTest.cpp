@@ -1,0 +1,118 @@
+// vindaru-cli carve and signatures, run as a user runs them over a flat volume of random bytes
+// with files placed in it.
+#include <gtest/gtest.h>
+
+#include "cli/CliRunner.h"
+#include "raw/CarveSamples.h"
+#include "raw/DefaultSignatures.h"
+#include "raw/SignatureFile.h"
+
+namespace vindaru {
+namespace {
+
+namespace fs = std::filesystem;
+using test::runCli;
+
+class CarveCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        files = test::mixedLayout(21);
+        volume = test::buildVolume(8, files, 21);
+        test::writeFile(image(), volume);
+    }
+    fs::path image() const { return dir / "volume.img"; }
+    std::vector<std::string> carve(std::vector<std::string> extra) const {
+        std::vector<std::string> args{"carve", image().string(), "--start", "0", "--type", "RAW",
+                                      "--extent", "FLAT"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+    test::ScratchDir dir;
+    std::vector<test::PlacedFile> files;
+    test::Bytes volume;
+};
+
+TEST_F(CarveCli, ListsAndSavesEveryFindAsThePageDoes) {
+    const fs::path out = dir / "out";
+    const auto r = runCli(carve({"--out", out.string(), "--json"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("done.."), std::string::npos);
+    for (const auto& f : files) {
+        const std::string name = std::to_string(f.position) + " ." + f.kind;
+        EXPECT_NE(r.out.find("\"name\": \"" + name + "\""), std::string::npos) << name << "\n" << r.out;
+        // Every placed file is the start of its saved find; those with a size field are exact.
+        const auto saved = test::readFile(out / (std::to_string(f.position) + "." + f.kind));
+        ASSERT_GE(saved.size(), f.bytes.size()) << name;
+        EXPECT_TRUE(std::equal(f.bytes.begin(), f.bytes.end(), saved.begin())) << name;
+        if (f.kind == "bmp" || f.kind == "wav") {
+            EXPECT_EQ(saved.size(), f.bytes.size()) << name;
+        }
+    }
+    EXPECT_NE(r.out.find("\"category\": \"Archives\""), std::string::npos);
+
+    // A second run into the same folder keeps the first run's files and numbers its own.
+    const auto again = runCli(carve({"--out", out.string()}));
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    const std::string first = std::to_string(files[0].position);
+    EXPECT_TRUE(fs::exists(out / (first + " (2).jpg")));
+    EXPECT_NE(again.out.find(first + " (2).jpg"), std::string::npos);
+}
+
+TEST_F(CarveCli, SignaturesAddWritesWhatTheEditorWritesAndCarveUsesIt) {
+    const fs::path settings = dir / "mine.txt";
+    for (const SignatureFields& f : defaultSignatureFields()) {
+        std::vector<std::string> args{"signatures", "add", settings.string(), "--ext", f.extension,
+                                      "--start", f.startSignature};
+        const auto opt = [&](const char* name, const std::string& value) {
+            if (!value.empty()) {
+                args.push_back(name);
+                args.push_back(value);
+            }
+        };
+        opt("--start-offset", f.startOffset);
+        opt("--end", f.endSignature);
+        opt("--size-offset", f.sizeOffset);
+        opt("--size-bytes", f.bytesInSize);
+        opt("--header-size", f.headerSize);
+        opt("--skip", f.skipSize);
+        opt("--approx", f.approximateSize);
+        opt("--category", f.category);
+        if (f.sizeIncludesHeader) args.push_back("--size-includes-header");
+        const auto r = runCli(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.err.find("everything initialized well....."), std::string::npos);
+    }
+    const fs::path shipped = fs::path(VINDARU_CLI_PATH).parent_path() / kDefaultSignatureFileName;
+    EXPECT_EQ(test::readFile(settings), test::readFile(shipped));
+
+    const auto listed = runCli({"signatures", "list", settings.string(), "--json"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("\"start\": \"0x89,0x50,0x4E,0x47,0x0D,0x0A,0x1A,0x0A\""), std::string::npos);
+
+    const auto carved = runCli(carve({"--no-default", "--signatures", settings.string()}));
+    ASSERT_EQ(carved.exitCode, 0) << carved.err;
+    EXPECT_NE(carved.out.find(std::to_string(files[1].position) + "\t" +
+                              std::to_string(files[1].bytes.size()) + "\tPictures\t"),
+              std::string::npos)
+        << carved.out;
+}
+
+TEST_F(CarveCli, RefusedSettingsAndBadUsage) {
+    const auto missing = runCli(carve({"--signatures", (dir / "none.txt").string()}));
+    EXPECT_EQ(missing.exitCode, 5);
+    EXPECT_NE(missing.err.find("Cannot open the selected file"), std::string::npos);
+    test::writeFile(dir / "short.txt", test::Bytes(10, 0));
+    const auto invalid = runCli({"signatures", "list", (dir / "short.txt").string()});
+    EXPECT_EQ(invalid.exitCode, 5);
+    EXPECT_NE(invalid.err.find("Please select a valid file.."), std::string::npos);
+    EXPECT_EQ(runCli(carve({"--no-default"})).exitCode, 1);
+    const auto noExt = runCli({"signatures", "add", (dir / "x.txt").string(), "--start", "FF,D8"});
+    EXPECT_EQ(noExt.exitCode, 5);
+    EXPECT_NE(noExt.err.find("extention length is zero.."), std::string::npos);
+    const auto noStart = runCli({"signatures", "add", (dir / "x.txt").string(), "--ext", "jpg"});
+    EXPECT_NE(noStart.err.find("signature length is zero.."), std::string::npos);
+    EXPECT_EQ(runCli({"signatures", "frobnicate"}).exitCode, 1);
+}
+
+} // namespace
+} // namespace vindaru
