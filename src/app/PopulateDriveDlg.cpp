@@ -15,6 +15,7 @@
 
 #include "app/COrdavinApp.h"
 #include "app/ParceModeNtfsDlg.h"
+#include "app/RawRecoveryDialog.h"
 #include "app/SectorEdit.h"
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
@@ -250,8 +251,8 @@ void PopulateDriveDlg::goNext() {
     case NextAction::Stay:
         return;
     case NextAction::RawRecovery:
-        // The raw recovery page is not part of this program yet.
-        info("Raw recovery is not available in this version.");
+        showNext(new RawRecoveryDialog(application(), this, result.selectedRecord,
+                                       choices_.imagePath));
         return;
     case NextAction::RecoveryMode:
         break;

@@ -18,6 +18,10 @@ UiDialogs::UrlHook& urlHook() {
     static UiDialogs::UrlHook hook;
     return hook;
 }
+UiDialogs::OpenFileHook& saveFileHook() {
+    static UiDialogs::OpenFileHook hook;
+    return hook;
+}
 } // namespace
 
 QString UiDialogs::openFile(QWidget* parent, const QString& caption, const QString& filter) {
@@ -38,6 +42,11 @@ void UiDialogs::openUrl(const QUrl& url) {
     QDesktopServices::openUrl(url);
 }
 
+QString UiDialogs::saveFile(QWidget* parent, const QString& caption, const QString& filter) {
+    if (saveFileHook()) return saveFileHook()(parent, caption, filter);
+    return QFileDialog::getSaveFileName(parent, caption, QString(), filter);
+}
+
 void UiDialogs::setOpenFileHook(OpenFileHook hook) {
     openFileHook() = std::move(hook);
 }
@@ -46,6 +55,9 @@ void UiDialogs::setFolderHook(FolderHook hook) {
 }
 void UiDialogs::setUrlHook(UrlHook hook) {
     urlHook() = std::move(hook);
+}
+void UiDialogs::setSaveFileHook(OpenFileHook hook) {
+    saveFileHook() = std::move(hook);
 }
 
 } // namespace vindaru::app

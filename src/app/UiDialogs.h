@@ -22,10 +22,13 @@ class UiDialogs {
     // An existing folder; empty when the user cancels.
     static QString chooseFolder(QWidget* parent, const QString& caption);
     static void openUrl(const QUrl& url);
+    // A file to create; the dialog asks before an existing one is replaced. Empty on cancel.
+    static QString saveFile(QWidget* parent, const QString& caption, const QString& filter);
 
     static void setOpenFileHook(OpenFileHook hook);
     static void setFolderHook(FolderHook hook);
     static void setUrlHook(UrlHook hook);
+    static void setSaveFileHook(OpenFileHook hook);
 };
 
 // The product's own web addresses (the reserved .example domain until a site exists).
