@@ -235,12 +235,17 @@ void myJpg::reportPendingStarts() {
 }
 
 bool myJpg::carveVolume() {
+    bool ready = reader_ != nullptr;
     try {
-        if (!reader_) throw std::bad_alloc();
-        buildMatchTable();
-        pendingStarts_.assign(signatures_.size(), {});
-        pendingCount_ = 0;
+        if (ready) {
+            buildMatchTable();
+            pendingStarts_.assign(signatures_.size(), {});
+            pendingCount_ = 0;
+        }
     } catch (const std::bad_alloc&) {
+        ready = false;
+    }
+    if (!ready) {
         if (messages_) messages_->info("not properly initialized");
         return false;
     }
