@@ -44,6 +44,29 @@ TEST(MftFixup, RestoresSectorEndsFromTheArrayWithoutCheckingTheSequence) {
     EXPECT_EQ(fixed[1023], 0x44);
 }
 
+TEST(MftFixup, A4096ByteRecordIsFixedUpAtEvery512BytesAndTheWalkReachesItsEnd) {
+    Bytes r(4096, 0);
+    std::copy_n("FILE", 4, r.begin());
+    put16(r, 0x04, 0x30);
+    put16(r, 0x06, 9); // the sequence number and eight sector ends
+    put16(r, 0x30, 0x0505);
+    for (int k = 1; k <= 8; ++k) {
+        put16(r, 0x30 + 2 * k, static_cast<std::uint16_t>(0x1100 + k));
+        put16(r, k * 512 - 2, 0x0505);
+    }
+    // An attribute past the first 1024 bytes.
+    put16(r, 0x14, 0x800);
+    put32(r, 0x800, 0x80);
+    put32(r, 0x804, 0x18);
+    put32(r, 0x818, 0xFFFFFFFF);
+    MftRecord record;
+    record.load(r);
+    EXPECT_EQ(record.fixed().size(), 4096u);
+    for (int k = 1; k <= 8; ++k) EXPECT_EQ(le16(record.fixed(), k * 512 - 2), 0x1100 + k) << k;
+    ASSERT_EQ(record.attributes().size(), 2u);
+    EXPECT_EQ(record.attributes()[0].type, 0x80u);
+}
+
 TEST(MftFixup, ArrayOffsetsAndCountsFromDiskCannotReachOutsideTheRecord) {
     Bytes r = blankRecord();
     r[510] = 0xAB;

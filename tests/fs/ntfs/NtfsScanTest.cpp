@@ -60,6 +60,45 @@ TEST(NtfsBootSector, OnlyTheFourSignatureBytesCountAndLargeClusterBytesArePowers
     EXPECT_TRUE(s.hasText("Got run..."));
 }
 
+TEST(NtfsBootSector, SectorAndRecordSizesComeFromTheBootSectorWhenValid) {
+    struct Case {
+        std::uint16_t bytesPerSector;
+        std::uint8_t sectorsPerCluster, clustersPerRecord;
+        std::uint64_t volumeBytes, cluster;
+        std::uint32_t record;
+    } cases[] = {
+        {4096, 1, 1, 100 * 4096, 4096, 4096},  // 4Kn: one cluster per record
+        {512, 8, 0xF6, 100 * 512, 4096, 1024}, // 2^10 bytes
+        {512, 8, 0xF4, 100 * 512, 4096, 4096}, // 2^12 bytes
+        {512, 8, 0xF0, 100 * 512, 4096, 1024}, // 64 KiB records: refused
+        {1000, 8, 0xF6, 100 * 512, 4096, 1024}, // not a power of two: 512-byte sectors
+        {8192, 1, 0xF6, 100 * 512, 512, 1024},  // above 4096: 512-byte sectors
+    };
+    for (const Case& c : cases) {
+        Bytes image(64 * 1024, 0);
+        Bytes boot = NtfsImageBuilder::bootSector(c.bytesPerSector, c.sectorsPerCluster, 100, 4);
+        boot[0x40] = c.clustersPerRecord;
+        std::copy(boot.begin(), boot.end(), image.begin());
+        Scan s(image);
+        s.parser.readBootSector();
+        s.parser.locateMft();
+        EXPECT_EQ(s.parser.volumeSize, c.volumeBytes) << c.bytesPerSector;
+        EXPECT_EQ(s.parser.clusterSize, c.cluster) << c.bytesPerSector;
+        EXPECT_EQ(s.parser.recordSize, c.record) << int{c.clustersPerRecord};
+    }
+}
+
+TEST(NtfsLinking, NamesOfEveryLengthAByteCanHoldAreShown) {
+    NtfsImageBuilder b;
+    b.file(16, NtfsImageBuilder::kRoot, std::u16string(255, u'\u6587'), true);
+    b.file(17, 16, std::u16string(253, u'a') + u"\U0001F600");
+    Scan s(b.build());
+    s.run();
+    EXPECT_EQ(s.parser.entryName(16).size(), 255u);
+    ASSERT_EQ(s.labels(16).size(), 1u);
+    EXPECT_EQ(s.parser.entryName(17).size(), 255u);
+}
+
 TEST(NtfsBootSector, WithoutSignatureTheSizeTextGivesTheSizeAndTheCorruptScanIsAsked) {
     Scan s(Bytes(8192, 0), "12 MB");
     EXPECT_TRUE(s.parser.readBootSector());

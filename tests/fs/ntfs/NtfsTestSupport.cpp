@@ -7,9 +7,8 @@
 
 namespace vindaru::test {
 
-std::vector<ExpectedRow> loadExpected(const std::filesystem::path& tsv) {
-    std::vector<ExpectedRow> rows;
-    std::ifstream in(tsv);
+std::vector<std::vector<std::string>> readTsvRows(std::istream& in) {
+    std::vector<std::vector<std::string>> rows;
     std::string line;
     std::getline(in, line); // header
     while (std::getline(in, line)) {
@@ -17,6 +16,15 @@ std::vector<ExpectedRow> loadExpected(const std::filesystem::path& tsv) {
         std::stringstream ss(line);
         std::string col;
         while (std::getline(ss, col, '\t')) cols.push_back(col);
+        rows.push_back(std::move(cols));
+    }
+    return rows;
+}
+
+std::vector<ExpectedRow> loadExpected(const std::filesystem::path& tsv) {
+    std::vector<ExpectedRow> rows;
+    std::ifstream in(tsv);
+    for (const auto& cols : readTsvRows(in)) {
         if (cols.size() < 6) continue;
         ExpectedRow r;
         r.startSector = std::stoull(cols[0]);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <istream>
 #include <map>
 #include <memory>
 #include <string>
@@ -29,6 +30,8 @@ struct ExpectedRow {
     std::string md5;
 };
 
+// The cells of every line after the header.
+std::vector<std::vector<std::string>> readTsvRows(std::istream& in);
 std::vector<ExpectedRow> loadExpected(const std::filesystem::path& tsv);
 
 // What a Standard scan reached, by '/'-joined path from the root (ORPHAN_ENTRY's children under
