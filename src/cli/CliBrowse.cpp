@@ -49,6 +49,7 @@ int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, con
         session_.sessionReader.get(), volume_, tree_,
         BrowserSinks{status_, secondStatus_, progress_, messages_}, mode.scanMode,
         session_.rootItemName);
+    logic_->setDriveFormatted(mode.driveFormatted);
     if (searched) logic_->takeAdvancedParser(std::move(searched), choice);
     switch (logic_->prepare()) {
     case VolumeScanLogic::Prepared::Ready: break;

@@ -21,7 +21,8 @@ ScanModeOptions::ScanModeOptions(ArgParser& parser) : parser_(parser) {
     parser.option("--mode", mode_)
         .option("--max", max_)
         .option("--candidate", candidate_, candidateGiven_)
-        .option("--cluster-sectors", clusterSectors_);
+        .option("--cluster-sectors", clusterSectors_)
+        .flag("--formatted", formatted_);
 }
 
 bool ScanModeOptions::resolve(ScanModeArgs& out) {
@@ -39,6 +40,7 @@ bool ScanModeOptions::resolve(ScanModeArgs& out) {
     out.maxText = max_;
     out.candidate = candidate_;
     out.clusterSectors = clusterSectors_;
+    out.driveFormatted = formatted_;
     return true;
 }
 
@@ -48,7 +50,7 @@ int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
                       AdvancedChoice& choice) {
     AdvanceOptionsLogic page(&reader, volume,
                              static_cast<std::int64_t>(candidateLimitFromText(args.maxText)),
-                             AdvanceSinks{status, progress, messages});
+                             AdvanceSinks{status, progress, messages}, args.driveFormatted);
     if (page.prepare() != AdvanceOptionsLogic::Prepared::Ready) {
         std::cerr << "vindaru-cli: the Advanced mode is not available for a "
                   << volume.fileSystemName << " volume\n";

@@ -6,6 +6,7 @@
 //   --max N               advanced: candidates to look for (as typed: empty or not above 0 gives 3)
 //   --candidate K         advanced: the K-th candidate, "MFT_ENTRY:K" (default 0)
 //   --cluster-sectors S   advanced: sectors per cluster, one of the page's list (default 8)
+//   --formatted           FAT family: "Is Drive Formated..?" (no FAT chain is followed)
 #pragma once
 
 #include <cstdint>
@@ -24,13 +25,14 @@ namespace vindaru {
 namespace vindaru::cli {
 
 inline constexpr const char* kScanModeOptionsUsage =
-    "[--mode standard|advanced|deep [--max N] [--candidate K] [--cluster-sectors S]]";
+    "[--mode standard|advanced|deep [--max N] [--candidate K] [--cluster-sectors S]] [--formatted]";
 
 struct ScanModeArgs {
     int scanMode = 1;
     std::string maxText;
     std::uint64_t candidate = 0;
     std::string clusterSectors; // empty: the list's first entry
+    bool driveFormatted = false;
 };
 
 class ScanModeOptions {
@@ -47,6 +49,7 @@ class ScanModeOptions {
     std::uint64_t candidate_ = 0;
     bool candidateGiven_ = false;
     std::string clusterSectors_;
+    bool formatted_ = false;
 };
 
 // The scan mode named by --mode; 0 when unknown.
