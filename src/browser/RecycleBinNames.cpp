@@ -79,12 +79,12 @@ std::uint64_t RecycleBinNames::restore() {
         if (label != "$RECYCLE.BIN" && label != "$RECYCLEBIN") continue;
         const auto bin = tree_.getItemData(item);
         if (!bin || !view_.isEntry(*bin) || !view_.isDirectory(*bin)) continue;
-        if (layout_ == Layout::Flat) {
-            renamed += renameWithin(*bin, buildMap(*bin));
-            continue;
-        }
+        if (layout_ == Layout::Flat) renamed += renameWithin(*bin, buildMap(*bin));
         for (EntryRef user : view_.children(*bin)) {
             if (!view_.isDirectory(user) || user == *bin) continue;
+            // FAT32 and exFAT volumes that later Windows versions wrote keep per-user (SID)
+            // folders too; other subfolders of a flat bin are left alone.
+            if (layout_ == Layout::Flat && view_.label(user).rfind("S-1-", 0) != 0) continue;
             renamed += renameWithin(user, buildMap(user));
         }
     }

@@ -97,6 +97,9 @@ TEST_F(RecycleFixture, FlatLayoutAndCaseRules) {
     const EntryRef sub = view.add(bin, "sub", true);
     view.add(sub, "$I2", false, indexV1("C:\\two"));
     const EntryRef subData = view.add(sub, "$R2", false, "2");
+    const EntryRef sid = view.add(bin, "S-1-5-21-1-2-3-1001", true);
+    view.add(sid, "$I4.pdf", false, indexV1("E:\\docs\\four.pdf"));
+    const EntryRef sidData = view.add(sid, "$R4.pdf", false, "4");
     const EntryRef other = topFolder("$Recycle.Bin");
     view.add(other, "$I3", false, indexV1("C:\\three"));
     const EntryRef otherData = view.add(other, "$R3", false, "3");
@@ -104,5 +107,6 @@ TEST_F(RecycleFixture, FlatLayoutAndCaseRules) {
     RecycleBinNames(tree, volume, view, RecycleBinNames::Layout::Flat).restore();
     EXPECT_EQ(view.label(data), "one.txt");
     EXPECT_EQ(view.label(subData), "$R2") << "subfolders of a flat recycle bin are not processed";
+    EXPECT_EQ(view.label(sidData), "four.pdf") << "but per-user folders are";
     EXPECT_EQ(view.label(otherData), "$R3") << "the folder name must match in letter case";
 }
