@@ -3,6 +3,7 @@
 #include "fs/ext2/ext2Class.h"
 
 #include <algorithm>
+#include <set>
 
 #include "common/DisplayFormat.h"
 #include "fs/ext2/Ext2BlockMap.h"
@@ -296,30 +297,53 @@ void ext2Class::buildEntryMap() {
     entries.clear();
     std::stable_sort(events_.begin(), events_.end(),
                      [](const NameEvent& a, const NameEvent& b) { return a.inode < b.inode; });
-    std::vector<std::uint16_t> modeSet; // per entry: a mode set by a directory entry's type, or 0
+    // Per entry: a mode set by a directory entry's type (0: none), and whether the entry holds
+    // its inode's last name (the one a directory keeps; a file keeps every name it has, so a
+    // hard-linked file stands in each of its folders).
+    std::vector<std::uint16_t> modeSet;
+    std::vector<bool> lastName;
+    std::set<std::pair<std::int64_t, std::string_view>> seen;
     for (std::size_t i = 0; i < events_.size();) {
         const std::uint32_t inode = events_[i].inode;
-        const NameEvent* named = nullptr;
         std::uint16_t mode = 0;
-        for (; i < events_.size() && events_[i].inode == inode; ++i) {
-            if (events_[i].mode != 0)
-                mode = events_[i].mode;
-            else
-                named = &events_[i];
+        std::size_t first = i;
+        for (; i < events_.size() && events_[i].inode == inode; ++i)
+            if (events_[i].mode != 0) mode = events_[i].mode;
+        std::size_t last = i;
+        while (last > first && events_[last - 1].mode != 0) --last;
+        if (last == first) continue;
+        seen.clear();
+        // The last name first, so a repeated name is kept at its last place.
+        for (std::size_t k = last; k-- > first;) {
+            const NameEvent& ev = events_[k];
+            if (ev.mode != 0) continue;
+            const std::string_view name = std::string_view(namePool_).substr(ev.nameOffset, ev.nameLength);
+            if (!seen.emplace(ev.parent, name).second) continue;
+            ext2Entry e;
+            e.key = inode - 1;
+            e.nameOffset = ev.nameOffset;
+            e.nameLength = ev.nameLength;
+            e.parent = ev.parent;
+            entries.push_back(e);
+            modeSet.push_back(mode);
+            lastName.push_back(k + 1 == last);
         }
-        if (!named) continue;
-        ext2Entry e;
-        e.key = inode - 1;
-        e.nameOffset = named->nameOffset;
-        e.nameLength = named->nameLength;
-        e.parent = named->parent;
-        entries.push_back(e);
-        modeSet.push_back(mode);
     }
+    events_.clear();
+    events_.shrink_to_fit();
+    directories_.clear();
+    directories_.shrink_to_fit();
+    fillInodeFields();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (modeSet[i] != 0) entries[i].mode = modeSet[i];
+        if (!lastName[i] && (entries[i].mode & kModeTypeMask) == kModeDirectory) continue;
+        entries[kept++] = entries[i];
+    }
+    entries.resize(kept);
     if (!refOfKey(kExt2RootKey)) {
         const auto at = std::lower_bound(entries.begin(), entries.end(), kExt2RootKey,
                                          [](const ext2Entry& e, std::uint32_t key) { return e.key < key; });
-        const std::size_t index = static_cast<std::size_t>(at - entries.begin());
         ext2Entry root;
         root.key = kExt2RootKey;
         root.nameOffset = namePool_.size();
@@ -328,15 +352,7 @@ void ext2Class::buildEntryMap() {
         root.group = kExt2NoEntry; // synthetic: no inode of its own
         namePool_.append(kExt2RootName);
         entries.insert(at, root);
-        modeSet.insert(modeSet.begin() + static_cast<std::ptrdiff_t>(index), kModeDirectory);
     }
-    events_.clear();
-    events_.shrink_to_fit();
-    directories_.clear();
-    directories_.shrink_to_fit();
-    fillInodeFields();
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        if (modeSet[i] != 0) entries[i].mode = modeSet[i];
 }
 
 // Mode, size and state of every named inode, read in key order so the tables stream by.

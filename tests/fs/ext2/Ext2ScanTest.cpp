@@ -162,6 +162,16 @@ TEST(Ext2Scan, DeletedInodesAreMarkedAndDevicesAreNotFolders) {
     for (const auto& [path, ref] : paths) EXPECT_EQ(path.find("ghost"), std::string::npos) << path;
 }
 
+TEST(Ext2Scan, AHardLinkedFileStandsInEachOfItsFolders) {
+    Ext2ImageBuilder b = standardVolume();
+    b.writeDirents(b.block(le32Of(b.inode(14), 0x28)), {{14, ".", 2}, {2, "..", 2}, {15, "c.txt", 1}, {12, "link.txt", 1}});
+    auto scan = scanExt2Bytes(b.bytes());
+    auto paths = listPaths(scan->view());
+    ASSERT_TRUE(paths.count("/a.txt"));
+    ASSERT_TRUE(paths.count("/docs/link.txt"));
+    EXPECT_EQ(contentOf(scan->view(), paths["/docs/link.txt"]), contentOf(scan->view(), paths["/a.txt"]));
+}
+
 TEST(Ext2Scan, TheLastInodeOfTheTableCanBeNamed) {
     Ext2ImageBuilder b = standardVolume();
     b.addDirectory(2, {{2, ".", 2}, {2, "..", 2}, {32, "last", 1}});
