@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "common/DisplayFormat.h"
+#include "volume/VolumeSweep.h"
 
 namespace vindaru {
 
@@ -283,70 +284,49 @@ void Partition::scanForVolumes(readWriteInterface& reader) {
     progress.setRange(0, kProgressScale);
     if (customStartSector >= diskEnd) return;
 
-    // Each 1 MiB chunk is read in pieces small enough to stay in the CPU cache while their
-    // sectors are tested; pieces a skip passes over are not read at all.
-    std::vector<std::uint8_t> piece(kPieceSectors * kSector);
-    std::uint64_t chunkSector = customStartSector;
-    std::uint64_t firstIndex = 0;
-    bool ended = false;
-    while (!ended && chunkSector < diskEnd && !(hasEnd && chunkSector >= customEndSector)) {
-        if (control.shouldStop()) { // waits here while paused
-            status("Scanned Partitions");
-            break;
-        }
-        // Sectors past the disk's end, in the last chunk, read as zeros: nothing to test there.
-        const std::uint64_t remaining = diskEnd - chunkSector;
-        const std::uint64_t available = std::min(kChunkSectors, remaining);
-        std::uint64_t pieceFirst = kChunkSectors; // no piece read yet
-
-        std::uint64_t i = firstIndex;
-        while (i < kChunkSectors) {
-            if (i < available && (i < pieceFirst || i >= pieceFirst + kPieceSectors)) {
-                pieceFirst = i - i % kPieceSectors;
-                const std::uint64_t count = std::min(kPieceSectors, available - pieceFirst);
-                if (!readSectors(reader, chunkSector + pieceFirst, std::span(piece).first(count * kSector))) {
-                    ended = true;
-                    break;
-                }
-            }
-            if (control.stopRequested.load(std::memory_order_relaxed)) {
-                status("Scanned Partitions");
-                ended = true;
-                break;
-            }
-            // Reaching the end of the range ends the scan.
-            if (hasEnd && chunkSector + i >= customEndSector) {
-                ended = true;
-                break;
-            }
-            if (i >= available) {
-                ++i;
-                continue;
-            }
-            const ByteSpan sector = ByteSpan(piece).subspan((i - pieceFirst) * kSector, kSector);
+    // The disk is swept in pieces small enough to stay in the CPU cache while their sectors are
+    // tested; progress moves by whole chunks (counted from the scan's start), and a skip over a
+    // volume just found passes over its sectors unread.
+    SweepRange range;
+    range.begin = customStartSector * kSector;
+    range.end = (hasEnd ? std::min(customEndSector, diskEnd) : diskEnd) * kSector;
+    range.pieceBytes = kPieceSectors * kSector;
+    std::uint64_t shownChunk = 0;
+    // A stop seen right after a sector was tested ends the scan without the "Scanned" text.
+    bool stoppedAfterTest = false;
+    const auto onPiece = [&](const SweepPiece& piece) {
+        const std::uint64_t first = piece.position / kSector;
+        for (std::uint64_t i = 0; i < piece.data.size() / kSector; ++i) {
+            if (control.stopRequested.load(std::memory_order_relaxed)) return false;
+            const ByteSpan sector = piece.data.subspan(i * kSector, kSector);
             std::uint64_t passOver = 0;
             if (sector[0] == 0xEB || sector[0] == 0x48) // nothing tested starts otherwise
-                passOver = scanSector(sector, chunkSector + i);
+                passOver = scanSector(sector, first + i);
             if (control.stopRequested.load()) {
-                ended = true;
-                ++i;
-                break;
+                stoppedAfterTest = true;
+                return false;
             }
-            if (!skipVolumeSize || passOver == 0) {
-                ++i;
-                continue;
+            if (skipVolumeSize && passOver != 0) {
+                // Go on right after the volume just found; one that reaches past the disk ends
+                // the scan.
+                const std::uint64_t next = first + i >= diskEnd || passOver >= diskEnd - (first + i)
+                                               ? diskEnd
+                                               : first + i + passOver;
+                piece.skipTo = next * kSector;
+                return true;
             }
-            // Go on right after the volume just found; one that reaches past the disk ends
-            // the scan.
-            i = passOver >= remaining - std::min(i, remaining) ? remaining + kChunkSectors : i + passOver;
         }
-        // The next chunk is the whole chunk (counted from the scan's start) holding sector i,
-        // and the scan goes on there from sector i.
-        chunkSector += (i / kChunkSectors) * kChunkSectors;
-        firstIndex = i % kChunkSectors;
-        const std::uint64_t shown = std::min(chunkSector, diskEnd);
-        progress.setPosition(static_cast<std::int64_t>(shown * kProgressScale / diskEnd));
-    }
+        return true;
+    };
+    const auto onProgress = [&](std::uint64_t done, std::uint64_t total) {
+        const std::uint64_t chunk = done / (kChunkSectors * kSector);
+        if (chunk == shownChunk && done < total) return;
+        shownChunk = chunk;
+        const std::uint64_t reached = done >= total ? diskEnd : customStartSector + chunk * kChunkSectors;
+        progress.setPosition(static_cast<std::int64_t>(std::min(reached, diskEnd) * kProgressScale / diskEnd));
+    };
+    const SweepEnd end = sweepVolume(reader, range, control, onPiece, onProgress);
+    if (end == SweepEnd::Stopped && !stoppedAfterTest) status("Scanned Partitions");
 }
 
 } // namespace vindaru

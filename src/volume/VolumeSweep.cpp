@@ -67,7 +67,11 @@ SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl
             piece.withTail = std::span<const std::uint8_t>(buffer).first(static_cast<std::size_t>(want));
             if (!onPiece(piece)) return SweepEnd::Stopped;
         }
-        pos += n;
+        pos = std::max(pos + n, piece.skipTo);
+        if (pos >= end) {
+            if (onProgress) onProgress(total, total);
+            break;
+        }
         if (onProgress) onProgress(pos - range.begin, total);
     }
     return SweepEnd::Done;

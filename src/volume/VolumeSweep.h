@@ -26,6 +26,9 @@ struct SweepPiece {
     std::span<const std::uint8_t> data;    // the piece itself
     std::span<const std::uint8_t> withTail; // data followed by up to `tailBytes` more (less at the end)
     bool hole = false;                     // every byte is zero, known without reading
+    // The callback may set this past the piece's end: the sweep goes on from there, and what
+    // lies between is not read (a scan that steps over a volume it has just found).
+    mutable std::uint64_t skipTo = 0;
 };
 
 struct SweepRange {

@@ -35,6 +35,8 @@ TEST(VolumeScanLogic, RefusesWhatItCannotScanWithThePageTexts) {
     EXPECT_EQ(p.logic("NTFS", false).prepare(), VolumeScanLogic::Prepared::NoReader);
     EXPECT_EQ(p.messages.texts().back(),
               "Please Restart the program to rebegin necessary initialisation...");
+    // A custom volume typed RAW goes to the raw recovery page, never to a parser.
+    EXPECT_EQ(p.logic("RAW").prepare(), VolumeScanLogic::Prepared::NotValid);
     // "fat" is FAT16 and "exFat" exFAT: both have parsers.
     EXPECT_EQ(p.logic("fat").prepare(), VolumeScanLogic::Prepared::Ready);
     EXPECT_EQ(p.logic("exFat").prepare(), VolumeScanLogic::Prepared::Ready);
