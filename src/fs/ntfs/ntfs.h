@@ -226,6 +226,7 @@ private:
     bool stopped() { return control.shouldStop(); }
     bool hasNtfsSignature() const;
     std::uint64_t bootClusterSize() const;
+    std::uint64_t scanClusterSize() const;
     std::uint64_t bootSectorBytes() const;
     std::uint32_t bootRecordSize() const;
     void setStatus(const std::string& text) { status_->setText(text); }

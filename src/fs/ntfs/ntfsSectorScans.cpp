@@ -38,9 +38,6 @@ constexpr std::uint64_t kBootRecordDistance = 8;
 constexpr std::uint16_t kRecordHeaderSize31 = 0x30;
 constexpr std::size_t kRecordNumber = 0x2C;
 
-constexpr std::size_t kBootOemSignature = 0x03;
-constexpr std::size_t kBootBytesPerSector = 0x0B;
-constexpr std::size_t kBootSectorsPerCluster = 0x0D;
 
 bool hasFileSignature(const std::uint8_t* p) {
     return p[0] == 'F' && p[1] == 'I' && p[2] == 'L' && p[3] == 'E';
@@ -85,11 +82,8 @@ struct ntfs::ScanPass {
 };
 
 // The cluster size of the scans: the boot sector's when it is an NTFS boot sector giving one.
-static std::uint64_t scanClusterSize(const std::vector<std::uint8_t>& boot) {
-    if (boot.size() < kSectorSize || std::memcmp(boot.data() + kBootOemSignature, "NTFS", 4) != 0)
-        return kDefaultClusterSize;
-    const std::uint64_t size =
-        std::uint64_t{le16(boot, kBootBytesPerSector)} * u8(boot, kBootSectorsPerCluster);
+std::uint64_t ntfs::scanClusterSize() const {
+    const std::uint64_t size = hasNtfsSignature() ? bootClusterSize() : 0;
     return size != 0 ? size : kDefaultClusterSize;
 }
 
@@ -180,7 +174,7 @@ bool ntfs::scanCorruptBoot() {
 
 bool ntfs::scanMftRecordsDeep() {
     deepRecordIndex_.clear();
-    clusterSize = scanClusterSize(bootSector);
+    clusterSize = scanClusterSize();
     std::uint64_t named = 0;
     std::string lastText;
     bool lastShown = true;
@@ -213,7 +207,7 @@ bool ntfs::scanMftRecordsDeep() {
 std::uint64_t ntfs::findMftCandidates(std::uint64_t limit) {
     mftCandidates.clear();
     volumeSize = sizeTextMegabytes(volume.sizeText) * kMegabyte;
-    clusterSize = scanClusterSize(bootSector);
+    clusterSize = scanClusterSize();
     if (volumeSize <= kMftRecordSize) return 0;
     std::string text; // the text of the last candidate, shown as each later record is handled
     std::string shown;
