@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "cli/CliCommand.h"
+#include "cli/CliJson.h"
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
 #include "image/ImageFileInfo.h"
@@ -58,37 +59,6 @@ const char* kindName(ImageKind kind) {
     return "vmdk";
 }
 
-std::string jsonQuote(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
 
 // The version text keeps the descriptor's line breaks; a terminal line shows it without them.
 std::string oneLine(std::string text) {
@@ -123,17 +93,17 @@ void printText(const ImageArgs& image, const std::optional<FileInformation>& inf
 void printJson(const ImageArgs& image, const std::optional<FileInformation>& info,
                std::uint64_t sectors) {
     std::ostringstream out;
-    out << "{\n  \"path\": " << jsonQuote(image.path)
-        << ",\n  \"kind\": " << jsonQuote(kindName(image.choices.kind))
+    out << "{\n  \"path\": " << jsonString(image.path)
+        << ",\n  \"kind\": " << jsonString(kindName(image.choices.kind))
         << ",\n  \"fileInformation\": ";
     if (info) {
-        out << "{\n    \"formatVersion\": " << jsonQuote(info->formatVersion)
-            << ",\n    \"sectorsPerTrack\": " << jsonQuote(info->sectorsPerTrack)
-            << ",\n    \"heads\": " << jsonQuote(info->heads)
-            << ",\n    \"cylinders\": " << jsonQuote(info->cylinders)
+        out << "{\n    \"formatVersion\": " << jsonString(info->formatVersion)
+            << ",\n    \"sectorsPerTrack\": " << jsonString(info->sectorsPerTrack)
+            << ",\n    \"heads\": " << jsonString(info->heads)
+            << ",\n    \"cylinders\": " << jsonString(info->cylinders)
             << ",\n    \"sizeMb\": " << info->sizeMb;
         if (!info->createType.empty())
-            out << ",\n    \"createType\": " << jsonQuote(info->createType);
+            out << ",\n    \"createType\": " << jsonString(info->createType);
         out << "\n  }";
     } else {
         out << "null";
