@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <span>
 #include <vector>
@@ -73,18 +74,26 @@ class MemoryReader : public readWriteInterface {
     }
 
   private:
+    // Zeros where no piece lies, the pieces' bytes where they do (memset and memcpy: a scan of
+    // a fuzzed volume copies megabytes per input).
     void copyOut(std::uint64_t at, std::uint8_t* out, std::uint64_t length) const {
-        std::fill(out, out + length, 0);
-        if (length == 0 || at + length < at) return;
+        if (length == 0) return;
+        if (at + length < at) {
+            std::memset(out, 0, length);
+            return;
+        }
+        std::uint64_t done = 0; // bytes of out filled so far
         auto it = pieces_.upper_bound(at);
         if (it != pieces_.begin()) --it;
         for (; it != pieces_.end() && it->first < at + length; ++it) {
             const std::uint64_t begin = std::max(at, it->first);
             const std::uint64_t end = std::min(at + length, it->first + it->second.size());
             if (begin >= end) continue;
-            std::copy_n(it->second.begin() + static_cast<std::ptrdiff_t>(begin - it->first),
-                        end - begin, out + (begin - at));
+            if (begin - at > done) std::memset(out + done, 0, begin - at - done);
+            std::memcpy(out + (begin - at), it->second.data() + (begin - it->first), end - begin);
+            done = end - at;
         }
+        if (done < length) std::memset(out + done, 0, length - done);
     }
 
     std::map<std::uint64_t, std::vector<std::uint8_t>> pieces_;

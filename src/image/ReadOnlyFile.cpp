@@ -83,7 +83,7 @@ std::int64_t ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::uint8_t> 
     const std::uint64_t available = offset < length_ ? length_ - offset : 0;
     const std::uint64_t wanted = std::min<std::uint64_t>(out.size(), available);
     if (inMemory_) {
-        std::memcpy(out.data(), memory_.data() + offset, static_cast<std::size_t>(wanted));
+        if (wanted != 0) std::memcpy(out.data(), memory_.data() + offset, static_cast<std::size_t>(wanted));
         return static_cast<std::int64_t>(wanted);
     }
     constexpr auto maxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());

@@ -24,12 +24,12 @@ inline constexpr std::size_t kMaxParserInput = 64 * 1024;
 inline constexpr std::uint64_t kFuzzVolumeBytes = 4 << 20;
 // Bounds on what one input may cost after its scan.
 inline constexpr std::size_t kMaxListedEntries = 512;
-inline constexpr std::size_t kMaxSavedFiles = 8;
-inline constexpr std::uint64_t kMaxSavedBytes = 1 << 20;
+inline constexpr std::size_t kMaxSavedFiles = 4;
+inline constexpr std::uint64_t kMaxSavedBytes = 64 * 1024;
 
 
 // Walks the entries below the root (each once, at most kMaxListedEntries), asking for every text
-// the list shows; the first kMaxSavedFiles files are saved to nowhere.
+// the list shows; the first kMaxSavedFiles files of at most kMaxSavedBytes are saved to nowhere.
 inline void listAndSave(EntryView& view) {
     const auto root = view.rootEntry();
     if (!root || !view.isEntry(*root)) return;
@@ -49,12 +49,13 @@ inline void listAndSave(EntryView& view) {
             (void)view.describe(entry);
             (void)view.sizeText(entry);
             (void)view.times(entry);
-            (void)view.byteSize(entry);
+            const std::uint64_t size = view.byteSize(entry);
             if (view.isDirectory(entry)) {
                 if (view.hasChildren(entry) && view.descendWhenSaving(entry)) pending.push_back(entry);
                 continue;
             }
-            if (saved >= kMaxSavedFiles || view.skipWhenSaving(entry)) continue;
+            // Big files cost copying, not coverage: their runs are those of small ones.
+            if (saved >= kMaxSavedFiles || size > kMaxSavedBytes || view.skipWhenSaving(entry)) continue;
             ++saved;
             std::uint64_t written = 0;
             view.writeContent(entry, [&written](std::span<const std::uint8_t> piece) {
