@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "cli/CliCommand.h"
+#include "cli/CliSinks.h"
 
 namespace vindaru::cli {
 
@@ -90,6 +91,10 @@ bool ArgParser::parse(const std::vector<std::string>& args) {
         }
         if (arg == "--") {
             optionsEnded = true;
+            continue;
+        }
+        if (arg == "--verbose" || arg == "-v") {
+            setVerbose(true);
             continue;
         }
         if (arg == "-h" || arg == "--help") {

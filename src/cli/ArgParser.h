@@ -1,5 +1,6 @@
 // A small command-line parser every vindaru-cli command uses for its own flags: `--name`,
-// `--name VALUE` / `--name=VALUE`, positional arguments, `--` to end the options, `-h`/`--help`.
+// `--name VALUE` / `--name=VALUE`, positional arguments, `--` to end the options, `-h`/`--help`,
+// and `-v`/`--verbose` (every command's status texts and messages on stderr).
 // Errors print the command's usage to stderr; the command then returns exitCode().
 #pragma once
 

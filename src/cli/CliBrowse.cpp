@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "cli/CliText.h"
+
 namespace vindaru::cli {
 
 namespace {
@@ -83,16 +85,22 @@ std::optional<CliBrowse::Target> CliBrowse::resolve(const std::string& path) con
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const bool last = i + 1 == parts.size();
         std::optional<EntryRef> found;
+        int foundRank = 0;
         for (EntryRef e : level) {
-            if (v.label(e) != parts[i]) continue;
-            // Before the last component a folder is wanted; a live entry beats a deleted twin.
-            if (!last && !v.isDirectory(e)) continue;
-            if (!found || (v.isDeleted(*found) && !v.isDeleted(e))) found = e;
+            // Before the last component a folder is wanted. The printed form beats the name
+            // typed as it is on disk; then a live entry beats a deleted twin.
+            const int rank = componentMatch(v, e, parts[i]);
+            if (rank == 0 || (!last && !v.isDirectory(e))) continue;
+            if (!found || rank > foundRank ||
+                (rank == foundRank && v.isDeleted(*found) && !v.isDeleted(e))) {
+                found = e;
+                foundRank = rank;
+            }
         }
         if (!found) return std::nullopt;
         target.volumeItem = false;
         target.entry = *found;
-        target.path += "/" + parts[i];
+        target.path += "/" + pathComponent(v, *found);
         if (!last) level = v.children(*found);
     }
     return target;

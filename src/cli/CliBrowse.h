@@ -18,9 +18,6 @@
 
 namespace vindaru::cli {
 
-// A path that names nothing, or a volume that cannot be scanned.
-inline constexpr int kExitNotFound = 3;
-
 class CliBrowse {
 public:
     explicit CliBrowse(bool assumeYes);
@@ -35,7 +32,7 @@ public:
     struct Target {
         bool volumeItem = false; // the path named the volume item itself
         EntryRef entry = 0;      // otherwise the entry it names
-        std::string path;        // '/'-separated with a leading '/', "" for the volume item
+        std::string path;        // as listings print it (CliText.h), "" for the volume item
     };
     // nullopt when a component names nothing.
     std::optional<Target> resolve(const std::string& path) const;

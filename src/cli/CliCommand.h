@@ -12,6 +12,8 @@ namespace vindaru::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitImage = 2; // the image cannot be opened or read
+// A volume or path that names nothing, or a volume that cannot be scanned.
+inline constexpr int kExitNotFound = 3;
 
 struct CliCommand {
     std::string name;

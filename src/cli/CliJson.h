@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/CliText.h"
+
 namespace vindaru::cli {
 
-// A JSON string literal for UTF-8 text (control characters escaped).
-inline std::string jsonString(const std::string& text) {
+// A JSON string literal for UTF-8 text (control characters escaped; bytes that are not UTF-8
+// become U+FFFD, which JSON requires: the exact bytes are in the listing's escaped path).
+inline std::string jsonString(const std::string& raw) {
+    const std::string text = validUtf8(raw);
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {

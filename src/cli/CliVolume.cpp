@@ -1,13 +1,128 @@
 #include "cli/CliVolume.h"
 
+#include <algorithm>
 #include <iostream>
+#include <vector>
 
 #include "cli/CliSinks.h"
 #include "common/DisplayFormat.h"
+#include "volume/FileSystemKind.h"
 #include "volume/VolumeSelection.h"
+#include "volume/VolumeSignatures.h"
 #include "volume/VolumeTypeNames.h"
 
 namespace vindaru::cli {
+
+namespace {
+
+// ext2's superblock sits 1024 bytes into the volume; its magic 56 bytes into it.
+constexpr std::size_t kExtMagicOffset = 1024 + 56;
+constexpr std::uint16_t kExtMagic = 0xEF53;
+constexpr std::size_t kHfsHeaderOffset = 1024;
+constexpr std::size_t kProbeBytes = 2048;
+constexpr std::size_t kBytesPerSectorOffset = 11;
+constexpr std::size_t kSectorsPerClusterOffset = 13;
+constexpr std::size_t kReservedSectorsOffset = 14;
+constexpr std::size_t kFatCountOffset = 16;
+constexpr std::size_t kBootSignatureOffset = 510;
+
+bool isPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+// A FAT boot sector by its jump and BPB, whatever OEM name the formatter wrote.
+bool looksLikeFatBpb(ByteSpan sector) {
+    const std::uint16_t bytesPerSector = le16(sector, kBytesPerSectorOffset);
+    const std::uint8_t fats = u8(sector, kFatCountOffset);
+    return hasFatJump(sector) && !isExfatBootSector(sector) && bytesPerSector >= 512 &&
+           bytesPerSector <= 4096 && isPowerOfTwo(bytesPerSector) &&
+           isPowerOfTwo(u8(sector, kSectorsPerClusterOffset)) && le16(sector, kReservedSectorsOffset) > 0 &&
+           fats >= 1 && fats <= 2;
+}
+
+// A master boot record (or a GPT disk's protective one): the signature, boot flags that are
+// flags (boot code left in a damaged boot sector rarely has them) and a used entry after sector 0.
+bool isPartitionTable(ByteSpan sector) {
+    if (u8(sector, kBootSignatureOffset) != 0x55 || u8(sector, kBootSignatureOffset + 1) != 0xAA) return false;
+    for (std::size_t i = 0; i < kMbrEntryCount; ++i) {
+        const std::uint8_t flag = u8(sector, kMbrEntryTable + i * kMbrEntrySize);
+        if (flag != 0x00 && flag != 0x80) return false;
+    }
+    bool used = false;
+    for (const MbrEntry& entry : decodeMbrEntries(sector))
+        if (entry.type != kMbrTypeEmpty && entry.startLba != 0 && entry.sectorCount != 0) used = true;
+    return used;
+}
+
+enum class Found { Nothing, Ntfs, Fat, ExFat, Ext, HfsPlus, PartitionTable };
+
+// What the first 2 KiB of a volume hold, as far as the boot sector and superblock tell.
+Found whatStartsAt(ByteSpan start) {
+    const ByteSpan sector = start.first(kSectorSize);
+    if (u8(sector, 3) == 'N' && u8(sector, 4) == 'T' && u8(sector, 5) == 'F' && u8(sector, 6) == 'S')
+        return Found::Ntfs;
+    if (isExfatBootSector(sector)) return Found::ExFat;
+    if (looksLikeFatBpb(sector)) return Found::Fat;
+    if (le16(start, kExtMagicOffset) == kExtMagic) return Found::Ext;
+    if (isHfsPlusHeader(start.subspan(kHfsHeaderOffset))) return Found::HfsPlus;
+    return isPartitionTable(sector) ? Found::PartitionTable : Found::Nothing;
+}
+
+Found expectedFor(FileSystemKind kind) {
+    switch (kind) {
+    case FileSystemKind::Ntfs: return Found::Ntfs;
+    case FileSystemKind::Fat12:
+    case FileSystemKind::Fat16:
+    case FileSystemKind::Fat32: return Found::Fat;
+    case FileSystemKind::ExFat: return Found::ExFat;
+    case FileSystemKind::Ext: return Found::Ext;
+    case FileSystemKind::HfsPlus: return Found::HfsPlus;
+    default: return Found::Nothing;
+    }
+}
+
+const char* foundName(Found found) {
+    switch (found) {
+    case Found::Ntfs: return "an NTFS boot sector";
+    case Found::Fat: return "a FAT boot sector";
+    case Found::ExFat: return "an exFAT boot sector";
+    case Found::Ext: return "an ext2/3/4 superblock";
+    case Found::HfsPlus: return "an HFS+ volume header";
+    case Found::PartitionTable: return "a partition table";
+    case Found::Nothing: break;
+    }
+    return "nothing known";
+}
+
+} // namespace
+
+std::optional<std::string> startMismatch(readWriteInterface& reader, std::uint64_t startSector,
+                                         const std::string& typeName, std::uint64_t diskSectorCount) {
+    const Found expected = expectedFor(fileSystemKind(typeName));
+    if (expected == Found::Nothing) return std::nullopt; // RAW: any bytes can be carved
+    if (startSector >= diskSectorCount)
+        return formatText("sector %llu is past the end of the disk (%llu sectors)",
+                          static_cast<unsigned long long>(startSector),
+                          static_cast<unsigned long long>(diskSectorCount));
+    // Past the disk's end the probe reads as zeros, which judge as nothing found.
+    std::vector<std::uint8_t> probe(kProbeBytes, 0);
+    if (startSector <= UINT64_MAX / kSectorSize) {
+        const std::uint64_t available = (diskSectorCount - startSector) * kSectorSize;
+        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kProbeBytes, available));
+        if (!reader.readAt(startSector * kSectorSize, std::span<std::uint8_t>(probe.data(), length)))
+            std::fill(probe.begin(), probe.end(), 0);
+    }
+    const Found found = whatStartsAt(probe);
+    // Nothing recognisable may be a damaged volume, which the recovery modes are for; only
+    // something that is plainly not this file system is refused.
+    if (found == expected || found == Found::Nothing) return std::nullopt;
+    const std::string want = foundName(expected);
+    std::string text = formatText("sector %llu holds %s, not %s", static_cast<unsigned long long>(startSector),
+                                  foundName(found), want.c_str());
+    if (found == Found::PartitionTable)
+        text += ": choose one of the disk's volumes with --volume N (`vindaru-cli volumes` lists them)";
+    else
+        text += ": give --type to match, or the volume's own start sector";
+    return text;
+}
 
 VolumeOptions::VolumeOptions(ArgParser& parser) : parser_(parser) {
     parser.option("--volume", volume_, volumeGiven_)
@@ -61,9 +176,17 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
         if (args.typeName) choice.record->fileSystemName = *treatAsFileSystemName(*args.typeName);
         return choice.record;
     }
-    if (args.startSector && args.typeName)
-        if (auto record = describedVolume(*args.startSector, *args.typeName, args.sizeMb, diskSectorCount))
+    if (args.startSector && args.typeName) {
+        if (auto mismatch = startMismatch(reader, *args.startSector, *args.typeName, diskSectorCount)) {
+            error = *mismatch;
+            return std::nullopt;
+        }
+        if (auto record = describedVolume(*args.startSector, *args.typeName, args.sizeMb, diskSectorCount)) {
+            const std::uint64_t rest = diskSectorCount - *args.startSector;
+            record->sectorCount = args.sizeMb && *args.sizeMb <= rest / 2048 ? *args.sizeMb * 2048 : rest;
             return record;
+        }
+    }
     error = "choose a volume: --volume N, or --start SECTOR --type NAME";
     return std::nullopt;
 }

@@ -64,9 +64,16 @@ private:
 
 // The record of the chosen volume: row N of the standard discovery read through `reader`, or
 // the volume described by hand on a disk of diskSectorCount sectors. Discovery status texts go
-// to `status`. nullopt with a message in `error` when row N does not exist.
+// to `status`. nullopt with a message in `error` when row N does not exist or the sectors at
+// --start plainly hold something else (startMismatch).
 std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint64_t diskSectorCount,
                                           const VolumeArgs& args, StatusSink& status, std::string& error);
+
+// Why a volume described by hand cannot be of type `typeName`: the start is past the disk, or
+// its first sectors hold a partition table or another file system. nullopt when they may hold
+// it (recognised, or unrecognisable as a damaged volume is).
+std::optional<std::string> startMismatch(readWriteInterface& reader, std::uint64_t startSector,
+                                         const std::string& typeName, std::uint64_t diskSectorCount);
 
 // resolveVolume on the session's reader, with status texts and errors on stderr.
 bool selectVolume(Session& session, const VolumeArgs& args, VolumeRecord& out);

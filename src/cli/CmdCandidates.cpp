@@ -33,7 +33,7 @@ int runCandidates(const std::vector<std::string>& args) {
     session.messages = &messages;
     if (!openSessionReader(session, image)) return kExitImage;
     VolumeRecord volume;
-    if (!selectVolume(session, volumeArgs, volume)) return kExitUsage;
+    if (!selectVolume(session, volumeArgs, volume)) return kExitNotFound;
 
     CliProgressSink progress(CliProgressSink::stderrIsTerminal());
     CliStatusSink status(progress.active() ? &progress : nullptr);

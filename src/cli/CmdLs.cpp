@@ -13,6 +13,8 @@
 #include "cli/CliBrowse.h"
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
+#include "cli/CliText.h"
+#include "common/DisplayFormat.h"
 #include "common/Md5.h"
 
 namespace vindaru::cli {
@@ -38,16 +40,13 @@ std::string md5OfContent(EntryView& view, EntryRef entry) {
     return md5.finishHex();
 }
 
-std::string tsvField(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else out.push_back(c);
-    }
-    return out;
+// A Unix time and its ISO 8601 text as JSON values; null when the entry has no such time.
+std::string jsonTime(bool known, std::int64_t seconds, const char* name) {
+    const auto iso = known ? isoTime(seconds) : std::nullopt;
+    if (!iso) return formatText(", \"%s\": null, \"%s_iso\": null", name, name);
+    return formatText(", \"%s\": %lld, \"%s_iso\": \"%s\"", name, static_cast<long long>(seconds), name,
+                      iso->c_str());
 }
-
 
 class Lister {
 public:
@@ -73,7 +72,7 @@ public:
         if (format_ == Format::Tsv) {
             std::printf("%llu\t%s\t%s\t%d\t%d\t%llu\t%s\t%lld\n",
                         static_cast<unsigned long long>(browse_.volume().startSector),
-                        view_.fileSystemType().c_str(), tsvField(path).c_str(), dir ? 1 : 0,
+                        view_.fileSystemType().c_str(), path.c_str(), dir ? 1 : 0,
                         deleted ? 1 : 0, static_cast<unsigned long long>(size), md5.c_str(),
                         static_cast<long long>(times.known ? times.modificationSeconds : 0));
             return;
@@ -81,16 +80,21 @@ public:
         const EntryTexts t = view_.describe(entry);
         const std::string sizeText = view_.sizeText(entry);
         if (format_ == Format::Json) {
+            // "path" is the listing's path (escaped, placeholders marked, as TSV prints it);
+            // "name" the entry's own name. "mtime" stays 0 for no time, as in the TSV.
             std::printf("%s\n  {\"path\": %s, \"name\": %s, \"is_dir\": %s, \"is_deleted\": %s, "
-                        "\"creation\": %s, \"access\": %s, \"modification\": %s, "
-                        "\"size_text\": %s, \"size\": %llu, \"attributes\": %s, \"mtime\": %lld%s}",
+                        "\"is_placeholder\": %s, \"creation\": %s, \"access\": %s, \"modification\": %s, "
+                        "\"size_text\": %s, \"size\": %llu, \"attributes\": %s, \"mtime\": %lld%s%s%s}",
                         first_ ? "" : ",", jsonString(path).c_str(),
                         jsonString(view_.label(entry)).c_str(), dir ? "true" : "false",
-                        deleted ? "true" : "false", jsonString(t.creation).c_str(),
+                        deleted ? "true" : "false", view_.isPlaceholder(entry) ? "true" : "false",
+                        jsonString(t.creation).c_str(),
                         jsonString(t.access).c_str(), jsonString(t.modification).c_str(),
                         jsonString(sizeText).c_str(), static_cast<unsigned long long>(size),
                         jsonString(t.attributes).c_str(),
                         static_cast<long long>(times.known ? times.modificationSeconds : 0),
+                        jsonTime(times.known, times.modificationSeconds, "modification_unix").c_str(),
+                        jsonTime(times.known, times.accessSeconds, "access_unix").c_str(),
                         withMd5_ ? (", \"md5\": " + jsonString(md5)).c_str() : "");
             first_ = false;
             return;
@@ -151,15 +155,15 @@ int runLs(const std::vector<std::string>& argsIn) {
         lister.end();
         return kExitOk;
     }
-    std::vector<std::string> names; // the path below the target, by depth
+    std::vector<std::string> names; // the printed path components below the target, by depth
     EntryWalker walker(view, EntryWalker::DirectoryTest::Listing);
     auto visit = [&](const EntryWalker::Visit& v) {
         names.resize(v.depth);
         std::string full = target->path;
         for (const auto& n : names) full += "/" + n;
-        const std::string label = view.label(v.entry);
-        lister.print(v.entry, full + "/" + label);
-        names.push_back(label);
+        const std::string component = pathComponent(view, v.entry);
+        lister.print(v.entry, full + "/" + component);
+        names.push_back(component);
         return recursive;
     };
     if (target->volumeItem)

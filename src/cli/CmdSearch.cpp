@@ -8,6 +8,7 @@
 #include "cli/CliBrowse.h"
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
+#include "cli/CliText.h"
 
 namespace vindaru::cli {
 
@@ -25,7 +26,7 @@ void printRow(const SearchRow& row, bool json, bool& first) {
                     jsonString(row.texts.modification).c_str(), jsonString(row.sizeText).c_str(),
                     jsonString(row.texts.attributes).c_str());
     } else {
-        std::printf("%s\t%s\t%s\t%s\t%s\t%s%s\n", row.path.c_str(), row.texts.creation.c_str(),
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s%s\n", escapeName(row.path).c_str(), row.texts.creation.c_str(),
                     row.texts.access.c_str(), row.texts.modification.c_str(), row.sizeText.c_str(),
                     row.texts.attributes.c_str(), row.deleted ? "\t(deleted)" : "");
     }

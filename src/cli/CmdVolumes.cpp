@@ -9,6 +9,8 @@
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
 #include "common/DisplayFormat.h"
+#include "image/readWriteInterface.h"
+#include "volume/FileSystemKind.h"
 #include "volume/PopulateDriveLogic.h"
 
 namespace vindaru::cli {
@@ -19,13 +21,37 @@ constexpr const char* kUsage = "vindaru-cli volumes IMAGE [--gpt] [--scan [--sta
                                "[--no-skip]] [--json] ";
 
 
-void printJson(const std::vector<VolumeRow>& rows) {
+// A script's name for the kind the engine reads the volume as.
+const char* kindName(FileSystemKind kind) {
+    switch (kind) {
+    case FileSystemKind::Ntfs: return "ntfs";
+    case FileSystemKind::Fat12: return "fat12";
+    case FileSystemKind::Fat16: return "fat16";
+    case FileSystemKind::Fat32: return "fat32";
+    case FileSystemKind::ExFat: return "exfat";
+    case FileSystemKind::Ext: return "ext";
+    case FileSystemKind::HfsPlus: return "hfsplus";
+    case FileSystemKind::Raw: return "raw";
+    case FileSystemKind::Unknown: return "unknown";
+    case FileSystemKind::Other: break;
+    }
+    return "other";
+}
+
+// The page's texts, and the exact numbers behind them: a size of 0 sectors means discovery did
+// not learn the volume's length.
+void printJson(const PopulateDriveLogic& logic, const std::vector<VolumeRow>& rows) {
     std::cout << "[";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const VolumeRow& r = rows[i];
+        const VolumeRecord record = logic.recordOfRow(i).value_or(VolumeRecord{});
+        const std::uint64_t sectors = record.sectorCount;
         std::cout << (i ? ",\n " : "\n ") << "{\"volume\": " << jsonString(r.volume)
                   << ", \"fileSystem\": " << jsonString(r.fileSystem) << ", \"sizeText\": " << jsonString(r.volumeSize)
-                  << ", \"startSector\": " << r.startSector << "}";
+                  << ", \"startSector\": " << record.startSector << ", \"sectorCount\": " << sectors
+                  << ", \"sizeBytes\": " << (sectors <= UINT64_MAX / kSectorSize ? sectors * kSectorSize : 0)
+                  << ", \"fileSystemKind\": " << jsonString(kindName(fileSystemKind(record.fileSystemName)))
+                  << "}";
     }
     std::cout << (rows.empty() ? "]\n" : "\n]\n");
 }
@@ -93,7 +119,7 @@ int runVolumes(const std::vector<std::string>& args) {
 
     const std::vector<VolumeRow> rows = logic.rows();
     if (json)
-        printJson(rows);
+        printJson(logic, rows);
     else
         printTable(rows);
     return kExitOk;

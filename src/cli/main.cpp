@@ -2,6 +2,11 @@
 #include <iostream>
 
 #include "cli/CliCommand.h"
+#include "cli/CliSinks.h"
+
+#ifndef VINDARU_VERSION
+#define VINDARU_VERSION "unknown"
+#endif
 
 namespace vindaru::cli {
 
@@ -11,7 +16,8 @@ std::map<std::string, CliCommand>& commandRegistry() {
 }
 
 static void printUsage(std::ostream& out) {
-    out << "usage: vindaru-cli COMMAND [OPTIONS]\n\ncommands:\n";
+    out << "usage: vindaru-cli [--verbose] COMMAND [OPTIONS]\n"
+           "       vindaru-cli --version\n\ncommands:\n";
     for (const auto& [name, command] : commandRegistry())
         out << "  " << command.usage << "\n";
     out << "\nimage options (every command that reads an image):\n"
@@ -19,18 +25,32 @@ static void printUsage(std::ostream& out) {
            "  --split               IMAGE is one numbered extent of a split set\n"
            "  --descriptor          IMAGE is a descriptor file naming its extents\n"
            "  --extent SPARSE|FLAT  extent type of the file(s) (default SPARSE)\n"
-           "  --disk-mb N           disk size in MB (the wizard's \"Size of HDD\")\n";
+           "  --disk-mb N           disk size in MB (the wizard's \"Size of HDD\")\n"
+           "\n-v, --verbose (anywhere): the status texts and every message on stderr; without it\n"
+           "only errors and warnings, and the held-back messages when a command fails.\n";
 }
 
 } // namespace vindaru::cli
 
 int main(int argc, char** argv) {
     using namespace vindaru::cli;
-    if (argc < 2) {
+    int first = 1;
+    for (; first < argc; ++first) {
+        const std::string arg = argv[first];
+        if (arg == "--verbose" || arg == "-v")
+            setVerbose(true);
+        else
+            break;
+    }
+    if (first >= argc) {
         printUsage(std::cerr);
         return kExitUsage;
     }
-    const std::string name = argv[1];
+    const std::string name = argv[first];
+    if (name == "--version" || name == "-V") {
+        std::cout << "vindaru-cli " VINDARU_VERSION "\n";
+        return kExitOk;
+    }
     if (name == "help" || name == "--help" || name == "-h") {
         printUsage(std::cout);
         return kExitOk;
@@ -41,5 +61,8 @@ int main(int argc, char** argv) {
         printUsage(std::cerr);
         return kExitUsage;
     }
-    return it->second.run(std::vector<std::string>(argv + 2, argv + argc));
+    const int rc = it->second.run(std::vector<std::string>(argv + first + 1, argv + argc));
+    std::fflush(stdout);
+    if (rc != kExitOk) printHeldMessages();
+    return rc;
 }

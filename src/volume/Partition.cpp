@@ -124,6 +124,7 @@ int Partition::readMbrTable(readWriteInterface& reader) {
         record.fileSystemName = mbrTypeName(reader, entry.type, entry.startLba, false);
         record.volumeName = std::to_string(volumeList.size());
         record.sizeText = mbText("%llu   MB", entry.sectorCount / 2048);
+        record.sectorCount = entry.sectorCount;
         record.startSector = entry.startLba;
         addRecord(std::move(record));
     }
@@ -151,6 +152,7 @@ int Partition::walkExtendedChain(readWriteInterface& reader, std::uint64_t exten
             record.fileSystemName = mbrTypeName(reader, entry.type, start, true);
             record.volumeName = std::to_string(volumeList.size());
             record.sizeText = mbText("%llu   MB", entry.sectorCount / 2048);
+            record.sectorCount = entry.sectorCount;
             record.startSector = start;
             addRecord(std::move(record));
         }
@@ -180,6 +182,7 @@ int Partition::readGptTable(readWriteInterface& reader) {
         VolumeRecord record;
         record.volumeName = std::to_string(counter);
         record.startSector = first;
+        record.sectorCount = hit.sizeSectors;
         switch (hit.kind) {
         case BootKind::Ntfs:
             ++counter;
@@ -216,6 +219,7 @@ int Partition::readGptTable(readWriteInterface& reader) {
             // The partition holds first..last inclusive.
             const std::uint64_t sectors = entry.lastLba >= first ? entry.lastLba - first + 1 : 0;
             record.sizeText = mbText("%llu", sectors / 2048);
+            record.sectorCount = sectors;
             addRecord(std::move(record));
             ++counter;
             continue;
@@ -233,6 +237,7 @@ std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber)
     if (hit.kind == BootKind::None) return 0;
     VolumeRecord record;
     record.startSector = sectorNumber;
+    record.sectorCount = hit.sizeSectors;
     switch (hit.kind) {
     case BootKind::Ntfs:
         if (hit.sizeMb() == 0) return 0;

@@ -22,6 +22,10 @@ public:
     bool isDirectory(EntryRef entry) const override { return parser_.isDirectory(entry); }
     bool isDeleted(EntryRef entry) const override { return !parser_.isInUse(entry); }
     bool hasChildren(EntryRef entry) const override { return parser_.hasChildren(entry); }
+    // Entry 0 is $MFT: an orphanIndex still 0 means no ORPHAN_ENTRY was made.
+    bool isPlaceholder(EntryRef entry) const override {
+        return entry != 0 && entry == parser_.orphanIndex && parser_.isValidIndex(entry);
+    }
     std::vector<EntryRef> children(EntryRef entry) const override;
 
     // The parser's describe, size and save operations share its scratch buffers and the

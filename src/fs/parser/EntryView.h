@@ -76,6 +76,14 @@ public:
         return false;
     }
 
+    // True for a folder the parser made up to hold what it found (ORPHAN_ENTRY, DUMMY ENTRY),
+    // as opposed to a folder on disk; command-line paths mark these so that a real folder of
+    // the same name stays apart.
+    virtual bool isPlaceholder(EntryRef entry) const {
+        (void)entry;
+        return false;
+    }
+
     // Saving rules that differ between file systems.
     // The directory test of a folder save; `selected` for the item the user chose.
     virtual bool isDirectoryForSave(EntryRef entry, bool selected) const {
