@@ -155,6 +155,10 @@ std::string CliProgressSink::amountText(std::int64_t lower, std::int64_t upper, 
             text = formatSizeText(done * unit.bytesPerStep) + " / " + formatSizeText(total * unit.bytesPerStep);
         else
             text = groupedCount(done) + " / " + groupedCount(total);
+    } else if (unit.totalBytes) {
+        const double fraction = static_cast<double>(done) / static_cast<double>(total);
+        text = formatSizeText(static_cast<std::uint64_t>(fraction * static_cast<double>(unit.totalBytes))) +
+               " / " + formatSizeText(unit.totalBytes);
     } else {
         text = groupedCount(done) + " / " + groupedCount(total);
         if (!unit.itemName.empty()) text += " " + unit.itemName;

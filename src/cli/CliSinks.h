@@ -37,7 +37,12 @@ class CliMessageSink : public MessageSink {
 // What one step of the engine's progress range stands for, so the bar can show an amount.
 struct ProgressUnit {
     std::uint64_t bytesPerStep = 0; // non-zero: the range counts this many bytes per step
-    std::string itemName;           // otherwise, when set: the range counts these ("files")
+    std::uint64_t totalBytes = 0;   // else non-zero: the whole range stands for this many bytes
+    std::string itemName;           // else, when set: the range counts these ("files")
+
+    static ProgressUnit bytes(std::uint64_t perStep) { return {perStep, 0, {}}; }
+    static ProgressUnit wholeRange(std::uint64_t total) { return {0, total, {}}; }
+    static ProgressUnit items(std::string name) { return {0, 0, std::move(name)}; }
 };
 
 // Draws "[#####.....]  42%  1.2 GB / 2.9 GB  ETA 0:12  label" on stderr, redrawn at most every

@@ -65,6 +65,14 @@ constexpr const char* kPlaceholderClose = "]";
 } // namespace
 
 std::string escapeName(std::string_view name) {
+    return escapeText(name, true);
+}
+
+std::string escapeControls(std::string_view text) {
+    return escapeText(text, false);
+}
+
+std::string escapeText(std::string_view name, bool backslash) {
     std::string out;
     out.reserve(name.size());
     for (std::size_t i = 0; i < name.size();) {
@@ -77,7 +85,7 @@ std::string escapeName(std::string_view name) {
         }
         if (length == 2 && c == 0xC2 && static_cast<unsigned char>(name[i + 1]) < 0xA0) {
             out += formatText("\\u%04X", static_cast<unsigned char>(name[i + 1]));
-        } else if (c == '\\') {
+        } else if (c == '\\' && backslash) {
             out += "\\\\";
         } else if (c == '\t') {
             out += "\\t";

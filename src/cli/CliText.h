@@ -1,6 +1,6 @@
 // How vindaru-cli writes names so that every listing line reads back to exactly one entry.
 //
-// In a path or name printed by ls, search and save, a backslash always starts an escape:
+// In a path printed by ls and save (and in TSV and JSON paths), a backslash always starts an escape:
 //   \\  a backslash      \t \n \r  tab, line feed, carriage return
 //   \xHH  any other control character (00-1F, 7F) or a byte that is not UTF-8
 //   \u0080..\u009F  the C1 control characters
@@ -18,6 +18,10 @@
 namespace vindaru::cli {
 
 std::string escapeName(std::string_view name);
+// The same without escaping backslashes: for the search's page texts ("ROOT\\folder\\name"),
+// whose separator is the backslash; control characters never reach the terminal raw.
+std::string escapeControls(std::string_view text);
+std::string escapeText(std::string_view text, bool backslash);
 // The inverse of escapeName; a backslash not followed by a known escape stays as it is.
 std::string unescapeName(std::string_view text);
 // Text for a JSON string: valid UTF-8 kept, every byte that is not becomes U+FFFD.

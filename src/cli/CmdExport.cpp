@@ -71,6 +71,7 @@ int runExport(const std::vector<std::string>& args) {
     const std::string target = DiskExport::chooseTarget(folder, ec ? image.path : imageForName);
 
     CliProgressSink bar;
+    bar.setUnit(ProgressUnit::bytes(kSectorSize)); // the export counts sectors
     CliStatusSink status(&bar);
     EngineControl control;
     ExportResult result;

@@ -26,7 +26,7 @@ void printRow(const SearchRow& row, bool json, bool& first) {
                     jsonString(row.texts.modification).c_str(), jsonString(row.sizeText).c_str(),
                     jsonString(row.texts.attributes).c_str());
     } else {
-        std::printf("%s\t%s\t%s\t%s\t%s\t%s%s\n", escapeName(row.path).c_str(), row.texts.creation.c_str(),
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s%s\n", escapeControls(row.path).c_str(), row.texts.creation.c_str(),
                     row.texts.access.c_str(), row.texts.modification.c_str(), row.sizeText.c_str(),
                     row.texts.attributes.c_str(), row.deleted ? "\t(deleted)" : "");
     }

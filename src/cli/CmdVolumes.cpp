@@ -102,6 +102,9 @@ int runVolumes(const std::vector<std::string>& args) {
     if (!openSessionReader(session, image)) return kExitImage;
 
     CliProgressSink bar(scan && CliProgressSink::stderrIsTerminal());
+    // The scan's position is its place on the whole disk.
+    if (session.diskSectorCount <= UINT64_MAX / kSectorSize)
+        bar.setUnit(ProgressUnit::wholeRange(session.diskSectorCount * kSectorSize));
     CliStatusSink status(bar.active() ? &bar : nullptr, std::chrono::milliseconds(0));
     PopulateDriveLogic::Choices choices;
     choices.imagePath = image.path;

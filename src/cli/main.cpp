@@ -16,7 +16,7 @@ std::map<std::string, CliCommand>& commandRegistry() {
 }
 
 static void printUsage(std::ostream& out) {
-    out << "usage: vindaru-cli [--verbose] COMMAND [OPTIONS]\n"
+    out << "usage: vindaru-cli COMMAND [OPTIONS] [--verbose]\n"
            "       vindaru-cli --version\n\ncommands:\n";
     for (const auto& [name, command] : commandRegistry())
         out << "  " << command.usage << "\n";

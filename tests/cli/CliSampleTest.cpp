@@ -74,7 +74,8 @@ TEST(CliSample, ExportDrawsAProgressBarOnATerminal) {
                               shellQuote(kSample.string()) + " " + shellQuote(dir.path().string());
     auto r = runCommand("script -qec " + shellQuote(inner) + " /dev/null");
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_TRUE(mentions(r.out, "\r[##############################] 100%  Image Saved")) << r.out;
+    EXPECT_TRUE(mentions(r.out, "\r[##############################] 100%  8.00 MB / 8.00 MB  Image Saved"))
+        << r.out;
     EXPECT_FALSE(mentions(r.out, "MB Saved\n")) << r.out;
     EXPECT_TRUE(fs::exists(dir / "sample-disk.vmdk.img"));
 }

@@ -62,9 +62,13 @@ TEST(LsCli, RecursiveTsvOfTheNtfsVolumeMatchesEveryLiveFile) {
         ASSERT_NE(it, rows.end()) << red;
         EXPECT_TRUE(it->second.deleted) << red;
     }
-    EXPECT_TRUE(rows.contains("/ORPHAN_ENTRY"));
-    EXPECT_NE(r.err.find("Scanning process completed...\n"), std::string::npos);
-    EXPECT_NE(r.err.find("Processing done..."), std::string::npos);
+    EXPECT_TRUE(rows.contains("/\\[ORPHAN_ENTRY]")) << "the placeholder, marked";
+    EXPECT_EQ(r.err, "") << "quiet without --verbose";
+
+    const auto verbose = ls(image->string(), "--start 0 --type NTFS --extent FLAT --verbose");
+    ASSERT_EQ(verbose.exitCode, 0) << verbose.err;
+    EXPECT_NE(verbose.err.find("Scanning process completed...\n"), std::string::npos);
+    EXPECT_NE(verbose.err.find("Processing done..."), std::string::npos);
 }
 
 TEST(LsCli, NtfsVolumeOfAnMbrDiskByItsRow) {

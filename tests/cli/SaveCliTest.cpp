@@ -28,7 +28,7 @@ TEST(SaveCli, AFolderAndAFileAsThePageSavesThem) {
     const auto image = test::unpackedCorpusImage("generated/ntfs.img.zst");
     if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst is not available";
     test::ScratchDir out;
-    const auto r = save(*image, out.path(), "/Docs-Kelp /Compressed/log-raven.txt");
+    const auto r = save(*image, out.path(), "--verbose /Docs-Kelp /Compressed/log-raven.txt");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("number of files found inside this folder = 5 .do u want to continue "
                          "dumping these files..? [answered Yes"),

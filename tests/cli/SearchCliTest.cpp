@@ -47,7 +47,7 @@ TEST(SearchCli, FindsExactlyTheFilesWhoseNamesContainEitherExtension) {
     auto truth = corpusFile("generated/ntfs.truth.tsv");
     if (!image || !truth) GTEST_SKIP() << "corpus image generated/ntfs.img.zst not available";
     auto r = runCli({"search", image->string(), "--start", "0", "--type", "NTFS", "--extent", "FLAT",
-                     "jpg|png"});
+                     "--verbose", "jpg|png"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::multiset<std::string> found;
     for (const auto& line : lines(r.out)) {

@@ -20,9 +20,12 @@ test::CommandResult volumes(const std::string& image, const std::string& options
     const auto var = test::corpusFile(relative);                                                   \
     if (!var) GTEST_SKIP() << "corpus file " << relative << " is not available"
 
-TEST(VolumeCli, ListsTheRowsOfAnMbrDiskWithStatusOnStderr) {
+TEST(VolumeCli, ListsTheRowsOfAnMbrDiskQuietlyOrWithTheStatusTexts) {
     CORPUS_FILE(image, "generated/mbr-disk.vmdk");
-    const auto r = volumes(image->string(), "");
+    const auto quiet = volumes(image->string(), "");
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "");
+    const auto r = volumes(image->string(), "--verbose");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out,
               "Volume  File System  Volume Size  Start Sector\n"
@@ -38,13 +41,13 @@ TEST(VolumeCli, GptDiskAsJsonWithAndWithoutGpt) {
     auto r = volumes(image->string(), "--gpt --json");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "[\n"
-                     " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 34816},\n"
-                     " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 51200},\n"
-                     " {\"volume\": \"2\", \"fileSystem\": \"FAT64\", \"sizeText\": \"8  MB\", \"startSector\": 124928},\n"
-                     " {\"volume\": \"3\", \"fileSystem\": \"HFS+\", \"sizeText\": \"1\", \"startSector\": 141312}\n"
+                     " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 34816, \"sectorCount\": 16383, \"sizeBytes\": 8388096, \"fileSystemKind\": \"ntfs\"},\n"
+                     " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 51200, \"sectorCount\": 73728, \"sizeBytes\": 37748736, \"fileSystemKind\": \"fat32\"},\n"
+                     " {\"volume\": \"2\", \"fileSystem\": \"FAT64\", \"sizeText\": \"8  MB\", \"startSector\": 124928, \"sectorCount\": 16384, \"sizeBytes\": 8388608, \"fileSystemKind\": \"exfat\"},\n"
+                     " {\"volume\": \"3\", \"fileSystem\": \"HFS+\", \"sizeText\": \"1\", \"startSector\": 141312, \"sectorCount\": 2048, \"sizeBytes\": 1048576, \"fileSystemKind\": \"hfsplus\"}\n"
                      "]\n");
     r = volumes(image->string(), "--json");
-    EXPECT_EQ(r.out, "[\n {\"volume\": \"0\", \"fileSystem\": \"Unknown\", \"sizeText\": \"70   MB\", \"startSector\": 1}\n]\n");
+    EXPECT_EQ(r.out, "[\n {\"volume\": \"0\", \"fileSystem\": \"Unknown\", \"sizeText\": \"70   MB\", \"startSector\": 1, \"sectorCount\": 145407, \"sizeBytes\": 74448384, \"fileSystemKind\": \"unknown\"}\n]\n");
 }
 
 TEST(VolumeCli, EveryContainerGivesTheSameRows) {
@@ -106,21 +109,20 @@ TEST(VolumeCli, ScanFindsVolumesOnADiskWhosePartitionTableIsZeroed) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     // Newest first, as the page shows them.
     EXPECT_EQ(r.out, "[\n"
-                     " {\"volume\": \"4\", \"fileSystem\": \"HFS+\", \"sizeText\": \"1  MB\", \"startSector\": 174080},\n"
-                     " {\"volume\": \"3\", \"fileSystem\": \"FAT64\", \"sizeText\": \"16  MB\", \"startSector\": 141312},\n"
-                     " {\"volume\": \"2\", \"fileSystem\": \"FAT16\", \"sizeText\": \"16  MB\", \"startSector\": 108544},\n"
-                     " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480},\n"
-                     " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 2048}\n"
+                     " {\"volume\": \"4\", \"fileSystem\": \"HFS+\", \"sizeText\": \"1  MB\", \"startSector\": 174080, \"sectorCount\": 3908, \"sizeBytes\": 2000896, \"fileSystemKind\": \"hfsplus\"},\n"
+                     " {\"volume\": \"3\", \"fileSystem\": \"FAT64\", \"sizeText\": \"16  MB\", \"startSector\": 141312, \"sectorCount\": 32768, \"sizeBytes\": 16777216, \"fileSystemKind\": \"exfat\"},\n"
+                     " {\"volume\": \"2\", \"fileSystem\": \"FAT16\", \"sizeText\": \"16  MB\", \"startSector\": 108544, \"sectorCount\": 32768, \"sizeBytes\": 16777216, \"fileSystemKind\": \"fat16\"},\n"
+                     " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480, \"sectorCount\": 73728, \"sizeBytes\": 37748736, \"fileSystemKind\": \"fat32\"},\n"
+                     " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 2048, \"sectorCount\": 16383, \"sizeBytes\": 8388096, \"fileSystemKind\": \"ntfs\"}\n"
                      "]\n");
-    EXPECT_NE(r.err.find("Scanning partition....."), std::string::npos);
-    EXPECT_NE(r.err.find("populated partitions...."), std::string::npos);
+    EXPECT_EQ(r.err, "") << "quiet without --verbose";
 
     r = volumes(disk.string(), "--extent FLAT --scan --no-skip --json");
-    EXPECT_NE(r.out.find("\"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 18431}"), std::string::npos)
+    EXPECT_NE(r.out.find("\"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 18431, \"sectorCount\": 16383, \"sizeBytes\": 8388096, \"fileSystemKind\": \"ntfs\"}"), std::string::npos)
         << "the NTFS backup boot sector: " << r.out;
 
     r = volumes(disk.string(), "--extent FLAT --scan --start 20480 --end 108544 --json");
-    EXPECT_EQ(r.out, "[\n {\"volume\": \"0\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480}\n]\n");
+    EXPECT_EQ(r.out, "[\n {\"volume\": \"0\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480, \"sectorCount\": 73728, \"sizeBytes\": 37748736, \"fileSystemKind\": \"fat32\"}\n]\n");
 }
 
 TEST(VolumeCli, ScanFindsTheVolumesOfAGptDiskWithoutItsTables) {
@@ -141,10 +143,10 @@ TEST(VolumeCli, ScanFindsTheVolumesOfAGptDiskWithoutItsTables) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     // The HFS+ volume is smaller than 1 MiB: it is listed as 0 MB.
     EXPECT_EQ(r.out, "[\n"
-                     " {\"volume\": \"3\", \"fileSystem\": \"HFS+\", \"sizeText\": \"0  MB\", \"startSector\": 141312},\n"
-                     " {\"volume\": \"2\", \"fileSystem\": \"FAT64\", \"sizeText\": \"8  MB\", \"startSector\": 124928},\n"
-                     " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 51200},\n"
-                     " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 34816}\n"
+                     " {\"volume\": \"3\", \"fileSystem\": \"HFS+\", \"sizeText\": \"0  MB\", \"startSector\": 141312, \"sectorCount\": 488, \"sizeBytes\": 249856, \"fileSystemKind\": \"hfsplus\"},\n"
+                     " {\"volume\": \"2\", \"fileSystem\": \"FAT64\", \"sizeText\": \"8  MB\", \"startSector\": 124928, \"sectorCount\": 16384, \"sizeBytes\": 8388608, \"fileSystemKind\": \"exfat\"},\n"
+                     " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 51200, \"sectorCount\": 73728, \"sizeBytes\": 37748736, \"fileSystemKind\": \"fat32\"},\n"
+                     " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 34816, \"sectorCount\": 16383, \"sizeBytes\": 8388096, \"fileSystemKind\": \"ntfs\"}\n"
                      "]\n");
 }
 
