@@ -38,25 +38,25 @@ set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "The Vindaru developers")
 set(CPACK_PACKAGE_CONTACT "Vindaru developers <vindaru@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "recover files from virtual hard-disk images")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Vindaru reads VMDK, VHD, VDI and raw disk images read-only, finds their volumes, lists\n"
-    "and saves live and deleted files of NTFS, FAT, exFAT, ext2 and HFS+ volumes, and carves\n"
-    "files by signature. It comes as a Qt 6 wizard (vindaru) and a command line (vindaru-cli).")
+set(CPACK_PACKAGE_DESCRIPTION "Vindaru reads VMDK, VHD, VDI and raw disk images read-only, finds their \
+volumes, lists and saves live and deleted files of NTFS, FAT, exFAT, ext2 and HFS+ volumes, and \
+carves files by signature. It comes as a Qt 6 wizard (vindaru) and a command line (vindaru-cli).")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "vindaru")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# Qt 6 base and PCRE2 by name; dpkg-shlibdeps adds the exact versions the binaries were linked
-# against when it is installed (it is part of dpkg-dev).
-set(vindaru_depends "libpcre2-8-0 (>= 10.34)")
-if(TARGET vindaru_wizard)
-  string(PREPEND vindaru_depends "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), ")
-endif()
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "${vindaru_depends}")
+# Qt 6 base and PCRE2: dpkg-shlibdeps (part of dpkg-dev) reads them, with the versions the
+# binaries were linked against, from the binaries themselves; without it they are named here.
 find_program(VINDARU_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VINDARU_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(vindaru_depends "libpcre2-8-0 (>= 10.34), libstdc++6 (>= 12)")
+  if(TARGET vindaru_wizard)
+    string(PREPEND vindaru_depends "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), ")
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${vindaru_depends}")
 endif()
 include(CPack)

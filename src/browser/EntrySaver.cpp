@@ -10,6 +10,8 @@
 
 #include "browser/EntryWalker.h"
 #include "common/DisplayFormat.h"
+#include "common/Md5.h"
+#include "common/Sha256.h"
 
 namespace vindaru {
 
@@ -52,12 +54,44 @@ std::uint64_t EntrySaver::countFiles(EntryRef directory) {
     return count;
 }
 
+void EntrySaver::report(EntryRef file, const std::filesystem::path& savedAs, std::uint64_t bytes,
+                        bool whole, std::string md5, std::string sha256) {
+    if (!report_) return;
+    SavedFile saved;
+    saved.entry = file;
+    saved.folders = &folderPath_;
+    saved.savedAs = savedAs;
+    saved.bytesWritten = bytes;
+    saved.readWhole = whole;
+    saved.md5 = std::move(md5);
+    saved.sha256 = std::move(sha256);
+    report_(saved);
+}
+
 std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     const std::string name = folder.names().claim(safeHostName(trimBlanks(view_.label(file))));
     const int fd = folder.createFile(name);
-    if (fd < 0) return {};
+    if (fd < 0) {
+        report(file, {}, 0, false, {}, {});
+        return {};
+    }
+    std::uint64_t bytes = 0;
+    bool writesOk = true;
+    bool readWhole = false;
+    Md5 md5;
+    Sha256 sha256;
+    const bool hashing = static_cast<bool>(report_);
     try {
-        view_.writeContent(file, [fd](std::span<const std::uint8_t> data) { return writeAll(fd, data); });
+        readWhole = view_.writeContent(file, [&](std::span<const std::uint8_t> data) {
+            writesOk = writeAll(fd, data);
+            if (!writesOk) return false;
+            bytes += data.size();
+            if (hashing) {
+                md5.update(data);
+                sha256.update(data);
+            }
+            return true;
+        });
     } catch (const std::exception& e) {
         // A damaged record can make a parser's buffer too large to allocate: what was written
         // stays, the user is told, and the save goes on with the next file.
@@ -65,6 +99,8 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     }
     ::close(fd);
     folder.setTimes(name, view_.times(file));
+    if (hashing)
+        report(file, folder.path() / name, bytes, readWhole && writesOk, md5.finishHex(), sha256.finishHex());
     return name;
 }
 
@@ -90,10 +126,14 @@ void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
             }
             folders.push_back(std::move(sub));
             current.push_back(folders.back() ? &*folders.back() : nullptr);
+            folderPath_.push_back(v.entry);
             return true;
         }
         ++written_;
-        if (!here) return false;
+        if (!here) {
+            if (!view_.skipWhenSaving(v.entry)) report(v.entry, {}, 0, false, {}, {});
+            return false;
+        }
         const std::string name = trimBlanks(view_.label(v.entry));
         sinks_.status.setText(kSavingFile + (here->path() / safeHostName(name)).string());
         sinks_.secondStatus.setText(kFileSize + view_.sizeText(v.entry));
@@ -104,9 +144,12 @@ void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
     auto leave = [&](EntryRef) {
         current.pop_back();
         folders.pop_back();
+        folderPath_.pop_back();
     };
     auto stop = [&] { return saveStopRequested_.load(std::memory_order_relaxed); };
+    folderPath_.clear();
     walker.walk(directory, visit, leave, stop);
+    folderPath_.clear();
 }
 
 EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
@@ -135,6 +178,7 @@ EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
 
 bool EntrySaver::saveSingleFile(EntryRef file, const std::string& outputField) {
     if (!view_.isEntry(file)) return false;
+    folderPath_.clear();
     const std::string field = trimBlanks(outputField);
     auto folder = OutputFolder::openChosen(field.empty() ? defaultOutputFolder()
                                                          : std::filesystem::path(field));

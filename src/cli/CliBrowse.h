@@ -41,6 +41,7 @@ public:
     VolumeScanLogic& logic() { return *logic_; }
     const VolumeRecord& volume() const { return volume_; }
     CliMessageSink& messages() { return messages_; }
+    CliProgressSink& progress() { return progress_; }
 
 private:
     CliMessageSink messages_;
