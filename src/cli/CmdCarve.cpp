@@ -71,9 +71,10 @@ int runCarve(const std::vector<std::string>& argsIn) {
     Session& session = cli.session;
     if (!openSessionReader(session, image)) return kExitImage;
     VolumeRecord volume;
-    if (!selectVolume(session, volumeArgs, volume)) return kExitUsage;
+    if (!selectVolume(session, volumeArgs, volume)) return kExitNotFound;
 
     CliProgressSink progress;
+    progress.setUnit(ProgressUnit::bytes(kCarveChunkBytes)); // the carving counts chunks
     CliStatusSink status(progress.active() ? &progress : nullptr);
     CheckTree tree;
     RawRecoveryLogic logic(session, volume, tree, RawRecoverySinks{status, progress, cli.messages});

@@ -34,7 +34,7 @@ protected:
 
 TEST_F(CarveCli, ListsAndSavesEveryFindAsThePageDoes) {
     const fs::path out = dir / "out";
-    const auto r = runCli(carve({"--out", out.string(), "--json"}));
+    const auto r = runCli(carve({"--out", out.string(), "--json", "--verbose"}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("done.."), std::string::npos);
     for (const auto& f : files) {
@@ -78,6 +78,7 @@ TEST_F(CarveCli, SignaturesAddWritesWhatTheEditorWritesAndCarveUsesIt) {
         opt("--approx", f.approximateSize);
         opt("--category", f.category);
         if (f.sizeIncludesHeader) args.push_back("--size-includes-header");
+        args.push_back("--verbose"); // the editor's message is informational
         const auto r = runCli(args);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.err.find("everything initialized well....."), std::string::npos);

@@ -54,7 +54,7 @@ void expectEveryLiveFile(const std::string& listing, const std::string& start) {
 TEST(HfsPlusCli, LsOfTheCorpusVolumeMatchesEveryLiveFile) {
     const auto image = test::unpackedCorpusImage("generated/hfsplus.img.zst");
     if (!image) GTEST_SKIP() << "corpus image generated/hfsplus.img.zst is not available";
-    const auto r = cli("ls", image->string(), std::string(kBareVolume) + " -r --tsv --md5");
+    const auto r = cli("ls", image->string(), std::string(kBareVolume) + " -r --tsv --md5 --verbose");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     expectEveryLiveFile(r.out, "0");
     EXPECT_NE(r.err.find("Scanning process Done."), std::string::npos) << r.err;
@@ -78,7 +78,7 @@ TEST(HfsPlusCli, DeepModeFindsTheFilesOfAVolumeWhoseCatalogHeaderIsLost) {
     const fs::path damaged = dir / "damaged.img";
     test::writeFile(damaged, bytes);
 
-    const auto normal = cli("ls", damaged.string(), kBareVolume);
+    const auto normal = cli("ls", damaged.string(), std::string(kBareVolume) + " --verbose");
     EXPECT_NE(normal.err.find("Scanning process Aborted...."), std::string::npos) << normal.err;
 
     const auto r = cli("ls", damaged.string(), std::string(kBareVolume) + " --mode deep -r --tsv --md5");
