@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -29,7 +30,7 @@ constexpr std::uint64_t kNodeChunkBytes = 1u << 20;
 constexpr std::uint64_t kContentChunkBytes = 1u << 20;
 // The deep sweep's pieces: small enough to stay in the CPU's cache while every block of the
 // piece is tested, large enough for the kernel to stream.
-constexpr std::uint64_t kDeepPieceBytes = 256u << 10;
+constexpr std::uint64_t kDeepPieceBytes = 128u << 10;
 // Catalog nodes are at least 4 KiB; when the header node is lost the deep scan tries these.
 constexpr std::uint32_t kMinCatalogNodeSize = 4096;
 // A folder deeper than this below the root is taken to be part of a loop.
@@ -165,7 +166,7 @@ std::uint64_t HFSP::forkPosition(const std::vector<HfsExtent>& extents, std::uin
 
 bool HFSP::readForkBytes(const std::vector<HfsExtent>& extents, std::uint64_t offset,
                          std::span<std::uint8_t> out) {
-    std::fill(out.begin(), out.end(), 0);
+    if (!out.empty()) std::memset(out.data(), 0, out.size());
     std::size_t done = 0;
     std::uint64_t fileStart = 0;
     for (const HfsExtent& e : extents) {
@@ -175,8 +176,9 @@ bool HFSP::readForkBytes(const std::vector<HfsExtent>& extents, std::uint64_t of
         if (want < fileStart + bytes) {
             const std::uint64_t within = want - fileStart;
             const std::uint64_t n = std::min<std::uint64_t>(bytes - within, out.size() - done);
-            if (!reader.readAt(std::uint64_t{e.startBlock} * blockSize + within,
-                               out.subspan(done, static_cast<std::size_t>(n))))
+            const std::uint64_t at = std::uint64_t{e.startBlock} * blockSize + within;
+            // What the reader knows to be a hole stays zeros without being read.
+            if (!reader.isHole(at, n) && !reader.readAt(at, out.subspan(done, static_cast<std::size_t>(n))))
                 return false;
             done += static_cast<std::size_t>(n);
         }
