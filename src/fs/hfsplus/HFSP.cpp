@@ -147,7 +147,7 @@ std::vector<HfsExtent> HFSP::forkExtents(std::uint32_t fileId, const HfsFork& fo
 
 std::vector<HfsExtent> HFSP::fileExtents(std::size_t index) const {
     if (index >= entries.size() || entries[index].type != kCatalogFile) return {};
-    const hfsEntry& e = entries[index];
+    const hfsEntry& e = entries[contentOf(index)];
     HfsFork fork;
     fork.logicalSize = e.size;
     fork.totalBlocks = e.totalBlocks;
@@ -403,6 +403,8 @@ void HFSP::readCatalogRecords() {
             e.contentModDate = r.contentModDate;
             e.accessDate = r.accessDate;
             e.fileMode = r.fileMode;
+            e.hardLink = r.hardLink;
+            e.linkNumber = r.linkNumber;
             if (r.type == kCatalogFile) {
                 e.totalBlocks = r.dataFork.totalBlocks;
                 e.size = r.dataFork.logicalSize;
@@ -416,6 +418,38 @@ void HFSP::readCatalogRecords() {
     pending_.shrink_to_fit();
     std::sort(entries.begin(), entries.end(),
               [](const hfsEntry& a, const hfsEntry& b) { return a.cnid < b.cnid; });
+    resolveHardLinks();
+}
+
+void HFSP::resolveHardLinks() {
+    std::unordered_map<std::uint32_t, std::size_t> inodes; // "iNode<n>" files by n
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const hfsEntry& e = entries[i];
+        if (e.type != kCatalogFile || e.hardLink || e.name.size() <= 5 || e.name.compare(0, 5, u"iNode") != 0) continue;
+        std::uint64_t n = 0;
+        bool digits = e.name.size() - 5 <= 10;
+        for (std::size_t k = 5; k < e.name.size() && digits; ++k) {
+            digits = e.name[k] >= u'0' && e.name[k] <= u'9';
+            n = n * 10 + static_cast<std::uint64_t>(e.name[k] - u'0');
+        }
+        if (digits && n <= UINT32_MAX) inodes.emplace(static_cast<std::uint32_t>(n), i);
+    }
+    for (hfsEntry& e : entries) {
+        if (!e.hardLink) continue;
+        const auto it = inodes.find(e.linkNumber);
+        if (it != inodes.end()) e.contentEntry = static_cast<std::int64_t>(it->second);
+    }
+}
+
+std::size_t HFSP::contentOf(std::size_t index) const {
+    if (index >= entries.size()) return index;
+    const std::int64_t target = entries[index].contentEntry;
+    return target >= 0 && static_cast<std::size_t>(target) < entries.size() ? static_cast<std::size_t>(target) : index;
+}
+
+std::uint64_t HFSP::contentSize(std::size_t index) const {
+    const std::size_t c = contentOf(index);
+    return c < entries.size() ? entries[c].size : 0;
 }
 
 std::optional<std::size_t> HFSP::indexOfCnid(std::uint64_t cnid) const {
@@ -535,7 +569,7 @@ HfsDescription HFSP::describeEntry(std::size_t index) const {
 }
 
 std::string HFSP::formatEntrySize(std::size_t index) const {
-    return formatSizeText(index < entries.size() ? entries[index].size : 0);
+    return formatSizeText(contentSize(index));
 }
 
 EntryTimes HFSP::entryTimes(std::size_t index) const {
@@ -551,7 +585,7 @@ EntryTimes HFSP::entryTimes(std::size_t index) const {
 
 bool HFSP::writeEntryContent(std::size_t index, const ContentSink& sink) {
     if (index >= entries.size() || entries[index].type != kCatalogFile) return false;
-    std::uint64_t remaining = entries[index].size;
+    std::uint64_t remaining = contentSize(index);
     if (remaining == 0) return true;
     if (blockSize == 0) return false;
     const std::uint64_t wanted = std::min(kContentChunkBytes, remaining);

@@ -60,6 +60,11 @@ struct hfsEntry {
     std::uint32_t contentModDate = 0;
     std::uint32_t accessDate = 0;
     std::uint16_t fileMode = 0;
+    // A hard link reads its size and content from this entry's fork ("iNode<number>");
+    // otherwise the entry itself.
+    bool hardLink = false;
+    std::uint32_t linkNumber = 0;
+    std::int64_t contentEntry = kNoHfsEntry;
 };
 
 struct nodeInfo {
@@ -108,6 +113,9 @@ public:
     // (cnid, blocks so far) while fewer than totalBlocks are listed. Extents that leave the
     // volume end the list.
     std::vector<HfsExtent> fileExtents(std::size_t index) const;
+    // The entry whose data fork is the file's content (a hard link's target, or itself).
+    std::size_t contentOf(std::size_t index) const;
+    std::uint64_t contentSize(std::size_t index) const;
     // The data fork's bytes, cut at the logical size, handed to `sink` in order. False when the
     // extents hold fewer bytes than the size, a read failed, or the sink stopped.
     bool writeEntryContent(std::size_t index, const ContentSink& sink);
@@ -169,6 +177,7 @@ private:
     void scanPieceForLeaves(ByteSpan piece, std::uint64_t position, std::uint64_t pieceBytes);
     std::uint32_t leafSizeAt(ByteSpan bytes) const;
     bool isAncestor(std::size_t candidate, std::size_t folder) const;
+    void resolveHardLinks();
     void linkNormal();
     void linkDeep();
 

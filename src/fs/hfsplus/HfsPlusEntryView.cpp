@@ -30,7 +30,7 @@ EntryTexts HfsPlusEntryView::describe(EntryRef entry) {
 std::string HfsPlusEntryView::sizeText(EntryRef entry) { return parser_.formatEntrySize(entry); }
 
 std::uint64_t HfsPlusEntryView::byteSize(EntryRef entry) {
-    return isEntry(entry) ? parser_.entries[entry].size : 0;
+    return isEntry(entry) ? parser_.contentSize(entry) : 0;
 }
 
 EntryTimes HfsPlusEntryView::times(EntryRef entry) { return parser_.entryTimes(entry); }

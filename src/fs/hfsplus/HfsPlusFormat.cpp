@@ -43,6 +43,11 @@ constexpr std::size_t kCrCreateDate = 12;
 constexpr std::size_t kCrContentModDate = 16;
 constexpr std::size_t kCrAccessDate = 24;
 constexpr std::size_t kCrFileMode = 42;
+constexpr std::size_t kCrSpecial = 44; // a hard link's iNode number
+constexpr std::size_t kCrFileType = 48;
+constexpr std::size_t kCrFileCreator = 52;
+constexpr std::uint32_t kHardLinkType = 0x686C6E6B;    // "hlnk"
+constexpr std::uint32_t kHardLinkCreator = 0x6866732B; // "hfs+"
 constexpr std::size_t kCrDataFork = 88;
 constexpr std::size_t kFolderRecordBytes = 88;
 constexpr std::size_t kFileRecordBytes = 248;
@@ -156,7 +161,12 @@ std::optional<CatalogRecord> decodeCatalogRecord(ByteSpan node, std::size_t offs
     r.contentModDate = be32(node, data + kCrContentModDate);
     r.accessDate = be32(node, data + kCrAccessDate);
     r.fileMode = be16(node, data + kCrFileMode);
-    if (r.type == kCatalogFile) r.dataFork = decodeFork(node, data + kCrDataFork);
+    if (r.type == kCatalogFile) {
+        r.dataFork = decodeFork(node, data + kCrDataFork);
+        r.hardLink = be32(node, data + kCrFileType) == kHardLinkType &&
+                     be32(node, data + kCrFileCreator) == kHardLinkCreator;
+        if (r.hardLink) r.linkNumber = be32(node, data + kCrSpecial);
+    }
     return r;
 }
 

@@ -98,6 +98,10 @@ struct CatalogRecord {
     std::uint32_t contentModDate = 0;
     std::uint32_t accessDate = 0;
     std::uint16_t fileMode = 0;
+    // A file hard link ("hlnk"/"hfs+" in its Finder info) names the file "iNode<number>" in
+    // the private data folder that holds the content.
+    bool hardLink = false;
+    std::uint32_t linkNumber = 0;
     HfsFork dataFork; // files only
 };
 

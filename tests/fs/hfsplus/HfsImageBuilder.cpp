@@ -153,6 +153,11 @@ void HfsImageBuilder::addFileWithId(std::uint32_t cnid, std::uint32_t parent, co
     nextCnid_ = std::max(nextCnid_, cnid + 1);
 }
 
+std::uint32_t HfsImageBuilder::addHardLink(std::uint32_t parent, const std::u16string& name, std::uint32_t number) {
+    items_.push_back({false, nextCnid_, parent, name, {}, 1, number});
+    return nextCnid_++;
+}
+
 void HfsImageBuilder::addFolderWithId(std::uint32_t cnid, std::uint32_t parent, const std::u16string& name) {
     items_.push_back({true, cnid, parent, name, {}, 1});
     nextCnid_ = std::max(nextCnid_, cnid + 1);
@@ -193,6 +198,11 @@ std::vector<std::uint8_t> HfsImageBuilder::build() {
         put32(data, 16, modifyDate);
         put32(data, 24, accessDate);
         put16(data, 42, it.folder ? 0x41ED : fileMode);
+        if (it.linkNumber != 0) {
+            put32(data, 44, it.linkNumber);
+            put32(data, 48, 0x686C6E6B); // "hlnk"
+            put32(data, 52, 0x6866732B); // "hfs+"
+        }
         if (!it.folder) {
             const auto& ex = fullPlaced[i].extents;
             putFork(data, 88, it.content.size(), ex, fullPlaced[i].blocks);

@@ -34,6 +34,8 @@ public:
     void addFileWithId(std::uint32_t cnid, std::uint32_t parent, const std::u16string& name,
                        const std::vector<std::uint8_t>& content);
     void addFolderWithId(std::uint32_t cnid, std::uint32_t parent, const std::u16string& name);
+    // A file hard link: an empty data fork and Finder info "hlnk"/"hfs+" naming iNode<number>.
+    std::uint32_t addHardLink(std::uint32_t parent, const std::u16string& name, std::uint32_t number);
 
     // The catalog's nodes are spread over this many extents (more than eight need the
     // extents overflow file).
@@ -71,6 +73,7 @@ private:
         std::u16string name;
         std::vector<std::uint8_t> content;
         unsigned pieces = 1;
+        std::uint32_t linkNumber = 0; // a hard link when not 0
     };
     std::vector<Item> items_;
     std::uint32_t nextCnid_ = 16;

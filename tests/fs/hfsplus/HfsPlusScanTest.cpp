@@ -270,6 +270,27 @@ TEST(HfsPlusNormalScan, FolderSavesFollowTheSystemsRules) {
     EXPECT_EQ(v.label(*v.rootEntry()), "Test Volume");
 }
 
+TEST(HfsPlusNormalScan, HardLinksReadTheirInodesContent) {
+    HfsImageBuilder b;
+    const auto data = patternBytes(5000, 7);
+    const auto priv = b.addFolder(2, std::u16string(4, u'\0') + u"HFS+ Private Data");
+    b.addFile(priv, u"iNode77", data);
+    b.addHardLink(2, u"link.txt", 77);
+    b.addHardLink(2, u"dangling.txt", 78);
+    for (int mode : {kScanModeStandard, kScanModeDeep}) {
+        auto scan = scanHfsBytes(b.build(), mode);
+        auto paths = scan->paths();
+        const EntryRef link = paths.at("/link.txt");
+        EXPECT_EQ(scan->view().byteSize(link), 5000u);
+        EXPECT_EQ(scan->view().sizeText(link), "4.88 KB");
+        EXPECT_EQ(md5Of(scan->content(link)), text(data));
+        // A link whose inode is missing is an empty file.
+        bool whole = false;
+        EXPECT_EQ(scan->content(paths.at("/dangling.txt"), &whole), "");
+        EXPECT_TRUE(whole);
+    }
+}
+
 TEST(HfsPlusNormalScan, StopEndsTheScanWithWhatWasFound) {
     SmallVolume v;
     auto image = v.builder.build();
