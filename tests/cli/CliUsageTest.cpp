@@ -123,3 +123,28 @@ TEST(CliUsage, AVmdkWithoutTheSparseHeaderNeedsToBeToldWhatItIs) {
 
 } // namespace
 } // namespace vindaru::test
+
+namespace vindaru::test {
+namespace {
+
+TEST(CliUsage, VersionAndVerboseWhereverTheyStand) {
+    for (const char* flag : {"--version", "-V"}) {
+        auto r = runCli({flag});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_TRUE(r.out.starts_with("vindaru-cli ")) << r.out;
+        EXPECT_TRUE(r.err.empty());
+    }
+    // A failure prints the messages held back in quiet mode.
+    ScratchDir dir;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--verbose", "info", (dir / "absent.vmdk").string()},
+          std::vector<std::string>{"info", (dir / "absent.vmdk").string(), "-v"},
+          std::vector<std::string>{"info", (dir / "absent.vmdk").string()}}) {
+        auto r = runCli(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(mentions(r.err, "file not opened..")) << r.err;
+    }
+}
+
+} // namespace
+} // namespace vindaru::test

@@ -2,8 +2,11 @@
 // with the content and modification time The Sleuth Kit reads.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <sys/stat.h>
 
+#include "support/ListingTsv.h"
 #include "support/TestSupport.h"
 
 namespace vindaru {
@@ -65,6 +68,114 @@ TEST(SaveCli, TheWholeVolumeSkipsBadClusAndKeepsEveryFolder) {
     EXPECT_EQ(save(*image, out.path(), "/nothing-here").exitCode, 3);
     EXPECT_EQ(save(*image, out / "empty-nectar.dat/sub", "/readme-tundra.txt").exitCode, 4)
         << "an output folder that cannot be made is reported";
+}
+
+} // namespace
+} // namespace vindaru
+
+namespace vindaru {
+namespace {
+
+// The value of `key` in one manifest line: a JSON string's text (escapes of \" and \\ undone,
+// which is all the corpus names need) or the literal as written.
+std::string jsonField(const std::string& line, const std::string& key) {
+    const std::string lead = "\"" + key + "\": ";
+    const auto at = line.find(lead);
+    if (at == std::string::npos) return "<missing>";
+    std::size_t i = at + lead.size();
+    std::string value;
+    if (line[i] != '"') {
+        while (i < line.size() && line[i] != ',' && line[i] != '}') value += line[i++];
+        return value;
+    }
+    for (++i; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        value += line[i];
+    }
+    return value;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(SaveCli, TheManifestHasEveryFileWithTheDigestsOfWhatWasWritten) {
+    const auto image = test::unpackedCorpusImage("generated/ntfs.img.zst");
+    const auto expectedTsv = test::corpusFile("generated/ntfs.expected.tsv");
+    if (!image || !expectedTsv) GTEST_SKIP() << "corpus image generated/ntfs.img.zst is not available";
+    test::ScratchDir dir;
+    const fs::path out = dir / "out";
+    const fs::path manifest = dir / "manifest.jsonl";
+    const auto r = save(*image, out, "--manifest " + shellQuote(manifest.string()));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "quiet without --verbose";
+    const auto manifestBytes = test::readFile(manifest);
+    const auto lines = linesOf(std::string(manifestBytes.begin(), manifestBytes.end()));
+    std::uint64_t bytes = 0;
+    for (const auto& line : lines) bytes += std::stoull(jsonField(line, "bytes_written"));
+    EXPECT_EQ(r.out, "saved " + std::to_string(lines.size()) + " files, " + std::to_string(bytes) +
+                         " bytes, 0 incomplete\n");
+
+    // sha256sum of every saved file, by the path the manifest gives.
+    const auto sums = runCommand("cd " + shellQuote(dir.path().string()) +
+                                 " && find out -type f -print0 | xargs -0 sha256sum");
+    ASSERT_EQ(sums.exitCode, 0);
+    std::map<std::string, std::string> sha256ByPath;
+    for (const auto& line : linesOf(sums.out)) sha256ByPath[line.substr(66)] = line.substr(0, 64);
+
+    const auto expectedBytes = test::readFile(*expectedTsv);
+    const auto expected = test::parseListing(std::string(expectedBytes.begin(), expectedBytes.end()), "ntfs");
+    int compared = 0;
+    for (const auto& line : lines) {
+        const std::string path = jsonField(line, "path");
+        const std::string savedAs = jsonField(line, "saved_as");
+        EXPECT_EQ(jsonField(line, "complete"), "true") << line;
+        EXPECT_EQ(jsonField(line, "bytes_written"), jsonField(line, "size")) << line;
+        ASSERT_TRUE(savedAs.starts_with(out.string() + "/")) << line;
+        EXPECT_EQ(sha256ByPath["out/" + savedAs.substr(out.string().size() + 1)], jsonField(line, "sha256"))
+            << line;
+        auto want = expected.find(path);
+        if (want == expected.end() || !test::isLivePathRow(want->second) || want->second.md5 == "-") continue;
+        EXPECT_EQ(jsonField(line, "md5"), want->second.md5) << path;
+        EXPECT_EQ(jsonField(line, "mtime"), want->second.mtime) << path;
+        EXPECT_EQ(jsonField(line, "deleted"), "false") << path;
+        ++compared;
+    }
+    EXPECT_GT(compared, 50); // the live files The Sleuth Kit lists with content
+    EXPECT_EQ(sha256ByPath.size(), lines.size()) << "one line per saved file";
+}
+
+TEST(SaveCli, FilesThatCannotBeWrittenWholeAreCountedAndExitFour) {
+    const auto image = test::unpackedCorpusImage("generated/ntfs.img.zst");
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst is not available";
+    test::ScratchDir dir;
+    const fs::path manifest = dir / "manifest.jsonl";
+    // A file-size limit of 64 KiB (the signal ignored, so writes past it fail) cuts the large files.
+    const auto r = runCommand("trap '' XFSZ; ulimit -f 128; " + std::string(VINDARU_CLI_PATH) + " save " +
+                              shellQuote(image->string()) + " --start 0 --type NTFS --extent FLAT --out " +
+                              shellQuote((dir / "out").string()) + " --manifest " +
+                              shellQuote(manifest.string()) + " /Fragmented /readme-tundra.txt");
+    EXPECT_EQ(r.exitCode, 4) << r.err;
+    EXPECT_NE(r.err.find("could not be saved whole"), std::string::npos) << r.err;
+    const auto manifestBytes = test::readFile(manifest);
+    int cut = 0, whole = 0;
+    for (const auto& line : linesOf(std::string(manifestBytes.begin(), manifestBytes.end()))) {
+        const auto size = std::stoull(jsonField(line, "size"));
+        if (jsonField(line, "complete") == "false") {
+            ++cut;
+            EXPECT_GT(size, 65536u) << line;
+            EXPECT_LT(std::stoull(jsonField(line, "bytes_written")), size) << line;
+        } else {
+            ++whole;
+            EXPECT_EQ(std::stoull(jsonField(line, "bytes_written")), size) << line;
+        }
+    }
+    EXPECT_GT(cut, 0);
+    EXPECT_GT(whole, 0);
+    EXPECT_NE(r.out.find(" " + std::to_string(cut) + " incomplete\n"), std::string::npos) << r.out;
 }
 
 } // namespace
