@@ -33,7 +33,9 @@ CliBrowse::CliBrowse(bool assumeYes)
 int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, const ScanModeArgs& mode) {
     if (!openSessionReader(session_, image)) return kExitImage;
     std::string error;
-    auto record = resolveVolume(*session_.sessionReader, session_.diskSectorCount, volume,
+    VolumeArgs chosen = volume;
+    chosen.otherFileSystemAtStart = mode.scanMode != kScanModeStandard || mode.driveFormatted;
+    auto record = resolveVolume(*session_.sessionReader, session_.diskSectorCount, chosen,
                                 status_, error);
     if (!record) {
         std::cerr << "vindaru-cli: " << error << "\n";

@@ -95,7 +95,8 @@ const char* foundName(Found found) {
 } // namespace
 
 std::optional<std::string> startMismatch(readWriteInterface& reader, std::uint64_t startSector,
-                                         const std::string& typeName, std::uint64_t diskSectorCount) {
+                                         const std::string& typeName, std::uint64_t diskSectorCount,
+                                         bool otherFileSystemAllowed) {
     const Found expected = expectedFor(fileSystemKind(typeName));
     if (expected == Found::Nothing) return std::nullopt; // RAW: any bytes can be carved
     if (startSector >= diskSectorCount)
@@ -114,6 +115,7 @@ std::optional<std::string> startMismatch(readWriteInterface& reader, std::uint64
     // Nothing recognisable may be a damaged volume, which the recovery modes are for; only
     // something that is plainly not this file system is refused.
     if (found == expected || found == Found::Nothing) return std::nullopt;
+    if (otherFileSystemAllowed && found != Found::PartitionTable) return std::nullopt;
     const std::string want = foundName(expected);
     std::string text = formatText("sector %llu holds %s, not %s", static_cast<unsigned long long>(startSector),
                                   foundName(found), want.c_str());
@@ -177,7 +179,8 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
         return choice.record;
     }
     if (args.startSector && args.typeName) {
-        if (auto mismatch = startMismatch(reader, *args.startSector, *args.typeName, diskSectorCount)) {
+        if (auto mismatch = startMismatch(reader, *args.startSector, *args.typeName, diskSectorCount,
+                                          args.otherFileSystemAtStart)) {
             error = *mismatch;
             return std::nullopt;
         }

@@ -40,6 +40,9 @@ struct VolumeArgs {
     std::optional<std::uint64_t> startSector; // --start SECTOR
     std::optional<std::string> typeName;      // --type NAME, as given
     std::optional<std::uint64_t> sizeMb;      // --size-mb M
+    // The recovery modes (and a formatted FAT drive) read volumes whose first sectors another
+    // file system has since overwritten: --start is then refused only for a partition table.
+    bool otherFileSystemAtStart = false;
 };
 
 // Registers --volume, --gpt, --start, --type and --size-mb on `parser`; after parser.parse(),
@@ -73,7 +76,8 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
 // its first sectors hold a partition table or another file system. nullopt when they may hold
 // it (recognised, or unrecognisable as a damaged volume is).
 std::optional<std::string> startMismatch(readWriteInterface& reader, std::uint64_t startSector,
-                                         const std::string& typeName, std::uint64_t diskSectorCount);
+                                         const std::string& typeName, std::uint64_t diskSectorCount,
+                                         bool otherFileSystemAllowed = false);
 
 // resolveVolume on the session's reader, with status texts and errors on stderr.
 bool selectVolume(Session& session, const VolumeArgs& args, VolumeRecord& out);

@@ -52,6 +52,7 @@ int runSearch(const std::vector<std::string>& args) {
 
     CliBrowse browse(true);
     if (int rc = browse.openAndScan(image, volumeArgs, scanMode); rc != kExitOk) return rc;
+    browse.progress().setUnit(ProgressUnit::items("files"));
     bool first = true;
     if (json) std::fputs("[", stdout);
     const auto result = browse.logic().search(pattern, [&](const SearchRow& row) { printRow(row, json, first); });

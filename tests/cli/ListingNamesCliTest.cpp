@@ -157,6 +157,10 @@ TEST_F(ListingNames, AStartThatHoldsNoVolumeOfTheTypeNamesNothing) {
             EXPECT_TRUE(r.out.empty()) << r.out;
         }
     }
+    // The recovery modes read a volume whose start another file system overwrote, but a partition
+    // table is still no volume.
+    EXPECT_EQ(runCli({"ls", disk->string(), "--start", "2048", "--type", "FAT32", "--formatted"}).exitCode, 0);
+    EXPECT_EQ(runCli({"ls", disk->string(), "--start", "0", "--type", "NTFS", "--mode", "deep"}).exitCode, 3);
     const auto right = runCli({"ls", disk->string(), "--start", "2048", "--type", "NTFS"});
     EXPECT_EQ(right.exitCode, 0) << right.err;
     EXPECT_EQ(right.err, "");
