@@ -29,6 +29,7 @@ void MftRecord::applyFixup(ByteSpan source, std::span<std::uint8_t> destination)
 
 void MftRecord::collectAttributes(ByteSpan record, std::vector<AttributeHeader>& out) {
     out.clear();
+    out.reserve(16);
     std::size_t offset = le16(record, kRecordFirstAttribute);
     while (offset <= record.size()) {
         AttributeHeader h;
@@ -68,8 +69,9 @@ ByteSpan MftRecord::runListBytes(ByteSpan record, const AttributeHeader& header)
 
 void MftRecord::load(ByteSpan raw) {
     size_ = std::clamp(raw.size(), kMftRecordSize, kMaxMftRecordSize);
-    std::fill(raw_.begin(), raw_.end(), 0);
-    std::copy_n(raw.begin(), std::min(raw.size(), size_), raw_.begin());
+    const std::size_t copied = std::min(raw.size(), size_);
+    std::copy_n(raw.begin(), copied, raw_.begin());
+    std::fill(raw_.begin() + static_cast<std::ptrdiff_t>(copied), raw_.begin() + static_cast<std::ptrdiff_t>(size_), 0);
     applyFixup(this->raw(), std::span(fixed_).first(size_));
     collectAttributes(fixed(), attributes_);
 }

@@ -97,6 +97,11 @@ public:
         return raw_[0] == 'F' && raw_[1] == 'I' && raw_[2] == 'L' && raw_[3] == 'E';
     }
     std::uint16_t flags() const { return le16(fixed(), kRecordFlags); }
+    bool hasAttributeList() const {
+        for (const AttributeHeader& h : attributes_)
+            if (h.type == kAttrAttributeList) return true;
+        return false;
+    }
 
 private:
     std::size_t size_ = kMftRecordSize;

@@ -265,11 +265,11 @@ void ntfs::readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk,
         chunk.resize(static_cast<std::size_t>(slots * recordSize));
         if (readAt(first, chunk)) {
             for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
-                appendSlot(ByteSpan(chunk).subspan(k * recordSize, recordSize), first + k * recordSize);
+                appendParsedSlot(ByteSpan(chunk).subspan(k * recordSize, recordSize), first + k * recordSize);
         } else {
             if (!readAt(first, one)) return; // past the end of the disk
             for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
-                if (readAt(first + k * recordSize, one)) appendSlot(one, first + k * recordSize);
+                if (readAt(first + k * recordSize, one)) appendParsedSlot(one, first + k * recordSize);
         }
         offset += slots * recordSize;
     }
@@ -277,11 +277,17 @@ void ntfs::readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk,
         carry.emplace_back(runStart + offset, static_cast<std::uint32_t>(runBytes - offset));
 }
 
+// The slots are parsed as they are read, so the scan reads the MFT once.
+void ntfs::appendParsedSlot(ByteSpan raw, std::uint64_t position) {
+    appendSlot(raw, position);
+    parseRecordAttributes(raw, entries.size() - 1, true);
+}
+
 void ntfs::appendJoinedSlot(const SlotPieces& pieces) {
     std::vector<std::uint8_t> raw(recordSize);
     if (!readPieces(pieces, raw)) return;
     splitSlots_.emplace(entries.size(), pieces);
-    appendSlot(raw, pieces.front().first);
+    appendParsedSlot(raw, pieces.front().first);
 }
 
 bool ntfs::readPieces(const SlotPieces& pieces, std::span<std::uint8_t> out) {
@@ -314,6 +320,11 @@ void ntfs::readMftByRuns() {
     entries.clear();
     forgetEntryCaches();
     splitSlots_.clear();
+    extraNames_.clear();
+    slotsParsed_ = true;
+    std::uint64_t mftBytes = 0;
+    for (const ClusterRun& run : mftRuns) mftBytes += std::uint64_t{run.clusterCount} * clusterSize;
+    entries.reserve(static_cast<std::size_t>(std::min(mftBytes / recordSize + 1, maxEntries())));
     std::vector<std::uint8_t> chunk;
     SlotPieces carry;
     for (const ClusterRun& run : mftRuns) {

@@ -238,6 +238,9 @@ private:
     std::optional<std::uint64_t> mftRecordPosition(std::uint64_t number) const;
     void readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk, SlotPieces& carry);
     void appendJoinedSlot(const SlotPieces& pieces);
+    void appendParsedSlot(ByteSpan raw, std::uint64_t position);
+    // readMftByRuns parsed every slot it read; parseAllEntries then only links.
+    bool slotsParsed_ = false;
     bool readPieces(const SlotPieces& pieces, std::span<std::uint8_t> out);
     // Reads the 1024 bytes of entry `index`'s record slot, joining a record split between runs.
     bool readSlot(std::uint64_t index, std::span<std::uint8_t> out);
@@ -309,6 +312,13 @@ private:
     std::array<std::uint8_t, kMaxMftRecordSize> fixedScratch_{};
     std::vector<FileNameLink> scratchLinks_;
     EntryDescription describeRecord(std::uint64_t index);
+    const std::string& timeText(std::uint64_t filetime);
+    std::unordered_map<std::uint64_t, std::string> minuteTexts_;
+    // The record read last by the describe/size/save operations, by entry index.
+    const MftRecord* loadRecord(std::uint64_t index);
+    MftRecord loaded_;
+    std::uint64_t loadedIndex_ = 0;
+    bool loadedValid_ = false;
     // Drops what is remembered about entries by index (the table is being refilled).
     void forgetEntryCaches();
     std::optional<std::pair<std::uint64_t, EntryDescription>> lastDescribed_;

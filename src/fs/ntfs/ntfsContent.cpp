@@ -73,6 +73,7 @@ private:
 
 void ntfs::forgetEntryCaches() {
     recordCacheValid_ = false;
+    loadedValid_ = false;
     lastDescribed_.reset();
     lastSizedIndex_ = ~0ull;
 }
@@ -99,20 +100,30 @@ ByteSpan ntfs::cachedRecord(std::uint64_t position) {
 }
 
 std::optional<MftRecord> ntfs::readRecord(std::uint64_t index) {
-    if (index >= entries.size()) return std::nullopt;
+    const MftRecord* record = loadRecord(index);
+    if (record == nullptr) return std::nullopt;
+    return *record;
+}
+
+// The list asks for an entry's times and then its size: both come from one load of its record.
+const MftRecord* ntfs::loadRecord(std::uint64_t index) {
+    if (index >= entries.size()) return nullptr;
     // An extra name reads the record of the entry it stands for.
     if (entries[index].aliasOf != 0 && entries[index].aliasOf < entries.size()) index = entries[index].aliasOf;
-    std::optional<MftRecord> record(std::in_place);
+    if (loadedValid_ && loadedIndex_ == index) return &loaded_;
+    loadedValid_ = false;
     if (splitSlots_.contains(index)) {
         std::vector<std::uint8_t> raw(recordSize);
-        if (!readSlot(index, raw)) return std::nullopt;
-        record->load(raw);
-        return record;
+        if (!readSlot(index, raw)) return nullptr;
+        loaded_.load(raw);
+    } else {
+        const ByteSpan raw = cachedRecord(entries[index].recordPosition);
+        if (raw.empty()) return nullptr;
+        loaded_.load(raw);
     }
-    const ByteSpan raw = cachedRecord(entries[index].recordPosition);
-    if (raw.empty()) return std::nullopt;
-    record->load(raw);
-    return record;
+    loadedIndex_ = index;
+    loadedValid_ = true;
+    return &loaded_;
 }
 
 // Reads out.size() bytes from cluster `lcn` on; what cannot be read is zeros.
@@ -285,19 +296,22 @@ DataAttributeInfo ntfs::dataAttributeInfo(std::uint64_t entryIndex) {
     DataAttributeInfo info;
     // A name kept in an extension record stands for the file whose base record holds the rest.
     const std::uint64_t index = baseRecordIndex(entryIndex);
-    const auto record = readRecord(index);
-    if (!record || !record->hasFileSignature()) return info;
+    const MftRecord* record = loadRecord(index);
+    if (record == nullptr || !record->hasFileSignature()) return info;
     std::vector<DataExtent> extents;
     bool haveSizes = false;
     takeDataAttributes(*record, info, extents, haveSizes);
-    const std::vector<AttributeListItem> items = readAttributeList(*record);
-    std::unordered_set<std::uint64_t> done{index};
+    // The base record is not used past this point: loading extension records replaces it.
+    const std::vector<AttributeListItem> items = record->hasAttributeList() ? readAttributeList(*record)
+                                                                           : std::vector<AttributeListItem>{};
+    std::unordered_set<std::uint64_t> done;
+    if (!items.empty()) done.insert(index);
     for (const AttributeListItem& item : items) {
         const std::uint64_t extensionIndex = indexOfRecordNumber(item.recordNumber);
         if (item.nameLength != 0 || !done.insert(extensionIndex).second) continue;
-        const auto extension = readRecord(extensionIndex);
+        const MftRecord* extension = loadRecord(extensionIndex);
         // An extension record must still belong to this file (its record may have been reused).
-        if (!extension || !extension->hasFileSignature() ||
+        if (extension == nullptr || !extension->hasFileSignature() ||
             indexOfRecordNumber(le64(extension->fixed(), kRecordBaseReference) & kRecordNumberMask) != index)
             continue;
         takeDataAttributes(*extension, info, extents, haveSizes);
@@ -402,8 +416,8 @@ bool ntfs::writeFromRuns(const DataAttributeInfo& info, const ContentSink& sink)
 }
 
 bool ntfs::writeEntryContent(std::uint64_t index, const ContentSink& sink) {
-    const auto record = readRecord(baseRecordIndex(index));
-    if (!record || !record->hasFileSignature()) return false;
+    const MftRecord* record = loadRecord(baseRecordIndex(index));
+    if (record == nullptr || !record->hasFileSignature()) return false;
     if (isDirectory(index)) return true; // a directory's content is its index, not file data
     const DataAttributeInfo info = dataAttributeInfo(index);
     if (info.residency == 'R') return info.residentBytes.empty() || sink(info.residentBytes);

@@ -37,10 +37,11 @@ constexpr std::size_t kParseChunkBytes = 4 * 1024 * 1024;
 // volume of a million records just does not send a million of them.
 constexpr std::uint64_t kStatusEvery = 256;
 
-std::string timeText(std::uint64_t filetime) {
-    const auto local = filetimeToLocal(filetime);
-    return local ? formatDateTimeText(*local) : std::string();
-}
+// Filetime ticks per minute: the texts show minutes, and a time-zone offset changes only at a
+// whole minute, so every time of one minute has one text.
+constexpr std::uint64_t kTicksPerMinute = 600000000;
+// Distinct minutes remembered; a volume's files mostly share few.
+constexpr std::size_t kMaxCachedMinutes = 1 << 16;
 
 } // namespace
 
@@ -295,8 +296,8 @@ void ntfs::parseAllEntries() {
     forgetEntryCaches();
     chainTail_.assign(entries.size(), 0);
     linked_.assign(entries.size(), 0);
-    extraNames_.clear();
     nameHolder_.clear();
+    if (!slotsParsed_) extraNames_.clear();
     if (mftRunKnown && !stopped()) {
         std::uint64_t n = entries.size();
         progress_->setRange(0, static_cast<std::int64_t>(n));
@@ -305,14 +306,18 @@ void ntfs::parseAllEntries() {
         while (i < n) {
             if (stopped()) break;
             // Consecutive slots are read in one piece and parsed from memory (a record joined
-            // from two runs is read on its own).
+            // from two runs is read on its own); slots parsed while the MFT was read are not
+            // read again.
             std::uint64_t end = i + 1;
             while (!splitSlots_.contains(i) && end < n && !splitSlots_.contains(end) &&
                    (end - i) * recordSize < kParseChunkBytes &&
                    entries[end].recordPosition == entries[end - 1].recordPosition + recordSize)
                 ++end;
-            chunk.resize((end - i) * recordSize);
-            const bool bulk = end - i > 1 && readAt(entries[i].recordPosition, chunk);
+            bool bulk = false;
+            if (!slotsParsed_) {
+                chunk.resize((end - i) * recordSize);
+                bulk = end - i > 1 && readAt(entries[i].recordPosition, chunk);
+            }
             for (std::uint64_t k = i; k < end; ++k) {
                 if (stopped()) {
                     end = k;
@@ -323,6 +328,7 @@ void ntfs::parseAllEntries() {
                     setStatus(formatText("parsing MFT entry %d...", static_cast<int>(k)));
                     progress_->setPosition(static_cast<std::int64_t>(k));
                 }
+                if (slotsParsed_) continue;
                 if (bulk)
                     parseRecordAttributes(ByteSpan(chunk).subspan((k - i) * recordSize, recordSize), k, true);
                 else
@@ -330,7 +336,13 @@ void ntfs::parseAllEntries() {
             }
             i = end;
         }
+        // A stop keeps only the entries parsed before it, even if the MFT read named more.
+        if (slotsParsed_ && n < entries.size()) {
+            for (std::uint64_t k = n; k < entries.size(); ++k) entries[k].hasName = false;
+            std::erase_if(extraNames_, [n](const ExtraName& x) { return x.of >= n; });
+        }
     }
+    slotsParsed_ = false;
     slotCount_ = entries.size();
     if (scanMode != 3) {
         findNameHolders();
@@ -471,10 +483,20 @@ EntryDescription ntfs::describeEntry(std::uint64_t index) {
     return d;
 }
 
+// The local-time text of a file time, converted once per minute met.
+const std::string& ntfs::timeText(std::uint64_t filetime) {
+    const std::uint64_t minute = filetime / kTicksPerMinute;
+    const auto it = minuteTexts_.find(minute);
+    if (it != minuteTexts_.end()) return it->second;
+    if (minuteTexts_.size() >= kMaxCachedMinutes) minuteTexts_.clear();
+    const auto local = filetimeToLocal(filetime);
+    return minuteTexts_.emplace(minute, local ? formatDateTimeText(*local) : std::string()).first->second;
+}
+
 EntryDescription ntfs::describeRecord(std::uint64_t index) {
     EntryDescription d;
-    const auto record = readRecord(baseRecordIndex(index));
-    if (record) {
+    const MftRecord* record = loadRecord(baseRecordIndex(index));
+    if (record != nullptr) {
         const ByteSpan fixed = record->fixed();
         for (const AttributeHeader& h : record->attributes()) {
             if (h.nonResident) continue;
