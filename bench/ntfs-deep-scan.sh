@@ -8,7 +8,10 @@
 # (`vindaru-cli candidates`, which reads the whole volume unless it finds 3 MFT starts first)
 # for reference.
 #
-#   bench/ntfs-deep-scan.sh [BUILD_DIR]        (default: build)
+#   bench/ntfs-deep-scan.sh [BUILD_DIR] [VOLUME.raw]     (default: build, the volume below)
+#
+# VOLUME.raw may be another raw NTFS volume, e.g. the 100,000-record one of
+# bench/make-ntfs-100k.sh.
 #
 # The volume (2 GiB, made once with mkntfs and ntfs-3g in $VINDARU_BENCH_DIR, default
 # /tmp/vindaru-bench): 20,000 small files in 20 folders and 1 GiB of pseudo-random data.
@@ -17,7 +20,7 @@ set -euo pipefail
 build=${1:-build}
 cli="$build/vindaru-cli"
 dir=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
-image="$dir/ntfs-deep-2g.raw"
+image=${2:-$dir/ntfs-deep-2g.raw}
 [ -x "$cli" ] || { echo "build vindaru-cli first ($cli)" >&2; exit 1; }
 mkdir -p "$dir"
 
