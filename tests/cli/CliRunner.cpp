@@ -92,6 +92,23 @@ std::optional<std::string> compareWithRaw(const fs::path& exported, const fs::pa
     return result;
 }
 
+std::string jsonField(const std::string& line, const std::string& key) {
+    const std::string lead = "\"" + key + "\": ";
+    const auto at = line.find(lead);
+    if (at == std::string::npos) return "<missing>";
+    std::size_t i = at + lead.size();
+    std::string value;
+    if (line[i] != '"') {
+        while (i < line.size() && line[i] != ',' && line[i] != '}') value += line[i++];
+        return value;
+    }
+    for (++i; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        value += line[i];
+    }
+    return value;
+}
+
 FileFingerprint fingerprint(const fs::path& path) {
     struct stat st {};
     FileFingerprint print;

@@ -32,4 +32,9 @@ struct FileFingerprint {
 };
 FileFingerprint fingerprint(const fs::path& path);
 
+// The value of `key` in one line of flat JSON (a save manifest line, an ls --json row): a
+// string's text (escapes of \" and \\ undone, which is all the corpus names need) or the
+// literal as written; "<missing>" when the key is not there.
+std::string jsonField(const std::string& line, const std::string& key);
+
 } // namespace vindaru::test

@@ -2,6 +2,9 @@
 // MBR disk, compared with The Sleuth Kit's listings of the same images.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "cli/CliRunner.h"
 #include "support/ListingTsv.h"
 #include "support/TestSupport.h"
 
@@ -108,6 +111,38 @@ TEST(LsCli, OneFolderAsTextAndJsonAFileAsItselfAndBadPaths) {
     EXPECT_EQ(ls(image->string(), vol + "--mode bogus").exitCode, 1);
     EXPECT_EQ(ls(image->string(), vol + "--candidate 1").exitCode, 1) << "--candidate belongs to --mode advanced";
     EXPECT_EQ(ls(image->string(), "--extent FLAT").exitCode, 1) << "a volume must be chosen";
+}
+
+TEST(LsCli, JsonRowsCarryTheTsvsNumbersAndTheirTimeTexts) {
+    const auto image = test::unpackedCorpusImage("generated/ntfs.img.zst");
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst is not available";
+    const std::string vol = "--start 0 --type NTFS --extent FLAT -r ";
+    const auto tsv = ls(image->string(), vol + "--tsv");
+    const auto json = ls(image->string(), vol + "--json");
+    ASSERT_EQ(tsv.exitCode, 0) << tsv.err;
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const auto rows = test::parseListing(tsv.out);
+    std::size_t objects = 0;
+    std::istringstream in(json.out);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with("  {")) continue;
+        ++objects;
+        const std::string path = test::jsonField(line, "path");
+        auto row = rows.find(path);
+        ASSERT_NE(row, rows.end()) << line;
+        EXPECT_EQ(test::jsonField(line, "size"), row->second.size) << path;
+        EXPECT_EQ(test::jsonField(line, "mtime"), row->second.mtime) << path;
+        const std::string unix = test::jsonField(line, "modification_unix");
+        if (row->second.mtime != "0") {
+            EXPECT_EQ(unix, row->second.mtime) << path;
+            const std::string iso = test::jsonField(line, "modification_unix_iso");
+            EXPECT_EQ(iso.size(), 20u) << path;
+            EXPECT_EQ(iso.substr(0, 2), "20") << path;
+        }
+        EXPECT_EQ(test::jsonField(line, "is_placeholder"), path == "/\\[ORPHAN_ENTRY]" ? "true" : "false") << path;
+    }
+    EXPECT_EQ(objects, rows.size());
+    EXPECT_GT(objects, 600u);
 }
 
 } // namespace

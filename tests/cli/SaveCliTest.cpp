@@ -6,6 +6,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "cli/CliRunner.h"
 #include "support/ListingTsv.h"
 #include "support/TestSupport.h"
 
@@ -76,24 +77,7 @@ TEST(SaveCli, TheWholeVolumeSkipsBadClusAndKeepsEveryFolder) {
 namespace vindaru {
 namespace {
 
-// The value of `key` in one manifest line: a JSON string's text (escapes of \" and \\ undone,
-// which is all the corpus names need) or the literal as written.
-std::string jsonField(const std::string& line, const std::string& key) {
-    const std::string lead = "\"" + key + "\": ";
-    const auto at = line.find(lead);
-    if (at == std::string::npos) return "<missing>";
-    std::size_t i = at + lead.size();
-    std::string value;
-    if (line[i] != '"') {
-        while (i < line.size() && line[i] != ',' && line[i] != '}') value += line[i++];
-        return value;
-    }
-    for (++i; i < line.size() && line[i] != '"'; ++i) {
-        if (line[i] == '\\' && i + 1 < line.size()) ++i;
-        value += line[i];
-    }
-    return value;
-}
+using test::jsonField;
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
