@@ -16,7 +16,7 @@
 
 namespace vindaru::fuzz {
 
-inline constexpr std::size_t kMaxInputBytes = 64 * 1024;
+inline constexpr std::size_t kMaxInputBytes = 32 * 1024;
 inline constexpr std::uint64_t kVolumeBytes = 4u << 20;
 
 class ZeroTailReader : public readWriteInterface {
@@ -42,6 +42,7 @@ public:
         return at < kVolumeBytes || out.empty();
     }
     std::uint64_t capacity() const override { return kVolumeBytes; }
+    bool isHole(std::uint64_t position, std::uint64_t) const override { return baseOffset + position >= head_.size(); }
 
 private:
     std::span<const std::uint8_t> head_;

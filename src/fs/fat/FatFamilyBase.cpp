@@ -16,7 +16,11 @@ constexpr std::uint32_t kMaxDirectoryDepth = 1024;
 // The table never holds more records than this (a hostile volume full of directory slots).
 constexpr std::size_t kMaxEntries = 8u << 20;
 // Saved content is read in pieces of at most this many bytes.
-constexpr std::uint64_t kContentPieceBytes = 1u << 20;
+constexpr std::uint64_t kContentPieceBytes = 256u << 10;
+// A parent's directory buffer larger than this is given back while a subdirectory is walked
+// and read again afterwards; smaller ones stay (the walk's memory stays bounded by the depth).
+constexpr std::uint64_t kKeptUnitBytes = 64u << 10;
+constexpr std::uint64_t kAreaPieceBytes = 64u << 10;
 constexpr std::uint64_t kMegabyte = 1048576;
 constexpr std::uint8_t kDotEntry = 0x2E;
 
@@ -72,6 +76,7 @@ void FatFamilyBase::setClusterLimit(std::uint64_t clustersFromBoot) {
         clusters = static_cast<std::uint64_t>(volumeSize_) / clusterSize_;
     // No cluster starts past the disk's real end.
     const std::uint64_t end = diskEndFromBase(reader_);
+    diskEnd_ = end;
     if (clusterSize_ == 0 || dataStart_ >= end) {
         clusters = 0;
     } else {
@@ -110,7 +115,7 @@ FatFamilyBase::DirectoryRun FatFamilyBase::areaRun(std::uint64_t offset, std::ui
     run.kind = DirectoryRun::Kind::Area;
     run.areaOffset = offset;
     run.areaLength = length;
-    run.maxUnits = 1;
+    run.maxUnits = length / kAreaPieceBytes + 1;
     return run;
 }
 
@@ -119,10 +124,16 @@ std::optional<FatFamilyBase::DirectoryUnit> FatFamilyBase::nextUnit(DirectoryRun
         const bool first = run.unitsTaken == 0;
         ++run.unitsTaken;
         if (run.kind == DirectoryRun::Kind::Area) {
-            run.ended = true;
-            if (areaVisited_) return std::nullopt;
-            areaVisited_ = true;
-            return DirectoryUnit{run.areaOffset, run.areaLength, 0, true};
+            // The fixed root area is read in pieces, as a chain of clusters would be.
+            if (first) {
+                if (areaVisited_) break;
+                areaVisited_ = true;
+            }
+            const std::uint64_t at = run.areaOffset + (run.unitsTaken - 1) * kAreaPieceBytes;
+            if (at >= run.areaOffset + run.areaLength || at >= diskEnd_) break;
+            const std::uint64_t length =
+                std::min({kAreaPieceBytes, run.areaOffset + run.areaLength - at, diskEnd_ - at});
+            return DirectoryUnit{at, length, 0, first};
         }
         std::uint32_t cluster = run.startCluster;
         if (!first) {
@@ -142,7 +153,10 @@ std::optional<FatFamilyBase::DirectoryUnit> FatFamilyBase::nextUnit(DirectoryRun
             if (first || !skipVisitedContinuation()) break;
             continue;
         }
-        return DirectoryUnit{clusterOffset(cluster), clusterSize_, cluster, first};
+        const std::uint64_t offset = clusterOffset(cluster);
+        if (offset >= diskEnd_) break;
+        // Nothing is read past the disk's end: a hostile cluster size costs no memory there.
+        return DirectoryUnit{offset, std::min(clusterSize_, diskEnd_ - offset), cluster, first};
     }
     run.ended = true;
     return std::nullopt;
@@ -150,7 +164,8 @@ std::optional<FatFamilyBase::DirectoryUnit> FatFamilyBase::nextUnit(DirectoryRun
 
 bool FatFamilyBase::loadUnit(Frame& frame, const DirectoryUnit& unit) {
     frame.buffer.assign(static_cast<std::size_t>(unit.length), 0);
-    reader_.readAt(unit.offset, frame.buffer);
+    // A hole of a sparse image reads as the zeros the buffer already holds.
+    if (!reader_.isHole(unit.offset, unit.length)) reader_.readAt(unit.offset, frame.buffer);
     frame.unit = unit;
     frame.haveUnit = true;
     frame.pos = 0;
@@ -169,6 +184,13 @@ const std::uint8_t* FatFamilyBase::peekSlot(Frame& frame) {
         if (control_.shouldStop()) return nullptr;
         const auto unit = nextUnit(frame.run);
         if (!unit) {
+            frame.buffer.clear();
+            frame.haveUnit = false;
+            return nullptr;
+        }
+        // A first cluster in a hole has no dot entry: nothing to read.
+        if (unit->first && !frame.root && expectDotEntry() && reader_.isHole(unit->offset, 1)) {
+            frame.run.ended = true;
             frame.buffer.clear();
             frame.haveUnit = false;
             return nullptr;
@@ -210,9 +232,13 @@ void FatFamilyBase::walkFrom(const DirectoryRun& rootRun) {
                 continue;
             }
             if (frame.depth + 1 >= kMaxDirectoryDepth) continue;
-            // The parent's cluster is read again when the walk comes back to it.
-            std::vector<std::uint8_t>().swap(frame.buffer);
-            frame.reload = frame.haveUnit;
+            // A folder whose first cluster was parsed already has nothing more to give.
+            if (found->run.kind != DirectoryRun::Kind::Area && visitedClusters_.count(found->run.startCluster)) continue;
+            // A large parent cluster is read again when the walk comes back to it.
+            if (!frame.root && frame.buffer.size() > kKeptUnitBytes) {
+                std::vector<std::uint8_t>().swap(frame.buffer);
+                frame.reload = frame.haveUnit;
+            }
             Frame child;
             child.dirIndex = found->recordIndex;
             child.depth = frame.depth + 1;

@@ -168,6 +168,7 @@ protected:
     std::uint64_t clusterSize_ = 0;
     std::uint64_t dataStart_ = 0;
     std::uint32_t clusterLimit_ = 2;
+    std::uint64_t diskEnd_ = UINT64_MAX; // relative to the volume's start
     std::unique_ptr<FatTable> fat_;
 
     bool placeholderDone_ = false;

@@ -6,9 +6,9 @@ namespace vindaru {
 
 namespace {
 
-// 256 KiB pieces, at most 64 of them held (16 MiB): a FAT32 walk touches the FAT in order.
-constexpr std::uint64_t kPieceBytes = 256 * 1024;
-constexpr std::size_t kMaxPieces = 64;
+// 64 KiB pieces, at most 256 of them held (16 MiB): a FAT32 walk touches the FAT in order.
+constexpr std::uint64_t kPieceBytes = 64 * 1024;
+constexpr std::size_t kMaxPieces = 256;
 constexpr std::uint32_t kFat32EntryMask = 0x0FFFFFFF;
 
 } // namespace
