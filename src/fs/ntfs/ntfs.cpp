@@ -36,6 +36,8 @@ constexpr std::size_t kMftChunkBytes = 4 * 1024 * 1024;
 // (an MFT of 128 GiB), whatever the runs claim; small volumes still get a useful minimum.
 constexpr std::uint64_t kMaxEntries = 1ull << 27;
 constexpr std::uint64_t kMinEntryCap = 1ull << 16;
+// The entry table is reserved up front for at most this many slots; beyond, it grows as read.
+constexpr std::uint64_t kMaxReservedEntries = 1ull << 20;
 
 // Leading decimal digits of a size text; 0 for none, saturating instead of overflowing.
 std::uint64_t leadingNumber(const std::string& text) {
@@ -322,9 +324,16 @@ void ntfs::readMftByRuns() {
     splitSlots_.clear();
     extraNames_.clear();
     slotsParsed_ = true;
+    // Room for the slots the runs describe, up to a bound: the runs come from disk.
     std::uint64_t mftBytes = 0;
-    for (const ClusterRun& run : mftRuns) mftBytes += std::uint64_t{run.clusterCount} * clusterSize;
-    entries.reserve(static_cast<std::size_t>(std::min(mftBytes / recordSize + 1, maxEntries())));
+    for (const ClusterRun& run : mftRuns) {
+        std::uint64_t runBytes = 0;
+        if (!checkedMul(run.clusterCount, clusterSize, runBytes) || !checkedAdd(mftBytes, runBytes, mftBytes)) {
+            mftBytes = ~0ull;
+            break;
+        }
+    }
+    entries.reserve(static_cast<std::size_t>(std::min({mftBytes / recordSize + 1, maxEntries(), kMaxReservedEntries})));
     std::vector<std::uint8_t> chunk;
     SlotPieces carry;
     for (const ClusterRun& run : mftRuns) {

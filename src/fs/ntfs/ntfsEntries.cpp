@@ -21,6 +21,10 @@ constexpr std::size_t kFileNameNamespace = 0x41;
 constexpr std::uint8_t kDosNamespace = 2;
 // Marks, in a link's kind, the link its record's entry shows.
 constexpr std::uint8_t kShownLink = 0x80;
+// Extra names kept in all (hard links; real volumes have few), and deleted unnamed records
+// whose attribute list is read to see whether their name lived elsewhere.
+constexpr std::size_t kMaxExtraNames = 1 << 20;
+constexpr std::size_t kMaxUnnamedExamined = 1 << 16;
 constexpr std::uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
 
 // $STANDARD_INFORMATION content fields.
@@ -149,6 +153,7 @@ void ntfs::keepExtraNames(std::uint64_t index, ByteSpan fixed, const std::vector
         std::u16string name(l.name.nameLength, u'\0');
         for (std::size_t k = 0; k < name.size(); ++k) name[k] = static_cast<char16_t>(le16(c, kFileNameName + 2 * k));
         if (l.name.parent == e.parentIndex && name == entryName(index)) continue;
+        if (extraNames_.size() >= kMaxExtraNames) return;
         ExtraName extra = l.name;
         extra.nameOffset = storeName(name);
         extraNames_.push_back(extra);
@@ -213,13 +218,15 @@ void ntfs::findNameHolders() {
 // A deleted file whose names lived only in extension records (its writer removes the name when
 // it deletes) still has its content: it is listed under ORPHAN_ENTRY by its record number.
 void ntfs::nameUnnamedDeletedFiles() {
-    for (std::uint64_t i = 1; i < slotCount_; ++i) {
+    std::size_t examined = 0;
+    for (std::uint64_t i = 1; i < slotCount_ && examined < kMaxUnnamedExamined; ++i) {
         const MftEntry& e = entries[i];
         if (e.hasName || !e.hasFileSignature() || !e.hasAttributeList || e.baseReference != 0 ||
             (e.recordFlags & kRecordInUse) != 0 || nameHolder_.contains(i))
             continue;
-        const auto record = readRecord(i);
-        if (!record || !namesFileNameElsewhere(*record, i)) continue;
+        ++examined;
+        const MftRecord* record = loadRecord(i);
+        if (record == nullptr || !namesFileNameElsewhere(*record, i)) continue;
         renameEntry(i, utf8ToUtf16(formatText("MFT_RECORD_%llu", static_cast<unsigned long long>(i))));
         entries[i].kind = 0;
         entries[i].parentIndex = entries.size(); // no folder: an orphan
