@@ -24,6 +24,12 @@ constexpr std::uint64_t kScanBlockSlack = 64;
 
 unsigned long long ull(std::uint64_t v) { return static_cast<unsigned long long>(v); }
 
+// Per-item status texts and progress go out for the first item, every 256th and the last: the
+// status line shows the same words, without formatting a text per inode table or record.
+bool reportItem(std::uint64_t index, std::uint64_t first, std::uint64_t last) {
+    return index == first || index == last || (index - first) % 256 == 0;
+}
+
 } // namespace
 
 ext2Class::ext2Class(readWriteInterface& reader_, VolumeRecord volume_, StatusSink* status,
@@ -56,6 +62,14 @@ bool ext2Class::acceptProbe(std::uint64_t position, ByteSpan candidate) {
     if (!decoded) return false;
     geometry = *decoded;
     superblockOffset = position;
+    // Groups that start past the disk's end hold nothing this disk has: a superblock that
+    // claims billions of blocks does not size the group table.
+    const std::uint64_t diskBlocks = diskEndFromBase(reader) / geometry.blockSize + 1;
+    if (diskBlocks > geometry.firstDataBlock) {
+        const std::uint64_t data = diskBlocks - geometry.firstDataBlock;
+        const std::uint64_t reachable = data / geometry.blocksPerGroup + 1;
+        if (reachable < geometry.groupCount) geometry.groupCount = static_cast<std::uint32_t>(reachable);
+    }
     return true;
 }
 
@@ -155,8 +169,10 @@ bool ext2Class::readInodeTables() {
         }
         const std::uint64_t firstKey = std::uint64_t{g} * geometry.inodesPerGroup;
         if (firstKey >= recordCount) break;
-        setStatus(formatText("parsing group %llu  of %llu ", ull(g + 1), ull(geometry.groupCount)));
-        progress_->setPosition(g + 1);
+        if (reportItem(g + 1, 1, geometry.groupCount)) {
+            setStatus(formatText("parsing group %llu  of %llu ", ull(g + 1), ull(geometry.groupCount)));
+            progress_->setPosition(g + 1);
+        }
         const Ext2GroupInfo& info = groups[g];
         if (!info.tableOnVolume) continue;
         const std::uint64_t count = std::min<std::uint64_t>(info.usedInodes, recordCount - firstKey);
@@ -281,8 +297,10 @@ bool ext2Class::parseDirectories() {
             control.stopRequested = false;
             break;
         }
-        setStatus(formatText("parsing inode entry %llu  of %llu ", ull(a + 1), ull(n)));
-        progress_->setPosition(static_cast<std::int64_t>(a + 1));
+        if (reportItem(a / geometry.inodesPerGroup, 0, (n - 1) / geometry.inodesPerGroup)) {
+            setStatus(formatText("parsing inode entry %llu  of %llu ", ull(a + 1), ull(n)));
+            progress_->setPosition(static_cast<std::int64_t>(a + 1));
+        }
         const std::uint64_t groupEnd = a + geometry.inodesPerGroup;
         while (next < directories_.size() && directories_[next].number <= groupEnd)
             walkDirectory(directories_[next++], buffer);
@@ -376,8 +394,10 @@ void ext2Class::linkParentChild() {
     progress_->setRange(0, static_cast<std::int64_t>(total));
     for (std::size_t c = 0; c < total; ++c) {
         if (stopped()) break;
-        setStatus(formatText("Maintaining Parent Child for record %llu of %llu....", ull(c), ull(total)));
-        progress_->setPosition(static_cast<std::int64_t>(c + 1));
+        if (reportItem(c, 0, total - 1)) {
+            setStatus(formatText("Maintaining Parent Child for record %llu of %llu....", ull(c), ull(total)));
+            progress_->setPosition(static_cast<std::int64_t>(c + 1));
+        }
         ext2Entry& e = entries[c];
         if (e.parent < 1 || e.parent > UINT32_MAX) continue;
         const std::optional<EntryRef> parent = refOfKey(static_cast<std::uint32_t>(e.parent));
