@@ -1,0 +1,33 @@
+# Sourced by the ext2 benchmarks: makes (once) the ext2 volume they time, in $VINDARU_BENCH_DIR
+# (default /tmp/vindaru-bench): 100,000 small files in 100 folders and one 200 MiB file of
+# pseudo-random data, written by `mke2fs -d` (4 KiB blocks, 1.5 GiB, no mount needed).
+ext_dir=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
+ext_image="$ext_dir/ext2-100k.raw"
+mkdir -p "$ext_dir"
+
+make_ext2_volume() {
+    local work
+    work=$(mktemp -d "$ext_dir/ext2-src.XXXXXX")
+    python3 - "$work/src" <<'PY'
+import os, sys, random
+root = sys.argv[1]
+rnd = random.Random(100000)
+for d in range(100):
+    folder = os.path.join(root, f"folder-{d:03d}")
+    os.makedirs(folder)
+    for f in range(1000):
+        size = rnd.choice((0, 100, 700, 1500, 4096, 6000))
+        with open(os.path.join(folder, f"file-{d:03d}-{f:04d}.dat"), "wb") as fh:
+            fh.write(bytes([(d + f) & 0xFF]) * size)
+PY
+    { openssl enc -aes-128-ctr -pass pass:ext2 -nosalt -pbkdf2 </dev/zero 2>/dev/null || true; } |
+        head -c $((200 << 20)) >"$work/src/big-200m.bin"
+    mke2fs -q -F -t ext2 -b 4096 -N 131072 -d "$work/src" "$ext_image.part" 1536M
+    mv "$ext_image.part" "$ext_image"
+    rm -rf "$work"
+}
+[ -f "$ext_image" ] || make_ext2_volume
+ext_volume=(--start 0 --type extX --size-mb $(( ($(stat -c %s "$ext_image") + (1 << 20) - 1) >> 20 )) --extent FLAT)
+
+now() { date +%s.%N; }
+best() { python3 -c "import sys; print(min(float(x) for x in sys.argv[1:]))" "$@"; }
