@@ -31,7 +31,8 @@ for _ in $(seq "$rounds"); do
     icat_t+=("$(echo "$t1 - $t0" | bc)") save_t+=("$(echo "$t2 - $t1" | bc)")
 done
 i=$(best "${icat_t[@]}") v=$(best "${save_t[@]}")
-rss=$( { /usr/bin/time -f "%M" "$cli" save "$ext_image" "${ext_volume[@]}" --out "$out" /big-200m.bin >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+/usr/bin/time -f "%M" -o "${TMPDIR:-/tmp}/ext2-bench-rss" "$cli" save "$ext_image" "${ext_volume[@]}" --out "$out" /big-200m.bin >/dev/null 2>&1
+rss=$(tail -1 "${TMPDIR:-/tmp}/ext2-bench-rss")
 icat_rss=$( { /usr/bin/time -f "%M" icat "$ext_image" "$inode" >/dev/null; } 2>&1 | tail -1)
 printf 'save 200 MiB: icat %.3f s, vindaru %.3f s (scan included), ratio %.2f (goal <= 1.0)\n' "$i" "$v" "$(echo "$v / $i" | bc -l)"
 echo "peak memory: vindaru ${rss} KiB, icat ${icat_rss} KiB"

@@ -27,7 +27,8 @@ done
 f=$(best "${fls_t[@]}") v=$(best "${ls_t[@]}")
 ours=$("$cli" ls "$ext_image" "${ext_volume[@]}" -r 2>/dev/null | wc -l)
 theirs=$(fls -r -p "$ext_image" | wc -l)
-rss=$( { /usr/bin/time -f "%M" "$cli" ls "$ext_image" "${ext_volume[@]}" -r >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+/usr/bin/time -f "%M" -o "${TMPDIR:-/tmp}/ext2-bench-rss" "$cli" ls "$ext_image" "${ext_volume[@]}" -r >/dev/null 2>&1
+rss=$(tail -1 "${TMPDIR:-/tmp}/ext2-bench-rss")
 fls_rss=$( { /usr/bin/time -f "%M" fls -r -p "$ext_image" >/dev/null; } 2>&1 | tail -1)
 echo "volume: $(($(stat -c %s "$ext_image") >> 20)) MiB; vindaru lists $ours entries, fls $theirs"
 printf 'scan + listing: fls %.3f s, vindaru %.3f s, ratio %.2f (goal <= 1.0)\n' "$f" "$v" "$(echo "$v / $f" | bc -l)"

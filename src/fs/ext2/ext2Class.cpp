@@ -19,6 +19,7 @@ namespace {
 constexpr std::uint64_t kFirstProbe = 1024;
 constexpr std::uint64_t kProbeStep = 512;
 constexpr std::uint64_t kSmallestVolume = 1536;
+constexpr std::uint64_t kProbePieceBytes = 256 * 1024;
 // Metadata blocks a scan may read beyond one pass over the volume (maps of tiny volumes).
 constexpr std::uint64_t kScanBlockSlack = 64;
 
@@ -90,6 +91,8 @@ bool ext2Class::findSuperblock() {
     range.end = volumeBytes;
     range.tailBytes = kSuperblockSize;
     range.skipHoles = true;
+    // Small pieces, so a sparse image's holes are passed over without being read.
+    range.pieceBytes = kProbePieceBytes;
     sweepVolume(reader, range, control, [&](const SweepPiece& piece) {
         for (std::uint64_t at = 0; at < piece.data.size(); at += kProbeStep) {
             const std::uint64_t p = piece.position + at;
@@ -204,23 +207,28 @@ bool ext2Class::readInodeTables() {
     return true;
 }
 
-void ext2Class::applyName(std::uint32_t inode, std::string_view name) {
+void ext2Class::applyName(std::uint32_t inode, std::string_view name, std::uint16_t typeMode) {
     const bool dots = name == "." || name == "..";
+    bool named = true;
     if (dots && !passFirst_) {
         if (name == ".") passParent_ = std::int64_t{inode} - 1;
-        return;
-    }
-    if (passFirst_) {
+        named = false;
+    } else if (passFirst_) {
         passParent_ = inode;
         passFirst_ = false;
     }
     if (inode == 0 || inode > recordCount) return;
+    if (!named && typeMode == 0) return;
     NameEvent event;
     event.inode = inode;
-    event.nameOffset = namePool_.size();
-    event.nameLength = static_cast<std::uint32_t>(name.size());
-    event.parent = passParent_;
-    namePool_.append(name);
+    event.mode = typeMode;
+    event.named = named;
+    if (named) {
+        event.nameOffset = namePool_.size();
+        event.nameLength = static_cast<std::uint32_t>(name.size());
+        event.parent = passParent_;
+        namePool_.append(name);
+    }
     events_.push_back(event);
 }
 
@@ -232,17 +240,17 @@ void ext2Class::walkDirectoryBlock(ByteSpan block) {
         const std::uint16_t recLen = le16(block, offset + kDeRecLen);
         std::size_t nameLength = 0;
         std::size_t next = 0;
+        std::uint16_t typeMode = 0;
         if (geometry.fileTypeInEntries) {
             nameLength = u8(block, offset + kDeNameLen);
             const std::uint8_t type = u8(block, offset + kDeFileType);
-            if (inode > 0 && inode <= recordCount &&
-                (type == kDeTypeDirectory || type == kDeTypeRegular)) {
-                NameEvent event;
-                event.inode = inode;
-                event.mode = type == kDeTypeDirectory ? kModeDirectory : kModeRegular;
-                events_.push_back(event);
+            // The entry's type sets the inode's mode even when the entry names nothing.
+            if (inode > 0 && inode <= recordCount && (type == kDeTypeDirectory || type == kDeTypeRegular))
+                typeMode = type == kDeTypeDirectory ? kModeDirectory : kModeRegular;
+            if (nameLength == 0 || recLen == 0 || inode > recordCount) {
+                if (typeMode != 0) events_.push_back(NameEvent{inode, 0, 0, -1, typeMode, false});
+                break;
             }
-            if (nameLength == 0 || recLen == 0 || inode > recordCount) break;
             const std::size_t least = (kDeHeaderSize + nameLength + 3) & ~std::size_t{3};
             next = offset + (recLen < least + 4 ? least : recLen);
         } else {
@@ -251,9 +259,12 @@ void ext2Class::walkDirectoryBlock(ByteSpan block) {
             next = offset + recLen;
         }
         // A name that runs past the block is not an entry.
-        if (!fits(block, offset + kDeHeaderSize, nameLength)) break;
+        if (!fits(block, offset + kDeHeaderSize, nameLength)) {
+            if (typeMode != 0) events_.push_back(NameEvent{inode, 0, 0, -1, typeMode, false});
+            break;
+        }
         const auto* name = reinterpret_cast<const char*>(block.data() + offset + kDeHeaderSize);
-        applyName(inode, std::string_view(name, nameLength));
+        applyName(inode, std::string_view(name, nameLength), typeMode);
         offset = next;
     }
 }
@@ -320,6 +331,7 @@ void ext2Class::buildEntryMap() {
     // hard-linked file stands in each of its folders).
     std::vector<std::uint16_t> modeSet;
     std::vector<bool> lastName;
+    entries.reserve(events_.size() + 1);
     std::set<std::pair<std::int64_t, std::string_view>> seen;
     for (std::size_t i = 0; i < events_.size();) {
         const std::uint32_t inode = events_[i].inode;
@@ -328,13 +340,13 @@ void ext2Class::buildEntryMap() {
         for (; i < events_.size() && events_[i].inode == inode; ++i)
             if (events_[i].mode != 0) mode = events_[i].mode;
         std::size_t last = i;
-        while (last > first && events_[last - 1].mode != 0) --last;
+        while (last > first && !events_[last - 1].named) --last;
         if (last == first) continue;
         seen.clear();
         // The last name first, so a repeated name is kept at its last place.
         for (std::size_t k = last; k-- > first;) {
             const NameEvent& ev = events_[k];
-            if (ev.mode != 0) continue;
+            if (!ev.named) continue;
             const std::string_view name = std::string_view(namePool_).substr(ev.nameOffset, ev.nameLength);
             if (!seen.emplace(ev.parent, name).second) continue;
             ext2Entry e;

@@ -32,6 +32,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/CheckTree.h"
@@ -146,7 +147,8 @@ private:
         std::uint32_t nameLength = 0;
         std::uint64_t nameOffset = 0;
         std::int64_t parent = -1;
-        std::uint16_t mode = 0; // a mode set by the entry's file type; 0 for a naming event
+        std::uint16_t mode = 0; // a mode set by the entry's file type; 0 for none
+        bool named = false;     // the entry names the inode (else it only sets the mode)
     };
     struct InodeChunk {
         std::uint64_t position = UINT64_MAX;
@@ -164,9 +166,10 @@ private:
     bool readInode(std::uint32_t number, std::vector<std::uint8_t>& out);
     void walkDirectory(const DirectoryInode& directory, std::vector<std::uint8_t>& buffer);
     void walkDirectoryBlock(ByteSpan block);
-    void applyName(std::uint32_t inode, std::string_view name);
+    void applyName(std::uint32_t inode, std::string_view name, std::uint16_t typeMode);
     void fillInodeFields();
     std::uint64_t fileSize(ByteSpan inode) const;
+    const std::string& dateText(std::int64_t seconds);
 
     StatusSink* status_;
     ProgressSink* progress_;
@@ -183,6 +186,8 @@ private:
     bool passFirst_ = true;
     // Blocks the scan may still read for directories and their maps: about the volume once.
     std::uint64_t scanBlockBudget_ = 0;
+    static constexpr std::size_t kMaxDateTexts = 1u << 16;
+    std::unordered_map<std::int64_t, std::string> dateTexts_; // by Unix time
     std::vector<InodeChunk> inodeCache_;
     std::size_t nextCacheSlot_ = 0;
 };

@@ -41,10 +41,6 @@ InodeTime inodeTime(ByteSpan inode, std::size_t field, std::size_t extraField) {
     return t;
 }
 
-std::string dateText(const InodeTime& t) {
-    const std::optional<std::tm> local = unixToLocal(t.seconds);
-    return local ? formatDateTimeText(*local) : std::string();
-}
 
 std::string permissionText(std::uint16_t mode) {
     static const char* const kBits[] = {"-OE", "-OW", "-OR", "-GE", "-GW", "-GR", "-UE", "-UW", "-UR"};
@@ -103,14 +99,23 @@ bool ext2Class::readInode(std::uint32_t number, std::vector<std::uint8_t>& out) 
     return true;
 }
 
+// Files written together share their time stamps: each second's text is made once.
+const std::string& ext2Class::dateText(std::int64_t seconds) {
+    auto it = dateTexts_.find(seconds);
+    if (it != dateTexts_.end()) return it->second;
+    if (dateTexts_.size() >= kMaxDateTexts) dateTexts_.clear();
+    const std::optional<std::tm> local = unixToLocal(seconds);
+    return dateTexts_.emplace(seconds, local ? formatDateTimeText(*local) : std::string()).first->second;
+}
+
 EntryTexts ext2Class::describeEntry(EntryRef ref) {
     EntryTexts texts;
     std::vector<std::uint8_t> inode;
     if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readInode(entries[ref].key + 1, inode))
         return texts;
-    texts.creation = dateText(inodeTime(inode, kInCtime, kInCtimeExtra));
-    texts.access = dateText(inodeTime(inode, kInAtime, kInAtimeExtra));
-    texts.modification = dateText(inodeTime(inode, kInMtime, kInMtimeExtra));
+    texts.creation = dateText(inodeTime(inode, kInCtime, kInCtimeExtra).seconds);
+    texts.access = dateText(inodeTime(inode, kInAtime, kInAtimeExtra).seconds);
+    texts.modification = dateText(inodeTime(inode, kInMtime, kInMtimeExtra).seconds);
     texts.attributes = permissionText(le16(inode, kInMode));
     return texts;
 }
@@ -196,12 +201,14 @@ bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
             while (handed < end) {
                 const std::uint64_t n = std::min<std::uint64_t>(end - handed, kReadPieceBytes);
                 const std::uint64_t blocks = Ext2BlockMap::blocksForSize(n, bs);
-                buffer.assign(static_cast<std::size_t>(blocks * bs), 0);
-                if (!readBlocks(physical, buffer)) {
+                // The read fills the whole piece (holes of the image as zeros): no clearing first.
+                if (buffer.size() < blocks * bs) buffer.resize(static_cast<std::size_t>(blocks * bs));
+                const std::span<std::uint8_t> piece = std::span(buffer).first(static_cast<std::size_t>(blocks * bs));
+                if (!readBlocks(physical, piece)) {
                     whole = false;
-                    std::fill(buffer.begin(), buffer.end(), 0);
+                    std::fill(piece.begin(), piece.end(), 0);
                 }
-                if (!sink(ByteSpan(buffer).first(static_cast<std::size_t>(n)))) return sinkOk = false;
+                if (!sink(ByteSpan(piece).first(static_cast<std::size_t>(n)))) return sinkOk = false;
                 handed += n;
                 physical += blocks;
             }
