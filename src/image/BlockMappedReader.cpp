@@ -75,6 +75,21 @@ bool BlockMappedReader::isHole(std::uint64_t offset, std::uint64_t length) const
     return true;
 }
 
+std::span<const std::uint8_t> BlockMappedReader::viewAt(std::uint64_t offset, std::uint64_t length) {
+    std::uint64_t absolute = 0;
+    if (blockSize == 0 || length == 0 || !checkedAdd(baseOffset, offset, absolute)) return {};
+    const std::uint64_t inBlock = absolute % blockSize;
+    if (length > blockSize - inBlock) return {};
+    const BlockPlace place = locateBlock(absolute / blockSize);
+    if (place.state != BlockState::Data) return {};
+    const std::uint64_t start = place.fileOffset + inBlock;
+    // Only bytes the file holds as data; the rest of such a block reads as zeros and is copied.
+    if (start > dataLimit || length > dataLimit - start) return {};
+    const std::span<const std::uint8_t> whole = file.mapped();
+    if (start > whole.size() || length > whole.size() - start) return {};
+    return whole.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(length));
+}
+
 std::uint64_t BlockMappedReader::capacity() const {
     std::uint64_t mapped = 0;
     if (!checkedMul(entryCount, blockSize, mapped)) mapped = UINT64_MAX;

@@ -28,6 +28,8 @@ class BlockMappedReader : public readWriteInterface {
     // holds): past it every read fails or is made up.
     std::uint64_t capacity() const override;
     std::uint64_t declaredSectors() const override { return declaredBytes / kSectorSize; }
+    // A stretch inside one stored block, from the mapped image file.
+    std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) override;
 
     // The last position given to seek (without baseOffset); read moves it past the bytes read.
     std::int64_t position = 0;

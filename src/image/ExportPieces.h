@@ -2,7 +2,8 @@
 // pieces ahead of the writer, so that reading the image and writing the target overlap; each piece
 // is written by several threads at once. Stretches the reader's map knows to be holes are neither
 // read nor written, and all-zero stretches are not written either, so the target is sparse where
-// the disk is empty (it reads back as the same zeros once its length is set).
+// the disk is empty (it reads back as the same zeros once its length is set). Grains the reader
+// can show where they lie in the image (viewAt) are written from there, without a copy.
 #pragma once
 
 #include <condition_variable>
@@ -24,7 +25,10 @@ class ExportPieces {
         const std::uint8_t* data = nullptr;
         std::uint64_t offset = 0;
         std::uint64_t size = 0;
-        const std::vector<char>* holeGrains = nullptr; // per grain: known hole (not read)
+        const std::vector<char>* holeGrains = nullptr; // per grain: 1 for a known hole (not read)
+        // Per grain: where its bytes are (the image's mapping or the slot's buffer); null for a
+        // hole.
+        const std::vector<const std::uint8_t*>* grainData = nullptr;
         bool allHole = false;
         std::uint64_t dataGrains = 0; // grains that are not known holes
         bool ok = true; // false when the reader failed; `error` is then its errno (or EIO)
@@ -49,6 +53,7 @@ class ExportPieces {
     struct Slot {
         std::vector<std::uint8_t> bytes;
         std::vector<char> holeGrains;
+        std::vector<const std::uint8_t*> grainData;
         Piece piece;
         bool full = false;
     };

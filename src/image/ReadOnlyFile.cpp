@@ -7,6 +7,7 @@
 #include <limits>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -28,13 +29,17 @@ std::uint64_t blockDeviceBytes(int fd) {
 
 ReadOnlyFile::~ReadOnlyFile() { close(); }
 
+// A moved file is mapped again on demand; the mapping stays with (and dies with) the original.
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), inMemory_(std::exchange(other.inMemory_, false)),
-      memory_(std::exchange(other.memory_, {})), length_(std::exchange(other.length_, 0)) {}
+      memory_(std::exchange(other.memory_, {})), length_(std::exchange(other.length_, 0)) {
+    other.unmap();
+}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
         close();
+        other.unmap();
         fd_ = std::exchange(other.fd_, -1);
         inMemory_ = std::exchange(other.inMemory_, false);
         memory_ = std::exchange(other.memory_, {});
@@ -70,7 +75,27 @@ bool ReadOnlyFile::open(const std::string& path, const MemoryFiles* memory) {
     return true;
 }
 
+void ReadOnlyFile::unmap() {
+    if (!mapping_.empty())
+        ::munmap(const_cast<std::uint8_t*>(mapping_.data()), mapping_.size());
+    mapping_ = {};
+    mapTried_ = false;
+}
+
+std::span<const std::uint8_t> ReadOnlyFile::mapped() const {
+    if (inMemory_) return memory_;
+    std::lock_guard lock(mapMutex_);
+    if (mapTried_ || fd_ < 0 || length_ == 0) return mapping_;
+    mapTried_ = true;
+    void* at = ::mmap(nullptr, static_cast<std::size_t>(length_), PROT_READ, MAP_SHARED, fd_, 0);
+    if (at == MAP_FAILED) return mapping_;
+    ::madvise(at, static_cast<std::size_t>(length_), MADV_SEQUENTIAL);
+    mapping_ = {static_cast<const std::uint8_t*>(at), static_cast<std::size_t>(length_)};
+    return mapping_;
+}
+
 void ReadOnlyFile::close() {
+    unmap();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     inMemory_ = false;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -57,11 +58,20 @@ class ReadOnlyFile {
     std::uint64_t readZeroFilled(std::uint64_t offset, void* out, std::uint64_t count,
                                  bool* ioError = nullptr) const;
 
+    // The whole file (as long as it was at open) mapped read-only, for bulk copies that can use
+    // the bytes where they lie; empty when it cannot be mapped. Mapped once, on the first call.
+    std::span<const std::uint8_t> mapped() const;
+
   private:
+    void unmap();
+
     int fd_ = -1;
     bool inMemory_ = false;
     std::span<const std::uint8_t> memory_;
     std::uint64_t length_ = 0;
+    mutable std::mutex mapMutex_;
+    mutable bool mapTried_ = false;
+    mutable std::span<const std::uint8_t> mapping_;
 };
 
 } // namespace vindaru

@@ -54,6 +54,16 @@ class readWriteInterface {
         return false;
     }
 
+    // The disk bytes [position, position + length) (relative to baseOffset) where they lie in the
+    // image, without copying, when they lie there in one piece of a file the reader could map;
+    // empty otherwise (a hole included). Valid while the reader stays open. Bulk copies use it
+    // to write straight from the image.
+    virtual std::span<const std::uint8_t> viewAt(std::uint64_t position, std::uint64_t length) {
+        (void)position;
+        (void)length;
+        return {};
+    }
+
     // The virtual disk's size in bytes (not relative to baseOffset): no byte at or past it exists,
     // whatever a read there returns. Whole-volume sweeps end there.
     virtual std::uint64_t capacity() const { return UINT64_MAX; }

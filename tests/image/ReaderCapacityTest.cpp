@@ -3,6 +3,8 @@
 // are held in memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "image/FileReadSeekVHD.h"
 #include "image/FileReadSeekVdi.h"
 #include "image/FileReadSeekVmdk.h"
@@ -165,4 +167,24 @@ TEST(ReaderCapacity, MemoryDiskHoldsPiecesAndKnowsTheRestAsHoles) {
     EXPECT_EQ(tail[99], 0xB2);
     EXPECT_EQ(tail[100], 0) << "past the disk's end";
     EXPECT_FALSE(disk.readAt(64 * 1024, tail)) << "a read that starts past the end fails";
+}
+
+TEST(ReaderCapacity, BlockReadersShowStoredBytesWhereTheyLie) {
+    VhdPlan plan;
+    plan.absent = {1};
+    const auto disk = patternDisk(3 * 2 * kMiB, 9);
+    ScratchDir dir;
+    writeFile(dir / "v.vhd", buildDynamicVhd(disk, plan));
+    Session session;
+    FileReadSeekVHD vhd(session);
+    ASSERT_TRUE(vhd.open((dir / "v.vhd").string()));
+    const auto view = vhd.viewAt(2 * 2 * kMiB + 4096, 65536);
+    ASSERT_EQ(view.size(), 65536u);
+    EXPECT_TRUE(std::equal(view.begin(), view.end(), disk.begin() + 2 * 2 * kMiB + 4096));
+    EXPECT_TRUE(vhd.viewAt(2 * kMiB, 512).empty()) << "a hole has no bytes to show";
+    EXPECT_TRUE(vhd.viewAt(2 * kMiB - 512, 1024).empty()) << "two blocks are two places";
+    vhd.baseOffset = 2 * 2 * kMiB;
+    const auto based = vhd.viewAt(4096, 16);
+    ASSERT_EQ(based.size(), 16u);
+    EXPECT_EQ(based[0], disk[2 * 2 * kMiB + 4096]);
 }

@@ -47,6 +47,8 @@ public:
         return true;
     }
 
+    std::uint64_t capacity() const override { return imageLength; }
+
 private:
     int fd_ = -1;
     std::uint64_t cursor_ = 0;
