@@ -28,9 +28,9 @@ constexpr std::uint64_t kMinBlockSize = 512;
 constexpr std::uint64_t kNodeChunkBytes = 1u << 20;
 // Content is read in pieces of at most this many bytes.
 constexpr std::uint64_t kContentChunkBytes = 1u << 20;
-// The deep sweep's pieces: small enough to stay in the CPU's cache while every block of the
-// piece is tested, large enough for the kernel to stream.
-constexpr std::uint64_t kDeepPieceBytes = 128u << 10;
+// The deep sweep's pieces: large enough for the kernel to stream and for the overlap of one
+// node to cost little, small enough to stay in the CPU's cache while each block is tested.
+constexpr std::uint64_t kDeepPieceBytes = 512u << 10;
 // Catalog nodes are at least 4 KiB; when the header node is lost the deep scan tries these.
 constexpr std::uint32_t kMinCatalogNodeSize = 4096;
 // A folder deeper than this below the root is taken to be part of a loop.
