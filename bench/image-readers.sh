@@ -77,7 +77,7 @@ paired() { # OURS-FUNCTION PEER-FUNCTION OURS-ARG PEER-ARG
         peer_all+="$peer"$'\n'
         ratios+=$(awk -v a="$ours" -v b="$peer" 'BEGIN { printf "%.4f", (b > 0 ? a / b : 0) }')$'\n'
     done
-    printf '%.3f %.3f %.2f' "$(printf '%s' "$ours_all" | median)" "$(printf '%s' "$peer_all" | median)" \
+    printf '%.3f %.3f %.2f\n' "$(printf '%s' "$ours_all" | median)" "$(printf '%s' "$peer_all" | median)" \
         "$(printf '%s' "$ratios" | median)"
 }
 
