@@ -13,7 +13,7 @@
 #   bench/carve.sh [BUILD_DIR]        (default: build)
 #
 # The volume (1 GiB, made once in $VINDARU_BENCH_DIR, default /tmp/vindaru-bench): pseudo-random
-# bytes with about 200 JPEG, PNG and PDF files (JPEG and PNG made by ImageMagick) placed at
+# bytes with about 200 JPEG, PNG and PDF files (JPEGs made by cjpeg from noise pictures) placed at
 # sector boundaries; their positions are kept beside it in carve-1g.layout.
 set -euo pipefail
 
@@ -23,8 +23,8 @@ dir=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
 image="$dir/carve-1g.raw"
 layout="$dir/carve-1g.layout"
 [ -x "$cli" ] || { echo "build vindaru-cli first ($cli)" >&2; exit 1; }
-for tool in photorec foremost convert; do
-    command -v "$tool" >/dev/null || { echo "$tool is needed (apt-get install testdisk foremost imagemagick)" >&2; exit 1; }
+for tool in photorec foremost cjpeg; do
+    command -v "$tool" >/dev/null || { echo "$tool is needed (apt-get install testdisk foremost libjpeg-turbo-progs)" >&2; exit 1; }
 done
 mkdir -p "$dir"
 
@@ -32,9 +32,27 @@ make_volume() {
     local work
     work=$(mktemp -d)
     trap 'rm -rf "$work"' RETURN
+    python3 - "$work" <<'PY'
+import os, random, struct, sys, zlib
+work = sys.argv[1]
+rnd = random.Random(7)
+def noise(w, h):
+    return bytes(rnd.getrandbits(8) for _ in range(w * h * 3))
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+for k in range(8):
+    w, h = 300 + 97 * k, 200 + 61 * k
+    open(os.path.join(work, "p%d.ppm" % k), "wb").write(b"P6 %d %d 255\n" % (w, h) + noise(w, h))
+    w, h = 120 + 41 * k, 90 + 37 * k
+    rows = noise(w, h)
+    raw = b"".join(b"\0" + rows[y * w * 3:(y + 1) * w * 3] for y in range(h))
+    png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0)) +
+           chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+    open(os.path.join(work, "p%d.png" % k), "wb").write(png)
+PY
     for k in $(seq 0 7); do
-        convert -size $((300 + 97 * k))x$((200 + 61 * k)) xc: +noise Random -quality 90 "$work/p$k.jpg"
-        convert -size $((120 + 41 * k))x$((90 + 37 * k)) xc: +noise Random "$work/p$k.png"
+        cjpeg -quality 90 "$work/p$k.ppm" >"$work/p$k.jpg"
+        rm "$work/p$k.ppm"
     done
     { openssl enc -aes-128-ctr -pass pass:carve -nosalt -pbkdf2 </dev/zero 2>/dev/null || true; } |
         head -c $((1 << 30)) >"$image.part"
@@ -85,12 +103,14 @@ rounds=${VINDARU_BENCH_ROUNDS:-3}
 cat_t=() list_t=() save_t=() rec_t=() fore_t=()
 for r in $(seq "$rounds"); do
     rm -rf "$work"/*
+    mkdir -p "$work/photorec"
     t0=$(now); cat "$image" >/dev/null; t1=$(now)
     "$cli" carve "$image" "${vol[@]}" >"$work/list.tsv" 2>/dev/null; t2=$(now)
     "$cli" carve "$image" "${vol[@]}" --out "$work/vindaru" >/dev/null 2>&1; t3=$(now)
-    photorec /log /d "$work/photorec/r" /cmd "$image" \
+    # PhotoRec writes into "<d>.1" and its log into the current folder.
+    (cd "$work/photorec" && photorec /log /d "$work/photorec/r" /cmd "$image" \
         partition_none,fileopt,everything,disable,jpg,enable,png,enable,pdf,enable,wholespace,search \
-        >/dev/null 2>&1 || true
+        >/dev/null 2>&1) || true
     t4=$(now)
     foremost -i "$image" -o "$work/foremost" >/dev/null 2>&1 || true; t5=$(now)
     cat_t+=("$(echo "$t1 - $t0" | bc)") list_t+=("$(echo "$t2 - $t1" | bc)")
@@ -117,9 +137,10 @@ PY
 c=$(best "${cat_t[@]}") l=$(best "${list_t[@]}") s=$(best "${save_t[@]}")
 p=$(best "${rec_t[@]}") f=$(best "${fore_t[@]}")
 finds=$(wc -l <"$work/list.tsv")
-recfiles=$(find "$work/photorec" -type f ! -name '*.xml' 2>/dev/null | wc -l)
-forefiles=$(find "$work/foremost" -type f ! -name audit.txt 2>/dev/null | wc -l)
-echo "volume: $(($(stat -c %s "$image") >> 20)) MiB, $(wc -l <"$layout") files placed; vindaru finds $finds ($missing placed files not found), PhotoRec writes $recfiles, foremost $forefiles"
+recfiles=$(find "$work/photorec" -type f ! -name '*.log' 2>/dev/null | wc -l || true)
+forefiles=$(find "$work/foremost" -type f ! -name audit.txt 2>/dev/null | wc -l || true)
+saved=$(du -sm "$work/vindaru" | cut -f1)
+echo "volume: $(($(stat -c %s "$image") >> 20)) MiB, $(wc -l <"$layout") files placed; vindaru finds $finds ($missing placed files not found; $saved MiB saved, finds run to their approximate size), PhotoRec writes $recfiles files, foremost $forefiles"
 printf 'cat %.3f s | vindaru list %.3f s, with save %.3f s | PhotoRec %.3f s | foremost %.3f s\n' "$c" "$l" "$s" "$p" "$f"
 printf 'ratios: list/cat %.2f (goal <= 1.25); PhotoRec/vindaru %.2f, foremost/vindaru %.2f (saving; goals >= 1 and >= 2); PhotoRec/list %.2f, foremost/list %.2f\n' \
     "$(echo "$l / $c" | bc -l)" "$(echo "$p / $s" | bc -l)" "$(echo "$f / $s" | bc -l)" \
