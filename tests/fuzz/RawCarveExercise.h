@@ -1,34 +1,61 @@
 // What both raw-recovery fuzz targets do with loaded signatures: one carve of a small in-memory
-// volume (the given bytes first, zeros after), with every find read back as a save would.
+// volume (the given bytes first, zeros after), with the first finds read back as a save would.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
-#include "image/MemoryReader.h"
+#include "image/readWriteInterface.h"
 #include "raw/myJpg.h"
 
 namespace vindaru::fuzz {
 
-inline constexpr std::size_t kFuzzVolumeBytes = 2u << 20;
-// A save reads at most this much of each find here: enough to cross a sector and a chunk edge.
-inline constexpr std::uint64_t kFuzzSaveBytes = 64u << 10;
+// Just past one 1 MiB chunk, so that chunk edges and the volume's end are both reached.
+inline constexpr std::size_t kFuzzVolumeBytes = (1u << 20) + (64u << 10);
+// A save reads the first finds, at most this much of each: enough to cross a sector edge, few
+// enough that a signature matching every sector does not turn each input into a bulk copy.
+inline constexpr std::uint64_t kFuzzSaveBytes = 4u << 10;
+inline constexpr std::size_t kFuzzSavedFinds = 64;
 
-inline void carveAndRead(const std::vector<signatureRecord>& records, std::vector<std::uint8_t> head) {
-    head.resize(std::max(head.size(), kFuzzVolumeBytes), 0);
-    MemoryReader reader(std::move(head));
-    CheckTree tree;
+// A flat volume over one buffer kept from input to input (allocating a fresh megabyte for every
+// input would cost more than the carve).
+class FuzzVolume : public readWriteInterface {
+  public:
+    bool open(const std::string&) override { return true; }
+    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
+        // memset and memcpy: byte loops here would be instrumented and dominate every run.
+        if (out.empty()) return true;
+        std::memset(out.data(), 0, out.size());
+        if (position >= bytes.size()) return false;
+        const std::size_t n = std::min<std::size_t>(out.size(), bytes.size() - static_cast<std::size_t>(position));
+        std::memcpy(out.data(), bytes.data() + position, n);
+        return true;
+    }
+    std::uint64_t capacity() const override { return bytes.size(); }
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kFuzzVolumeBytes, 0);
+};
+
+inline void carveAndRead(const std::vector<signatureRecord>& records, std::span<const std::uint8_t> head) {
+    static FuzzVolume volume;
+    head = head.first(std::min(head.size(), kFuzzVolumeBytes));
+    if (!head.empty()) std::memcpy(volume.bytes.data(), head.data(), head.size());
     myJpg engine;
     for (const signatureRecord& r : records) engine.addSignature(r);
-    engine.attach(&reader, kFuzzVolumeBytes, &tree, nullptr, nullptr);
+    // No tree: the check-box tree has its own fuzz target, and a signature that matches every
+    // sector would make each input a tree of thousands of items.
+    engine.attach(&volume, kFuzzVolumeBytes, nullptr, nullptr, nullptr);
     engine.carveVolume();
-    std::vector<std::uint8_t> buffer(kFuzzSaveBytes);
-    for (const myJpg::FoundFile& f : engine.foundFiles()) {
+    static std::vector<std::uint8_t> buffer(kFuzzSaveBytes);
+    const auto& finds = engine.foundFiles();
+    for (std::size_t i = 0; i < finds.size() && i < kFuzzSavedFinds; ++i) {
+        const myJpg::FoundFile& f = finds[i];
         const std::uint64_t n = std::min<std::uint64_t>(f.size, kFuzzSaveBytes);
-        reader.readAt(f.start, std::span(buffer).first(static_cast<std::size_t>(n)));
+        volume.readAt(f.start, std::span(buffer).first(static_cast<std::size_t>(n)));
         (void)engine.itemText(f);
     }
+    if (!head.empty()) std::memset(volume.bytes.data(), 0, head.size());
 }
 
 } // namespace vindaru::fuzz

@@ -18,6 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<signatureRecord> records;
     for (std::size_t i = 0; i < wanted && at + kSignatureRecordBytes <= size; ++i, at += kSignatureRecordBytes)
         records.push_back(*signatureRecord::decode(input.subspan(at)));
-    fuzz::carveAndRead(records, std::vector<std::uint8_t>(input.begin() + static_cast<std::ptrdiff_t>(at), input.end()));
+    fuzz::carveAndRead(records, input.subspan(at));
     return 0;
 }

@@ -32,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         volume.insert(volume.end(), sector.begin(), sector.end());
         if (volume.size() >= fuzz::kFuzzVolumeBytes) break;
     }
-    fuzz::carveAndRead(records, std::move(volume));
+    fuzz::carveAndRead(records, volume);
     return 0;
 }
