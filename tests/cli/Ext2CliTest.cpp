@@ -48,7 +48,7 @@ TEST_P(ExtCli, LsListsEveryLiveFileWithItsSizeMd5AndTime) {
     const auto image = imageOf(v);
     if (!image || !corpusFile("generated/" + v.expected)) GTEST_SKIP() << "corpus image generated/" << v.image << " is absent";
     auto args = volumeArgs("ls", *image, v);
-    args.insert(args.end(), {"-r", "--tsv", "--md5"});
+    args.insert(args.end(), {"-r", "--tsv", "--md5", "--verbose"}); // --verbose: the page's texts
     const CommandResult r = runCli(args);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("done.."), std::string::npos) << r.err;
@@ -98,7 +98,7 @@ TEST_P(ExtCli, SaveWritesEveryFileWithItsTimeAndSearchFindsThem) {
     EXPECT_FALSE(fs::exists(out.path() / "_."));
 
     auto search = volumeArgs("search", *image, v);
-    search.push_back("REPORT-");
+    search.insert(search.end(), {"--verbose", "REPORT-"});
     const CommandResult found = runCli(search);
     ASSERT_EQ(found.exitCode, 0) << found.err;
     EXPECT_NE(found.out.find("\\report-"), std::string::npos) << found.out;
