@@ -147,8 +147,9 @@ bool ext2Class::readGroupDescriptors() {
                     info.usedInodes = geometry.inodesPerGroup - unused;
             }
             std::uint64_t end = 0;
+            std::uint64_t endByte = 0;
             info.tableOnVolume = info.inodeTable != 0 && checkedAdd(info.inodeTable, tableBlocks, end) &&
-                                 end <= geometry.blocksCount;
+                                 end <= geometry.blocksCount && checkedMul(end, geometry.blockSize, endByte);
             anyTable = anyTable || info.tableOnVolume;
         }
     }
