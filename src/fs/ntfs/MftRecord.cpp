@@ -1,13 +1,16 @@
 #include "fs/ntfs/MftRecord.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vindaru {
 
 void MftRecord::applyFixup(ByteSpan source, std::span<std::uint8_t> destination) {
     const std::size_t size = std::min(destination.size(), kMaxMftRecordSize);
-    std::fill(destination.begin(), destination.begin() + static_cast<std::ptrdiff_t>(size), 0);
-    std::copy_n(source.begin(), std::min(source.size(), size), destination.begin());
+    // Plain memory calls: this runs for every record the scan meets.
+    const std::size_t copied = std::min(source.size(), size);
+    if (copied != 0) std::memcpy(destination.data(), source.data(), copied);
+    if (size > copied) std::memset(destination.data() + copied, 0, size - copied);
     const std::size_t arrayOffset = le16(source, kRecordUsaOffset);
     const std::size_t count = le16(source, kRecordUsaCount);
     if (arrayOffset >= size) return;
@@ -70,8 +73,8 @@ ByteSpan MftRecord::runListBytes(ByteSpan record, const AttributeHeader& header)
 void MftRecord::load(ByteSpan raw) {
     size_ = std::clamp(raw.size(), kMftRecordSize, kMaxMftRecordSize);
     const std::size_t copied = std::min(raw.size(), size_);
-    std::copy_n(raw.begin(), copied, raw_.begin());
-    std::fill(raw_.begin() + static_cast<std::ptrdiff_t>(copied), raw_.begin() + static_cast<std::ptrdiff_t>(size_), 0);
+    if (copied != 0) std::memcpy(raw_.data(), raw.data(), copied);
+    if (size_ > copied) std::memset(raw_.data() + copied, 0, size_ - copied);
     applyFixup(this->raw(), std::span(fixed_).first(size_));
     collectAttributes(fixed(), attributes_);
 }

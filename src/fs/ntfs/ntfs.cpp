@@ -37,7 +37,7 @@ constexpr std::size_t kMftChunkBytes = 4 * 1024 * 1024;
 constexpr std::uint64_t kMaxEntries = 1ull << 27;
 constexpr std::uint64_t kMinEntryCap = 1ull << 16;
 // The entry table is reserved up front for at most this many slots; beyond, it grows as read.
-constexpr std::uint64_t kMaxReservedEntries = 1ull << 20;
+constexpr std::uint64_t kMaxReservedEntries = 1ull << 16;
 
 // Leading decimal digits of a size text; 0 for none, saturating instead of overflowing.
 std::uint64_t leadingNumber(const std::string& text) {
