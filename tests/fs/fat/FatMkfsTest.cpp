@@ -1,0 +1,110 @@
+// Acceptance on volumes made here by mkfs.fat and mtools, at several cluster sizes: a folder of
+// 300 files, a root of more than one cluster, a fragmented file, deleted files, the OEM name the
+// formatter writes. Every live file is at its path with the bytes that were copied in; a deleted
+// file that nothing overwrote comes back whole.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "fs/fat/FatTestSupport.h"
+#include "support/TestSupport.h"
+
+using namespace vindaru;
+using namespace vindaru::test;
+
+namespace {
+
+struct Layout {
+    std::string name;
+    std::string mkfsOptions;
+    std::string type; // parser
+    std::uint64_t sizeMb;
+};
+
+void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
+
+bool haveTools() {
+    return runCommand("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null").exitCode == 0;
+}
+
+std::vector<std::uint8_t> randomBytes(std::mt19937& r, std::size_t n) {
+    std::vector<std::uint8_t> v(n);
+    for (auto& b : v) b = static_cast<std::uint8_t>(r());
+    return v;
+}
+
+class FatMkfs : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(FatMkfs, LiveFilesFragmentedFilesAndDeletedFiles) {
+    if (!haveTools()) GTEST_SKIP() << "mkfs.fat and mtools are needed";
+    const Layout& l = GetParam();
+    ScratchDir dir;
+    std::mt19937 rng(42);
+    std::map<std::string, std::vector<std::uint8_t>> truth;
+    const fs::path src = dir / "src";
+    fs::create_directories(src / "Many files");
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "entry number " + std::to_string(i) + ".txt";
+        truth["/Many files/" + name] = randomBytes(rng, 1 + rng() % 3000);
+        writeFile(src / "Many files" / name, truth["/Many files/" + name]);
+    }
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "Root file " + std::to_string(i) + ".bin";
+        truth["/" + name] = randomBytes(rng, rng() % 5000);
+        writeFile(src / name, truth["/" + name]);
+    }
+    const fs::path img = dir / "v.img";
+    const std::string i = " -i " + shellQuote(img.string()) + " ";
+    auto sh = [&](const std::string& cmd) {
+        const CommandResult r = runCommand("MTOOLS_SKIP_CHECK=1 " + cmd + " 2>&1");
+        ASSERT_EQ(r.exitCode, 0) << cmd << "\n" << r.out;
+    };
+    sh("truncate -s " + std::to_string(l.sizeMb) + "M " + shellQuote(img.string()));
+    sh("mkfs.fat " + l.mkfsOptions + " " + shellQuote(img.string()) + " >/dev/null");
+    sh("mcopy -s" + i + shellQuote((src / "Many files").string()) + " ::/");
+    std::string roots, fillers, odd;
+    for (int n = 0; n < 40; ++n) roots += " " + shellQuote((src / ("Root file " + std::to_string(n) + ".bin")).string());
+    sh("mcopy" + i + roots + " ::/");
+    // Fillers, every other one deleted, then a file that must take the holes.
+    for (int n = 0; n < 12; ++n) {
+        writeFile(dir / ("fill" + std::to_string(n)), randomBytes(rng, 2048));
+        fillers += " " + shellQuote((dir / ("fill" + std::to_string(n))).string());
+        if (n % 2 == 0) odd += " ::/fill" + std::to_string(n);
+    }
+    sh("mcopy" + i + fillers + " ::/");
+    sh("mdel" + i + odd);
+    truth["/fragmented.bin"] = randomBytes(rng, 9000);
+    writeFile(dir / "fragmented.bin", truth["/fragmented.bin"]);
+    sh("mcopy" + i + shellQuote((dir / "fragmented.bin").string()) + " ::/");
+    // A deleted file at the end of the data: nothing overwrites it.
+    const auto deleted = randomBytes(rng, 7000);
+    writeFile(dir / "gone-late.dat", deleted);
+    sh("mcopy" + i + shellQuote((dir / "gone-late.dat").string()) + " ::/");
+    sh("mdel" + i + "::/gone-late.dat");
+
+    auto s = scanFatFile(img.string(), l.type, 0);
+    ASSERT_TRUE(s);
+    ASSERT_FALSE(s->outcome.rejected) << l.name;
+    for (const auto& [path, bytes] : truth) {
+        const auto it = s->paths.find(path);
+        ASSERT_NE(it, s->paths.end()) << l.name << ": " << path;
+        EXPECT_FALSE(s->view().isDeleted(it->second)) << path;
+        bool whole = false;
+        EXPECT_EQ(s->content(it->second, &whole), bytes) << l.name << ": " << path;
+        EXPECT_TRUE(whole) << path;
+    }
+    const auto gone = s->paths.find("/gone-late.dat");
+    ASSERT_NE(gone, s->paths.end()) << "deleted file with its long name";
+    EXPECT_TRUE(s->view().isDeleted(gone->second));
+    EXPECT_EQ(s->content(gone->second), deleted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FatMkfs,
+                         ::testing::Values(Layout{"Fat12", "-F 12 -s 4", "FAT16", 4},
+                                           Layout{"Fat16Sector", "-F 16 -s 1", "FAT16", 16},
+                                           Layout{"Fat16Cluster4k", "-F 16 -s 8", "FAT16", 64},
+                                           Layout{"Fat32Sector", "-F 32 -s 1", "FAT32", 40},
+                                           Layout{"Fat32Cluster4k", "-F 32 -s 8", "FAT32", 300}),
+                         [](const auto& info) { return info.param.name; });
+
+} // namespace
