@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "app/COrdavinApp.h"
+#include "app/ImageCheck.h"
 #include "app/PopulateDriveDlg.h"
 #include "app/UiDialogs.h"
 #include "app/UiProgressSink.h"
@@ -44,6 +45,7 @@ DriveParsingModes::DriveParsingModes(COrdavinApp& app, VhdInputDialog* imagePage
     buildControls();
     statusSink_ = std::make_unique<UiStatusSink>(status_);
     progressSink_ = std::make_unique<UiProgressSink>(progress_);
+    progressSink_->setUnit(UiProgressSink::Unit::Sectors);
 
     progress_->hide();
     stop_->hide();
@@ -59,6 +61,8 @@ DriveParsingModes::DriveParsingModes(COrdavinApp& app, VhdInputDialog* imagePage
     start_->setText(QStringLiteral("0"));
     end_->setText(QStringLiteral("0"));
     chooseMode(true);
+    // A protective MBR says the disk has a GUID partition table; the user may still change it.
+    gpt_->setChecked(hasProtectiveMbr(image.pathText, image.imageChoices().value_or(ImageChoices{})));
 }
 
 DriveParsingModes::~DriveParsingModes() {

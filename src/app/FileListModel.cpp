@@ -1,6 +1,9 @@
 #include "app/FileListModel.h"
 
 #include <QBrush>
+#include <QRegularExpression>
+#include <algorithm>
+#include <unordered_map>
 
 namespace vindaru::app {
 
@@ -27,10 +30,80 @@ void FileListModel::append(std::vector<FileListRow> rows) {
     if (rows.empty()) return;
     const int first = static_cast<int>(rows_.size());
     beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
-    for (auto& r : rows)
+    for (auto& r : rows) {
+        r.arrival = arrivals_++;
         rows_.push_back(std::move(r));
+    }
     endInsertRows();
+    // Rows that arrive later (search results) take their place in the chosen order.
+    if (sortColumn_ >= 0) sort(sortColumn_, sortOrder_);
     emit checksChanged();
+}
+
+std::int64_t FileListModel::timeKey(const QString& text) {
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{1,2})/(\\d{1,2})/(\\d{1,5})\\s+(\\d{1,2}):(\\d{2})\\s*(AM|PM)$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch()) return -1;
+    const std::int64_t month = m.captured(1).toLongLong();
+    const std::int64_t day = m.captured(2).toLongLong();
+    const std::int64_t year = m.captured(3).toLongLong();
+    std::int64_t hour = m.captured(4).toLongLong();
+    const std::int64_t minute = m.captured(5).toLongLong();
+    // The display keeps hours 0 to 12 in the AM form as they are; PM stands for 13 to 23.
+    if (m.captured(6) == QLatin1String("PM")) hour += 12;
+    return (((year * 13 + month) * 32 + day) * 24 + hour) * 60 + minute;
+}
+
+bool FileListModel::lessThan(const FileListRow& a, const FileListRow& b, int column) const {
+    switch (column) {
+    case 1:
+    case 2:
+    case 3: {
+        const std::int64_t ka = timeKey(a.texts[static_cast<std::size_t>(column)]);
+        const std::int64_t kb = timeKey(b.texts[static_cast<std::size_t>(column)]);
+        if (ka != kb) return ka < kb;
+        break;
+    }
+    case 4:
+        if (a.bytes != b.bytes) return a.bytes < b.bytes;
+        break;
+    case 0:
+    case 5: {
+        const int c = QString::compare(a.texts[static_cast<std::size_t>(column)],
+                                       b.texts[static_cast<std::size_t>(column)], Qt::CaseInsensitive);
+        if (c != 0) return c < 0;
+        break;
+    }
+    default:
+        break;
+    }
+    return a.arrival < b.arrival;
+}
+
+void FileListModel::sort(int column, Qt::SortOrder order) {
+    sortColumn_ = column >= 0 && column < 6 ? column : -1;
+    sortOrder_ = order;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<std::uint64_t> arrivalAt;
+    arrivalAt.reserve(static_cast<std::size_t>(before.size()));
+    for (const QModelIndex& index : before)
+        arrivalAt.push_back(rows_[static_cast<std::size_t>(index.row())].arrival);
+    std::stable_sort(rows_.begin(), rows_.end(), [this](const FileListRow& a, const FileListRow& b) {
+        if (sortColumn_ < 0) return a.arrival < b.arrival;
+        return sortOrder_ == Qt::AscendingOrder ? lessThan(a, b, sortColumn_)
+                                                : lessThan(b, a, sortColumn_);
+    });
+    std::unordered_map<std::uint64_t, int> rowOf;
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        rowOf[rows_[i].arrival] = static_cast<int>(i);
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype i = 0; i < before.size(); ++i)
+        after << index(rowOf[arrivalAt[static_cast<std::size_t>(i)]], before[i].column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void FileListModel::appendRow(FileListRow row) {

@@ -1,10 +1,15 @@
 // The file list of the scan page: six columns, a check box per row, each row tied to its tree
-// item. Checking a row checks its tree item; the header check box follows the rows.
+// item (or, for a search result, to its entry). Checking a row checks its tree item; the header
+// check box follows the rows. The list sorts by any column: names as text, times by the time
+// they show, sizes by their bytes; unsorted it keeps the order the rows came in.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "common/CheckTree.h"
@@ -17,6 +22,11 @@ struct FileListRow {
     TreeItemId item = kNoTreeItem;
     bool checked = false;
     bool deleted = false; // drawn red, as in the tree
+    std::uint64_t bytes = 0;
+    // The parser entry the row shows, and for a search result the folders above it.
+    std::optional<std::uint64_t> entry;
+    std::vector<std::string> folders;
+    std::uint64_t arrival = 0; // the order the row came in
 };
 
 class FileListModel : public QAbstractTableModel {
@@ -34,6 +44,11 @@ class FileListModel : public QAbstractTableModel {
     std::size_t checkedCount() const;
     // Every row to the given state (the header check box).
     void setAllChecked(bool checked);
+    // Column -1: the order the rows came in.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    // A sortable key of a time text "%02d/%02d/%d  %02d:%02d AM" (or PM): minutes since year 0;
+    // -1 for a text of another form (sorted first).
+    static std::int64_t timeKey(const QString& text);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -51,8 +66,12 @@ class FileListModel : public QAbstractTableModel {
     void checksChanged();
 
   private:
+    bool lessThan(const FileListRow& a, const FileListRow& b, int column) const;
     std::vector<FileListRow> rows_;
     QVariant headerIcon_;
+    std::uint64_t arrivals_ = 0;
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };
 
 } // namespace vindaru::app

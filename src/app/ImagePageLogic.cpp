@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "app/ImageCheck.h"
 #include "common/DisplayFormat.h"
 #include "image/ImageFileInfo.h"
 #include "image/ImagePathRules.h"
@@ -28,6 +29,7 @@ void ImagePageLogic::chooseDynamicDisk() {
     pathText.clear();
     splitEnabled = descriptorEnabled = extentTypeEnabled = true;
     browseEnabled = pathEnabled = true;
+    refresh();
 }
 
 void ImagePageLogic::chooseFixedDisk() {
@@ -38,6 +40,7 @@ void ImagePageLogic::chooseFixedDisk() {
     browseEnabled = pathEnabled = true;
     // The size edit keeps its state: the user may give a flat disk's size.
     info.labelsVisible = false;
+    refresh();
 }
 
 void ImagePageLogic::setDescriptor(bool checked) {
@@ -51,43 +54,113 @@ void ImagePageLogic::setDescriptor(bool checked) {
         splitEnabled = true;
         extentTypeEnabled = true;
     }
+    refresh();
 }
 
-void ImagePageLogic::fileChosen(const std::string& path, Session& session) {
-    nextEnabled = true;
-    if (fixedDisk) {
-        if (path.empty()) return;
-        imagePath = pathText = path;
-        // Recorded so that the later pages read the file as one flat extent; without this a
-        // fixed disk could never be opened.
-        imageKind = kImageKindVmdk;
+void ImagePageLogic::setSplit(bool checked) {
+    split = checked;
+    refresh();
+}
+
+void ImagePageLogic::setExtentType(const std::string& text) {
+    extentType = text;
+    refresh();
+}
+
+std::optional<Message> ImagePageLogic::fileChosen(const std::string& path, Session& session) {
+    if (path.empty()) return std::nullopt;
+    return pathCommitted(path, session);
+}
+
+void ImagePageLogic::pathEdited(const std::string& text) {
+    pathText = text;
+    // What is shown describes the last committed path, not this text.
+    opens_ = false;
+    nextEnabled = false;
+    clearInfo();
+}
+
+std::optional<Message> ImagePageLogic::pathCommitted(const std::string& path, Session& session) {
+    pathText = path;
+    if (!path.empty()) {
+        imagePath = path;
+        // A VHD or VDI image stays one while its own path is committed again; any other path
+        // in the box is the radio buttons' kind. A Fixed Disk is recorded too, so that the
+        // later pages read the file as one flat extent.
+        const bool sameContainer =
+            (imageKind == kImageKindVhd && endsWithImageExtension(path, "vhd")) ||
+            (imageKind == kImageKindVdi && endsWithImageExtension(path, "vdi"));
+        if (!sameContainer) imageKind = kImageKindVmdk;
         session.imageSourcePage = kImageSourceRecorded;
+    }
+    refresh();
+    return problemMessage();
+}
+
+std::optional<Message> ImagePageLogic::problemMessage() const {
+    if (info.problem.empty()) return std::nullopt;
+    return Message{info.problem, true, MessageIcon::Information, MessageButtons::Ok};
+}
+
+void ImagePageLogic::clearInfo() {
+    info.labelsVisible = info.sizeEditVisible = false;
+    info.problem.clear();
+    info.sizeUnit = "MB";
+    fileInfoShown = false;
+}
+
+void ImagePageLogic::refresh() {
+    opens_ = false;
+    diskSectors_ = 0;
+    nextEnabled = false;
+    clearInfo();
+    if (pathText.empty()) return;
+    ImageChoices choices = imageChoices().value_or(ImageChoices{});
+    if (!imageChoices()) {
+        choices.split = readAsSplit();
+        choices.descriptor = readAsDescriptor();
+        choices.extentType = readerExtentType();
+    }
+    const ImageCheckResult check = checkImage(pathText, choices);
+    if (!check.opens) {
+        info.problem = check.problem;
         return;
     }
-    imageKind = kImageKindVmdk;
-    if (path.empty()) return;
-    imagePath = pathText = path;
-    session.imageSourcePage = kImageSourceRecorded;
-    showVmdkInfo(path);
+    opens_ = true;
+    nextEnabled = true;
+    diskSectors_ = check.diskSectors;
+    sizeText = formatText("%llu", static_cast<unsigned long long>(diskSectors_ / 2048));
+    if (imageKind == kImageKindVhd || imageKind == kImageKindVdi)
+        showContainerInfo(pathText);
+    else
+        showVmdkInfo(pathText);
 }
 
 void ImagePageLogic::showVmdkInfo(const std::string& path) {
-    const std::optional<VmdkFileInfo> read = readVmdkFileInfo(path);
-    if (!read || !read->fileOpened) {
-        // Nothing to show for this file; older values would describe another image.
-        info.labelsVisible = info.sizeEditVisible = false;
-        fileInfoShown = false;
-        sizeText.clear();
-        return;
-    }
-    info.formatVersion = trimmed(read->formatVersion);
-    info.sectorsPerTrack = trimmed(read->geometrySectors);
-    info.heads = trimmed(read->geometryHeads);
-    info.cylinders = trimmed(read->geometryCylinders);
+    // Geometry and version are in a sparse extent's embedded descriptor; other VMDK forms and
+    // fixed disks show the size alone.
+    const std::optional<VmdkFileInfo> read =
+        readAsSplit() || readerExtentType() != "SPARSE" ? std::nullopt : readVmdkFileInfo(path);
+    const bool known = read && read->fileOpened;
+    info.formatVersion = known ? trimmed(read->formatVersion) : "-";
+    info.sectorsPerTrack = known ? trimmed(read->geometrySectors) : "-";
+    info.heads = known ? trimmed(read->geometryHeads) : "-";
+    info.cylinders = known ? trimmed(read->geometryCylinders) : "-";
     info.sizeUnit = "MB";
-    sizeText = formatText("%llu", static_cast<unsigned long long>(read->sizeMb));
     info.labelsVisible = info.sizeEditVisible = true;
     fileInfoShown = true;
+}
+
+void ImagePageLogic::showContainerInfo(const std::string& path) {
+    const std::optional<ImageFileInfo> read =
+        imageKind == kImageKindVhd ? readVhdFileInfo(path) : readVdiFileInfo(path);
+    if (!read) return;
+    info.formatVersion = read->formatVersion;
+    info.sectorsPerTrack = read->sectorsPerTrack;
+    info.heads = read->heads;
+    info.cylinders = read->cylinders;
+    info.sizeUnit = read->sizeText;
+    info.labelsVisible = info.sizeEditVisible = true;
 }
 
 std::optional<Message> ImagePageLogic::vhdChosen(const std::string& path, Session& session) {
@@ -105,25 +178,18 @@ std::optional<Message> ImagePageLogic::containerChosen(const std::string& path, 
     if (path.empty()) return std::nullopt;
     session.imageSourcePage = kImageSourceRecorded;
     imagePath = path;
-    if (!endsWithImageExtension(path, vhd ? "vhd" : "vdi"))
+    if (!endsWithImageExtension(path, vhd ? "vhd" : "vdi")) {
+        // Nothing shown may describe the file refused, nor the one chosen before it.
+        pathText.clear();
+        refresh();
         return Message{vhd ? "not a vhd file" : "not a vdi file", true, MessageIcon::Information,
                        MessageButtons::Ok};
-    const std::optional<ImageFileInfo> read = vhd ? readVhdFileInfo(path) : readVdiFileInfo(path);
+    }
     // The path edit shows the image and Next becomes possible, as after a browse: otherwise a
     // VHD or VDI image could be opened but never used.
     pathText = path;
-    nextEnabled = true;
-    if (!read) {
-        info.labelsVisible = false;
-        return std::nullopt;
-    }
-    info.formatVersion = read->formatVersion;
-    info.sectorsPerTrack = read->sectorsPerTrack;
-    info.heads = read->heads;
-    info.cylinders = read->cylinders;
-    info.sizeUnit = read->sizeText;
-    info.labelsVisible = true;
-    return std::nullopt;
+    refresh();
+    return problemMessage();
 }
 
 std::optional<Message> ImagePageLogic::nextRefusal() const {
@@ -132,6 +198,8 @@ std::optional<Message> ImagePageLogic::nextRefusal() const {
                        MessageButtons::Ok};
     if (imagePath.empty())
         return Message{"nothing selected...", false, MessageIcon::None, MessageButtons::Ok};
+    if (!opens_ && !info.problem.empty())
+        return Message{info.problem, true, MessageIcon::Information, MessageButtons::Ok};
     if (fileInfoShown && sizeText.empty())
         return Message{"Hard disk Size cannot be left blank.", true, MessageIcon::Information,
                        MessageButtons::Ok};

@@ -1,6 +1,8 @@
 // The image page without its widgets: what each command does to the controls, what a browse
 // records and shows, what Next refuses. The page draws this state and forwards the user's
-// actions; the File Information comes from the image readers' own info functions.
+// actions; the File Information comes from the image readers' own info functions. Every change
+// of the path or of the choices checks the file again (ImageCheck), so the File Information,
+// the "Size of HDD" and Next always describe the file the path names, read as chosen.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +29,8 @@ struct ImageInfoTexts {
     std::string heads;
     std::string cylinders;
     std::string sizeUnit = "MB"; // the label after the size edit; VHD and VDI put the size here
+    // What the file is and what to choose, when it does not open as chosen; empty otherwise.
+    std::string problem;
 };
 
 class ImagePageLogic {
@@ -59,11 +63,16 @@ class ImagePageLogic {
     void chooseDynamicDisk();
     void chooseFixedDisk();
     void setDescriptor(bool checked);
-    void setSplit(bool checked) { split = checked; }
-    void setExtentType(const std::string& text) { extentType = text; }
+    void setSplit(bool checked);
+    void setExtentType(const std::string& text);
 
-    // The "..." browse answered with `path` (empty: cancelled).
-    void fileChosen(const std::string& path, Session& session);
+    // The "..." browse answered with `path` (empty: cancelled). A file that does not open as
+    // chosen comes back as the message to show.
+    std::optional<Message> fileChosen(const std::string& path, Session& session);
+    // The path edit typed into: nothing is shown for the new text until it is committed.
+    void pathEdited(const std::string& text);
+    // The typed path committed (Enter, or focus leaving the box).
+    std::optional<Message> pathCommitted(const std::string& path, Session& session);
     // Open VHD image / Open VDI image answered with `path` (possibly empty). A refusal ("not a
     // vhd file") comes back as the message to show.
     std::optional<Message> vhdChosen(const std::string& path, Session& session);
@@ -80,10 +89,21 @@ class ImagePageLogic {
     std::string readerExtentType() const { return fixedDisk ? "FLAT" : extentType; }
     // The "Size of HDD" in sectors (MB × 2048); 0 when empty or not a number.
     std::uint64_t customDiskSectors() const;
+    // The disk's own size in sectors as the readers see it, 0 while the file does not open.
+    std::uint64_t diskSectors() const { return diskSectors_; }
+    bool imageOpens() const { return opens_; }
 
   private:
     std::optional<Message> containerChosen(const std::string& path, Session& session, int kind);
+    // Checks pathText with the current choices and shows what the check found.
+    void refresh();
     void showVmdkInfo(const std::string& path);
+    void showContainerInfo(const std::string& path);
+    void clearInfo();
+    std::optional<Message> problemMessage() const;
+
+    bool opens_ = false;
+    std::uint64_t diskSectors_ = 0;
 };
 
 } // namespace vindaru::app

@@ -2,6 +2,8 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QStandardPaths>
 
 namespace vindaru::app {
 
@@ -22,6 +24,10 @@ UiDialogs::OpenFileHook& saveFileHook() {
     static UiDialogs::OpenFileHook hook;
     return hook;
 }
+UiDialogs::BrowserHook& browserHook() {
+    static UiDialogs::BrowserHook hook;
+    return hook;
+}
 } // namespace
 
 QString UiDialogs::openFile(QWidget* parent, const QString& caption, const QString& filter) {
@@ -34,12 +40,27 @@ QString UiDialogs::chooseFolder(QWidget* parent, const QString& caption) {
     return QFileDialog::getExistingDirectory(parent, caption, QString(), QFileDialog::ShowDirsOnly);
 }
 
-void UiDialogs::openUrl(const QUrl& url) {
+bool UiDialogs::openUrl(const QUrl& url) {
     if (urlHook()) {
         urlHook()(url);
-        return;
+        return true;
     }
-    QDesktopServices::openUrl(url);
+    return QDesktopServices::openUrl(url);
+}
+
+bool UiDialogs::browserAvailable() {
+    if (browserHook()) return browserHook()();
+    // Without a display no browser can show anything; xdg-open alone says nothing, as it is
+    // installed where no browser is.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return false;
+    if (!qEnvironmentVariableIsEmpty("BROWSER")) return true;
+    for (const char* name : {"x-www-browser", "sensible-browser", "firefox", "firefox-esr",
+                             "chromium", "chromium-browser", "google-chrome", "epiphany-browser",
+                             "epiphany", "konqueror", "falkon", "qutebrowser"})
+        if (!QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty()) return true;
+    return false;
 }
 
 QString UiDialogs::saveFile(QWidget* parent, const QString& caption, const QString& filter) {
@@ -58,6 +79,9 @@ void UiDialogs::setUrlHook(UrlHook hook) {
 }
 void UiDialogs::setSaveFileHook(OpenFileHook hook) {
     saveFileHook() = std::move(hook);
+}
+void UiDialogs::setBrowserHook(BrowserHook hook) {
+    browserHook() = std::move(hook);
 }
 
 } // namespace vindaru::app

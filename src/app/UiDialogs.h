@@ -16,12 +16,16 @@ class UiDialogs {
         std::function<QString(QWidget* parent, const QString& caption, const QString& filter)>;
     using FolderHook = std::function<QString(QWidget* parent, const QString& caption)>;
     using UrlHook = std::function<void(const QUrl& url)>;
+    using BrowserHook = std::function<bool()>;
 
     // An existing file; empty when the user cancels.
     static QString openFile(QWidget* parent, const QString& caption, const QString& filter);
     // An existing folder; empty when the user cancels.
     static QString chooseFolder(QWidget* parent, const QString& caption);
-    static void openUrl(const QUrl& url);
+    // False when the desktop could not hand the address to any program.
+    static bool openUrl(const QUrl& url);
+    // Whether a web browser is there to show a web page (a desktop session with a browser).
+    static bool browserAvailable();
     // A file to create; the dialog asks before an existing one is replaced. Empty on cancel.
     static QString saveFile(QWidget* parent, const QString& caption, const QString& filter);
 
@@ -29,6 +33,7 @@ class UiDialogs {
     static void setFolderHook(FolderHook hook);
     static void setUrlHook(UrlHook hook);
     static void setSaveFileHook(OpenFileHook hook);
+    static void setBrowserHook(BrowserHook hook);
 };
 
 // The product's own web addresses (the reserved .example domain until a site exists).

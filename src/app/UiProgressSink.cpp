@@ -1,12 +1,39 @@
 #include "app/UiProgressSink.h"
 
+#include <QEvent>
 #include <algorithm>
 #include <cstdlib>
+
+#include "common/DisplayFormat.h"
 
 namespace vindaru::app {
 
 namespace {
 constexpr std::int64_t kBarLimit = 1'000'000'000; // well inside a QProgressBar's int range
+// Too early a guess swings wildly: none before this much time and work.
+constexpr std::int64_t kFirstEstimateMs = 1500;
+constexpr std::int64_t kSectorBytes = 512;
+} // namespace
+
+UiProgressSink::UiProgressSink(QProgressBar* bar) : bar_(bar) {
+    clock_.start();
+    if (!bar) return;
+    amount_ = qobject_cast<QLabel*>(bar->property(kAmountLabelProperty).value<QObject*>());
+    if (amount_) {
+        amount_->setVisible(bar->isVisible());
+        bar->installEventFilter(this);
+    }
+}
+
+bool UiProgressSink::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == bar_ && amount_ && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+        amount_->setVisible(event->type() == QEvent::Show);
+    return false;
+}
+
+void UiProgressSink::setUnit(Unit unit) {
+    std::lock_guard lock(mutex_);
+    unit_ = unit;
 }
 
 void UiProgressSink::setRange(std::int64_t lower, std::int64_t upper) {
@@ -14,6 +41,9 @@ void UiProgressSink::setRange(std::int64_t lower, std::int64_t upper) {
         std::lock_guard lock(mutex_);
         lower_ = lower;
         upper_ = std::max(lower, upper);
+        position_ = std::clamp(position_, lower_, upper_);
+        startPosition_ = lower_;
+        clock_.restart();
     }
     requestDelivery();
 }
@@ -26,13 +56,52 @@ void UiProgressSink::setPosition(std::int64_t position) {
     requestDelivery();
 }
 
+void UiProgressSink::complete() {
+    {
+        std::lock_guard lock(mutex_);
+        position_ = upper_;
+    }
+    requestDelivery();
+}
+
+QString UiProgressSink::timeLeftText(std::int64_t seconds) {
+    if (seconds < 60) return QStringLiteral("about %1 s left").arg(std::max<std::int64_t>(seconds, 1));
+    if (seconds < 3600) return QStringLiteral("about %1 min left").arg((seconds + 30) / 60);
+    return QStringLiteral("about %1 h %2 min left").arg(seconds / 3600).arg(seconds % 3600 / 60);
+}
+
+QString UiProgressSink::amountText(Unit unit, std::int64_t done, std::int64_t total,
+                                   std::int64_t secondsLeft) {
+    QString amount;
+    switch (unit) {
+    case Unit::Sectors:
+        amount = QStringLiteral("%1 of %2")
+                     .arg(QString::fromStdString(formatSizeText(static_cast<std::uint64_t>(done) * kSectorBytes)),
+                          QString::fromStdString(formatSizeText(static_cast<std::uint64_t>(total) * kSectorBytes)));
+        break;
+    case Unit::Files:
+        amount = QStringLiteral("%1 of %2 files").arg(done).arg(total);
+        break;
+    case Unit::Steps:
+        amount = QStringLiteral("%1%").arg(total > 0 ? done * 100 / total : 100);
+        break;
+    }
+    if (done >= total) return amount;
+    if (secondsLeft >= 0) amount += QStringLiteral(", ") + timeLeftText(secondsLeft);
+    return amount;
+}
+
 void UiProgressSink::deliver() {
-    std::int64_t lower, upper, position;
+    std::int64_t lower, upper, position, start, elapsed;
+    Unit unit;
     {
         std::lock_guard lock(mutex_);
         lower = lower_;
         upper = upper_;
         position = position_;
+        start = startPosition_;
+        elapsed = clock_.elapsed();
+        unit = unit_;
     }
     if (!bar_) return;
     const std::int64_t magnitude = std::max({std::abs(lower), std::abs(upper), std::int64_t{1}});
@@ -42,6 +111,16 @@ void UiProgressSink::deliver() {
     bar_->setRange(lo, hi);
     bar_->setValue(
         static_cast<int>(std::clamp(position / scale, std::int64_t{lo}, std::int64_t{hi})));
+    if (!amount_) return;
+    const std::int64_t done = std::clamp(position, lower, upper) - lower;
+    const std::int64_t total = upper - lower;
+    std::int64_t secondsLeft = -1;
+    const std::int64_t progressed = position - start;
+    if (elapsed >= kFirstEstimateMs && progressed > 0 && position < upper) {
+        const long double perUnitMs = static_cast<long double>(elapsed) / progressed;
+        secondsLeft = static_cast<std::int64_t>(perUnitMs * (upper - position) / 1000.0L);
+    }
+    amount_->setText(total > 0 ? amountText(unit, done, total, secondsLeft) : QString());
 }
 
 } // namespace vindaru::app

@@ -1,9 +1,14 @@
 // A progress bar fed by an engine's ProgressSink from any thread. Ranges beyond what a
-// QProgressBar holds (sector counts of large disks) are scaled down evenly.
+// QProgressBar holds (sector counts of large disks) are scaled down evenly. Beside the bar (the
+// label WizardPage::makeProgressRow puts there) it shows the amount done and an estimate of the
+// time left, from the pace since the range was set.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+#include <QString>
 #include <cstdint>
 #include <mutex>
 
@@ -15,19 +20,38 @@ namespace vindaru::app {
 class UiProgressSink : public UiThrottle, public ProgressSink {
     Q_OBJECT
   public:
-    explicit UiProgressSink(QProgressBar* bar) : bar_(bar) {}
+    // What the range counts, for the amount text.
+    enum class Unit { Steps, Sectors, Files };
+
+    explicit UiProgressSink(QProgressBar* bar);
     void setRange(std::int64_t lower, std::int64_t upper) override;
     void setPosition(std::int64_t position) override;
+    void setUnit(Unit unit);
+    // The bar to its end: the work is done (also when the engine's last report fell short).
+    void complete();
+
+    // "1.20 GB of 4.75 GB, about 3 min left"; empty before the first position.
+    static QString amountText(Unit unit, std::int64_t done, std::int64_t total,
+                              std::int64_t secondsLeft);
+    static QString timeLeftText(std::int64_t seconds);
+
+    static constexpr const char* kAmountLabelProperty = "vindaruAmountLabel";
 
   protected:
     void deliver() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QPointer<QProgressBar> bar_;
+    QPointer<QLabel> amount_;
     std::mutex mutex_;
     std::int64_t lower_ = 0;
     std::int64_t upper_ = 100;
     std::int64_t position_ = 0;
+    Unit unit_ = Unit::Steps;
+    // The pace: the position and time when the range was set.
+    QElapsedTimer clock_;
+    std::int64_t startPosition_ = 0;
 };
 
 } // namespace vindaru::app

@@ -91,6 +91,11 @@ void VhdInputDialog::buildControls() {
     sizeRow->addStretch(1);
     infoGrid->addWidget(infoLabels_[4], 2, 0);
     infoGrid->addLayout(sizeRow, 2, 1, 1, 3);
+    problem_ = new QLabel(infoBox);
+    problem_->setWordWrap(true);
+    problem_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    problem_->setForegroundRole(QPalette::Link);
+    infoGrid->addWidget(problem_, 3, 0, 1, 4);
     infoGrid->setColumnStretch(1, 1);
     infoGrid->setColumnStretch(3, 1);
     keepPlaceWhenHidden({infoLabels_[0], infoLabels_[1], infoLabels_[2], infoLabels_[3],
@@ -128,13 +133,24 @@ void VhdInputDialog::buildControls() {
         render();
     });
     connect(split_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!rendering_) logic_.setSplit(on);
+        if (rendering_) return;
+        logic_.setSplit(on);
+        render();
     });
     connect(extentType_, &QComboBox::currentTextChanged, this, [this](const QString& text) {
-        if (!rendering_) logic_.setExtentType(text.toStdString());
+        if (rendering_) return;
+        logic_.setExtentType(text.toStdString());
+        render();
     });
-    connect(path_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { logic_.pathText = text.toStdString(); });
+    connect(path_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        pathEdited_ = true;
+        logic_.pathEdited(text.toStdString());
+        render();
+    });
+    connect(path_, &QLineEdit::returnPressed, this, [this] { commitPath(true); });
+    connect(path_, &QLineEdit::editingFinished, this, [this] {
+        if (pathEdited_) commitPath(false);
+    });
     connect(size_, &QLineEdit::textEdited, this,
             [this](const QString& text) { logic_.sizeText = text.toStdString(); });
     connect(browse_, &QPushButton::clicked, this, &VhdInputDialog::browse);
@@ -173,25 +189,37 @@ void VhdInputDialog::render() {
     sizeUnit_->setText(QString::fromStdString(info.sizeUnit));
     sizeUnit_->setVisible(info.labelsVisible);
     size_->setVisible(info.sizeEditVisible);
+    problem_->setText(QString::fromStdString(info.problem));
+    problem_->setVisible(!info.problem.empty());
     rendering_ = false;
+}
+
+void VhdInputDialog::showProblem(const std::optional<Message>& problem) {
+    render();
+    if (problem) messages().show(*problem);
+}
+
+void VhdInputDialog::commitPath(bool tellUser) {
+    pathEdited_ = false;
+    const std::optional<Message> problem =
+        logic_.pathCommitted(path_->text().toStdString(), session());
+    showProblem(tellUser ? problem : std::nullopt);
 }
 
 void VhdInputDialog::browse() {
     const QString path =
         UiDialogs::openFile(this, tr("Open"), tr("VMDK images (*.vmdk);;All files (*)"));
     if (path.isEmpty()) return;
-    logic_.fileChosen(path.toStdString(), session());
-    render();
+    pathEdited_ = false;
+    showProblem(logic_.fileChosen(path.toStdString(), session()));
 }
 
 void VhdInputDialog::openContainer(bool vhd) {
     const QString path =
         UiDialogs::openFile(this, vhd ? tr("Open VHD image") : tr("Open VDI image"), QString());
     const std::string chosen = path.toStdString();
-    const std::optional<Message> refusal =
-        vhd ? logic_.vhdChosen(chosen, session()) : logic_.vdiChosen(chosen, session());
-    render();
-    if (refusal) messages().show(*refusal);
+    pathEdited_ = false;
+    showProblem(vhd ? logic_.vhdChosen(chosen, session()) : logic_.vdiChosen(chosen, session()));
 }
 
 void VhdInputDialog::goNext() {

@@ -37,6 +37,8 @@ class VhdInputDialog : public WizardPage {
     QToolButton* helpButton() const { return help_; }
     QLabel* infoValue(int i) const { return infoValues_[i]; }
     QLabel* sizeUnitLabel() const { return sizeUnit_; }
+    // What the file is and what to choose, when it does not open as chosen.
+    QLabel* problemLabel() const { return problem_; }
 
   private:
     void buildControls();
@@ -44,6 +46,10 @@ class VhdInputDialog : public WizardPage {
     void browse();
     void openContainer(bool vhd);
     void goNext();
+    // The typed path taken: on Enter (`tellUser`: a problem comes as a message box too) or
+    // when the focus leaves the box.
+    void commitPath(bool tellUser);
+    void showProblem(const std::optional<Message>& problem);
 
     ImagePageLogic logic_;
     QRadioButton* fixedDisk_;
@@ -57,11 +63,13 @@ class VhdInputDialog : public WizardPage {
     QLabel* infoValues_[4];
     QLineEdit* size_;
     QLabel* sizeUnit_;
+    QLabel* problem_;
     QPushButton* openVhd_;
     QPushButton* openVdi_;
     QToolButton* help_;
     QPushButton* next_;
     bool rendering_ = false;
+    bool pathEdited_ = false;
 };
 
 } // namespace vindaru::app

@@ -5,6 +5,8 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
+#include <QShowEvent>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,7 +15,9 @@
 
 #include "app/CAboutDlg.h"
 #include "app/COrdavinApp.h"
+#include "app/HelpWindow.h"
 #include "app/UiDialogs.h"
+#include "app/UiProgressSink.h"
 #include "common/Sinks.h"
 
 namespace vindaru::app {
@@ -22,7 +26,20 @@ WizardPage::WizardPage(COrdavinApp& app, WizardPage* previous)
     : QDialog(previous), app_(app), previous_(previous), messages_(this) {
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    setFixedSize(kPageWidth, kPageHeight);
+    // The user may size a page; its layout keeps it large enough for every text it shows.
+    resize(kPageWidth, kPageHeight);
+}
+
+void WizardPage::takePlaceOf(const QWidget* other) {
+    const QSize wanted = other->size().expandedTo(minimumSizeHint());
+    resize(wanted);
+    move(other->pos());
+}
+
+void WizardPage::showEvent(QShowEvent* event) {
+    // A page is never smaller than its layout needs, however it was sized before.
+    if (layout()) resize(size().expandedTo(layout()->minimumSize()));
+    QDialog::showEvent(event);
 }
 
 Session& WizardPage::session() const {
@@ -55,8 +72,16 @@ QToolButton* WizardPage::makeHelpButton() {
     button->setPopupMode(QToolButton::InstantPopup);
     button->setMinimumWidth(96);
     auto* menu = new QMenu(button);
-    menu->addAction(tr("Help"), this,
-                    [] { UiDialogs::openUrl(QUrl(QString::fromUtf8(kHelpUrl))); });
+    menu->addAction(tr("Help"), this, [this] {
+        if (UiDialogs::browserAvailable() && UiDialogs::openUrl(QUrl(QString::fromUtf8(kHelpUrl))))
+            return;
+        // No browser: the help page shipped with the program, kept by the first page, which
+        // lives as long as the program.
+        WizardPage* first = this;
+        while (first->previousPage())
+            first = first->previousPage();
+        HelpWindow::showHelp(first);
+    });
     menu->addAction(tr("Software Homepage"), this,
                     [] { UiDialogs::openUrl(QUrl(QString::fromUtf8(kHomepageUrl))); });
     menu->addAction(tr("About"), this, [this] {
@@ -108,8 +133,16 @@ QHBoxLayout* WizardPage::makeProgressRow(QProgressBar*& bar,
                                          std::initializer_list<QPushButton*> buttons) {
     bar = new QProgressBar(this);
     bar->setTextVisible(false);
+    // The amount done and the time left, written by the bar's UiProgressSink.
+    auto* amount = new QLabel(this);
+    amount->setObjectName(QStringLiteral("progressAmount"));
+    amount->setMinimumWidth(220);
+    amount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    bar->setProperty(UiProgressSink::kAmountLabelProperty,
+                     QVariant::fromValue<QObject*>(amount));
     auto* row = new QHBoxLayout;
     row->addWidget(bar, 1);
+    row->addWidget(amount);
     for (QPushButton* button : buttons)
         row->addWidget(button);
     return row;
@@ -165,7 +198,7 @@ void WizardPage::keepPlaceWhenHidden(std::initializer_list<QWidget*> widgets) {
 }
 
 void WizardPage::showNext(WizardPage* next) {
-    next->move(pos());
+    next->takePlaceOf(this);
     next->show();
     hide();
 }
@@ -173,7 +206,7 @@ void WizardPage::showNext(WizardPage* next) {
 void WizardPage::goBack() {
     leavingBack();
     if (previous_) {
-        previous_->move(pos());
+        previous_->takePlaceOf(this);
         previous_->show();
     }
     hide();

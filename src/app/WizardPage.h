@@ -42,7 +42,11 @@ class WizardPage : public QDialog {
     // Back, as the user presses it: the previous page comes back, this one goes away.
     void goBack();
 
-    // The wizard pages are all this size (the original dialog units on a common screen).
+    // Each page opens with the size and position of the one it replaces (never below its own
+    // minimum, which its layout sets so that no text is cut).
+    void takePlaceOf(const QWidget* other);
+
+    // The size a page first opens with (the original dialog units on a common screen).
     static constexpr int kPageWidth = 860;
     static constexpr int kPageHeight = 580;
 
@@ -78,6 +82,7 @@ class WizardPage : public QDialog {
     virtual QMessageBox::Icon closePromptIcon() const { return QMessageBox::Question; }
 
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override {}
 

@@ -5,6 +5,7 @@
 #include <deque>
 #include <exception>
 #include <optional>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -17,6 +18,8 @@ namespace vindaru {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* kSelectOutputFolder = "select output folder";
 constexpr const char* kFolderQuestion =
     "number of files found inside this folder = %lld .do u want to continue dumping these "
@@ -25,6 +28,8 @@ constexpr const char* kSavingDone = "Saving process done";
 constexpr const char* kSavingFile = "saving File  ";
 constexpr const char* kFileSize = "File size: ";
 constexpr const char* kException = "Exception :  %s   ";
+// Keeping both copies tries numbered names up to this; a folder holding them all is skipped.
+constexpr int kMaxNumberedNames = 10000;
 
 bool writeAll(int fd, std::span<const std::uint8_t> data) {
     while (!data.empty()) {
@@ -36,7 +41,23 @@ bool writeAll(int fd, std::span<const std::uint8_t> data) {
     return true;
 }
 
+bool taken(const OutputFolder& folder, const std::string& name) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(folder.path() / name, ec));
+}
+
 } // namespace
+
+std::string SaveSummary::text() const {
+    std::string out = formatText("%llu file%s, %s written", static_cast<unsigned long long>(filesWritten),
+                                 filesWritten == 1 ? "" : "s", formatSizeText(bytesWritten).c_str());
+    if (!incomplete.empty())
+        out += formatText("; %llu not read fully", static_cast<unsigned long long>(incomplete.size()));
+    if (filesSkipped != 0)
+        out += formatText("; %llu skipped (already there)", static_cast<unsigned long long>(filesSkipped));
+    if (stopped) out += "; stopped";
+    return out;
+}
 
 std::filesystem::path EntrySaver::defaultOutputFolder() {
     const char* home = std::getenv("HOME");
@@ -68,21 +89,47 @@ void EntrySaver::report(EntryRef file, const std::filesystem::path& savedAs, std
     report_(saved);
 }
 
+std::string EntrySaver::nameFor(const std::string& safeName, OutputFolder& folder) {
+    std::string name = folder.names().claim(safeName);
+    if (!taken(folder, name)) return name;
+    if (!existingChoice_)
+        existingChoice_ = askExisting ? askExisting(name) : ExistingFiles::KeepBoth;
+    switch (*existingChoice_) {
+    case ExistingFiles::Replace:
+        return name;
+    case ExistingFiles::Skip:
+        return {};
+    case ExistingFiles::KeepBoth:
+        break;
+    }
+    // Each claim of the same name gives the next numbered spelling: "a (2).txt", "a (3).txt".
+    for (int tries = 0; tries < kMaxNumberedNames && taken(folder, name); ++tries)
+        name = folder.names().claim(safeName);
+    return taken(folder, name) ? std::string() : name;
+}
+
 std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
-    const std::string name = folder.names().claim(safeHostName(trimBlanks(view_.label(file))));
+    const std::string name = nameFor(safeHostName(trimBlanks(view_.label(file))), folder);
+    if (name.empty()) {
+        ++summary_.filesSkipped;
+        return {};
+    }
+    savedEntries_.insert(file);
+    const fs::path shown = (folder.path() / name).lexically_relative(summary_.outputFolder);
     const int fd = folder.createFile(name);
     if (fd < 0) {
+        summary_.incomplete.push_back(shown.string());
         report(file, {}, 0, false, {}, {});
         return {};
     }
-    std::uint64_t bytes = 0;
+    bool whole = false;
     bool writesOk = true;
-    bool readWhole = false;
+    std::uint64_t bytes = 0;
     Md5 md5;
     Sha256 sha256;
     const bool hashing = static_cast<bool>(report_);
     try {
-        readWhole = view_.writeContent(file, [&](std::span<const std::uint8_t> data) {
+        whole = view_.writeContent(file, [&](std::span<const std::uint8_t> data) {
             writesOk = writeAll(fd, data);
             if (!writesOk) return false;
             bytes += data.size();
@@ -99,8 +146,13 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     }
     ::close(fd);
     folder.setTimes(name, view_.times(file));
-    if (hashing)
-        report(file, folder.path() / name, bytes, readWhole && writesOk, md5.finishHex(), sha256.finishHex());
+    whole = whole && writesOk;
+    if (hashing) report(file, folder.path() / name, bytes, whole, md5.finishHex(), sha256.finishHex());
+    summary_.bytesWritten += bytes;
+    if (whole)
+        ++summary_.filesWritten;
+    else
+        summary_.incomplete.push_back(shown.string());
     return name;
 }
 
@@ -130,11 +182,13 @@ void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
             return true;
         }
         ++written_;
+        if (savedEntries_.count(v.entry)) return false; // checked twice (tree and search)
+        const std::string name = trimBlanks(view_.label(v.entry));
         if (!here) {
+            summary_.incomplete.push_back(name);
             if (!view_.skipWhenSaving(v.entry)) report(v.entry, {}, 0, false, {}, {});
             return false;
         }
-        const std::string name = trimBlanks(view_.label(v.entry));
         sinks_.status.setText(kSavingFile + (here->path() / safeHostName(name)).string());
         sinks_.secondStatus.setText(kFileSize + view_.sizeText(v.entry));
         if (!view_.skipWhenSaving(v.entry)) saveInto(v.entry, *here);
@@ -152,6 +206,47 @@ void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
     folderPath_.clear();
 }
 
+void EntrySaver::begin(const fs::path& output) {
+    summary_ = SaveSummary{};
+    summary_.outputFolder = output;
+    existingChoice_.reset();
+    savedEntries_.clear();
+    folders_.clear();
+    folderPath_.clear();
+}
+
+void EntrySaver::finish(bool folderSave) {
+    summary_.stopped = saveStopRequested_.load();
+    folders_.clear();
+    // The status line ends with what was done, not with the last file's name.
+    sinks_.status.setText(std::string(kSavingDone) + ": " + summary_.text());
+    sinks_.secondStatus.setText("");
+    if (onSaved)
+        onSaved(summary_);
+    else if (folderSave)
+        sinks_.messages.info(kSavingDone);
+}
+
+OutputFolder* EntrySaver::folderAt(OutputFolder& top, const std::vector<std::string>& path) {
+    OutputFolder* here = &top;
+    std::vector<std::string> key;
+    for (const std::string& label : path) {
+        key.push_back(label);
+        auto it = folders_.find(key);
+        if (it == folders_.end()) {
+            std::optional<OutputFolder> sub;
+            if (here) {
+                const std::string name = trimBlanks(label);
+                sub = name.empty() ? here->subfolder(".") : here->subfolder(safeHostName(name));
+            }
+            it = folders_.emplace(key, sub ? std::make_unique<OutputFolder>(std::move(*sub)) : nullptr)
+                     .first;
+        }
+        here = it->second.get();
+    }
+    return here;
+}
+
 EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
                                                 const std::string& outputField) {
     saveStopRequested_.store(false);
@@ -163,26 +258,80 @@ EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
     if (!view_.isEntry(directory) || !view_.isDirectoryForSave(directory, true))
         return FolderResult::NotADirectory;
     const std::uint64_t count = countFiles(directory);
-    sinks_.progress.setRange(0, static_cast<std::int64_t>(count));
     if (!sinks_.messages.askYesNo(formatText(kFolderQuestion, static_cast<long long>(count))))
         return FolderResult::Declined;
+    // The bar starts once the question is answered.
+    sinks_.progress.setRange(0, static_cast<std::int64_t>(count));
+    sinks_.progress.setPosition(0);
     // A field of blanks only leaves no path: the default folder is used instead.
     const std::string field = trimBlanks(outputField);
-    auto top = OutputFolder::openChosen(field.empty() ? defaultOutputFolder()
-                                                      : std::filesystem::path(field));
+    const fs::path output = field.empty() ? defaultOutputFolder() : fs::path(field);
+    begin(output);
+    auto top = OutputFolder::openChosen(output);
     if (top) dump(directory, *top);
     sinks_.progress.setPosition(static_cast<std::int64_t>(count));
-    sinks_.messages.info(kSavingDone);
+    finish(true);
+    return FolderResult::Saved;
+}
+
+EntrySaver::FolderResult EntrySaver::saveChecked(const std::vector<CheckedEntry>& entries,
+                                                 const std::string& outputField) {
+    saveStopRequested_.store(false);
+    written_ = 0;
+    if (outputField.empty()) {
+        sinks_.messages.info(kSelectOutputFolder);
+        return FolderResult::NoOutputFolder;
+    }
+    std::uint64_t count = 0;
+    for (const CheckedEntry& c : entries) {
+        if (!view_.isEntry(c.entry)) continue;
+        count += view_.isDirectoryForSave(c.entry, false) ? countFiles(c.entry) : 1;
+    }
+    if (entries.empty()) return FolderResult::NotADirectory;
+    if (!sinks_.messages.askYesNo(formatText(kFolderQuestion, static_cast<long long>(count))))
+        return FolderResult::Declined;
+    sinks_.progress.setRange(0, static_cast<std::int64_t>(count));
+    sinks_.progress.setPosition(0);
+    const std::string field = trimBlanks(outputField);
+    const fs::path output = field.empty() ? defaultOutputFolder() : fs::path(field);
+    begin(output);
+    auto top = OutputFolder::openChosen(output);
+    for (const CheckedEntry& c : entries) {
+        if (!top || saveStopRequested_.load()) break;
+        if (!view_.isEntry(c.entry)) continue;
+        if (view_.isDirectoryForSave(c.entry, false)) {
+            std::vector<std::string> path = c.folders;
+            path.push_back(view_.label(c.entry));
+            if (OutputFolder* folder = folderAt(*top, path)) dump(c.entry, *folder);
+            continue;
+        }
+        ++written_;
+        sinks_.progress.setPosition(static_cast<std::int64_t>(written_));
+        if (savedEntries_.count(c.entry) || view_.skipWhenSaving(c.entry)) continue;
+        OutputFolder* folder = folderAt(*top, c.folders);
+        if (!folder) {
+            summary_.incomplete.push_back(trimBlanks(view_.label(c.entry)));
+            continue;
+        }
+        sinks_.status.setText(kSavingFile + (folder->path() / safeHostName(trimBlanks(view_.label(c.entry)))).string());
+        sinks_.secondStatus.setText(kFileSize + view_.sizeText(c.entry));
+        saveInto(c.entry, *folder);
+    }
+    sinks_.progress.setPosition(static_cast<std::int64_t>(count));
+    finish(true);
     return FolderResult::Saved;
 }
 
 bool EntrySaver::saveSingleFile(EntryRef file, const std::string& outputField) {
     if (!view_.isEntry(file)) return false;
-    folderPath_.clear();
     const std::string field = trimBlanks(outputField);
-    auto folder = OutputFolder::openChosen(field.empty() ? defaultOutputFolder()
-                                                         : std::filesystem::path(field));
-    return folder && !saveInto(file, *folder).empty();
+    const fs::path output = field.empty() ? defaultOutputFolder() : fs::path(field);
+    begin(output);
+    auto folder = OutputFolder::openChosen(output);
+    const bool ok = folder && !saveInto(file, *folder).empty() && summary_.incomplete.empty();
+    if (!folder) summary_.incomplete.push_back(trimBlanks(view_.label(file)));
+    finish(false);
+    return ok;
 }
 
 } // namespace vindaru

@@ -1,17 +1,23 @@
-// Saving what a parser found: a folder recursively (count, confirmation, dump) or one file,
-// into an output folder, each file with its recorded access and modification times.
+// Saving what a parser found: a folder recursively (count, confirmation, dump), one file, or
+// the checked entries with their folders, into an output folder, each file with its recorded
+// access and modification times. A file whose name is already taken in the output folder is
+// replaced, kept beside as "name (2).ext", or skipped, as the user answers once per save (keep
+// both when nobody is asked). Every save ends with a summary of what it wrote.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "browser/BrowserSinks.h"
-#include "fs/parser/EntryView.h"
 #include "browser/OutputFolder.h"
+#include "fs/parser/EntryView.h"
 
 namespace vindaru {
 
@@ -28,11 +34,36 @@ struct SavedFile {
     std::string sha256;
 };
 
+// What one save did.
+struct SaveSummary {
+    std::uint64_t filesWritten = 0; // created and written whole
+    std::uint64_t bytesWritten = 0;
+    std::uint64_t filesSkipped = 0; // their names were taken and the user chose Skip
+    // Files that could not be created or read fully (paths below the output folder); what was
+    // read of them is in the file.
+    std::vector<std::string> incomplete;
+    std::filesystem::path outputFolder;
+    bool stopped = false;
+
+    // "12 files, 3.40 MB written; 1 not read fully" (the status line at the end of a save).
+    std::string text() const;
+};
+
+// An entry to save with the folders above it (labels below the volume item, outermost first).
+struct CheckedEntry {
+    EntryRef entry = 0;
+    std::vector<std::string> folders;
+};
+
 class EntrySaver {
 public:
     using SavedFileFn = std::function<void(const SavedFile&)>;
 
     enum class FolderResult { NoOutputFolder, NotADirectory, Declined, Saved };
+    enum class ExistingFiles { Replace, KeepBoth, Skip };
+    // Asked at the first file whose name is taken in the output folder; the answer holds for
+    // the rest of the save.
+    using ExistingFilesQuestion = std::function<ExistingFiles(const std::string& takenName)>;
 
     EntrySaver(EntryView& view, BrowserSinks sinks, std::atomic<bool>& saveStopRequested)
         : view_(view), sinks_(sinks), saveStopRequested_(saveStopRequested) {}
@@ -42,14 +73,19 @@ public:
     FolderResult saveFolder(EntryRef directory, const std::string& outputField);
     // The double-click save of one file; an empty field means the default output folder.
     bool saveSingleFile(EntryRef file, const std::string& outputField);
+    // Save Checked: exactly these entries (a directory with everything below it), each under
+    // its folders, after the count question. Nothing checked: nothing happens.
+    FolderResult saveChecked(const std::vector<CheckedEntry>& entries,
+                             const std::string& outputField);
 
     // Files below `directory` as the folder save counts them (directories walked, not counted).
     std::uint64_t countFiles(EntryRef directory);
     // Files written by the last saveFolder (counted as the dump reaches them).
     std::uint64_t filesWritten() const { return written_; }
+    const SaveSummary& lastSummary() const { return summary_; }
 
     // Writes one file into `folder` under its safe, not yet used name, with its times. The
-    // name written, or an empty text when the file could not be created.
+    // name written, or an empty text when the file was not written (or skipped).
     std::string saveInto(EntryRef file, OutputFolder& folder);
 
     // Called for every file a save reaches (not for those it passes over), with the digests of
@@ -59,10 +95,22 @@ public:
     // Where saves go when the field holds nothing usable: the user's home folder.
     static std::filesystem::path defaultOutputFolder();
 
+    // Who answers the question about taken names; none: keep both.
+    ExistingFilesQuestion askExisting;
+    // Called with the summary at the end of every save instead of the "Saving process done"
+    // box (the wizard shows its own box with the summary).
+    std::function<void(const SaveSummary&)> onSaved;
+
 private:
     void dump(EntryRef directory, OutputFolder& top);
     void report(EntryRef file, const std::filesystem::path& savedAs, std::uint64_t bytes, bool whole,
                 std::string md5, std::string sha256);
+    void begin(const std::filesystem::path& output);
+    void finish(bool folderSave);
+    // The name to write `safeName` under in `folder`, or empty to skip it.
+    std::string nameFor(const std::string& safeName, OutputFolder& folder);
+    // The folder `path` below the top output folder, created on first use.
+    OutputFolder* folderAt(OutputFolder& top, const std::vector<std::string>& path);
 
     EntryView& view_;
     BrowserSinks sinks_;
@@ -70,6 +118,10 @@ private:
     std::uint64_t written_ = 0;
     SavedFileFn report_;
     std::vector<EntryRef> folderPath_; // the folders dump has entered, for the report
+    SaveSummary summary_;
+    std::optional<ExistingFiles> existingChoice_;
+    std::unordered_set<EntryRef> savedEntries_;
+    std::map<std::vector<std::string>, std::unique_ptr<OutputFolder>> folders_;
 };
 
 } // namespace vindaru

@@ -74,6 +74,7 @@ ListRow VolumeBrowser::fullRow(TreeItemId item, EntryRef entry) {
     row.deleted = view_.isDeleted(entry);
     row.texts = view_.describe(entry);
     row.sizeText = view_.sizeText(entry);
+    row.bytes = view_.byteSize(entry);
     return row;
 }
 
@@ -110,6 +111,41 @@ std::vector<ListRow> VolumeBrowser::doubleClickDirectory(TreeItemId item) {
         rows.push_back(std::move(row));
     }
     return rows;
+}
+
+} // namespace vindaru
+
+namespace vindaru {
+
+std::vector<CheckedEntry> VolumeBrowser::checkedEntries(TreeItemId volumeItem) const {
+    std::vector<CheckedEntry> found;
+    struct Pending {
+        TreeItemId item;
+        std::vector<std::string> folders;
+    };
+    // Depth-first in tree order, on a stack of our own; tree ids never repeat on a path.
+    std::vector<Pending> stack;
+    const std::vector<TreeItemId> top = tree_.children(volumeItem);
+    for (auto it = top.rbegin(); it != top.rend(); ++it)
+        stack.push_back({*it, {}});
+    while (!stack.empty()) {
+        Pending p = std::move(stack.back());
+        stack.pop_back();
+        const std::optional<EntryRef> entry = entryOf(p.item);
+        if (!entry) continue;
+        const int image = tree_.stateImage(p.item) % kStateDisabledOffset;
+        if (tree_.getCheck(p.item)) {
+            found.push_back({*entry, p.folders});
+            continue;
+        }
+        if (image != kStateTristate) continue;
+        std::vector<std::string> inner = p.folders;
+        inner.push_back(tree_.label(p.item));
+        const std::vector<TreeItemId> kids = tree_.children(p.item);
+        for (auto it = kids.rbegin(); it != kids.rend(); ++it)
+            stack.push_back({*it, inner});
+    }
+    return found;
 }
 
 } // namespace vindaru

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/EntrySaver.h"
 #include "fs/parser/EntryView.h"
 #include "common/CheckTree.h"
 
@@ -26,6 +27,7 @@ struct ListRow {
     bool labelOnly = false;
     EntryTexts texts;
     std::string sizeText;
+    std::uint64_t bytes = 0; // for sorting by size
 };
 
 class VolumeBrowser {
@@ -44,6 +46,11 @@ public:
     std::vector<ListRow> selectItem(TreeItemId item);
     // Double-click on a folder: opened, and its non-folder children listed by label only.
     std::vector<ListRow> doubleClickDirectory(TreeItemId item);
+
+    // Save Checked: the checked items below `volumeItem`, each with the folder labels above it.
+    // A checked folder stands for everything below it, opened in the tree or not; a partly
+    // checked one is looked into.
+    std::vector<CheckedEntry> checkedEntries(TreeItemId volumeItem) const;
 
     // The parser entry an item carries, when it is one of the active parser's.
     std::optional<EntryRef> entryOf(TreeItemId item) const;

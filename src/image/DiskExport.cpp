@@ -1,6 +1,8 @@
 #include "image/DiskExport.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -164,6 +166,27 @@ class ExportCleanup {
     Session& session_;
 };
 
+constexpr const char* kSavedStatus = "Image Saved,Choose any one of the mode and click next.";
+
+std::uint64_t ownDiskBytes(const ImageChoices& choices, const std::string& imagePath) {
+    Session scratch;
+    std::unique_ptr<readWriteInterface> reader = createReader(scratch, choices);
+    if (!reader || !reader->open(imagePath)) return 0;
+    const std::uint64_t sectors =
+        scratch.diskSectorCount != 0 ? scratch.diskSectorCount : reader->imageLength / kSectorSize;
+    std::uint64_t bytes = 0;
+    return checkedMul(sectors, kSectorSize, bytes) ? bytes : 0;
+}
+
+// The closing status: "Image Saved" only for a file that holds the whole disk.
+std::string endStatus(const ExportResult& r, std::uint64_t needed) {
+    if (r.completed) return kSavedStatus;
+    const auto mb = [](std::uint64_t bytes) { return static_cast<unsigned long long>(bytes / kMiB); };
+    if (r.path.empty()) return "Image not saved: no image file was written.";
+    return formatText("Image not saved%s: only %llu MB of %llu MB are in the file.",
+                      r.stopped ? " (stopped)" : "", mb(r.bytesWritten), mb(needed));
+}
+
 } // namespace
 
 std::string DiskExport::chooseTarget(const std::string& folder, const std::string& imagePath) {
@@ -189,6 +212,7 @@ ExportResult DiskExport::run(Session& session, const ImageChoices& choices,
                              const std::string& imagePath, const std::string& exportPath,
                              StatusSink& status, ProgressSink& progress, MessageSink& messages,
                              EngineControl& control) {
+    ownDiskBytes_ = ownDiskBytes(choices, imagePath);
     prepareReader(session, choices);
     return copy(session, imagePath, exportPath, status, progress, messages, control);
 }
@@ -238,7 +262,7 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
         ::open(exportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         messages.info("Disk Image file cannot be created");
-        status.setText("Image Saved,Choose any one of the mode and click next.");
+        status.setText(endStatus(result, total));
         return result;
     }
     result.path = exportPath;
@@ -247,8 +271,15 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     const bool closed = closeTarget(fd, outcome.copied, !outcome.failed, messages);
     result.bytesWritten = outcome.copied;
     result.stopped = outcome.stopped;
-    result.completed = closed && !outcome.failed && !outcome.stopped && outcome.copied == total;
-    status.setText("Image Saved,Choose any one of the mode and click next.");
+    const std::uint64_t needed = std::max(total, ownDiskBytes_);
+    result.diskBytes = needed;
+    result.completed = closed && !outcome.failed && !outcome.stopped && outcome.copied >= needed;
+    if (closed && !outcome.failed && !outcome.stopped && !result.completed)
+        messages.info(formatText("The disk image is incomplete: the disk holds %llu MB but only "
+                                 "%llu MB were written, as \"Size of HDD\" says.",
+                                 static_cast<unsigned long long>(needed / kMiB),
+                                 static_cast<unsigned long long>(outcome.copied / kMiB)));
+    status.setText(endStatus(result, needed));
     return result;
 }
 

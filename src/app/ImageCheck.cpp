@@ -1,0 +1,123 @@
+#include "app/ImageCheck.h"
+
+#include <array>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "common/Session.h"
+#include "image/ReadOnlyImageFile.h"
+
+namespace vindaru::app {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kMbrSignatureOffset = 510;
+constexpr std::size_t kFirstEntryTypeOffset = 0x1C2;
+constexpr std::uint8_t kProtectiveType = 0xEE;
+
+std::string quoted(const std::string& path) {
+    return "\"" + fs::path(path).filename().string() + "\"";
+}
+
+bool isSparseMonolithic(const ImageChoices& c) {
+    return c.kind == ImageKind::Vmdk && !c.split && !c.descriptor && c.extentType == "SPARSE";
+}
+
+// The first bytes of the file, zero-filled past its end.
+struct Probe {
+    bool sparseMagic = false;
+    bool descriptorText = false;
+};
+
+Probe probe(const std::string& path) {
+    constexpr std::size_t kProbeBytes = 4096; // a descriptor's signature and createType line
+    std::array<char, kProbeBytes> head{};
+    ReadOnlyImageFile file;
+    if (!file.open(path)) return {};
+    file.readZeroFilled(0, head.data(), head.size());
+    const std::string_view text(head.data(), head.size());
+    Probe p;
+    p.sparseMagic = text.substr(0, 4) == "KDMV";
+    p.descriptorText = !p.sparseMagic && (text.find("# Disk DescriptorFile") != text.npos ||
+                                          text.find("createType=") != text.npos);
+    return p;
+}
+
+// What the file's content says it is, for the message when the choices do not fit it.
+std::string contentProblem(const std::string& path, const ImageChoices& c) {
+    const std::string name = quoted(path);
+    const std::optional<ImageKind> content = detectImageKind(path);
+    const Probe p = probe(path);
+    const bool vhd = content == ImageKind::Vhd && !p.sparseMagic;
+    const bool vdi = content == ImageKind::Vdi;
+    if (c.kind != ImageKind::Vhd && vhd)
+        return name + " is a VHD image: open it with \"Open VHD image...\".";
+    if (c.kind != ImageKind::Vdi && vdi)
+        return name + " is a VDI image: open it with \"Open VDI image...\".";
+    if (c.kind == ImageKind::Vhd) return name + " is not a VHD image.";
+    if (c.kind == ImageKind::Vdi) return name + " is not a VDI image.";
+    if (c.descriptor && !p.descriptorText)
+        return name + " is not a VMDK descriptor file: clear \"isDescripter\".";
+    if (!c.descriptor && p.descriptorText)
+        return name + " is a VMDK descriptor file: tick \"isDescripter\" to read the disk it "
+                      "describes.";
+    if (isSparseMonolithic(c) && !p.sparseMagic)
+        return name + " has no VMDK, VHD or VDI header: choose \"Fixed Disk\" to read it as a "
+                      "raw disk, or \"FLAT\" if it is a flat extent.";
+    return name + " cannot be opened with these choices: check \"VmdkSplit\", the extent type "
+                  "and \"isDescripter\" (a split set needs all its extent files beside it).";
+}
+
+} // namespace
+
+ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices) {
+    ImageCheckResult result;
+    if (path.empty()) return result;
+    const std::string name = quoted(path);
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) {
+        result.problem = "The file " + name + " does not exist.";
+        return result;
+    }
+    if (fs::is_directory(status)) {
+        result.problem = name + " is a folder: choose the image file inside it.";
+        return result;
+    }
+    if (fs::is_regular_file(status) && fs::file_size(path, ec) == 0 && !ec) {
+        result.problem = name + " is empty: it holds no disk.";
+        return result;
+    }
+    // The monolithic sparse reader takes any file without the magic as a flat extent; the
+    // user said sparse, so a missing header is a wrong choice, not a disk.
+    Session scratch;
+    std::unique_ptr<readWriteInterface> reader = createReader(scratch, choices);
+    bool opened = reader && reader->open(path);
+    if (opened && isSparseMonolithic(choices)) opened = probe(path).sparseMagic;
+    if (opened) {
+        result.diskSectors = scratch.diskSectorCount != 0 ? scratch.diskSectorCount
+                                                          : reader->imageLength / kSectorSize;
+        opened = result.diskSectors != 0;
+    }
+    if (!opened) {
+        result.problem = contentProblem(path, choices);
+        return result;
+    }
+    result.opens = true;
+    return result;
+}
+
+bool hasProtectiveMbr(const std::string& path, const ImageChoices& choices) {
+    Session scratch;
+    std::unique_ptr<readWriteInterface> reader = createReader(scratch, choices);
+    if (!reader || !reader->open(path)) return false;
+    std::array<std::uint8_t, kSectorSize> sector{};
+    if (!reader->readAt(0, sector)) return false;
+    return sector[kMbrSignatureOffset] == 0x55 && sector[kMbrSignatureOffset + 1] == 0xAA &&
+           sector[kFirstEntryTypeOffset] == kProtectiveType;
+}
+
+} // namespace vindaru::app
