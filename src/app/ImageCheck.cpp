@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "common/Session.h"
-#include "image/ReadOnlyImageFile.h"
+#include "image/ReadOnlyFile.h"
 
 namespace vindaru::app {
 
@@ -35,7 +35,7 @@ struct Probe {
 Probe probe(const std::string& path) {
     constexpr std::size_t kProbeBytes = 4096; // a descriptor's signature and createType line
     std::array<char, kProbeBytes> head{};
-    ReadOnlyImageFile file;
+    ReadOnlyFile file;
     if (!file.open(path)) return {};
     file.readZeroFilled(0, head.data(), head.size());
     const std::string_view text(head.data(), head.size());
@@ -98,8 +98,7 @@ ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices
     bool opened = reader && reader->open(path);
     if (opened && isSparseMonolithic(choices)) opened = probe(path).sparseMagic;
     if (opened) {
-        result.diskSectors = scratch.diskSectorCount != 0 ? scratch.diskSectorCount
-                                                          : reader->imageLength / kSectorSize;
+        result.diskSectors = sessionDiskSectors(*reader, 0);
         opened = result.diskSectors != 0;
     }
     if (!opened) {

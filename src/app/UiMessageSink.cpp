@@ -51,21 +51,27 @@ MessageAnswer UiMessageSink::showBox(QWidget* parent, const Message& message) {
 }
 
 MessageAnswer UiMessageSink::show(const Message& message) {
-    if (abandoned_.load()) return defaultAnswer(message);
-    if (QThread::currentThread() == thread()) return showBox(owner_.data(), message);
+    const int fallback = static_cast<int>(defaultAnswer(message));
+    return static_cast<MessageAnswer>(
+        ask([message](QWidget* owner) { return static_cast<int>(showBox(owner, message)); },
+            fallback));
+}
 
-    // A worker asks: the UI thread shows the box; the worker polls so that it can give up.
-    auto answer = std::make_shared<std::promise<MessageAnswer>>();
+int UiMessageSink::ask(const std::function<int(QWidget* owner)>& dialog, int fallback) {
+    if (abandoned_.load()) return fallback;
+    if (QThread::currentThread() == thread()) return dialog(owner_.data());
+
+    // A worker asks: the UI thread shows the dialog; the worker polls so that it can give up.
+    auto answer = std::make_shared<std::promise<int>>();
     auto future = answer->get_future();
     QMetaObject::invokeMethod(
         this,
-        [this, answer, message] {
-            answer->set_value(abandoned_.load() ? defaultAnswer(message)
-                                                : showBox(owner_.data(), message));
+        [this, answer, dialog, fallback] {
+            answer->set_value(abandoned_.load() ? fallback : dialog(owner_.data()));
         },
         Qt::QueuedConnection);
     while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-        if (abandoned_.load()) return defaultAnswer(message);
+        if (abandoned_.load()) return fallback;
     }
     return future.get();
 }

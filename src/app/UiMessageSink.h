@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <atomic>
+#include <functional>
 
 #include "common/Sinks.h"
 
@@ -24,6 +25,10 @@ class UiMessageSink : public QObject, public MessageSink {
 
     // The box itself (UI thread): caption the application title or none, the given icon.
     static MessageAnswer showBox(QWidget* parent, const Message& message);
+
+    // Runs `dialog` on the UI thread and gives its answer to the calling thread (any thread),
+    // or `fallback` once the sink is abandoned: a worker's question in a dialog of its own.
+    int ask(const std::function<int(QWidget* owner)>& dialog, int fallback);
 
   private:
     QPointer<QWidget> owner_;

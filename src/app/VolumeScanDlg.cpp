@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -19,6 +20,8 @@
 #include "app/CheckHeaderView.h"
 #include "app/CheckTreeModel.h"
 #include "app/FileListModel.h"
+#include "app/PreviewPane.h"
+#include "app/SaveDialogs.h"
 #include "app/UiDialogs.h"
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
@@ -46,6 +49,12 @@ VolumeScanDlg::VolumeScanDlg(COrdavinApp& app, WizardPage* previous, VolumeRecor
     logic_->setDriveFormatted(session().driveFormatted.load());
     volumeData_->setText(QString::fromStdString(volume_.volumeName));
     back_->setEnabled(false);
+    // The bar ends with the scan, before its end message, and the status stops naming the
+    // last record parsed.
+    logic_->afterPlaceholders = [this] {
+        progressSink_->complete();
+        statusSink_->setText("Processing done...");
+    };
 }
 
 VolumeScanDlg::~VolumeScanDlg() {
@@ -101,10 +110,23 @@ void VolumeScanDlg::buildControls() {
     listView_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     for (int c = 0; c < 6; ++c)
         listView_->setColumnWidth(c, FileListModel::columnWidths()[static_cast<std::size_t>(c)]);
+    // Unsorted until the user picks a column: the rows keep the parser's order.
+    listHeader_->setSortIndicator(-1, Qt::AscendingOrder);
+    listHeader_->setSortIndicatorShown(true);
+    listView_->setSortingEnabled(true);
+    listView_->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    preview_ = new PreviewPane(this);
+    auto* rightSide = new QSplitter(Qt::Vertical, this);
+    rightSide->addWidget(listView_);
+    rightSide->addWidget(preview_);
+    rightSide->setStretchFactor(0, 3);
+    rightSide->setStretchFactor(1, 2);
+    rightSide->setChildrenCollapsible(false);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     splitter->addWidget(treeView_);
-    splitter->addWidget(listView_);
+    splitter->addWidget(rightSide);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 2);
     splitter->setSizes({270, 550});
@@ -128,6 +150,12 @@ void VolumeScanDlg::buildControls() {
     help_ = makeHelpButton();
     back_ = makeBackButton();
     save_ = makeButton(tr("Save"), QStyle::SP_DialogSaveButton, tr("Save"));
+    saveChecked_ = makeButton(tr("Save Checked"), QStyle::SP_DialogSaveButton,
+                              tr("Save the checked files and folders"));
+    listMenu_ = new QMenu(this);
+    listMenu_->addAction(tr("Save"), this, [this] { saveSelectedFolder(); });
+    listMenu_->addAction(tr("Save Checked"), this, [this] { saveCheckedEntries(); });
+    previewAction_ = listMenu_->addAction(tr("Preview"), this, [this] { previewRow(menuRow_); });
 
     QVBoxLayout* layout = makePageLayout(
         tr("Recovered files"), tr("Browse the volume's folders and files, and save them."), 8);
@@ -136,7 +164,7 @@ void VolumeScanDlg::buildControls() {
     layout->addLayout(outputRow);
     layout->addLayout(progressRow);
     layout->addWidget(status_);
-    layout->addLayout(makeButtonRow(help_, {back_, save_}));
+    layout->addLayout(makeButtonRow(help_, {back_, saveChecked_, save_}));
 
     connect(treeView_, &QTreeView::clicked, this, &VolumeScanDlg::itemSelected);
     connect(treeView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -156,6 +184,12 @@ void VolumeScanDlg::buildControls() {
     connect(listHeader_, &CheckHeaderView::toggled, listModel_, &FileListModel::setAllChecked);
     connect(browse_, &QPushButton::clicked, this, &VolumeScanDlg::browseOutput);
     connect(save_, &QPushButton::clicked, this, &VolumeScanDlg::saveSelectedFolder);
+    connect(saveChecked_, &QPushButton::clicked, this, &VolumeScanDlg::saveCheckedEntries);
+    connect(listView_, &QTableView::customContextMenuRequested, this, &VolumeScanDlg::showListMenu);
+    connect(listView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid()) previewRow(current.row());
+            });
     connect(search_, &QPushButton::clicked, this, &VolumeScanDlg::searchClicked);
     connect(pause_, &QPushButton::clicked, this, [this] { logic_->pause(); });
     connect(resume_, &QPushButton::clicked, this, [this] { logic_->resume(); });
@@ -186,6 +220,7 @@ bool VolumeScanDlg::prepareScan() {
 
 void VolumeScanDlg::runScan() {
     scanning_ = true;
+    progressSink_->setUnit(UiProgressSink::Unit::Steps);
     worker_.start([this] { logic_->run(); }, [this] { scanFinished(); });
 }
 
@@ -235,10 +270,7 @@ void VolumeScanDlg::itemDoubleClicked(const QModelIndex& index) {
     const std::optional<EntryRef> entry = browser.entryOf(item);
     if (!entry || !logic_->saver()) return;
     const std::string field = output_->text().toStdString();
-    saving_ = true;
-    treeView_->setEnabled(false);
-    worker_.start([this, entry, field] { logic_->saver()->saveSingleFile(*entry, field); },
-                  [this] { saveFinished(); });
+    startSave([this, entry, field] { logic_->saver()->saveSingleFile(*entry, field); });
 }
 
 void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
@@ -258,10 +290,12 @@ void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
         r.icon = treeModel_->icons().icon(row.icon, r.texts[0]);
         r.checked = tree_.getCheck(row.item);
         r.deleted = row.deleted;
+        r.bytes = row.bytes;
         shown.push_back(std::move(r));
     }
     listModel_->clear();
     listModel_->append(std::move(shown));
+    preview_->clear();
 }
 
 void VolumeScanDlg::browseOutput() {
@@ -280,13 +314,49 @@ void VolumeScanDlg::saveSelectedFolder() {
     const std::optional<EntryRef> entry = logic_->browser()->entryOf(item);
     const std::string field = output_->text().toStdString();
     if (!entry && !field.empty()) return; // nothing selected: nothing happens
+    startSave(
+        [this, entry, field] { logic_->saver()->saveFolder(entry.value_or(EntryRef{}), field); });
+}
+
+void VolumeScanDlg::saveCheckedEntries() {
+    if (refuseWhileBusy() || !logic_->saver() || !logic_->browser()) return;
+    // The tree's checked items, then the checked search results (an entry both name is saved
+    // once).
+    std::vector<CheckedEntry> entries = logic_->browser()->checkedEntries(logic_->volumeItem());
+    for (int r = 0; r < listModel_->rowCount(); ++r) {
+        const FileListRow& row = listModel_->row(r);
+        if (row.checked && row.item == kNoTreeItem && row.entry)
+            entries.push_back({*row.entry, row.folders});
+    }
+    if (entries.empty()) {
+        info("Nothing is checked: check the files and folders to save.");
+        return;
+    }
+    const std::string field = output_->text().toStdString();
+    startSave([this, entries = std::move(entries), field] {
+        logic_->saver()->saveChecked(entries, field);
+    });
+}
+
+void VolumeScanDlg::startSave(std::function<void()> job) {
+    EntrySaver& saver = *logic_->saver();
+    saver.askExisting = [this](const std::string& name) {
+        return SaveDialogs::askTaken(messages(), name);
+    };
+    saver.onSaved = [this](const SaveSummary& summary) {
+        QMetaObject::invokeMethod(
+            this, [this, summary] { summary_ = summary; }, Qt::QueuedConnection);
+    };
+    summary_.reset();
     saving_ = true;
     treeView_->setEnabled(false);
+    // The bar starts empty; it moves once the count question is answered.
+    progress_->setRange(0, 1);
+    progress_->setValue(0);
+    progressSink_->setUnit(UiProgressSink::Unit::Files);
     progress_->show();
     stop_->show();
-    worker_.start(
-        [this, entry, field] { logic_->saver()->saveFolder(entry.value_or(EntryRef{}), field); },
-        [this] { saveFinished(); });
+    worker_.start(std::move(job), [this] { saveFinished(); });
 }
 
 void VolumeScanDlg::saveFinished() {
@@ -294,6 +364,37 @@ void VolumeScanDlg::saveFinished() {
     treeView_->setEnabled(true);
     progress_->hide();
     stop_->hide();
+    // Queued after the summary itself, so it is there by now.
+    if (summary_) {
+        const SaveSummary summary = *summary_;
+        summary_.reset();
+        SaveDialogs::showSummary(this, summary);
+    }
+}
+
+std::optional<EntryRef> VolumeScanDlg::rowEntry(int row) const {
+    if (row < 0 || row >= listModel_->rowCount() || !logic_->browser()) return std::nullopt;
+    const FileListRow& r = listModel_->row(row);
+    if (r.item != kNoTreeItem) return logic_->browser()->entryOf(r.item);
+    return r.entry;
+}
+
+void VolumeScanDlg::previewRow(int row) {
+    // The parser serves one thread at a time, as for opening folders.
+    if (busy() || !logic_->view()) return;
+    const std::optional<EntryRef> entry = rowEntry(row);
+    if (!entry || logic_->view()->isDirectory(*entry)) {
+        preview_->clear();
+        return;
+    }
+    preview_->showEntry(*logic_->view(), *entry, listModel_->row(row).texts[0]);
+}
+
+void VolumeScanDlg::showListMenu(const QPoint& at) {
+    const QModelIndex index = listView_->indexAt(at);
+    menuRow_ = index.isValid() ? index.row() : -1;
+    previewAction_->setEnabled(menuRow_ >= 0);
+    listMenu_->popup(listView_->viewport()->mapToGlobal(at));
 }
 
 void VolumeScanDlg::searchClicked() {
@@ -305,6 +406,8 @@ void VolumeScanDlg::searchClicked() {
     searchEdit_->setEnabled(false);
     search_->setEnabled(false);
     listModel_->clear();
+    preview_->clear();
+    progressSink_->setUnit(UiProgressSink::Unit::Steps);
     session().searchPattern = searchEdit_->text().toStdString();
     const std::string pattern = session().searchPattern;
     worker_.start(
@@ -341,6 +444,12 @@ void VolumeScanDlg::flushSearchRows() {
                    QString::fromStdString(hit.texts.attributes)};
         r.icon = treeModel_->icons().iconForName(r.texts[0]);
         r.deleted = hit.deleted;
+        r.entry = hit.entry;
+        // "ROOT\\folder\\name": the folders between the volume item and the file.
+        const QStringList parts = r.texts[0].split(QLatin1Char('\\'));
+        for (qsizetype i = 1; i + 1 < parts.size(); ++i)
+            r.folders.push_back(parts[i].toStdString());
+        r.bytes = hit.bytes;
         rows.push_back(std::move(r));
     }
     listModel_->append(std::move(rows));

@@ -4,17 +4,22 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "app/PageWorker.h"
 #include "app/WizardPage.h"
+#include "browser/EntrySaver.h"
 #include "browser/EntrySearch.h"
 #include "common/CheckTree.h"
 #include "volume/VolumeRecord.h"
 
+class QAction;
 class QComboBox;
+class QMenu;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -35,6 +40,7 @@ struct ListRow;
 namespace vindaru::app {
 
 class CheckHeaderView;
+class PreviewPane;
 class CheckTreeModel;
 class FileListModel;
 class UiProgressSink;
@@ -69,6 +75,10 @@ class VolumeScanDlg : public WizardPage {
     QLineEdit* outputEdit() const { return output_; }
     QPushButton* browseButton() const { return browse_; }
     QPushButton* saveButton() const { return save_; }
+    QPushButton* saveCheckedButton() const { return saveChecked_; }
+    PreviewPane* previewPane() const { return preview_; }
+    // The list's right-click menu for the row at `row` (Save, Save Checked, Preview).
+    QMenu* listMenu() const { return listMenu_; }
     QPushButton* pauseButton() const { return pause_; }
     QPushButton* resumeButton() const { return resume_; }
     QPushButton* stopButton() const { return stop_; }
@@ -91,7 +101,13 @@ class VolumeScanDlg : public WizardPage {
     void showRows(const std::vector<ListRow>& rows);
     void browseOutput();
     void saveSelectedFolder();
+    void saveCheckedEntries();
+    void startSave(std::function<void()> job);
     void saveFinished();
+    // The entry the list row shows (a tree item's, or a search result's).
+    std::optional<EntryRef> rowEntry(int row) const;
+    void previewRow(int row);
+    void showListMenu(const QPoint& at);
     void searchClicked();
     void searchFinished();
     void flushSearchRows();
@@ -132,6 +148,13 @@ class VolumeScanDlg : public WizardPage {
     QToolButton* help_;
     QPushButton* back_;
     QPushButton* save_;
+    QPushButton* saveChecked_;
+    PreviewPane* preview_;
+    QMenu* listMenu_;
+    QAction* previewAction_;
+    int menuRow_ = -1;
+    // The summary of the save that just ended, shown once its worker is done.
+    std::optional<SaveSummary> summary_;
 
     // Declared last: its destructor waits for the worker while everything above still exists.
     PageWorker worker_;

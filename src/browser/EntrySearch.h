@@ -30,6 +30,7 @@ struct SearchRow {
     bool deleted = false;
     EntryTexts texts;
     std::string sizeText;
+    std::uint64_t bytes = 0; // for sorting by size
 };
 
 class EntrySearch {

@@ -168,16 +168,6 @@ class ExportCleanup {
 
 constexpr const char* kSavedStatus = "Image Saved,Choose any one of the mode and click next.";
 
-std::uint64_t ownDiskBytes(const ImageChoices& choices, const std::string& imagePath) {
-    Session scratch;
-    std::unique_ptr<readWriteInterface> reader = createReader(scratch, choices);
-    if (!reader || !reader->open(imagePath)) return 0;
-    const std::uint64_t sectors =
-        scratch.diskSectorCount != 0 ? scratch.diskSectorCount : reader->imageLength / kSectorSize;
-    std::uint64_t bytes = 0;
-    return checkedMul(sectors, kSectorSize, bytes) ? bytes : 0;
-}
-
 // The closing status: "Image Saved" only for a file that holds the whole disk.
 std::string endStatus(const ExportResult& r, std::uint64_t needed) {
     if (r.completed) return kSavedStatus;
@@ -212,7 +202,6 @@ ExportResult DiskExport::run(Session& session, const ImageChoices& choices,
                              const std::string& imagePath, const std::string& exportPath,
                              StatusSink& status, ProgressSink& progress, MessageSink& messages,
                              EngineControl& control) {
-    ownDiskBytes_ = ownDiskBytes(choices, imagePath);
     prepareReader(session, choices);
     return copy(session, imagePath, exportPath, status, progress, messages, control);
 }
@@ -242,6 +231,10 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     std::uint64_t total = 0;
     if (!checkedMul(session.diskSectorCount, kSectorSize, total)) total = UINT64_MAX;
     result.diskBytes = total;
+    // The disk's own size, whatever "Size of HDD" says: a copy shorter than it is no image of
+    // the disk.
+    std::uint64_t ownBytes = 0;
+    if (!checkedMul(sessionDiskSectors(reader, 0), kSectorSize, ownBytes)) ownBytes = UINT64_MAX;
 
     if (isImageFile(imagePath, exportPath)) {
         messages.info("File cannot be Created");
@@ -271,7 +264,7 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     const bool closed = closeTarget(fd, outcome.copied, !outcome.failed, messages);
     result.bytesWritten = outcome.copied;
     result.stopped = outcome.stopped;
-    const std::uint64_t needed = std::max(total, ownDiskBytes_);
+    const std::uint64_t needed = std::max(total, ownBytes);
     result.diskBytes = needed;
     result.completed = closed && !outcome.failed && !outcome.stopped && outcome.copied >= needed;
     if (closed && !outcome.failed && !outcome.stopped && !result.completed)

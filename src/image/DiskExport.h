@@ -61,11 +61,6 @@ class DiskExport {
     // The status line after p of B bytes:
     // "100 MB of 2048 MB or 0.097656 GB of 2.000000 GB Saved".
     static std::string progressText(std::uint64_t copied, std::uint64_t total);
-
-  private:
-    // The disk's own size as its reader reports it without a "Size of HDD": an export that
-    // writes less than this is not a copy of the disk, whatever size it was given (0: unknown).
-    std::uint64_t ownDiskBytes_ = 0;
 };
 
 } // namespace vindaru

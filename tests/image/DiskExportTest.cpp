@@ -142,7 +142,9 @@ TEST(DiskExport, StopAfterTheFirstPieceLeavesFiveMebibytes) {
     EXPECT_FALSE(run.control.stopRequested) << "the stop is consumed";
     const auto written = readFile(run.target());
     EXPECT_EQ(written, std::vector<std::uint8_t>(disk.begin(), disk.begin() + 5 * kMiB));
-    EXPECT_EQ(run.status.texts, std::vector<std::string>{kSaved});
+    // A stopped export is no saved image.
+    EXPECT_EQ(run.status.texts, std::vector<std::string>{
+                                    "Image not saved (stopped): only 5 MB of 12 MB are in the file."});
     EXPECT_EQ(run.session.sessionReader, nullptr);
 }
 
@@ -226,7 +228,9 @@ TEST(DiskExport, FailuresSayTheSystemsWordsAndCleanUp) {
         const auto& r = run.go();
         EXPECT_FALSE(r.completed);
         EXPECT_EQ(r.bytesWritten, 0u);
-        EXPECT_EQ(run.status.texts, (std::vector<std::string>{"Exit with error number 5", kSaved}));
+        EXPECT_EQ(run.status.texts,
+                  (std::vector<std::string>{"Exit with error number 5",
+                                            "Image not saved: only 0 MB of 6 MB are in the file."}));
     }
 }
 
