@@ -131,6 +131,19 @@ void FileListModel::setAllChecked(bool checked) {
     emit checksChanged();
 }
 
+void FileListModel::syncChecks(const std::function<bool(TreeItemId)>& checkOf) {
+    bool changed = false;
+    for (FileListRow& r : rows_) {
+        if (r.item == kNoTreeItem) continue;
+        const bool checked = checkOf(r.item);
+        changed = changed || checked != r.checked;
+        r.checked = checked;
+    }
+    if (!changed) return;
+    emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, 0), {Qt::CheckStateRole});
+    emit checksChanged();
+}
+
 int FileListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }

@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,8 @@ class FileListModel : public QAbstractTableModel {
     std::size_t checkedCount() const;
     // Every row to the given state (the header check box).
     void setAllChecked(bool checked);
+    // The rows of tree items take their items' check states (after a check in the tree).
+    void syncChecks(const std::function<bool(TreeItemId)>& checkOf);
     // Column -1: the order the rows came in.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     // A sortable key of a time text "%02d/%02d/%d  %02d:%02d AM" (or PM): minutes since year 0;

@@ -11,6 +11,11 @@
 
 #include "common/Sinks.h"
 
+// The resource lives in a static library: it is registered by hand, outside any namespace.
+static void registerHelpResource() {
+    Q_INIT_RESOURCE(help);
+}
+
 namespace vindaru::app {
 
 namespace {
@@ -37,6 +42,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent) {
     browser_ = new QTextBrowser(this);
     browser_->setOpenExternalLinks(false);
     browser_->setOpenLinks(false);
+    registerHelpResource();
     QFile file(QString::fromUtf8(kReadme));
     QString text = tr("The help page is missing from this build.");
     if (file.open(QIODevice::ReadOnly)) text = wizardSection(QString::fromUtf8(file.readAll()));

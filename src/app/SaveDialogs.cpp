@@ -50,10 +50,11 @@ void SaveDialogs::showSummary(QWidget* parent, const SaveSummary& summary) {
         }
     }
     box.setInformativeText(details);
+    // The box stays open after the folder is shown, for the rest of the summary.
     QPushButton* open = box.addButton(QObject::tr("Open Output Folder"), QMessageBox::ActionRole);
+    const QUrl folder = QUrl::fromLocalFile(QString::fromStdString(summary.outputFolder.string()));
+    QObject::connect(open, &QPushButton::clicked, &box, [folder] { UiDialogs::openUrl(folder); });
     box.exec();
-    if (box.clickedButton() == open)
-        UiDialogs::openUrl(QUrl::fromLocalFile(QString::fromStdString(summary.outputFolder.string())));
 }
 
 } // namespace vindaru::app

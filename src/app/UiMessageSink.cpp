@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 #include <QThread>
+
+#include "app/UiThrottle.h"
 #include <chrono>
 #include <future>
 
@@ -59,7 +61,10 @@ MessageAnswer UiMessageSink::show(const Message& message) {
 
 int UiMessageSink::ask(const std::function<int(QWidget* owner)>& dialog, int fallback) {
     if (abandoned_.load()) return fallback;
-    if (QThread::currentThread() == thread()) return dialog(owner_.data());
+    if (QThread::currentThread() == thread()) {
+        UiThrottle::deliverAllPending();
+        return dialog(owner_.data());
+    }
 
     // A worker asks: the UI thread shows the dialog; the worker polls so that it can give up.
     auto answer = std::make_shared<std::promise<int>>();
@@ -67,7 +72,13 @@ int UiMessageSink::ask(const std::function<int(QWidget* owner)>& dialog, int fal
     QMetaObject::invokeMethod(
         this,
         [this, answer, dialog, fallback] {
-            answer->set_value(abandoned_.load() ? fallback : dialog(owner_.data()));
+            if (abandoned_.load()) {
+                answer->set_value(fallback);
+                return;
+            }
+            // The status line and the bar show what the worker last told them.
+            UiThrottle::deliverAllPending();
+            answer->set_value(dialog(owner_.data()));
         },
         Qt::QueuedConnection);
     while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {

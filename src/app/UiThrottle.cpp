@@ -2,8 +2,34 @@
 
 #include <QThread>
 #include <QTimer>
+#include <vector>
 
 namespace vindaru::app {
+
+namespace {
+// The throttles alive; created and destroyed on the UI thread.
+std::vector<UiThrottle*>& liveThrottles() {
+    static std::vector<UiThrottle*> live;
+    return live;
+}
+} // namespace
+
+UiThrottle::UiThrottle(int intervalMs) : intervalMs_(intervalMs) {
+    liveThrottles().push_back(this);
+}
+
+UiThrottle::~UiThrottle() {
+    std::erase(liveThrottles(), this);
+}
+
+void UiThrottle::deliverAllPending() {
+    for (UiThrottle* throttle : liveThrottles()) {
+        if (!throttle->scheduled_.load() || throttle->thread() != QThread::currentThread()) continue;
+        // The delivery already queued still comes; it shows the same state again.
+        throttle->lastDelivery_.restart();
+        throttle->deliver();
+    }
+}
 
 void UiThrottle::requestDelivery() {
     if (QThread::currentThread() == thread()) {

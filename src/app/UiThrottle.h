@@ -12,7 +12,12 @@ namespace vindaru::app {
 class UiThrottle : public QObject {
     Q_OBJECT
   public:
-    explicit UiThrottle(int intervalMs = 100) : intervalMs_(intervalMs) {}
+    explicit UiThrottle(int intervalMs = 100);
+    ~UiThrottle() override;
+
+    // UI thread: shows every throttled update still waiting, before something that holds the
+    // user's eye (a message box) would leave the screen showing older states behind it.
+    static void deliverAllPending();
 
   protected:
     // Any thread: the latest state has been stored; make sure the UI thread will show it.

@@ -25,6 +25,7 @@
 #include "app/UiDialogs.h"
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
+#include "app/UiThrottle.h"
 #include "browser/AdvanceOptionsLogic.h"
 #include "browser/VolumeScanLogic.h"
 #include "image/readWriteInterface.h"
@@ -53,7 +54,7 @@ VolumeScanDlg::VolumeScanDlg(COrdavinApp& app, WizardPage* previous, VolumeRecor
     // last record parsed.
     logic_->afterPlaceholders = [this] {
         progressSink_->complete();
-        statusSink_->setText("Processing done...");
+        statusSink_->setText("Scan finished.");
     };
 }
 
@@ -182,6 +183,10 @@ void VolumeScanDlg::buildControls() {
                                  listModel_->checkedCount());
     });
     connect(listHeader_, &CheckHeaderView::toggled, listModel_, &FileListModel::setAllChecked);
+    // A check box clicked in the tree shows in the rows of its files too.
+    connect(treeModel_, &CheckTreeModel::checkToggled, this, [this] {
+        listModel_->syncChecks([this](TreeItemId item) { return tree_.getCheck(item); });
+    });
     connect(browse_, &QPushButton::clicked, this, &VolumeScanDlg::browseOutput);
     connect(save_, &QPushButton::clicked, this, &VolumeScanDlg::saveSelectedFolder);
     connect(saveChecked_, &QPushButton::clicked, this, &VolumeScanDlg::saveCheckedEntries);
@@ -360,6 +365,8 @@ void VolumeScanDlg::startSave(std::function<void()> job) {
 }
 
 void VolumeScanDlg::saveFinished() {
+    progressSink_->complete();
+    UiThrottle::deliverAllPending();
     saving_ = false;
     treeView_->setEnabled(true);
     progress_->hide();

@@ -117,7 +117,8 @@ TEST_F(ExportAndModes, ExportStopsWhenAskedAndThenWritesTheWholeDisk) {
     modes->saveImageButton()->click();
     const fs::path second = target.path() / ("1" + image->filename().string() + ".img");
     ASSERT_TRUE(waitUntil([&] {
-        return fs::exists(second) && !modes->exportRunning() && modes->nextButton()->isEnabled();
+        return fs::exists(second) && !modes->exportRunning() && modes->nextButton()->isEnabled() &&
+               modes->statusLabel()->text() == kSaved;
     }));
     EXPECT_EQ(fs::file_size(second), fs::file_size(*raw));
     EXPECT_EQ(md5OfFile(second), md5OfFile(*raw));

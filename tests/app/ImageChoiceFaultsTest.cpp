@@ -64,6 +64,9 @@ TEST_F(ImageChoiceFaults, TypedPathReplacesTheFileInformationAndTheDiskSize) {
     QTest::keyClicks(edit, QString::fromStdString(small->string()));
     EXPECT_FALSE(imagePage()->nextButton()->isEnabled());
     EXPECT_FALSE(imagePage()->sizeEdit()->isVisible());
+    imagePage()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(imagePage()));
+    edit->setFocus();
     imagePage()->extentTypeCombo()->setFocus();
     EXPECT_EQ(sizeMb(), smallMb);
     EXPECT_TRUE(imagePage()->nextButton()->isEnabled());
@@ -242,7 +245,7 @@ TEST_F(ImageChoiceFaults, HelpWithoutABrowserShowsTheShippedPage) {
     ASSERT_NE(help, nullptr);
     EXPECT_TRUE(urls.empty());
     const QString text = help->browser()->toPlainText();
-    EXPECT_TRUE(text.contains("The wizard")) << text.left(200).toStdString();
+    EXPECT_TRUE(text.contains("The wizard")) << text.left(300).toStdString();
     EXPECT_FALSE(text.contains("## Command line"));
     EXPECT_FALSE(text.contains("vindaru-cli search IMAGE"));
     saveScreenshot(help, "9-help-window");
