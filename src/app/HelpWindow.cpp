@@ -5,7 +5,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -22,6 +24,23 @@ namespace {
 // Compiled into the program (see CMakeLists.txt): the README and the pictures it shows.
 constexpr const char* kReadme = ":/help/README.md";
 constexpr const char* kBase = "qrc:/help/";
+// The pictures are page-sized: in the table's first column they are shown at a column's width.
+void fitPictures(QTextDocument* document) {
+    constexpr int kPictureWidth = 360;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.charFormat().isImageFormat()) continue;
+            QTextImageFormat picture = fragment.charFormat().toImageFormat();
+            picture.setWidth(kPictureWidth);
+            QTextCursor cursor(document);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(picture);
+        }
+    }
+}
+
 } // namespace
 
 QString HelpWindow::wizardSection(const QString& readme) {
@@ -48,6 +67,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent) {
     if (file.open(QIODevice::ReadOnly)) text = wizardSection(QString::fromUtf8(file.readAll()));
     browser_->document()->setBaseUrl(QUrl(QString::fromUtf8(kBase)));
     browser_->setMarkdown(text);
+    fitPictures(browser_->document());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
     auto* layout = new QVBoxLayout(this);

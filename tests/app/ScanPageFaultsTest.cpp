@@ -173,6 +173,7 @@ TEST_F(ScanPageFaults, SavingIntoAFolderThatHoldsTheFilesAsksOnce) {
     int asked = 0;
     boxes.onBox([&](QMessageBox* box) {
         if (!box->text().startsWith(kTakenStart)) return;
+        if (asked == 0 && pressed == "Keep Both") saveScreenshot(box, "7-save-names-taken");
         ++asked;
         EXPECT_EQ(box->defaultButton()->text(), "Keep Both");
         for (QAbstractButton* b : box->buttons())
@@ -323,6 +324,7 @@ TEST_F(ScanPageFaults, EverySaveEndsWithItsSummaryAndTheOutputFolderButton) {
     QString summary;
     boxes.onBox([&](QMessageBox* box) {
         if (box->text() != "Saving process done") return;
+        if (summary.isNull()) saveScreenshot(box, "7-save-summary");
         summary = box->informativeText();
         for (QAbstractButton* b : box->buttons())
             if (b->text() == "Open Output Folder")
