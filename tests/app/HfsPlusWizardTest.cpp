@@ -41,7 +41,9 @@ protected:
         if (!image) return nullptr;
         auto* modes = openModesPage(*image);
         if (!modes) return nullptr;
-        modes->gptBox()->click();
+        // The protective MBR ticks "GPT format" by itself.
+        EXPECT_TRUE(modes->gptBox()->isChecked());
+        modes->gptBox()->setChecked(true);
         auto* volumes = openVolumePage(modes);
         return volumes ? openRecoveryPage(volumes, "HFS+") : nullptr;
     }
