@@ -108,7 +108,9 @@ void advanceOptions::buildControls() {
 }
 
 void advanceOptions::startSearch() {
-    if (logic_->prepare() != AdvanceOptionsLogic::Prepared::Ready) {
+    if (const auto prepared = logic_->prepare(); prepared != AdvanceOptionsLogic::Prepared::Ready) {
+        if (prepared == AdvanceOptionsLogic::Prepared::NotBuiltYet)
+            info("The Advanced mode for this file system is not in this version.");
         // Nothing to search: the user can only go Back.
         back_->setEnabled(true);
         pause_->hide();

@@ -41,8 +41,9 @@ AdvanceOptionsLogic::Prepared AdvanceOptionsLogic::prepare() {
         ParserSetup{*reader_, volume_, ScanSinks{&sinks_.status, &sinks_.progress, &sinks_.messages},
                     driveFormatted_});
     if (!parser_->advanced()) {
+        // The row offers the mode, but this build's parser has no candidate search yet.
         parser_.reset();
-        return Prepared::NotOffered;
+        return Prepared::NotBuiltYet;
     }
     listsVisible_ = true;
     searching_ = true;

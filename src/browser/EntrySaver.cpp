@@ -127,7 +127,7 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     std::uint64_t bytes = 0;
     Md5 md5;
     Sha256 sha256;
-    const bool hashing = static_cast<bool>(report_);
+    const bool hashing = report_ && reportDigests_;
     try {
         whole = view_.writeContent(file, [&](std::span<const std::uint8_t> data) {
             writesOk = writeAll(fd, data);
@@ -147,7 +147,9 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     ::close(fd);
     folder.setTimes(name, view_.times(file));
     whole = whole && writesOk;
-    if (hashing) report(file, folder.path() / name, bytes, whole, md5.finishHex(), sha256.finishHex());
+    if (report_)
+        report(file, folder.path() / name, bytes, whole, hashing ? md5.finishHex() : std::string(),
+               hashing ? sha256.finishHex() : std::string());
     summary_.bytesWritten += bytes;
     if (whole)
         ++summary_.filesWritten;

@@ -89,8 +89,12 @@ public:
     std::string saveInto(EntryRef file, OutputFolder& folder);
 
     // Called for every file a save reaches (not for those it passes over), with the digests of
-    // what was written; hashing costs only while a report is asked for.
-    void reportSavedFiles(SavedFileFn report) { report_ = std::move(report); }
+    // what was written when `withDigests` (hashing costs twice what the copy costs, so only a
+    // report that keeps them asks for them).
+    void reportSavedFiles(SavedFileFn report, bool withDigests = true) {
+        report_ = std::move(report);
+        reportDigests_ = withDigests;
+    }
 
     // Where saves go when the field holds nothing usable: the user's home folder.
     static std::filesystem::path defaultOutputFolder();
@@ -117,6 +121,7 @@ private:
     std::atomic<bool>& saveStopRequested_;
     std::uint64_t written_ = 0;
     SavedFileFn report_;
+    bool reportDigests_ = true;
     std::vector<EntryRef> folderPath_; // the folders dump has entered, for the report
     SaveSummary summary_;
     std::optional<ExistingFiles> existingChoice_;

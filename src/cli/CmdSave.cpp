@@ -117,7 +117,8 @@ int runSave(const std::vector<std::string>& argsIn) {
     EntryView& view = browse.view();
     EntrySaver& saver = *browse.logic().saver();
     SaveReport report(browse, manifest.get());
-    saver.reportSavedFiles([&](const SavedFile& saved) { report.add(saved); });
+    // Digests are taken only for a manifest, which is where they are kept.
+    saver.reportSavedFiles([&](const SavedFile& saved) { report.add(saved); }, manifest != nullptr);
     browse.progress().setUnit(ProgressUnit::items("files"));
     int rc = kExitOk;
     for (const auto& path : paths) {

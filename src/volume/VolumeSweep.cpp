@@ -20,8 +20,24 @@ SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl
     const std::uint64_t total = end - range.begin;
 
     // The buffer holds the piece and its tail; the tail of one piece is the head of the next,
-    // so it is moved down rather than read twice.
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(total, pieceBytes) + tailBytes));
+    // so it is moved down rather than read twice. It is kept per thread between sweeps: a page
+    // that sweeps small volumes many times (the fuzz targets, the tests) would otherwise pay
+    // for fresh pages every time. A sweep started from inside another one gets its own.
+    thread_local std::vector<std::uint8_t> kept;
+    thread_local bool keptInUse = false;
+    std::vector<std::uint8_t> own;
+    const bool useKept = !keptInUse;
+    std::vector<std::uint8_t>& buffer = useKept ? kept : own;
+    const std::size_t bufferBytes = static_cast<std::size_t>(std::min(total, pieceBytes) + tailBytes);
+    if (buffer.size() < bufferBytes) buffer.resize(bufferBytes);
+    struct InUse {
+        bool& flag;
+        bool active;
+        ~InUse() {
+            if (active) flag = false;
+        }
+    } inUse{keptInUse, useKept};
+    if (useKept) keptInUse = true;
     std::uint64_t bufferStart = range.begin; // disk position of buffer[0]
     std::uint64_t bufferFilled = 0;          // bytes of buffer that hold disk bytes from bufferStart
 
