@@ -2,8 +2,7 @@
 # Speed of saving one 200 MiB file from the ext2 benchmark volume against The Sleuth Kit's
 # `icat` of the same inode, page-cached, in one run; both write into the same folder (in memory
 # under /dev/shm when it is there). vindaru's time includes its scan of the volume (100,000
-# files), which `icat` does not need, and the md5 and SHA-256 the saver takes of every file it
-# writes (for the save report). Goal: <= 1.0. Peak memory of both is reported.
+# files), which `icat` does not need. Goal: <= 1.0. Peak memory of both is reported.
 #
 #   bench/ext2-save.sh [BUILD_DIR]        (default: build)
 set -euo pipefail
