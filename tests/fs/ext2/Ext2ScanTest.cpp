@@ -10,8 +10,6 @@
 namespace vindaru::test {
 namespace {
 
-constexpr std::uint16_t kDirMode = 0x41ED;
-constexpr std::uint16_t kFileMode = 0x81A4;
 
 // Root (2) with lost+found (11), a.txt (12), b.txt (13), docs (14) holding c.txt (15).
 Ext2ImageBuilder standardVolume(Ext2BuildOptions options = {}) {
