@@ -70,14 +70,14 @@ inline void listAndSave(EntryView& view) {
 // and the save. The Advanced mode first searches for a few candidates and rebuilds from the
 // first one with the first cluster-size choice.
 inline void scanListSave(ParserFactory factory, const std::string& typeName,
-                         std::span<const std::uint8_t> input, int mode) {
+                         std::span<const std::uint8_t> input, int mode, bool driveFormatted = false) {
     MemoryReader reader(kFuzzVolumeBytes);
     reader.place(0, input.first(std::min(input.size(), kMaxParserInput)));
     NullStatusSink status;
     NullProgressSink progress;
     NullMessageSink messages;
     const VolumeRecord record{typeName, "0", std::to_string(kFuzzVolumeBytes >> 20) + " MB", 0};
-    ParserSetup setup{reader, record, ScanSinks{&status, &progress, &messages}, false};
+    ParserSetup setup{reader, record, ScanSinks{&status, &progress, &messages}, driveFormatted};
     const auto parser = factory(setup);
     if (!parser) return;
     CheckTree tree;
