@@ -54,6 +54,8 @@ advanceOptions::~advanceOptions() {
 
 void advanceOptions::buildControls() {
     auto* group = new QGroupBox(QString::fromUtf8(kAdvancedInputGroupText), this);
+    itemsLabel_ = new QLabel(group);
+    itemsLabel_->hide();
     candidatesLabel_ = new QLabel(QString::fromUtf8(kCandidateListLabel), group);
     candidates_ = new QComboBox(group);
     clustersLabel_ = new QLabel(QString::fromUtf8(kClusterListLabel), group);
@@ -68,12 +70,13 @@ void advanceOptions::buildControls() {
     grid->setContentsMargins(24, 18, 24, 18);
     grid->setVerticalSpacing(14);
     grid->setHorizontalSpacing(16);
-    grid->addWidget(candidatesLabel_, 0, 0);
-    grid->addWidget(candidates_, 0, 1);
-    grid->addWidget(clustersLabel_, 1, 0);
-    grid->addWidget(clusters_, 1, 1);
-    grid->addWidget(heapsLabel_, 2, 0);
-    grid->addWidget(heaps_, 2, 1);
+    grid->addWidget(itemsLabel_, 0, 0, 1, 2);
+    grid->addWidget(candidatesLabel_, 1, 0);
+    grid->addWidget(candidates_, 1, 1);
+    grid->addWidget(clustersLabel_, 2, 0);
+    grid->addWidget(clusters_, 2, 1);
+    grid->addWidget(heapsLabel_, 3, 0);
+    grid->addWidget(heaps_, 3, 1);
     grid->setColumnStretch(2, 1);
 
     makeThreadButtons(pause_, resume_, stop_);
@@ -102,6 +105,9 @@ void advanceOptions::buildControls() {
     });
     connect(clusters_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (!rendering_) logic_->selectCluster(index);
+    });
+    connect(heaps_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!rendering_) logic_->selectHeap(index);
     });
     connect(back_, &QPushButton::clicked, this, &advanceOptions::goBack);
     connect(next_, &QPushButton::clicked, this, &advanceOptions::goNext);
@@ -140,7 +146,10 @@ void advanceOptions::render() {
     if (!logic_->searching()) {
         fill(candidates_, logic_->candidateItems(), logic_->candidateSelection());
         fill(clusters_, logic_->clusterItems(), logic_->clusterSelection());
-        fill(heaps_, logic_->heapItems(), logic_->heapItems().empty() ? -1 : 0);
+        fill(heaps_, logic_->heapItems(), logic_->heapSelection());
+        const std::string label = logic_->candidateItemsLabel();
+        itemsLabel_->setText(QString::fromStdString(label));
+        itemsLabel_->setVisible(!label.empty());
     }
     next_->setEnabled(logic_->nextEnabled());
     back_->setEnabled(logic_->backEnabled());

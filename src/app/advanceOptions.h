@@ -35,6 +35,7 @@ class advanceOptions : public WizardPage {
     QComboBox* candidateCombo() const { return candidates_; }
     QComboBox* clusterCombo() const { return clusters_; }
     QComboBox* heapCombo() const { return heaps_; }
+    QLabel* itemsLabel() const { return itemsLabel_; }
     QLabel* statusLabel() const { return status_; }
     QPushButton* nextButton() const { return next_; }
     QPushButton* backButton() const { return back_; }
@@ -49,6 +50,7 @@ class advanceOptions : public WizardPage {
     void goNext();
 
     ParceModeNtfsDlg* modePage_;
+    QLabel* itemsLabel_; // "Total fat16 Entries Found:", ... when the search names its lists
     QLabel* candidatesLabel_;
     QComboBox* candidates_;
     QLabel* clustersLabel_;

@@ -145,7 +145,23 @@ void AdvanceOptionsLogic::selectCandidate(int index) {
 
 void AdvanceOptionsLogic::selectCluster(int index) {
     std::lock_guard lock(mutex_);
-    if (index >= -1 && index < static_cast<int>(lists_.clusters.size())) clusterSelection_ = index;
+    if (index >= -1 && index < static_cast<int>(lists_.clusters.size())) {
+        clusterSelection_ = index;
+        clusterTextBeyondList_.clear();
+    }
+}
+
+bool AdvanceOptionsLogic::selectClusterText(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < lists_.clusters.size(); ++i)
+        if (lists_.clusters[i] == text) {
+            clusterSelection_ = static_cast<int>(i);
+            clusterTextBeyondList_.clear();
+            return true;
+        }
+    if (!parser_ || !parser_->advanced() || !parser_->advanced()->acceptsClusterChoice(text)) return false;
+    clusterTextBeyondList_ = text;
+    return true;
 }
 
 bool AdvanceOptionsLogic::nextAllowed() const {
@@ -157,7 +173,9 @@ AdvancedChoice AdvanceOptionsLogic::choice() const {
     std::lock_guard lock(mutex_);
     AdvancedChoice c;
     c.candidate = candidateSelection_ >= 0 ? static_cast<std::uint64_t>(candidateSelection_) : 0;
-    if (clusterSelection_ >= 0 && static_cast<std::size_t>(clusterSelection_) < lists_.clusters.size())
+    if (!clusterTextBeyondList_.empty())
+        c.sectorsPerClusterText = clusterTextBeyondList_;
+    else if (clusterSelection_ >= 0 && static_cast<std::size_t>(clusterSelection_) < lists_.clusters.size())
         c.sectorsPerClusterText = lists_.clusters[static_cast<std::size_t>(clusterSelection_)];
     if (heapSelection_ >= 0 && static_cast<std::size_t>(heapSelection_) < lists_.heaps.size()) {
         c.heapCandidate = static_cast<std::uint64_t>(heapSelection_);

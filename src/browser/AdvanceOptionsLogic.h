@@ -80,6 +80,9 @@ class AdvanceOptionsLogic {
     void selectCandidate(int index);
     void selectCluster(int index);
     void selectHeap(int index);
+    // The command line's choice of a cluster size by its text: an item of the list, or a value
+    // the parser takes beyond it. False (nothing changed) for any other text.
+    bool selectClusterText(const std::string& text);
     // The text above the combo boxes the search asked for; empty: the page's own.
     std::string candidateItemsLabel() const;
     // Next leads to the scan page only when both lists have a selection.
@@ -113,6 +116,7 @@ class AdvanceOptionsLogic {
     int candidateSelection_ = -1;
     int clusterSelection_ = -1;
     int heapSelection_ = -1;
+    std::string clusterTextBeyondList_; // set by selectClusterText; empty: the selection's
     std::atomic<bool> heapListVisible_{false};
 
     std::atomic<bool> searching_{false};

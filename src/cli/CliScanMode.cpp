@@ -1,6 +1,5 @@
 #include "cli/CliScanMode.h"
 
-#include <algorithm>
 #include <iostream>
 
 #include "browser/RecoveryModeLogic.h"
@@ -22,6 +21,7 @@ ScanModeOptions::ScanModeOptions(ArgParser& parser) : parser_(parser) {
         .option("--max", max_)
         .option("--candidate", candidate_, candidateGiven_)
         .option("--cluster-sectors", clusterSectors_)
+        .option("--heap", heap_, heapGiven_)
         .flag("--formatted", formatted_);
 }
 
@@ -33,12 +33,13 @@ bool ScanModeOptions::resolve(ScanModeArgs& out) {
         return false;
     }
     if (out.scanMode != kScanModeAdvanced &&
-        (!max_.empty() || candidateGiven_ || !clusterSectors_.empty())) {
-        parser_.usageError("--max, --candidate and --cluster-sectors belong to --mode advanced");
+        (!max_.empty() || candidateGiven_ || heapGiven_ || !clusterSectors_.empty())) {
+        parser_.usageError("--max, --candidate, --heap and --cluster-sectors belong to --mode advanced");
         return false;
     }
     out.maxText = max_;
     out.candidate = candidate_;
+    out.heap = heap_;
     out.clusterSectors = clusterSectors_;
     out.driveFormatted = formatted_;
     return true;
@@ -57,10 +58,11 @@ int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
         return kExitNotFound;
     }
     page.runSearch();
+    const bool ntfs = fileSystemKind(volume.fileSystemName) == FileSystemKind::Ntfs;
     const auto candidates = page.candidateItems();
     if (args.candidate >= candidates.size()) {
         std::cerr << (candidates.empty()
-                          ? std::string("vindaru-cli: no MFT candidate was found\n")
+                          ? formatText("vindaru-cli: no %s candidate was found\n", ntfs ? "MFT" : "FAT")
                           : formatText("vindaru-cli: the search found %zu candidates; there is no "
                                        "candidate %llu\n",
                                        candidates.size(),
@@ -68,17 +70,29 @@ int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
         return kExitNotFound;
     }
     page.selectCandidate(static_cast<int>(args.candidate));
-    if (!args.clusterSectors.empty()) {
-        const auto clusters = page.clusterItems();
-        const auto it = std::find(clusters.begin(), clusters.end(), args.clusterSectors);
-        if (it == clusters.end()) {
-            std::cerr << "vindaru-cli: --cluster-sectors takes one of";
-            for (const auto& c : clusters)
-                std::cerr << " " << c;
-            std::cerr << "\n";
-            return kExitUsage;
+    const auto heaps = page.heapItems();
+    if (page.heapListVisible()) {
+        if (args.heap >= heaps.size()) {
+            std::cerr << (heaps.empty() ? std::string("vindaru-cli: no heap candidate was found\n")
+                                        : formatText("vindaru-cli: the search found %zu heap candidates; "
+                                                     "there is no heap candidate %llu\n",
+                                                     heaps.size(), static_cast<unsigned long long>(args.heap)));
+            return kExitNotFound;
         }
-        page.selectCluster(static_cast<int>(it - clusters.begin()));
+        page.selectHeap(static_cast<int>(args.heap));
+    } else if (args.heap != 0) {
+        std::cerr << "vindaru-cli: --heap belongs to exFAT volumes\n";
+        return kExitUsage;
+    }
+    if (!args.clusterSectors.empty() && !page.selectClusterText(args.clusterSectors)) {
+        std::cerr << "vindaru-cli: --cluster-sectors takes one of";
+        for (const auto& c : page.clusterItems())
+            std::cerr << " " << c;
+        std::cerr << (ntfs ? "" : fileSystemKind(volume.fileSystemName) == FileSystemKind::ExFat
+                                      ? " (or any shift from 0 to 11)"
+                                      : " (or any power of two up to 128)")
+                  << "\n";
+        return kExitUsage;
     }
     choice = page.choice();
     parser = page.sharedParser();

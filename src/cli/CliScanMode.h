@@ -5,7 +5,10 @@
 //   --mode standard|advanced|deep
 //   --max N               advanced: candidates to look for (as typed: empty or not above 0 gives 3)
 //   --candidate K         advanced: the K-th candidate, "MFT_ENTRY:K" (default 0)
-//   --cluster-sectors S   advanced: sectors per cluster, one of the page's list (default 8)
+//   --heap H              advanced, exFAT: the H-th heap candidate, "HEAP_OFFSET_ENTRY:H" (default 0)
+//   --cluster-sectors S   advanced: sectors per cluster, one of the page's list (default: its
+//                         first); FAT16/FAT32 also any power of two up to 128, exFAT any
+//                         sectors-per-cluster shift from 0 to 11
 //   --formatted           FAT family: "Is Drive Formated..?" (no FAT chain is followed)
 #pragma once
 
@@ -25,12 +28,13 @@ namespace vindaru {
 namespace vindaru::cli {
 
 inline constexpr const char* kScanModeOptionsUsage =
-    "[--mode standard|advanced|deep [--max N] [--candidate K] [--cluster-sectors S]] [--formatted]";
+    "[--mode standard|advanced|deep [--max N] [--candidate K] [--heap H] [--cluster-sectors S]] [--formatted]";
 
 struct ScanModeArgs {
     int scanMode = 1;
     std::string maxText;
     std::uint64_t candidate = 0;
+    std::uint64_t heap = 0;
     std::string clusterSectors; // empty: the list's first entry
     bool driveFormatted = false;
 };
@@ -48,6 +52,8 @@ class ScanModeOptions {
     bool maxGiven_ = false;
     std::uint64_t candidate_ = 0;
     bool candidateGiven_ = false;
+    std::uint64_t heap_ = 0;
+    bool heapGiven_ = false;
     std::string clusterSectors_;
     bool formatted_ = false;
 };

@@ -1,6 +1,7 @@
-// vindaru-cli candidates: the Advanced mode's candidate search on a damaged volume, and the list
-// the advance options page would offer ("MFT_ENTRY:0", ...), one item per line. The count
-// message goes to stderr like every message box; `--clusters` adds the sectors-per-cluster list.
+// vindaru-cli candidates: the Advanced mode's candidate search on a damaged volume, and the lists
+// the advance options page would offer ("MFT_ENTRY:0", "FAT32_ENTRY:0", ...), one item per line;
+// exFAT adds its heap list after a "Heap Offset :" line. The count message goes to stderr like
+// every message box; `--clusters` adds the sectors-per-cluster list.
 #include <iostream>
 
 #include "browser/AdvanceOptionsLogic.h"
@@ -55,6 +56,11 @@ int runCandidates(const std::vector<std::string>& args) {
     status.flush();
     for (const std::string& item : logic.candidateItems())
         std::cout << item << "\n";
+    if (logic.heapListVisible()) {
+        std::cout << kHeapListLabel << "\n";
+        for (const std::string& item : logic.heapItems())
+            std::cout << item << "\n";
+    }
     if (clusters) {
         std::cout << kClusterListLabel << "\n";
         for (const std::string& item : logic.clusterItems())
@@ -65,7 +71,7 @@ int runCandidates(const std::vector<std::string>& args) {
 
 const CommandRegistrar registrar(CliCommand{
     "candidates",
-    "candidates IMAGE VOLUME [--max N] [--clusters]   the Advanced mode's MFT candidates",
+    "candidates IMAGE VOLUME [--max N] [--clusters]   the Advanced mode's MFT or FAT (and heap) candidates",
     runCandidates});
 
 } // namespace

@@ -211,3 +211,50 @@ TEST(VolumeScanLogic, DeepModeShowsOrphanEntryAloneBelowTheVolumeItem) {
     EXPECT_EQ(tree.label(tree.childAt(firstLevel[0], 0)), "..DUMY..");
     EXPECT_EQ(s.messages.texts(), std::vector<std::string>{"Scanning process completed..."});
 }
+
+// An exFAT volume whose boot sector is lost, through both pages: no typed number searches for
+// three FAT candidates and four heap candidates; the command line's shifts beyond the list are
+// taken; the scan page rebuilds with the page's parser and choice.
+TEST(AdvanceOptionsLogic, ExfatWithoutItsBootSectorIsRebuiltFromTheChosenFatAndHeap) {
+    const auto path = test::unpackedCorpusImage("generated/exfat.img.zst");
+    if (!path) GTEST_SKIP() << "corpus image generated/exfat.img.zst (or zstd) absent";
+    std::vector<std::uint8_t> bytes = test::readFile(*path);
+    std::fill_n(bytes.begin(), 512, 0);
+    MemoryReader reader(bytes);
+    Sinks s;
+    const VolumeRecord volume{"exFat", "0", "16", 0};
+    AdvanceOptionsLogic page(&reader, volume, 0, AdvanceSinks{s.status, s.progress, s.messages});
+    ASSERT_EQ(page.prepare(), AdvanceOptionsLogic::Prepared::Ready);
+    page.runSearch();
+    EXPECT_GE(page.candidateItems().size(), 1u);
+    EXPECT_LE(page.candidateItems().size(), 3u);
+    EXPECT_LE(page.heapItems().size(), 4u);
+    ASSERT_FALSE(page.heapItems().empty());
+    EXPECT_TRUE(page.heapListVisible());
+    EXPECT_EQ(page.candidateItemsLabel(), "Total fat64 Entries Found:");
+    // The backup boot sector passed: its shift (4 KiB clusters) first.
+    EXPECT_EQ(page.clusterItems(), (std::vector<std::string>{"3", "8", "9", "10", "11"}));
+    EXPECT_EQ(s.status.snapshot().front(), "Finding Fat64 entries....");
+    EXPECT_EQ(s.status.snapshot().back(), "Parsing done.Click Next to continue.");
+    ASSERT_EQ(s.messages.texts().size(), 1u);
+    EXPECT_TRUE(s.messages.texts()[0].starts_with("Number of FAT64-ENTRY found = "));
+    EXPECT_FALSE(page.selectClusterText("12"));
+    EXPECT_TRUE(page.selectClusterText("2"));
+    EXPECT_EQ(page.choice().sectorsPerClusterText, "2");
+    EXPECT_TRUE(page.selectClusterText("3"));
+    EXPECT_EQ(page.clusterSelection(), 0);
+
+    Sinks scan;
+    CheckTree tree;
+    VolumeScanLogic logic(&reader, volume, tree, BrowserSinks{scan.status, scan.second, scan.progress, scan.messages},
+                          kScanModeAdvanced);
+    logic.takeAdvancedParser(page.sharedParser(), page.choice());
+    ASSERT_EQ(logic.prepare(), VolumeScanLogic::Prepared::Ready);
+    logic.run();
+    EXPECT_EQ(scan.messages.texts(), std::vector<std::string>{"Scanning process completed..."});
+    EXPECT_EQ(scan.status.snapshot().back(), "Processing done...");
+    std::vector<std::string> firstLevel;
+    for (TreeItemId item : tree.children(logic.volumeItem())) firstLevel.push_back(tree.label(item));
+    EXPECT_EQ(firstLevel.front(), "ORPHAN ENTRY");
+    EXPECT_NE(std::find(firstLevel.begin(), firstLevel.end(), "Docs-Onyx"), firstLevel.end());
+}

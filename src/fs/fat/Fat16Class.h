@@ -17,11 +17,7 @@ public:
     bool checkBootSector() override;
 
 protected:
-    DirectoryRun rootRun() override { return areaRun(rootOffset_, rootBytes_); }
-
-private:
-    std::uint64_t rootOffset_ = 0;
-    std::uint64_t rootBytes_ = 0;
+    const AdvancedRules& advancedRules() const override;
 };
 
 } // namespace vindaru

@@ -17,11 +17,13 @@ public:
     std::uint32_t rootCluster() const { return rootCluster_; }
 
 protected:
-    DirectoryRun rootRun() override { return chainRun(rootCluster_, clusterLimit_); }
+    bool checkBackupBootSector() override;
+    bool isFat32() const override { return true; }
     bool skipVisitedContinuation() const override { return false; }
+    const AdvancedRules& advancedRules() const override;
 
 private:
-    std::uint32_t rootCluster_ = 0;
+    bool checkBootSectorAt(std::uint64_t offset);
 };
 
 } // namespace vindaru

@@ -84,8 +84,10 @@ bool isExfatDirectoryAttribute(std::uint16_t attributes) {
     return (attributes & kFatAttrDirectory) != 0 && (attributes & kFatAttrVolumeLabel) == 0;
 }
 
-bool Fat64Class::checkBootSector() {
-    if (!reader_.readAt(0, boot_)) {
+bool Fat64Class::checkBootSector() { return checkBootSectorAt(0); }
+
+bool Fat64Class::checkBootSectorAt(std::uint64_t offset) {
+    if (!reader_.readAt(offset, boot_)) {
         if (sinks_.messages) sinks_.messages->infoNoCaption(kCantRead);
         return false;
     }
@@ -115,6 +117,7 @@ FatFamilyBase::DirectoryRun Fat64Class::directoryRun(const ExfatEntryRecord& r) 
 
 void Fat64Class::readEntrySet(Frame& frame) {
     const Slot file = copySlot(peekSlot(frame));
+    if (frame.marksTaken) takeSlot(frame.slotOffset());
     advanceSlot(frame);
     const ByteSpan f(file);
     ExfatEntryRecord& r = scratch_;
@@ -130,6 +133,7 @@ void Fat64Class::readEntrySet(Frame& frame) {
     r.accessedUtcOffset = file[kAccessedUtc];
     if (const std::uint8_t* p = peekSlot(frame); p && (p[0] == kStreamEntry || p[0] == kDeletedStreamEntry)) {
         const Slot stream = copySlot(p);
+        if (frame.marksTaken) takeSlot(frame.slotOffset());
         advanceSlot(frame);
         const ByteSpan s(stream);
         r.streamEntryType = stream[0];
@@ -143,6 +147,7 @@ void Fat64Class::readEntrySet(Frame& frame) {
     std::size_t slots = 0;
     while (const std::uint8_t* p = peekSlot(frame)) {
         if (p[0] != kNameEntry && p[0] != kDeletedNameEntry) break;
+        if (frame.marksTaken) takeSlot(frame.slotOffset());
         if (slots++ < kMaxNameSlots)
             for (std::size_t i = 2; i + 1 < 32; i += 2) {
                 const char16_t unit = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
@@ -164,7 +169,8 @@ void Fat64Class::readEntrySet(Frame& frame) {
 std::optional<FatFamilyBase::Descent> Fat64Class::parseUntilDescent(Frame& frame) {
     while (const std::uint8_t* p = peekSlot(frame)) {
         if (tableFull()) return std::nullopt;
-        if (!isFileType(p[0])) {
+        // Not a File entry, or one the rebuild has listed already from where its scan found it.
+        if (!isFileType(p[0]) || skipTakenSlot(frame)) {
             advanceSlot(frame);
             continue;
         }
@@ -211,6 +217,7 @@ ScanOutcome Fat64Class::scanStandard(CheckTree* tree, TreeItemId volumeItem) {
         return outcome;
     }
     entries_.clear();
+    beginStandardScan();
     status(kProcessing);
     status(kFinding);
     walkFrom(chainRun(rootCluster_, clusterLimit_));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include "fs/fat/FatFamilyBase.h"
 
@@ -22,6 +23,12 @@ public:
     // most 32 MiB; sets the geometry. An unreadable sector gives "cant read file".
     bool checkBootSector();
 
+    void searchCandidates(std::uint64_t limit) override;
+    AdvancedLists advancedLists() const override;
+    ScanOutcome scanAdvanced(const AdvancedChoice& choice, CheckTree* tree, TreeItemId volumeItem) override;
+    // Any sectors-per-cluster shift from 0 to 11.
+    bool acceptsClusterChoice(const std::string& text) const override;
+
     std::size_t entryCount() const override { return entries_.size(); }
     const FatFamilyEntry& entry(std::size_t index) const override { return entries_[index]; }
     FatFamilyEntry& entry(std::size_t index) override { return entries_[index]; }
@@ -33,6 +40,17 @@ protected:
     std::optional<Descent> parseUntilDescent(Frame& frame) override;
 
 private:
+    // What the entry scan of the rebuild gathers.
+    struct FoundSets {
+        std::vector<std::uint64_t> offsets;           // File entries that begin a valid set
+        std::optional<std::uint64_t> labelSlot;       // the last volume label entry
+        std::optional<std::uint64_t> bitmapSlot;      // the first allocation bitmap entry
+    };
+    bool checkBootSectorAt(std::uint64_t offset);
+    FoundSets scanForEntries(std::uint64_t clusterSize);
+    void buildFromEntries(const FoundSets& found, std::uint64_t heapStart, std::uint64_t fatOffset);
+    // The entry set a found File entry begins, read through a frame of its own.
+    ExfatEntryRecord recordAtFound(std::uint64_t offset, bool take);
     void readEntrySet(Frame& frame);
     // The clusters a directory's stream gives: its FAT chain, cut after valid data length /
     // cluster size continuations, or its data length as consecutive clusters.
@@ -43,6 +61,11 @@ private:
     std::uint32_t rootCluster_ = 0;
     // The record being filled: a set without a stream or names keeps the previous set's.
     ExfatEntryRecord scratch_;
+    // The boot sector's values when the search's check passed.
+    std::uint64_t bootHeapStart_ = 0;
+    std::uint64_t bootClusterSize_ = 0;
+    std::uint32_t bootRootCluster_ = 0;
+    std::uint64_t rootAreaEnd_ = 0;
 };
 
 } // namespace vindaru

@@ -92,6 +92,7 @@ bool FatDirectoryParser::applyGeometry(std::uint64_t fatSectors, std::uint64_t r
     const std::uint64_t dataSectorsStart = dataStart_ / bytesPerSector_;
     const std::uint64_t clusters =
         totalSectors > dataSectorsStart ? (totalSectors - dataSectorsStart) / perCluster : 0;
+    rootBytes_ = rootBytes;
     // FAT12 by the FAT rules themselves: fewer than 4085 clusters.
     entryBits_ = fat32 ? 32 : clusters != 0 && clusters < kFat12ClusterLimit ? 12 : 16;
     fat_ = std::make_unique<FatTable>(reader_, bytesPerSector_ * reserved, fatSectors * bytesPerSector_, entryBits_);
@@ -128,6 +129,7 @@ void FatDirectoryParser::gatherLongName(Frame& frame) {
         if (!p || p[kSlotAttribute] != kLongNameAttribute) break;
         FatSlot slot;
         std::copy_n(p, slot.size(), slot.begin());
+        if (frame.marksTaken) takeSlot(frame.slotOffset());
         if (pieces.empty()) deleted = slot[0] == kDeletedMarker;
         pieces.push_back(fatLongNamePiece(slot));
         advanceSlot(frame);
@@ -141,6 +143,12 @@ void FatDirectoryParser::gatherLongName(Frame& frame) {
 std::optional<FatFamilyBase::Descent> FatDirectoryParser::parseUntilDescent(Frame& frame) {
     while (const std::uint8_t* p = peekSlot(frame)) {
         if (tableFull()) return std::nullopt;
+        if (skipTakenSlot(frame)) {
+            // The rebuild has listed this slot already, from where its scan found it.
+            frame.pendingName.reset();
+            advanceSlot(frame);
+            continue;
+        }
         FatSlot slot;
         std::copy_n(p, slot.size(), slot.begin());
         if (frame.root && !placeholderDone_) {
@@ -201,7 +209,7 @@ std::optional<FatFamilyBase::Descent> FatDirectoryParser::parseUntilDescent(Fram
             const std::uint32_t cluster = r.firstCluster;
             const bool deleted = r.deleted;
             entries_.push_back(std::move(r));
-            if (isDataCluster(cluster)) return Descent{index, chainRun(cluster, clusterLimit_), deleted};
+            if (isDataCluster(cluster)) return Descent{index, chainRun(cluster, subdirectoryUnits_), deleted};
             continue;
         }
         entries_.push_back(std::move(r));
@@ -218,6 +226,7 @@ ScanOutcome FatDirectoryParser::runStandard(CheckTree* tree, TreeItemId volumeIt
         return outcome;
     }
     entries_.clear();
+    beginStandardScan();
     status(texts.finding);
     walkFrom(rootRun());
     status(kMaintaining);

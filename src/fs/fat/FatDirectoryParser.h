@@ -4,6 +4,9 @@
 #pragma once
 
 #include <array>
+#include <optional>
+#include <span>
+#include <unordered_map>
 
 #include "fs/fat/FatFamilyBase.h"
 
@@ -49,6 +52,28 @@ public:
     EntryTimes entryTimes(std::size_t index) const override;
     bool isFat12() const { return entryBits_ == 12; }
 
+    void searchCandidates(std::uint64_t limit) override;
+    AdvancedLists advancedLists() const override;
+    ScanOutcome scanAdvanced(const AdvancedChoice& choice, CheckTree* tree, TreeItemId volumeItem) override;
+    // Any power of two from 1 to 128 sectors.
+    bool acceptsClusterChoice(const std::string& text) const override;
+
+    // What FAT16 and FAT32 differ in, in the Advanced mode.
+    struct AdvancedRules {
+        std::span<const std::uint8_t> pattern; // a FAT's first bytes
+        std::span<const std::uint8_t> mask;    // the bits of them that must match
+        const char* searchStatus;              // before the search, or null
+        bool positionStatus;                   // "Parsing Disk Currently at position ..." per piece
+        const char* candidateItem;             // "FAT_ENTRY:%d", "FAT32_ENTRY:%d"
+        const char* itemsLabel;                // the text above the combo boxes, or ""
+        std::span<const char* const> clusterChoices;
+        const char* countMessage;
+        const char* noCandidateMessage; // or null: the count message with 0
+        const char* treeStatus;
+        std::uint64_t foundDirectoryUnits; // clusters of a found directory parsed by the rebuild
+        std::uint64_t subdirectoryUnits;   // clusters of a subdirectory's chain followed
+    };
+
 protected:
     // The Standard thread shared by FAT16 and FAT32; the class gives its texts and steps.
     struct ThreadTexts {
@@ -57,7 +82,15 @@ protected:
     };
     ScanOutcome runStandard(CheckTree* tree, TreeItemId volumeItem, const ThreadTexts& texts);
     virtual bool checkBootSector() = 0;
-    virtual DirectoryRun rootRun() = 0;
+    // The boot sector's backup (FAT32), tried by the Advanced mode when the boot sector fails.
+    virtual bool checkBackupBootSector() { return false; }
+    virtual bool isFat32() const { return false; }
+    // The fixed root area (FAT12/16) or the root cluster's chain (FAT32).
+    DirectoryRun rootRun() const {
+        return isFat32() ? chainRun(rootCluster_, clusterLimit_) : areaRun(rootAreaOffset_, rootBytes_);
+    }
+
+    virtual const AdvancedRules& advancedRules() const = 0;
     // The geometry of the BPB in boot_: false when it is unusable. FAT12 and FAT16 are told
     // apart by the cluster count; `rootBytes` is the fixed root area (0 on FAT32).
     bool applyGeometry(std::uint64_t fatSectors, std::uint64_t rootBytes, bool fat32);
@@ -70,10 +103,36 @@ protected:
     std::array<std::uint8_t, 512> boot_{};
     unsigned entryBits_ = 16;
     std::uint64_t rootAreaOffset_ = 0;
+    std::uint64_t rootBytes_ = 0;     // FAT12/16
+    std::uint32_t rootCluster_ = 0;   // FAT32
 
 private:
+    // What the entry scan of the rebuild gathers.
+    struct FoundSlots {
+        std::vector<std::uint64_t> offsets;
+        // Data starts that directories' dot entries imply, with the number of dot entries that
+        // imply each.
+        std::unordered_map<std::uint64_t, std::uint32_t> dataStartVotes;
+        std::optional<std::uint64_t> labelSlot; // FAT32: the first volume-label-like slot
+    };
+    // The geometry the boot sector gave when the search's check passed.
+    struct BootGeometry {
+        std::uint64_t clusterSize = 0, dataStart = 0, rootOffset = 0, rootBytes = 0;
+        std::uint32_t rootCluster = 0;
+        unsigned entryBits = 16;
+    };
     void gatherLongName(Frame& frame);
     FatEntryRecord recordFromSlot(const FatSlot& slot) const;
+    FoundSlots scanForEntries(std::uint64_t clusterSize, std::uint64_t clusters);
+    void prepareFromCandidate(std::uint64_t fatOffset, std::uint64_t clusterSize, std::uint64_t clusters,
+                              const FoundSlots& found);
+    void buildFromEntries(const FoundSlots& found, std::uint64_t foundDirectoryUnits);
+    // The record a found slot gives (a long-name run gives the record of the short slot after
+    // it), or nullopt when it gives none.
+    std::optional<FatEntryRecord> recordAtFound(std::uint64_t offset);
+
+    BootGeometry bootGeometry_;
+    std::uint64_t rootAreaEnd_ = 0;
 };
 
 } // namespace vindaru

@@ -32,6 +32,7 @@ public:
     EntryTimes times(EntryRef entry) override;
     bool writeContent(EntryRef entry, const ContentSink& sink) override;
     bool rename(EntryRef entry, const std::string& name) override;
+    bool isPlaceholder(EntryRef entry) const override { return parser_.isPlaceholder(entry); }
     // exFAT: a folder save starts only from a folder that has children.
     bool isDirectoryForSave(EntryRef entry, bool selected) const override;
 

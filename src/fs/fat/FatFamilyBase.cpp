@@ -23,6 +23,8 @@ constexpr std::uint64_t kKeptUnitBytes = 64u << 10;
 constexpr std::uint64_t kAreaPieceBytes = 64u << 10;
 constexpr std::uint64_t kMegabyte = 1048576;
 constexpr std::uint8_t kDotEntry = 0x2E;
+// The candidate searches read the volume in pieces of this size.
+constexpr std::uint64_t kCandidatePieceBytes = 10u << 20;
 
 std::int64_t leadingNumber(const std::string& text) {
     std::int64_t value = 0;
@@ -128,6 +130,8 @@ std::optional<FatFamilyBase::DirectoryUnit> FatFamilyBase::nextUnit(DirectoryRun
             if (first) {
                 if (areaVisited_) break;
                 areaVisited_ = true;
+                parsedAreaOffset_ = run.areaOffset;
+                parsedAreaLength_ = run.areaLength;
             }
             const std::uint64_t at = run.areaOffset + (run.unitsTaken - 1) * kAreaPieceBytes;
             if (at >= run.areaOffset + run.areaLength || at >= diskEnd_) break;
@@ -198,9 +202,11 @@ const std::uint8_t* FatFamilyBase::peekSlot(Frame& frame) {
         loadUnit(frame, *unit);
         // Subdirectories test duplicates within one cluster; the root over its whole walk.
         if (!frame.root) frame.directoriesByCluster.clear();
-        // A first cluster that does not begin with a dot entry is not a directory.
+        // A first cluster that does not begin with a dot entry is not a directory; it was not
+        // parsed, so the directory that really starts there still can be.
         if (unit->first && !frame.root && expectDotEntry() &&
             (frame.buffer.empty() || frame.buffer[0] != kDotEntry)) {
+            visitedClusters_.erase(unit->cluster);
             frame.run.ended = true;
             frame.buffer.clear();
             frame.haveUnit = false;
@@ -209,16 +215,27 @@ const std::uint8_t* FatFamilyBase::peekSlot(Frame& frame) {
     }
 }
 
-void FatFamilyBase::walkFrom(const DirectoryRun& rootRun) {
+void FatFamilyBase::resetWalk() {
     visitedClusters_.clear();
     areaVisited_ = false;
+    parsedAreaOffset_ = parsedAreaLength_ = 0;
     placeholderDone_ = false;
+}
+
+void FatFamilyBase::walkFrom(const DirectoryRun& rootRun) {
+    resetWalk();
+    walkDirectory(0, rootRun, true);
+}
+
+void FatFamilyBase::walkDirectory(std::uint32_t recordIndex, const DirectoryRun& run, bool root) {
     std::vector<Frame> stack;
     std::deque<Descent> deferred;
-    Frame root;
-    root.root = true;
-    root.run = rootRun;
-    stack.push_back(std::move(root));
+    Frame start;
+    start.root = root;
+    start.dirIndex = recordIndex;
+    start.depth = root ? 0 : 1;
+    start.run = run;
+    stack.push_back(std::move(start));
     for (;;) {
         while (!stack.empty()) {
             Frame& frame = stack.back();
@@ -253,6 +270,103 @@ void FatFamilyBase::walkFrom(const DirectoryRun& rootRun) {
         deferred.pop_front();
         stack.push_back(std::move(child));
     }
+}
+
+std::uint64_t FatFamilyBase::sweepLength() const {
+    const std::uint64_t disk = diskEndFromBase(reader_);
+    std::uint64_t length = volume_.sectorCount != 0 ? volume_.sectorCount * kSectorSize
+                           : volumeSize_ > 0       ? static_cast<std::uint64_t>(volumeSize_)
+                                                   : disk;
+    if (volume_.sectorCount > UINT64_MAX / kSectorSize) length = disk;
+    return std::min(length, disk);
+}
+
+std::vector<std::uint64_t> FatFamilyBase::findSectorPattern(const PatternSearch& search) {
+    std::vector<std::uint64_t> found;
+    const std::size_t n = search.pattern.size();
+    if (search.limit == 0 || n == 0 || n > kSectorSize) return found;
+    SweepRange range;
+    range.end = sweepLength();
+    range.pieceBytes = kCandidatePieceBytes;
+    range.skipHoles = true; // zeros never match a FAT's or a heap's first bytes
+    sweepVolume(reader_, range, control_, [&](const SweepPiece& piece) {
+        if (search.onPiece) search.onPiece(piece.position);
+        const auto data = piece.data;
+        for (std::size_t at = 0; at + n <= data.size(); at += kSectorSize) {
+            bool match = true;
+            for (std::size_t i = 0; i < n && match; ++i)
+                match = ((data[at + i] ^ search.pattern[i]) & search.mask[i]) == 0;
+            if (!match) continue;
+            found.push_back(piece.position + at);
+            if (search.onHit) search.onHit(found.size());
+            if (found.size() >= search.limit) return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+std::vector<std::uint64_t> FatFamilyBase::findFatStarts(std::span<const std::uint8_t> pattern,
+                                                        std::span<const std::uint8_t> mask, std::uint64_t limit,
+                                                        bool positionStatus) {
+    const std::uint64_t length = sweepLength();
+    if (sinks_.progress) sinks_.progress->setRange(0, 1000);
+    PatternSearch search;
+    search.pattern = pattern;
+    search.mask = mask;
+    search.limit = limit;
+    search.onPiece = [&](std::uint64_t position) {
+        if (sinks_.progress && length)
+            sinks_.progress->setPosition(static_cast<std::int64_t>(position * 1000 / length));
+        if (positionStatus)
+            status(formatText("Parsing Disk Currently at position %f of the disk of size %f",
+                              static_cast<double>(position), static_cast<double>(length)));
+    };
+    search.onHit = [&](std::uint64_t count) { status(formatText("found fat entry  %d ", static_cast<int>(count))); };
+    std::vector<std::uint64_t> found = findSectorPattern(search);
+    if (sinks_.progress) sinks_.progress->setPosition(1000);
+    return found;
+}
+
+FatFamilyBase::Frame FatFamilyBase::foundEntryFrame(std::uint64_t offset, std::size_t slots, bool take) {
+    Frame frame;
+    frame.root = true; // nothing is inherited from a parent
+    if (offset < diskEnd_) {
+        frame.buffer.assign(static_cast<std::size_t>(std::min<std::uint64_t>(slots * 32, diskEnd_ - offset)), 0);
+        reader_.readAt(offset, frame.buffer);
+    }
+    frame.unit = DirectoryUnit{offset, frame.buffer.size(), 0, false};
+    frame.haveUnit = true;
+    frame.run.ended = true;
+    frame.marksTaken = take;
+    return frame;
+}
+
+void FatFamilyBase::beginRebuild() {
+    advancedMode_ = true;
+    resetWalk();
+    takenSlots_.clear();
+    orphanIndex_ = 0;
+}
+
+void FatFamilyBase::beginStandardScan() {
+    advancedMode_ = false;
+    takenSlots_.clear();
+    orphanIndex_ = 0;
+    subdirectoryUnits_ = UINT64_MAX;
+}
+
+std::uint32_t FatFamilyBase::clusterAt(std::uint64_t offset) const {
+    if (clusterSize_ == 0 || offset < dataStart_) return 0;
+    const std::uint64_t c = (offset - dataStart_) / clusterSize_ + 2;
+    return c < clusterLimit_ ? static_cast<std::uint32_t>(c) : 0;
+}
+
+bool FatFamilyBase::slotTaken(std::uint64_t offset) const {
+    if (takenSlots_.count(offset)) return true;
+    if (areaVisited_ && offset >= parsedAreaOffset_ && offset - parsedAreaOffset_ < parsedAreaLength_) return true;
+    const std::uint32_t c = clusterAt(offset);
+    return c != 0 && visitedClusters_.count(c) != 0;
 }
 
 void FatFamilyBase::linkEntries(bool withProgress) {

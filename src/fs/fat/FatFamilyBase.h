@@ -5,11 +5,19 @@
 // Fat16Class, Fat32Class and Fat64Class add only their boot checks, their root directory and the
 // decoding of their directory slots.
 //
+// The Advanced mode (a volume whose boot sector is damaged) has two stages: a search of the
+// volume for sectors where a FAT (and, on exFAT, the cluster heap) may start, then a rebuild from
+// the user's choice: every cluster is scanned for plausible directory slots, the geometry is set
+// from the chosen FAT and cluster size, the root and every found directory are walked as the
+// Standard mode walks them, and what no walk reached is listed under "ORPHAN ENTRY".
+//
 // Threads: the scan runs on one worker; afterwards the entry view serialises the reads.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -48,6 +56,19 @@ public:
 
     // The scan page's thread for this file system, Standard mode.
     virtual ScanOutcome scanStandard(CheckTree* tree, TreeItemId volumeItem) = 0;
+    // The Advanced mode: the advance options page's search thread, what the page then lists,
+    // and the scan page's Advanced thread with the user's choice.
+    virtual void searchCandidates(std::uint64_t limit) = 0;
+    virtual AdvancedLists advancedLists() const = 0;
+    virtual ScanOutcome scanAdvanced(const AdvancedChoice& choice, CheckTree* tree, TreeItemId volumeItem) = 0;
+    // A sectors-per-cluster text the command line may give beyond the page's list.
+    virtual bool acceptsClusterChoice(const std::string& text) const {
+        (void)text;
+        return false;
+    }
+    // The candidates the search kept (byte offsets from the volume start).
+    const std::vector<std::uint64_t>& fatCandidates() const { return fatCandidates_; }
+    const std::vector<std::uint64_t>& heapCandidates() const { return heapCandidates_; }
     // "fat12", "fat16", "fat32", "exfat".
     virtual std::string typeName() const = 0;
 
@@ -59,6 +80,8 @@ public:
     virtual const FatFamilyEntry& entry(std::size_t index) const = 0;
     virtual FatFamilyEntry& entry(std::size_t index) = 0;
     bool isValidIndex(std::uint64_t index) const { return index < entryCount(); }
+    // "ORPHAN ENTRY", the folder the Advanced rebuild makes for what no directory reached.
+    bool isPlaceholder(std::uint64_t index) const { return orphanIndex_ != 0 && index == orphanIndex_; }
     // The children of an entry in chain order (volume labels left out); a looping chain is cut.
     std::vector<std::uint32_t> childrenOf(std::uint32_t index) const;
     bool hasChildren(std::uint32_t index) const;
@@ -111,6 +134,10 @@ protected:
         // A long name waiting for its short slot (FAT12/16/32).
         std::optional<std::string> pendingName;
         bool pendingDeleted = false;
+        // The Advanced rebuild reads a found entry through a frame of its own: every slot it
+        // takes is then marked as taken.
+        bool marksTaken = false;
+        std::uint64_t slotOffset() const { return unit.offset + pos; }
     };
     // A subdirectory found by a parse, to be walked next.
     struct Descent {
@@ -133,6 +160,11 @@ protected:
     // The directory walk from the root run: depth-first in slot order, a deleted directory
     // walked only after every live one, so a live folder keeps clusters a deleted one reused.
     void walkFrom(const DirectoryRun& rootRun);
+    // The same walk below one directory record (the Advanced rebuild's found directories and
+    // root); the clusters parsed so far stay parsed.
+    void walkDirectory(std::uint32_t recordIndex, const DirectoryRun& run, bool root);
+    // Forgets which clusters were parsed.
+    void resetWalk();
     void linkEntries(bool withProgress);
     void fillTree(CheckTree* tree, TreeItemId volumeItem, const char* fillStatus);
     void status(const std::string& text);
@@ -142,6 +174,43 @@ protected:
     // its pieces; null at the directory's end.
     const std::uint8_t* peekSlot(Frame& frame);
     void advanceSlot(Frame& frame) { frame.pos += 32; }
+
+    // The Advanced mode's shared steps.
+    // The volume's length for the whole-volume sweeps: its sector count when discovery knew it,
+    // else its size in MB, else the disk from the volume's start; never past the disk's end.
+    std::uint64_t sweepLength() const;
+    // Offsets that are multiples of 512 where `pattern` stands (in the bits `mask` selects), in
+    // increasing order, at most `limit`. `onPiece` is told each piece's position, `onHit` the
+    // count so far; the search ends early when stopped.
+    struct PatternSearch {
+        std::span<const std::uint8_t> pattern;
+        std::span<const std::uint8_t> mask; // per byte: the bits that must match
+        std::uint64_t limit = 0;
+        std::function<void(std::uint64_t position)> onPiece;
+        std::function<void(std::uint64_t count)> onHit;
+    };
+    std::vector<std::uint64_t> findSectorPattern(const PatternSearch& search);
+    // The search for FAT starts with the page's progress (0..1000) and "found fat entry" texts;
+    // `positionStatus` adds the position text per piece.
+    std::vector<std::uint64_t> findFatStarts(std::span<const std::uint8_t> pattern, std::span<const std::uint8_t> mask,
+                                             std::uint64_t limit, bool positionStatus);
+    // A frame over the `slots` slots at `offset`, for reading one found entry; `take` marks
+    // every slot read from it as taken.
+    Frame foundEntryFrame(std::uint64_t offset, std::size_t slots, bool take);
+    // Starts a rebuild: the parsed clusters and the taken slots are cleared.
+    void beginRebuild();
+    // Starts a Standard scan after a rebuild may have run.
+    void beginStandardScan();
+    // True when a walk has already read the slot at `offset` (its cluster or the root area
+    // was parsed) or a found entry took it.
+    bool slotTaken(std::uint64_t offset) const;
+    void takeSlot(std::uint64_t offset) { takenSlots_.insert(offset); }
+    // During the rebuild, a slot that a found entry took is passed over by a directory parse.
+    bool skipTakenSlot(const Frame& frame) const {
+        return advancedMode_ && !takenSlots_.empty() && takenSlots_.count(frame.slotOffset()) != 0;
+    }
+    // The cluster that holds `offset`, or 0 before the data area.
+    std::uint32_t clusterAt(std::uint64_t offset) const;
 
     DirectoryRun chainRun(std::uint32_t firstCluster, std::uint64_t maxUnits) const;
     DirectoryRun consecutiveRun(std::uint32_t firstCluster, std::uint64_t count) const;
@@ -173,6 +242,15 @@ protected:
 
     bool placeholderDone_ = false;
 
+    // The Advanced mode.
+    bool advancedMode_ = false;
+    std::vector<std::uint64_t> fatCandidates_;
+    std::vector<std::uint64_t> heapCandidates_;
+    bool bootPassed_ = false; // the boot sector check of the search passed
+    std::uint32_t orphanIndex_ = 0;
+    // A subdirectory's chain is followed for at most this many clusters.
+    std::uint64_t subdirectoryUnits_ = UINT64_MAX;
+
 private:
     std::optional<DirectoryUnit> nextUnit(DirectoryRun& run);
     bool loadUnit(Frame& frame, const DirectoryUnit& unit);
@@ -181,6 +259,9 @@ private:
 
     std::unordered_set<std::uint32_t> visitedClusters_;
     bool areaVisited_ = false;
+    std::uint64_t parsedAreaOffset_ = 0; // the fixed root area, once a walk parsed it
+    std::uint64_t parsedAreaLength_ = 0;
+    std::unordered_set<std::uint64_t> takenSlots_;
 };
 
 } // namespace vindaru

@@ -10,7 +10,7 @@ namespace vindaru {
 
 namespace {
 
-class FatVolumeParser : public VolumeParser {
+class FatVolumeParser : public VolumeParser, public AdvancedPart {
 public:
     FatVolumeParser(FileSystemKind kind, std::unique_ptr<FatFamilyBase> parser, bool saveNeedsChildren)
         : kind_(kind), parser_(std::move(parser)), view_(*parser_, saveNeedsChildren) {}
@@ -18,10 +18,19 @@ public:
     FileSystemKind kind() const override { return kind_; }
     void attachSinks(const ScanSinks& sinks) override { parser_->attachSinks(sinks); }
     ScanOutcome scan(const ScanRequest& request) override {
+        if (request.mode == kScanModeAdvanced)
+            return parser_->scanAdvanced(request.choice, request.tree, request.volumeItem);
         return parser_->scanStandard(request.tree, request.volumeItem);
     }
     EntryView& view() override { return view_; }
     EngineControl& control() override { return parser_->control(); }
+    AdvancedPart* advanced() override { return this; }
+
+    void searchCandidates(std::uint64_t limit) override { parser_->searchCandidates(limit); }
+    AdvancedLists lists() const override { return parser_->advancedLists(); }
+    bool acceptsClusterChoice(const std::string& text) const override {
+        return parser_->acceptsClusterChoice(text);
+    }
 
 private:
     FileSystemKind kind_;

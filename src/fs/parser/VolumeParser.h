@@ -104,6 +104,12 @@ public:
     virtual void searchCandidates(std::uint64_t limit) = 0;
     // What the page shows once the search has returned.
     virtual AdvancedLists lists() const = 0;
+    // A "Sector Per Cluster :" text the command line may give although the page does not list
+    // it (cluster sizes a formatter uses that the page leaves out).
+    virtual bool acceptsClusterChoice(const std::string& text) const {
+        (void)text;
+        return false;
+    }
 };
 
 class VolumeParser {

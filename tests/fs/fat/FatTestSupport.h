@@ -2,7 +2,9 @@
 // reading back what the entry view offers: paths, contents and their md5.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,10 +55,31 @@ struct FatScan {
     }
 };
 
+// The Advanced mode's two stages: the candidate search with `limit`, then the rebuild from the
+// choice `pick` makes of the lists (when it gives one).
+struct AdvancedRun {
+    std::uint64_t limit = 3;
+    std::function<std::optional<AdvancedChoice>(const AdvancedLists&)> pick;
+    AdvancedLists lists; // what the search gave
+};
+
+// A choice by list texts: the candidate and heap indexes and the cluster text.
+inline AdvancedRun advancedWith(const std::string& clusterText, std::uint64_t candidate = 0, std::uint64_t heap = 0) {
+    AdvancedRun run;
+    run.pick = [=](const AdvancedLists&) {
+        AdvancedChoice c;
+        c.candidate = candidate;
+        c.heapCandidate = heap;
+        c.sectorsPerClusterText = clusterText;
+        return std::optional<AdvancedChoice>(c);
+    };
+    return run;
+}
+
 // fsName: "FAT16", "FAT32", "FAT64" (the volume record's type name picks the parser).
 inline std::unique_ptr<FatScan> scanFat(std::unique_ptr<readWriteInterface> reader, const std::string& fsName,
                                         std::uint64_t startSector = 0, bool driveFormatted = false,
-                                        const std::string& sizeText = "0") {
+                                        const std::string& sizeText = "0", AdvancedRun* advanced = nullptr) {
     auto s = std::make_unique<FatScan>();
     s->reader = std::move(reader);
     ParserSetup setup{*s->reader, VolumeRecord{fsName, "0", sizeText, startSector},
@@ -68,6 +91,14 @@ inline std::unique_ptr<FatScan> scanFat(std::unique_ptr<readWriteInterface> read
     ScanRequest request;
     request.tree = &s->tree;
     request.volumeItem = s->volumeItem;
+    if (advanced) {
+        s->parser->advanced()->searchCandidates(advanced->limit);
+        advanced->lists = s->parser->advanced()->lists();
+        const auto choice = advanced->pick(advanced->lists);
+        if (!choice) return s;
+        request.mode = kScanModeAdvanced;
+        request.choice = *choice;
+    }
     s->outcome = s->parser->scan(request);
     EntryView& v = s->view();
     if (auto root = v.rootEntry()) {
@@ -98,6 +129,11 @@ inline std::unique_ptr<FatScan> scanFatFile(const std::string& path, const std::
 inline std::unique_ptr<FatScan> scanFatBytes(std::vector<std::uint8_t> bytes, const std::string& fsName,
                                              bool driveFormatted = false) {
     return scanFat(std::make_unique<MemoryReader>(std::move(bytes)), fsName, 0, driveFormatted);
+}
+
+inline std::unique_ptr<FatScan> rebuildFatBytes(std::vector<std::uint8_t> bytes, const std::string& fsName,
+                                                AdvancedRun& run) {
+    return scanFat(std::make_unique<MemoryReader>(std::move(bytes)), fsName, 0, false, "0", &run);
 }
 
 } // namespace vindaru::test
