@@ -18,26 +18,7 @@ dir=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
 command -v fls >/dev/null || { echo "The Sleuth Kit (fls, icat) is needed" >&2; exit 1; }
 mkdir -p "$dir"
 
-# The tree both volumes get: 100 folders of 200 files, 1 to 4 KiB each, and the big file.
-tree="$dir/fat-tree"
-if [ ! -f "$tree/.done" ]; then
-    rm -rf "$tree"; mkdir -p "$tree"
-    python3 - "$tree" <<'PY'
-import os, sys, random
-root = sys.argv[1]
-r = random.Random(20000)
-for d in range(100):
-    p = os.path.join(root, f"folder-{d:03d}")
-    os.mkdir(p)
-    for f in range(200):
-        with open(os.path.join(p, f"file-{d:03d}-{f:03d}.dat"), "wb") as out:
-            out.write(r.randbytes(r.randint(1024, 4096)))
-with open(os.path.join(root, "big-200m.bin"), "wb") as out:
-    for _ in range(200):
-        out.write(r.randbytes(1 << 20))
-PY
-    touch "$tree/.done"
-fi
+tree=$("$(dirname "$0")/make-fat-tree.sh")
 
 fat32="$dir/fat32-20k.raw"
 if [ ! -f "$fat32" ]; then

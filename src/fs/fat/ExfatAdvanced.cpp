@@ -32,7 +32,7 @@ constexpr std::uint64_t kBackupBootSector = 12;
 constexpr unsigned kMaxChoiceShift = 11;
 constexpr std::uint64_t kDefaultShift = 8;
 constexpr std::size_t kMaxFound = 4u << 20;
-constexpr std::uint64_t kScanPieceBytes = 4u << 20;
+constexpr std::uint64_t kScanPieceBytes = 512u << 10;
 // A File entry, its Stream Extension and at most 17 File Name entries.
 constexpr std::size_t kSetSlots = 19;
 

@@ -29,7 +29,7 @@ constexpr std::uint64_t kDefaultRootBytes = 16384;
 constexpr std::size_t kMaxFound = 4u << 20;
 // Distinct data starts the dot entries may imply before the rest are not counted.
 constexpr std::size_t kMaxVotes = 4096;
-constexpr std::uint64_t kScanPieceBytes = 4u << 20;
+constexpr std::uint64_t kScanPieceBytes = 512u << 10;
 // A found slot is read with the slots after it: a long name of 20 slots and its short slot.
 constexpr std::size_t kFoundReadSlots = 21;
 constexpr std::uint8_t kDot = 0x2E;
@@ -196,10 +196,17 @@ FatDirectoryParser::FoundSlots FatDirectoryParser::scanForEntries(std::uint64_t 
     sweepVolume(reader_, range, control_, [&](const SweepPiece& piece) {
         const auto data = piece.withTail;
         const std::size_t slots = piece.data.size() / 32;
+        const SlotTables& tables = fat32 ? kFat32Tables : kFat16Tables;
         for (std::size_t i = 0; i < slots; ++i) {
             const std::uint8_t* p = data.data() + i * 32;
+            // Most slots of a volume are file data: one look at the attribute byte, the first
+            // and the second byte ends them.
+            const bool candidate = tables.kinds[p[kSlotAttribute]] != kReject;
+            const bool label = fat32 && !found.labelSlot && (p[kSlotAttribute] == kFatAttrVolumeLabel || p[1] == 'R');
+            if (!candidate && !label && p[0] != kDot) continue;
             const std::uint64_t offset = piece.position + i * 32;
-            if (p[0] == kDot && i * 32 + 64 <= data.size()) {
+            if (p[0] == kDot) {
+                if (i * 32 + 64 > data.size()) continue;
                 const std::uint32_t c = dotEntryCluster(p, fat32);
                 const std::uint64_t before = c >= 2 ? (c - 2ull) * clusterSize : 0;
                 if (c >= 2 && c < clusters && offset >= before &&
@@ -207,8 +214,9 @@ FatDirectoryParser::FoundSlots FatDirectoryParser::scanForEntries(std::uint64_t 
                     ++found.dataStartVotes[offset - before];
                 continue;
             }
-            if (fat32 && !found.labelSlot && labelLikeSlot(p)) found.labelSlot = offset;
-            if (found.offsets.size() < kMaxFound && plausibleSlot(p, fat32, clusters)) found.offsets.push_back(offset);
+            if (label && labelLikeSlot(p)) found.labelSlot = offset;
+            if (candidate && found.offsets.size() < kMaxFound && plausibleSlot(p, fat32, clusters))
+                found.offsets.push_back(offset);
         }
         const std::uint64_t done = piece.position + piece.data.size();
         if (sinks_.progress && range.end)

@@ -20,7 +20,7 @@ namespace {
 constexpr std::uint64_t kScanChunkBytes = 0xA00000;
 // The chunk is swept in pieces of this size, so the bytes the record checks touch are still in
 // the cache; the offsets and progress are those of the whole chunk.
-constexpr std::uint64_t kScanPieceBytes = 1024 * 1024;
+constexpr std::uint64_t kScanPieceBytes = 512 * 1024;
 constexpr std::uint64_t kScanStep = 512;
 // Record header offsets at or above this are not a record's (the deep and candidate checks).
 constexpr std::uint16_t kHeaderOffsetLimit = 512;
