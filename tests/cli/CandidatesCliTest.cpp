@@ -150,3 +150,93 @@ TEST(CandidatesCli, DeepModeListsEveryNamedRecordUnderTheOrphanPlaceholder) {
 }
 
 } // namespace vindaru
+
+namespace vindaru {
+namespace {
+
+// A FAT-family corpus volume whose boot sector (and its backups) a failing disk zeroed.
+struct DamagedFatCopy {
+    test::ScratchDir scratch;
+    fs::path intact = scratch / "intact.img";
+    fs::path damaged = scratch / "damaged.img";
+    bool ready = false;
+
+    DamagedFatCopy(const char* image, std::initializer_list<std::uint64_t> bootSectors) {
+        const auto source = test::unpackedCorpusImage(image);
+        if (!source) return;
+        auto bytes = test::readFile(*source);
+        test::writeFile(intact, bytes);
+        for (const std::uint64_t sector : bootSectors)
+            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512), 512, 0);
+        test::writeFile(damaged, bytes);
+        ready = true;
+    }
+};
+
+test::CommandResult fatCli(const std::string& command, const fs::path& image, const std::string& type,
+                           const std::string& options) {
+    return runCommand(std::string(VINDARU_CLI_PATH) + " " + command + " " + shellQuote(image.string()) +
+                      " --verbose --extent FLAT --start 0 --type " + type + " " + options);
+}
+
+} // namespace
+
+TEST(CandidatesCli, Fat32WithoutItsBootSectorsIsRebuiltWithItsOwnClusterSize) {
+    DamagedFatCopy copy("generated/fat32.img.zst", {0, 6});
+    if (!copy.ready) GTEST_SKIP() << "corpus image generated/fat32.img.zst (or zstd) absent";
+    auto r = fatCli("candidates", copy.damaged, "FAT32", "--clusters");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"FAT32_ENTRY:0", "FAT32_ENTRY:1", "Sector Per Cluster :", "2",
+                                                      "4", "16", "32", "64", "8"}));
+    EXPECT_NE(r.err.find("Number of FAT32-ENTRY found = 2 ."), std::string::npos);
+
+    // 512-byte clusters are not in the page's list; the command line takes them.
+    const auto want = fatCli("ls", copy.intact, "FAT32", "-r --tsv --md5");
+    const auto got = fatCli("ls", copy.damaged, "FAT32", "--mode advanced --cluster-sectors 1 -r --tsv --md5");
+    ASSERT_EQ(got.exitCode, 0) << got.err;
+    EXPECT_NE(got.err.find("Scanning process completed..."), std::string::npos);
+    const auto expected = test::parseListing(want.out);
+    const auto rebuilt = test::parseListing(got.out);
+    ASSERT_GT(expected.size(), 50u);
+    for (const auto& [path, row] : expected) {
+        if (row.deleted) continue;
+        auto it = rebuilt.find(path);
+        ASSERT_NE(it, rebuilt.end()) << path;
+        EXPECT_EQ(it->second.md5, row.md5) << path;
+    }
+    EXPECT_TRUE(rebuilt.count("/\\[ORPHAN ENTRY]"));
+
+    r = fatCli("ls", copy.damaged, "FAT32", "--mode advanced --cluster-sectors 3");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("--cluster-sectors takes one of 2 4 16 32 64 8 (or any power of two up to 128)"),
+              std::string::npos);
+    EXPECT_EQ(fatCli("ls", copy.damaged, "FAT32", "--mode advanced --heap 1").exitCode, 1) << "no heap on FAT32";
+    EXPECT_EQ(fatCli("ls", copy.damaged, "FAT32", "--mode advanced --candidate 2").exitCode, 3);
+}
+
+TEST(CandidatesCli, ExfatListsItsHeapCandidatesAndTakesAnyShiftUpToEleven) {
+    DamagedFatCopy copy("generated/exfat.img.zst", {0});
+    if (!copy.ready) GTEST_SKIP() << "corpus image generated/exfat.img.zst (or zstd) absent";
+    auto r = fatCli("candidates", copy.damaged, "exFat", "--max 1");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"FAT64_ENTRY:0", "Heap Offset :", "HEAP_OFFSET_ENTRY:0",
+                                                      "HEAP_OFFSET_ENTRY:1"}));
+    const auto want = fatCli("ls", copy.intact, "exFat", "-r --tsv --md5");
+    // The backup boot sector gives the shift (3: 4 KiB clusters) and heap candidate 0.
+    const auto got = fatCli("ls", copy.damaged, "exFat", "--mode advanced -r --tsv --md5");
+    ASSERT_EQ(got.exitCode, 0) << got.err;
+    const auto rebuilt = test::parseListing(got.out);
+    for (const auto& [path, row] : test::parseListing(want.out)) {
+        if (row.deleted) continue;
+        auto it = rebuilt.find(path);
+        ASSERT_NE(it, rebuilt.end()) << path;
+        EXPECT_EQ(it->second.md5, row.md5) << path;
+    }
+    EXPECT_EQ(fatCli("ls", copy.damaged, "exFat", "--mode advanced --cluster-sectors 2 --heap 1").exitCode, 0);
+    EXPECT_EQ(fatCli("ls", copy.damaged, "exFat", "--mode advanced --cluster-sectors 12").exitCode, 1);
+    r = fatCli("ls", copy.damaged, "exFat", "--mode advanced --heap 9");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("there is no heap candidate 9"), std::string::npos);
+}
+
+} // namespace vindaru

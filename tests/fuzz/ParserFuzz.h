@@ -68,9 +68,11 @@ inline void listAndSave(EntryView& view) {
 
 // One scan of `input` as a volume of type `typeName` by the factory's parser, then the listing
 // and the save. The Advanced mode first searches for a few candidates and rebuilds from the
-// first one with the first cluster-size choice.
+// choice `pick` makes of the lists: its low three bits the cluster size, the next two the
+// candidate, the two after them the heap candidate (each taken modulo its list's length).
 inline void scanListSave(ParserFactory factory, const std::string& typeName,
-                         std::span<const std::uint8_t> input, int mode, bool driveFormatted = false) {
+                         std::span<const std::uint8_t> input, int mode, bool driveFormatted = false,
+                         unsigned pick = 0) {
     MemoryReader reader(kFuzzVolumeBytes);
     reader.place(0, input.first(std::min(input.size(), kMaxParserInput)));
     NullStatusSink status;
@@ -90,8 +92,13 @@ inline void scanListSave(ParserFactory factory, const std::string& typeName,
         if (advanced == nullptr) return;
         advanced->searchCandidates(3);
         const AdvancedLists lists = advanced->lists();
-        if (!lists.clusters.empty()) request.choice.sectorsPerClusterText = lists.clusters.front();
-        if (!lists.heaps.empty()) request.choice.heapOffsetText = lists.heaps.front();
+        if (!lists.clusters.empty())
+            request.choice.sectorsPerClusterText = lists.clusters[(pick & 7) % lists.clusters.size()];
+        if (!lists.candidates.empty()) request.choice.candidate = ((pick >> 3) & 3) % lists.candidates.size();
+        if (!lists.heaps.empty()) {
+            request.choice.heapCandidate = ((pick >> 5) & 3) % lists.heaps.size();
+            request.choice.heapOffsetText = lists.heaps[request.choice.heapCandidate];
+        }
     }
     const ScanOutcome outcome = parser->scan(request);
     if (outcome.rejected) return;
