@@ -16,13 +16,16 @@
 namespace vindaru::fuzz {
 
 inline constexpr std::size_t kMaxInputBytes = 32 * 1024;
+// The whole-volume searches of the Advanced mode read every non-hole piece; a small volume
+// keeps them cheap (the input is its first 32 KiB either way).
+inline constexpr std::uint64_t kFatFuzzVolumeBytes = 1 << 20;
 
 inline int exerciseFat(const std::uint8_t* data, std::size_t size, ParserFactory factory, const char* typeName) {
     const std::uint8_t last = size > 0 ? data[size - 1] : 0;
     const bool formatted = last == 0xF1;
     const bool advanced = last >= 0x80 && (last & 0xFE) != 0xF0;
     scanListSave(factory, typeName, std::span(data, std::min(size, kMaxInputBytes)),
-                 advanced ? kScanModeAdvanced : kScanModeStandard, formatted, last & 0x7F);
+                 advanced ? kScanModeAdvanced : kScanModeStandard, formatted, last & 0x7F, kFatFuzzVolumeBytes);
     return 0;
 }
 

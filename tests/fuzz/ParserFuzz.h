@@ -70,15 +70,16 @@ inline void listAndSave(EntryView& view) {
 // and the save. The Advanced mode first searches for a few candidates and rebuilds from the
 // choice `pick` makes of the lists: its low three bits the cluster size, the next two the
 // candidate, the two after them the heap candidate (each taken modulo its list's length).
+// `volumeBytes` (whole MiB) is the in-memory volume's size.
 inline void scanListSave(ParserFactory factory, const std::string& typeName,
                          std::span<const std::uint8_t> input, int mode, bool driveFormatted = false,
-                         unsigned pick = 0) {
-    MemoryReader reader(kFuzzVolumeBytes);
+                         unsigned pick = 0, std::uint64_t volumeBytes = kFuzzVolumeBytes) {
+    MemoryReader reader(volumeBytes);
     reader.place(0, input.first(std::min(input.size(), kMaxParserInput)));
     NullStatusSink status;
     NullProgressSink progress;
     NullMessageSink messages;
-    const VolumeRecord record{typeName, "0", std::to_string(kFuzzVolumeBytes >> 20) + " MB", 0};
+    const VolumeRecord record{typeName, "0", std::to_string(volumeBytes >> 20) + " MB", 0};
     ParserSetup setup{reader, record, ScanSinks{&status, &progress, &messages}, driveFormatted};
     const auto parser = factory(setup);
     if (!parser) return;

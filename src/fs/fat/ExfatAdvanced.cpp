@@ -107,16 +107,20 @@ void Fat64Class::searchCandidates(std::uint64_t limit) {
     bootClusterSize_ = bootPassed_ ? clusterSize_ : 0;
     bootRootCluster_ = bootPassed_ ? rootCluster_ : 0;
     status(kFinding);
-    fatCandidates_ = findFatStarts(kFatStart, kAllBits, limit, false);
+    fatCandidates_ = findFatCandidates(kFatStart, kAllBits, limit, false);
+    heapCandidates_ = findHeapCandidates(limit);
+    if (bootPassed_ && !heapCandidates_.empty()) heapCandidates_.front() = bootHeapStart_;
+    control_.stopRequested = false;
+}
+
+std::vector<std::uint64_t> Fat64Class::findHeapCandidates(std::uint64_t limit) {
     // The heap begins with the allocation bitmap, whose first clusters are in use: one more
     // candidate than asked for.
     PatternSearch heap;
     heap.pattern = kHeapStart;
     heap.mask = kAllBits;
     heap.limit = limit + 1;
-    heapCandidates_ = findSectorPattern(heap);
-    if (bootPassed_ && !heapCandidates_.empty()) heapCandidates_.front() = bootHeapStart_;
-    control_.stopRequested = false;
+    return findSectorPattern(heap);
 }
 
 AdvancedLists Fat64Class::advancedLists() const {
@@ -245,6 +249,8 @@ ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tr
     bytesPerSector_ = kSector;
     clusterSize_ = kSector << shift;
     const FoundSets found = scanForEntries(clusterSize_);
+    // A stop ends the scan; what it found is still built.
+    control_.stopRequested = false;
     status(kTreeStatus);
     const std::uint64_t heap =
         choice.heapCandidate < heapCandidates_.size() ? heapCandidates_[choice.heapCandidate] : 0;

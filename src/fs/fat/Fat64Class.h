@@ -47,6 +47,8 @@ private:
         std::optional<std::uint64_t> bitmapSlot;      // the first allocation bitmap entry
     };
     bool checkBootSectorAt(std::uint64_t offset);
+    // Sectors whose first 8 bytes are all set, where the cluster heap may start.
+    std::vector<std::uint64_t> findHeapCandidates(std::uint64_t limit);
     FoundSets scanForEntries(std::uint64_t clusterSize);
     void buildFromEntries(const FoundSets& found, std::uint64_t heapStart, std::uint64_t fatOffset);
     // The entry set a found File entry begins, read through a frame of its own.

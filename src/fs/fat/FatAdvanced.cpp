@@ -162,7 +162,7 @@ void FatDirectoryParser::searchCandidates(std::uint64_t limit) {
     if (bootPassed_)
         bootGeometry_ = {clusterSize_, dataStart_, rootAreaOffset_, rootBytes_, rootCluster_, entryBits_};
     if (rules.searchStatus) status(rules.searchStatus);
-    fatCandidates_ = findFatStarts(rules.pattern, rules.mask, limit, rules.positionStatus);
+    fatCandidates_ = findFatCandidates(rules.pattern, rules.mask, limit, rules.positionStatus);
     control_.stopRequested = false;
 }
 
@@ -363,6 +363,8 @@ ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, Check
     const std::uint64_t clusters = std::min<std::uint64_t>(sweepLength() / clusterSize, UINT32_MAX - 16);
     if (choice.candidate >= fatCandidates_.size()) return outcome;
     const FoundSlots found = scanForEntries(clusterSize, clusters);
+    // A stop ends the scan; what it found is still built.
+    control_.stopRequested = false;
     prepareFromCandidate(fatCandidates_[choice.candidate], clusterSize, clusters, found);
     status(kBuilding);
     buildFromEntries(found, rules.foundDirectoryUnits);

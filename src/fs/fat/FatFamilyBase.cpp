@@ -306,7 +306,7 @@ std::vector<std::uint64_t> FatFamilyBase::findSectorPattern(const PatternSearch&
     return found;
 }
 
-std::vector<std::uint64_t> FatFamilyBase::findFatStarts(std::span<const std::uint8_t> pattern,
+std::vector<std::uint64_t> FatFamilyBase::findFatCandidates(std::span<const std::uint8_t> pattern,
                                                         std::span<const std::uint8_t> mask, std::uint64_t limit,
                                                         bool positionStatus) {
     const std::uint64_t length = sweepLength();

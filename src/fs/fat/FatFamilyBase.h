@@ -192,7 +192,7 @@ protected:
     std::vector<std::uint64_t> findSectorPattern(const PatternSearch& search);
     // The search for FAT starts with the page's progress (0..1000) and "found fat entry" texts;
     // `positionStatus` adds the position text per piece.
-    std::vector<std::uint64_t> findFatStarts(std::span<const std::uint8_t> pattern, std::span<const std::uint8_t> mask,
+    std::vector<std::uint64_t> findFatCandidates(std::span<const std::uint8_t> pattern, std::span<const std::uint8_t> mask,
                                              std::uint64_t limit, bool positionStatus);
     // A frame over the `slots` slots at `offset`, for reading one found entry; `take` marks
     // every slot read from it as taken.

@@ -280,3 +280,40 @@ TEST(FatAdvanced, ExfatRebuildNeedsBothAFatAndAHeap) {
 }
 
 } // namespace
+
+namespace {
+
+// A status line whose first text of the entry scan presses Stop.
+struct StopAtScan : StatusSink {
+    EngineControl* control = nullptr;
+    void setText(const std::string& text) override {
+        if (control && text.starts_with("currently at sector")) control->requestStop();
+    }
+};
+
+TEST(FatAdvanced, StopDuringTheEntryScanStillBuildsWhatWasFound) {
+    OrphanVolume v;
+    MemoryReader reader(v.img.bytes());
+    StopAtScan status;
+    NullProgressSink progress;
+    NullMessageSink messages;
+    auto parser = createFat16Parser(ParserSetup{reader, VolumeRecord{"FAT16", "0", "0", 0},
+                                                ScanSinks{&status, &progress, &messages}, false});
+    parser->advanced()->searchCandidates(3);
+    status.control = &parser->control();
+    CheckTree tree;
+    ScanRequest request;
+    request.mode = kScanModeAdvanced;
+    request.tree = &tree;
+    request.volumeItem = tree.insertItem("ROOT", IconKind::Folder);
+    request.choice.sectorsPerClusterText = "4";
+    parser->scan(request);
+    std::vector<std::string> top;
+    for (TreeItemId item : tree.children(request.volumeItem)) top.push_back(tree.label(item));
+    // The root is walked after the scan stopped.
+    EXPECT_TRUE(has(top, "DOCS"));
+    EXPECT_TRUE(has(top, "TOP.TXT"));
+    EXPECT_FALSE(parser->control().stopRequested.load());
+}
+
+} // namespace
