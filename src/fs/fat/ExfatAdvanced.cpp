@@ -29,7 +29,10 @@ constexpr const char* kClusterChoices[] = {"8", "9", "10", "11"};
 
 constexpr std::uint64_t kSector = 512;
 constexpr std::uint64_t kBackupBootSector = 12;
+// The command line's shifts beyond the list; the rebuild takes any that gives clusters of at
+// most 32 MiB (a boot sector's own shift may be larger than the list's).
 constexpr unsigned kMaxChoiceShift = 11;
+constexpr int kMaxShift = 16;
 constexpr std::uint64_t kDefaultShift = 8;
 constexpr std::size_t kMaxFound = 4u << 20;
 constexpr std::uint64_t kScanPieceBytes = 512u << 10;
@@ -194,12 +197,12 @@ void Fat64Class::buildFromEntries(const FoundSets& found, std::uint64_t heapStar
     dataStart_ = heapStart;
     fat_ = std::make_unique<FatTable>(reader_, fatOffset, (clusters + 2) * 4, 32, false);
     setClusterLimit(clusters);
-    if (found.offsets.empty() || found.offsets.front() >= diskEnd_) return;
     const std::optional<std::uint64_t> rootSlot = found.labelSlot ? found.labelSlot : found.bitmapSlot;
-    rootAreaEnd_ = found.labelSlot.value_or(found.offsets.front()) + clusterSize_;
+    const std::uint64_t first = found.offsets.empty() ? rootSlot.value_or(0) : found.offsets.front();
+    rootAreaEnd_ = found.labelSlot.value_or(first) + clusterSize_;
 
     // The two placeholders carry the first found File entry's fields.
-    ExfatEntryRecord dummy = recordAtFound(found.offsets.front(), false);
+    ExfatEntryRecord dummy = found.offsets.empty() ? ExfatEntryRecord{} : recordAtFound(first, false);
     dummy.name = kDummyEntryName;
     dummy.parentIndex = 0;
     dummy.selfIndex = 0;
@@ -245,7 +248,7 @@ ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tr
     entries_.clear();
     beginRebuild();
     int shift = choiceShift(choice.sectorsPerClusterText);
-    if (shift < 0 || shift > static_cast<int>(kMaxChoiceShift)) shift = kDefaultShift;
+    if (shift < 0 || shift > kMaxShift) shift = kDefaultShift;
     bytesPerSector_ = kSector;
     clusterSize_ = kSector << shift;
     const FoundSets found = scanForEntries(clusterSize_);
