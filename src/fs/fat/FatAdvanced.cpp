@@ -248,8 +248,14 @@ void FatDirectoryParser::prepareFromCandidate(std::uint64_t fatOffset, std::uint
                                            });
         dataStart = best->first;
     }
+    // Two FATs found one FAT's length apart: what follows the second is the root (FAT12/16) or
+    // the data area (FAT32). A volume without folders has no dot entries to tell.
+    std::optional<std::uint64_t> afterFats;
+    if (fatCandidates_.size() >= 2 && fatOffset == fatCandidates_[0] && fatCandidates_[1] > fatCandidates_[0])
+        afterFats = 2 * fatCandidates_[1] - fatCandidates_[0];
     if (fat32) {
         if (!dataStart && found.labelSlot) dataStart = *found.labelSlot;
+        if (!dataStart && afterFats) dataStart = *afterFats;
         if (!dataStart && !found.offsets.empty() && found.offsets.front() >= 32) dataStart = found.offsets.front() - 32;
         dataStart_ = dataStart.value_or(0);
         rootCluster_ = bootPassed_ ? bootGeometry_.rootCluster : 2;
@@ -262,6 +268,10 @@ void FatDirectoryParser::prepareFromCandidate(std::uint64_t fatOffset, std::uint
         } else if (dataStart) {
             rootBytes_ = kDefaultRootBytes;
             rootAreaOffset_ = *dataStart >= rootBytes_ ? *dataStart - rootBytes_ : 0;
+        } else if (afterFats) {
+            rootBytes_ = kDefaultRootBytes;
+            rootAreaOffset_ = *afterFats;
+            dataStart = rootAreaOffset_ + rootBytes_;
         } else {
             // Two FATs of two bytes a cluster, each rounded up past a whole sector, after a
             // reserved area of four sectors each; then the root's 512 slots.

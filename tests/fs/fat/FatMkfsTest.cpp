@@ -108,3 +108,37 @@ INSTANTIATE_TEST_SUITE_P(Formats, FatMkfs,
                          [](const auto& info) { return info.param.name; });
 
 } // namespace
+
+// A volume of files in its root only, boot sector zeroed: no folder's dot entries tell where the
+// data begins, so the rebuild takes it from the two FATs the search found (the root follows the
+// second). Every file comes back with its content.
+TEST(FatMkfsAdvanced, RootOnlyVolumeWithoutItsBootSector) {
+    if (!haveTools()) GTEST_SKIP() << "mkfs.fat and mtools are needed";
+    for (const auto& [type, mkfs, clusterText] :
+         {std::tuple{"FAT16", "-F 16 -s 4 -R 2", "4"}, std::tuple{"FAT32", "-F 32 -s 1", "1"}}) {
+        ScratchDir dir;
+        std::mt19937 rng(7);
+        const fs::path img = dir / "v.img";
+        ASSERT_EQ(runCommand("truncate -s 40M " + shellQuote(img.string())).exitCode, 0);
+        ASSERT_EQ(runCommand(std::string("mkfs.fat ") + mkfs + " " + shellQuote(img.string()) + " >/dev/null").exitCode, 0);
+        std::map<std::string, std::vector<std::uint8_t>> truth;
+        for (int i = 0; i < 12; ++i) {
+            const std::string name = "root file " + std::to_string(i) + ".bin";
+            truth["/" + name] = randomBytes(rng, 100 + rng() % 9000);
+            writeFile(dir / name, truth["/" + name]);
+            const CommandResult copied = runCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + shellQuote(img.string()) +
+                                                    " " + shellQuote((dir / name).string()) + " ::/ 2>&1");
+            ASSERT_EQ(copied.exitCode, 0) << copied.out;
+        }
+        std::vector<std::uint8_t> bytes = readFile(img);
+        std::fill_n(bytes.begin(), 512, 0);
+        std::fill_n(bytes.begin() + 6 * 512, 512, 0); // FAT32's backup
+        AdvancedRun run = advancedWith(clusterText);
+        auto s = rebuildFatBytes(bytes, type, run);
+        ASSERT_EQ(run.lists.candidates.size(), 2u) << type;
+        for (const auto& [path, content] : truth) {
+            ASSERT_TRUE(s->paths.count(path)) << type << " " << path;
+            EXPECT_EQ(s->content(s->paths.at(path)), content) << type << " " << path;
+        }
+    }
+}
