@@ -20,7 +20,8 @@ namespace {
 class FatAdvancedWizard : public WizardFixture {
   protected:
     // The advance options page of the first volume of one of `types`, searched to its end.
-    app::advanceOptions* searchedPage(const char* disk, bool gpt, std::initializer_list<QString> types) {
+    app::advanceOptions* searchedPage(const char* disk, bool gpt,
+                                      std::initializer_list<QString> types) {
         auto image = corpusFile(disk);
         if (!image) return nullptr;
         auto* modes = openModesPage(*image);
@@ -63,7 +64,8 @@ class FatAdvancedWizard : public WizardFixture {
     bool topLevelHas(app::VolumeScanDlg* scan, const QString& prefix) {
         const QModelIndex root = scan->treeModel()->index(0, 0);
         for (int r = 0; r < scan->treeModel()->rowCount(root); ++r)
-            if (scan->treeModel()->index(r, 0, root).data().toString().startsWith(prefix)) return true;
+            if (scan->treeModel()->index(r, 0, root).data().toString().startsWith(prefix))
+                return true;
         return false;
     }
 };
@@ -71,8 +73,9 @@ class FatAdvancedWizard : public WizardFixture {
 TEST_F(FatAdvancedWizard, Fat32VolumeIsRebuiltFromTheFirstFatCandidate) {
     auto* page = searchedPage("generated/mbr-disk.vmdk", false, {"FAT32"});
     if (!page) GTEST_SKIP() << "corpus disk generated/mbr-disk.vmdk is absent";
-    EXPECT_TRUE(boxes.waitFor("Number of FAT32-ENTRY found = 2 . Please select the choice from combo box and click "
-                              "Parse button to proceed."));
+    EXPECT_TRUE(boxes.waitFor(
+        "Number of FAT32-ENTRY found = 2 . Please select the choice from combo box and click "
+        "Parse button to proceed."));
     EXPECT_EQ(page->candidateCombo()->itemText(0), "FAT32_ENTRY:0");
     EXPECT_FALSE(page->heapCombo()->isVisible());
     EXPECT_EQ(page->statusLabel()->text(), "Parsing done.Click Next to continue.");

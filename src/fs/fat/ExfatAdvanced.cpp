@@ -18,7 +18,8 @@ constexpr const char* kCandidateItem = "FAT64_ENTRY:%d";
 constexpr const char* kHeapItem = "HEAP_OFFSET_ENTRY:%d";
 constexpr const char* kItemsLabel = "Total fat64 Entries Found:";
 constexpr const char* kCountMessage =
-    "Number of FAT64-ENTRY found = %d and Number of HeapOffset-ENTRY found =  %d  . Please select the choice from ( "
+    "Number of FAT64-ENTRY found = %d and Number of HeapOffset-ENTRY found =  %d  . Please select "
+    "the choice from ( "
     "Entry and Heap ) Combobox and click Parse button to proceed.";
 constexpr const char* kSearchDone = "Parsing done.Click Next to continue.";
 constexpr const char* kTreeStatus = "Maintaining TreeStructure for Tree Control";
@@ -66,8 +67,8 @@ SetTest testEntrySet(const std::uint8_t* p, std::size_t available) {
     if (available < 2) return t;
     const std::uint8_t* s = p + 32;
     t.examined = 2;
-    if ((s[0] != 0xC0 && s[0] != 0x40) || s[2] != 0 || s[6] != 0 || s[7] != 0 || !allZero(s, 16, 20) ||
-        (s[1] != 1 && s[1] != 3))
+    if ((s[0] != 0xC0 && s[0] != 0x40) || s[2] != 0 || s[6] != 0 || s[7] != 0 ||
+        !allZero(s, 16, 20) || (s[1] != 1 && s[1] != 3))
         return t;
     const std::size_t names = (s[3] + 14u) / 15u;
     if (names == 0) return t;
@@ -85,14 +86,16 @@ SetTest testEntrySet(const std::uint8_t* p, std::size_t available) {
 // table's.
 bool bitmapEntry(const std::uint8_t* p, std::size_t available) {
     return available >= 2 && p[0] == 0x81 && p[1] <= 1 && allZero(p, 2, 20) &&
-           (p[20] | p[21] << 8 | p[22] << 16 | static_cast<std::uint32_t>(p[23]) << 24) >= 2 && p[32] == 0x82;
+           (p[20] | p[21] << 8 | p[22] << 16 | static_cast<std::uint32_t>(p[23]) << 24) >= 2 &&
+           p[32] == 0x82;
 }
 
 // The leading number of a list text; -1 when there is none.
 int choiceShift(const std::string& text) {
     int v = 0;
     std::size_t i = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && v < 100; ++i) v = v * 10 + (text[i] - '0');
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && v < 100; ++i)
+        v = v * 10 + (text[i] - '0');
     return i == 0 ? -1 : v;
 }
 
@@ -137,12 +140,14 @@ AdvancedLists Fat64Class::advancedLists() const {
     // The boot sector's own cluster size first, as a shift of 512-byte sectors.
     if (bootPassed_ && bootClusterSize_ >= kSector) {
         unsigned shift = 0;
-        while ((kSector << shift) < bootClusterSize_) ++shift;
+        while ((kSector << shift) < bootClusterSize_)
+            ++shift;
         lists.clusters.push_back(std::to_string(shift));
     }
-    lists.clusters.insert(lists.clusters.end(), std::begin(kClusterChoices), std::end(kClusterChoices));
-    lists.countMessage =
-        formatText(kCountMessage, static_cast<int>(fatCandidates_.size()), static_cast<int>(heapCandidates_.size()));
+    lists.clusters.insert(lists.clusters.end(), std::begin(kClusterChoices),
+                          std::end(kClusterChoices));
+    lists.countMessage = formatText(kCountMessage, static_cast<int>(fatCandidates_.size()),
+                                    static_cast<int>(heapCandidates_.size()));
     lists.endStatus = kSearchDone;
     return lists;
 }
@@ -160,7 +165,8 @@ Fat64Class::FoundSets Fat64Class::scanForEntries(std::uint64_t clusterSize) {
         const auto data = piece.withTail;
         const std::size_t slots = piece.data.size() / 32;
         const std::size_t all = data.size() / 32;
-        std::size_t i = resume > piece.position ? static_cast<std::size_t>((resume - piece.position) / 32) : 0;
+        std::size_t i =
+            resume > piece.position ? static_cast<std::size_t>((resume - piece.position) / 32) : 0;
         for (; i < slots; ++i) {
             const std::uint8_t* p = data.data() + i * 32;
             const std::uint8_t type = p[0];
@@ -192,17 +198,21 @@ ExfatEntryRecord Fat64Class::recordAtFound(std::uint64_t offset, bool take) {
     return scratch_;
 }
 
-void Fat64Class::buildFromEntries(const FoundSets& found, std::uint64_t heapStart, std::uint64_t fatOffset) {
+void Fat64Class::buildFromEntries(const FoundSets& found, std::uint64_t heapStart,
+                                  std::uint64_t fatOffset) {
     const std::uint64_t clusters = sweepLength() / clusterSize_;
     dataStart_ = heapStart;
     fat_ = std::make_unique<FatTable>(reader_, fatOffset, (clusters + 2) * 4, 32, false);
     setClusterLimit(clusters);
-    const std::optional<std::uint64_t> rootSlot = found.labelSlot ? found.labelSlot : found.bitmapSlot;
-    const std::uint64_t first = found.offsets.empty() ? rootSlot.value_or(0) : found.offsets.front();
+    const std::optional<std::uint64_t> rootSlot =
+        found.labelSlot ? found.labelSlot : found.bitmapSlot;
+    const std::uint64_t first =
+        found.offsets.empty() ? rootSlot.value_or(0) : found.offsets.front();
     rootAreaEnd_ = found.labelSlot.value_or(first) + clusterSize_;
 
     // The two placeholders carry the first found File entry's fields.
-    ExfatEntryRecord dummy = found.offsets.empty() ? ExfatEntryRecord{} : recordAtFound(first, false);
+    ExfatEntryRecord dummy =
+        found.offsets.empty() ? ExfatEntryRecord{} : recordAtFound(first, false);
     dummy.name = kDummyEntryName;
     dummy.parentIndex = 0;
     dummy.selfIndex = 0;
@@ -239,7 +249,8 @@ void Fat64Class::buildFromEntries(const FoundSets& found, std::uint64_t heapStar
     }
 }
 
-ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tree, TreeItemId volumeItem) {
+ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tree,
+                                     TreeItemId volumeItem) {
     ScanOutcome outcome;
     outcome.endMessages = {kCompleted};
     outcome.recycle = RecycleLayout::Flat;
@@ -257,7 +268,8 @@ ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tr
     status(kTreeStatus);
     const std::uint64_t heap =
         choice.heapCandidate < heapCandidates_.size() ? heapCandidates_[choice.heapCandidate] : 0;
-    const std::uint64_t fat = choice.candidate < fatCandidates_.size() ? fatCandidates_[choice.candidate] : 0;
+    const std::uint64_t fat =
+        choice.candidate < fatCandidates_.size() ? fatCandidates_[choice.candidate] : 0;
     if (heap > 0 && fat > 0) {
         buildFromEntries(found, heap, fat);
         linkEntries(false);

@@ -44,13 +44,17 @@ struct SlotTables {
 
 SlotTables makeTables(bool fat32) {
     SlotTables t;
-    for (int a : {0x10, 0x11, 0x12, 0x14, 0x15, 0x16, 0x30}) t.kinds[a] = kDirectory;
+    for (int a : {0x10, 0x11, 0x12, 0x14, 0x15, 0x16, 0x30})
+        t.kinds[a] = kDirectory;
     t.kinds[0x0F] = kLongName;
     t.kinds[0x20] = kFile;
     if (!fat32) t.kinds[0x26] = kFile;
-    for (int c = 0x41; c <= 0x5B; ++c) t.alnum[c] = true;
-    for (int c = fat32 ? 0x5F : 0x61; c <= 0x7A; ++c) t.alnum[c] = true;
-    for (int c = 0x30; c <= 0x39; ++c) t.alnum[c] = true;
+    for (int c = 0x41; c <= 0x5B; ++c)
+        t.alnum[c] = true;
+    for (int c = fat32 ? 0x5F : 0x61; c <= 0x7A; ++c)
+        t.alnum[c] = true;
+    for (int c = 0x30; c <= 0x39; ++c)
+        t.alnum[c] = true;
     return t;
 }
 
@@ -62,11 +66,16 @@ bool validDate(std::uint16_t d) {
     return day >= 1 && month >= 1 && month <= 12;
 }
 
-bool validTime(std::uint16_t t) { return (t >> 11) < 24 && ((t >> 5) & 0x3F) < 60 && (t & 0x1F) < 30; }
+bool validTime(std::uint16_t t) {
+    return (t >> 11) < 24 && ((t >> 5) & 0x3F) < 60 && (t & 0x1F) < 30;
+}
 
-std::uint16_t at16(const std::uint8_t* p, std::size_t i) { return static_cast<std::uint16_t>(p[i] | (p[i + 1] << 8)); }
+std::uint16_t at16(const std::uint8_t* p, std::size_t i) {
+    return static_cast<std::uint16_t>(p[i] | (p[i + 1] << 8));
+}
 std::uint32_t at32(const std::uint8_t* p, std::size_t i) {
-    return p[i] | (std::uint32_t{p[i + 1]} << 8) | (std::uint32_t{p[i + 2]} << 16) | (std::uint32_t{p[i + 3]} << 24);
+    return p[i] | (std::uint32_t{p[i + 1]} << 8) | (std::uint32_t{p[i + 2]} << 16) |
+           (std::uint32_t{p[i + 3]} << 24);
 }
 
 bool validDatesAndTimes(const std::uint8_t* p) {
@@ -76,8 +85,9 @@ bool validDatesAndTimes(const std::uint8_t* p) {
 }
 
 bool timesNonZero(const std::uint8_t* p) {
-    return p[kSlotCreationTenths] != 0 && at16(p, kSlotCreationTime) != 0 && at16(p, kSlotCreationDate) != 0 &&
-           at16(p, kSlotAccessDate) != 0 && at16(p, kSlotWriteTime) != 0 && at16(p, kSlotWriteDate) != 0;
+    return p[kSlotCreationTenths] != 0 && at16(p, kSlotCreationTime) != 0 &&
+           at16(p, kSlotCreationDate) != 0 && at16(p, kSlotAccessDate) != 0 &&
+           at16(p, kSlotWriteTime) != 0 && at16(p, kSlotWriteDate) != 0;
 }
 
 // The second byte of a name: a letter or digit, or one of the few marks names start with.
@@ -97,13 +107,16 @@ bool plausibleSlot(const std::uint8_t* p, bool fat32, std::uint64_t clusters) {
         return b1 == 0x5F && (fat32 || b0 != kDeletedMarker);
     }
     const std::uint32_t cluster =
-        fat32 ? (std::uint32_t{at16(p, kSlotClusterHigh)} << 16) | at16(p, kSlotClusterLow) : at16(p, kSlotClusterLow);
+        fat32 ? (std::uint32_t{at16(p, kSlotClusterHigh)} << 16) | at16(p, kSlotClusterLow)
+              : at16(p, kSlotClusterLow);
     const std::uint32_t size = at32(p, kSlotSize);
     const bool deleted = b0 == kDeletedMarker;
     if (kind == kDirectory) {
-        if (!(t.alnum[b0] || b0 == 0xE5 || b0 == 0x7E || b0 == 0x24) || !secondByteOk(t, b1)) return false;
+        if (!(t.alnum[b0] || b0 == 0xE5 || b0 == 0x7E || b0 == 0x24) || !secondByteOk(t, b1))
+            return false;
         if (!validDatesAndTimes(p)) return false;
-        if (fat32) return cluster != 0 && cluster < clusters && timesNonZero(p) && (deleted || size == 0);
+        if (fat32)
+            return cluster != 0 && cluster < clusters && timesNonZero(p) && (deleted || size == 0);
         return deleted || (size == 0 && cluster != 0 && cluster < clusters);
     }
     if (!(t.alnum[b0] || b0 == 0xE5 || b0 == 0x7E) || !secondByteOk(t, b1)) return false;
@@ -123,7 +136,8 @@ bool labelLikeSlot(const std::uint8_t* p) {
     };
     const std::uint8_t b0 = p[0], b1 = p[1];
     if (!(letter(b0) || b0 == 0xE5 || b0 == 0x7E || b0 == 0x24)) return false;
-    if (!(letter(b1) || b1 == 0x20 || b1 == 0x7E || b1 == 0x2E || b1 == 0x29 || b1 == 0xE5)) return false;
+    if (!(letter(b1) || b1 == 0x20 || b1 == 0x7E || b1 == 0x2E || b1 == 0x29 || b1 == 0xE5))
+        return false;
     return (p[kSlotCaseFlags] == 0 || p[kSlotCaseFlags] == 0x18) && p[kSlotSize] == 0;
 }
 
@@ -133,7 +147,8 @@ std::uint32_t dotEntryCluster(const std::uint8_t* p, bool fat32) {
     for (int i = 1; i < 11; ++i)
         if (p[i] != ' ') return 0;
     if (p[32] != kDot || p[33] != kDot) return 0;
-    return fat32 ? (std::uint32_t{at16(p, kSlotClusterHigh)} << 16) | at16(p, kSlotClusterLow) : at16(p, kSlotClusterLow);
+    return fat32 ? (std::uint32_t{at16(p, kSlotClusterHigh)} << 16) | at16(p, kSlotClusterLow)
+                 : at16(p, kSlotClusterLow);
 }
 
 // The leading number of a list text; 0 when there is none or it is absurd.
@@ -160,7 +175,8 @@ void FatDirectoryParser::searchCandidates(std::uint64_t limit) {
     bootPassed_ = checkBootSector() || checkBackupBootSector();
     bootGeometry_ = {};
     if (bootPassed_)
-        bootGeometry_ = {clusterSize_, dataStart_, rootAreaOffset_, rootBytes_, rootCluster_, entryBits_};
+        bootGeometry_ = {clusterSize_, dataStart_,   rootAreaOffset_,
+                         rootBytes_,   rootCluster_, entryBits_};
     if (rules.searchStatus) status(rules.searchStatus);
     fatCandidates_ = findFatCandidates(rules.pattern, rules.mask, limit, rules.positionStatus);
     control_.stopRequested = false;
@@ -174,16 +190,20 @@ AdvancedLists FatDirectoryParser::advancedLists() const {
         lists.candidates.push_back(formatText(rules.candidateItem, static_cast<int>(i)));
     // The boot sector's own cluster size first, in 512-byte sectors.
     const std::uint64_t own = bootGeometry_.clusterSize / kSector;
-    if (bootPassed_ && isPowerOfTwo(own) && own <= 128) lists.clusters.push_back(std::to_string(own));
-    lists.clusters.insert(lists.clusters.end(), rules.clusterChoices.begin(), rules.clusterChoices.end());
-    lists.countMessage = fatCandidates_.empty() && rules.noCandidateMessage
-                             ? rules.noCandidateMessage
-                             : formatText(rules.countMessage, static_cast<int>(fatCandidates_.size()));
+    if (bootPassed_ && isPowerOfTwo(own) && own <= 128)
+        lists.clusters.push_back(std::to_string(own));
+    lists.clusters.insert(lists.clusters.end(), rules.clusterChoices.begin(),
+                          rules.clusterChoices.end());
+    lists.countMessage =
+        fatCandidates_.empty() && rules.noCandidateMessage
+            ? rules.noCandidateMessage
+            : formatText(rules.countMessage, static_cast<int>(fatCandidates_.size()));
     lists.endStatus = kSearchDone;
     return lists;
 }
 
-FatDirectoryParser::FoundSlots FatDirectoryParser::scanForEntries(std::uint64_t clusterSize, std::uint64_t clusters) {
+FatDirectoryParser::FoundSlots FatDirectoryParser::scanForEntries(std::uint64_t clusterSize,
+                                                                  std::uint64_t clusters) {
     const bool fat32 = isFat32();
     FoundSlots found;
     SweepRange range;
@@ -202,7 +222,8 @@ FatDirectoryParser::FoundSlots FatDirectoryParser::scanForEntries(std::uint64_t 
             // Most slots of a volume are file data: one look at the attribute byte, the first
             // and the second byte ends them.
             const bool candidate = tables.kinds[p[kSlotAttribute]] != kReject;
-            const bool label = fat32 && !found.labelSlot && (p[kSlotAttribute] == kFatAttrVolumeLabel || p[1] == 'R');
+            const bool label = fat32 && !found.labelSlot &&
+                               (p[kSlotAttribute] == kFatAttrVolumeLabel || p[1] == 'R');
             if (!candidate && !label && p[0] != kDot) continue;
             const std::uint64_t offset = piece.position + i * 32;
             if (p[0] == kDot) {
@@ -210,7 +231,8 @@ FatDirectoryParser::FoundSlots FatDirectoryParser::scanForEntries(std::uint64_t 
                 const std::uint32_t c = dotEntryCluster(p, fat32);
                 const std::uint64_t before = c >= 2 ? (c - 2ull) * clusterSize : 0;
                 if (c >= 2 && c < clusters && offset >= before &&
-                    (found.dataStartVotes.size() < kMaxVotes || found.dataStartVotes.count(offset - before)))
+                    (found.dataStartVotes.size() < kMaxVotes ||
+                     found.dataStartVotes.count(offset - before)))
                     ++found.dataStartVotes[offset - before];
                 continue;
             }
@@ -220,7 +242,8 @@ FatDirectoryParser::FoundSlots FatDirectoryParser::scanForEntries(std::uint64_t 
         }
         const std::uint64_t done = piece.position + piece.data.size();
         if (sinks_.progress && range.end)
-            sinks_.progress->setPosition(static_cast<std::int64_t>(done * static_cast<std::uint64_t>(progressEnd) / range.end));
+            sinks_.progress->setPosition(static_cast<std::int64_t>(
+                done * static_cast<std::uint64_t>(progressEnd) / range.end));
         if (fat32)
             status(formatText(kFoundCount, static_cast<int>(found.offsets.size())));
         else
@@ -244,19 +267,22 @@ void FatDirectoryParser::prepareFromCandidate(std::uint64_t fatOffset, std::uint
     } else if (!found.dataStartVotes.empty()) {
         const auto best = std::max_element(found.dataStartVotes.begin(), found.dataStartVotes.end(),
                                            [](const auto& a, const auto& b) {
-                                               return a.second != b.second ? a.second < b.second : a.first > b.first;
+                                               return a.second != b.second ? a.second < b.second
+                                                                           : a.first > b.first;
                                            });
         dataStart = best->first;
     }
     // Two FATs found one FAT's length apart: what follows the second is the root (FAT12/16) or
     // the data area (FAT32). A volume without folders has no dot entries to tell.
     std::optional<std::uint64_t> afterFats;
-    if (fatCandidates_.size() >= 2 && fatOffset == fatCandidates_[0] && fatCandidates_[1] > fatCandidates_[0])
+    if (fatCandidates_.size() >= 2 && fatOffset == fatCandidates_[0] &&
+        fatCandidates_[1] > fatCandidates_[0])
         afterFats = 2 * fatCandidates_[1] - fatCandidates_[0];
     if (fat32) {
         if (!dataStart && found.labelSlot) dataStart = *found.labelSlot;
         if (!dataStart && afterFats) dataStart = *afterFats;
-        if (!dataStart && !found.offsets.empty() && found.offsets.front() >= 32) dataStart = found.offsets.front() - 32;
+        if (!dataStart && !found.offsets.empty() && found.offsets.front() >= 32)
+            dataStart = found.offsets.front() - 32;
         dataStart_ = dataStart.value_or(0);
         rootCluster_ = bootPassed_ ? bootGeometry_.rootCluster : 2;
         entryBits_ = 32;
@@ -284,7 +310,8 @@ void FatDirectoryParser::prepareFromCandidate(std::uint64_t fatOffset, std::uint
         entryBits_ = bootPassed_ ? bootGeometry_.entryBits : 16;
         rootAreaEnd_ = std::max(rootAreaOffset_ + clusterSize, rootAreaOffset_ + rootBytes_);
     }
-    const std::uint64_t fatBytes = entryBits_ == 12 ? (clusters + 2) * 3 / 2 + 1 : (clusters + 2) * (entryBits_ / 8);
+    const std::uint64_t fatBytes =
+        entryBits_ == 12 ? (clusters + 2) * 3 / 2 + 1 : (clusters + 2) * (entryBits_ / 8);
     fat_ = std::make_unique<FatTable>(reader_, fatOffset, fatBytes, entryBits_);
     setClusterLimit(clusters);
 }
@@ -296,7 +323,8 @@ std::optional<FatEntryRecord> FatDirectoryParser::recordAtFound(std::uint64_t of
     if (p[kSlotAttribute] == kLongNameAttribute) {
         gatherLongName(frame);
         p = peekSlot(frame);
-        if (!p || p[0] == 0 || p[0] == kDot || p[kSlotAttribute] == kLongNameAttribute) return std::nullopt;
+        if (!p || p[0] == 0 || p[0] == kDot || p[kSlotAttribute] == kLongNameAttribute)
+            return std::nullopt;
     }
     if (p[0] == 0 || p[0] == kDot) return std::nullopt;
     FatSlot slot;
@@ -312,7 +340,8 @@ std::optional<FatEntryRecord> FatDirectoryParser::recordAtFound(std::uint64_t of
     return r;
 }
 
-void FatDirectoryParser::buildFromEntries(const FoundSlots& found, std::uint64_t foundDirectoryUnits) {
+void FatDirectoryParser::buildFromEntries(const FoundSlots& found,
+                                          std::uint64_t foundDirectoryUnits) {
     // The two placeholders, with the first found slot's fields: the root and the orphans' folder.
     FatSlot first{};
     if (!found.offsets.empty() && found.offsets.front() < diskEnd_) {
@@ -338,7 +367,8 @@ void FatDirectoryParser::buildFromEntries(const FoundSlots& found, std::uint64_t
 
     // The root as the Standard mode walks it, so that what it holds keeps its place.
     const DirectoryRun root = rootRun();
-    if (root.kind == DirectoryRun::Kind::Area ? root.areaLength != 0 : isDataCluster(root.startCluster))
+    if (root.kind == DirectoryRun::Kind::Area ? root.areaLength != 0
+                                              : isDataCluster(root.startCluster))
         walkDirectory(0, root, true);
 
     for (const std::uint64_t offset : found.offsets) {
@@ -357,7 +387,8 @@ void FatDirectoryParser::buildFromEntries(const FoundSlots& found, std::uint64_t
     }
 }
 
-ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, CheckTree* tree, TreeItemId volumeItem) {
+ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, CheckTree* tree,
+                                             TreeItemId volumeItem) {
     const AdvancedRules& rules = advancedRules();
     ScanOutcome outcome;
     outcome.endMessages = {kCompleted};
@@ -368,9 +399,11 @@ ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, Check
     beginRebuild();
     subdirectoryUnits_ = rules.subdirectoryUnits;
     std::uint64_t sectors = choiceNumber(choice.sectorsPerClusterText);
-    if (!isPowerOfTwo(sectors) || sectors > 128) sectors = choiceNumber(rules.clusterChoices.front());
+    if (!isPowerOfTwo(sectors) || sectors > 128)
+        sectors = choiceNumber(rules.clusterChoices.front());
     const std::uint64_t clusterSize = sectors * kSector;
-    const std::uint64_t clusters = std::min<std::uint64_t>(sweepLength() / clusterSize, UINT32_MAX - 16);
+    const std::uint64_t clusters =
+        std::min<std::uint64_t>(sweepLength() / clusterSize, UINT32_MAX - 16);
     if (choice.candidate >= fatCandidates_.size()) return outcome;
     const FoundSlots found = scanForEntries(clusterSize, clusters);
     // A stop ends the scan; what it found is still built.

@@ -66,9 +66,6 @@ public:
         (void)text;
         return false;
     }
-    // The candidates the search kept (byte offsets from the volume start).
-    const std::vector<std::uint64_t>& fatCandidates() const { return fatCandidates_; }
-    const std::vector<std::uint64_t>& heapCandidates() const { return heapCandidates_; }
     // "fat12", "fat16", "fat32", "exfat".
     virtual std::string typeName() const = 0;
 
@@ -192,8 +189,9 @@ protected:
     std::vector<std::uint64_t> findSectorPattern(const PatternSearch& search);
     // The search for FAT starts with the page's progress (0..1000) and "found fat entry" texts;
     // `positionStatus` adds the position text per piece.
-    std::vector<std::uint64_t> findFatCandidates(std::span<const std::uint8_t> pattern, std::span<const std::uint8_t> mask,
-                                             std::uint64_t limit, bool positionStatus);
+    std::vector<std::uint64_t> findFatCandidates(std::span<const std::uint8_t> pattern,
+                                                 std::span<const std::uint8_t> mask, std::uint64_t limit,
+                                                 bool positionStatus);
     // A frame over the `slots` slots at `offset`, for reading one found entry; `take` marks
     // every slot read from it as taken.
     Frame foundEntryFrame(std::uint64_t offset, std::size_t slots, bool take);
@@ -244,7 +242,7 @@ protected:
 
     // The Advanced mode.
     bool advancedMode_ = false;
-    std::vector<std::uint64_t> fatCandidates_;
+    std::vector<std::uint64_t> fatCandidates_; // byte offsets from the volume start, increasing
     std::vector<std::uint64_t> heapCandidates_;
     bool bootPassed_ = false; // the boot sector check of the search passed
     std::uint32_t orphanIndex_ = 0;

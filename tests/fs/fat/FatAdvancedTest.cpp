@@ -46,7 +46,7 @@ std::map<std::string, std::string> liveListing(FatScan& scan) {
 struct CorpusCase {
     const char* image;
     const char* type;
-    const char* clusterText; // the volume's own cluster size as the lists give it
+    const char* clusterText;                // the volume's own cluster size as the lists give it
     std::vector<std::uint64_t> bootSectors; // the boot sector and its backups
 };
 
@@ -74,11 +74,13 @@ TEST_P(FatAdvancedCorpus, RebuildListsTheLiveFilesOfTheStandardScan) {
     EXPECT_EQ(same->outcome.endMessages, std::vector<std::string>{"Scanning process completed..."});
 
     std::vector<std::uint8_t> damaged = intact;
-    for (const std::uint64_t sector : c.bootSectors) zero(damaged, sector);
+    for (const std::uint64_t sector : c.bootSectors)
+        zero(damaged, sector);
     AdvancedRun run = advancedWith(c.clusterText);
     auto rebuilt = rebuildFatBytes(damaged, c.type, run);
     ASSERT_FALSE(run.lists.candidates.empty());
-    EXPECT_EQ(run.lists.clusters.size() + 1, withBoot.lists.clusters.size()) << "no boot sector: the page's own list";
+    EXPECT_EQ(run.lists.clusters.size() + 1, withBoot.lists.clusters.size())
+        << "no boot sector: the page's own list";
     EXPECT_EQ(liveListing(*rebuilt), expected);
     // The placeholder that gathers orphans is there, marked as made up.
     ASSERT_TRUE(rebuilt->paths.count(kOrphan));
@@ -90,12 +92,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CorpusCase{"generated/fat16.img.zst", "FAT16", "4", {0}},
                       CorpusCase{"generated/fat32.img.zst", "FAT32", "1", {0, 6}},
                       // exFAT's whole main and backup boot regions.
-                      CorpusCase{"generated/exfat.img.zst", "FAT64", "3",
-                                 {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23}},
+                      CorpusCase{"generated/exfat.img.zst", "FAT64", "3", {0,  1,  2,  3,  4,  5,
+                                                                           6,  7,  8,  9,  10, 11,
+                                                                           12, 13, 14, 15, 16, 17,
+                                                                           18, 19, 20, 21, 22, 23}},
                       CorpusCase{"external/dfirntfs-fat16.raw.gz", "FAT16", "4", {0}},
                       // Windows-made, 512-byte clusters, a label entry with no name.
-                      CorpusCase{"external/dfirntfs-exfat_win.raw.gz", "FAT64", "0",
-                                 {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23}}));
+                      CorpusCase{"external/dfirntfs-exfat_win.raw.gz",
+                                 "FAT64",
+                                 "0",
+                                 {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                                  12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23}}));
 
 // Only the boot sector is lost: FAT32 and exFAT take their backup's geometry, so the boot
 // sector's cluster size is offered first and exFAT's heap candidate 0 is the backup's heap.
@@ -133,9 +140,11 @@ TEST(FatAdvanced, SearchFindsFatStartsByTheirFirstBytes) {
         AdvancedRun run = advancedWith("4");
         run.limit = 3;
         auto s = rebuildFatBytes(fat16.bytes(), "FAT16", run);
-        EXPECT_EQ(run.lists.candidates, (std::vector<std::string>{"FAT_ENTRY:0", "FAT_ENTRY:1", "FAT_ENTRY:2"}));
-        EXPECT_EQ(run.lists.countMessage, "Number of FAT-ENTRY found = 3 . Please select the choice from combo "
-                                          "box and click Parse button to proceed.");
+        EXPECT_EQ(run.lists.candidates,
+                  (std::vector<std::string>{"FAT_ENTRY:0", "FAT_ENTRY:1", "FAT_ENTRY:2"}));
+        EXPECT_EQ(run.lists.countMessage,
+                  "Number of FAT-ENTRY found = 3 . Please select the choice from combo "
+                  "box and click Parse button to proceed.");
         EXPECT_EQ(run.lists.candidateItemsLabel, "Total fat16 Entries Found:");
         EXPECT_TRUE(has(s->status.texts, "found fat entry  3 "));
     }
@@ -158,21 +167,26 @@ TEST(FatAdvanced, SearchFindsFatStartsByTheirFirstBytes) {
 TEST(FatAdvanced, ExfatSearchKeepsOneHeapCandidateMoreThanAskedFor) {
     ExfatImage img(4000, 0);
     const std::vector<std::uint8_t> ff(8, 0xFF);
-    for (std::uint32_t c = 10; c < 20; ++c) img.put(c, 0, ff);
+    for (std::uint32_t c = 10; c < 20; ++c)
+        img.put(c, 0, ff);
     const std::vector<std::uint8_t> fatStart{0xF8, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    for (std::uint32_t c = 30; c < 35; ++c) img.put(c, 0, fatStart);
+    for (std::uint32_t c = 30; c < 35; ++c)
+        img.put(c, 0, fatStart);
     AdvancedRun run = advancedWith("0");
     run.limit = 3;
     auto s = rebuildFatBytes(img.bytes(), "FAT64", run);
-    EXPECT_EQ(run.lists.candidates, (std::vector<std::string>{"FAT64_ENTRY:0", "FAT64_ENTRY:1", "FAT64_ENTRY:2"}));
-    EXPECT_EQ(run.lists.heaps, (std::vector<std::string>{"HEAP_OFFSET_ENTRY:0", "HEAP_OFFSET_ENTRY:1",
-                                                         "HEAP_OFFSET_ENTRY:2", "HEAP_OFFSET_ENTRY:3"}));
+    EXPECT_EQ(run.lists.candidates,
+              (std::vector<std::string>{"FAT64_ENTRY:0", "FAT64_ENTRY:1", "FAT64_ENTRY:2"}));
+    EXPECT_EQ(run.lists.heaps,
+              (std::vector<std::string>{"HEAP_OFFSET_ENTRY:0", "HEAP_OFFSET_ENTRY:1",
+                                        "HEAP_OFFSET_ENTRY:2", "HEAP_OFFSET_ENTRY:3"}));
     EXPECT_TRUE(run.lists.heapListShown);
     // The boot sector passed: its shift first, then the page's shifts.
     EXPECT_EQ(run.lists.clusters, (std::vector<std::string>{"0", "8", "9", "10", "11"}));
-    EXPECT_EQ(run.lists.countMessage, "Number of FAT64-ENTRY found = 3 and Number of HeapOffset-ENTRY found =  4  . "
-                                      "Please select the choice from ( Entry and Heap ) Combobox and click Parse "
-                                      "button to proceed.");
+    EXPECT_EQ(run.lists.countMessage,
+              "Number of FAT64-ENTRY found = 3 and Number of HeapOffset-ENTRY found =  4  . "
+              "Please select the choice from ( Entry and Heap ) Combobox and click Parse "
+              "button to proceed.");
 }
 
 // A FAT16 volume without its boot sector. Root: a folder and a file. Cluster 5 holds the
@@ -197,8 +211,10 @@ struct OrphanVolume {
         img.putInCluster(9, 1, named);
         img.chain({10});
         img.chain({11});
-        std::fill_n(img.bytes().begin() + static_cast<std::ptrdiff_t>(img.clusterOffset(6)), 5, 'a');
-        std::fill_n(img.bytes().begin() + static_cast<std::ptrdiff_t>(img.clusterOffset(10)), 4, 'l');
+        std::fill_n(img.bytes().begin() + static_cast<std::ptrdiff_t>(img.clusterOffset(6)), 5,
+                    'a');
+        std::fill_n(img.bytes().begin() + static_cast<std::ptrdiff_t>(img.clusterOffset(10)), 4,
+                    'l');
         zero(img.bytes(), 0);
     }
 };
@@ -208,8 +224,9 @@ TEST(FatAdvanced, EntriesNoDirectoryReachesAreOrphansAndTheRestKeepTheirPlaces) 
     AdvancedRun run = advancedWith("4");
     auto s = rebuildFatBytes(v.img.bytes(), "FAT16", run);
     ASSERT_EQ(run.lists.clusters.front(), "4"); // no boot sector: the page's list as it is
-    for (const char* path : {"/DOCS", "/DOCS/INNER.TXT", "/TOP.TXT", "/LATE.TXT", "/ORPHAN ENTRY/LOST.TXT",
-                             "/ORPHAN ENTRY/A long lost name.txt", "/ORPHAN ENTRY/ALONGL~1.TXT"})
+    for (const char* path :
+         {"/DOCS", "/DOCS/INNER.TXT", "/TOP.TXT", "/LATE.TXT", "/ORPHAN ENTRY/LOST.TXT",
+          "/ORPHAN ENTRY/A long lost name.txt", "/ORPHAN ENTRY/ALONGL~1.TXT"})
         EXPECT_TRUE(s->paths.count(path)) << path;
     // Each entry once: INNER.TXT is not an orphan as well, though the scan found it too.
     EXPECT_EQ(s->paths.size(), 8u);
@@ -230,7 +247,9 @@ TEST(FatAdvanced, FoundFolderIsParsedToItsSecondClusterOnlyAndDatesMustBeValid) 
     v.img.putInCluster(20, 2, shortSlot("ONE     TXT", 0x20, 0, 0));
     v.img.putInCluster(21, 0, shortSlot("TWO     TXT", 0x20, 0, 0));
     v.img.putInCluster(22, 0, shortSlot("THREE   TXT", 0x20, 0, 0));
-    auto badDate = shortSlot("\xE5" "ADDATE    ", 0x10, 30, 0);
+    auto badDate = shortSlot("\xE5"
+                             "ADDATE    ",
+                             0x10, 30, 0);
     badDate[24] = 0; // write date: day 0, month 0
     badDate[25] = 0;
     v.img.putInCluster(9, 11, badDate);
@@ -240,19 +259,23 @@ TEST(FatAdvanced, FoundFolderIsParsedToItsSecondClusterOnlyAndDatesMustBeValid) 
     EXPECT_TRUE(s->paths.count("/ORPHAN ENTRY/BIG/TWO.TXT"));
     EXPECT_FALSE(s->paths.count("/ORPHAN ENTRY/BIG/THREE.TXT"));
     EXPECT_TRUE(s->paths.count("/ORPHAN ENTRY/THREE.TXT")); // found by the scan on its own
-    for (const auto& [path, ref] : s->paths) EXPECT_EQ(path.find("ADDATE"), std::string::npos) << path;
+    for (const auto& [path, ref] : s->paths)
+        EXPECT_EQ(path.find("ADDATE"), std::string::npos) << path;
 }
 
 TEST(FatAdvanced, HostileVolumesAndChoicesEndWithoutHarm) {
     std::mt19937 random(7);
     std::vector<std::uint8_t> noise(3u << 20);
-    for (auto& b : noise) b = static_cast<std::uint8_t>(random());
+    for (auto& b : noise)
+        b = static_cast<std::uint8_t>(random());
     // FAT starts in the noise, and one in the volume's last sector.
     const std::vector<std::uint8_t> start{0xF8, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0xFF};
-    for (std::size_t at : {std::size_t{4096}, noise.size() - 512}) std::copy(start.begin(), start.end(), noise.begin() + static_cast<std::ptrdiff_t>(at));
+    for (std::size_t at : {std::size_t{4096}, noise.size() - 512})
+        std::copy(start.begin(), start.end(), noise.begin() + static_cast<std::ptrdiff_t>(at));
     for (const char* type : {"FAT16", "FAT32", "FAT64"})
         for (const char* cluster : {"3", "8", "128", "0", "junk"})
-            for (std::uint64_t candidate : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{99}}) {
+            for (std::uint64_t candidate :
+                 {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{99}}) {
                 AdvancedRun run = advancedWith(cluster, candidate, candidate);
                 auto s = rebuildFatBytes(noise, type, run);
                 EXPECT_FALSE(s->outcome.rejected);
@@ -309,7 +332,8 @@ TEST(FatAdvanced, StopDuringTheEntryScanStillBuildsWhatWasFound) {
     request.choice.sectorsPerClusterText = "4";
     parser->scan(request);
     std::vector<std::string> top;
-    for (TreeItemId item : tree.children(request.volumeItem)) top.push_back(tree.label(item));
+    for (TreeItemId item : tree.children(request.volumeItem))
+        top.push_back(tree.label(item));
     // The root is walked after the scan stopped.
     EXPECT_TRUE(has(top, "DOCS"));
     EXPECT_TRUE(has(top, "TOP.TXT"));
