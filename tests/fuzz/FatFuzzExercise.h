@@ -18,7 +18,7 @@ namespace vindaru::fuzz {
 inline constexpr std::size_t kMaxInputBytes = 32 * 1024;
 // The whole-volume searches of the Advanced mode read every non-hole piece; a small volume
 // keeps them cheap (the input is its first 32 KiB either way).
-inline constexpr std::uint64_t kFatFuzzVolumeBytes = 1 << 20;
+inline constexpr std::uint64_t kFatFuzzVolumeBytes = 256 << 10;
 
 inline int exerciseFat(const std::uint8_t* data, std::size_t size, ParserFactory factory, const char* typeName) {
     const std::uint8_t last = size > 0 ? data[size - 1] : 0;

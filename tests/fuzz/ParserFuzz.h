@@ -70,7 +70,7 @@ inline void listAndSave(EntryView& view) {
 // and the save. The Advanced mode first searches for a few candidates and rebuilds from the
 // choice `pick` makes of the lists: its low three bits the cluster size, the next two the
 // candidate, the two after them the heap candidate (each taken modulo its list's length).
-// `volumeBytes` (whole MiB) is the in-memory volume's size.
+// `volumeBytes` is the in-memory volume's size (its record's size in MB is that rounded down).
 inline void scanListSave(ParserFactory factory, const std::string& typeName,
                          std::span<const std::uint8_t> input, int mode, bool driveFormatted = false,
                          unsigned pick = 0, std::uint64_t volumeBytes = kFuzzVolumeBytes) {
