@@ -31,8 +31,7 @@ const FatDirectoryParser::AdvancedRules kRules{
     "Number of FAT-ENTRY found = %d . Please select the choice from combo box and click Parse button to proceed.",
     nullptr,
     "Maintaining Tree Structure for Tree Control",
-    2,          // a found directory: its first cluster and one more
-    UINT64_MAX, // subdirectories: their whole chain
+    2, // a found directory: its first cluster and one more
 };
 
 } // namespace

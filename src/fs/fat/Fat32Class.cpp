@@ -34,8 +34,7 @@ const FatDirectoryParser::AdvancedRules kRules{
     "Number of FAT32-ENTRY found = %d . Please select the choice from combo box and click Parse button to proceed.",
     "NO FAT  FAT32-ENTRY found ..",
     "Maintaining TreeStructure for Tree Control",
-    20, // a found directory: its first cluster and 19 more
-    21, // subdirectories: their first cluster and 20 more
+    UINT64_MAX, // a found directory: its whole chain
 };
 
 } // namespace

@@ -397,7 +397,6 @@ ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, Check
     attachReader();
     entries_.clear();
     beginRebuild();
-    subdirectoryUnits_ = rules.subdirectoryUnits;
     std::uint64_t sectors = choiceNumber(choice.sectorsPerClusterText);
     if (!isPowerOfTwo(sectors) || sectors > 128)
         sectors = choiceNumber(rules.clusterChoices.front());
@@ -414,7 +413,6 @@ ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, Check
     status(rules.treeStatus);
     linkEntries(false);
     fillTree(tree, volumeItem, kFillingEntry);
-    subdirectoryUnits_ = UINT64_MAX;
     return outcome;
 }
 

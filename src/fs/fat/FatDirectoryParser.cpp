@@ -209,7 +209,7 @@ std::optional<FatFamilyBase::Descent> FatDirectoryParser::parseUntilDescent(Fram
             const std::uint32_t cluster = r.firstCluster;
             const bool deleted = r.deleted;
             entries_.push_back(std::move(r));
-            if (isDataCluster(cluster)) return Descent{index, chainRun(cluster, subdirectoryUnits_), deleted};
+            if (isDataCluster(cluster)) return Descent{index, chainRun(cluster, UINT64_MAX), deleted};
             continue;
         }
         entries_.push_back(std::move(r));

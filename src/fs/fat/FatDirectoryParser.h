@@ -71,7 +71,6 @@ public:
         const char* noCandidateMessage; // or null: the count message with 0
         const char* treeStatus;
         std::uint64_t foundDirectoryUnits; // clusters of a found directory parsed by the rebuild
-        std::uint64_t subdirectoryUnits;   // clusters of a subdirectory's chain followed
     };
 
 protected:

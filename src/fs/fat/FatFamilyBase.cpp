@@ -353,7 +353,6 @@ void FatFamilyBase::beginStandardScan() {
     advancedMode_ = false;
     takenSlots_.clear();
     orphanIndex_ = 0;
-    subdirectoryUnits_ = UINT64_MAX;
 }
 
 std::uint32_t FatFamilyBase::clusterAt(std::uint64_t offset) const {

@@ -246,8 +246,6 @@ protected:
     std::vector<std::uint64_t> heapCandidates_;
     bool bootPassed_ = false; // the boot sector check of the search passed
     std::uint32_t orphanIndex_ = 0;
-    // A subdirectory's chain is followed for at most this many clusters.
-    std::uint64_t subdirectoryUnits_ = UINT64_MAX;
 
 private:
     std::optional<DirectoryUnit> nextUnit(DirectoryRun& run);

@@ -3,6 +3,7 @@
 // volumes built for the rebuild's own rules.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <random>
 
@@ -261,6 +262,59 @@ TEST(FatAdvanced, FoundFolderIsParsedToItsSecondClusterOnlyAndDatesMustBeValid) 
     EXPECT_TRUE(s->paths.count("/ORPHAN ENTRY/THREE.TXT")); // found by the scan on its own
     for (const auto& [path, ref] : s->paths)
         EXPECT_EQ(path.find("ADDATE"), std::string::npos) << path;
+}
+
+// A FAT32 slot as the scan takes it: creation tenths set, as every formatter's driver writes.
+std::vector<std::uint8_t> fat32Slot(const std::string& name11, std::uint8_t attribute,
+                                    std::uint32_t cluster, std::uint32_t size) {
+    auto s = shortSlot(name11, attribute, cluster, size);
+    s[13] = 1;
+    return s;
+}
+
+// A folder of 512-byte clusters filled to its last cluster with empty files; returns how many.
+std::size_t fillFolder(FatImage& img, std::uint32_t first, std::uint32_t clusters,
+                       std::uint32_t parent, const std::string& prefix) {
+    std::vector<std::uint32_t> chain(clusters);
+    for (std::uint32_t i = 0; i < clusters; ++i)
+        chain[i] = first + i;
+    img.chain(chain);
+    img.dotEntries(first, parent);
+    std::size_t files = 0;
+    for (std::uint32_t c : chain)
+        for (std::size_t slot = c == first ? 2 : 0; slot < 16; ++slot) {
+            char name[12];
+            std::snprintf(name, sizeof name, "%s%04zu   TXT", prefix.c_str(), files++);
+            img.putInCluster(c, slot, shortSlot(name, 0x20, 0, 0));
+        }
+    return files;
+}
+
+// FAT32 folders are read to the end of their chains: a subdirectory the root walk enters and a
+// folder found on its own, each of 25 clusters (about 400 files at 512-byte clusters).
+TEST(FatAdvanced, Fat32FoldersAreReadToTheEndOfTheirChains) {
+    FatImage img(32, 4000, 1);
+    img.putRoot(0, fat32Slot("BIG        ", 0x10, 10, 0));
+    const std::size_t big = fillFolder(img, 10, 25, 0, "B");
+    // LOST's parent is gone: only the entry scan finds its slot.
+    img.chain({3000});
+    img.dotEntries(3000, 0);
+    img.putInCluster(3000, 2, fat32Slot("LOST       ", 0x10, 100, 0));
+    const std::size_t lost = fillFolder(img, 100, 25, 3000, "L");
+    zero(img.bytes(), 0);
+    AdvancedRun run = advancedWith("1");
+    auto s = rebuildFatBytes(img.bytes(), "FAT32", run);
+    ASSERT_EQ(run.lists.candidates.front(), "FAT32_ENTRY:0");
+    std::size_t inBig = 0, inLost = 0;
+    for (const auto& [path, ref] : s->paths) {
+        inBig += path.starts_with("/BIG/B");
+        inLost += path.starts_with("/ORPHAN ENTRY/LOST/L");
+    }
+    EXPECT_EQ(inBig, big);
+    EXPECT_EQ(inLost, lost);
+    char last[16];
+    std::snprintf(last, sizeof last, "B%04zu.TXT", big - 1);
+    EXPECT_TRUE(s->paths.count(std::string("/BIG/") + last)) << last;
 }
 
 TEST(FatAdvanced, HostileVolumesAndChoicesEndWithoutHarm) {
