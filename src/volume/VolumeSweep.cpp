@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/ScratchBuffer.h"
+
 namespace vindaru {
 
 std::uint64_t diskEndFromBase(const readWriteInterface& reader) {
@@ -20,24 +22,10 @@ SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl
     const std::uint64_t total = end - range.begin;
 
     // The buffer holds the piece and its tail; the tail of one piece is the head of the next,
-    // so it is moved down rather than read twice. It is kept per thread between sweeps: a page
-    // that sweeps small volumes many times (the fuzz targets, the tests) would otherwise pay
-    // for fresh pages every time. A sweep started from inside another one gets its own.
-    thread_local std::vector<std::uint8_t> kept;
-    thread_local bool keptInUse = false;
-    std::vector<std::uint8_t> own;
-    const bool useKept = !keptInUse;
-    std::vector<std::uint8_t>& buffer = useKept ? kept : own;
-    const std::size_t bufferBytes = static_cast<std::size_t>(std::min(total, pieceBytes) + tailBytes);
-    if (buffer.size() < bufferBytes) buffer.resize(bufferBytes);
-    struct InUse {
-        bool& flag;
-        bool active;
-        ~InUse() {
-            if (active) flag = false;
-        }
-    } inUse{keptInUse, useKept};
-    if (useKept) keptInUse = true;
+    // so it is moved down rather than read twice.
+    ScratchBuffer scratch;
+    const std::span<std::uint8_t> buffer =
+        scratch.first(static_cast<std::size_t>(std::min(total, pieceBytes) + tailBytes));
     std::uint64_t bufferStart = range.begin; // disk position of buffer[0]
     std::uint64_t bufferFilled = 0;          // bytes of buffer that hold disk bytes from bufferStart
 
@@ -45,7 +33,7 @@ SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl
     auto fill = [&](std::uint64_t from, std::uint64_t to) {
         const std::uint64_t at = bufferStart + from;
         const std::uint64_t n = to - from;
-        auto out = std::span(buffer).subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(n));
+        auto out = buffer.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(n));
         if (reader.isHole(at, n)) {
             std::fill(out.begin(), out.end(), 0);
             return true;
@@ -79,8 +67,8 @@ SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl
                 return SweepEnd::ReadFailed;
             }
             bufferFilled = want;
-            piece.data = std::span<const std::uint8_t>(buffer).first(static_cast<std::size_t>(n));
-            piece.withTail = std::span<const std::uint8_t>(buffer).first(static_cast<std::size_t>(want));
+            piece.data = buffer.first(static_cast<std::size_t>(n));
+            piece.withTail = buffer.first(static_cast<std::size_t>(want));
             if (!onPiece(piece)) return SweepEnd::Stopped;
         }
         pos = std::max(pos + n, piece.skipTo);

@@ -342,12 +342,18 @@ std::optional<FatEntryRecord> FatDirectoryParser::recordAtFound(std::uint64_t of
 
 void FatDirectoryParser::buildFromEntries(const FoundSlots& found,
                                           std::uint64_t foundDirectoryUnits) {
-    // The two placeholders, with the first found slot's fields: the root and the orphans' folder.
+    // The two placeholders, with the fields of the entry the first found slot belongs to (past
+    // a long name's slots, whose "times" are name characters): the root and the orphans' folder.
     FatSlot first{};
     if (!found.offsets.empty() && found.offsets.front() < diskEnd_) {
-        std::vector<std::uint8_t> bytes(32, 0);
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(
+            std::min<std::uint64_t>(kFoundReadSlots * 32, diskEnd_ - found.offsets.front())));
         reader_.readAt(found.offsets.front(), bytes);
-        std::copy(bytes.begin(), bytes.end(), first.begin());
+        for (std::size_t at = 0; at + 32 <= bytes.size(); at += 32) {
+            if (bytes[at + kSlotAttribute] == kLongNameAttribute) continue;
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), 32, first.begin());
+            break;
+        }
     }
     FatEntryRecord dummy = recordFromSlot(first);
     dummy.name = kDummyEntryName;

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "common/DisplayFormat.h"
+#include "common/ScratchBuffer.h"
 #include "fs/ntfs/RunListDecoder.h"
 
 namespace vindaru {
@@ -236,7 +237,7 @@ void ntfs::appendSlot(ByteSpan raw, std::uint64_t position) {
 // Whole records are read in chunks of several MiB; a chunk that cannot be read is retried slot by
 // slot, a slot that cannot be read is skipped, and a run whose first slot cannot be read has left
 // the disk (a reader fails only past its end), so the rest of that run is skipped at once.
-void ntfs::readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk, SlotPieces& carry) {
+void ntfs::readRunSlots(const ClusterRun& run, ScratchBuffer& chunkBuffer, SlotPieces& carry) {
     std::uint64_t runStart = 0;
     std::uint64_t runBytes = 0;
     if (run.lcn < 0 || !checkedMul(static_cast<std::uint64_t>(run.lcn), clusterSize, runStart) ||
@@ -264,10 +265,10 @@ void ntfs::readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk,
         const std::uint64_t slots = std::min<std::uint64_t>((runBytes - offset) / recordSize,
                                                             kMftChunkBytes / recordSize);
         const std::uint64_t first = runStart + offset;
-        chunk.resize(static_cast<std::size_t>(slots * recordSize));
+        const std::span<std::uint8_t> chunk = chunkBuffer.first(static_cast<std::size_t>(slots * recordSize));
         if (readAt(first, chunk)) {
             for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
-                appendParsedSlot(ByteSpan(chunk).subspan(k * recordSize, recordSize), first + k * recordSize);
+                appendParsedSlot(chunk.subspan(k * recordSize, recordSize), first + k * recordSize);
         } else {
             if (!readAt(first, one)) return; // past the end of the disk
             for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
@@ -334,7 +335,7 @@ void ntfs::readMftByRuns() {
         }
     }
     entries.reserve(static_cast<std::size_t>(std::min({mftBytes / recordSize + 1, maxEntries(), kMaxReservedEntries})));
-    std::vector<std::uint8_t> chunk;
+    ScratchBuffer chunk;
     SlotPieces carry;
     for (const ClusterRun& run : mftRuns) {
         setStatus(formatText("parsing %d cluster of MFT run.", static_cast<int>(run.lcn)));

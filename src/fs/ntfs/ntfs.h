@@ -72,6 +72,7 @@ namespace vindaru {
 
 class CheckTree;
 class ContentEmitter;
+class ScratchBuffer;
 
 inline constexpr const char* kOrphanEntryName = "ORPHAN_ENTRY";
 
@@ -236,7 +237,7 @@ private:
     // A record read from several places: (position, length) pieces in order.
     using SlotPieces = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
     std::optional<std::uint64_t> mftRecordPosition(std::uint64_t number) const;
-    void readRunSlots(const ClusterRun& run, std::vector<std::uint8_t>& chunk, SlotPieces& carry);
+    void readRunSlots(const ClusterRun& run, ScratchBuffer& chunk, SlotPieces& carry);
     void appendJoinedSlot(const SlotPieces& pieces);
     void appendParsedSlot(ByteSpan raw, std::uint64_t position);
     // readMftByRuns parsed every slot it read; parseAllEntries then only links.

@@ -44,6 +44,14 @@ std::map<std::string, std::string> liveListing(FatScan& scan) {
     return out;
 }
 
+// "MM/DD/YYYY  hh:mm AM" naming a day and minute that exist.
+bool possibleTimeText(const std::string& text) {
+    unsigned month = 0, day = 0, year = 0, hour = 0, minute = 0;
+    if (std::sscanf(text.c_str(), "%u/%u/%u %u:%u", &month, &day, &year, &hour, &minute) != 5)
+        return false;
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 12 && minute < 60;
+}
+
 struct CorpusCase {
     const char* image;
     const char* type;
@@ -85,7 +93,11 @@ TEST_P(FatAdvancedCorpus, RebuildListsTheLiveFilesOfTheStandardScan) {
     EXPECT_EQ(liveListing(*rebuilt), expected);
     // The placeholder that gathers orphans is there, marked as made up.
     ASSERT_TRUE(rebuilt->paths.count(kOrphan));
-    EXPECT_TRUE(rebuilt->view().isPlaceholder(rebuilt->paths.at(kOrphan)));
+    const EntryRef orphans = rebuilt->paths.at(kOrphan);
+    EXPECT_TRUE(rebuilt->view().isPlaceholder(orphans));
+    // Its times are a found entry's, never the bytes of a long name.
+    const std::string written = rebuilt->view().describe(orphans).modification;
+    EXPECT_TRUE(possibleTimeText(written)) << written;
 }
 
 INSTANTIATE_TEST_SUITE_P(
