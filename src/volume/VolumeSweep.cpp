@@ -1,7 +1,6 @@
 #include "volume/VolumeSweep.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "common/ScratchBuffer.h"
 

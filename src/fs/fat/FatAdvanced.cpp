@@ -78,6 +78,12 @@ std::uint32_t at32(const std::uint8_t* p, std::size_t i) {
            (std::uint32_t{p[i + 3]} << 24);
 }
 
+// A slot's first cluster; FAT12/16 slots have no high half.
+std::uint32_t slotCluster(const std::uint8_t* p, bool fat32) {
+    return fat32 ? (std::uint32_t{at16(p, kSlotClusterHigh)} << 16) | at16(p, kSlotClusterLow)
+                 : at16(p, kSlotClusterLow);
+}
+
 bool validDatesAndTimes(const std::uint8_t* p) {
     return validDate(at16(p, kSlotCreationDate)) && validDate(at16(p, kSlotAccessDate)) &&
            validDate(at16(p, kSlotWriteDate)) && validTime(at16(p, kSlotCreationTime)) &&
@@ -106,9 +112,7 @@ bool plausibleSlot(const std::uint8_t* p, bool fat32, std::uint64_t clusters) {
         if (secondByteOk(t, b1) || (fat32 && b1 == 0x2C)) return true;
         return b1 == 0x5F && (fat32 || b0 != kDeletedMarker);
     }
-    const std::uint32_t cluster =
-        fat32 ? (std::uint32_t{at16(p, kSlotClusterHigh)} << 16) | at16(p, kSlotClusterLow)
-              : at16(p, kSlotClusterLow);
+    const std::uint32_t cluster = slotCluster(p, fat32);
     const std::uint32_t size = at32(p, kSlotSize);
     const bool deleted = b0 == kDeletedMarker;
     if (kind == kDirectory) {
@@ -147,8 +151,7 @@ std::uint32_t dotEntryCluster(const std::uint8_t* p, bool fat32) {
     for (int i = 1; i < 11; ++i)
         if (p[i] != ' ') return 0;
     if (p[32] != kDot || p[33] != kDot) return 0;
-    return fat32 ? (std::uint32_t{at16(p, kSlotClusterHigh)} << 16) | at16(p, kSlotClusterLow)
-                 : at16(p, kSlotClusterLow);
+    return slotCluster(p, fat32);
 }
 
 // The leading number of a list text; 0 when there is none or it is absurd.
@@ -316,8 +319,8 @@ void FatDirectoryParser::prepareFromCandidate(std::uint64_t fatOffset, std::uint
     setClusterLimit(clusters);
 }
 
-std::optional<FatEntryRecord> FatDirectoryParser::recordAtFound(std::uint64_t offset) {
-    Frame frame = foundEntryFrame(offset, kFoundReadSlots, true);
+std::optional<FatEntryRecord> FatDirectoryParser::recordAtFound(std::uint64_t offset, bool take) {
+    Frame frame = foundEntryFrame(offset, kFoundReadSlots, take);
     const std::uint8_t* p = peekSlot(frame);
     if (!p) return std::nullopt;
     if (p[kSlotAttribute] == kLongNameAttribute) {
@@ -344,18 +347,9 @@ void FatDirectoryParser::buildFromEntries(const FoundSlots& found,
                                           std::uint64_t foundDirectoryUnits) {
     // The two placeholders, with the fields of the entry the first found slot belongs to (past
     // a long name's slots, whose "times" are name characters): the root and the orphans' folder.
-    FatSlot first{};
-    if (!found.offsets.empty() && found.offsets.front() < diskEnd_) {
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(
-            std::min<std::uint64_t>(kFoundReadSlots * 32, diskEnd_ - found.offsets.front())));
-        reader_.readAt(found.offsets.front(), bytes);
-        for (std::size_t at = 0; at + 32 <= bytes.size(); at += 32) {
-            if (bytes[at + kSlotAttribute] == kLongNameAttribute) continue;
-            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), 32, first.begin());
-            break;
-        }
-    }
-    FatEntryRecord dummy = recordFromSlot(first);
+    std::optional<FatEntryRecord> first;
+    if (!found.offsets.empty()) first = recordAtFound(found.offsets.front(), false);
+    FatEntryRecord dummy = first ? std::move(*first) : recordFromSlot(FatSlot{});
     dummy.name = kDummyEntryName;
     dummy.attribute = kLongNameAttribute;
     dummy.directory = true;
@@ -381,7 +375,7 @@ void FatDirectoryParser::buildFromEntries(const FoundSlots& found,
         if (control_.stopRequested.load() || tableFull()) break;
         if (slotTaken(offset)) continue;
         takeSlot(offset);
-        std::optional<FatEntryRecord> r = recordAtFound(offset);
+        std::optional<FatEntryRecord> r = recordAtFound(offset, true);
         if (!r) continue;
         r->selfIndex = static_cast<std::uint32_t>(entries_.size());
         r->parentIndex = offset >= rootAreaEnd_ ? orphanIndex_ : 0;

@@ -127,8 +127,8 @@ private:
                               const FoundSlots& found);
     void buildFromEntries(const FoundSlots& found, std::uint64_t foundDirectoryUnits);
     // The record a found slot gives (a long-name run gives the record of the short slot after
-    // it), or nullopt when it gives none.
-    std::optional<FatEntryRecord> recordAtFound(std::uint64_t offset);
+    // it), or nullopt when it gives none; `take` marks the slots it read as taken.
+    std::optional<FatEntryRecord> recordAtFound(std::uint64_t offset, bool take);
 
     BootGeometry bootGeometry_;
     std::uint64_t rootAreaEnd_ = 0;
