@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
 
 namespace vindaru {
 
@@ -11,13 +10,16 @@ std::string formatText(const char* format, ...) {
     va_start(args, format);
     va_list copy;
     va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    // Most texts fit the stack buffer and are formatted once.
+    char small[256];
+    const int n = std::vsnprintf(small, sizeof small, format, copy);
     va_end(copy);
     std::string out;
-    if (n > 0) {
-        std::vector<char> buf(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(buf.data(), buf.size(), format, args);
-        out.assign(buf.data(), static_cast<std::size_t>(n));
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof small) {
+        out.assign(small, static_cast<std::size_t>(n));
+    } else if (n > 0) {
+        out.resize(static_cast<std::size_t>(n));
+        std::vsnprintf(out.data(), out.size() + 1, format, args);
     }
     va_end(args);
     return out;

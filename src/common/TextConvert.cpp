@@ -69,12 +69,13 @@ std::string cp1252ToUtf8(std::span<const std::uint8_t> bytes, bool stopAtNul) {
     out.reserve(bytes.size());
     for (std::uint8_t b : bytes) {
         if (stopAtNul && b == 0) break;
-        if (b >= 0x80 && b <= 0x9F)
-            appendUtf8(out, kCp1252High[b - 0x80]);
-        else
-            appendUtf8(out, b);
+        appendCp1252(out, b);
     }
     return out;
+}
+
+void appendCp1252(std::string& out, std::uint8_t byte) {
+    appendUtf8(out, byte >= 0x80 && byte <= 0x9F ? kCp1252High[byte - 0x80] : char32_t{byte});
 }
 
 std::string cp1252ToUtf8(std::string_view bytes) {

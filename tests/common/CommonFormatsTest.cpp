@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
+#include <string>
 #include <vector>
 
 #include "common/ByteLoader.h"
@@ -76,4 +78,49 @@ TEST(TimeConvert, ConvertsEachEpoch) {
     const std::uint16_t time = static_cast<std::uint16_t>((15 << 11) | (4 << 5) | 3);
     EXPECT_EQ(formatDateTimeText(dosToCalendar(date, time)), "01/02/2020  03:04 PM");
     EXPECT_EQ(dosToUnix(date, time), 1577977446);
+}
+
+// Saved FAT files take their times from this conversion; it must agree with mktime in zones with
+// daylight-saving rules, out-of-range fields included (a damaged entry's month 0 or minute 63),
+// away from the hours where a change makes local times missing or doubled.
+TEST(TimeConvert, DosTimesAgreeWithMktimeInZonesWithDaylightSaving) {
+    const char* saved = std::getenv("TZ");
+    const std::string restore = saved ? saved : "";
+    for (const char* zone : {"UTC", "EST5EDT,M3.2.0,M11.1.0", "CET-1CEST,M3.5.0,M10.5.0/3",
+                             "NZST-12NZDT,M9.5.0,M4.1.0/3"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        int compared = 0;
+        for (unsigned year = 0; year < 128; year += 9)
+            for (unsigned month = 0; month < 16; ++month)
+                for (unsigned day = 0; day < 32; day += 3)
+                    for (const unsigned time :
+                         {0u, (2u << 11) | (30u << 5), (12u << 11) | (59u << 5) | 29u,
+                          (23u << 11) | (63u << 5) | 31u, (31u << 11) | (7u << 5)}) {
+                        const auto date =
+                            static_cast<std::uint16_t>((year << 9) | (month << 5) | day);
+                        std::tm t = dosToCalendar(date, static_cast<std::uint16_t>(time));
+                        const std::time_t expected = mktime(&t);
+                        std::tm before{}, after{};
+                        const std::time_t early = expected - 4 * 3600, late = expected + 4 * 3600;
+                        localtime_r(&early, &before);
+                        localtime_r(&late, &after);
+                        if (before.tm_gmtoff != after.tm_gmtoff) continue;
+                        ++compared;
+                        ASSERT_EQ(dosToUnix(date, static_cast<std::uint16_t>(time)), expected)
+                            << zone << " date " << date << " time " << time;
+                    }
+        EXPECT_GT(compared, 5000) << zone;
+    }
+    if (saved)
+        setenv("TZ", restore.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+TEST(DisplayFormat, FormatsTextsLongerThanItsStackBuffer) {
+    const std::string word(300, 'w');
+    EXPECT_EQ(formatText("<%s> %d", word.c_str(), 7), "<" + word + "> 7");
+    EXPECT_EQ(formatText("%s", ""), "");
 }

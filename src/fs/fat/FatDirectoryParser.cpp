@@ -26,14 +26,18 @@ constexpr const char* kTreeCreated = "Tree Structure Created.";
 constexpr const char* kFillingEntry = "filling entry =%d in tree ";
 constexpr const char* kDone = "done...";
 
-std::string trimmedPart(const FatSlot& slot, std::size_t from, std::size_t to, bool lower) {
-    std::string bytes;
-    for (std::size_t i = from; i < to; ++i) bytes.push_back(static_cast<char>(slot[i]));
-    while (!bytes.empty() && bytes.back() == ' ') bytes.pop_back();
-    if (lower)
-        for (char& c : bytes)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return bytes;
+// Appends slot bytes [from, to) as UTF-8, without their trailing blanks, A-Z lowered when asked;
+// false when nothing was left.
+bool appendNamePart(std::string& out, const FatSlot& slot, std::size_t from, std::size_t to,
+                    bool lower) {
+    while (to > from && slot[to - 1] == ' ')
+        --to;
+    for (std::size_t i = from; i < to; ++i) {
+        std::uint8_t c = slot[i];
+        if (lower && c >= 'A' && c <= 'Z') c = static_cast<std::uint8_t>(c - 'A' + 'a');
+        appendCp1252(out, c);
+    }
+    return to > from;
 }
 
 } // namespace
@@ -43,23 +47,24 @@ bool isFatDirectoryAttribute(std::uint8_t attribute) {
 }
 
 std::string fatShortName(const FatSlot& slot) {
-    FatSlot s = slot;
-    const std::uint8_t first = s[0];
-    if (first == kKanjiE5) s[0] = kDeletedMarker;
-    // The first byte is a signed character: 0xE5 and every other byte from 0x80 on shows as
-    // U+FF80..U+FFFF.
-    const bool wideFirst = first >= 0x80;
-    if (wideFirst) s[0] = 'X';
-    std::string base = trimmedPart(s, 0, 8, (s[kSlotCaseFlags] & kLowerBase) != 0);
-    const std::string ext = trimmedPart(s, 8, 11, (s[kSlotCaseFlags] & kLowerExtension) != 0);
     std::string name;
-    if (wideFirst && !base.empty()) {
+    name.reserve(16);
+    std::size_t from = 0;
+    const std::uint8_t first = slot[0];
+    if (first >= 0x80) {
+        // The first byte is a signed character: 0xE5 and every other byte from 0x80 on shows as
+        // U+FF80..U+FFFF.
         appendUtf8(name, static_cast<char32_t>(0xFF00 | first));
-        base.erase(0, 1);
+        from = 1;
+    } else if (first == kKanjiE5) {
+        appendCp1252(name, kDeletedMarker);
+        from = 1;
     }
-    const std::string rest = base.empty() ? std::string() : cp1252ToUtf8(base);
-    name += rest;
-    if (!ext.empty()) name += "." + cp1252ToUtf8(ext);
+    appendNamePart(name, slot, from, 8, (slot[kSlotCaseFlags] & kLowerBase) != 0);
+    const std::size_t baseEnd = name.size();
+    name.push_back('.');
+    if (!appendNamePart(name, slot, 8, 11, (slot[kSlotCaseFlags] & kLowerExtension) != 0))
+        name.resize(baseEnd);
     return name;
 }
 
