@@ -11,6 +11,33 @@ std::uint64_t diskEndFromBase(const readWriteInterface& reader) {
     return capacity > reader.baseOffset ? capacity - reader.baseOffset : 0;
 }
 
+namespace {
+
+// How much of the piece [pos, pos + n), followed by `tail` more bytes, comes before the hole it
+// ends in, rounded up to a multiple of `granule`: n when it ends in none or no granule is set.
+std::uint64_t untrimmedBytes(const readWriteInterface& reader, std::uint64_t pos, std::uint64_t n,
+                             std::uint64_t tail, std::uint64_t granule) {
+    if (granule == 0) return n;
+    const std::uint64_t granules = (n + granule - 1) / granule;
+    auto cut = [&](std::uint64_t j) { return std::min(j * granule, n); };
+    // Whether everything from the cut after j granules to the tail's end is a hole: false for
+    // j = 0 (the piece is not all hole), and once true for some j, true for every larger one.
+    auto holeAfter = [&](std::uint64_t j) {
+        const std::uint64_t k = cut(j);
+        return k == n + tail || reader.isHole(pos + k, n + tail - k);
+    };
+    if (!holeAfter(granules)) return n;
+    std::uint64_t data = 0;
+    std::uint64_t hole = granules;
+    while (hole - data > 1) {
+        const std::uint64_t mid = data + (hole - data) / 2;
+        (holeAfter(mid) ? hole : data) = mid;
+    }
+    return cut(hole);
+}
+
+} // namespace
+
 SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl& control,
                      const std::function<bool(const SweepPiece&)>& onPiece,
                      const std::function<void(std::uint64_t, std::uint64_t)>& onProgress) {
@@ -45,9 +72,12 @@ SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl
         const std::uint64_t n = std::min(pieceBytes, end - pos);
         const std::uint64_t tail = std::min(tailBytes, end - pos - n);
         const bool hole = reader.isHole(pos, n + tail);
+        const std::uint64_t kept =
+            hole || !range.skipHoles ? n : untrimmedBytes(reader, pos, n, tail, range.trimGranule);
         SweepPiece piece;
         piece.position = pos;
         piece.hole = hole;
+        piece.end = pos + n;
         if (!(hole && range.skipHoles)) {
             // Keep what the last piece's tail already read.
             if (pos >= bufferStart && pos < bufferStart + bufferFilled) {
@@ -59,14 +89,14 @@ SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl
                 bufferFilled = 0;
             }
             bufferStart = pos;
-            const std::uint64_t want = n + tail;
+            const std::uint64_t want = kept + tail;
             if (hole) {
                 std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(want), 0);
             } else if (bufferFilled < want && !fill(bufferFilled, want)) {
                 return SweepEnd::ReadFailed;
             }
             bufferFilled = want;
-            piece.data = buffer.first(static_cast<std::size_t>(n));
+            piece.data = buffer.first(static_cast<std::size_t>(kept));
             piece.withTail = buffer.first(static_cast<std::size_t>(want));
             if (!onPiece(piece)) return SweepEnd::Stopped;
         }

@@ -26,6 +26,7 @@ struct SweepPiece {
     std::span<const std::uint8_t> data;    // the piece itself
     std::span<const std::uint8_t> withTail; // data followed by up to `tailBytes` more (less at the end)
     bool hole = false;                     // every byte is zero, known without reading
+    std::uint64_t end = 0;                 // where the piece ends, its trimmed-off hole included
     // The callback may set this past the piece's end: the sweep goes on from there, and what
     // lies between is not read (a scan that steps over a volume it has just found).
     mutable std::uint64_t skipTo = 0;
@@ -38,6 +39,11 @@ struct SweepRange {
     std::uint64_t tailBytes = 0;
     // Pieces that are holes are not handed over at all (for sweeps that cannot match zeros).
     bool skipHoles = false;
+    // With skipHoles, a piece that ends in a hole is handed over cut short where the hole begins
+    // (rounded up to a multiple of this many bytes; 0 keeps whole pieces), its tail the zeros
+    // after the cut: for scans of small records, which then do not walk the hole's zeros. Its
+    // position and the next piece's stay as they were.
+    std::uint64_t trimGranule = 0;
 };
 
 enum class SweepEnd {

@@ -96,6 +96,37 @@ TEST(VolumeSweep, HolesAreZerosUnreadOrSkippedAndStopEndsTheSweep) {
     EXPECT_EQ(sweepVolume(reader, range, control, [](const SweepPiece&) { return true; }), SweepEnd::Stopped);
 }
 
+TEST(VolumeSweep, PiecesEndingInAHoleAreCutShortWithoutLosingABytesOrMovingThePieces) {
+    MemoryReader reader(std::uint64_t{1} << 20);
+    const auto bytes = counting(1000);
+    reader.place(0, bytes);
+    reader.place(300000, std::span(bytes).first(100));
+    reader.place(524280, std::span(bytes).first(10)); // reaches into the next piece
+    EngineControl control;
+    SweepRange range;
+    range.end = reader.capacity();
+    range.pieceBytes = 262144;
+    range.tailBytes = 64;
+    range.skipHoles = true;
+    range.trimGranule = 512;
+    std::vector<std::uint64_t> positions, sizes, ends;
+    sweepVolume(reader, range, control, [&](const SweepPiece& piece) {
+        positions.push_back(piece.position);
+        sizes.push_back(piece.data.size());
+        ends.push_back(piece.end);
+        // What is handed over, tail included, is the disk's bytes.
+        std::vector<std::uint8_t> expected(piece.withTail.size());
+        reader.readAt(piece.position, expected);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), piece.withTail.begin()));
+        EXPECT_EQ(piece.withTail.size(), piece.data.size() + 64);
+        return true;
+    });
+    EXPECT_EQ(positions, (std::vector<std::uint64_t>{0, 262144, 524288}));
+    // Cut at the sector after the last data, except where the tail still holds some.
+    EXPECT_EQ(sizes, (std::vector<std::uint64_t>{1024, 262144, 512}));
+    EXPECT_EQ(ends, (std::vector<std::uint64_t>{262144, 524288, 786432}));
+}
+
 TEST(FileSystemKind, EverySpellingTheSystemUsesResolvesOnce) {
     struct Case {
         const char* name;

@@ -159,6 +159,7 @@ Fat64Class::FoundSets Fat64Class::scanForEntries(std::uint64_t clusterSize) {
     range.pieceBytes = std::max(kScanPieceBytes / clusterSize, std::uint64_t{1}) * clusterSize;
     range.tailBytes = kSetSlots * 32; // a set that runs past the piece
     range.skipHoles = true;
+    range.trimGranule = kSectorSize; // zero slots are never entries
     if (sinks_.progress) sinks_.progress->setRange(0, 1000);
     std::uint64_t resume = 0; // the walk goes on after the last slot a set test examined
     sweepVolume(reader_, range, control_, [&](const SweepPiece& piece) {
@@ -183,8 +184,7 @@ Fat64Class::FoundSets Fat64Class::scanForEntries(std::uint64_t clusterSize) {
         }
         resume = piece.position + i * 32;
         if (sinks_.progress && range.end)
-            sinks_.progress->setPosition(
-                static_cast<std::int64_t>((piece.position + piece.data.size()) * 1000 / range.end));
+            sinks_.progress->setPosition(static_cast<std::int64_t>(piece.end * 1000 / range.end));
         status(formatText(kFoundEntry, static_cast<int>(found.offsets.size())));
         return true;
     });

@@ -214,6 +214,7 @@ FatDirectoryParser::FoundSlots FatDirectoryParser::scanForEntries(std::uint64_t 
     range.pieceBytes = std::max(kScanPieceBytes / clusterSize, std::uint64_t{1}) * clusterSize;
     range.tailBytes = 32; // a dot entry's ".." slot
     range.skipHoles = true;
+    range.trimGranule = kSector; // zero slots are never entries
     const std::int64_t progressEnd = fat32 ? 1000 : 100000;
     if (sinks_.progress) sinks_.progress->setRange(0, progressEnd);
     sweepVolume(reader_, range, control_, [&](const SweepPiece& piece) {
@@ -243,7 +244,7 @@ FatDirectoryParser::FoundSlots FatDirectoryParser::scanForEntries(std::uint64_t 
             if (candidate && found.offsets.size() < kMaxFound && plausibleSlot(p, fat32, clusters))
                 found.offsets.push_back(offset);
         }
-        const std::uint64_t done = piece.position + piece.data.size();
+        const std::uint64_t done = piece.end;
         if (sinks_.progress && range.end)
             sinks_.progress->setPosition(static_cast<std::int64_t>(
                 done * static_cast<std::uint64_t>(progressEnd) / range.end));

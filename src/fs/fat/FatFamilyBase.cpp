@@ -289,6 +289,7 @@ std::vector<std::uint64_t> FatFamilyBase::findSectorPattern(const PatternSearch&
     range.end = sweepLength();
     range.pieceBytes = kCandidatePieceBytes;
     range.skipHoles = true; // zeros never match a FAT's or a heap's first bytes
+    range.trimGranule = kSectorSize;
     sweepVolume(reader_, range, control_, [&](const SweepPiece& piece) {
         if (search.onPiece) search.onPiece(piece.position);
         const auto data = piece.data;
