@@ -1,6 +1,7 @@
 #include "raw/myJpg.h"
 
 #include <algorithm>
+#include <array>
 #include <new>
 
 #include "common/ByteLoader.h"
@@ -256,6 +257,10 @@ bool myJpg::carveVolume() {
         progress_->setRange(0, static_cast<std::int64_t>(chunks));
     }
 
+    // When no signature matches a sector of zeros, the stretches the image does not store (and
+    // that read as zeros) cannot hold a find's start or end: the sweep passes them over.
+    const std::array<std::uint8_t, kCarveSectorBytes + kTailBytes> zeros{};
+    const bool skipZeros = !matchSector(zeros).found;
     std::uint64_t next = 0;
     std::uint64_t lastChunk = UINT64_MAX;
     bool stopped = false;
@@ -266,7 +271,10 @@ bool myJpg::carveVolume() {
         range.end = volumeBytes_;
         range.pieceBytes = kPieceBytes;
         range.tailBytes = kTailBytes;
+        range.skipHoles = skipZeros;
+        range.trimGranule = kCarveSectorBytes;
         sweepVolume(*reader_, range, control_, [&](const SweepPiece& piece) {
+            next = std::max(next, piece.position); // past a hole that was not handed over
             const std::uint64_t pieceEnd = piece.position + piece.data.size();
             while (next < pieceEnd) {
                 const std::uint64_t c = next / kCarveChunkBytes;

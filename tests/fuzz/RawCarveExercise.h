@@ -33,14 +33,20 @@ class FuzzVolume : public readWriteInterface {
         std::memcpy(out.data(), bytes.data() + position, n);
         return true;
     }
+    // Past the input's bytes the volume is zeros, and says so, as a sparse image's map would.
+    bool isHole(std::uint64_t position, std::uint64_t length) const override {
+        return length != 0 && position >= stored && position + length >= position;
+    }
     std::uint64_t capacity() const override { return bytes.size(); }
     std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kFuzzVolumeBytes, 0);
+    std::uint64_t stored = 0; // bytes from the start that hold the input
 };
 
 inline void carveAndRead(const std::vector<signatureRecord>& records, std::span<const std::uint8_t> head) {
     static FuzzVolume volume;
     head = head.first(std::min(head.size(), kFuzzVolumeBytes));
     if (!head.empty()) std::memcpy(volume.bytes.data(), head.data(), head.size());
+    volume.stored = head.size();
     myJpg engine;
     for (const signatureRecord& r : records) engine.addSignature(r);
     // No tree: the check-box tree has its own fuzz target, and a signature that matches every

@@ -102,6 +102,42 @@ TEST(CarvingEngine, PendingStartsPairWithTheLatestAndTheRestAreReportedAtTheEnd)
     EXPECT_TRUE(none.run().empty()); // an approximate size of 0 reports nothing
 }
 
+// A sparse disk: the bytes placed are stored, the rest is unstored zeros; reads are counted.
+struct SparseDisk : MemoryReader {
+    using MemoryReader::MemoryReader;
+    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
+        bytesRead += out.size();
+        return MemoryReader::readAt(position, out);
+    }
+    std::uint64_t bytesRead = 0;
+};
+
+TEST(CarvingEngine, UnstoredStretchesAreSkippedUnlessASignatureMatchesZeros) {
+    auto carve = [](const signatureRecord& r, std::uint64_t& bytesRead) {
+        SparseDisk disk(40 * MiB);
+        disk.place(MiB, Bytes{0x89, 0x50, 0x4E, 0x47});
+        disk.place(30 * MiB, Bytes{0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82});
+        disk.place(35 * MiB, Bytes{0x89, 0x50, 0x4E, 0x47});
+        myJpg engine;
+        engine.addSignature(r);
+        engine.attach(&disk, disk.capacity(), nullptr, nullptr, nullptr);
+        EXPECT_TRUE(engine.carveVolume());
+        bytesRead = disk.bytesRead;
+        Ranges out;
+        for (const auto& f : engine.foundFiles())
+            out.emplace_back(f.start, f.size);
+        return out;
+    };
+    std::uint64_t read = 0;
+    // The start and end pair across 29 MiB of unstored sectors, and the last start is reported
+    // at the end, as on a disk that stores every sector.
+    EXPECT_EQ(carve(rule("png", "89,50,4E,47", "49,45,4E,44,AE,42,60,82", "40000000"), read),
+              (Ranges{{MiB, 29 * MiB + 9}, {35 * MiB, 40000000}}));
+    EXPECT_LT(read, 8 * MiB); // of the 40 MiB a stored disk would read
+    // A start that zeros match is found in every unstored sector.
+    EXPECT_EQ(carve(rule("z", "00,00", "", "512"), read).size(), 40 * MiB / 512 - 3);
+}
+
 TEST(CarvingEngine, MatchingRules) {
     Bytes v(1 * MiB, 0);
     put(v, 0, {0x01, 0x77, 0x03});   // wildcard in the middle
