@@ -25,9 +25,49 @@ std::string formatText(const char* format, ...) {
     return out;
 }
 
+namespace {
+
+bool fitsFourDigits(int value) {
+    return value >= 0 && value <= 9999;
+}
+
+// Appends a value of 0..9999 with at least `width` digits.
+void appendDigits(std::string& out, int value, int width) {
+    char digits[4];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (; n < width; ++n)
+        digits[n] = '0';
+    while (n > 0)
+        out.push_back(digits[--n]);
+}
+
+} // namespace
+
 std::string formatDateTimeText(int month, int day, int year, int hour, int minute) {
-    if (hour < 13) return formatText("%02d/%02d/%d  %02d:%02d AM", month, day, year, hour, minute);
-    return formatText("%02d/%02d/%d  %02d:%02d PM", month, day, year, hour - 12, minute);
+    const bool pm = hour >= 13;
+    if (pm) hour -= 12;
+    const char* format = pm ? "%02d/%02d/%d  %02d:%02d PM" : "%02d/%02d/%d  %02d:%02d AM";
+    // A listing formats one of these per time shown: the digits by hand, and printf only for a
+    // field outside 0..9999.
+    for (const int value : {month, day, year, hour, minute})
+        if (!fitsFourDigits(value)) return formatText(format, month, day, year, hour, minute);
+    std::string out;
+    out.reserve(24);
+    appendDigits(out, month, 2);
+    out += '/';
+    appendDigits(out, day, 2);
+    out += '/';
+    appendDigits(out, year, 1);
+    out += "  ";
+    appendDigits(out, hour, 2);
+    out += ':';
+    appendDigits(out, minute, 2);
+    out += pm ? " PM" : " AM";
+    return out;
 }
 
 std::string formatDateTimeText(const std::tm& t) {

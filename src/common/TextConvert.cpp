@@ -69,13 +69,13 @@ std::string cp1252ToUtf8(std::span<const std::uint8_t> bytes, bool stopAtNul) {
     out.reserve(bytes.size());
     for (std::uint8_t b : bytes) {
         if (stopAtNul && b == 0) break;
-        appendCp1252(out, b);
+        appendUtf8(out, cp1252CodePoint(b));
     }
     return out;
 }
 
-void appendCp1252(std::string& out, std::uint8_t byte) {
-    appendUtf8(out, byte >= 0x80 && byte <= 0x9F ? kCp1252High[byte - 0x80] : char32_t{byte});
+char32_t cp1252CodePoint(std::uint8_t byte) {
+    return byte >= 0x80 && byte <= 0x9F ? kCp1252High[byte - 0x80] : char32_t{byte};
 }
 
 std::string cp1252ToUtf8(std::string_view bytes) {

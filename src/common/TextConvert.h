@@ -17,8 +17,8 @@ std::string utf16ToUtf8(std::u16string_view units);
 // 8-bit Windows-1252 (the code page used for FAT short names and other 8-bit names) to UTF-8.
 std::string cp1252ToUtf8(std::span<const std::uint8_t> bytes, bool stopAtNul = false);
 std::string cp1252ToUtf8(std::string_view bytes);
-// One Windows-1252 byte appended as UTF-8.
-void appendCp1252(std::string& out, std::uint8_t byte);
+// The code point of one Windows-1252 byte.
+char32_t cp1252CodePoint(std::uint8_t byte);
 
 // UTF-8 back to UTF-16 code units (invalid sequences become U+FFFD).
 std::u16string utf8ToUtf16(std::string_view text);

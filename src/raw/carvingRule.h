@@ -22,6 +22,7 @@ struct carvingRule {
     std::string category;          // at most fifty characters
     TreeItemId categoryItem = kNoTreeItem;
     std::uint64_t count = 0;
+    std::uint64_t* categoryCount = nullptr; // the carve's count of finds in the category
 };
 
 } // namespace vindaru

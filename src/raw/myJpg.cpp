@@ -123,9 +123,9 @@ myJpg::Match myJpg::matchSector(std::span<const std::uint8_t> from) const {
 
 void myJpg::prepareTree() {
     categoryItems_.clear();
-    for (carvingRule& r : rules_) categoryCounts_[r.category] = 0;
     root_ = tree_ ? tree_->insertItem(kRootLabel, IconKind::Folder) : kNoTreeItem;
     for (carvingRule& r : rules_) {
+        r.categoryCount = &(categoryCounts_[r.category] = 0);
         auto [it, first] = categoryItems_.emplace(r.category, kNoTreeItem);
         if (first && tree_) it->second = tree_->insertItem(r.category, IconKind::Folder, root_);
         r.categoryItem = it->second;
@@ -138,7 +138,7 @@ void myJpg::report(std::size_t ruleIndex, std::uint64_t start, std::uint64_t siz
     if (full()) return;
     carvingRule& rule = rules_[ruleIndex];
     ++rule.count;
-    const std::uint64_t count = ++categoryCounts_[rule.category];
+    const std::uint64_t count = ++*rule.categoryCount;
     FoundFile find{start, size, ruleIndex, namedAfter, kNoTreeItem};
     if (tree_) {
         tree_->setItemText(rule.categoryItem, rule.category + " (" + std::to_string(count) + ")");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -49,6 +50,18 @@ TEST(DisplayFormat, DateTextsKeepAmThroughNoon) {
     EXPECT_EQ(formatDateTimeText(3, 7, 2021, 13, 0), "03/07/2021  01:00 PM");
     EXPECT_EQ(formatDateTimeText(12, 31, 1999, 23, 59), "12/31/1999  11:59 PM");
     EXPECT_EQ(formatDateText(1, 2, 2003), "01/02/2003 ");
+    // Damaged entries give any field: the text is printf's for each of them.
+    for (const int month : {0, 1, 12, 15, -1, 10000})
+        for (const int year : {0, 7, 1980, 2107, 9999, 10000, -1900})
+            for (const int hour : {0, 9, 12, 13, 23, 31, -3, 12345})
+                for (const int minute : {0, 5, 59, 63, 100, -1}) {
+                    char expected[128];
+                    std::snprintf(expected, sizeof expected, "%02d/%02d/%d  %02d:%02d %s", month,
+                                  31 - month % 7, year, hour >= 13 ? hour - 12 : hour, minute,
+                                  hour >= 13 ? "PM" : "AM");
+                    ASSERT_EQ(formatDateTimeText(month, 31 - month % 7, year, hour, minute),
+                              expected);
+                }
 }
 
 TEST(DisplayFormat, SizeTextsUseBinaryMultiples) {

@@ -393,21 +393,35 @@ void FatFamilyBase::linkEntries(bool withProgress) {
     if (withProgress && sinks_.progress) sinks_.progress->setPosition(1000);
 }
 
-std::vector<std::uint32_t> FatFamilyBase::childrenOf(std::uint32_t index) const {
-    std::vector<std::uint32_t> out;
-    if (!isValidIndex(index)) return out;
+template <typename Visit> void FatFamilyBase::forEachChild(std::uint32_t index, Visit visit) const {
+    if (!isValidIndex(index)) return;
     const std::size_t count = entryCount();
     std::uint32_t c = entry(index).firstChild;
     // Links are built by linkEntries and only point forward, but a chain is still capped.
     for (std::size_t steps = 0; c < count && steps < count; ++steps) {
         const FatFamilyEntry& e = entry(c);
-        if (!e.volumeLabel && c != 0) out.push_back(c);
+        if (!e.volumeLabel && c != 0 && !visit(c)) return;
         c = e.nextSibling;
     }
+}
+
+std::vector<std::uint32_t> FatFamilyBase::childrenOf(std::uint32_t index) const {
+    std::vector<std::uint32_t> out;
+    forEachChild(index, [&out](std::uint32_t c) {
+        out.push_back(c);
+        return true;
+    });
     return out;
 }
 
-bool FatFamilyBase::hasChildren(std::uint32_t index) const { return !childrenOf(index).empty(); }
+bool FatFamilyBase::hasChildren(std::uint32_t index) const {
+    bool any = false;
+    forEachChild(index, [&any](std::uint32_t) {
+        any = true;
+        return false; // the first is enough
+    });
+    return any;
+}
 
 void FatFamilyBase::fillTree(CheckTree* tree, TreeItemId volumeItem, const char* fillStatus) {
     if (!tree || entryCount() == 0) return;

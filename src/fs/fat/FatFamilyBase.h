@@ -248,16 +248,19 @@ protected:
     std::uint32_t orphanIndex_ = 0;
 
 private:
-    std::optional<DirectoryUnit> nextUnit(DirectoryRun& run);
-    bool loadUnit(Frame& frame, const DirectoryUnit& unit);
-    // Where a deleted or live file's clusters lie: runs of consecutive clusters.
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> contentRuns(const FatFamilyEntry& e, std::uint64_t clusters);
+  // Calls visit(child) for the listed children of a record in order, until it returns false.
+  template <typename Visit> void forEachChild(std::uint32_t index, Visit visit) const;
+  std::optional<DirectoryUnit> nextUnit(DirectoryRun& run);
+  bool loadUnit(Frame& frame, const DirectoryUnit& unit);
+  // Where a deleted or live file's clusters lie: runs of consecutive clusters.
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> contentRuns(const FatFamilyEntry& e,
+                                                                   std::uint64_t clusters);
 
-    std::unordered_set<std::uint32_t> visitedClusters_;
-    bool areaVisited_ = false;
-    std::uint64_t parsedAreaOffset_ = 0; // the fixed root area, once a walk parsed it
-    std::uint64_t parsedAreaLength_ = 0;
-    std::unordered_set<std::uint64_t> takenSlots_;
+  std::unordered_set<std::uint32_t> visitedClusters_;
+  bool areaVisited_ = false;
+  std::uint64_t parsedAreaOffset_ = 0; // the fixed root area, once a walk parsed it
+  std::uint64_t parsedAreaLength_ = 0;
+  std::unordered_set<std::uint64_t> takenSlots_;
 };
 
 } // namespace vindaru
