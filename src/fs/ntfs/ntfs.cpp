@@ -2,6 +2,7 @@
 #include "fs/ntfs/ntfs.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <limits>
@@ -9,6 +10,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScratchBuffer.h"
 #include "fs/ntfs/RunListDecoder.h"
+#include "volume/VolumeSweep.h"
 
 namespace vindaru {
 
@@ -266,7 +268,13 @@ void ntfs::readRunSlots(const ClusterRun& run, ScratchBuffer& chunkBuffer, SlotP
                                                             kMftChunkBytes / recordSize);
         const std::uint64_t first = runStart + offset;
         const std::span<std::uint8_t> chunk = chunkBuffer.first(static_cast<std::size_t>(slots * recordSize));
-        if (readAt(first, chunk)) {
+        if (first + chunk.size() <= diskEndFromBase(reader) && reader.isHole(first, chunk.size())) {
+            // Slots a sparse image does not store read as zeros and hold no record: their
+            // entries are left empty, unread.
+            constexpr std::array<std::uint8_t, 4> kNoSignature{};
+            for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
+                appendSlot(kNoSignature, first + k * recordSize);
+        } else if (readAt(first, chunk)) {
             for (std::uint64_t k = 0; k < slots && entries.size() < maxEntries(); ++k)
                 appendParsedSlot(chunk.subspan(k * recordSize, recordSize), first + k * recordSize);
         } else {

@@ -43,6 +43,18 @@ struct Scan {
 
 using V = std::vector<std::string>;
 
+// Gives the $MFT record a $DATA of two runs, each {clusters, first cluster}, holding `records`.
+void mapMftInTwoRuns(NtfsImageBuilder& b, std::pair<std::uint64_t, std::uint64_t> first,
+                     std::pair<std::uint64_t, std::uint64_t> second, std::uint64_t records) {
+    Bytes runs = NtfsImageBuilder::run(first.first, static_cast<std::int64_t>(first.second), 1, 2);
+    const Bytes next = NtfsImageBuilder::run(
+        second.first, static_cast<std::int64_t>(second.second - first.second), 1, 2);
+    runs.insert(runs.end(), next.begin(), next.end());
+    runs.push_back(0);
+    b.record(0).attributes[2] = NtfsImageBuilder::nonResident(
+        0x80, runs, 0, first.first + second.first - 1, records * 1024);
+}
+
 } // namespace
 
 TEST(NtfsBootSector, OnlyTheFourSignatureBytesCountAndLargeClusterBytesArePowersOfTwo) {
@@ -295,11 +307,7 @@ TEST(NtfsScan, StopKeepsWhatWasParsedAndStillAddsOrphanEntry) {
 TEST(NtfsScan, SmallClustersJoinARecordSplitBetweenRuns) {
     // 512-byte clusters; the MFT's first run has 33 clusters, so record 16 is cut in two.
     NtfsImageBuilder b(512, 2048, 32, 8);
-    Bytes runs = NtfsImageBuilder::run(33, 8, 1, 2);
-    const Bytes second = NtfsImageBuilder::run(31, 200 - 8, 1, 2);
-    runs.insert(runs.end(), second.begin(), second.end());
-    runs.push_back(0);
-    b.record(0).attributes[2] = NtfsImageBuilder::nonResident(0x80, runs, 0, 63, 32 * 1024);
+    mapMftInTwoRuns(b, {33, 8}, {31, 200}, 32);
     b.file(16, NtfsImageBuilder::kRoot, u"split.txt");
     b.file(17, NtfsImageBuilder::kRoot, u"after.txt");
     Bytes image = b.build();
@@ -340,4 +348,48 @@ TEST(NtfsScan, AnMftWhoseRunsContinueInAnExtensionRecordIsReadWhole) {
     EXPECT_EQ(s.parser.mftRuns.size(), 2u);
     EXPECT_EQ(s.parser.entryCount(), 64u + 1);
     EXPECT_EQ(s.labels(5), (V{".", "past-the-first-extent.txt", "ORPHAN_ENTRY"}));
+}
+
+// A sparse image's reader: what the test placed is stored; reading anything else is counted.
+struct SparseImage : MemoryReader {
+    using MemoryReader::MemoryReader;
+    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
+        if (isHole(position, out.size())) unstoredReads += 1;
+        return MemoryReader::readAt(position, out);
+    }
+    int unstoredReads = 0;
+};
+
+TEST(NtfsScan, MftSlotsASparseImageDoesNotStoreAreLeftEmptyUnread) {
+    // The MFT's second run, 64 slots at cluster 100, was never written: the image stores only
+    // what lies before it and after it.
+    NtfsImageBuilder b(4096, 256, 32);
+    mapMftInTwoRuns(b, {8, 4}, {16, 100}, 96);
+    b.file(16, NtfsImageBuilder::kRoot, u"kept.txt");
+    const Bytes image = b.build();
+    SparseImage reader(image.size());
+    reader.place(0, std::span(image).first(100 * 4096));
+    reader.place(116 * 4096, std::span(image).subspan(116 * 4096));
+    RecordingStatusSink status;
+    RecordingProgressSink progress;
+    CheckTree tree;
+    ntfs parser(reader, VolumeRecord{"NTFS", "1", "1", 0}, &status, &progress);
+    parser.attachReader();
+    parser.attachTree(&tree, tree.insertItem("ROOT", IconKind::Folder));
+    parser.readBootSector();
+    parser.locateMft();
+    reader.unstoredReads = 0;
+    parser.readMftByRuns();
+    EXPECT_EQ(reader.unstoredReads, 0);
+    parser.parseAllEntries();
+    // Every slot keeps its record number, as on an image that stores the zeros.
+    Scan dense(image);
+    dense.run();
+    EXPECT_GE(parser.entryCount(), 96u);
+    EXPECT_EQ(parser.entryCount(), dense.parser.entryCount());
+    std::vector<std::string> labels;
+    for (auto c : parser.childrenOf(NtfsImageBuilder::kRoot))
+        labels.push_back(parser.entryLabel(c));
+    EXPECT_EQ(labels, dense.labels(NtfsImageBuilder::kRoot));
+    EXPECT_EQ(labels, (V{".", "kept.txt", "ORPHAN_ENTRY"}));
 }
