@@ -31,43 +31,48 @@ bool fitsFourDigits(int value) {
     return value >= 0 && value <= 9999;
 }
 
-// Appends a value of 0..9999 with at least `width` digits.
-void appendDigits(std::string& out, int value, int width) {
-    char digits[4];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    for (; n < width; ++n)
-        digits[n] = '0';
-    while (n > 0)
-        out.push_back(digits[--n]);
-}
+// The date texts, built in place: a listing makes one per time it shows, and printf is only
+// needed for a field outside 0..9999 (at most 28 characters are written here).
+class DateText {
+  public:
+    DateText& number(int value, int width) {
+        char digits[4];
+        int n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        for (; n < width; ++n)
+            digits[n] = '0';
+        while (n > 0)
+            bytes_[size_++] = digits[--n];
+        return *this;
+    }
+    DateText& text(const char* s) {
+        while (*s != 0)
+            bytes_[size_++] = *s++;
+        return *this;
+    }
+    std::string str() const { return std::string(bytes_, size_); }
+
+  private:
+    char bytes_[32];
+    std::size_t size_ = 0;
+};
 
 } // namespace
 
 std::string formatDateTimeText(int month, int day, int year, int hour, int minute) {
     const bool pm = hour >= 13;
     if (pm) hour -= 12;
-    const char* format = pm ? "%02d/%02d/%d  %02d:%02d PM" : "%02d/%02d/%d  %02d:%02d AM";
-    // A listing formats one of these per time shown: the digits by hand, and printf only for a
-    // field outside 0..9999.
     for (const int value : {month, day, year, hour, minute})
-        if (!fitsFourDigits(value)) return formatText(format, month, day, year, hour, minute);
-    std::string out;
-    out.reserve(24);
-    appendDigits(out, month, 2);
-    out += '/';
-    appendDigits(out, day, 2);
-    out += '/';
-    appendDigits(out, year, 1);
-    out += "  ";
-    appendDigits(out, hour, 2);
-    out += ':';
-    appendDigits(out, minute, 2);
-    out += pm ? " PM" : " AM";
-    return out;
+        if (!fitsFourDigits(value))
+            return formatText(pm ? "%02d/%02d/%d  %02d:%02d PM" : "%02d/%02d/%d  %02d:%02d AM",
+                              month, day, year, hour, minute);
+    DateText t;
+    t.number(month, 2).text("/").number(day, 2).text("/").number(year, 1).text("  ");
+    t.number(hour, 2).text(":").number(minute, 2).text(pm ? " PM" : " AM");
+    return t.str();
 }
 
 std::string formatDateTimeText(const std::tm& t) {
@@ -75,7 +80,11 @@ std::string formatDateTimeText(const std::tm& t) {
 }
 
 std::string formatDateText(int month, int day, int year) {
-    return formatText("%02d/%02d/%d ", month, day, year);
+    for (const int value : {month, day, year})
+        if (!fitsFourDigits(value)) return formatText("%02d/%02d/%d ", month, day, year);
+    DateText t;
+    t.number(month, 2).text("/").number(day, 2).text("/").number(year, 1).text(" ");
+    return t.str();
 }
 
 std::string formatSizeText(std::uint64_t bytes) {
@@ -83,7 +92,7 @@ std::string formatSizeText(std::uint64_t bytes) {
     if (x >= 1073741824.0) return formatText("%.2f GB", x / 1073741824.0);
     if (x >= 1048576.0) return formatText("%.2f MB", x / 1048576.0);
     if (x >= 1024.0) return formatText("%.2f KB", x / 1024.0);
-    return formatText("%lld Bytes", static_cast<long long>(bytes));
+    return std::to_string(bytes) + " Bytes";
 }
 
 } // namespace vindaru

@@ -61,6 +61,8 @@ TEST(DisplayFormat, DateTextsKeepAmThroughNoon) {
                                   hour >= 13 ? "PM" : "AM");
                     ASSERT_EQ(formatDateTimeText(month, 31 - month % 7, year, hour, minute),
                               expected);
+                    std::snprintf(expected, sizeof expected, "%02d/%02d/%d ", month, hour, year);
+                    ASSERT_EQ(formatDateText(month, hour, year), expected);
                 }
 }
 
