@@ -1,4 +1,6 @@
 // Random sequences of tree operations: the counters must always match the tree they count.
+// Every operation is followed by a walk of the whole tree, so a sequence is kept to 128
+// operations: longer ones cost the square of their length and reach nothing new.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +11,8 @@
 using namespace vindaru;
 
 namespace {
+
+constexpr std::size_t kMaxOperations = 128;
 
 struct Count {
     std::int32_t all = 0, checked = 0, disabled = 0;
@@ -38,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckTree tree;
     std::vector<TreeItemId> ids;
     bool everDisabled = false; // the check walks' deltas are exact only without disabled items
-    for (std::size_t i = 0; i + 1 < size && i < 600; i += 2) {
+    for (std::size_t i = 0; i + 1 < size && i < 2 * kMaxOperations; i += 2) {
         const std::uint8_t op = data[i] % 8;
         const std::uint8_t arg = data[i + 1];
         const TreeItemId target = ids.empty() ? kTreeTop : ids[arg % ids.size()];
