@@ -26,41 +26,19 @@ constexpr const char* kTreeCreated = "Tree Structure Created.";
 constexpr const char* kFillingEntry = "filling entry =%d in tree ";
 constexpr const char* kDone = "done...";
 
-// A short name as UTF-8: at most eleven characters of up to three bytes each, and the dot.
-class ShortNameText {
-  public:
-    void put(char32_t cp) {
-        if (cp < 0x80) {
-            bytes_[size_++] = static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            bytes_[size_++] = static_cast<char>(0xC0 | (cp >> 6));
-            bytes_[size_++] = static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            bytes_[size_++] = static_cast<char>(0xE0 | (cp >> 12));
-            bytes_[size_++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            bytes_[size_++] = static_cast<char>(0x80 | (cp & 0x3F));
-        }
+// Appends slot bytes [from, to) as UTF-8, without their trailing blanks, A-Z lowered when asked;
+// false when nothing was left.
+bool appendNamePart(std::string& out, const FatSlot& slot, std::size_t from, std::size_t to,
+                    bool lower) {
+    while (to > from && slot[to - 1] == ' ')
+        --to;
+    for (std::size_t i = from; i < to; ++i) {
+        std::uint8_t c = slot[i];
+        if (lower && c >= 'A' && c <= 'Z') c = static_cast<std::uint8_t>(c - 'A' + 'a');
+        appendUtf8(out, cp1252CodePoint(c));
     }
-    // Slot bytes [from, to) without their trailing blanks, A-Z lowered when asked; false when
-    // nothing was left.
-    bool putPart(const FatSlot& slot, std::size_t from, std::size_t to, bool lower) {
-        while (to > from && slot[to - 1] == ' ')
-            --to;
-        for (std::size_t i = from; i < to; ++i) {
-            std::uint8_t c = slot[i];
-            if (lower && c >= 'A' && c <= 'Z') c = static_cast<std::uint8_t>(c - 'A' + 'a');
-            put(cp1252CodePoint(c));
-        }
-        return to > from;
-    }
-    std::size_t size() const { return size_; }
-    void resize(std::size_t n) { size_ = n; }
-    std::string text() const { return std::string(bytes_, size_); }
-
-  private:
-    char bytes_[12 * 3];
-    std::size_t size_ = 0;
-};
+    return to > from;
+}
 
 } // namespace
 
@@ -69,24 +47,26 @@ bool isFatDirectoryAttribute(std::uint8_t attribute) {
 }
 
 std::string fatShortName(const FatSlot& slot) {
-    ShortNameText name;
+    // At most eleven characters of up to three bytes each, and the dot.
+    std::string name;
+    name.reserve(36);
     std::size_t from = 0;
     const std::uint8_t first = slot[0];
     if (first >= 0x80) {
         // The first byte is a signed character: 0xE5 and every other byte from 0x80 on shows as
         // U+FF80..U+FFFF.
-        name.put(0xFF00 | first);
+        appendUtf8(name, 0xFF00 | first);
         from = 1;
     } else if (first == kKanjiE5) {
-        name.put(cp1252CodePoint(kDeletedMarker));
+        appendUtf8(name, cp1252CodePoint(kDeletedMarker));
         from = 1;
     }
-    name.putPart(slot, from, 8, (slot[kSlotCaseFlags] & kLowerBase) != 0);
+    appendNamePart(name, slot, from, 8, (slot[kSlotCaseFlags] & kLowerBase) != 0);
     const std::size_t baseEnd = name.size();
-    name.put('.');
-    if (!name.putPart(slot, 8, 11, (slot[kSlotCaseFlags] & kLowerExtension) != 0))
+    name.push_back('.');
+    if (!appendNamePart(name, slot, 8, 11, (slot[kSlotCaseFlags] & kLowerExtension) != 0))
         name.resize(baseEnd);
-    return name.text();
+    return name;
 }
 
 std::u16string fatLongNamePiece(const FatSlot& slot) {
