@@ -87,8 +87,35 @@ std::vector<ByteRange> ReadReport::unreadableRanges() const {
     return out;
 }
 
+namespace {
+thread_local ReadScope* innermostScope = nullptr;
+// How many readAt calls are under way on this thread: only the outermost one records in a scope.
+thread_local int readDepth = 0;
+} // namespace
+
+ReadScope::ReadScope() : outer_(innermostScope) { innermostScope = this; }
+
+ReadScope::~ReadScope() { innermostScope = outer_; }
+
 bool ByteSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport* report) const {
     if (out.empty()) return true;
+    if (innermostScope && readDepth == 0) {
+        ReadReport local;
+        ++readDepth;
+        const bool ok = readChecked(offset, out, &local);
+        --readDepth;
+        for (const ByteRange& r : local.ranges())
+            if (r.kind == RangeKind::Unreadable) innermostScope->report_.addUnreadable(r.offset, r.length, r.reason);
+        if (report) report->merge(local);
+        return ok;
+    }
+    ++readDepth;
+    const bool ok = readChecked(offset, out, report);
+    --readDepth;
+    return ok;
+}
+
+bool ByteSource::readChecked(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport* report) const {
     const std::uint64_t total = size();
     const std::uint64_t inside = offset < total ? std::min<std::uint64_t>(out.size(), total - offset) : 0;
     bool ok = true;

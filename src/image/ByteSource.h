@@ -73,6 +73,26 @@ class ReadReport {
     std::uint64_t holeBytes_ = 0;
 };
 
+// Collects, for as long as it lives, what every read made on this thread met, as the outermost
+// source of each read saw it (a volume slice's reads in the volume's coordinates). Saving a file
+// opens one around the file so that whatever the parser read for it (content, runs, records)
+// marks the file incomplete when any of it was unreadable, without a report passed down through
+// every parser. Scopes nest; each read is added to the innermost.
+class ReadScope {
+  public:
+    ReadScope();
+    ~ReadScope();
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+    const ReadReport& report() const { return report_; }
+
+  private:
+    friend class ByteSource;
+    ReadReport report_;
+    ReadScope* outer_;
+};
+
 class ByteSource {
   public:
     ByteSource() = default;
@@ -103,6 +123,9 @@ class ByteSource {
     // The size in bytes of the disk's logical sector: the unit LBAs of partition tables count
     // in (512, or 4096 for a disk that declares 4 KiB sectors).
     virtual std::uint32_t logicalSectorSize() const { return 512; }
+
+  private:
+    bool readChecked(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport* report) const;
 
   protected:
     // Reads [offset, offset + out.size()), which lies wholly below size(); the contract of

@@ -116,3 +116,31 @@ TEST(VolumeSlice, HostileBoundsAreCutOrRefused) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ReadScope, CollectsWhatTheOutermostReadsMetOnThisThread) {
+    PatternDisk disk(8192);
+    auto made = VolumeSlice::fromBytes(disk, 1024, 4096);
+    ASSERT_TRUE(made);
+    std::vector<std::uint8_t> out(1500);
+    {
+        ReadScope scope;
+        made.slice->readAt(500, out);
+        made.slice->readAt(0, std::span(out).first(100));
+        ASSERT_EQ(scope.report().ranges().size(), 1u) << "holes are not damage; only the slice's view counts";
+        EXPECT_EQ(scope.report().ranges()[0],
+                  (ByteRange{1024, 976, RangeKind::Unreadable, Damage::InvalidMapEntry}));
+        {
+            ReadScope inner;
+            made.slice->readAt(4000, std::span(out).first(200));
+            EXPECT_EQ(inner.report().unreadableBytes(), 104u) << "past the slice's end";
+        }
+        EXPECT_EQ(scope.report().unreadableBytes(), 976u) << "an inner scope keeps its reads";
+    }
+    ReadScope after;
+    made.slice->readAt(0, std::span(out).first(100));
+    EXPECT_FALSE(after.report().damaged());
+}
+
+} // namespace
