@@ -73,7 +73,7 @@ bool FileReadSeekVmdk::validGrainGeometry(const VmdkSparseHeader& h) {
 void FileReadSeekVmdk::loadGrainDirectory(const VmdkSparseHeader& h) {
     grainDirectory.clear();
     std::uint64_t at = 0;
-    if (!checkedMul(h.grainDirectorySector, kSector, at)) return; // no file reaches there
+    if (!checkedMul(h.redundantDirectorySector, kSector, at)) return; // no file reaches there
     const std::uint64_t inFile = at < imageLength ? imageLength - at : 0;
     // Only the entries the file holds are loaded; the rest read as holes.
     const std::uint64_t load =

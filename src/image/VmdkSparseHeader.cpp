@@ -11,12 +11,17 @@ namespace vindaru {
 VmdkSparseHeader VmdkSparseHeader::decode(std::span<const std::uint8_t> sector) {
     VmdkSparseHeader h;
     h.hasMagic = le32(sector, kVmdkMagicOffset) == kVmdkSparseMagic;
+    h.version = le32(sector, kVmdkVersionOffset);
+    h.flags = le32(sector, kVmdkFlagsOffset);
     h.capacity = le64(sector, kVmdkCapacityOffset);
     h.grainSize = le64(sector, kVmdkGrainSizeOffset);
     h.descriptorOffset = le64(sector, kVmdkDescriptorOffsetOffset);
     h.descriptorSize = le64(sector, kVmdkDescriptorSizeOffset);
     h.gtesPerGrainTable = le32(sector, kVmdkGtesPerGtOffset);
+    h.redundantDirectorySector = le64(sector, kVmdkRedundantDirectoryOffset);
     h.grainDirectorySector = le64(sector, kVmdkGrainDirectoryOffset);
+    h.overheadSectors = le64(sector, kVmdkOverheadOffset);
+    h.compressAlgorithm = le16(sector, kVmdkCompressAlgorithmOffset);
     return h;
 }
 

@@ -13,13 +13,26 @@ class ReadOnlyFile;
 
 inline constexpr std::uint32_t kVmdkSparseMagic = 0x564D444B; // "KDMV" in file order
 inline constexpr std::size_t kVmdkMagicOffset = 0;
+inline constexpr std::size_t kVmdkVersionOffset = 4;
+inline constexpr std::size_t kVmdkFlagsOffset = 8;
 inline constexpr std::size_t kVmdkCapacityOffset = 12;
 inline constexpr std::size_t kVmdkGrainSizeOffset = 20;
 inline constexpr std::size_t kVmdkDescriptorOffsetOffset = 28;
 inline constexpr std::size_t kVmdkDescriptorSizeOffset = 36;
 inline constexpr std::size_t kVmdkGtesPerGtOffset = 44;
-// The redundant grain directory; the primary one at 56 is not read.
-inline constexpr std::size_t kVmdkGrainDirectoryOffset = 48;
+inline constexpr std::size_t kVmdkRedundantDirectoryOffset = 48;
+inline constexpr std::size_t kVmdkGrainDirectoryOffset = 56;
+inline constexpr std::size_t kVmdkOverheadOffset = 64;
+inline constexpr std::size_t kVmdkCompressAlgorithmOffset = 77;
+
+// Header flags.
+inline constexpr std::uint32_t kVmdkFlagRedundantDirectory = 1u << 1;
+inline constexpr std::uint32_t kVmdkFlagZeroedGrainEntries = 1u << 2;
+inline constexpr std::uint32_t kVmdkFlagCompressed = 1u << 16;
+inline constexpr std::uint32_t kVmdkFlagMarkers = 1u << 17;
+inline constexpr std::uint16_t kVmdkCompressDeflate = 1;
+// A stream-optimized header says its grain directory lies in the footer at the end of the file.
+inline constexpr std::uint64_t kVmdkDirectoryAtEnd = ~std::uint64_t{0};
 
 // The published format always uses 512 entries per grain table; more are refused.
 inline constexpr std::uint32_t kVmdkMaxGtesPerGrainTable = 512;
@@ -33,12 +46,23 @@ inline constexpr std::uint64_t kVmdkMaxGrainDirectoryEntries = std::uint64_t{1} 
 
 struct VmdkSparseHeader {
     bool hasMagic = false;
+    std::uint32_t version = 0;
+    std::uint32_t flags = 0;
     std::uint64_t capacity = 0;
     std::uint64_t grainSize = 0;
     std::uint64_t descriptorOffset = 0;
     std::uint64_t descriptorSize = 0;
     std::uint32_t gtesPerGrainTable = 0;
-    std::uint64_t grainDirectorySector = 0;
+    std::uint64_t redundantDirectorySector = 0;
+    std::uint64_t grainDirectorySector = 0; // the primary one
+    std::uint64_t overheadSectors = 0;
+    std::uint16_t compressAlgorithm = 0;
+
+    bool compressed() const { return (flags & kVmdkFlagCompressed) != 0; }
+    bool hasMarkers() const { return (flags & kVmdkFlagMarkers) != 0; }
+    // The writer kept the redundant directory up to date (some leave the flag clear and the
+    // copy stale or absent).
+    bool usesRedundantDirectory() const { return (flags & kVmdkFlagRedundantDirectory) != 0; }
 
     static VmdkSparseHeader decode(std::span<const std::uint8_t> sector);
 

@@ -28,6 +28,9 @@ public:
     // in the order they are read).
     SparseVmdkBuilder& reverseGrainOrder();
     SparseVmdkBuilder& salt(std::uint8_t value);
+    // A second copy of the grain directory and tables for the header's redundant directory
+    // (otherwise both header fields name the one copy).
+    SparseVmdkBuilder& redundantCopy();
     // Header fields overridden after layout (for corrupt headers).
     SparseVmdkBuilder& headerOverride(std::size_t offset, std::uint64_t value, int width);
 
@@ -46,6 +49,7 @@ private:
     std::map<std::uint64_t, std::uint32_t> raw_; // grain -> raw entry (0/1)
     std::vector<std::uint64_t> allocated_;
     bool reverse_ = false;
+    bool redundantCopy_ = false;
     std::uint8_t salt_ = 0;
     struct Override {
         std::size_t offset;
@@ -54,6 +58,28 @@ private:
     };
     std::vector<Override> overrides_;
 };
+
+// A stream-optimized extent of `disk` (its length a multiple of 512): every grain that is not
+// all zeros compressed behind a grain marker. With `directoryAtEnd` the header says the
+// directory is in the footer and tables, directory, footer and end marker follow the grains,
+// as a streaming writer leaves them; otherwise the header names the directory directly.
+struct StreamImage {
+    std::vector<std::uint8_t> file;
+    std::vector<std::uint64_t> grainMarkerAt; // per grain: file offset of its marker, 0 if none
+    std::uint64_t footerAt = 0;               // file offset of the footer marker (0: none)
+};
+StreamImage streamOptimizedImage(const std::vector<std::uint8_t>& disk, std::uint64_t grainSectors,
+                                 bool directoryAtEnd, const std::string& descriptor = {});
+
+// An ESXi COWD delta of `capacity` sectors with 4096-entry tables; each grain of `grains` holds
+// the pattern of its sectors (salt `salt`).
+std::vector<std::uint8_t> cowdDelta(std::uint32_t capacity, std::uint32_t grainSectors,
+                                    const std::vector<std::uint32_t>& grains, std::uint8_t salt);
+
+// An SEsparse delta of `capacity` sectors (4 KiB grains): `grains` stored with their pattern,
+// `zeroGrains` marked as zero grains.
+std::vector<std::uint8_t> seSparseDelta(std::uint64_t capacity, const std::vector<std::uint64_t>& grains,
+                                        const std::vector<std::uint64_t>& zeroGrains, std::uint8_t salt);
 
 // A descriptor text as qemu-img writes it, with the given extent lines.
 std::string descriptorText(const std::string& createType, const std::vector<std::string>& extentLines);

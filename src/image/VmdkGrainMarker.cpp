@@ -1,0 +1,54 @@
+#include "image/VmdkGrainMarker.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "common/ByteLoader.h"
+
+namespace vindaru {
+
+std::optional<VmdkMarker> decodeVmdkMarker(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 16) return std::nullopt;
+    VmdkMarker m;
+    m.value = le64(bytes, kVmdkMarkerValueOffset);
+    m.size = le32(bytes, kVmdkMarkerSizeOffset);
+    m.type = le32(bytes, kVmdkMarkerTypeOffset);
+    return m;
+}
+
+std::optional<VmdkSparseHeader> decodeVmdkStreamFooter(std::span<const std::uint8_t> tail) {
+    if (tail.size() != kVmdkStreamTailBytes) return std::nullopt;
+    const auto footerMarker = decodeVmdkMarker(tail.first(512));
+    const auto endMarker = decodeVmdkMarker(tail.subspan(1024, 512));
+    if (!footerMarker || footerMarker->isGrain() ||
+        footerMarker->type != static_cast<std::uint32_t>(VmdkMarkerType::Footer))
+        return std::nullopt;
+    if (!endMarker || endMarker->value != 0 || endMarker->isGrain() ||
+        endMarker->type != static_cast<std::uint32_t>(VmdkMarkerType::EndOfStream))
+        return std::nullopt;
+    VmdkSparseHeader footer = VmdkSparseHeader::decode(tail.subspan(512, 512));
+    if (!footer.hasMagic) return std::nullopt;
+    return footer;
+}
+
+std::optional<std::size_t> inflateVmdkGrain(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+    // zlib counts in 32-bit units; grains and their compressed data stay far below that.
+    constexpr std::size_t kMax = std::numeric_limits<uInt>::max();
+    if (in.size() > kMax || out.size() > kMax) return std::nullopt;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return std::nullopt;
+    z.next_in = const_cast<Bytef*>(in.data()); // zlib's interface is not const; it does not write
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&z, Z_FINISH);
+    const std::size_t produced = out.size() - z.avail_out;
+    inflateEnd(&z);
+    // Z_BUF_ERROR with no room left: the stream holds more than the grain.
+    if (rc != Z_STREAM_END) return std::nullopt;
+    return produced;
+}
+
+} // namespace vindaru

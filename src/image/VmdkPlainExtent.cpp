@@ -1,0 +1,105 @@
+#include "image/VmdkPlainExtent.h"
+
+#include <algorithm>
+
+namespace vindaru {
+
+std::unique_ptr<VmdkPlainExtent> VmdkPlainExtent::flat(ReadOnlyFile file, std::uint64_t length,
+                                                       std::uint64_t fileOffset) {
+    std::unique_ptr<VmdkPlainExtent> e(new VmdkPlainExtent(Kind::Flat, length));
+    e->file_ = std::move(file);
+    e->fileOffset_ = fileOffset;
+    return e;
+}
+
+std::unique_ptr<VmdkPlainExtent> VmdkPlainExtent::zero(std::uint64_t length) {
+    return std::unique_ptr<VmdkPlainExtent>(new VmdkPlainExtent(Kind::Zero, length));
+}
+
+std::unique_ptr<VmdkPlainExtent> VmdkPlainExtent::missing(std::uint64_t length, std::string name) {
+    std::unique_ptr<VmdkPlainExtent> e(new VmdkPlainExtent(Kind::Missing, length));
+    e->name_ = std::move(name);
+    return e;
+}
+
+std::uint64_t VmdkPlainExtent::inFile() const {
+    const std::uint64_t size = file_.length();
+    return fileOffset_ < size ? std::min(length_, size - fileOffset_) : 0;
+}
+
+bool VmdkPlainExtent::read(std::uint64_t offset, std::span<std::uint8_t> out, std::uint64_t diskBase,
+                           ReadReport* report, const AbsentFill& absent) const {
+    (void)absent;
+    switch (kind_) {
+    case Kind::Zero:
+        std::fill(out.begin(), out.end(), std::uint8_t{0});
+        if (report) report->addHole(diskBase + offset, out.size());
+        return true;
+    case Kind::Missing:
+        std::fill(out.begin(), out.end(), std::uint8_t{0});
+        if (report) report->addUnreadable(diskBase + offset, out.size(), Damage::MissingExtent);
+        return false;
+    case Kind::Flat:
+        break;
+    }
+    const std::uint64_t have = inFile();
+    const std::size_t stored = offset < have ? static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), have - offset)) : 0;
+    std::int64_t got = 0;
+    if (stored != 0) got = file_.readAt(fileOffset_ + offset, out.first(stored));
+    if (got < 0) {
+        std::fill(out.begin(), out.end(), std::uint8_t{0});
+        if (report) report->addUnreadable(diskBase + offset, out.size(), Damage::ReadError);
+        return false;
+    }
+    const auto read = static_cast<std::size_t>(got);
+    if (read == out.size()) return true;
+    // A flat file shorter than its extent line: a truncated copy.
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(read), out.end(), std::uint8_t{0});
+    if (report) report->addUnreadable(diskBase + offset + read, out.size() - read, Damage::PastEndOfFile);
+    return false;
+}
+
+bool VmdkPlainExtent::isHole(std::uint64_t offset, std::uint64_t length, bool absentIsHole) const {
+    (void)offset, (void)length, (void)absentIsHole;
+    return kind_ == Kind::Zero;
+}
+
+std::span<const std::uint8_t> VmdkPlainExtent::viewAt(std::uint64_t offset, std::uint64_t length) const {
+    if (kind_ != Kind::Flat || offset > inFile() || length > inFile() - offset) return {};
+    const auto whole = file_.mapped();
+    const std::uint64_t from = fileOffset_ + offset;
+    if (whole.empty() || from > whole.size() || length > whole.size() - from) return {};
+    return whole.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(length));
+}
+
+void VmdkPlainExtent::describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
+    if (kind_ == Kind::Missing) {
+        out.push_back({diskBase, length_, RangeKind::Unreadable, Damage::MissingExtent});
+    } else if (kind_ == Kind::Flat && inFile() < length_) {
+        out.push_back({diskBase + inFile(), length_ - inFile(), RangeKind::Unreadable, Damage::PastEndOfFile});
+    }
+}
+
+void VmdkPlainExtent::structureLines(std::vector<std::string>& out) const {
+    const std::string sectors = std::to_string(length_ / 512) + " sectors";
+    switch (kind_) {
+    case Kind::Flat:
+        out.push_back("Flat extent: " + sectors + " from file byte " + std::to_string(fileOffset_));
+        if (inFile() < length_)
+            out.push_back("The file ends " + std::to_string(length_ - inFile()) + " bytes before the extent does.");
+        break;
+    case Kind::Zero: out.push_back("Zero extent: " + sectors); break;
+    case Kind::Missing: out.push_back("Missing extent file " + name_ + ": " + sectors + " unreadable"); break;
+    }
+}
+
+std::string VmdkPlainExtent::kindText() const {
+    switch (kind_) {
+    case Kind::Flat: return "flat";
+    case Kind::Zero: return "zero";
+    case Kind::Missing: return "missing";
+    }
+    return "flat";
+}
+
+} // namespace vindaru

@@ -1,0 +1,248 @@
+#include "image/VmdkSparseExtent.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/ByteLoader.h"
+#include "image/VmdkGrainMarker.h"
+
+namespace vindaru {
+
+namespace {
+
+constexpr std::uint64_t kSector = 512;
+
+std::uint64_t satMul(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t r = 0;
+    return checkedMul(a, b, r) ? r : UINT64_MAX;
+}
+
+} // namespace
+
+std::unique_ptr<VmdkSparseExtent> VmdkSparseExtent::open(ReadOnlyFile file, const VmdkSparseHeader& h,
+                                                         std::string& error) {
+    if (!h.hasMagic) {
+        error = "no sparse extent header";
+        return nullptr;
+    }
+    if (h.grainSize == 0 || h.grainSize > kVmdkMaxGrainSize) {
+        error = "grain size of " + std::to_string(h.grainSize) + " sectors is not usable";
+        return nullptr;
+    }
+    if (h.gtesPerGrainTable == 0 || h.gtesPerGrainTable > kVmdkMaxGtesPerGrainTable) {
+        error = std::to_string(h.gtesPerGrainTable) + " entries per grain table is not usable";
+        return nullptr;
+    }
+    const bool compressed = h.compressAlgorithm == kVmdkCompressDeflate || h.compressed();
+    if (h.compressAlgorithm > kVmdkCompressDeflate) {
+        error = "compression method " + std::to_string(h.compressAlgorithm) + " is not known";
+        return nullptr;
+    }
+    std::uint64_t length = 0;
+    if (!checkedMul(h.capacity, kSector, length)) {
+        error = "capacity out of range";
+        return nullptr;
+    }
+    const std::uint64_t perTable = h.grainSize * h.gtesPerGrainTable; // both bounded: no overflow
+    const std::uint64_t entries = h.capacity / perTable + (h.capacity % perTable != 0 ? 1 : 0);
+    if (entries > kVmdkMaxGrainDirectoryEntries) {
+        error = "capacity of " + std::to_string(h.capacity) + " sectors is beyond what a grain directory maps";
+        return nullptr;
+    }
+    std::unique_ptr<VmdkSparseExtent> extent(new VmdkSparseExtent(std::move(file), h, length));
+    extent->compressed_ = compressed;
+    extent->findDirectories(h);
+    return extent;
+}
+
+VmdkSparseExtent::VmdkSparseExtent(ReadOnlyFile file, const VmdkSparseHeader& h, std::uint64_t length)
+    : VmdkGrainExtent(std::move(file), length, h.grainSize * kSector) {
+    gtes_ = h.gtesPerGrainTable;
+    const std::uint64_t perTable = h.grainSize * gtes_;
+    directoryEntries_ = h.capacity / perTable + (h.capacity % perTable != 0 ? 1 : 0);
+    const std::uint64_t overhead = satMul(h.overheadSectors, kSector);
+    if (overhead >= kSector && overhead <= fileLength_) firstDataByte_ = overhead;
+    // The largest file a writer makes for this capacity: metadata, both sets of tables, and
+    // every grain stored with a marker sector of its own.
+    const std::uint64_t tables = satMul(satMul(directoryEntries_, gtes_), 4 * 2);
+    plausibleEnd_ = saturatingAdd(saturatingAdd(overhead, tables),
+                                  saturatingAdd(satMul(grainCount_, grainBytes_ + kSector), 1 << 20));
+}
+
+void VmdkSparseExtent::loadDirectory(Directory& dir, std::uint64_t sector, bool wanted, const char* name) {
+    dir = Directory{};
+    dir.sector = sector;
+    if (!wanted) return;
+    std::uint64_t at = 0;
+    if (!checkedMul(sector, kSector, at) || at >= fileLength_) {
+        notes_.push_back(std::string("The ") + name + " grain directory (sector " + std::to_string(sector) +
+                         ") lies outside the file; it is not used.");
+        return;
+    }
+    const std::uint64_t load = std::min(directoryEntries_, (fileLength_ - at) / 4);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(load * 4));
+    const std::int64_t got = file_.readAt(at, bytes);
+    if (got < 0) {
+        notes_.push_back(std::string("The ") + name + " grain directory could not be read.");
+        return;
+    }
+    const auto usable = static_cast<std::size_t>(got) / 4;
+    dir.entries.resize(usable);
+    for (std::size_t i = 0; i < usable; ++i) dir.entries[i] = le32(bytes, i * 4);
+    dir.present = true;
+    if (usable < directoryEntries_)
+        notes_.push_back(std::string("The ") + name + " grain directory is cut short by the end of the file (" +
+                         std::to_string(usable) + " of " + std::to_string(directoryEntries_) + " entries).");
+}
+
+void VmdkSparseExtent::findDirectories(const VmdkSparseHeader& header) {
+    VmdkSparseHeader h = header;
+    if (h.grainDirectorySector == kVmdkDirectoryAtEnd) {
+        // The directory was written after the grains; the footer says where.
+        std::array<std::uint8_t, kVmdkStreamTailBytes> tail{};
+        std::optional<VmdkSparseHeader> footer;
+        if (fileLength_ >= tail.size() + kSector &&
+            file_.readAt(fileLength_ - tail.size(), tail) == static_cast<std::int64_t>(tail.size()))
+            footer = decodeVmdkStreamFooter(tail);
+        if (!footer || footer->grainDirectorySector == kVmdkDirectoryAtEnd) {
+            notes_.push_back("The footer that says where the grain directory is is missing (a file cut short?); "
+                             "the grains are found by their markers.");
+            mapMarkers(firstDataByte_);
+            return;
+        }
+        notes_.push_back("Grain directory taken from the footer.");
+        h.grainDirectorySector = footer->grainDirectorySector;
+        h.redundantDirectorySector = footer->redundantDirectorySector;
+        h.flags = footer->flags;
+    }
+    loadDirectory(primary_, h.grainDirectorySector, h.grainDirectorySector != 0, "primary");
+    const bool redundantWanted = h.usesRedundantDirectory() && h.redundantDirectorySector != 0 &&
+                                 h.redundantDirectorySector != kVmdkDirectoryAtEnd;
+    loadDirectory(redundant_, h.redundantDirectorySector, redundantWanted, "redundant");
+    if (!primary_.present && !redundant_.present && compressed_) {
+        notes_.push_back("No grain directory can be read; the grains are found by their markers.");
+        mapMarkers(firstDataByte_);
+    }
+}
+
+void VmdkSparseExtent::mapMarkers(std::uint64_t fromByte) {
+    fromMarkers_ = true;
+    const std::uint64_t grainSectors = grainBytes_ / kSector;
+    std::uint64_t pos = std::max<std::uint64_t>(fromByte, kSector);
+    std::array<std::uint8_t, 16> head{};
+    // Every step moves on by at least a sector, so the walk ends within the file's sectors.
+    while (pos < fileLength_ && fileLength_ - pos >= head.size()) {
+        if (file_.readAt(pos, head) != static_cast<std::int64_t>(head.size())) break;
+        const VmdkMarker m = *decodeVmdkMarker(head);
+        std::uint64_t step = 0;
+        if (m.isGrain()) {
+            if (m.value % grainSectors == 0 && m.value / grainSectors < grainCount_)
+                markers_.emplace_back(m.value / grainSectors, pos);
+            step = m.sectors();
+        } else if (m.type == static_cast<std::uint32_t>(VmdkMarkerType::EndOfStream)) {
+            streamComplete_ = true;
+            break;
+        } else if (m.type == static_cast<std::uint32_t>(VmdkMarkerType::GrainTable) ||
+                   m.type == static_cast<std::uint32_t>(VmdkMarkerType::GrainDirectory) ||
+                   m.type == static_cast<std::uint32_t>(VmdkMarkerType::Footer)) {
+            step = saturatingAdd(m.value, 1);
+        } else {
+            notes_.push_back("An unknown marker at byte " + std::to_string(pos) + " ends the grain walk.");
+            break;
+        }
+        const std::uint64_t bytes = satMul(step, kSector);
+        if (bytes > fileLength_ - pos) break;
+        pos += bytes;
+    }
+    // A grain written twice counts as written last.
+    std::stable_sort(markers_.begin(), markers_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> unique;
+    for (const auto& m : markers_) {
+        if (!unique.empty() && unique.back().first == m.first)
+            unique.back() = m;
+        else
+            unique.push_back(m);
+    }
+    markers_ = std::move(unique);
+    if (!streamComplete_)
+        notes_.push_back("The stream ends without its end marker; grains not found are unreadable.");
+}
+
+VmdkGrainExtent::Grain VmdkSparseExtent::fromMarkers(std::uint64_t grain) const {
+    const auto it = std::lower_bound(markers_.begin(), markers_.end(), grain,
+                                     [](const auto& m, std::uint64_t g) { return m.first < g; });
+    if (it != markers_.end() && it->first == grain) return storedAt(it->second, Grain::Kind::Compressed);
+    return streamComplete_ ? Grain::absent() : Grain::unreadable(Damage::PastEndOfFile);
+}
+
+VmdkGrainExtent::Grain VmdkSparseExtent::fromDirectory(const Directory& dir, std::uint64_t grain) const {
+    const std::uint64_t index = grain / gtes_;
+    if (index >= dir.entries.size()) return Grain::unreadable(Damage::PastEndOfFile);
+    const std::uint32_t tableSector = dir.entries[static_cast<std::size_t>(index)];
+    if (tableSector == 0) return Grain::absent();
+    const std::uint64_t at = std::uint64_t{tableSector} * kSector;
+    if (at >= fileLength_) return Grain::unreadable(outsideFile(at));
+    const auto t = table(at, gtes_, 4);
+    if (!t) return Grain::unreadable(Damage::ReadError);
+    const auto inTable = static_cast<std::size_t>(grain % gtes_);
+    if (inTable >= t->available) return Grain::unreadable(Damage::PastEndOfFile);
+    const std::uint64_t entry = t->entries[inTable];
+    if (entry == 0) return Grain::absent();
+    // 1: a grain of zeros (the zeroed-grain entry); a grain cannot start in the header anyway.
+    if (entry == 1) return Grain::zero();
+    return storedAt(entry * kSector, compressed_ ? Grain::Kind::Compressed : Grain::Kind::Data);
+}
+
+VmdkGrainExtent::Grain VmdkSparseExtent::lookup(std::uint64_t grain) const {
+    if (fromMarkers_) return fromMarkers(grain);
+    if (!primary_.present && !redundant_.present) return Grain::unreadable(Damage::DamagedTable);
+    if (!redundant_.present) return fromDirectory(primary_, grain);
+    if (!primary_.present) return fromDirectory(redundant_, grain);
+    const Grain p = fromDirectory(primary_, grain);
+    if (p.stored()) return p;
+    // The primary's table lost this grain (or never had it); the copy may still know it.
+    const Grain r = fromDirectory(redundant_, grain);
+    return r.stored() ? r : p;
+}
+
+VmdkSparseExtent::Disagreement VmdkSparseExtent::compareDirectories() const {
+    Disagreement d;
+    if (!primary_.present || !redundant_.present) return d;
+    for (std::uint64_t index = 0; index < directoryEntries_; ++index) {
+        const auto entry = [&](const Directory& dir) {
+            return index < dir.entries.size() ? dir.entries[static_cast<std::size_t>(index)] : ~std::uint32_t{0};
+        };
+        if (entry(primary_) == 0 && entry(redundant_) == 0) continue;
+        const std::uint64_t first = index * gtes_;
+        const std::uint64_t end = std::min<std::uint64_t>(first + gtes_, grainCount_);
+        for (std::uint64_t grain = first; grain < end; ++grain) {
+            if (fromDirectory(primary_, grain) == fromDirectory(redundant_, grain)) continue;
+            if (d.grains++ == 0) d.firstGrain = grain;
+        }
+    }
+    return d;
+}
+
+void VmdkSparseExtent::structureLines(std::vector<std::string>& out) const {
+    out.push_back("Sparse extent: " + std::to_string(length_ / kSector) + " sectors, grains of " +
+                  std::to_string(grainBytes_ / kSector) + " sectors, " + std::to_string(gtes_) +
+                  " entries per grain table" + (compressed_ ? ", grains compressed (deflate)" : ""));
+    if (fromMarkers_) {
+        out.push_back("Grains mapped from their markers: " + std::to_string(markers_.size()) + " found.");
+    } else {
+        if (primary_.present)
+            out.push_back("Grain directory at sector " + std::to_string(primary_.sector) + ".");
+        if (redundant_.present)
+            out.push_back("Redundant grain directory at sector " + std::to_string(redundant_.sector) + ".");
+        if (!primary_.present && redundant_.present)
+            out.push_back("The primary grain directory is unusable; the redundant copy is used.");
+    }
+    out.insert(out.end(), notes_.begin(), notes_.end());
+    if (const Disagreement d = compareDirectories(); d.grains != 0)
+        out.push_back("The two grain directories disagree on " + std::to_string(d.grains) +
+                      " grains (the first at disk byte " + std::to_string(d.firstGrain * grainBytes_) +
+                      "); the primary's entries are used where they are usable.");
+}
+
+} // namespace vindaru

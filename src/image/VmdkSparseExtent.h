@@ -1,0 +1,61 @@
+// A hosted sparse extent (the "KDMV" header): monolithic sparse, the pieces of a split sparse
+// set, snapshot deltas, and stream-optimized extents whose grains are deflate streams behind
+// grain markers. Both grain directories are read: a grain comes from the primary's tables
+// unless the primary cannot give it and the redundant copy can. A stream-optimized extent whose
+// directory is lost with its footer is mapped from the grain markers themselves.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "image/VmdkGrainExtent.h"
+#include "image/VmdkSparseHeader.h"
+
+namespace vindaru {
+
+class VmdkSparseExtent : public VmdkGrainExtent {
+  public:
+    // The extent in `file`, whose first sector decoded to `header`; null with `error` set when
+    // the header's geometry cannot be used.
+    static std::unique_ptr<VmdkSparseExtent> open(ReadOnlyFile file, const VmdkSparseHeader& header,
+                                                  std::string& error);
+
+    std::string kindText() const override { return compressed_ ? "streamOptimized" : "sparse"; }
+    void structureLines(std::vector<std::string>& out) const override;
+
+    // Grains whose entries in the two directories' tables differ, and the first of them.
+    struct Disagreement {
+        std::uint64_t grains = 0;
+        std::uint64_t firstGrain = 0;
+    };
+    Disagreement compareDirectories() const;
+
+  private:
+    struct Directory {
+        std::vector<std::uint32_t> entries; // only those the file holds
+        std::uint64_t sector = 0;
+        bool present = false;
+    };
+    VmdkSparseExtent(ReadOnlyFile file, const VmdkSparseHeader& header, std::uint64_t length);
+    Grain lookup(std::uint64_t grain) const override;
+    Grain fromDirectory(const Directory& dir, std::uint64_t grain) const;
+    Grain fromMarkers(std::uint64_t grain) const;
+    void loadDirectory(Directory& dir, std::uint64_t sector, bool wanted, const char* name);
+    void findDirectories(const VmdkSparseHeader& header);
+    void mapMarkers(std::uint64_t fromByte);
+
+    std::uint32_t gtes_ = 0;
+    std::uint64_t directoryEntries_ = 0;
+    bool compressed_ = false;
+    Directory primary_;
+    Directory redundant_;
+    // Grain → marker offset, when the directory was rebuilt from the grain markers.
+    bool fromMarkers_ = false;
+    bool streamComplete_ = false;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> markers_;
+    std::vector<std::string> notes_;
+};
+
+} // namespace vindaru

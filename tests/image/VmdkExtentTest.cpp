@@ -1,0 +1,307 @@
+// The VMDK extents on their own: stream-optimized grains, both grain directories, ESXi COWD and
+// SEsparse deltas, and the damage each reports, from byte images built here.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <cstring>
+#include <numeric>
+
+#include "common/ByteLoader.h"
+#include "image/ReadOnlyFile.h"
+#include "image/VmdkCowdExtent.h"
+#include "image/VmdkGrainMarker.h"
+#include "image/VmdkPlainExtent.h"
+#include "image/VmdkSeSparseExtent.h"
+#include "image/VmdkSparseExtent.h"
+#include "image/VmdkTestImages.h"
+
+namespace vindaru {
+namespace {
+
+using test::sectorPattern;
+
+ReadOnlyFile memoryFile(const std::vector<std::uint8_t>& bytes) {
+    static MemoryFiles files; // spans only; the bytes stay the caller's
+    static int counter = 0;
+    const std::string name = "f" + std::to_string(counter++);
+    files.add(name, bytes);
+    ReadOnlyFile f;
+    EXPECT_TRUE(f.open(name, &files));
+    return f;
+}
+
+std::unique_ptr<VmdkSparseExtent> sparse(const std::vector<std::uint8_t>& bytes) {
+    ReadOnlyFile f = memoryFile(bytes);
+    std::string error;
+    auto e = VmdkSparseExtent::open(std::move(f), VmdkSparseHeader::decode(std::span(bytes).first(512)), error);
+    EXPECT_TRUE(e) << error;
+    return e;
+}
+
+// Absent ranges read as a hole, as in a disk without a parent; `absentBytes` counts them.
+struct Reader {
+    std::uint64_t absentBytes = 0;
+    std::uint8_t mark = 0xAB; // visible where it lands
+    VmdkExtent::AbsentFill fill = [this](std::uint64_t at, std::span<std::uint8_t> out, ReadReport* r) {
+        absentBytes += out.size();
+        std::fill(out.begin(), out.end(), mark);
+        if (r) r->addHole(at, out.size());
+        return true;
+    };
+};
+
+std::vector<std::uint8_t> patternDisk(std::uint64_t sectors, const std::vector<std::uint64_t>& zeroGrains,
+                                      std::uint64_t grainSectors) {
+    std::vector<std::uint8_t> disk(sectors * 512);
+    for (std::uint64_t s = 0; s < sectors; ++s) {
+        if (std::find(zeroGrains.begin(), zeroGrains.end(), s / grainSectors) != zeroGrains.end()) continue;
+        const auto p = sectorPattern(s, 3);
+        std::copy(p.begin(), p.end(), disk.begin() + static_cast<std::ptrdiff_t>(s * 512));
+    }
+    return disk;
+}
+
+TEST(VmdkGrainMarker, FooterNeedsItsMarkersAndInflateNeedsTheWholeStream) {
+    const auto disk = patternDisk(256, {}, 128);
+    const auto image = test::streamOptimizedImage(disk, 128, true);
+    const auto tail = std::span(image.file).last(kVmdkStreamTailBytes);
+    const auto footer = decodeVmdkStreamFooter(tail);
+    ASSERT_TRUE(footer);
+    EXPECT_NE(footer->grainDirectorySector, kVmdkDirectoryAtEnd);
+
+    std::vector<std::uint8_t> broken(tail.begin(), tail.end());
+    broken[12] = 1; // footer marker typed as a grain table
+    EXPECT_FALSE(decodeVmdkStreamFooter(broken));
+    broken.assign(tail.begin(), tail.end());
+    broken[1024] = 7; // end-of-stream marker with a value
+    EXPECT_FALSE(decodeVmdkStreamFooter(broken));
+
+    std::vector<std::uint8_t> z(compressBound(65536));
+    uLongf zlen = z.size();
+    ASSERT_EQ(compress(z.data(), &zlen, disk.data(), 65536), Z_OK);
+    std::vector<std::uint8_t> out(65536);
+    EXPECT_EQ(inflateVmdkGrain(std::span(z).first(zlen), out), 65536u);
+    EXPECT_EQ(std::memcmp(out.data(), disk.data(), out.size()), 0);
+    EXPECT_FALSE(inflateVmdkGrain(std::span(z).first(zlen - 9), out)) << "cut short";
+    std::vector<std::uint8_t> small(1000);
+    EXPECT_FALSE(inflateVmdkGrain(std::span(z).first(zlen), small)) << "larger than the grain";
+    z[zlen / 2] ^= 0x55;
+    const auto bad = inflateVmdkGrain(std::span(z).first(zlen), out);
+    EXPECT_TRUE(!bad || std::memcmp(out.data(), disk.data(), out.size()) != 0);
+}
+
+TEST(VmdkStreamExtent, ReadsGrainsWithTheDirectoryInTheFooterOrUpFront) {
+    // 300 sectors: the last grain is partial; grain 1 is all zeros and not stored.
+    const auto disk = patternDisk(300, {1}, 128);
+    for (const bool atEnd : {true, false}) {
+        const auto image = test::streamOptimizedImage(disk, 128, atEnd);
+        const auto e = sparse(image.file);
+        EXPECT_EQ(e->kindText(), "streamOptimized");
+        Reader r;
+        std::vector<std::uint8_t> out(disk.size());
+        ReadReport report;
+        EXPECT_TRUE(e->read(0, out, 0, &report, r.fill));
+        // Grain 1 is absent: the filler took it.
+        EXPECT_EQ(r.absentBytes, 128u * 512);
+        std::fill_n(out.begin() + 128 * 512, 128 * 512, std::uint8_t{0});
+        EXPECT_EQ(out, disk) << "atEnd " << atEnd;
+        EXPECT_FALSE(report.damaged());
+
+        // Unaligned pieces inside and across grains come from the cache or a fresh inflate.
+        for (const auto& [at, len] : {std::pair{1000u, 77u}, std::pair{65530u, 9000u}, std::pair{3u, 1u},
+                                     std::pair{299u * 512 + 100, 412u}}) {
+            std::vector<std::uint8_t> piece(len);
+            e->read(at, piece, 0, nullptr, r.fill);
+            for (std::size_t i = 0; i < len; ++i) {
+                const std::size_t p = at + i;
+                const std::uint8_t want = p / 65536 == 1 ? 0xAB : disk[p];
+                ASSERT_EQ(piece[i], want) << "byte " << p;
+            }
+        }
+    }
+}
+
+TEST(VmdkStreamExtent, DamagedGrainsAreUnreadableEachForItsReason) {
+    const auto disk = patternDisk(512, {}, 128);
+    auto image = test::streamOptimizedImage(disk, 128, true);
+    // Grain 1's deflate data damaged; grain 2's marker names another grain.
+    image.file[image.grainMarkerAt[1] + 40] ^= 0xFF;
+    image.file[image.grainMarkerAt[1] + 41] ^= 0xFF;
+    image.file[image.grainMarkerAt[2] + 1] ^= 1;
+    const auto e = sparse(image.file);
+    Reader r;
+    std::vector<std::uint8_t> out(disk.size());
+    ReadReport report;
+    EXPECT_FALSE(e->read(0, out, 1 << 20, &report, r.fill));
+    const auto bad = report.unreadableRanges();
+    ASSERT_EQ(bad.size(), 2u);
+    EXPECT_EQ(bad[0], (ByteRange{(1 << 20) + 65536, 65536, RangeKind::Unreadable, Damage::BadCompressedData}));
+    EXPECT_EQ(bad[1], (ByteRange{(1 << 20) + 131072, 65536, RangeKind::Unreadable, Damage::InvalidMapEntry}));
+    EXPECT_EQ(std::memcmp(out.data(), disk.data(), 65536), 0);
+    EXPECT_EQ(std::memcmp(out.data() + 196608, disk.data() + 196608, 65536), 0);
+    EXPECT_EQ(std::count(out.begin() + 65536, out.begin() + 196608, 0), 131072);
+}
+
+TEST(VmdkStreamExtent, ACopyCutShortIsMappedFromItsMarkersUpToTheCut) {
+    const auto disk = patternDisk(1024, {3}, 128);
+    const auto image = test::streamOptimizedImage(disk, 128, true);
+    // Cut inside grain 5's data: the footer and directory are gone.
+    std::vector<std::uint8_t> cut(image.file.begin(),
+                                  image.file.begin() + static_cast<std::ptrdiff_t>(image.grainMarkerAt[5] + 100));
+    const auto e = sparse(cut);
+    Reader r;
+    std::vector<std::uint8_t> out(disk.size());
+    ReadReport report;
+    EXPECT_FALSE(e->read(0, out, 0, &report, r.fill));
+    EXPECT_EQ(std::memcmp(out.data(), disk.data(), 3 * 65536), 0);
+    // Grain 3 was never written, but a cut stream cannot tell it from one that is lost.
+    const auto bad = report.unreadableRanges();
+    ASSERT_EQ(bad.size(), 2u);
+    EXPECT_EQ(bad[0], (ByteRange{3 * 65536, 65536, RangeKind::Unreadable, Damage::PastEndOfFile}));
+    EXPECT_EQ(bad[1].offset, 5u * 65536);
+    EXPECT_EQ(bad[1].end(), disk.size());
+    std::vector<std::string> lines;
+    e->structureLines(lines);
+    EXPECT_NE(std::accumulate(lines.begin(), lines.end(), std::string()).find("markers"), std::string::npos);
+}
+
+TEST(VmdkSparseExtent, EitherGrainDirectoryServesWhenTheOtherIsLost) {
+    test::SparseVmdkBuilder b(4096, 16, 64);
+    for (std::uint64_t g : {0, 5, 70, 200}) b.allocate(g);
+    b.redundantCopy();
+    const auto good = b.build();
+    const auto expected = b.expectedDisk();
+    const auto primaryAt = le64(good, 56) * 512;
+    const auto redundantAt = le64(good, 48) * 512;
+    ASSERT_NE(primaryAt, redundantAt);
+    const std::size_t gdBytes = 4096 / (16 * 64) * 4;
+
+    auto readAll = [&](const std::vector<std::uint8_t>& file, ReadReport* report) {
+        const auto e = sparse(file);
+        Reader r;
+        r.mark = 0;
+        std::vector<std::uint8_t> out(expected.size());
+        e->read(0, out, 0, report, r.fill);
+        return out;
+    };
+    auto zeroed = [&](std::size_t at) {
+        auto f = good;
+        std::fill_n(f.begin() + static_cast<std::ptrdiff_t>(at), gdBytes, std::uint8_t{0});
+        return f;
+    };
+    EXPECT_EQ(readAll(zeroed(primaryAt), nullptr), expected) << "primary directory zeroed";
+    EXPECT_EQ(readAll(zeroed(redundantAt), nullptr), expected) << "redundant directory zeroed";
+    auto flagClear = good;
+    flagClear[8] = 1;
+    std::fill_n(flagClear.begin() + static_cast<std::ptrdiff_t>(redundantAt), gdBytes, std::uint8_t{0x7F});
+    EXPECT_EQ(readAll(flagClear, nullptr), expected) << "flag clear, copy garbage";
+    auto outside = good;
+    outside[48] = 0xFF, outside[49] = 0xFF, outside[50] = 0xFF;
+    EXPECT_EQ(readAll(outside, nullptr), expected) << "redundant outside the file";
+    auto primaryOutside = good;
+    primaryOutside[58] = 0x7F;
+    EXPECT_EQ(readAll(primaryOutside, nullptr), expected) << "primary outside the file";
+
+    // A grain whose two tables disagree is named in the structure lines.
+    auto differ = good;
+    const std::uint64_t redundantTable = le32(differ, redundantAt) * 512;
+    differ[redundantTable + 5 * 4] ^= 1;
+    const auto e = sparse(differ);
+    EXPECT_EQ(e->compareDirectories().grains, 1u);
+    EXPECT_EQ(e->compareDirectories().firstGrain, 5u);
+    EXPECT_EQ(readAll(differ, nullptr), expected) << "the primary's entry wins";
+}
+
+TEST(VmdkSparseExtent, EntriesOutsideTheFileAndACutFileAreUnreadableNotZeros) {
+    test::SparseVmdkBuilder b(2048, 16, 512);
+    for (std::uint64_t g = 0; g < 8; ++g) b.allocate(g);
+    b.rawEntry(20, 1); // a zeroed grain: a hole, even in a delta
+    auto file = b.build();
+    const std::uint64_t table = le32(file, le64(file, 56) * 512) * 512;
+    file[table + 2 * 4 + 3] = 0x40; // grain 2: far outside any file of this size
+    const auto e = sparse(file);
+    Reader r;
+    std::vector<std::uint8_t> out(2048 * 512);
+    ReadReport report;
+    EXPECT_FALSE(e->read(0, out, 0, &report, r.fill));
+    ASSERT_EQ(report.unreadableRanges().size(), 1u);
+    EXPECT_EQ(report.unreadableRanges()[0], (ByteRange{2 * 8192, 8192, RangeKind::Unreadable, Damage::InvalidMapEntry}));
+    EXPECT_EQ(r.absentBytes, 2048u * 512 - 9 * 8192) << "grain 20 is a zero grain, not absent";
+    EXPECT_TRUE(e->isHole(20 * 8192, 8192, false));
+    EXPECT_FALSE(e->isHole(30 * 8192, 8192, false));
+    EXPECT_TRUE(e->isHole(30 * 8192, 8192, true));
+
+    // Cut in the middle of grain 6: the rest of 6 and grain 7 are past the end of the file.
+    auto cut = b.build();
+    cut.resize(cut.size() - 8192 - 4096);
+    const auto c = sparse(cut);
+    ReadReport cutReport;
+    std::vector<std::uint8_t> head(8 * 8192);
+    EXPECT_FALSE(c->read(0, head, 0, &cutReport, r.fill));
+    ASSERT_EQ(cutReport.unreadableRanges().size(), 1u);
+    EXPECT_EQ(cutReport.unreadableRanges()[0], (ByteRange{6 * 8192 + 4096, 4096 + 8192, RangeKind::Unreadable, Damage::PastEndOfFile}));
+    std::vector<ByteRange> damage;
+    c->describeDamage(0, damage);
+    EXPECT_EQ(damage, cutReport.unreadableRanges());
+}
+
+TEST(VmdkDeltaExtents, CowdAndSeSparseHoldTheirGrainsAndLeaveTheRestToTheParent) {
+    std::string error;
+    const auto cowdBytes = test::cowdDelta(80000, 16, {0, 3, 4200}, 9);
+    auto cowd = VmdkCowdExtent::open(memoryFile(cowdBytes), 0, error);
+    ASSERT_TRUE(cowd) << error;
+    const auto seBytes = test::seSparseDelta(70000, {1, 2, 5000}, {7}, 9);
+    auto se = VmdkSeSparseExtent::open(memoryFile(seBytes), 0, error);
+    ASSERT_TRUE(se) << error;
+
+    for (const auto& [extent, stored, grainSectors] :
+         {std::tuple<VmdkGrainExtent*, std::vector<std::uint64_t>, std::uint64_t>{cowd.get(), {0, 3, 4200}, 16},
+          {se.get(), {1, 2, 5000}, 8}}) {
+        Reader r;
+        std::vector<std::uint8_t> out(extent->length());
+        ReadReport report;
+        EXPECT_TRUE(extent->read(0, out, 0, &report, r.fill)) << extent->kindText();
+        for (std::uint64_t s = 0; s < extent->length() / 512; ++s) {
+            const bool held = std::find(stored.begin(), stored.end(), s / grainSectors) != stored.end();
+            const bool zero = extent == se.get() && s / 8 == 7;
+            const auto want = held ? sectorPattern(s, 9) : std::vector<std::uint8_t>(512, zero ? 0 : 0xAB);
+            ASSERT_EQ(std::memcmp(out.data() + s * 512, want.data(), 512), 0) << extent->kindText() << " sector " << s;
+        }
+    }
+    EXPECT_FALSE(VmdkSeSparseExtent::open(memoryFile(std::vector<std::uint8_t>(cowdBytes)), 0, error));
+
+    // A COWD table entry that points past the file: unreadable, not the parent's bytes.
+    auto damaged = cowdBytes;
+    const std::uint64_t table = le32(damaged, 4 * 512) * 512;
+    damaged[table + 3 * 4 + 3] = 0x7F;
+    auto d = VmdkCowdExtent::open(memoryFile(damaged), 0, error);
+    ASSERT_TRUE(d);
+    Reader r;
+    std::vector<std::uint8_t> grain3(8192);
+    ReadReport report;
+    EXPECT_FALSE(d->read(3 * 8192, grain3, 0, &report, r.fill));
+    EXPECT_EQ(report.unreadableRanges().at(0).reason, Damage::InvalidMapEntry);
+}
+
+TEST(VmdkPlainExtent, MissingAndShortFilesAreUnreadableWhereTheyLie) {
+    const auto missing = VmdkPlainExtent::missing(4096, "gone.vmdk");
+    Reader r;
+    std::vector<std::uint8_t> out(1000, 1);
+    ReadReport report;
+    EXPECT_FALSE(missing->read(100, out, 8192, &report, r.fill));
+    EXPECT_EQ(report.unreadableRanges().at(0), (ByteRange{8292, 1000, RangeKind::Unreadable, Damage::MissingExtent}));
+    EXPECT_EQ(std::count(out.begin(), out.end(), 0), 1000);
+
+    std::vector<std::uint8_t> bytes(3000);
+    std::iota(bytes.begin(), bytes.end(), 0);
+    const auto flat = VmdkPlainExtent::flat(memoryFile(bytes), 4096, 512);
+    std::vector<std::uint8_t> all(4096);
+    ReadReport flatReport;
+    EXPECT_FALSE(flat->read(0, all, 0, &flatReport, r.fill));
+    EXPECT_EQ(all[0], bytes[512]);
+    EXPECT_EQ(flatReport.unreadableRanges().at(0), (ByteRange{2488, 4096 - 2488, RangeKind::Unreadable, Damage::PastEndOfFile}));
+}
+
+} // namespace
+} // namespace vindaru
