@@ -27,6 +27,15 @@ std::uint64_t VmdkPlainExtent::inFile() const {
     return fileOffset_ < size ? std::min(length_, size - fileOffset_) : 0;
 }
 
+std::unique_ptr<VmdkPlainExtent> VmdkPlainExtent::unreadable(std::uint64_t length, std::string name,
+                                                             Damage reason, std::string why) {
+    std::unique_ptr<VmdkPlainExtent> e(new VmdkPlainExtent(Kind::Unreadable, length));
+    e->name_ = std::move(name);
+    e->reason_ = reason;
+    e->why_ = std::move(why);
+    return e;
+}
+
 bool VmdkPlainExtent::read(std::uint64_t offset, std::span<std::uint8_t> out, std::uint64_t diskBase,
                            ReadReport* report, const AbsentFill& absent) const {
     (void)absent;
@@ -36,8 +45,9 @@ bool VmdkPlainExtent::read(std::uint64_t offset, std::span<std::uint8_t> out, st
         if (report) report->addHole(diskBase + offset, out.size());
         return true;
     case Kind::Missing:
+    case Kind::Unreadable:
         std::fill(out.begin(), out.end(), std::uint8_t{0});
-        if (report) report->addUnreadable(diskBase + offset, out.size(), Damage::MissingExtent);
+        if (report) report->addUnreadable(diskBase + offset, out.size(), reason_);
         return false;
     case Kind::Flat:
         break;
@@ -73,8 +83,8 @@ std::span<const std::uint8_t> VmdkPlainExtent::viewAt(std::uint64_t offset, std:
 }
 
 void VmdkPlainExtent::describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
-    if (kind_ == Kind::Missing) {
-        out.push_back({diskBase, length_, RangeKind::Unreadable, Damage::MissingExtent});
+    if (kind_ == Kind::Missing || kind_ == Kind::Unreadable) {
+        out.push_back({diskBase, length_, RangeKind::Unreadable, reason_});
     } else if (kind_ == Kind::Flat && inFile() < length_) {
         out.push_back({diskBase + inFile(), length_ - inFile(), RangeKind::Unreadable, Damage::PastEndOfFile});
     }
@@ -90,6 +100,7 @@ void VmdkPlainExtent::structureLines(std::vector<std::string>& out) const {
         break;
     case Kind::Zero: out.push_back("Zero extent: " + sectors); break;
     case Kind::Missing: out.push_back("Missing extent file " + name_ + ": " + sectors + " unreadable"); break;
+    case Kind::Unreadable: out.push_back("Extent file " + name_ + ": " + why_ + "; " + sectors + " unreadable"); break;
     }
 }
 
@@ -98,6 +109,7 @@ std::string VmdkPlainExtent::kindText() const {
     case Kind::Flat: return "flat";
     case Kind::Zero: return "zero";
     case Kind::Missing: return "missing";
+    case Kind::Unreadable: return "unreadable";
     }
     return "flat";
 }

@@ -13,12 +13,15 @@ namespace vindaru {
 
 class VmdkPlainExtent : public VmdkExtent {
   public:
-    enum class Kind { Flat, Zero, Missing };
+    enum class Kind { Flat, Zero, Missing, Unreadable };
 
     static std::unique_ptr<VmdkPlainExtent> flat(ReadOnlyFile file, std::uint64_t length, std::uint64_t fileOffset);
     static std::unique_ptr<VmdkPlainExtent> zero(std::uint64_t length);
     // `name` is the file the descriptor names, for the structure lines.
     static std::unique_ptr<VmdkPlainExtent> missing(std::uint64_t length, std::string name);
+    // An extent whose file is there but cannot be read as its line says (`why` for the lines).
+    static std::unique_ptr<VmdkPlainExtent> unreadable(std::uint64_t length, std::string name, Damage reason,
+                                                       std::string why);
 
     bool read(std::uint64_t offset, std::span<std::uint8_t> out, std::uint64_t diskBase, ReadReport* report,
               const AbsentFill& absent) const override;
@@ -39,6 +42,8 @@ class VmdkPlainExtent : public VmdkExtent {
     ReadOnlyFile file_;
     std::uint64_t fileOffset_ = 0;
     std::string name_;
+    Damage reason_ = Damage::MissingExtent;
+    std::string why_;
 };
 
 } // namespace vindaru
