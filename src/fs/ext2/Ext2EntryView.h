@@ -34,6 +34,8 @@ public:
     // a save does not make an empty folder of it.
     bool descendWhenSaving(EntryRef entry) const override { return parser_.entryName(entry) != "."; }
 
+    bool isPlaceholder(EntryRef entry) const override { return parser_.isOrphanFolder(entry); }
+
     ext2Class& parser() { return parser_; }
 
 private:

@@ -17,17 +17,20 @@ inline constexpr std::uint32_t kSbBlocksPerGroup = 0x20;
 inline constexpr std::uint32_t kSbInodesPerGroup = 0x28;
 inline constexpr std::uint32_t kSbMagic = 0x38;
 inline constexpr std::uint32_t kSbRevLevel = 0x4C;
+inline constexpr std::uint32_t kSbFirstIno = 0x54;
 inline constexpr std::uint32_t kSbInodeSize = 0x58;
 inline constexpr std::uint32_t kSbFeatureCompat = 0x5C;
 inline constexpr std::uint32_t kSbFeatureIncompat = 0x60;
 inline constexpr std::uint32_t kSbFeatureRoCompat = 0x64;
 inline constexpr std::uint32_t kSbDescSize = 0xFE;
+inline constexpr std::uint32_t kSbJournalInum = 0xE0;
 inline constexpr std::uint32_t kSbFirstMetaBg = 0x104;
 inline constexpr std::uint32_t kSbBlocksCountHi = 0x150;
 
 inline constexpr std::uint16_t kExt2Magic = 0xEF53;
 inline constexpr std::uint32_t kGoodOldInodeSize = 128; // revision 0 volumes
 
+inline constexpr std::uint32_t kCompatHasJournal = 0x0004;
 inline constexpr std::uint32_t kIncompatFileType = 0x0002;
 inline constexpr std::uint32_t kIncompatMetaBg = 0x0010;
 inline constexpr std::uint32_t kIncompat64Bit = 0x0080;
@@ -37,14 +40,17 @@ inline constexpr std::uint32_t kRoCompatGdtCsum = 0x0010;
 inline constexpr std::uint32_t kRoCompatMetadataCsum = 0x0400;
 
 // Group descriptor (32 bytes, or s_desc_size with the 64bit feature).
+inline constexpr std::uint32_t kGdBlockBitmapLo = 0x00;
 inline constexpr std::uint32_t kGdInodeTableLo = 0x08;
 inline constexpr std::uint32_t kGdFlags = 0x12;
 inline constexpr std::uint32_t kGdItableUnusedLo = 0x1C;
+inline constexpr std::uint32_t kGdBlockBitmapHi = 0x20;
 inline constexpr std::uint32_t kGdInodeTableHi = 0x28;
 inline constexpr std::uint32_t kGdItableUnusedHi = 0x32;
 inline constexpr std::uint32_t kGroupDescSize = 32;
 inline constexpr std::uint32_t kGroupDescSize64Min = 64;
 inline constexpr std::uint16_t kGroupInodeUninit = 0x0001;
+inline constexpr std::uint16_t kGroupBlockUninit = 0x0002;
 
 // Inode.
 inline constexpr std::uint32_t kInMode = 0x00;
@@ -57,6 +63,7 @@ inline constexpr std::uint32_t kInLinksCount = 0x1A;
 inline constexpr std::uint32_t kInFlags = 0x20;
 inline constexpr std::uint32_t kInBlock = 0x28; // i_block[15]
 inline constexpr std::uint32_t kInBlockBytes = 60;
+inline constexpr std::uint32_t kInGeneration = 0x64;
 inline constexpr std::uint32_t kInSizeHigh = 0x6C;
 inline constexpr std::uint32_t kInExtraIsize = 0x80;
 inline constexpr std::uint32_t kInCtimeExtra = 0x84;
@@ -106,6 +113,11 @@ inline constexpr std::uint32_t kDeHeaderSize = 8;
 inline constexpr std::uint32_t kDeMaxNameLenWithoutTypes = 1024;
 inline constexpr std::uint8_t kDeTypeRegular = 1;
 inline constexpr std::uint8_t kDeTypeDirectory = 2;
+inline constexpr std::uint32_t kRootInode = 2;
+inline constexpr std::uint32_t kJournalInode = 8;
+inline constexpr std::uint32_t kGoodOldFirstInode = 11;
+// Inline directories start with their parent's inode number.
+inline constexpr std::uint32_t kInlineDirParentBytes = 4;
 
 // Limits.
 // Block sizes the system accepts: 1 KiB << 0..3.

@@ -46,6 +46,7 @@ public:
         if (parser_.volumeBytes == 0) return outcome;
         if (!parser_.findSuperblock() || !parser_.readGroupDescriptors()) return outcome;
         parser_.readInodeTables();
+        parser_.readJournal();
         parser_.parseDirectories();
         parser_.buildEntryMap();
         parser_.linkParentChild();

@@ -7,6 +7,8 @@
 
 #include "common/DisplayFormat.h"
 #include "fs/ext2/Ext2BlockMap.h"
+#include "fs/ext2/Ext2Dirents.h"
+#include "fs/ext2/Ext2InlineData.h"
 #include "fs/ext2/Ext2Layout.h"
 #include "volume/VolumeSweep.h"
 
@@ -133,9 +135,12 @@ bool ext2Class::readGroupDescriptors() {
             const ByteSpan desc = subspan(block, std::size_t{i} * geometry.descriptorSize, geometry.descriptorSize);
             Ext2GroupInfo& info = groups[d * perBlock + i];
             info.inodeTable = le32(desc, kGdInodeTableLo);
+            info.blockBitmap = le32(desc, kGdBlockBitmapLo);
+            info.blocksUninitialised = geometry.tablesMayBeUninitialised && (le16(desc, kGdFlags) & kGroupBlockUninit);
             std::uint32_t unused = le16(desc, kGdItableUnusedLo);
             if (geometry.is64Bit) {
                 info.inodeTable |= std::uint64_t{le32(desc, kGdInodeTableHi)} << 32;
+                info.blockBitmap |= std::uint64_t{le32(desc, kGdBlockBitmapHi)} << 32;
                 unused |= std::uint32_t{le16(desc, kGdItableUnusedHi)} << 16;
             }
             info.usedInodes = geometry.inodesPerGroup;
@@ -156,8 +161,37 @@ bool ext2Class::readGroupDescriptors() {
     return anyTable;
 }
 
+bool ext2Class::deletedState(ByteSpan inode) const {
+    return le32(inode, kInDtime) != 0 || le16(inode, kInLinksCount) == 0;
+}
+
+void ext2Class::addDirectory(std::uint32_t number, ByteSpan inode, bool deleted) {
+    const std::uint32_t flags = le32(inode, kInFlags);
+    DirectoryInode dir;
+    dir.number = number;
+    dir.flags = flags;
+    dir.size = fileSize(inode);
+    dir.deleted = deleted;
+    if (flags & kFlagInlineData) {
+        // The entries after the parent's number, then those in the attribute, as one run.
+        const ByteSpan map = subspan(inode, kInBlock + kInlineDirParentBytes, kInBlockBytes - kInlineDirParentBytes);
+        const ByteSpan tail = inlineDataTail(inode);
+        dir.inlineEntries.assign(map.begin(), map.end());
+        dir.inlineSplit = map.size();
+        dir.inlineEntries.insert(dir.inlineEntries.end(), tail.begin(), tail.end());
+    } else {
+        if (le32(inode, kInBlock) == 0) return;
+        std::copy_n(inode.begin() + kInBlock, kInBlockBytes, dir.blockMap.begin());
+    }
+    directories_.push_back(std::move(dir));
+}
+
 bool ext2Class::readInodeTables() {
     directories_.clear();
+    deletedInodes_.clear();
+    firstInode_ = le32(superblock, kSbRevLevel) == 0 ? kGoodOldFirstInode : le32(superblock, kSbFirstIno);
+    // Numbers below the usual first one are the system's own, whatever the superblock says.
+    if (firstInode_ < kGoodOldFirstInode) firstInode_ = kGoodOldFirstInode;
     recordCount = geometry.recordCount();
     progress_->setRange(0, geometry.groupCount);
     const std::uint32_t inodeSize = geometry.inodeSize;
@@ -190,17 +224,11 @@ bool ext2Class::readInodeTables() {
             readBytes(tableStart + done * inodeSize, piece);
             for (std::uint64_t i = 0; i < n; ++i) {
                 const ByteSpan inode = subspan(piece, static_cast<std::size_t>(i * inodeSize), inodeSize);
-                const std::uint16_t mode = le16(inode, kInMode);
-                const std::uint32_t flags = le32(inode, kInFlags);
-                if ((mode & kModeTypeMask) != kModeDirectory || le32(inode, kInBlock) == 0 ||
-                    (flags & kFlagInlineData))
-                    continue;
-                DirectoryInode dir;
-                dir.number = static_cast<std::uint32_t>(firstKey + done + i + 1);
-                dir.flags = flags;
-                dir.size = fileSize(inode);
-                std::copy_n(inode.begin() + kInBlock, kInBlockBytes, dir.blockMap.begin());
-                directories_.push_back(dir);
+                const std::uint16_t type = le16(inode, kInMode) & kModeTypeMask;
+                const std::uint32_t number = static_cast<std::uint32_t>(firstKey + done + i + 1);
+                const bool deleted = type != 0 && number >= firstInode_ && deletedState(inode);
+                if (deleted) deletedInodes_.push_back(number);
+                if (type == kModeDirectory) addDirectory(number, inode, deleted);
             }
             done += n;
         }
@@ -233,7 +261,27 @@ void ext2Class::applyName(std::uint32_t inode, std::string_view name, std::uint1
     events_.push_back(event);
 }
 
-void ext2Class::walkDirectoryBlock(ByteSpan block) {
+// A name the live chain does not show: kept for a deleted inode only (buildEntryMap decides).
+void ext2Class::addName(std::uint32_t inode, std::string_view name, std::int64_t parent, bool hidden) {
+    if (inode == 0 || inode > recordCount || name == "." || name == "..") return;
+    if (hidden && !std::binary_search(deletedInodes_.begin(), deletedInodes_.end(), inode)) return;
+    NameEvent event;
+    event.inode = inode;
+    event.named = true;
+    event.hidden = hidden;
+    event.nameOffset = namePool_.size();
+    event.nameLength = static_cast<std::uint32_t>(name.size());
+    event.parent = parent;
+    namePool_.append(name);
+    events_.push_back(event);
+}
+
+void ext2Class::scanSlack(ByteSpan block, std::size_t from, std::size_t to, std::int64_t parent) {
+    scanDirentSlack(block, from, to, geometry.fileTypeInEntries, recordCount,
+                    [&](const Ext2HiddenEntry& e) { addName(e.inode, e.name, parent, true); });
+}
+
+void ext2Class::walkDirectoryBlock(ByteSpan block, const WalkMode& mode) {
     const std::size_t size = block.size();
     for (std::size_t offset = 0; offset < size;) {
         if (!fits(block, offset, kDeHeaderSize)) break;
@@ -246,13 +294,14 @@ void ext2Class::walkDirectoryBlock(ByteSpan block) {
             nameLength = u8(block, offset + kDeNameLen);
             const std::uint8_t type = u8(block, offset + kDeFileType);
             // The entry's type sets the inode's mode even when the entry names nothing.
-            if (inode > 0 && inode <= recordCount && (type == kDeTypeDirectory || type == kDeTypeRegular))
+            if (!mode.hidden && inode > 0 && inode <= recordCount &&
+                (type == kDeTypeDirectory || type == kDeTypeRegular))
                 typeMode = type == kDeTypeDirectory ? kModeDirectory : kModeRegular;
             if (nameLength == 0 || recLen == 0 || inode > recordCount) {
-                if (typeMode != 0) events_.push_back(NameEvent{inode, 0, 0, -1, typeMode, false});
+                if (typeMode != 0) events_.push_back(NameEvent{inode, 0, 0, -1, typeMode, false, false});
                 break;
             }
-            const std::size_t least = (kDeHeaderSize + nameLength + 3) & ~std::size_t{3};
+            const std::size_t least = direntLength(nameLength);
             next = offset + (recLen < least + 4 ? least : recLen);
         } else {
             nameLength = le16(block, offset + kDeNameLen);
@@ -261,38 +310,69 @@ void ext2Class::walkDirectoryBlock(ByteSpan block) {
         }
         // A name that runs past the block is not an entry.
         if (!fits(block, offset + kDeHeaderSize, nameLength)) {
-            if (typeMode != 0) events_.push_back(NameEvent{inode, 0, 0, -1, typeMode, false});
+            if (typeMode != 0) events_.push_back(NameEvent{inode, 0, 0, -1, typeMode, false, false});
             break;
         }
         const auto* name = reinterpret_cast<const char*>(block.data() + offset + kDeHeaderSize);
-        applyName(inode, std::string_view(name, nameLength), typeMode);
+        if (mode.pass)
+            applyName(inode, std::string_view(name, nameLength), typeMode);
+        else
+            addName(inode, std::string_view(name, nameLength), mode.parent, mode.hidden);
+        // What a deletion merged into this entry's record: the names it hid.
+        const std::size_t used = offset + direntLength(nameLength);
+        if (next > used + kDeHeaderSize) scanSlack(block, used, std::min(next, size), mode.pass ? passParent_ : mode.parent);
         offset = next;
     }
 }
 
+std::int64_t ext2Class::directoryKey(std::uint32_t inode) const {
+    return inode == kRootInode ? std::int64_t{kExt2RootKey} : std::int64_t{inode} - 1;
+}
+
 void ext2Class::walkDirectory(const DirectoryInode& directory, std::vector<std::uint8_t>& buffer) {
+    // A deleted folder's names attach to it by its number; the naming pass's rule is for the
+    // live chain of folders.
+    WalkMode mode;
+    if (directory.deleted || !directory.inlineEntries.empty()) {
+        mode.pass = false;
+        mode.parent = directoryKey(directory.number);
+        mode.hidden = directory.deleted;
+    }
+    if (!directory.inlineEntries.empty()) {
+        const ByteSpan all(directory.inlineEntries);
+        walkDirectoryBlock(all.first(directory.inlineSplit), mode);
+        walkDirectoryBlock(all.subspan(directory.inlineSplit), mode);
+        return;
+    }
     const std::uint32_t bs = geometry.blockSize;
+    const std::uint32_t asOf = directory.fromJournal ? journalInodes_[directory.number].sequence : 0;
     Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) {
         if (scanBlockBudget_ == 0) return false;
         --scanBlockBudget_;
-        return readBlocks(block, out);
+        return directory.fromJournal ? readNodeAsOf(block, asOf, out) : readBlocks(block, out);
     });
     const std::uint64_t perPiece = kReadPieceBytes / bs;
-    map.map(directory.blockMap, directory.flags, Ext2BlockMap::blocksForSize(directory.size, bs),
-            [&](const Ext2Run& run) {
-                if (run.zeros) return true;
-                for (std::uint64_t done = 0; done < run.count;) {
-                    const std::uint64_t n = std::min({perPiece, run.count - done, scanBlockBudget_});
-                    if (n == 0) return false;
-                    scanBlockBudget_ -= n;
-                    buffer.assign(static_cast<std::size_t>(n * bs), 0);
-                    if (readBlocks(run.physical + done, buffer))
-                        for (std::uint64_t b = 0; b < n; ++b)
-                            walkDirectoryBlock(subspan(buffer, static_cast<std::size_t>(b * bs), bs));
-                    done += n;
+    // The kernel leaves a deleted folder's size at 0: its map alone says how far it went.
+    const std::uint64_t limit = directory.deleted && directory.size == 0 ? geometry.blocksCount
+                                                                         : Ext2BlockMap::blocksForSize(directory.size, bs);
+    map.map(directory.blockMap, directory.flags, limit, [&](const Ext2Run& run) {
+        if (run.zeros) return true;
+        for (std::uint64_t done = 0; done < run.count;) {
+            const std::uint64_t n = std::min({perPiece, run.count - done, scanBlockBudget_});
+            if (n == 0) return false;
+            scanBlockBudget_ -= n;
+            if (journal_.usable) noteDirectoryBlocks(directory.number, run.physical + done, n);
+            buffer.assign(static_cast<std::size_t>(n * bs), 0);
+            if (readBlocks(run.physical + done, buffer))
+                for (std::uint64_t b = 0; b < n; ++b) {
+                    // A deleted folder's block that another file holds now is that file's.
+                    if (directory.deleted && blockInUse(run.physical + done + b)) continue;
+                    walkDirectoryBlock(subspan(buffer, static_cast<std::size_t>(b * bs), bs), mode);
                 }
-                return true;
-            });
+            done += n;
+        }
+        return true;
+    });
 }
 
 bool ext2Class::parseDirectories() {
@@ -317,6 +397,7 @@ bool ext2Class::parseDirectories() {
         while (next < directories_.size() && directories_[next].number <= groupEnd)
             walkDirectory(directories_[next++], buffer);
     }
+    if (journal_.usable && !stopped()) walkJournalDirectories(buffer);
     setStatus(formatText("parsed inode entry %llu  of %llu ", ull(n), ull(n)));
     progress_->setPosition(static_cast<std::int64_t>(n));
     return true;
@@ -384,21 +465,62 @@ void ext2Class::buildEntryMap() {
         namePool_.append(kExt2RootName);
         entries.insert(at, root);
     }
+    addOrphans();
 }
 
 // Mode, size and state of every named inode, read in key order so the tables stream by.
 void ext2Class::fillInodeFields() {
     std::vector<std::uint8_t> inode;
-    for (ext2Entry& e : entries) {
-        if (e.group == kExt2NoEntry) continue;
-        const std::uint64_t index = e.key;
-        e.group = static_cast<std::uint32_t>(index / geometry.inodesPerGroup);
-        e.indexInGroup = static_cast<std::uint32_t>(index % geometry.inodesPerGroup);
-        if (!readInode(e.key + 1, inode)) continue;
-        e.mode = le16(inode, kInMode);
-        e.size = fileSize(inode);
-        e.deleted = le32(inode, kInDtime) != 0 || le16(inode, kInLinksCount) == 0;
+    for (ext2Entry& e : entries) fillInodeFields(e, inode);
+}
+
+void ext2Class::fillInodeFields(ext2Entry& e, std::vector<std::uint8_t>& inode) {
+    if (e.group == kExt2NoEntry) return;
+    const std::uint64_t index = e.key;
+    e.group = static_cast<std::uint32_t>(index / geometry.inodesPerGroup);
+    e.indexInGroup = static_cast<std::uint32_t>(index % geometry.inodesPerGroup);
+    if (!readInode(e.key + 1, inode)) return;
+    e.deleted = deletedState(inode);
+    // A cleared inode keeps its mode; its size is the last live copy's.
+    if (e.deleted) readEntryInode(e, inode);
+    e.mode = le16(inode, kInMode);
+    e.size = fileSize(inode);
+}
+
+// Deleted inodes that no name reaches, as INODE_N under ORPHAN_ENTRY (the last key).
+void ext2Class::addOrphans() {
+    orphanKey_ = kExt2NoEntry;
+    if (recordCount >= kExt2NoEntry) return;
+    std::vector<std::uint8_t> inode;
+    const std::size_t named = entries.size();
+    for (std::uint32_t number : deletedInodes_) {
+        const std::uint32_t key = number - 1;
+        const auto at = std::lower_bound(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(named), key,
+                                         [](const ext2Entry& e, std::uint32_t k) { return e.key < k; });
+        if (at != entries.begin() + static_cast<std::ptrdiff_t>(named) && at->key == key) continue;
+        ext2Entry e;
+        e.key = key;
+        const std::string name = "INODE_" + std::to_string(number);
+        e.nameOffset = namePool_.size();
+        e.nameLength = static_cast<std::uint32_t>(name.size());
+        namePool_.append(name);
+        e.parent = static_cast<std::int64_t>(recordCount);
+        fillInodeFields(e, inode);
+        entries.push_back(e);
     }
+    if (entries.size() == named) return;
+    std::inplace_merge(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(named), entries.end(),
+                       [](const ext2Entry& a, const ext2Entry& b) { return a.key < b.key; });
+    ext2Entry orphan;
+    orphan.key = static_cast<std::uint32_t>(recordCount);
+    orphan.nameOffset = namePool_.size();
+    orphan.nameLength = static_cast<std::uint32_t>(std::string_view(kExt2OrphanName).size());
+    orphan.mode = kModeDirectory;
+    orphan.parent = kExt2RootKey;
+    orphan.group = kExt2NoEntry;
+    namePool_.append(kExt2OrphanName);
+    entries.push_back(orphan);
+    orphanKey_ = orphan.key;
 }
 
 void ext2Class::linkParentChild() {

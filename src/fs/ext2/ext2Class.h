@@ -38,6 +38,8 @@
 #include "common/CheckTree.h"
 #include "common/Sinks.h"
 #include "common/StopControl.h"
+#include "fs/ext2/Ext2BlockMap.h"
+#include "fs/ext2/Ext2Journal.h"
 #include "fs/ext2/Ext2Superblock.h"
 #include "fs/parser/EntryView.h"
 #include "image/readWriteInterface.h"
@@ -48,6 +50,7 @@ namespace vindaru {
 inline constexpr std::uint32_t kExt2NoEntry = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kExt2RootKey = 2;
 inline constexpr const char* kExt2RootName = "ROOT";
+inline constexpr const char* kExt2OrphanName = "ORPHAN_ENTRY";
 
 struct ext2Entry {
     std::uint32_t key = 0; // inode number - 1
@@ -69,6 +72,8 @@ struct Ext2GroupInfo {
     std::uint64_t inodeTable = 0;       // first block
     std::uint32_t usedInodes = 0;       // the table's first entries that were ever initialised
     bool tableOnVolume = false;         // the table lies inside the volume
+    std::uint64_t blockBitmap = 0;
+    bool blocksUninitialised = false;   // no bitmap written yet: every data block is free
 };
 
 class ext2Class {
@@ -91,6 +96,10 @@ public:
     bool findSuperblock();
     bool readGroupDescriptors();
     bool readInodeTables();
+    // ext3/ext4: older copies of inode-table and directory blocks from the journal (inode 8),
+    // for deleted inodes whose block map the deletion cleared. Skipped with a note when the
+    // journal is missing or damaged.
+    void readJournal();
     bool parseDirectories();
     void buildEntryMap();
     void linkParentChild();
@@ -104,6 +113,8 @@ public:
     std::string_view entryName(EntryRef ref) const;
     bool isDirectory(EntryRef ref) const;
     bool isDeleted(EntryRef ref) const { return isValidRef(ref) && entries[ref].deleted; }
+    // The folder that holds deleted inodes no name reaches.
+    bool isOrphanFolder(EntryRef ref) const { return isValidRef(ref) && entries[ref].key == orphanKey_ && orphanKey_ != kExt2NoEntry; }
     bool hasChildren(EntryRef ref) const {
         return isValidRef(ref) && entries[ref].firstChild != kExt2NoEntry;
     }
@@ -132,6 +143,9 @@ public:
     std::vector<Ext2GroupInfo> groups;
     std::uint64_t recordCount = 0; // N: inodes 1..N can be named
     std::vector<ext2Entry> entries;
+    // What the journal pass found, and why it was skipped (empty when there is no journal).
+    std::string journalNote;
+    std::size_t journalCopies = 0;
 
 private:
     // A directory inode found by readInodeTables, walked by parseDirectories.
@@ -140,6 +154,17 @@ private:
         std::uint32_t flags = 0;
         std::uint64_t size = 0;
         std::array<std::uint8_t, 60> blockMap{};
+        bool deleted = false;     // its names are kept only for inodes deleted too
+        bool fromJournal = false; // the map is a journal copy's: its nodes may be journalled too
+        std::vector<std::uint8_t> inlineEntries; // inline data: i_block after the parent, then the attribute
+        std::size_t inlineSplit = 0;             // where the attribute's entries start
+    };
+    // How a directory block's names are attached: by the naming pass's "." rule, or to a known
+    // parent; `hidden` names (slack, deleted folders, journal copies) name deleted inodes only.
+    struct WalkMode {
+        bool pass = true;
+        std::int64_t parent = -1;
+        bool hidden = false;
     };
     // One directory entry's effect on an inode's record, in the order the pass met them.
     struct NameEvent {
@@ -149,6 +174,7 @@ private:
         std::int64_t parent = -1;
         std::uint16_t mode = 0; // a mode set by the entry's file type; 0 for none
         bool named = false;     // the entry names the inode (else it only sets the mode)
+        bool hidden = false;
     };
     struct InodeChunk {
         std::uint64_t position = UINT64_MAX;
@@ -164,10 +190,30 @@ private:
     // Reads inode `number` into out (inodeSize bytes): zeros for one that was never initialised;
     // false when its table is not on the volume.
     bool readInode(std::uint32_t number, std::vector<std::uint8_t>& out);
+    void addDirectory(std::uint32_t number, ByteSpan inode, bool deleted);
     void walkDirectory(const DirectoryInode& directory, std::vector<std::uint8_t>& buffer);
-    void walkDirectoryBlock(ByteSpan block);
+    void walkDirectoryBlock(ByteSpan block, const WalkMode& mode);
     void applyName(std::uint32_t inode, std::string_view name, std::uint16_t typeMode);
+    void addName(std::uint32_t inode, std::string_view name, std::int64_t parent, bool hidden);
+    void scanSlack(ByteSpan block, std::size_t from, std::size_t to, std::int64_t parent);
     void fillInodeFields();
+    void fillInodeFields(ext2Entry& e, std::vector<std::uint8_t>& inode);
+    void addOrphans();
+    // The entry's inode: for a deleted one whose map was cleared, its last live journal copy.
+    bool readEntryInode(const ext2Entry& e, std::vector<std::uint8_t>& out);
+    std::int64_t directoryKey(std::uint32_t inode) const;
+    bool deletedState(ByteSpan inode) const;
+    // Block bitmap: false for a block no live inode holds (outside the volume: in use).
+    bool blockInUse(std::uint64_t block);
+    bool runInUse(std::uint64_t physical, std::uint64_t count);
+    // Journal helpers.
+    bool readJournalBlocks(std::uint64_t first, std::span<std::uint8_t> out);
+    bool readJournalCopy(const Ext2JournalCopy& copy, std::span<std::uint8_t> out);
+    // Reads a map node: the newest journal copy no newer than `sequence`, else the volume's block.
+    bool readNodeAsOf(std::uint64_t block, std::uint32_t sequence, std::span<std::uint8_t> out);
+    void findJournalInodes();
+    void walkJournalDirectories(std::vector<std::uint8_t>& buffer);
+    void noteDirectoryBlocks(std::uint32_t inode, std::uint64_t physical, std::uint64_t count);
     std::uint64_t fileSize(ByteSpan inode) const;
     const std::string& dateText(std::int64_t seconds);
 
@@ -190,6 +236,21 @@ private:
     std::unordered_map<std::int64_t, std::string> dateTexts_; // by Unix time
     std::vector<InodeChunk> inodeCache_;
     std::size_t nextCacheSlot_ = 0;
+
+    // Deleted files.
+    std::uint32_t firstInode_ = 11;           // the first inode that is not reserved
+    std::vector<std::uint32_t> deletedInodes_; // used once, free now; ascending
+    std::uint32_t orphanKey_ = kExt2NoEntry;
+    static constexpr std::size_t kMaxBitmapGroups = 1024;
+    std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> bitmaps_; // by group
+    std::vector<Ext2Run> journalRuns_;    // the journal inode's blocks
+    Ext2JournalScan journal_;
+    struct JournalInode {
+        std::uint32_t sequence = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::unordered_map<std::uint32_t, JournalInode> journalInodes_; // by inode number
+    std::unordered_map<std::uint64_t, std::uint32_t> directoryBlocks_; // block -> directory inode
 };
 
 } // namespace vindaru

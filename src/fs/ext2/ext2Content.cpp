@@ -5,6 +5,7 @@
 #include "common/DisplayFormat.h"
 #include "common/TimeConvert.h"
 #include "fs/ext2/Ext2BlockMap.h"
+#include "fs/ext2/Ext2InlineData.h"
 #include "fs/ext2/Ext2Layout.h"
 #include "fs/ext2/ext2Class.h"
 
@@ -111,7 +112,7 @@ const std::string& ext2Class::dateText(std::int64_t seconds) {
 EntryTexts ext2Class::describeEntry(EntryRef ref) {
     EntryTexts texts;
     std::vector<std::uint8_t> inode;
-    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readInode(entries[ref].key + 1, inode))
+    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readEntryInode(entries[ref], inode))
         return texts;
     texts.creation = dateText(inodeTime(inode, kInCtime, kInCtimeExtra).seconds);
     texts.access = dateText(inodeTime(inode, kInAtime, kInAtimeExtra).seconds);
@@ -129,7 +130,7 @@ std::uint64_t ext2Class::entrySize(EntryRef ref) const {
 EntryTimes ext2Class::entryTimes(EntryRef ref) {
     EntryTimes times;
     std::vector<std::uint8_t> inode;
-    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readInode(entries[ref].key + 1, inode))
+    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readEntryInode(entries[ref], inode))
         return times;
     const InodeTime access = inodeTime(inode, kInAtime, kInAtimeExtra);
     const InodeTime modification = inodeTime(inode, kInMtime, kInMtimeExtra);
@@ -143,7 +144,7 @@ EntryTimes ext2Class::entryTimes(EntryRef ref) {
 
 bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
     std::vector<std::uint8_t> inode;
-    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readInode(entries[ref].key + 1, inode))
+    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readEntryInode(entries[ref], inode))
         return false;
     const std::uint32_t flags = le32(inode, kInFlags);
     const ByteSpan blockMap = subspan(inode, kInBlock, kInBlockBytes);
@@ -151,12 +152,20 @@ bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
                              fileSize(inode) < kInlineBytes && !(flags & kFlagExtents);
     if (fastSymlink || (flags & kFlagInlineData)) {
         const std::uint64_t size = fileSize(inode);
-        // The bytes live in the inode itself (the rest of an inline file is in an attribute
-        // that is not read here).
+        // The bytes live in the inode itself: the block map area, then for inline data the
+        // rest in the "system.data" attribute.
         if (size == 0) return true;
-        return sink(blockMap.first(static_cast<std::size_t>(std::min(size, kInlineBytes)))) &&
-               size <= kInlineBytes;
+        const std::size_t head = static_cast<std::size_t>(std::min(size, kInlineBytes));
+        if (!sink(blockMap.first(head))) return false;
+        if (size <= kInlineBytes) return true;
+        if (!(flags & kFlagInlineData)) return false;
+        const ByteSpan tail = inlineDataTail(inode);
+        const std::size_t rest = static_cast<std::size_t>(std::min<std::uint64_t>(size - kInlineBytes, tail.size()));
+        if (rest > 0 && !sink(tail.first(rest))) return false;
+        return rest == size - kInlineBytes;
     }
+    const ext2Entry& entry = entries[ref];
+    const auto journalled = entry.deleted ? journalInodes_.find(entry.key + 1) : journalInodes_.end();
 
     const std::uint32_t bs = geometry.blockSize;
     // No map reaches past this many blocks, whatever the size field claims.
@@ -181,8 +190,10 @@ bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
         return sinkOk;
     };
     std::vector<std::uint8_t> buffer;
+    // A journal copy's map nodes are read as the journal kept them at that time, where it did.
     Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) {
-        return readBlocks(block, out);
+        return journalled != journalInodes_.end() ? readNodeAsOf(block, journalled->second.sequence, out)
+                                                  : readBlocks(block, out);
     });
     const Ext2BlockMap::Result result =
         map.map(blockMap, flags, Ext2BlockMap::blocksForSize(size, bs), [&](const Ext2Run& run) {
@@ -198,6 +209,8 @@ bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
             }
             if (!zerosTo(start)) return false;
             if (run.zeros) return zerosTo(end);
+            // A deleted file's block that a live file holds now may hold that file's bytes.
+            if (entry.deleted && runInUse(physical, Ext2BlockMap::blocksForSize(end - start, bs))) whole = false;
             while (handed < end) {
                 const std::uint64_t n = std::min<std::uint64_t>(end - handed, kReadPieceBytes);
                 const std::uint64_t blocks = Ext2BlockMap::blocksForSize(n, bs);

@@ -1,0 +1,217 @@
+// Deleted files: which blocks no live inode holds (the block bitmaps), the journal's older
+// copies of inode-table and directory blocks, and the last live copy of a deleted inode.
+#include <algorithm>
+
+#include "fs/ext2/Ext2Dirents.h"
+#include "fs/ext2/Ext2Layout.h"
+#include "fs/ext2/ext2Class.h"
+#include "volume/VolumeSweep.h"
+
+namespace vindaru {
+
+using namespace ext2layout;
+
+namespace {
+
+bool emptyMap(ByteSpan inode) {
+    const std::uint32_t flags = le32(inode, kInFlags);
+    const ByteSpan map = subspan(inode, kInBlock, kInBlockBytes);
+    if (flags & kFlagInlineData) return false;
+    if (flags & kFlagExtents) return le16(map, kEhMagic) != kExtentMagic || le16(map, kEhEntries) == 0;
+    return std::all_of(map.begin(), map.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+} // namespace
+
+bool ext2Class::blockInUse(std::uint64_t block) {
+    if (geometry.blocksPerGroup == 0 || block < geometry.firstDataBlock || block >= geometry.blocksCount) return true;
+    const std::uint64_t relative = block - geometry.firstDataBlock;
+    const std::uint64_t group = relative / geometry.blocksPerGroup;
+    const std::uint64_t bit = relative % geometry.blocksPerGroup;
+    if (group >= groups.size()) return true;
+    const Ext2GroupInfo& info = groups[group];
+    if (info.blocksUninitialised) return false;
+    auto it = bitmaps_.find(group);
+    if (it == bitmaps_.end()) {
+        if (bitmaps_.size() >= kMaxBitmapGroups) bitmaps_.clear();
+        std::vector<std::uint8_t> bits;
+        if (info.blockBitmap != 0 && info.blockBitmap < geometry.blocksCount) {
+            bits.assign(geometry.blockSize, 0);
+            if (!readBlocks(info.blockBitmap, bits)) bits.clear();
+        }
+        it = bitmaps_.emplace(group, std::move(bits)).first;
+    }
+    // An unreadable bitmap cannot vouch for any block.
+    if (it->second.empty() || bit / 8 >= it->second.size()) return true;
+    return (it->second[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1;
+}
+
+bool ext2Class::runInUse(std::uint64_t physical, std::uint64_t count) {
+    for (std::uint64_t b = 0; b < count; ++b)
+        if (blockInUse(physical + b)) return true;
+    return false;
+}
+
+bool ext2Class::readEntryInode(const ext2Entry& e, std::vector<std::uint8_t>& out) {
+    if (!readInode(e.key + 1, out)) return false;
+    if (!e.deleted) return true;
+    const auto copy = journalInodes_.find(e.key + 1);
+    if (copy != journalInodes_.end()) out = copy->second.bytes;
+    return true;
+}
+
+bool ext2Class::readJournalBlocks(std::uint64_t first, std::span<std::uint8_t> out) {
+    const std::uint32_t bs = geometry.blockSize;
+    const std::uint64_t count = out.size() / bs;
+    bool ok = true;
+    for (std::uint64_t done = 0; done < count;) {
+        const std::uint64_t logical = first + done;
+        const auto run = std::upper_bound(journalRuns_.begin(), journalRuns_.end(), logical,
+                                          [](std::uint64_t l, const Ext2Run& r) { return l < r.logical; });
+        std::uint64_t n = 1;
+        const std::span<std::uint8_t> piece = out.subspan(static_cast<std::size_t>(done * bs));
+        if (run == journalRuns_.begin() || logical >= std::prev(run)->logical + std::prev(run)->count ||
+            std::prev(run)->zeros) {
+            std::fill_n(piece.begin(), bs, 0);
+        } else {
+            const Ext2Run& r = *std::prev(run);
+            n = std::min(count - done, r.logical + r.count - logical);
+            if (!readBlocks(r.physical + (logical - r.logical), piece.first(static_cast<std::size_t>(n * bs)))) ok = false;
+        }
+        done += n;
+    }
+    return ok;
+}
+
+bool ext2Class::readJournalCopy(const Ext2JournalCopy& copy, std::span<std::uint8_t> out) {
+    if (!readJournalBlocks(copy.journalBlock, out.first(geometry.blockSize))) return false;
+    Ext2JournalReader::unescape(out, copy.escaped);
+    return true;
+}
+
+bool ext2Class::readNodeAsOf(std::uint64_t block, std::uint32_t sequence, std::span<std::uint8_t> out) {
+    const auto begin = std::lower_bound(journal_.copies.begin(), journal_.copies.end(), block,
+                                        [](const Ext2JournalCopy& c, std::uint64_t b) { return c.fsBlock < b; });
+    const Ext2JournalCopy* best = nullptr;
+    for (auto it = begin; it != journal_.copies.end() && it->fsBlock == block && it->sequence <= sequence; ++it)
+        best = &*it;
+    if (best) return readJournalCopy(*best, out);
+    return readBlocks(block, out);
+}
+
+void ext2Class::noteDirectoryBlocks(std::uint32_t inode, std::uint64_t physical, std::uint64_t count) {
+    for (std::uint64_t b = 0; b < count; ++b) directoryBlocks_.emplace(physical + b, inode);
+}
+
+void ext2Class::readJournal() {
+    journalNote.clear();
+    journalCopies = 0;
+    journal_ = Ext2JournalScan{};
+    journalRuns_.clear();
+    journalInodes_.clear();
+    directoryBlocks_.clear();
+    if (!(le32(superblock, kSbFeatureCompat) & kCompatHasJournal) || deletedInodes_.empty()) return;
+    if (le32(superblock, kSbJournalInum) != kJournalInode) {
+        journalNote = "journal not in inode 8 (external journals are not read)";
+        return;
+    }
+    std::vector<std::uint8_t> inode;
+    if (!readInode(kJournalInode, inode)) {
+        journalNote = "journal inode unreadable";
+        return;
+    }
+    const std::uint32_t bs = geometry.blockSize;
+    const std::uint64_t limit = Ext2BlockMap::blocksForSize(fileSize(inode), bs);
+    Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) { return readBlocks(block, out); });
+    std::uint64_t mapped = 0;
+    map.map(subspan(inode, kInBlock, kInBlockBytes), le32(inode, kInFlags), limit, [&](const Ext2Run& run) {
+        journalRuns_.push_back(run);
+        mapped = run.logical + run.count;
+        return true;
+    });
+    journal_ = Ext2JournalReader::scan(bs, mapped, geometry.blocksCount,
+                                       [&](std::uint64_t first, std::span<std::uint8_t> out) {
+                                           return readJournalBlocks(first, out);
+                                       },
+                                       [&] { return stopped(); });
+    if (!journal_.usable) {
+        journalNote = "journal skipped: " + journal_.note;
+        return;
+    }
+    journalCopies = journal_.copies.size();
+    findJournalInodes();
+}
+
+// For each deleted inode whose map the deletion cleared: its newest journalled copy in which it
+// was live with a map, of the same life (generation) as the deleted one.
+void ext2Class::findJournalInodes() {
+    const std::uint32_t bs = geometry.blockSize;
+    const std::uint32_t perBlock = bs / geometry.inodeSize;
+    const std::uint64_t tableBlocks = Ext2BlockMap::blocksForSize(std::uint64_t{geometry.inodesPerGroup} * geometry.inodeSize, bs);
+    // Inode tables by first block, to find which table a copied block belongs to.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> tables;
+    for (std::uint32_t g = 0; g < groups.size(); ++g)
+        if (groups[g].tableOnVolume) tables.emplace_back(groups[g].inodeTable, g);
+    std::sort(tables.begin(), tables.end());
+    std::vector<std::uint8_t> block(bs), current;
+    std::vector<DirectoryInode> found;
+    for (const Ext2JournalCopy& copy : journal_.copies) {
+        auto t = std::upper_bound(tables.begin(), tables.end(), std::make_pair(copy.fsBlock, UINT32_MAX));
+        if (t == tables.begin()) continue;
+        --t;
+        if (copy.fsBlock - t->first >= tableBlocks) continue;
+        const std::uint64_t firstNumber = std::uint64_t{t->second} * geometry.inodesPerGroup +
+                                          (copy.fsBlock - t->first) * perBlock + 1;
+        const auto from = std::lower_bound(deletedInodes_.begin(), deletedInodes_.end(), firstNumber);
+        if (from == deletedInodes_.end() || *from >= firstNumber + perBlock) continue;
+        if (!readJournalCopy(copy, block)) continue;
+        for (auto it = from; it != deletedInodes_.end() && *it < firstNumber + perBlock; ++it) {
+            const ByteSpan old = subspan(block, static_cast<std::size_t>((*it - firstNumber) * geometry.inodeSize),
+                                         geometry.inodeSize);
+            if (le16(old, kInLinksCount) == 0 || le32(old, kInDtime) != 0 || emptyMap(old)) continue;
+            if (!readInode(*it, current) || !emptyMap(current)) continue;
+            if (le32(old, kInGeneration) != le32(current, kInGeneration)) continue;
+            if ((le16(old, kInMode) & kModeTypeMask) != (le16(current, kInMode) & kModeTypeMask)) continue;
+            // Copies come oldest first: a later one replaces an earlier one.
+            JournalInode& j = journalInodes_[*it];
+            j.sequence = copy.sequence;
+            j.bytes.assign(old.begin(), old.end());
+        }
+    }
+    // Deleted folders get their names from the copy's map.
+    for (const auto& [number, copy] : journalInodes_) {
+        if ((le16(copy.bytes, kInMode) & kModeTypeMask) != kModeDirectory) continue;
+        addDirectory(number, copy.bytes, true);
+        directories_.back().fromJournal = true;
+    }
+    std::stable_sort(directories_.begin(), directories_.end(),
+                     [](const DirectoryInode& a, const DirectoryInode& b) { return a.number < b.number; });
+}
+
+// Every journalled copy that reads as a directory block: its names, live and hidden, attach to
+// the folder that owns the block ("." names it in a folder's first block).
+void ext2Class::walkJournalDirectories(std::vector<std::uint8_t>& buffer) {
+    const std::uint32_t bs = geometry.blockSize;
+    buffer.assign(bs, 0);
+    for (const Ext2JournalCopy& copy : journal_.copies) {
+        if (stopped()) return;
+        if (!readJournalCopy(copy, buffer) || !looksLikeDirectoryBlock(buffer, geometry.fileTypeInEntries, recordCount))
+            continue;
+        std::uint32_t owner = 0;
+        if (u8(buffer, kDeNameLen) == 1 && u8(buffer, kDeHeaderSize) == '.') {
+            owner = le32(buffer, kDeInode);
+        } else {
+            const auto it = directoryBlocks_.find(copy.fsBlock);
+            if (it != directoryBlocks_.end()) owner = it->second;
+        }
+        // Names whose folder is unknown are left; their inodes still show under ORPHAN_ENTRY.
+        if (owner == 0 || owner > recordCount) continue;
+        WalkMode mode;
+        mode.pass = false;
+        mode.parent = directoryKey(owner);
+        mode.hidden = true;
+        walkDirectoryBlock(buffer, mode);
+    }
+}
+
+} // namespace vindaru
