@@ -508,9 +508,9 @@ void ext2Class::addOrphans() {
         fillInodeFields(e, inode);
         entries.push_back(e);
     }
-    if (entries.size() == named) return;
     std::inplace_merge(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(named), entries.end(),
                        [](const ext2Entry& a, const ext2Entry& b) { return a.key < b.key; });
+    const bool anyOrphan = entries.size() > named;
     ext2Entry orphan;
     orphan.key = static_cast<std::uint32_t>(recordCount);
     orphan.nameOffset = namePool_.size();
@@ -518,9 +518,63 @@ void ext2Class::addOrphans() {
     orphan.mode = kModeDirectory;
     orphan.parent = kExt2RootKey;
     orphan.group = kExt2NoEntry;
-    namePool_.append(kExt2OrphanName);
     entries.push_back(orphan);
+    const bool anyPlaced = placeUnreachable();
+    if (!anyOrphan && !anyPlaced) {
+        entries.pop_back();
+        return;
+    }
+    namePool_.append(kExt2OrphanName);
     orphanKey_ = orphan.key;
+}
+
+// Deleted entries whose parent chain never reaches the root (a folder lost with no name, or
+// folders that name each other) go under ORPHAN_ENTRY, at the place where their chain breaks,
+// so each such subtree stays whole. The orphan folder is the last entry.
+bool ext2Class::placeUnreachable() {
+    enum : std::uint8_t { Unknown, OnPath, Reaches, Lost };
+    std::vector<std::uint8_t> state(entries.size(), Unknown);
+    const std::size_t orphan = entries.size() - 1;
+    state[orphan] = Reaches;
+    if (const auto root = rootRef()) state[*root] = Reaches;
+    bool placed = false;
+    std::vector<std::size_t> path;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        path.clear();
+        std::size_t at = i;
+        std::uint8_t end = Lost;
+        while (true) {
+            if (state[at] == Reaches || state[at] == Lost) {
+                end = state[at];
+                break;
+            }
+            if (state[at] == OnPath) {
+                // A loop closes here: it is cut at this entry when it was deleted.
+                if (entries[at].deleted) {
+                    entries[at].parent = entries[orphan].key;
+                    placed = true;
+                    end = Reaches;
+                }
+                break;
+            }
+            state[at] = OnPath;
+            path.push_back(at);
+            const std::int64_t parent = entries[at].parent;
+            const std::optional<EntryRef> p =
+                parent < 1 || parent > UINT32_MAX ? std::nullopt : refOfKey(static_cast<std::uint32_t>(parent));
+            if (!p || *p == at) {
+                if (entries[at].deleted) {
+                    entries[at].parent = entries[orphan].key;
+                    placed = true;
+                    end = Reaches;
+                }
+                break;
+            }
+            at = static_cast<std::size_t>(*p);
+        }
+        for (std::size_t k : path) state[k] = end;
+    }
+    return placed;
 }
 
 void ext2Class::linkParentChild() {

@@ -199,6 +199,7 @@ private:
     void fillInodeFields();
     void fillInodeFields(ext2Entry& e, std::vector<std::uint8_t>& inode);
     void addOrphans();
+    bool placeUnreachable();
     // The entry's inode: for a deleted one whose map was cleared, its last live journal copy.
     bool readEntryInode(const ext2Entry& e, std::vector<std::uint8_t>& out);
     std::int64_t directoryKey(std::uint32_t inode) const;

@@ -48,6 +48,8 @@ Ext2ImageBuilder::Ext2ImageBuilder(Ext2BuildOptions o) : options_(o) {
     if (o.is64Bit) put16(sb, 0xFE, 64);
     for (std::uint32_t g = 0; g < groupCount_; ++g)
         put32(descriptor(g), 0x08, firstTable_ + g * tableBlocks_);
+    put32(descriptor(0), 0x00, blockBitmap()); // every block free until a test marks it
+
 }
 
 std::span<std::uint8_t> Ext2ImageBuilder::superblock() { return std::span(image_).subspan(1024, 1024); }
@@ -66,6 +68,11 @@ std::span<std::uint8_t> Ext2ImageBuilder::inode(std::uint32_t number) {
     const std::uint32_t i = (number - 1) % options_.inodesPerGroup;
     const std::size_t at = std::size_t{firstTable_ + g * tableBlocks_} * options_.blockSize + std::size_t{i} * options_.inodeSize;
     return std::span(image_).subspan(at, options_.inodeSize);
+}
+
+void Ext2ImageBuilder::markUsed(std::uint32_t number) {
+    const std::uint32_t bit = number - firstDataBlock_;
+    block(blockBitmap())[bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
 }
 
 std::uint32_t Ext2ImageBuilder::allocBlocks(std::uint32_t count) {

@@ -38,6 +38,9 @@ public:
     std::span<std::uint8_t> block(std::uint64_t number);
     std::span<std::uint8_t> inode(std::uint32_t number);
     std::uint32_t allocBlocks(std::uint32_t count = 1);
+    // Group 0's block bitmap; markUsed sets a block's bit in it.
+    std::uint32_t blockBitmap() const { return firstTable_ - 2; }
+    void markUsed(std::uint32_t block);
 
     // mode, size, links 1, default times; pointers untouched.
     void setInode(std::uint32_t number, std::uint16_t mode, std::uint64_t size, std::uint32_t flags = 0);
