@@ -104,6 +104,13 @@ VmdkGrainExtent::Grain VmdkCowdExtent::lookup(std::uint64_t grain) const {
     return storedAt(entry * kSector, Grain::Kind::Data);
 }
 
+std::uint64_t VmdkCowdExtent::sameUntil(std::uint64_t grain) const {
+    const std::uint64_t index = grain / kCowdGtesPerTable;
+    // Past the directory, or a table never allocated: the whole table looks up alike.
+    if (index >= directory_.size() || directory_[static_cast<std::size_t>(index)] == 0) return (index + 1) * kCowdGtesPerTable;
+    return grain + 1;
+}
+
 void VmdkCowdExtent::structureLines(std::vector<std::string>& out) const {
     out.push_back("vmfsSparse (COWD) extent: " + std::to_string(length_ / kSector) + " sectors, grains of " +
                   std::to_string(header_.grainSectors) + " sectors, grain directory at sector " +

@@ -42,6 +42,7 @@ class VmdkCowdExtent : public VmdkGrainExtent {
   private:
     VmdkCowdExtent(ReadOnlyFile file, const CowdHeader& header, std::uint64_t length);
     Grain lookup(std::uint64_t grain) const override;
+    std::uint64_t sameUntil(std::uint64_t grain) const override;
 
     CowdHeader header_;
     std::vector<std::uint32_t> directory_;

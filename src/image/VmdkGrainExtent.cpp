@@ -189,8 +189,12 @@ bool VmdkGrainExtent::read(std::uint64_t offset, std::span<std::uint8_t> out, st
         const std::uint64_t at = offset + pos;
         const std::uint64_t grain = at / grainBytes_;
         const std::uint64_t inGrain = at % grainBytes_;
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(grainBytes_ - inGrain, out.size() - pos));
         const Grain g = lookup(grain);
+        // A stretch of grains without a table reads as one piece.
+        std::uint64_t span = grainBytes_ - inGrain;
+        if (g.kind != Grain::Kind::Data && g.kind != Grain::Kind::Compressed)
+            span += (std::min(sameUntil(grain), grainCount_) - grain - 1) * grainBytes_;
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(span, out.size() - pos));
         if (g.kind != Grain::Kind::Data) flushRun();
         if (g.kind != Grain::Kind::Absent) flushAbsent();
         switch (g.kind) {
@@ -236,7 +240,7 @@ bool VmdkGrainExtent::read(std::uint64_t offset, std::span<std::uint8_t> out, st
 bool VmdkGrainExtent::isHole(std::uint64_t offset, std::uint64_t length, bool absentIsHole) const {
     if (length == 0 || offset >= length_ || length > length_ - offset) return false;
     const std::uint64_t last = (offset + length - 1) / grainBytes_;
-    for (std::uint64_t grain = offset / grainBytes_; grain <= last; ++grain) {
+    for (std::uint64_t grain = offset / grainBytes_; grain <= last; grain = sameUntil(grain)) {
         const Grain g = lookup(grain);
         if (g.kind == Grain::Kind::Zero) continue;
         if (g.kind == Grain::Kind::Absent && absentIsHole) continue;
@@ -258,10 +262,13 @@ std::span<const std::uint8_t> VmdkGrainExtent::viewAt(std::uint64_t offset, std:
 }
 
 void VmdkGrainExtent::describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
-    for (std::uint64_t grain = 0; grain < grainCount_; ++grain) {
+    for (std::uint64_t grain = 0, next = 0; grain < grainCount_; grain = next) {
         const Grain g = lookup(grain);
+        next = g.kind == Grain::Kind::Data || g.kind == Grain::Kind::Compressed
+                   ? grain + 1
+                   : std::min(sameUntil(grain), grainCount_);
         std::uint64_t start = grain * grainBytes_;
-        std::uint64_t len = grainLength(grain);
+        std::uint64_t len = std::min(next * grainBytes_, length_) - start;
         if (g.kind == Grain::Kind::Data && g.fileOffset + len > fileLength_) {
             // Stored, but the file ends inside it.
             const std::uint64_t have = fileLength_ - g.fileOffset;

@@ -51,6 +51,9 @@ class VmdkGrainExtent : public VmdkExtent {
 
     // Where grain `grain` (below grainCount()) is. Thread-safe.
     virtual Grain lookup(std::uint64_t grain) const = 0;
+    // The first grain after `grain` whose lookup may differ from its: past a whole table the
+    // directory does not point at, so that large empty stretches are not walked grain by grain.
+    virtual std::uint64_t sameUntil(std::uint64_t grain) const { return grain + 1; }
 
     // The table of `entries` entries of `width` bytes (4 or 8) at `fileOffset`, cached; null
     // on an I/O error.

@@ -151,6 +151,13 @@ VmdkGrainExtent::Grain VmdkSeSparseExtent::lookup(std::uint64_t grain) const {
     }
 }
 
+std::uint64_t VmdkSeSparseExtent::sameUntil(std::uint64_t grain) const {
+    const std::uint64_t index = grain / gtes_;
+    // Past the directory, or a table never allocated: the whole table looks up alike.
+    if (index >= directory_.size() || directory_[static_cast<std::size_t>(index)] == 0) return (index + 1) * gtes_;
+    return grain + 1;
+}
+
 void VmdkSeSparseExtent::structureLines(std::vector<std::string>& out) const {
     out.push_back("SEsparse extent: " + std::to_string(length_ / kSector) +
                   " sectors, grains of 8 sectors, grain directory at sector " +

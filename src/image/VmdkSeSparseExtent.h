@@ -40,6 +40,7 @@ class VmdkSeSparseExtent : public VmdkGrainExtent {
   private:
     VmdkSeSparseExtent(ReadOnlyFile file, const SeSparseHeader& header, std::uint64_t length);
     Grain lookup(std::uint64_t grain) const override;
+    std::uint64_t sameUntil(std::uint64_t grain) const override;
 
     SeSparseHeader header_;
     std::uint64_t gtes_ = 0;

@@ -11,6 +11,8 @@ namespace vindaru {
 namespace {
 
 constexpr std::uint64_t kSector = 512;
+// Tables compared for the structure lines: 2 TiB of disk with the usual 64 KiB grains.
+constexpr std::uint64_t kCompareTablesLimit = 65536;
 
 std::uint64_t satMul(std::uint64_t a, std::uint64_t b) {
     std::uint64_t r = 0;
@@ -206,18 +208,40 @@ VmdkGrainExtent::Grain VmdkSparseExtent::lookup(std::uint64_t grain) const {
     return r.stored() ? r : p;
 }
 
+std::uint64_t VmdkSparseExtent::sameUntil(std::uint64_t grain) const {
+    if (fromMarkers_) {
+        const auto it = std::upper_bound(markers_.begin(), markers_.end(), grain,
+                                         [](std::uint64_t g, const auto& m) { return g < m.first; });
+        const bool found = it != markers_.begin() && std::prev(it)->first == grain;
+        return found ? grain + 1 : (it == markers_.end() ? grainCount_ : it->first);
+    }
+    const std::uint64_t index = grain / gtes_;
+    const auto noTable = [&](const Directory& dir) {
+        return !dir.present || index >= dir.entries.size() || dir.entries[static_cast<std::size_t>(index)] == 0;
+    };
+    if (noTable(primary_) && noTable(redundant_)) return (index + 1) * gtes_;
+    return grain + 1;
+}
+
 VmdkSparseExtent::Disagreement VmdkSparseExtent::compareDirectories() const {
     Disagreement d;
     if (!primary_.present || !redundant_.present) return d;
+    std::uint64_t tables = 0;
     for (std::uint64_t index = 0; index < directoryEntries_; ++index) {
         const auto entry = [&](const Directory& dir) {
             return index < dir.entries.size() ? dir.entries[static_cast<std::size_t>(index)] : ~std::uint32_t{0};
         };
         if (entry(primary_) == 0 && entry(redundant_) == 0) continue;
+        if (++tables > kCompareTablesLimit) {
+            d.cut = true;
+            break;
+        }
         const std::uint64_t first = index * gtes_;
         const std::uint64_t end = std::min<std::uint64_t>(first + gtes_, grainCount_);
         for (std::uint64_t grain = first; grain < end; ++grain) {
-            if (fromDirectory(primary_, grain) == fromDirectory(redundant_, grain)) continue;
+            const Grain p = fromDirectory(primary_, grain), r = fromDirectory(redundant_, grain);
+            // Both unreadable (a file cut short) is no disagreement about where the grain is.
+            if (p == r || (!p.stored() && !r.stored() && p.kind == r.kind)) continue;
             if (d.grains++ == 0) d.firstGrain = grain;
         }
     }
@@ -242,7 +266,8 @@ void VmdkSparseExtent::structureLines(std::vector<std::string>& out) const {
     if (const Disagreement d = compareDirectories(); d.grains != 0)
         out.push_back("The two grain directories disagree on " + std::to_string(d.grains) +
                       " grains (the first at disk byte " + std::to_string(d.firstGrain * grainBytes_) +
-                      "); the primary's entries are used where they are usable.");
+                      "); the primary's entries are used where they are usable" +
+                      (d.cut ? std::string(" (only the first tables were compared).") : std::string(".")));
 }
 
 } // namespace vindaru

@@ -29,6 +29,7 @@ class VmdkSparseExtent : public VmdkGrainExtent {
     struct Disagreement {
         std::uint64_t grains = 0;
         std::uint64_t firstGrain = 0;
+        bool cut = false; // the comparison stopped at its limit
     };
     Disagreement compareDirectories() const;
 
@@ -40,6 +41,7 @@ class VmdkSparseExtent : public VmdkGrainExtent {
     };
     VmdkSparseExtent(ReadOnlyFile file, const VmdkSparseHeader& header, std::uint64_t length);
     Grain lookup(std::uint64_t grain) const override;
+    std::uint64_t sameUntil(std::uint64_t grain) const override;
     Grain fromDirectory(const Directory& dir, std::uint64_t grain) const;
     Grain fromMarkers(std::uint64_t grain) const;
     void loadDirectory(Directory& dir, std::uint64_t sector, bool wanted, const char* name);
