@@ -1,6 +1,9 @@
 // vindaru-cli carve: the raw recovery page on the command line. The volume is carved with the
 // default signatures (unless --no-default) and every --signatures FILE, the finds are listed as
-// the page's tree holds them, and with --out every find is saved as the page saves checked finds.
+// the page's tree holds them (each whole or partial), their total size is told before anything
+// is written, with --out every find is saved as the page saves checked finds, and --report FILE
+// writes one JSON line per find with its MD5.
+#include <fstream>
 #include <iostream>
 
 #include "cli/CliCommand.h"
@@ -8,6 +11,8 @@
 #include "cli/CliJson.h"
 #include "cli/CliSinks.h"
 #include "cli/CliVolume.h"
+#include "common/DisplayFormat.h"
+#include "raw/FindSaver.h"
 #include "raw/RawRecoveryLogic.h"
 
 namespace vindaru::cli {
@@ -47,7 +52,7 @@ std::vector<std::string> takeRepeated(std::vector<std::string>& args, const std:
 
 int runCarve(const std::vector<std::string>& argsIn) {
     const std::string usage = std::string("vindaru-cli carve IMAGE ") + kVolumeOptionsUsage +
-                              " [--out DIR] [--signatures FILE]... [--no-default] [--json] " +
+                              " [--out DIR] [--report FILE] [--signatures FILE]... [--no-default] [--json] " +
                               kImageOptionsUsage;
     ArgParser parser(usage);
     std::vector<std::string> args = argsIn;
@@ -56,9 +61,10 @@ int runCarve(const std::vector<std::string>& argsIn) {
     ImageOptions imageOptions(parser);
     VolumeOptions volumeOptions(parser);
     std::string out;
+    std::string reportPath;
     bool noDefault = false;
     bool json = false;
-    parser.option("--out", out).flag("--no-default", noDefault).flag("--json", json);
+    parser.option("--out", out).option("--report", reportPath).flag("--no-default", noDefault).flag("--json", json);
     if (!parser.parse(args)) return parser.exitCode();
     if (missingValue) return parser.usageError("--signatures needs a FILE");
     ImageArgs image;
@@ -97,8 +103,29 @@ int runCarve(const std::vector<std::string>& argsIn) {
 
     const std::shared_ptr<myJpg> engine = logic.engine();
     const auto& finds = engine->foundFiles();
+    // What a save of every find takes, before anything is written.
+    std::cerr << finds.size() << " find(s), " << formatSizeText(engine->foundBytes()) << " ("
+              << engine->foundBytes() << " bytes)\n";
     std::vector<std::string> savedNames(finds.size());
     int rc = kExitOk;
+    if (!reportPath.empty()) {
+        std::ofstream report(reportPath, std::ios::trunc);
+        readWriteInterface& reader = *session.sessionReader;
+        for (const myJpg::FoundFile& f : finds) {
+            const std::string md5 = FindSaver::md5Of(reader, f.start, f.size);
+            report << "{\"offset\": " << f.start << ", \"size\": " << f.size
+                   << ", \"type\": " << jsonString(engine->extensionOf(f)) << ", \"state\": \""
+                   << findStateText(f.state) << "\", \"md5\": " << (md5.empty() ? "null" : jsonString(md5))
+                   << "}\n";
+            if (md5.empty()) rc = kExitSaveFailed;
+        }
+        report.flush();
+        if (!report) {
+            std::cerr << "vindaru-cli: cannot write the report '" << reportPath << "'\n";
+            return kExitSaveFailed;
+        }
+        if (rc != kExitOk) std::cerr << "vindaru-cli: some finds could not be read for the report\n";
+    }
     if (!out.empty()) {
         // Every find, in the order they were found.
         std::vector<RawRecoveryLogic::CheckedFind> all;
@@ -124,11 +151,12 @@ int runCarve(const std::vector<std::string>& argsIn) {
         if (json) {
             std::cout << (i ? ",\n " : "\n ") << "{\"start\": " << f.start << ", \"size\": " << f.size
                       << ", \"category\": " << jsonString(rule.category)
-                      << ", \"name\": " << jsonString(name);
+                      << ", \"name\": " << jsonString(name) << ", \"state\": \"" << findStateText(f.state) << "\"";
             if (!out.empty()) std::cout << ", \"file\": " << jsonString(savedNames[i]);
             std::cout << "}";
         } else {
-            std::cout << f.start << "\t" << f.size << "\t" << rule.category << "\t" << name;
+            std::cout << f.start << "\t" << f.size << "\t" << rule.category << "\t" << name << "\t"
+                      << findStateText(f.state);
             if (!out.empty()) std::cout << "\t" << savedNames[i];
             std::cout << "\n";
         }
@@ -139,8 +167,8 @@ int runCarve(const std::vector<std::string>& argsIn) {
 
 const CommandRegistrar registrar(CliCommand{
     "carve",
-    "carve IMAGE VOLUME [--out DIR] [--signatures FILE]... [--no-default] [--json]   carve files "
-    "by signatures as the raw recovery page does",
+    "carve IMAGE VOLUME [--out DIR] [--report FILE] [--signatures FILE]... [--no-default] [--json]   "
+    "carve files by signatures as the raw recovery page does",
     runCarve});
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "raw/DefaultSignatures.h"
 
+#include "raw/CarveFormats.h"
+
 #include <filesystem>
 #include <fstream>
 
@@ -38,39 +40,60 @@ SignatureFields sized(const char* ext, const char* start, const char* sizeOffset
     return f;
 }
 
+struct DefaultSignature {
+    SignatureFields fields;
+    CarveFormat format;
+};
+
+// Every default signature names its format: a find ends where the file's structure ends, and
+// the approximate size only bounds that walk.
+const std::vector<DefaultSignature>& table() {
+    static const std::vector<DefaultSignature> signatures = {
+        // Any JPEG: start of image, then any marker (JFIF, Exif, Adobe, bare tables).
+        {headed("jpg", "0xFF,0xD8,0xFF", "67108864", kPictures), CarveFormat::Jpeg},
+        {headed("png", "0x89,0x50,0x4E,0x47,0x0D,0x0A,0x1A,0x0A", "67108864", kPictures), CarveFormat::Png},
+        {headed("gif", "0x47,0x49,0x46,0x38,0x2A,0x61", "33554432", kPictures), CarveFormat::Gif}, // GIF87a, GIF89a
+        // "BM", any file size, the two reserved words zero; the size counts the header.
+        {sized("bmp", "0x42,0x4D,0x2A,0x2A,0x2A,0x2A,0x00,0x00,0x00,0x00", "2", true, "14", "268435456", kPictures),
+         CarveFormat::Bmp},
+        {headed("pdf", "0x25,0x50,0x44,0x46,0x2D", "67108864", kDocuments), CarveFormat::Pdf}, // %PDF-
+        // Compound files: doc, xls, ppt.
+        {headed("doc", "0xD0,0xCF,0x11,0xE0,0xA1,0xB1,0x1A,0xE1", "268435456", kDocuments), CarveFormat::Ole},
+        // Also docx, xlsx, pptx, odt, ods, odp, epub, jar.
+        {headed("zip", "0x50,0x4B,0x03,0x04", "2147483648", kArchives), CarveFormat::Zip},
+        {headed("rar", "0x52,0x61,0x72,0x21,0x1A,0x07", "2147483648", kArchives), CarveFormat::Rar}, // RAR 4 and 5
+        {headed("7z", "0x37,0x7A,0xBC,0xAF,0x27,0x1C", "2147483648", kArchives), CarveFormat::SevenZip},
+        {headed("mp3", "0x49,0x44,0x33,0x2A,0x00", "134217728", kAudio), CarveFormat::Mp3}, // ID3v2 header
+        // RIFF: the size after the eight-byte chunk header.
+        {sized("wav", "0x52,0x49,0x46,0x46,0x2A,0x2A,0x2A,0x2A,0x57,0x41", "4", false, "8", "2147483655", kAudio),
+         CarveFormat::Riff},
+        {sized("avi", "0x52,0x49,0x46,0x46,0x2A,0x2A,0x2A,0x2A,0x41,0x56", "4", false, "8", "2147483655", kVideo),
+         CarveFormat::Riff},
+        // The "ftyp" box of MP4 and QuickTime files.
+        {headed("mp4", "0x66,0x74,0x79,0x70", "4294967296", kVideo, "4"), CarveFormat::Mp4},
+    };
+    return signatures;
+}
+
 } // namespace
 
 const std::vector<SignatureFields>& defaultSignatureFields() {
-    static const std::vector<SignatureFields> fields = {
-        headed("jpg", "0xFF,0xD8,0xFF,0xE0", "8388608", kPictures),        // JFIF
-        headed("jpg", "0xFF,0xD8,0xFF,0xE1", "8388608", kPictures),        // Exif
-        headed("jpg", "0xFF,0xD8,0xFF,0xDB", "8388608", kPictures),        // bare quantisation table
-        headed("png", "0x89,0x50,0x4E,0x47,0x0D,0x0A,0x1A,0x0A", "8388608", kPictures),
-        headed("gif", "0x47,0x49,0x46,0x38,0x2A,0x61", "4194304", kPictures), // GIF87a, GIF89a
-        // "BM", any file size, the two reserved words zero; the size counts the header.
-        sized("bmp", "0x42,0x4D,0x2A,0x2A,0x2A,0x2A,0x00,0x00,0x00,0x00", "2", true, "14",
-              "268435456", kPictures),
-        headed("pdf", "0x25,0x50,0x44,0x46,0x2D", "16777216", kDocuments),    // %PDF-
-        headed("doc", "0xD0,0xCF,0x11,0xE0,0xA1,0xB1,0x1A,0xE1", "16777216", kDocuments),
-        headed("zip", "0x50,0x4B,0x03,0x04", "33554432", kArchives),          // also docx, xlsx, odt
-        headed("rar", "0x52,0x61,0x72,0x21,0x1A,0x07", "33554432", kArchives),
-        headed("7z", "0x37,0x7A,0xBC,0xAF,0x27,0x1C", "33554432", kArchives),
-        headed("mp3", "0x49,0x44,0x33,0x2A,0x00", "12582912", kAudio),       // ID3v2 header
-        // RIFF: the size after the eight-byte chunk header.
-        sized("wav", "0x52,0x49,0x46,0x46,0x2A,0x2A,0x2A,0x2A,0x57,0x41", "4", false, "8",
-              "2147483655", kAudio),
-        sized("avi", "0x52,0x49,0x46,0x46,0x2A,0x2A,0x2A,0x2A,0x41,0x56", "4", false, "8",
-              "2147483655", kVideo),
-        headed("mp4", "0x66,0x74,0x79,0x70", "67108864", kVideo, "4"),       // "ftyp" box
-    };
+    static const std::vector<SignatureFields> fields = [] {
+        std::vector<SignatureFields> out;
+        for (const DefaultSignature& d : table()) out.push_back(d.fields);
+        return out;
+    }();
     return fields;
 }
 
 std::vector<signatureRecord> defaultSignatureRecords() {
     std::vector<signatureRecord> records;
-    for (const SignatureFields& f : defaultSignatureFields()) {
+    for (const DefaultSignature& d : table()) {
         std::string error;
-        records.push_back(*buildSignatureRecord(f, static_cast<std::uint8_t>(records.size()), error));
+        signatureRecord r = *buildSignatureRecord(d.fields, static_cast<std::uint8_t>(records.size()), error);
+        // The one field the editor leaves 0: the walk that ends a find of this format.
+        r.reserved1 = reservedOfFormat(d.format);
+        records.push_back(r);
     }
     return records;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/Md5.h"
 #include "volume/VolumeSweep.h"
 
 namespace vindaru {
@@ -73,11 +74,8 @@ int FindSaver::createUnique(const std::string& base, std::string& name) const {
     return -1;
 }
 
-std::string FindSaver::save(readWriteInterface& reader, std::uint64_t start, std::uint64_t size,
-                            const std::string& base) {
-    std::string name;
-    const int fd = createUnique(base, name);
-    if (fd < 0) return {};
+bool FindSaver::readRange(readWriteInterface& reader, std::uint64_t start, std::uint64_t size,
+                          const std::function<bool(std::span<const std::uint8_t>)>& take) {
     const std::uint64_t diskEnd = diskEndFromBase(reader);
     const std::uint64_t end = start >= diskEnd ? start : start + std::min(size, diskEnd - start);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(kCopyBytes, std::max<std::uint64_t>(end - start, 1))) +
@@ -91,9 +89,30 @@ std::string FindSaver::save(readWriteInterface& reader, std::uint64_t start, std
             std::min<std::uint64_t>((at - from + want + kSectorSize - 1) / kSectorSize * kSectorSize,
                                     buffer.size());
         ok = reader.readAt(from, std::span(buffer).first(static_cast<std::size_t>(readBytes))) &&
-             writeAllTo(fd, buffer.data() + (at - from), static_cast<std::size_t>(want));
+             take(std::span<const std::uint8_t>(buffer).subspan(static_cast<std::size_t>(at - from),
+                                                                static_cast<std::size_t>(want)));
         at += want;
     }
+    return ok;
+}
+
+std::string FindSaver::md5Of(readWriteInterface& reader, std::uint64_t start, std::uint64_t size) {
+    Md5 digest;
+    const bool ok = readRange(reader, start, size, [&](std::span<const std::uint8_t> piece) {
+        digest.update(piece);
+        return true;
+    });
+    return ok ? digest.finishHex() : std::string();
+}
+
+std::string FindSaver::save(readWriteInterface& reader, std::uint64_t start, std::uint64_t size,
+                            const std::string& base) {
+    std::string name;
+    const int fd = createUnique(base, name);
+    if (fd < 0) return {};
+    const bool ok = readRange(reader, start, size, [&](std::span<const std::uint8_t> piece) {
+        return writeAllTo(fd, piece.data(), piece.size());
+    });
     ::close(fd);
     return ok ? name : std::string();
 }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <optional>
 #include <string>
 
@@ -31,6 +33,13 @@ public:
                      const std::string& baseName);
 
     const std::filesystem::path& path() const { return path_; }
+
+    // Hands `size` bytes from `start` (cut at the disk's end) to `take`, a piece at a time;
+    // false when a read fails or `take` says stop.
+    static bool readRange(readWriteInterface& reader, std::uint64_t start, std::uint64_t size,
+                          const std::function<bool(std::span<const std::uint8_t>)>& take);
+    // The MD5 of those bytes, or an empty text when they cannot be read.
+    static std::string md5Of(readWriteInterface& reader, std::uint64_t start, std::uint64_t size);
 
 private:
     FindSaver(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}

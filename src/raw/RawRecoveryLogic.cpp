@@ -148,8 +148,7 @@ RawRecoveryLogic::SaveResult RawRecoveryLogic::saveChecked(const std::filesystem
     readWriteInterface& reader = *session_.sessionReader;
     reader.baseOffset = volume_.startSector * kSectorSize;
     for (const CheckedFind& f : finds) {
-        const std::string base =
-            FindSaver::baseName(f.find.namedAfter, f.engine->rules()[f.find.rule].extension);
+        const std::string base = FindSaver::baseName(f.find.namedAfter, f.engine->extensionOf(f.find));
         const std::string name = saver->save(reader, f.find.start, f.find.size, base);
         if (name.empty()) ++result.failed;
         result.names.push_back(name);

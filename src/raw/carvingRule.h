@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/CheckTree.h"
+#include "raw/CarveFormats.h"
 
 namespace vindaru {
 
@@ -23,6 +24,8 @@ struct carvingRule {
     TreeItemId categoryItem = kNoTreeItem;
     std::uint64_t count = 0;
     std::uint64_t* categoryCount = nullptr; // the carve's count of finds in the category
+    // Set for the default signatures: the find ends where the format's structure ends.
+    CarveFormat format = CarveFormat::None;
 };
 
 } // namespace vindaru

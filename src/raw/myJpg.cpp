@@ -53,6 +53,7 @@ void myJpg::addSignature(const signatureRecord& r) {
     rule.approximateSize = r.approximateSize;
     rule.skipSize = r.skipSize;
     rule.category = r.categoryText();
+    rule.format = formatOfReserved(r.reserved1);
 
     signatures_.push_back(s);
     rules_.push_back(std::move(rule));
@@ -73,8 +74,14 @@ std::uint64_t myJpg::categoryCount(const std::string& category) const {
 }
 
 std::string myJpg::itemText(const FoundFile& find) const {
-    return std::to_string(find.namedAfter) + " ." + rules_[find.rule].extension;
+    return std::to_string(find.namedAfter) + " ." + extensionOf(find);
 }
+
+std::string myJpg::extensionOf(const FoundFile& find) const {
+    return find.extension.empty() ? rules_[find.rule].extension : std::string(find.extension);
+}
+
+std::uint64_t myJpg::foundBytes() const { return foundBytes_; }
 
 void myJpg::buildMatchTable() {
     matchTable_.clear();
@@ -134,18 +141,19 @@ void myJpg::prepareTree() {
 }
 
 void myJpg::report(std::size_t ruleIndex, std::uint64_t start, std::uint64_t size,
-                   std::uint64_t namedAfter) {
+                   std::uint64_t namedAfter, FindState state, std::string_view extension) {
     if (full()) return;
     carvingRule& rule = rules_[ruleIndex];
     ++rule.count;
     const std::uint64_t count = ++*rule.categoryCount;
-    FoundFile find{start, size, ruleIndex, namedAfter, kNoTreeItem};
+    FoundFile find{start, size, ruleIndex, namedAfter, kNoTreeItem, state, extension};
     if (tree_) {
         tree_->setItemText(rule.categoryItem, rule.category + " (" + std::to_string(count) + ")");
         find.item = tree_->insertItem(itemText(find), IconKind::ByExtension, rule.categoryItem);
         tree_->setItemData(find.item, foundFiles_.size());
     }
     foundFiles_.push_back(find);
+    foundBytes_ += size;
     if (onFind) onFind(foundFiles_.back());
 }
 
@@ -181,6 +189,7 @@ std::uint64_t myJpg::examine(std::uint64_t p, std::span<const std::uint8_t> from
     };
 
     if (m.start) {
+        if (rule.format != CarveFormat::None) return walkFind(m.index, p, from);
         if (rule.endLength > 0) {
             if (!full()) {
                 pendingStarts_[m.index].push_back(p);
@@ -189,7 +198,8 @@ std::uint64_t myJpg::examine(std::uint64_t p, std::span<const std::uint8_t> from
             return nextSector;
         }
         if (rule.bytesInSize <= 0) {
-            report(m.index, p, static_cast<std::uint64_t>(std::max<std::int64_t>(rule.approximateSize, 0)), p);
+            report(m.index, p, static_cast<std::uint64_t>(std::max<std::int64_t>(rule.approximateSize, 0)), p,
+                   FindState::Partial);
             return skipOn();
         }
         if (rule.bytesInSize != 4) return nextSector;
@@ -201,8 +211,9 @@ std::uint64_t myJpg::examine(std::uint64_t p, std::span<const std::uint8_t> from
         // and never longer than the rule's approximate size.
         std::int64_t size = *field;
         if (!rule.sizeIncludesHeader && rule.headerSize > 0) size += rule.headerSize;
-        if (approx > 0 && size > approx) size = approx;
-        report(m.index, p, static_cast<std::uint64_t>(size), p);
+        const bool capped = approx > 0 && size > approx;
+        if (capped) size = approx;
+        report(m.index, p, static_cast<std::uint64_t>(size), p, capped ? FindState::Partial : FindState::Whole);
         // The scan goes on at the first sector after the file.
         return p + roundUpToSector(static_cast<std::uint64_t>(size));
     }
@@ -211,12 +222,27 @@ std::uint64_t myJpg::examine(std::uint64_t p, std::span<const std::uint8_t> from
     if (queue.empty()) return nextSector;
     const std::uint64_t s = queue.back();
     std::uint64_t size = p + rule.endLength - s + 1;
-    if (rule.approximateSize > 0 && size > static_cast<std::uint64_t>(rule.approximateSize))
-        size = static_cast<std::uint64_t>(rule.approximateSize);
+    const bool capped = rule.approximateSize > 0 && size > static_cast<std::uint64_t>(rule.approximateSize);
+    if (capped) size = static_cast<std::uint64_t>(rule.approximateSize);
     queue.pop_back();
     --pendingCount_;
-    report(m.index, s, size, p);
+    report(m.index, s, size, p, capped ? FindState::Partial : FindState::Whole);
     return skipOn();
+}
+
+std::uint64_t myJpg::walkFind(std::size_t ruleIndex, std::uint64_t p, std::span<const std::uint8_t> from) {
+    const carvingRule& rule = rules_[ruleIndex];
+    const std::uint64_t nextSector = p + kCarveSectorBytes;
+    // The walk stays within the volume and the rule's approximate size.
+    std::uint64_t limit = volumeBytes_ - p;
+    if (rule.approximateSize > 0) limit = std::min(limit, static_cast<std::uint64_t>(rule.approximateSize));
+    ReaderCarveBytes bytes(*reader_, p, limit, from, walkWindow_);
+    const CarveEnd end = walkFormat(rule.format, bytes);
+    if (end.state == FindState::Invalid || end.size == 0) return nextSector;
+    report(ruleIndex, p, end.size, p, end.state, end.extension);
+    // A whole file holds no other file's start; a partial one may (the rest of it was
+    // overwritten), so the scan goes on inside it.
+    return end.state == FindState::Whole ? p + roundUpToSector(end.size) : nextSector;
 }
 
 void myJpg::reportPendingStarts() {
@@ -230,7 +256,7 @@ void myJpg::reportPendingStarts() {
             const std::uint64_t s = queue[k];
             std::uint64_t size = k > 0 ? s - queue[k - 1] + 1 : cap;
             if (size > cap) size = cap;
-            if (size > 0) report(i, s, size, s);
+            if (size > 0) report(i, s, size, s, FindState::Partial);
         }
     }
 }

@@ -35,6 +35,10 @@ public:
         std::size_t rule = 0;          // index into rules()
         std::uint64_t namedAfter = 0;  // the position its item text carries
         TreeItemId item = kNoTreeItem;
+        // Whole: the end came from the file itself (its structure, its end signature or its
+        // size field); partial: the structure broke after a usable part, or the end is a guess.
+        FindState state = FindState::Partial;
+        std::string_view extension; // what the structure showed, when more precise than the rule's
     };
 
     // Appends a loaded record as a carvingSignature and a carvingRule.
@@ -60,6 +64,10 @@ public:
 
     // "1048576 .jpg": the naming position, a blank, a dot and the extension.
     std::string itemText(const FoundFile& find) const;
+    // The find's extension: the one its structure showed, else its rule's.
+    std::string extensionOf(const FoundFile& find) const;
+    // The bytes a save of every find writes.
+    std::uint64_t foundBytes() const;
 
 private:
     struct MatchEntry {
@@ -81,7 +89,10 @@ private:
     void buildMatchTable();
     Match matchSector(std::span<const std::uint8_t> from) const;
     void prepareTree();
-    void report(std::size_t rule, std::uint64_t start, std::uint64_t size, std::uint64_t namedAfter);
+    void report(std::size_t rule, std::uint64_t start, std::uint64_t size, std::uint64_t namedAfter,
+                FindState state, std::string_view extension = {});
+    // A start of a rule with a format: the walk decides the find's end, or drops it.
+    std::uint64_t walkFind(std::size_t rule, std::uint64_t position, std::span<const std::uint8_t> from);
     // The little-endian size field of `rule` for the sector at `position`, from the bytes in
     // memory when they are there, else from the reader; nullopt when unusable.
     std::optional<std::int64_t> sizeField(const carvingRule& rule, std::uint64_t position,
@@ -97,6 +108,8 @@ private:
     std::vector<std::vector<std::uint64_t>> pendingStarts_;
     std::size_t pendingCount_ = 0;
     std::vector<FoundFile> foundFiles_;
+    std::uint64_t foundBytes_ = 0;
+    std::vector<std::uint8_t> walkWindow_; // kept from walk to walk
     std::map<std::string, std::uint64_t> categoryCounts_;
     std::map<std::string, TreeItemId> categoryItems_;
 

@@ -1,6 +1,6 @@
 // The default signatures over a public carving test image: an NTFS volume holding JPEGs under
 // JPEG and other names, deleted ones, and archives and documents. Every such file that starts a
-// sector (as NTFS clusters do) is the start of one find.
+// sector (as NTFS clusters do) is one whole find, byte for byte.
 #include <gtest/gtest.h>
 
 #include "common/Md5.h"
@@ -47,7 +47,10 @@ TEST(CarveCorpus, PublicJpegSearchImage) {
             const std::string md5 = digest.finishHex();
             if (md5 == e.md5) {
                 found = true;
-                EXPECT_EQ(engine.rules()[f.rule].extension, e.extension) << e.name;
+                EXPECT_EQ(engine.extensionOf(f), e.extension) << e.name;
+                // Each ends where the file ends.
+                EXPECT_EQ(f.size, e.size) << e.name;
+                EXPECT_EQ(f.state, FindState::Whole) << e.name;
             }
         }
         EXPECT_TRUE(found) << e.name << " is not the start of any find";
