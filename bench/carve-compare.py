@@ -27,6 +27,7 @@ def main():
     layout = [line.split() for line in open(sys.argv[1]) if line.strip()]
     placed = {int(o): (int(n), m, k, s) for o, n, m, k, s in layout}
     whole_total = sum(n for n, _, _, s in placed.values() if s == "whole")
+    placed_total = sum(n for n, _, _, _ in placed.values())
     print("placed: %d files (%d whole, %d fragmented, %d truncated), whole files %.1f MiB" % (
         len(placed), sum(1 for v in placed.values() if v[3] == "whole"),
         sum(1 for v in placed.values() if v[3] == "fragmented"),
@@ -65,10 +66,10 @@ def main():
         for o, (n, m, k, s) in placed.items():
             if s == "whole" and o not in matched:
                 missed[k] = missed.get(k, 0) + 1
-        print("%-8s byte-exact %4d of %d whole files; %5d files written, %8.1f MiB (%.3f x the whole "
-              "files' bytes; those found at whole files' offsets %.4f x)%s" % (
+        print("%-8s byte-exact %4d of %d whole files; %5d files written, %8.1f MiB (%.3f x all placed "
+              "bytes; those at whole files' offsets %.4f x the whole files' bytes)%s" % (
                   name, exact, sum(1 for v in placed.values() if v[3] == "whole"), files,
-                  written / 2**20, written / max(whole_total, 1), written_whole / max(whole_total, 1),
+                  written / 2**20, written / max(placed_total, 1), written_whole / max(whole_total, 1),
                   ("; missed " + ", ".join("%s %d" % kv for kv in sorted(missed.items()))) if missed else ""))
 
 

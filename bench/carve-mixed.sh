@@ -32,7 +32,7 @@ make_samples() {
     local s=$1 k w h
     mkdir -p "$s"
     for k in $(seq 0 11); do
-        w=$((160 + 131 * k)) h=$((120 + 87 * k))
+        w=$((160 + 61 * k)) h=$((120 + 41 * k))
         convert -size ${w}x${h} -seed $k plasma:fractal -depth 8 "$s/p$k.ppm" 2>/dev/null
         cjpeg -quality $((60 + 3 * k)) $([ $((k % 3)) = 0 ] && echo -progressive) "$s/p$k.ppm" >"$s/jpg$k.jpg"
         [ $((k % 2)) = 0 ] && convert "$s/p$k.ppm" "png:$s/png$k.png"

@@ -22,6 +22,7 @@
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
 #include "app/VhdInputDialog.h"
+#include "common/DisplayFormat.h"
 #include "image/ReaderFactory.h"
 #include "raw/RawRecoveryLogic.h"
 
@@ -91,8 +92,10 @@ void RawRecoveryDialog::buildControls() {
     treeView_->setSelectionMode(QAbstractItemView::SingleSelection);
     treeView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    list_ = new QTableWidget(0, 1, this);
-    list_->setHorizontalHeaderLabels({tr("File(s) List")});
+    // Beside each find its size and whether its end came from the file itself (whole) or the
+    // file broke off or its end is a guess (partial).
+    list_ = new QTableWidget(0, 3, this);
+    list_->setHorizontalHeaderLabels({tr("File(s) List"), tr("Size"), tr("Whole/Partial")});
     list_->setColumnWidth(0, 300);
     list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     list_->verticalHeader()->hide();
@@ -187,6 +190,10 @@ void RawRecoveryDialog::itemClicked(const QModelIndex& index) {
         auto* item = new QTableWidgetItem(treeModel_->icons().iconForName(text), text);
         item->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(row.item));
         list_->setItem(r, 0, item);
+        if (row.size > 0) {
+            list_->setItem(r, 1, new QTableWidgetItem(QString::fromStdString(formatSizeText(row.size))));
+            list_->setItem(r, 2, new QTableWidgetItem(row.state == FindState::Whole ? tr("whole") : tr("partial")));
+        }
     }
 }
 
@@ -200,6 +207,10 @@ void RawRecoveryDialog::saveChecked() {
         info("Please Select item from tree to save");
         return;
     }
+    // What the save will write, shown before the folder is chosen.
+    status_->setText(tr("%1 file(s) checked, %2 to save")
+                         .arg(finds.size())
+                         .arg(QString::fromStdString(formatSizeText(RawRecoveryLogic::bytesOf(finds)))));
     const QString folder = UiDialogs::chooseFolder(this, tr("Please choose a folder."));
     if (folder.isEmpty()) return;
     setInputsEnabled(false);

@@ -73,6 +73,17 @@ bool fourCc(ByteSpan v, std::size_t at) {
     return true;
 }
 
+// A sector holding the start of a file of another kind (or another document): where a file
+// that has no end of its own is cut.
+bool startsAnotherFile(ByteSpan v) {
+    static constexpr std::string_view kStarts[] = {
+        "%PDF-", "\xFF\xD8\xFF", "\x89PNG", "PK\x03\x04", "GIF8", "Rar!\x1A\x07", "7z\xBC\xAF\x27\x1C",
+        "ID3", "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", "RIFF"};
+    for (const std::string_view start : kStarts)
+        if (startsWith(v, start)) return true;
+    return false;
+}
+
 // --- JPEG ---------------------------------------------------------------------------------
 
 bool jpegFrameMarker(std::uint8_t m) {
@@ -268,44 +279,67 @@ CarveEnd walkPdf(CarveBytes& b) {
                 linearLength = linearLength * 10 + static_cast<std::uint64_t>(text[i] - '0');
         }
     }
-    while (true) {
-        const std::optional<std::uint64_t> pct = findByte(b, pos, '%');
-        if (!pct) break;
-        pos = *pct + 1;
-        const ByteSpan v = b.view(*pct, 8);
-        // Another document starting a sector ends this one.
-        if (*pct % kSector == 0 && startsWith(v, "%PDF-")) {
-            pos = *pct;
+    // The document is read a block at a time. Its end marker is looked for by its '%'; a sector
+    // that starts another file ends it; the end of its last object is where a broken one is cut,
+    // and a long stretch without any object is not the document's any more.
+    std::uint64_t lastObject = 0;
+    std::uint64_t stop = b.limit();
+    for (std::uint64_t block = 0; block < stop && pos < stop; block += kStep) {
+        const std::uint64_t blockEnd = std::min(stop, block + kStep);
+        for (std::uint64_t sector = std::max<std::uint64_t>(block, kSector); sector < blockEnd; sector += kSector) {
+            if (startsAnotherFile(b.view(sector, 8))) {
+                stop = sector;
+                break;
+            }
+        }
+        {
+            const ByteSpan v = b.view(block, static_cast<std::size_t>(std::min(stop, block + kStep + 16) - block));
+            static constexpr std::string_view kEndobj = "endobj";
+            for (auto it = v.begin(); (it = std::search(it, v.end(), kEndobj.begin(), kEndobj.end())) != v.end(); ++it)
+                lastObject = block + static_cast<std::uint64_t>(it - v.begin()) + kEndobj.size();
+        }
+        if (block >= lastObject + (8u << 20)) {
+            stop = block;
             break;
         }
-        if (!startsWith(v, "%%EOF")) continue;
-        // "startxref", its offset, then the marker: the end of a cross-reference section or
-        // stream. An end marker without it is text inside the document.
-        const std::uint64_t back = std::min<std::uint64_t>(*pct, 1024);
-        const ByteSpan before = b.view(*pct - back, static_cast<std::size_t>(back));
-        static constexpr std::string_view kStartXref = "startxref";
-        const auto it = std::search(before.begin(), before.end(), kStartXref.begin(), kStartXref.end());
-        if (it == before.end()) continue;
-        std::uint64_t after = *pct + 5;
-        const ByteSpan eol = b.view(after, 2);
-        if (startsWith(eol, "\r\n")) after += 2;
-        else if (!eol.empty() && (eol[0] == '\n' || eol[0] == '\r')) after += 1;
-        end = after;
-        pos = after;
-        // An incremental update goes on with more objects or another section; anything else
-        // (zeros, another file, unrelated bytes) is past the document's end.
-        const ByteSpan next = b.view(after, 64);
-        std::size_t k = 0;
-        while (k < next.size() && (next[k] == ' ' || next[k] == '\r' || next[k] == '\n' || next[k] == '\t'))
-            ++k;
-        const bool goesOn = end < linearLength || (k < next.size() && ((next[k] >= '1' && next[k] <= '9') ||
-                                               startsWith(next.subspan(k), "xref") ||
-                                               (startsWith(next.subspan(k), "%") &&
-                                                !startsWith(next.subspan(k), "%PDF-"))));
-        if (!goesOn) return whole(end);
+        while (pos < std::min(stop, blockEnd)) {
+            const std::optional<std::uint64_t> pct = findByte(b, pos, '%', std::min(stop, blockEnd));
+            if (!pct) {
+                pos = std::min(stop, blockEnd);
+                break;
+            }
+            pos = *pct + 1;
+            if (!startsWith(b.view(*pct, 8), "%%EOF")) continue;
+            // "startxref", its offset, then the marker: the end of a cross-reference section or
+            // stream. An end marker without it is text inside the document.
+            const std::uint64_t back = std::min<std::uint64_t>(*pct, 1024);
+            const ByteSpan before = b.view(*pct - back, static_cast<std::size_t>(back));
+            static constexpr std::string_view kStartXref = "startxref";
+            if (std::search(before.begin(), before.end(), kStartXref.begin(), kStartXref.end()) == before.end())
+                continue;
+            std::uint64_t after = *pct + 5;
+            const ByteSpan eol = b.view(after, 2);
+            if (startsWith(eol, "\r\n")) after += 2;
+            else if (!eol.empty() && (eol[0] == '\n' || eol[0] == '\r')) after += 1;
+            end = after;
+            pos = after;
+            // An incremental update goes on with more objects or another section; anything
+            // else (zeros, another file, unrelated bytes) is past the document's end.
+            const ByteSpan next = b.view(after, 64);
+            std::size_t k = 0;
+            while (k < next.size() && (next[k] == ' ' || next[k] == '\r' || next[k] == '\n' || next[k] == '\t'))
+                ++k;
+            const ByteSpan rest = next.subspan(k);
+            const bool goesOn = end < linearLength ||
+                                (!rest.empty() && ((rest[0] >= '1' && rest[0] <= '9') || startsWith(rest, "xref") ||
+                                                   (rest[0] == '%' && !startsWith(rest, "%PDF-"))));
+            if (!goesOn) return whole(end);
+        }
     }
-    if (end < linearLength) return partial(end ? end : std::min(pos, b.limit()));
-    return end ? whole(end) : partial(std::min(pos, b.limit()));
+    if (end != 0 && end >= linearLength) return whole(end);
+    // No end: cut after the last whole object, or where the reading stopped.
+    const std::uint64_t cut = std::max(end, lastObject);
+    return partial(cut ? cut : std::min(pos, b.limit()));
 }
 
 // --- ZIP ----------------------------------------------------------------------------------
@@ -820,7 +854,9 @@ std::span<const std::uint8_t> ReaderCarveBytes::view(std::uint64_t offset, std::
         // never passes the volume's last sector).
         windowAt_ = offset - offset % kSector;
         const std::uint64_t limitSectors = (limit_ + kSector - 1) / kSector * kSector;
-        windowBytes_ = static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), limitSectors - windowAt_));
+        // A quarter of the window at a time: most walks end soon after the bytes in memory.
+        const std::size_t want = std::max<std::size_t>(window_.size() / 4, length + kSector);
+        windowBytes_ = static_cast<std::size_t>(std::min<std::uint64_t>(std::min(want, window_.size()), limitSectors - windowAt_));
         if (!reader_.readAt(start_ + windowAt_, std::span(window_).first(windowBytes_))) {
             failed_ = true;
             windowAt_ = UINT64_MAX;

@@ -91,12 +91,14 @@ RawRecoveryLogic::Prepared RawRecoveryLogic::prepare(bool loadDefaultItems, cons
     engine_->control().stopRequested = false;
     engine_->control().pauseGate.resume();
     engine_->attach(session_.sessionReader.get(), bytes, &tree_, &sinks_.progress, &sinks_.messages);
+    carving_ = true;
     return Prepared::Ready;
 }
 
 void RawRecoveryLogic::carve() {
     std::shared_ptr<myJpg> engine = engine_;
     if (engine->carveVolume()) runs_.push_back(Run{engine, engine->rootItem()});
+    carving_ = false;
     sinks_.status.setText(kProcessingDone);
 }
 
@@ -119,9 +121,34 @@ std::vector<RawRecoveryLogic::ListedFind> RawRecoveryLogic::listFor(TreeItemId i
     std::vector<ListedFind> rows;
     for (const TreeItemId child : tree_.children(item)) {
         const std::optional<CheckTreeItemView> v = tree_.item(child);
-        if (v && v->icon != IconKind::Folder) rows.push_back(ListedFind{v->label, child});
+        if (!v || v->icon == IconKind::Folder) continue;
+        ListedFind row{v->label, child};
+        if (const myJpg::FoundFile* find = findOf(child)) {
+            row.size = find->size;
+            row.state = find->state;
+        }
+        rows.push_back(row);
     }
     return rows;
+}
+
+const myJpg::FoundFile* RawRecoveryLogic::findOf(TreeItemId item) const {
+    if (carving_) return nullptr;
+    const TreeItemId root = tree_.parentOf(tree_.parentOf(item));
+    const std::optional<std::uint64_t> index = tree_.getItemData(item);
+    const auto in = [&](const myJpg& engine) -> const myJpg::FoundFile* {
+        const auto& found = engine.foundFiles();
+        return index && *index < found.size() && found[*index].item == item ? &found[*index] : nullptr;
+    };
+    for (const Run& run : runs_)
+        if (run.root == root) return in(*run.engine);
+    return nullptr;
+}
+
+std::uint64_t RawRecoveryLogic::bytesOf(const std::vector<CheckedFind>& finds) {
+    std::uint64_t total = 0;
+    for (const CheckedFind& f : finds) total += f.find.size;
+    return total;
 }
 
 std::vector<RawRecoveryLogic::CheckedFind> RawRecoveryLogic::checkedFinds() const {

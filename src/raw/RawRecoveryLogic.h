@@ -3,6 +3,7 @@
 // Every Parse keeps its engine, so finds of earlier runs can still be saved.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -54,6 +55,8 @@ public:
     struct ListedFind {
         std::string text;
         TreeItemId item = kNoTreeItem;
+        std::uint64_t size = 0;
+        FindState state = FindState::Partial;
     };
     // The clicked item's children that are not folders (a category's finds).
     std::vector<ListedFind> listFor(TreeItemId item) const;
@@ -63,6 +66,8 @@ public:
         myJpg::FoundFile find;
     };
     std::vector<CheckedFind> checkedFinds() const;
+    // What saving `finds` writes, told before it starts.
+    static std::uint64_t bytesOf(const std::vector<CheckedFind>& finds);
 
     struct SaveResult {
         bool folderOpened = false;
@@ -78,6 +83,8 @@ public:
     std::uint64_t volumeBytes() const;
 
 private:
+    // The find a category's child item stands for, in the run that found it.
+    const myJpg::FoundFile* findOf(TreeItemId item) const;
     struct Run {
         std::shared_ptr<myJpg> engine;
         TreeItemId root = kNoTreeItem;
@@ -89,6 +96,9 @@ private:
     std::string defaultPath_;
     std::shared_ptr<myJpg> engine_;
     std::vector<Run> runs_;
+    // From a Parse's start (on the UI thread) to the end of its carve (on the worker): the
+    // engines' lists of finds may grow, so the list shows no sizes meanwhile.
+    std::atomic<bool> carving_{false};
 };
 
 } // namespace vindaru

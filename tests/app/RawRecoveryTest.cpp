@@ -110,6 +110,7 @@ TEST_F(RawRecoveryPage, ParseListsTheFindsByCategoryAndSaveWritesTheCheckedOnes)
     ASSERT_EQ(page->fileList()->rowCount(), 6);
     EXPECT_EQ(page->fileList()->item(0, 0)->text().toStdString(),
               std::to_string(files[0].position) + " .jpg");
+    EXPECT_EQ(page->fileList()->item(0, 2)->text(), "whole");
     page->treeView()->clicked(root); // categories are not listed
     EXPECT_EQ(page->fileList()->rowCount(), 0);
     saveScreenshot(page, "raw-recovery-finds");

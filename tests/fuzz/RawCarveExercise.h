@@ -1,5 +1,6 @@
 // What both raw-recovery fuzz targets do with loaded signatures: one carve of a small in-memory
-// volume (the given bytes first, zeros after), with the first finds read back as a save would.
+// volume (the given bytes first, zeros after), with the first finds read back as a save would;
+// and the format walks of the default signatures over the same bytes.
 #pragma once
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "image/readWriteInterface.h"
+#include "raw/CarveFormats.h"
 #include "raw/myJpg.h"
 
 namespace vindaru::fuzz {
@@ -62,6 +64,25 @@ inline void carveAndRead(const std::vector<signatureRecord>& records, std::span<
         (void)engine.itemText(f);
     }
     if (!head.empty()) std::memset(volume.bytes.data(), 0, head.size());
+}
+
+// Every format's walk over `bytes`: from memory, and through a reader's window with only the
+// first sector in memory (where a view is replaced while the walk goes on). A walk never ends a
+// find past what it was given.
+inline void walkEveryFormat(std::span<const std::uint8_t> bytes) {
+    static FuzzVolume volume;
+    static std::vector<std::uint8_t> window;
+    bytes = bytes.first(std::min(bytes.size(), kFuzzVolumeBytes));
+    if (!bytes.empty()) std::memcpy(volume.bytes.data(), bytes.data(), bytes.size());
+    volume.stored = bytes.size();
+    for (std::uint16_t f = 1; f <= static_cast<std::uint16_t>(CarveFormat::Ole); ++f) {
+        const auto format = static_cast<CarveFormat>(f);
+        SpanCarveBytes inMemory(bytes);
+        if (walkFormat(format, inMemory).size > bytes.size()) __builtin_trap();
+        ReaderCarveBytes windowed(volume, 0, bytes.size(), bytes.first(std::min<std::size_t>(bytes.size(), 512)), window);
+        if (walkFormat(format, windowed).size > bytes.size()) __builtin_trap();
+    }
+    if (!bytes.empty()) std::memset(volume.bytes.data(), 0, bytes.size());
 }
 
 } // namespace vindaru::fuzz

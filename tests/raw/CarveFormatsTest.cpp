@@ -9,6 +9,8 @@
 #include "image/MemoryReader.h"
 #include "raw/CarveFormats.h"
 #include "raw/CarveSamples.h"
+#include "raw/DefaultSignatures.h"
+#include "raw/myJpg.h"
 #include "support/TestSupport.h"
 
 namespace vindaru {
@@ -146,8 +148,9 @@ TEST(CarveFormats, PdfEndsAtItsLastUpdateAndBeforeTheNextDocument) {
     lone.resize(1024, ' ');
     const Bytes next = concat(lone, pdf);
     const CarveEnd end = walk(CarveFormat::Pdf, next);
+    // Cut after its last object: the next document starting a sector ends the search.
     EXPECT_EQ(end.state, FindState::Partial);
-    EXPECT_EQ(end.size, 1024u); // cut where the next document starts its sector
+    EXPECT_EQ(end.size, text.size() - 1);
 }
 
 // RAR structures, built field by field with their header CRCs.
@@ -206,6 +209,63 @@ TEST(CarveFormats, RarArchivesEndWithTheirEndBlock) {
     const CarveEnd end = walk(CarveFormat::Rar, bad);
     EXPECT_EQ(end.state, FindState::Partial);
     EXPECT_EQ(end.size, 7u + 13u);
+}
+
+TEST(CarveFormats, TheDefaultSignaturesCarveRealFilesWholePartialOrNotAtAll) {
+    constexpr std::uint64_t MiB = 1u << 20;
+    Bytes volume = test::randomBytes(12 * MiB, 17);
+    const auto put = [&](std::uint64_t at, const Bytes& bytes) {
+        std::copy(bytes.begin(), bytes.end(), volume.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    const Bytes jpg = fixture("restart.jpg"), docx = fixture("tiny.docx"), mov = fixture("clip.mov");
+    const Bytes png = fixture("image.png"), sevenZip = fixture("archive.7z"), ole = fixture("doc.ole");
+    put(1536, jpg);
+    put(4 * MiB - 512, docx); // across the sweep's pieces
+    put(5 * MiB, mov);
+    put(5 * MiB + 8192, ole);
+    put(6 * MiB, Bytes(png.begin(), png.begin() + 2000)); // cut short, random bytes after
+    Bytes broken = png;
+    broken[12] = 'X'; // the first chunk is not a header
+    put(7 * MiB, broken);
+    // An archive whose header lies past the volume's end: partial, up to its packed streams.
+    Bytes longer = sevenZip;
+    test::putLe32(longer, 20, 100000);
+    test::putLe32(longer, 8, static_cast<std::uint32_t>(crc32(0, longer.data() + 12, 20)));
+    put(12 * MiB - 512, longer);
+    MemoryReader reader(volume);
+    myJpg engine;
+    for (const auto& r : defaultSignatureRecords()) engine.addSignature(r);
+    engine.attach(&reader, volume.size(), nullptr, nullptr, nullptr);
+    ASSERT_TRUE(engine.carveVolume());
+    struct Want {
+        std::uint64_t start, size;
+        FindState state;
+        std::string extension;
+    };
+    const std::vector<Want> want = {
+        {1536, jpg.size(), FindState::Whole, "jpg"},
+        {4 * MiB - 512, docx.size(), FindState::Whole, "docx"},
+        {5 * MiB, mov.size(), FindState::Whole, "mov"},
+        {5 * MiB + 8192, ole.size(), FindState::Whole, "doc"},
+        {12 * MiB - 512, 408, FindState::Partial, "7z"},
+    };
+    std::vector<Want> got;
+    for (const auto& f : engine.foundFiles()) {
+        if (f.start == 6 * MiB) { // the cut picture: partial, ending near the cut
+            EXPECT_EQ(f.state, FindState::Partial);
+            EXPECT_LE(f.size, 2000u);
+            continue;
+        }
+        got.push_back({f.start, f.size, f.state, engine.extensionOf(f)});
+    }
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(got[i].start, want[i].start) << i;
+        EXPECT_EQ(got[i].size, want[i].size) << i;
+        EXPECT_EQ(got[i].state, want[i].state) << i;
+        EXPECT_EQ(got[i].extension, want[i].extension) << i;
+    }
+    EXPECT_EQ(engine.foundFiles().size(), want.size() + 1); // nothing at the broken picture
 }
 
 TEST(CarveFormats, TheReservedFieldNamesTheFormatOnlyWithItsTag) {

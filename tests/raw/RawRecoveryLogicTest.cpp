@@ -56,6 +56,8 @@ TEST(RawRecoveryPage, CarvesTheVolumeFromItsOwnStartAndListsACategory) {
     const auto rows = page.logic->listFor(pictures);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].text, "4096 .jpg");
+    EXPECT_EQ(rows[0].size, 3000u);
+    EXPECT_EQ(rows[0].state, FindState::Whole);
     EXPECT_TRUE(page.logic->listFor(rows[0].item).empty());
 }
 
@@ -102,6 +104,7 @@ TEST(RawRecoveryPage, SavedFindsGetUniqueNamesAndNeverOverwrite) {
     page.tree.setCheck(page.logic->engine()->rootItem(), true);
     const auto finds = page.logic->checkedFinds();
     ASSERT_EQ(finds.size(), 2u);
+    EXPECT_EQ(RawRecoveryLogic::bytesOf(finds), 3000u + 7000u);
 
     const auto out = page.dir / "out";
     std::filesystem::create_directories(out);
