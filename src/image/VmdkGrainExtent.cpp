@@ -85,21 +85,39 @@ bool VmdkGrainExtent::readStored(std::uint64_t fileOffset, std::span<std::uint8_
 
 Damage VmdkGrainExtent::inflateGrain(std::uint64_t grain, std::uint64_t markerOffset,
                                      std::span<std::uint8_t> grainOut) const {
-    std::vector<std::uint8_t>& buffer = scratch();
     const std::uint64_t most = kVmdkGrainMarkerHeader + grainBytes_ + grainBytes_ / 8 + kCompressedSlack;
     const std::uint64_t inFile = fileLength_ - markerOffset; // storedAt: markerOffset < fileLength_
-    buffer.resize(static_cast<std::size_t>(std::min(most, inFile)));
-    const std::int64_t got = file_.readAt(markerOffset, buffer);
-    if (got < 0) return Damage::ReadError;
-    const auto marker = decodeVmdkMarker(std::span(buffer).first(static_cast<std::size_t>(got)));
+    // The marker and its data where the file is mapped; else read, the marker's sector first.
+    std::span<const std::uint8_t> bytes;
+    const std::span<const std::uint8_t> whole = file_.mapped();
+    if (whole.size() == fileLength_) {
+        bytes = whole.subspan(static_cast<std::size_t>(markerOffset),
+                              static_cast<std::size_t>(std::min(most, inFile)));
+    } else {
+        std::vector<std::uint8_t>& buffer = scratch();
+        buffer.resize(static_cast<std::size_t>(std::min(most, inFile)));
+        const std::size_t first = std::min<std::size_t>(buffer.size(), 4096);
+        std::int64_t got = file_.readAt(markerOffset, std::span(buffer).first(first));
+        if (got < 0) return Damage::ReadError;
+        const auto head = decodeVmdkMarker(std::span(buffer).first(static_cast<std::size_t>(got)));
+        if (head && head->isGrain() && got == static_cast<std::int64_t>(first)) {
+            const std::uint64_t want = std::min<std::uint64_t>(kVmdkGrainMarkerHeader + head->size, buffer.size());
+            if (want > first) {
+                const std::int64_t more = file_.readAt(markerOffset + first, std::span(buffer).subspan(first, want - first));
+                if (more < 0) return Damage::ReadError;
+                got += more;
+            }
+        }
+        bytes = std::span<const std::uint8_t>(buffer).first(static_cast<std::size_t>(got));
+    }
+    const auto marker = decodeVmdkMarker(bytes);
     if (!marker) return Damage::PastEndOfFile;
     // A grain marker names the grain it holds; any other is the wrong place.
     if (!marker->isGrain() || marker->value != grain * (grainBytes_ / 512)) return Damage::InvalidMapEntry;
     const std::uint64_t end = kVmdkGrainMarkerHeader + std::uint64_t{marker->size};
     if (end > most) return Damage::BadCompressedData;
-    if (end > static_cast<std::uint64_t>(got)) return outsideFile(markerOffset + end);
-    const auto produced = inflateVmdkGrain(
-        std::span(buffer).subspan(kVmdkGrainMarkerHeader, marker->size), grainOut);
+    if (end > bytes.size()) return outsideFile(markerOffset + end);
+    const auto produced = inflateVmdkGrain(bytes.subspan(kVmdkGrainMarkerHeader, marker->size), grainOut);
     if (!produced || *produced != grainOut.size()) return Damage::BadCompressedData;
     return Damage::None;
 }
