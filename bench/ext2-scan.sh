@@ -5,8 +5,11 @@
 # The vindaru time includes opening the image, the superblock, descriptors and inode tables,
 # every directory block, the entry map and links, the tree's first level and every listed line
 # (with its time, size and attribute texts). Goal: <= 1.0. Peak memory of both is reported.
+# With ext_kind=ext4-deleted the volume is ext4 with 2,000 files and a folder removed (see
+# ext2-volume.sh): the scan then also reads the names in directory slack, the deleted folder,
+# the orphans and the whole journal.
 #
-#   bench/ext2-scan.sh [BUILD_DIR]        (default: build)
+#   [ext_kind=ext4-deleted] bench/ext2-scan.sh [BUILD_DIR]        (default: build)
 set -euo pipefail
 
 build=${1:-build}

@@ -1,8 +1,11 @@
 # Sourced by the ext2 benchmarks: makes (once) the ext2 volume they time, in $VINDARU_BENCH_DIR
 # (default /tmp/vindaru-bench): 100,000 small files in 100 folders and one 200 MiB file of
 # pseudo-random data, written by `mke2fs -d` (4 KiB blocks, 1.5 GiB, no mount needed).
+# With ext_kind=ext4-deleted set before sourcing: the same tree on ext4 (with its journal), then
+# 2,000 files and one folder of them removed by debugfs.
 ext_dir=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
-ext_image="$ext_dir/ext2-100k.raw"
+ext_kind=${ext_kind:-ext2}
+ext_image="$ext_dir/$ext_kind-100k.raw"
 mkdir -p "$ext_dir"
 
 make_ext2_volume() {
@@ -22,7 +25,19 @@ for d in range(100):
 PY
     { openssl enc -aes-128-ctr -pass pass:ext2 -nosalt -pbkdf2 </dev/zero 2>/dev/null || true; } |
         head -c $((200 << 20)) >"$work/src/big-200m.bin"
-    mke2fs -q -F -t ext2 -b 4096 -N 131072 -d "$work/src" "$ext_image.part" 1536M
+    if [ "$ext_kind" = ext4-deleted ]; then
+        mke2fs -q -F -t ext4 -b 4096 -N 131072 -d "$work/src" "$ext_image.part" 1536M
+        {
+            for d in $(seq 0 9); do for f in $(seq 0 10 999); do
+                printf 'rm /folder-%03d/file-%03d-%04d.dat\n' "$d" "$d" "$f"
+            done; done
+            for f in $(seq 0 999); do printf 'rm /folder-099/file-099-%04d.dat\n' "$f"; done
+            echo 'rmdir /folder-099'
+        } >"$work/rm.cmd"
+        debugfs -w -f "$work/rm.cmd" "$ext_image.part" >/dev/null 2>&1
+    else
+        mke2fs -q -F -t ext2 -b 4096 -N 131072 -d "$work/src" "$ext_image.part" 1536M
+    fi
     mv "$ext_image.part" "$ext_image"
     rm -rf "$work"
 }

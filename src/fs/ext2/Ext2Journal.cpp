@@ -41,8 +41,6 @@ constexpr std::uint32_t kFlagLastTag = 0x8;
 constexpr std::size_t kUuidBytes = 16;
 constexpr std::size_t kDescriptorTailBytes = 4;
 
-// Journals of up to 8 GiB in 4 KiB blocks are walked whole; the rest of a larger one is left.
-constexpr std::uint64_t kMaxJournalBlocks = 1u << 21;
 constexpr std::uint64_t kPieceBlocks = 256;
 
 struct Claim {

@@ -19,6 +19,9 @@
 
 namespace vindaru {
 
+// Journals of up to 8 GiB in 4 KiB blocks are walked whole; the rest of a larger one is left.
+inline constexpr std::uint64_t kMaxJournalBlocks = 1u << 21;
+
 struct Ext2JournalCopy {
     std::uint64_t fsBlock = 0;      // the volume block the copy is of
     std::uint64_t journalBlock = 0; // where it lies in the journal (journal block number)

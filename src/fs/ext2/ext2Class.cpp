@@ -345,7 +345,8 @@ void ext2Class::walkDirectory(const DirectoryInode& directory, std::vector<std::
         return;
     }
     const std::uint32_t bs = geometry.blockSize;
-    const std::uint32_t asOf = directory.fromJournal ? journalInodes_[directory.number].sequence : 0;
+    const auto journalled = journalInodes_.find(directory.number);
+    const std::uint32_t asOf = directory.fromJournal && journalled != journalInodes_.end() ? journalled->second.sequence : 0;
     Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) {
         if (scanBlockBudget_ == 0) return false;
         --scanBlockBudget_;

@@ -113,15 +113,19 @@ void ext2Class::readJournal() {
     if (!(le32(superblock, kSbFeatureCompat) & kCompatHasJournal) || deletedInodes_.empty()) return;
     if (le32(superblock, kSbJournalInum) != kJournalInode) {
         journalNote = "journal not in inode 8 (external journals are not read)";
+        setStatus(journalNote);
         return;
     }
     std::vector<std::uint8_t> inode;
     if (!readInode(kJournalInode, inode)) {
         journalNote = "journal inode unreadable";
+        setStatus(journalNote);
         return;
     }
     const std::uint32_t bs = geometry.blockSize;
-    const std::uint64_t limit = Ext2BlockMap::blocksForSize(fileSize(inode), bs);
+    // The map is followed no further than a journal can be long, nor than the volume is.
+    const std::uint64_t limit =
+        std::min({Ext2BlockMap::blocksForSize(fileSize(inode), bs), kMaxJournalBlocks, geometry.blocksCount});
     Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) { return readBlocks(block, out); });
     std::uint64_t mapped = 0;
     map.map(subspan(inode, kInBlock, kInBlockBytes), le32(inode, kInFlags), limit, [&](const Ext2Run& run) {
@@ -136,6 +140,7 @@ void ext2Class::readJournal() {
                                        [&] { return stopped(); });
     if (!journal_.usable) {
         journalNote = "journal skipped: " + journal_.note;
+        setStatus(journalNote);
         return;
     }
     journalCopies = journal_.copies.size();
