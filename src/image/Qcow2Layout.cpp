@@ -182,52 +182,70 @@ std::vector<Snapshot> decodeSnapshots(ByteSpan table, std::uint32_t count) {
     return out;
 }
 
-namespace {
-
-bool inflateRaw(ByteSpan in, std::span<std::uint8_t> out) {
-    z_stream z{};
-    // Raw deflate; the largest window reads whatever window the writer used.
-    if (inflateInit2(&z, -15) != Z_OK) return false;
-    z.next_in = const_cast<Bytef*>(in.data());
-    z.avail_in = static_cast<uInt>(in.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    const int rc = inflate(&z, Z_FINISH);
-    const bool whole = z.avail_out == 0 && (rc == Z_STREAM_END || rc == Z_OK || rc == Z_BUF_ERROR);
-    inflateEnd(&z);
-    return whole;
+Decompressor::~Decompressor() {
+    if (zlib_ != nullptr) {
+        auto* z = static_cast<z_stream*>(zlib_);
+        inflateEnd(z);
+        delete z;
+    }
+    if (zstd_ != nullptr) ZSTD_freeDCtx(static_cast<ZSTD_DCtx*>(zstd_));
 }
 
-bool decompressZstd(ByteSpan in, std::span<std::uint8_t> out) {
+bool Decompressor::inflateRaw(ByteSpan in, std::span<std::uint8_t> out) {
+    auto* z = static_cast<z_stream*>(zlib_);
+    if (z == nullptr) {
+        z = new z_stream{};
+        // Raw deflate; the largest window reads whatever window the writer used.
+        if (inflateInit2(z, -15) != Z_OK) {
+            delete z;
+            return false;
+        }
+        zlib_ = z;
+    } else if (inflateReset(z) != Z_OK) {
+        return false;
+    }
+    z->next_in = const_cast<Bytef*>(in.data());
+    z->avail_in = static_cast<uInt>(std::min<std::size_t>(in.size(), UINT32_MAX));
+    z->next_out = out.data();
+    z->avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(z, Z_FINISH);
+    return z->avail_out == 0 && (rc == Z_STREAM_END || rc == Z_OK || rc == Z_BUF_ERROR);
+}
+
+bool Decompressor::decompressZstd(ByteSpan in, std::span<std::uint8_t> out) {
+    auto* ctx = static_cast<ZSTD_DCtx*>(zstd_);
+    if (ctx == nullptr) {
+        ctx = ZSTD_createDCtx();
+        if (ctx == nullptr) return false;
+        zstd_ = ctx;
+    } else {
+        ZSTD_DCtx_reset(ctx, ZSTD_reset_session_only);
+    }
     // A stream, not one call: the compressed bytes run on to the end of a 512-byte sector, past
     // the frame, and decompression stops once the cluster is whole.
-    ZSTD_DCtx* ctx = ZSTD_createDCtx();
-    if (ctx == nullptr) return false;
     ZSTD_inBuffer input{in.data(), in.size(), 0};
     ZSTD_outBuffer output{out.data(), out.size(), 0};
-    bool ok = true;
     while (output.pos < output.size) {
         const std::size_t inBefore = input.pos;
         const std::size_t outBefore = output.pos;
         const std::size_t rc = ZSTD_decompressStream(ctx, &output, &input);
-        if (ZSTD_isError(rc)) {
-            ok = false;
-            break;
-        }
+        if (ZSTD_isError(rc)) return false;
         // The frame ended, or nothing moved (the input is used up).
         if (rc == 0 || (input.pos == inBefore && output.pos == outBefore)) break;
     }
-    ZSTD_freeDCtx(ctx);
-    return ok && output.pos == output.size;
+    return output.pos == output.size;
 }
 
-} // namespace
-
-bool decompressCluster(ByteSpan in, std::span<std::uint8_t> out, std::uint8_t compressionType) {
+bool Decompressor::decompress(ByteSpan in, std::span<std::uint8_t> out, std::uint8_t compressionType) {
     if (in.empty() || out.empty()) return false;
     if (compressionType == static_cast<std::uint8_t>(CompressionType::Deflate)) return inflateRaw(in, out);
     if (compressionType == static_cast<std::uint8_t>(CompressionType::Zstd)) return decompressZstd(in, out);
     return false;
+}
+
+bool decompressCluster(ByteSpan in, std::span<std::uint8_t> out, std::uint8_t compressionType) {
+    Decompressor d;
+    return d.decompress(in, out, compressionType);
 }
 
 } // namespace vindaru::qcow2

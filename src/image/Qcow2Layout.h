@@ -148,4 +148,22 @@ inline constexpr std::uint64_t kMaxSnapshotTableBytes = 64ull << 20;
 // not decompress to the whole cluster.
 bool decompressCluster(ByteSpan in, std::span<std::uint8_t> out, std::uint8_t compressionType);
 
+// The same, keeping its deflate and zstd state from one cluster to the next (one per thread).
+class Decompressor {
+  public:
+    Decompressor() = default;
+    ~Decompressor();
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+
+    bool decompress(ByteSpan in, std::span<std::uint8_t> out, std::uint8_t compressionType);
+
+  private:
+    bool inflateRaw(ByteSpan in, std::span<std::uint8_t> out);
+    bool decompressZstd(ByteSpan in, std::span<std::uint8_t> out);
+
+    void* zlib_ = nullptr; // z_stream, once used
+    void* zstd_ = nullptr; // ZSTD_DCtx, once used
+};
+
 } // namespace vindaru::qcow2
