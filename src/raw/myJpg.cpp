@@ -111,9 +111,26 @@ void myJpg::buildMatchTable() {
             matchTable_.push_back(e);
         }
     }
+    keyFilters_.clear();
+    filtered_ = true;
+    for (const MatchEntry& e : matchTable_) {
+        if (!e.hasKey) {
+            filtered_ = false;
+            break;
+        }
+        const std::size_t at = static_cast<std::size_t>(e.offset) + e.keyAt;
+        auto it = std::find_if(keyFilters_.begin(), keyFilters_.end(), [&](const KeyFilter& f) { return f.at == at; });
+        if (it == keyFilters_.end()) it = keyFilters_.insert(keyFilters_.end(), KeyFilter{at, {}});
+        it->hit[e.bytes[e.keyAt]] = true;
+    }
 }
 
 myJpg::Match myJpg::matchSector(std::span<const std::uint8_t> from) const {
+    if (filtered_) {
+        bool any = false;
+        for (const KeyFilter& f : keyFilters_) any = any || (f.at < from.size() && f.hit[from[f.at]]);
+        if (!any) return {};
+    }
     for (const MatchEntry& e : matchTable_) {
         const std::size_t at = static_cast<std::size_t>(e.offset);
         // A pattern that runs past the sector compares the bytes that follow it in the volume;

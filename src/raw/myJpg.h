@@ -4,6 +4,7 @@
 // category. It writes no files; saving the found byte ranges is the page's business.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -105,6 +106,14 @@ private:
     std::vector<carvingSignature> signatures_;
     std::vector<carvingRule> rules_;
     std::vector<MatchEntry> matchTable_;
+    // The sector positions of the entries' key bytes, each with the byte values a key there has:
+    // a sector whose bytes at every such position have none of them matches no entry.
+    struct KeyFilter {
+        std::size_t at = 0;
+        std::array<bool, 256> hit{};
+    };
+    std::vector<KeyFilter> keyFilters_;
+    bool filtered_ = false; // false when an entry has no key byte (all wildcards)
     std::vector<std::vector<std::uint64_t>> pendingStarts_;
     std::size_t pendingCount_ = 0;
     std::vector<FoundFile> foundFiles_;
