@@ -68,6 +68,16 @@ void myJpg::attach(readWriteInterface* reader, std::uint64_t volumeBytes, CheckT
     messages_ = messages;
 }
 
+void myJpg::setUsedRanges(std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges) {
+    std::sort(ranges.begin(), ranges.end());
+    used_.clear();
+    for (const auto& r : ranges) {
+        if (r.second <= r.first) continue;
+        if (!used_.empty() && r.first <= used_.back().second) used_.back().second = std::max(used_.back().second, r.second);
+        else used_.push_back(r);
+    }
+}
+
 std::uint64_t myJpg::categoryCount(const std::string& category) const {
     const auto it = categoryCounts_.find(category);
     return it == categoryCounts_.end() ? 0 : it->second;
@@ -306,6 +316,7 @@ bool myJpg::carveVolume() {
     const bool skipZeros = !matchSector(zeros).found;
     std::uint64_t next = 0;
     std::uint64_t lastChunk = UINT64_MAX;
+    std::size_t usedAt = 0; // the first used range that does not end before `next`
     bool stopped = false;
     while (next < volumeBytes_ && !stopped) {
         bool jumped = false;
@@ -328,6 +339,13 @@ bool myJpg::carveVolume() {
                         stopped = true;
                         return false;
                     }
+                }
+                while (usedAt < used_.size() && used_[usedAt].second <= next) ++usedAt;
+                if (usedAt < used_.size() && used_[usedAt].first <= next) {
+                    // A live file's clusters: on at the first sector past them.
+                    const std::uint64_t end = used_[usedAt].second;
+                    next = end / kCarveSectorBytes * kCarveSectorBytes + (end % kCarveSectorBytes ? kCarveSectorBytes : 0);
+                    continue;
                 }
                 next = examine(next, piece.withTail.subspan(static_cast<std::size_t>(next - piece.position)));
                 if (control_.stopRequested.load(std::memory_order_relaxed)) {

@@ -50,6 +50,10 @@ public:
     // What the page hands over before a run. `tree`, `progress` and `messages` may be null.
     void attach(readWriteInterface* reader, std::uint64_t volumeBytes, CheckTree* tree,
                 ProgressSink* progress, MessageSink* messages);
+    // Byte ranges of the volume (begin, end) that live files use, as a file system's allocation
+    // map gives them: when set, starts are looked for only outside them (free space only).
+    // Any order; overlaps are merged. An empty list carves the whole volume.
+    void setUsedRanges(std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges);
     // Called on the worker for every find as it is reported (the CLI prints them).
     std::function<void(const FoundFile&)> onFind;
 
@@ -117,6 +121,7 @@ private:
     std::vector<std::vector<std::uint64_t>> pendingStarts_;
     std::size_t pendingCount_ = 0;
     std::vector<FoundFile> foundFiles_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> used_; // sorted, merged
     std::uint64_t foundBytes_ = 0;
     std::vector<std::uint8_t> walkWindow_; // kept from walk to walk
     std::map<std::string, std::uint64_t> categoryCounts_;

@@ -304,6 +304,32 @@ TEST(CarvingEngine, DefaultSignaturesFindEveryEmbeddedFile) {
     }
 }
 
+TEST(CarvingEngine, FreeSpaceOnlyPassesOverTheClustersLiveFilesUse) {
+    const auto files = test::mixedLayout(31);
+    const Bytes volume = test::buildVolume(16, files, 31);
+    // The first, third and last placed files lie in used clusters (with a gap between two used
+    // ranges, given out of order and overlapping).
+    const auto span = [&](std::size_t i) {
+        return std::make_pair(files[i].position, files[i].position + files[i].bytes.size());
+    };
+    Carve c(volume);
+    for (const auto& r : defaultSignatureRecords()) c.with(r);
+    c.engine.setUsedRanges({span(files.size() - 1), span(0), span(2), {span(2).first + 10, span(2).second}});
+    c.run();
+    std::vector<std::uint64_t> starts;
+    for (const auto& f : c.engine.foundFiles()) starts.push_back(f.start);
+    std::vector<std::uint64_t> want;
+    for (std::size_t i = 1; i + 1 < files.size(); ++i)
+        if (i != 2) want.push_back(files[i].position);
+    EXPECT_EQ(starts, want);
+
+    // Without ranges: the whole volume.
+    Carve all(volume);
+    for (const auto& r : defaultSignatureRecords()) all.with(r);
+    all.run();
+    EXPECT_EQ(all.engine.foundFiles().size(), files.size());
+}
+
 TEST(CarvingEngine, NothingToReadIsNotProperlyInitialized) {
     myJpg engine;
     RecordingMessageSink messages;
