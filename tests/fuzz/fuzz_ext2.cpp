@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     constexpr std::uint32_t kBlock = 1024;
     const std::size_t blocks = std::min(size, vindaru::fuzz::kMaxParserInput) / kBlock;
     vindaru::Ext2JournalReader::scan(kBlock, blocks, 1u << 16, [&](std::uint64_t first, std::span<std::uint8_t> out) {
-        if (first > blocks || out.size() / kBlock > blocks - first) return false;
+        if (first >= blocks || out.size() > (blocks - first) * kBlock) return false;
         std::memcpy(out.data(), data + first * kBlock, out.size());
         return true;
     });

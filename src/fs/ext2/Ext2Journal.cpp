@@ -1,6 +1,7 @@
 #include "fs/ext2/Ext2Journal.h"
 
 #include <algorithm>
+#include <array>
 
 namespace vindaru {
 
@@ -41,7 +42,7 @@ constexpr std::uint32_t kFlagLastTag = 0x8;
 constexpr std::size_t kUuidBytes = 16;
 constexpr std::size_t kDescriptorTailBytes = 4;
 
-constexpr std::uint64_t kPieceBlocks = 256;
+constexpr std::uint64_t kStopCheckBlocks = 4096;
 
 struct Claim {
     std::uint64_t journalBlock = 0;
@@ -103,39 +104,35 @@ Ext2JournalScan Ext2JournalReader::scan(std::uint32_t blockSize, std::uint64_t j
     const std::uint64_t area = length - first;
     auto nextInArea = [&](std::uint64_t j) { return j + 1 < length ? j + 1 : first; };
 
-    std::vector<std::uint8_t> piece;
-    for (std::uint64_t at = first; at < length; at += kPieceBlocks) {
-        if (stop && stop()) {
+    // Only a block's first bytes say whether it is a header: the rest of the log (mostly
+    // copies) is not read, and a header block is read whole.
+    std::array<std::uint8_t, kJhSize> head{};
+    for (std::uint64_t j = first; j < length; ++j) {
+        if (j % kStopCheckBlocks == 0 && stop && stop()) {
             out.note = "stopped";
             break;
         }
-        const std::uint64_t n = std::min(kPieceBlocks, length - at);
-        piece.assign(static_cast<std::size_t>(n * blockSize), 0);
-        if (!read(at, piece)) continue; // a hole in the log: its blocks hold nothing
-        for (std::uint64_t k = 0; k < n; ++k) {
-            const ByteSpan b = subspan(piece, static_cast<std::size_t>(k * blockSize), blockSize);
-            if (be32(b, kJhMagic) != kJournalMagic) continue;
-            const std::uint32_t blockType = be32(b, kJhBlockType);
-            const std::uint32_t sequence = be32(b, kJhSequence);
-            const std::uint64_t j = at + k;
-            if (blockType == kTypeCommit || blockType == kTypeRevoke) {
-                // Revoke records only matter to a replay; older copies stay copies of their time.
-                header[static_cast<std::size_t>(j)] = true;
-                continue;
-            }
-            if (blockType != kTypeDescriptor) continue;
+        if (!read(j, head) || be32(head, kJhMagic) != kJournalMagic) continue;
+        const std::uint32_t blockType = be32(head, kJhBlockType);
+        const std::uint32_t sequence = be32(head, kJhSequence);
+        if (blockType == kTypeCommit || blockType == kTypeRevoke) {
+            // Revoke records only matter to a replay; older copies stay copies of their time.
             header[static_cast<std::size_t>(j)] = true;
-            std::uint64_t data = j;
-            std::uint64_t tags = 0;
-            for (std::size_t t = kJhSize; t + tagBytes <= tagEnd && tags < area; ++tags) {
-                const std::uint32_t flags = csum3 ? be32(b, t + kTag3Flags) : be16(b, t + kTagFlags);
-                std::uint64_t fsBlock = be32(b, t);
-                if (wide) fsBlock |= std::uint64_t{be32(b, t + kTagBlockHi)} << 32;
-                data = nextInArea(data);
-                if (fsBlock < volumeBlocks) claims.push_back(Claim{data, fsBlock, sequence, (flags & kFlagEscape) != 0});
-                t += tagBytes + ((flags & kFlagSameUuid) ? 0 : kUuidBytes);
-                if (flags & kFlagLastTag) break;
-            }
+            continue;
+        }
+        if (blockType != kTypeDescriptor || !read(j, block)) continue;
+        header[static_cast<std::size_t>(j)] = true;
+        const ByteSpan b(block);
+        std::uint64_t data = j;
+        std::uint64_t tags = 0;
+        for (std::size_t t = kJhSize; t + tagBytes <= tagEnd && tags < area; ++tags) {
+            const std::uint32_t flags = csum3 ? be32(b, t + kTag3Flags) : be16(b, t + kTagFlags);
+            std::uint64_t fsBlock = be32(b, t);
+            if (wide) fsBlock |= std::uint64_t{be32(b, t + kTagBlockHi)} << 32;
+            data = nextInArea(data);
+            if (fsBlock < volumeBlocks) claims.push_back(Claim{data, fsBlock, sequence, (flags & kFlagEscape) != 0});
+            t += tagBytes + ((flags & kFlagSameUuid) ? 0 : kUuidBytes);
+            if (flags & kFlagLastTag) break;
         }
     }
 

@@ -40,7 +40,8 @@ struct Ext2JournalScan {
 
 class Ext2JournalReader {
 public:
-    // Reads journal blocks [first, first + out.size() / blockSize); false when unreadable.
+    // Reads out.size() bytes from the start of journal block `first` on (whole blocks, or the
+    // head of one block); false when unreadable.
     using ReadFn = std::function<bool(std::uint64_t first, std::span<std::uint8_t> out)>;
 
     // `journalBlocks` is how many blocks the journal inode maps; `volumeBlocks` bounds the

@@ -62,6 +62,16 @@ bool ext2Class::readEntryInode(const ext2Entry& e, std::vector<std::uint8_t>& ou
 
 bool ext2Class::readJournalBlocks(std::uint64_t first, std::span<std::uint8_t> out) {
     const std::uint32_t bs = geometry.blockSize;
+    if (out.size() < bs) {
+        // The head of one block.
+        const auto run = std::upper_bound(journalRuns_.begin(), journalRuns_.end(), first,
+                                          [](std::uint64_t l, const Ext2Run& r) { return l < r.logical; });
+        if (run == journalRuns_.begin() || first >= std::prev(run)->logical + std::prev(run)->count ||
+            std::prev(run)->zeros)
+            return false;
+        const Ext2Run& r = *std::prev(run);
+        return readBytes((r.physical + (first - r.logical)) * bs, out);
+    }
     const std::uint64_t count = out.size() / bs;
     bool ok = true;
     for (std::uint64_t done = 0; done < count;) {

@@ -58,7 +58,7 @@ public:
     void fill(std::uint32_t block, std::uint8_t value) { std::memset(bytes.data() + std::size_t{block} * kBs, value, kBs); }
     Ext2JournalScan scan(std::uint64_t volumeBlocks = 1000) const {
         return Ext2JournalReader::scan(kBs, bytes.size() / kBs, volumeBlocks, [&](std::uint64_t first, std::span<std::uint8_t> out) {
-            if ((first + out.size() / kBs) * kBs > bytes.size()) return false;
+            if (first * kBs + out.size() > bytes.size()) return false;
             std::memcpy(out.data(), bytes.data() + first * kBs, out.size());
             return true;
         });
