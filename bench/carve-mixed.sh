@@ -139,12 +139,16 @@ cat "$image" >/dev/null
 now() { date +%s.%N; }
 best() { python3 -c "import sys; print(min(float(x) for x in sys.argv[1:]))" "$@"; }
 rounds=${VINDARU_BENCH_ROUNDS:-3}
-cat_t=() list_t=() save_t=() rec_t=() fore_t=()
+cat_t=() list_t=() save_t=() rec_t=() fore_t=() cat_cpu=() list_cpu=()
+# CPU seconds (user + system) of a command, beside its wall time: on a busy machine the wall
+# times of two runs differ by what else ran; their CPU times do not.
+cpu() { /usr/bin/time -f "%U %S" -o "$work/cpu.txt" "$@"; }
+cpu_of() { awk '{print $1 + $2}' "$work/cpu.txt"; }
 for r in $(seq "$rounds"); do
     rm -rf "${work:?}"/*
     mkdir -p "$work/photorec"
-    t0=$(now); cat "$image" >/dev/null; t1=$(now)
-    "$cli" carve "$image" "${vol[@]}" >"$work/list.tsv" 2>/dev/null; t2=$(now)
+    t0=$(now); cpu cat "$image" >/dev/null; t1=$(now); cat_cpu+=("$(cpu_of)")
+    cpu "$cli" carve "$image" "${vol[@]}" >"$work/list.tsv" 2>/dev/null; t2=$(now); list_cpu+=("$(cpu_of)")
     "$cli" carve "$image" "${vol[@]}" --out "$work/vindaru" >/dev/null 2>"$work/vindaru.err"; t3=$(now)
     (cd "$work/photorec" && photorec /log /d "$work/photorec/r" /cmd "$image" \
         partition_none,fileopt,everything,disable,$types,wholespace,search >/dev/null 2>&1) || true
@@ -157,8 +161,10 @@ done
 
 c=$(best "${cat_t[@]}") l=$(best "${list_t[@]}") s=$(best "${save_t[@]}")
 p=$(best "${rec_t[@]}") f=$(best "${fore_t[@]}")
+cc=$(best "${cat_cpu[@]}") lc=$(best "${list_cpu[@]}")
 echo "volume: $(($(stat -c %s "$image") >> 20)) MiB; vindaru: $(head -1 "$work/vindaru.err")"
 python3 "$here/carve-compare.py" "$layout" vindaru="$work/vindaru" photorec="$work/photorec" foremost="$work/foremost"
 printf 'cat %.3f s | vindaru list %.3f s, with save %.3f s | PhotoRec %.3f s | foremost %.3f s\n' "$c" "$l" "$s" "$p" "$f"
 printf 'ratios: list/cat %.2f (goal <= 1.25); vindaru/PhotoRec saving %.2f (goal <= 1.0); vindaru/foremost %.2f\n' \
     "$(echo "$l / $c" | bc -l)" "$(echo "$s / $p" | bc -l)" "$(echo "$s / $f" | bc -l)"
+printf 'CPU (user + system): cat %.2f s, vindaru list %.2f s: list/cat %.2f\n' "$cc" "$lc" "$(echo "$lc / $cc" | bc -l)"
