@@ -38,7 +38,7 @@ set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "The Vindaru developers")
 set(CPACK_PACKAGE_CONTACT "Vindaru developers <vindaru@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "recover files from virtual hard-disk images")
-set(CPACK_PACKAGE_DESCRIPTION "Vindaru reads VMDK, VHD, VDI and raw disk images read-only, finds their \
+set(CPACK_PACKAGE_DESCRIPTION "Vindaru reads VMDK, VHD, VDI, VHDX, QCOW2 and raw disk images read-only, finds their \
 volumes, lists and saves live and deleted files of NTFS, FAT, exFAT, ext2 and HFS+ volumes, and \
 carves files by signature. It comes as a Qt 6 wizard (vindaru) and a command line (vindaru-cli).")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "vindaru")
@@ -47,13 +47,13 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# Qt 6 base and PCRE2: dpkg-shlibdeps (part of dpkg-dev) reads them, with the versions the
+# Qt 6 base, PCRE2, zlib and zstd: dpkg-shlibdeps (part of dpkg-dev) reads them, with the versions the
 # binaries were linked against, from the binaries themselves; without it they are named here.
 find_program(VINDARU_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VINDARU_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(vindaru_depends "libpcre2-8-0 (>= 10.34), libstdc++6 (>= 12)")
+  set(vindaru_depends "libpcre2-8-0 (>= 10.34), zlib1g (>= 1:1.2.11), libzstd1 (>= 1.4), libstdc++6 (>= 12)")
   if(TARGET vindaru_wizard)
     string(PREPEND vindaru_depends "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), ")
   endif()

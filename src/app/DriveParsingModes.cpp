@@ -232,7 +232,7 @@ void DriveParsingModes::startExport(const QString& target) {
     progress_->setValue(0);
     progress_->show();
     stop_->show();
-    exportControl_.stopRequested.store(false);
+    exportControl_.stopRequested.reset();
     messages().reopen();
     const std::string image = imagePath_.toStdString();
     const std::string path = target.toStdString();

@@ -5,7 +5,7 @@ namespace vindaru {
 std::optional<EntryRef> VolumeBrowser::entryOf(TreeItemId item) const {
     auto data = tree_.getItemData(item);
     if (!data || !view_.isEntry(*data)) return std::nullopt;
-    if (tree_.label(item) == kPlaceholderLabel) return std::nullopt;
+    if (tree_.isPlaceholder(item)) return std::nullopt;
     return *data;
 }
 
@@ -47,7 +47,7 @@ void VolumeBrowser::openDirectory(TreeItemId item, OpenCause cause) {
     if (!entry) return;
     const TreeItemId first = tree_.childAt(item, 0);
     if (first != kNoTreeItem) {
-        if (tree_.label(first) != kPlaceholderLabel) return; // opened before
+        if (!tree_.isPlaceholder(first)) return; // opened before
         tree_.deleteItem(first);
         if (tree_.childCount(item) > 0) return;
     }

@@ -2,6 +2,7 @@
 
 #include "browser/FileSystemDrivers.h"
 #include "browser/RecycleBinNames.h"
+#include "image/VolumeSlice.h"
 
 namespace vindaru {
 
@@ -55,6 +56,13 @@ VolumeScanLogic::Prepared VolumeScanLogic::prepare() {
     if (!reader_) {
         sinks_.messages.info(kNoReader);
         return refuse(Prepared::NoReader);
+    }
+    // A volume the disk does not hold is refused here, by its numbers, before any parser runs.
+    if (auto made = VolumeSlice::fromSectors(*reader_, volume_.startSector, volume_.sectorCount); !made) {
+        sinks_.messages.info("The volume cannot be read: " + made.problem + ".");
+        return refuse(Prepared::NotValid);
+    } else if (!made.problem.empty()) {
+        sinks_.status.setText("The volume is cut to the disk: " + made.problem + ".");
     }
     const ScanSinks scanSinks{&sinks_.status, &sinks_.progress, &sinks_.messages};
     if (parser_ && parser_->kind() == kind)

@@ -6,6 +6,7 @@
 
 #include "cli/CliSinks.h"
 #include "common/DisplayFormat.h"
+#include "image/VolumeSlice.h"
 #include "volume/FileSystemKind.h"
 #include "volume/VolumeSelection.h"
 #include "volume/VolumeSignatures.h"
@@ -176,6 +177,15 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
             return std::nullopt;
         }
         if (args.typeName) choice.record->fileSystemName = *treatAsFileSystemName(*args.typeName);
+        // A table entry from a damaged or hostile disk may point past it, or past any disk.
+        const auto made = VolumeSlice::fromSectors(reader, choice.record->startSector, choice.record->sectorCount);
+        if (!made) {
+            error = formatText("volume %llu cannot be read: ", static_cast<unsigned long long>(*args.volumeIndex)) +
+                    made.problem;
+            return std::nullopt;
+        }
+        if (!made.problem.empty())
+            std::cerr << "vindaru-cli: warning: volume " << *args.volumeIndex << ": " << made.problem << "\n";
         return choice.record;
     }
     if (args.startSector && args.typeName) {

@@ -366,6 +366,12 @@ std::string CheckTree::label(TreeItemId item) const {
     return r ? r->label : std::string{};
 }
 
+bool CheckTree::isPlaceholder(TreeItemId item) const {
+    std::lock_guard lock(mutex_);
+    const Record* r = item == kTreeTop ? nullptr : find(item);
+    return r && r->icon == IconKind::Placeholder;
+}
+
 std::size_t CheckTree::itemCount() const {
     std::lock_guard lock(mutex_);
     return items_.size() - 1;

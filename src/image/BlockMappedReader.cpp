@@ -15,7 +15,8 @@ constexpr std::uint64_t kMaxHoleProbeBlocks = 1u << 16;
 
 bool BlockMappedReader::absoluteOf(std::int64_t relative, std::uint64_t& absolute) const {
     if (relative < 0) return false;
-    return checkedAdd(baseOffset, static_cast<std::uint64_t>(relative), absolute);
+    absolute = static_cast<std::uint64_t>(relative);
+    return true;
 }
 
 bool BlockMappedReader::placeCursor(std::uint64_t absolute) {
@@ -51,20 +52,14 @@ bool BlockMappedReader::read(void* buffer, std::uint64_t length) {
     return ok;
 }
 
-bool BlockMappedReader::readAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    std::uint64_t absolute = 0;
-    if (!checkedAdd(baseOffset, offset, absolute)) {
-        std::fill(out.begin(), out.end(), 0);
-        return false;
-    }
-    return readAbsolute(absolute, out.data(), out.size());
+bool BlockMappedReader::readRange(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport*) const {
+    return readAbsolute(offset, out.data(), out.size());
 }
 
 bool BlockMappedReader::isHole(std::uint64_t offset, std::uint64_t length) const {
-    std::uint64_t first = 0;
+    const std::uint64_t first = offset;
     std::uint64_t end = 0;
-    if (blockSize == 0 || length == 0 || !checkedAdd(baseOffset, offset, first) ||
-        !checkedAdd(first, length, end))
+    if (blockSize == 0 || length == 0 || !checkedAdd(first, length, end))
         return false;
     // A long stretch is many lookups; past a bound it is cheaper to just read it.
     const std::uint64_t lastBlock = (end - 1) / blockSize;
@@ -75,9 +70,8 @@ bool BlockMappedReader::isHole(std::uint64_t offset, std::uint64_t length) const
     return true;
 }
 
-std::span<const std::uint8_t> BlockMappedReader::viewAt(std::uint64_t offset, std::uint64_t length) {
-    std::uint64_t absolute = 0;
-    if (blockSize == 0 || length == 0 || !checkedAdd(baseOffset, offset, absolute)) return {};
+std::span<const std::uint8_t> BlockMappedReader::viewAt(std::uint64_t absolute, std::uint64_t length) const {
+    if (blockSize == 0 || length == 0) return {};
     const std::uint64_t inBlock = absolute % blockSize;
     if (length > blockSize - inBlock) return {};
     const BlockPlace place = locateBlock(absolute / blockSize);

@@ -22,16 +22,15 @@ class BlockMappedReader : public readWriteInterface {
     explicit BlockMappedReader(Session& session) : session(session) {}
 
     bool read(void* buffer, std::uint64_t length) override;
-    bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
     bool isHole(std::uint64_t offset, std::uint64_t length) const override;
     // The declared disk size, cut to what the table can map (and, for a fixed VHD, the file
     // holds): past it every read fails or is made up.
     std::uint64_t capacity() const override;
     std::uint64_t declaredSectors() const override { return declaredBytes / kSectorSize; }
     // A stretch inside one stored block, from the mapped image file.
-    std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) override;
+    std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
 
-    // The last position given to seek (without baseOffset); read moves it past the bytes read.
+    // The last position given to seek; read moves it past the bytes read.
     std::int64_t position = 0;
 
     std::uint64_t blockBytes() const { return blockSize; }
@@ -48,12 +47,13 @@ class BlockMappedReader : public readWriteInterface {
     // Where block `block` lies; Beyond for a block past the end of the table.
     virtual BlockPlace locateBlock(std::uint64_t block) const = 0;
 
-    // Positions the cursor at `absolute` (a byte offset on the disk, baseOffset included) and
+    // Positions the cursor at `absolute` (a byte offset on the disk) and
     // sets sectorMapped from its block. False, with sectorMapped unchanged, when the position
     // lies past the table.
     bool placeCursor(std::uint64_t absolute);
-    // baseOffset + position, or false when it is negative or does not fit 64 bits.
+    // The position as a disk offset, or false when it is negative.
     bool absoluteOf(std::int64_t relative, std::uint64_t& absolute) const;
+    bool readRange(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport* report) const override;
     // Fills out with the disk bytes at `absolute`. Holes and bytes the file does not hold read as
     // zeros; false only when part of the range lies past the table (that part reads as zeros).
     bool readAbsolute(std::uint64_t absolute, std::uint8_t* out, std::uint64_t length) const;

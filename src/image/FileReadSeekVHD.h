@@ -15,7 +15,7 @@ class FileReadSeekVHD : public BlockMappedReader {
     // Opens the image and loads its BAT; declares the footer's current size as the disk size. "not a vhd file" for a name not ending in vhd, "invalid handle ..." when the
     // file cannot be opened.
     bool open(const std::string& path) override;
-    // Maps the sector holding baseOffset + position; false past the end of the BAT (sectorMapped
+    // Maps the sector holding the disk position; false past the end of the BAT (sectorMapped
     // then stays as it was). The cursor starts at the beginning of that sector.
     bool seek(std::int64_t position, int origin) override;
 

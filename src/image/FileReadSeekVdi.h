@@ -15,7 +15,7 @@ class FileReadSeekVdi : public BlockMappedReader {
     // False ("invalid handle ..." shown) when the file cannot be opened, and false when the
     // header's disk size, header size, allocated-block count or block size is zero.
     bool open(const std::string& path) override;
-    // Maps baseOffset + position (byte-exact); false past the end of the block map.
+    // Maps the disk position (byte-exact); false past the end of the block map.
     bool seek(std::int64_t position, int origin) override;
 
     std::uint64_t dataOffset() const { return dataOffset_; }

@@ -205,10 +205,11 @@ bool FileReadSeekVmdk::isHole(std::uint64_t position, std::uint64_t length) cons
     std::uint64_t first = 0;
     std::uint64_t end = 0;
     if (length == 0 || mapping() != Mapping::Sparse || !mapsPositions() ||
-        !checkedAdd(baseOffset, position, first) || !checkedAdd(first, length, end) ||
+        !checkedAdd(position, 0, first) || !checkedAdd(first, length, end) ||
         end > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
         return false;
     // Looking a place up only fills the grain-table cache; the reader's cursor is not touched.
+    const std::lock_guard lock(mutex_);
     auto* self = const_cast<FileReadSeekVmdk*>(this);
     const std::uint64_t lastSector = (end - 1) / kSector;
     for (std::uint64_t sector = first / kSector; sector <= lastSector;) {
@@ -222,7 +223,7 @@ bool FileReadSeekVmdk::isHole(std::uint64_t position, std::uint64_t length) cons
 
 std::int64_t FileReadSeekVmdk::absoluteOf(std::int64_t pos) const {
     // The sum wraps like a signed 64-bit sum; a result past 2^63 counts as before the disk.
-    return static_cast<std::int64_t>(baseOffset + static_cast<std::uint64_t>(pos));
+    return pos;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -436,36 +437,37 @@ bool FileReadSeekVmdk::read(void* buffer, std::uint64_t length) {
 // ---------------------------------------------------------------------------------------------
 // Positional reads
 
-bool FileReadSeekVmdk::readAt(std::uint64_t pos, std::span<std::uint8_t> out) {
+bool FileReadSeekVmdk::readRange(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport*) const {
+    // The grain-table cache and the emulated file pointer are shared state: one read at a time.
+    const std::lock_guard lock(mutex_);
+    auto* self = const_cast<FileReadSeekVmdk*>(this);
     if (extents.empty() || !file_.isOpen()) {
         std::fill(out.begin(), out.end(), std::uint8_t{0});
         return false;
     }
     if (!mapsPositions()) {
         // Without a mapping the reads follow the file pointer, as seek + read do.
-        return readWriteInterface::readAt(pos, out);
+        if (!self->seek(static_cast<std::int64_t>(offset), 0)) return false;
+        return self->read(out.data(), out.size());
     }
     const Mapping m = mapping();
-    std::uint64_t absolute = 0;
     constexpr auto maxAbsolute = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    if (!checkedAdd(baseOffset, pos, absolute) || absolute > maxAbsolute ||
-        out.size() > maxAbsolute - absolute) {
-        std::fill(out.begin(), out.end(), std::uint8_t{0}); // before or beyond any disk: a hole
-        return true;
+    if (offset > maxAbsolute || out.size() > maxAbsolute - offset) {
+        std::fill(out.begin(), out.end(), std::uint8_t{0});
+        return false;
     }
-    if (m == Mapping::Flat) return file_.readAtZeroFilled(absolute, out);
+    if (m == Mapping::Flat) return file_.readAtZeroFilled(offset, out);
 
-    // A sparse reader maps whole sectors: an unaligned start reads from its sector's start.
-    const std::uint64_t start = absolute - absolute % kSector;
-    const std::uint64_t whole = out.size() / kSector;
+    // A sparse extent maps whole sectors: read the sectors the range touches, then take its part.
+    const std::uint64_t start = offset - offset % kSector;
+    const std::uint64_t head = offset - start;
+    const std::uint64_t sectors = (head + out.size() + kSector - 1) / kSector;
     PointerMove unused;
-    bool ok = copySectors(static_cast<std::int64_t>(start), 0, whole, 0, out.data(), m, unused);
-    if (const std::uint64_t rest = out.size() % kSector; rest != 0) {
-        std::uint8_t last[kSector];
-        ok = copySectors(static_cast<std::int64_t>(start + whole * kSector), 0, 1, 0, last, m,
-                         unused) && ok;
-        std::memcpy(out.data() + whole * kSector, last, static_cast<std::size_t>(rest));
-    }
+    if (head == 0 && out.size() % kSector == 0)
+        return self->copySectors(static_cast<std::int64_t>(start), 0, sectors, 0, out.data(), m, unused);
+    std::vector<std::uint8_t> whole(static_cast<std::size_t>(sectors * kSector));
+    const bool ok = self->copySectors(static_cast<std::int64_t>(start), 0, sectors, 0, whole.data(), m, unused);
+    std::memcpy(out.data(), whole.data() + head, out.size());
     return ok;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <mutex>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -31,11 +32,6 @@ public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::uint64_t length) override;
     bool seek(std::int64_t position, int origin) override;
-    // Holes (and positions past the grain directory) read as zeros; a sparse extent maps whole
-    // sectors, so an unaligned position reads from the start of its sector, as seek + read do.
-    // A file that seek cannot map (no sparse header yet typed SPARSE, or no type at all) is
-    // read the way seek + read read it: from the file pointer, which then moves on.
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override;
     // Sparse extents know their unallocated grains from the grain tables, so a bulk copy can
     // skip them without reading.
     bool isHole(std::uint64_t position, std::uint64_t length) const override;
@@ -65,7 +61,7 @@ public:
     // Off in tests only: read() then takes the sector-by-sector path for every call.
     bool fastPathEnabled = true;
 
-    // The last position given to seek (without baseOffset).
+    // The last position given to seek.
     std::int64_t position = 0;
     std::array<std::uint8_t, 512> header{};
     std::string descriptorText;
@@ -86,6 +82,12 @@ public:
     // all (missing entries read as holes).
     std::vector<std::uint32_t> grainDirectory;
     std::array<std::uint32_t, 512> grainTable{};
+
+protected:
+    // Holes (and positions past the grain directory) read as zeros. A file that seek cannot map
+    // (no sparse header yet typed SPARSE, or no type at all) is read the way seek + read read
+    // it: from the file pointer, which then moves on.
+    bool readRange(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport* report) const override;
 
 private:
     enum class Mapping { None, Flat, Sparse };
@@ -129,6 +131,7 @@ private:
     bool readTrailing(std::uint8_t* out, std::uint64_t length);
 
     ReadOnlyFile file_;
+    mutable std::mutex mutex_;
     bool hasMagic_ = false;
     std::uint64_t capacity_ = 0;
     std::uint64_t declaredSectors_ = 0;

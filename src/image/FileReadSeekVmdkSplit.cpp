@@ -254,7 +254,7 @@ std::optional<FileReadSeekVmdkSplit::Located> FileReadSeekVmdkSplit::locate(std:
 bool FileReadSeekVmdkSplit::seek(std::int64_t pos, int origin) {
     if (pos < 0) return false;
     position = pos;
-    const std::uint64_t absolute = baseOffset + static_cast<std::uint64_t>(pos);
+    const std::uint64_t absolute = static_cast<std::uint64_t>(pos);
     if (absolute % kSector != 0) return false;
     if (extentReaders.empty()) return true;
     const auto at = locate(absolute / kSector);
@@ -290,7 +290,7 @@ bool FileReadSeekVmdkSplit::read(void* buffer, std::uint64_t length) {
     std::uint64_t i = 0;
     while (i < sectors) {
         std::uint8_t* slot = out + i * kSector;
-        const std::uint64_t absolute = baseOffset + static_cast<std::uint64_t>(position);
+        const std::uint64_t absolute = static_cast<std::uint64_t>(position);
         const bool cursorOnDisk = absolute % kSector == 0;
         if (fastPathEnabled && cursorOnDisk && beyondEnd_ && !locate(absolute / kSector)) {
             // Every later position is past the end as well.
@@ -301,7 +301,7 @@ bool FileReadSeekVmdkSplit::read(void* buffer, std::uint64_t length) {
             i = sectors;
             continue;
         }
-        // The extent's cursor holds the place of the last seek; if baseOffset moved since, the
+        // The extent's cursor holds the place of the last seek; if the position moved since, the
         // next sectors lie elsewhere and only the sector loop finds them.
         const bool cursorCurrent = current_ != nullptr && absolute == cursorAbsolute_;
         const auto at = cursorOnDisk && cursorCurrent ? locate(absolute / kSector) : std::nullopt;
@@ -331,16 +331,25 @@ bool FileReadSeekVmdkSplit::read(void* buffer, std::uint64_t length) {
 // ---------------------------------------------------------------------------------------------
 // Positional reads
 
-bool FileReadSeekVmdkSplit::readAt(std::uint64_t pos, std::span<std::uint8_t> out) {
-    std::uint64_t absolute = 0;
-    if (extentReaders.empty() || !checkedAdd(baseOffset, pos, absolute) || absolute % kSector != 0) {
+bool FileReadSeekVmdkSplit::readRange(std::uint64_t absolute, std::span<std::uint8_t> out, ReadReport*) const {
+    // locate() rebuilds its table of extent starts on demand: one read at a time.
+    const std::lock_guard lock(mutex_);
+    auto* self = const_cast<FileReadSeekVmdkSplit*>(this);
+    if (extentReaders.empty()) {
         std::fill(out.begin(), out.end(), std::uint8_t{0});
         return false;
+    }
+    if (const std::uint64_t head = absolute % kSector; head != 0) {
+        // The extents map whole sectors: read the sectors the range touches, then take its part.
+        std::vector<std::uint8_t> whole(static_cast<std::size_t>((head + out.size() + kSector - 1) / kSector * kSector));
+        const bool ok = readRange(absolute - head, whole, nullptr);
+        std::memcpy(out.data(), whole.data() + head, out.size());
+        return ok;
     }
     std::size_t done = 0;
     bool ok = true;
     while (done < out.size()) {
-        const auto at = locate(absolute / kSector + done / kSector);
+        const auto at = self->locate(absolute / kSector + done / kSector);
         if (!at) {
             std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), std::uint8_t{0});
             break;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,8 +30,6 @@ public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::uint64_t length) override;
     bool seek(std::int64_t position, int origin) override;
-    // Positions past the last extent read as zeros; unaligned positions fail, as seek does.
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override;
 
     // The end of the last extent that could be opened.
     std::uint64_t capacity() const override;
@@ -54,6 +53,10 @@ public:
     std::string descriptorText;
     std::int64_t position = 0;
 
+protected:
+    // Positions past the last extent read as zeros.
+    bool readRange(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport* report) const override;
+
 private:
     struct Located {
         std::size_t extent = 0;
@@ -71,6 +74,7 @@ private:
     bool readTrailing(std::uint8_t* out, std::uint64_t length);
 
     Session& session_;
+    mutable std::recursive_mutex mutex_;
     std::vector<std::string> missingExtents_;
     // First disk sector of each extent and, last, the end of the disk; rebuilt when the set
     // or the FLAT choice changes.

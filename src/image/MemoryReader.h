@@ -35,7 +35,7 @@ class MemoryReader : public readWriteInterface {
 
     bool seek(std::int64_t position, int) override {
         if (position < 0) return false;
-        cursor_ = baseOffset + static_cast<std::uint64_t>(position);
+        cursor_ = static_cast<std::uint64_t>(position);
         return true;
     }
 
@@ -48,15 +48,8 @@ class MemoryReader : public readWriteInterface {
         return ok;
     }
 
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
-        const std::uint64_t at = baseOffset + position;
-        copyOut(at, out.data(), out.size());
-        return at < capacity_ || out.empty();
-    }
-
-    bool isHole(std::uint64_t position, std::uint64_t length) const override {
-        const std::uint64_t at = baseOffset + position;
-        if (length == 0 || at < baseOffset || at + length < at) return false;
+    bool isHole(std::uint64_t at, std::uint64_t length) const override {
+        if (length == 0 || at + length < at) return false;
         // The last piece starting before the range's end is the only one that can reach into it.
         auto it = pieces_.lower_bound(at + length);
         if (it == pieces_.begin()) return true;
@@ -71,6 +64,12 @@ class MemoryReader : public readWriteInterface {
     const std::vector<std::uint8_t>& bytes() const {
         static const std::vector<std::uint8_t> none;
         return pieces_.empty() || pieces_.begin()->first != 0 ? none : pieces_.begin()->second;
+    }
+
+  protected:
+    bool readRange(std::uint64_t at, std::span<std::uint8_t> out, ReadReport*) const override {
+        copyOut(at, out.data(), out.size());
+        return true;
     }
 
   private:

@@ -23,6 +23,8 @@ class VolumeSlice final : public ByteSource {
     // The same in sectors of `sectorSize` bytes (the unit partition tables count in).
     static Made fromSectors(const ByteSource& disk, std::uint64_t startSector,
                             std::uint64_t sectorCount, std::uint64_t sectorSize = 512);
+    // A slice of no bytes, for a volume that was refused: every read of it is unreadable.
+    static VolumeSlice empty(const ByteSource& disk) { return VolumeSlice(disk, 0, 0, false); }
     // The whole disk as one slice.
     explicit VolumeSlice(const ByteSource& disk) : disk_(&disk), start_(0), length_(disk.size()) {}
 

@@ -835,7 +835,7 @@ std::span<const std::uint8_t> SpanCarveBytes::view(std::uint64_t offset, std::si
                           static_cast<std::size_t>(std::min<std::uint64_t>(length, bytes_.size() - offset)));
 }
 
-ReaderCarveBytes::ReaderCarveBytes(readWriteInterface& reader, std::uint64_t start, std::uint64_t limit,
+ReaderCarveBytes::ReaderCarveBytes(const ByteSource& reader, std::uint64_t start, std::uint64_t limit,
                                    std::span<const std::uint8_t> inMemory, std::vector<std::uint8_t>& window)
     : reader_(reader), start_(start), memory_(inMemory.first(std::min<std::size_t>(
                                                    inMemory.size(), static_cast<std::size_t>(std::min<std::uint64_t>(limit, SIZE_MAX))))),

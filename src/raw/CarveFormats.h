@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "image/readWriteInterface.h"
+#include "image/ByteSource.h"
 
 namespace vindaru {
 
@@ -51,13 +51,13 @@ private:
 // through the reader (positions relative to the volume, as the carve reads them).
 class ReaderCarveBytes : public CarveBytes {
 public:
-    ReaderCarveBytes(readWriteInterface& reader, std::uint64_t start, std::uint64_t limit,
+    ReaderCarveBytes(const ByteSource& reader, std::uint64_t start, std::uint64_t limit,
                      std::span<const std::uint8_t> inMemory, std::vector<std::uint8_t>& window);
     std::span<const std::uint8_t> view(std::uint64_t offset, std::size_t length) override;
     bool readFailed() const { return failed_; }
 
 private:
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     std::uint64_t start_;
     std::span<const std::uint8_t> memory_;
     std::vector<std::uint8_t>& window_;

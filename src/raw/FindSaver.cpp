@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/Md5.h"
+#include "image/readWriteInterface.h"
 #include "volume/VolumeSweep.h"
 
 namespace vindaru {
@@ -74,9 +75,9 @@ int FindSaver::createUnique(const std::string& base, std::string& name) const {
     return -1;
 }
 
-bool FindSaver::readRange(readWriteInterface& reader, std::uint64_t start, std::uint64_t size,
+bool FindSaver::readRange(const ByteSource& reader, std::uint64_t start, std::uint64_t size,
                           const std::function<bool(std::span<const std::uint8_t>)>& take) {
-    const std::uint64_t diskEnd = diskEndFromBase(reader);
+    const std::uint64_t diskEnd = reader.size();
     const std::uint64_t end = start >= diskEnd ? start : start + std::min(size, diskEnd - start);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(kCopyBytes, std::max<std::uint64_t>(end - start, 1))) +
                                      kSectorSize);
@@ -96,7 +97,7 @@ bool FindSaver::readRange(readWriteInterface& reader, std::uint64_t start, std::
     return ok;
 }
 
-std::string FindSaver::md5Of(readWriteInterface& reader, std::uint64_t start, std::uint64_t size) {
+std::string FindSaver::md5Of(const ByteSource& reader, std::uint64_t start, std::uint64_t size) {
     Md5 digest;
     const bool ok = readRange(reader, start, size, [&](std::span<const std::uint8_t> piece) {
         digest.update(piece);
@@ -105,7 +106,7 @@ std::string FindSaver::md5Of(readWriteInterface& reader, std::uint64_t start, st
     return ok ? digest.finishHex() : std::string();
 }
 
-std::string FindSaver::save(readWriteInterface& reader, std::uint64_t start, std::uint64_t size,
+std::string FindSaver::save(const ByteSource& reader, std::uint64_t start, std::uint64_t size,
                             const std::string& base) {
     std::string name;
     const int fd = createUnique(base, name);

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "image/readWriteInterface.h"
+#include "image/ByteSource.h"
 
 namespace vindaru {
 
@@ -29,17 +29,17 @@ public:
 
     // Copies `size` bytes from `start` (cut at the disk's end) into a new file; the name
     // written, or an empty text when nothing could be written.
-    std::string save(readWriteInterface& reader, std::uint64_t start, std::uint64_t size,
+    std::string save(const ByteSource& reader, std::uint64_t start, std::uint64_t size,
                      const std::string& baseName);
 
     const std::filesystem::path& path() const { return path_; }
 
     // Hands `size` bytes from `start` (cut at the disk's end) to `take`, a piece at a time;
     // false when a read fails or `take` says stop.
-    static bool readRange(readWriteInterface& reader, std::uint64_t start, std::uint64_t size,
+    static bool readRange(const ByteSource& reader, std::uint64_t start, std::uint64_t size,
                           const std::function<bool(std::span<const std::uint8_t>)>& take);
     // The MD5 of those bytes, or an empty text when they cannot be read.
-    static std::string md5Of(readWriteInterface& reader, std::uint64_t start, std::uint64_t size);
+    static std::string md5Of(const ByteSource& reader, std::uint64_t start, std::uint64_t size);
 
 private:
     FindSaver(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "raw/DefaultSignatures.h"
+#include "image/readWriteInterface.h"
 #include "raw/FindSaver.h"
 #include "raw/SignatureFile.h"
 
@@ -23,16 +24,8 @@ std::string RawRecoveryLogic::defaultSignaturePathForPage() {
 }
 
 std::uint64_t RawRecoveryLogic::volumeBytes() const {
-    // The size text starts with a whole number of MiB.
-    std::uint64_t mb = 0;
-    const std::string& text = volume_.sizeText;
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        mb = mb * 10 + static_cast<std::uint64_t>(text[i] - '0');
-        if (mb > (UINT64_MAX / kMiB) / 10) return UINT64_MAX / kMiB * kMiB;
-    }
-    return mb * kMiB;
+    if (!session_.sessionReader) return volume_.byteLength();
+    return volumeLength(volume_, volumeSlice(*session_.sessionReader, volume_));
 }
 
 void RawRecoveryLogic::loadDefaultSignatures(const std::string& path) {
@@ -86,11 +79,11 @@ RawRecoveryLogic::Prepared RawRecoveryLogic::prepare(bool loadDefaultItems, cons
         return fail(Prepared::NoReader);
     if (!session_.sessionReader) return fail(Prepared::NoReader);
     // Carving positions count from the volume's first byte.
-    session_.sessionReader->baseOffset = volume_.startSector * kSectorSize;
+    slice_ = volumeSlice(*session_.sessionReader, volume_);
     // A Stop of the engine's previous run must not end this one.
-    engine_->control().stopRequested = false;
+    engine_->control().stopRequested.reset();
     engine_->control().pauseGate.resume();
-    engine_->attach(session_.sessionReader.get(), bytes, &tree_, &sinks_.progress, &sinks_.messages);
+    engine_->attach(&*slice_, bytes, &tree_, &sinks_.progress, &sinks_.messages);
     carving_ = true;
     return Prepared::Ready;
 }
@@ -172,8 +165,7 @@ RawRecoveryLogic::SaveResult RawRecoveryLogic::saveChecked(const std::filesystem
     std::optional<FindSaver> saver = FindSaver::open(folder);
     if (!saver || !session_.sessionReader) return result;
     result.folderOpened = true;
-    readWriteInterface& reader = *session_.sessionReader;
-    reader.baseOffset = volume_.startSector * kSectorSize;
+    const VolumeSlice reader = volumeSlice(*session_.sessionReader, volume_);
     for (const CheckedFind& f : finds) {
         const std::string base = FindSaver::baseName(f.find.namedAfter, f.engine->extensionOf(f.find));
         const std::string name = saver->save(reader, f.find.start, f.find.size, base);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "common/Session.h"
 #include "common/Sinks.h"
 #include "raw/myJpg.h"
+#include "volume/VolumeBytes.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
@@ -91,6 +93,8 @@ private:
     };
     Session& session_;
     VolumeRecord volume_;
+    // The volume's bytes the engine carves, made when the carve is prepared.
+    std::optional<VolumeSlice> slice_;
     CheckTree& tree_;
     RawRecoverySinks sinks_;
     std::string defaultPath_;

@@ -59,7 +59,7 @@ void myJpg::addSignature(const signatureRecord& r) {
     rules_.push_back(std::move(rule));
 }
 
-void myJpg::attach(readWriteInterface* reader, std::uint64_t volumeBytes, CheckTree* tree,
+void myJpg::attach(const ByteSource* reader, std::uint64_t volumeBytes, CheckTree* tree,
                    ProgressSink* progress, MessageSink* messages) {
     reader_ = reader;
     volumeBytes_ = volumeBytes;

@@ -15,7 +15,7 @@
 #include "common/CheckTree.h"
 #include "common/Sinks.h"
 #include "common/StopControl.h"
-#include "image/readWriteInterface.h"
+#include "image/ByteSource.h"
 #include "raw/carvingRule.h"
 #include "raw/carvingSignature.h"
 #include "raw/signatureRecord.h"
@@ -48,7 +48,7 @@ public:
     const std::vector<carvingRule>& rules() const { return rules_; }
 
     // What the page hands over before a run. `tree`, `progress` and `messages` may be null.
-    void attach(readWriteInterface* reader, std::uint64_t volumeBytes, CheckTree* tree,
+    void attach(const ByteSource* reader, std::uint64_t volumeBytes, CheckTree* tree,
                 ProgressSink* progress, MessageSink* messages);
     // Byte ranges of the volume (begin, end) that live files use, as a file system's allocation
     // map gives them: when set, starts are looked for only outside them (free space only).
@@ -127,7 +127,7 @@ private:
     std::map<std::string, std::uint64_t> categoryCounts_;
     std::map<std::string, TreeItemId> categoryItems_;
 
-    readWriteInterface* reader_ = nullptr;
+    const ByteSource* reader_ = nullptr;
     std::uint64_t volumeBytes_ = 0;
     CheckTree* tree_ = nullptr;
     ProgressSink* progress_ = nullptr;

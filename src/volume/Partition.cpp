@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "common/DisplayFormat.h"
 #include "volume/VolumeSweep.h"
@@ -23,12 +24,17 @@ constexpr std::int64_t kProgressScale = 1000;
 constexpr std::uint64_t kHfsHeaderSector = 2;
 constexpr std::uint64_t kHfsMaxMb = 0x13FFFFF;
 constexpr std::uint64_t kMaxDiskSectors = static_cast<std::uint64_t>(INT64_MAX) / kSector;
+// Logical sectors larger than this are not believed.
+constexpr std::uint64_t kMaxLogicalSector = 64 * 1024;
+constexpr char kGptSignature[] = "EFI PART";
 
 int lastReadError() { return errno != 0 ? errno : EIO; }
 
-bool readSectors(readWriteInterface& reader, std::uint64_t sector, std::span<std::uint8_t> out) {
+// `sector` counts in logical sectors of `unit` × 512 bytes.
+bool readSectors(const ByteSource& reader, std::uint64_t sector, std::span<std::uint8_t> out,
+                 std::uint64_t unit = 1) {
     std::uint64_t position = 0;
-    if (!checkedMul(sector, kSector, position) ||
+    if (!checkedMul(sector, kSector * unit, position) ||
         position > static_cast<std::uint64_t>(INT64_MAX))
         return false;
     errno = 0;
@@ -50,6 +56,27 @@ struct Partition::ChainState {
 
 Partition::Partition() = default;
 
+std::uint64_t Partition::logicalSectorUnit(const ByteSource& reader) {
+    const std::uint64_t declared = reader.logicalSectorSize();
+    if (declared > kSector && declared % kSector == 0 && declared <= kMaxLogicalSector) return declared / kSector;
+    // A raw disk says nothing of its sectors: a GPT header at byte 4096 rather than 512 shows
+    // a disk of 4 KiB logical sectors.
+    std::vector<std::uint8_t> probe(kSector);
+    if (readSectors(reader, 1, probe) && std::memcmp(probe.data(), kGptSignature, 8) == 0) return 1;
+    if (readSectors(reader, 8, probe) && std::memcmp(probe.data(), kGptSignature, 8) == 0) return 8;
+    return 1;
+}
+
+bool Partition::toSectors(std::uint64_t lba, std::uint64_t lbaCount, VolumeRecord& record) const {
+    std::uint64_t start = 0;
+    std::uint64_t count = 0;
+    if (!checkedMul(lba, unit_, start) || !checkedMul(lbaCount, unit_, count)) return false;
+    record.startSector = start;
+    record.sectorCount = count;
+    record.sizeText = mbText("%llu   MB", count / 2048);
+    return true;
+}
+
 void Partition::status(const std::string& text) {
     (statusTarget ? *statusTarget : static_cast<StatusSink&>(nullStatus_)).setText(text);
 }
@@ -61,15 +88,15 @@ void Partition::addRecord(VolumeRecord record) {
 
 // --- Standard discovery ---------------------------------------------------------------------
 
-int Partition::readPartitionTable(readWriteInterface& reader) {
-    reader.baseOffset = 0;
+int Partition::readPartitionTable(const ByteSource& reader) {
     std::vector<std::uint8_t> first(kFirstReadBytes);
     const bool readOk = readSectors(reader, 0, first);
+    unit_ = logicalSectorUnit(reader);
     if (readOk && gptMode) return readGptTable(reader);
     return readMbrTable(reader);
 }
 
-std::string Partition::mbrTypeName(readWriteInterface& reader, std::uint8_t type,
+std::string Partition::mbrTypeName(const ByteSource& reader, std::uint8_t type,
                                    std::uint64_t start, bool logical) {
     switch (type) {
     case kMbrTypeFat12:
@@ -108,7 +135,7 @@ std::string Partition::mbrTypeName(readWriteInterface& reader, std::uint8_t type
     return "Unknown";
 }
 
-int Partition::readMbrTable(readWriteInterface& reader) {
+int Partition::readMbrTable(const ByteSource& reader) {
     std::vector<std::uint8_t> sector(kSector);
     if (!readSectors(reader, 0, sector)) return lastReadError();
     ChainState chain;
@@ -123,21 +150,19 @@ int Partition::readMbrTable(readWriteInterface& reader) {
         VolumeRecord record;
         record.fileSystemName = mbrTypeName(reader, entry.type, entry.startLba, false);
         record.volumeName = std::to_string(volumeList.size());
-        record.sizeText = mbText("%llu   MB", entry.sectorCount / 2048);
-        record.sectorCount = entry.sectorCount;
-        record.startSector = entry.startLba;
+        if (!toSectors(entry.startLba, entry.sectorCount, record)) continue;
         addRecord(std::move(record));
     }
     return 0;
 }
 
-int Partition::walkExtendedChain(readWriteInterface& reader, std::uint64_t extendedBase,
+int Partition::walkExtendedChain(const ByteSource& reader, std::uint64_t extendedBase,
                                  ChainState& chain) {
     std::uint64_t current = extendedBase;
     std::vector<std::uint8_t> ebr(kSector);
     while (chain.steps < kMaxChainSteps && chain.visited.insert(current).second) {
         ++chain.steps;
-        if (!readSectors(reader, current, ebr)) return lastReadError();
+        if (!readSectors(reader, current, ebr, unit_)) return lastReadError();
         bool linked = false;
         for (const MbrEntry& entry : decodeMbrEntries(ebr)) {
             if (entry.type == kMbrTypeEmpty) continue;
@@ -151,21 +176,18 @@ int Partition::walkExtendedChain(readWriteInterface& reader, std::uint64_t exten
             VolumeRecord record;
             record.fileSystemName = mbrTypeName(reader, entry.type, start, true);
             record.volumeName = std::to_string(volumeList.size());
-            record.sizeText = mbText("%llu   MB", entry.sectorCount / 2048);
-            record.sectorCount = entry.sectorCount;
-            record.startSector = start;
-            addRecord(std::move(record));
+            if (start >= current && toSectors(start, entry.sectorCount, record)) addRecord(std::move(record));
         }
         if (!linked) break;
     }
     return 0;
 }
 
-int Partition::readGptTable(readWriteInterface& reader) {
+int Partition::readGptTable(const ByteSource& reader) {
     std::vector<std::uint8_t> header(kSector);
-    if (!readSectors(reader, 1, header)) return lastReadError();
+    if (!readSectors(reader, 1, header, unit_)) return lastReadError();
     std::vector<std::uint8_t> entries(kGptArrayReadBytes);
-    if (!readSectors(reader, le64(header, kGptHeaderEntryArrayLba), entries)) return lastReadError();
+    if (!readSectors(reader, le64(header, kGptHeaderEntryArrayLba), entries, unit_)) return lastReadError();
 
     const std::size_t limit = gptEntryLimit(entries);
     std::uint64_t counter = 0;
@@ -173,7 +195,10 @@ int Partition::readGptTable(readWriteInterface& reader) {
     for (std::size_t i = 0; i < limit; ++i) {
         const GptEntry entry = decodeGptEntry(ByteSpan(entries).subspan(i * kGptEntrySize, kGptEntrySize));
         if (isUnusedGptEntry(entry) || entry.name == kMicrosoftReservedName) continue;
-        const std::uint64_t first = static_cast<std::uint64_t>(entry.firstLba);
+        // Positions in 512-byte sectors. An entry that points past the disk is still listed;
+        // scanning it is refused by the volume's slice, with a message.
+        std::uint64_t first = 0;
+        if (!checkedMul(static_cast<std::uint64_t>(entry.firstLba), unit_, first)) continue;
         // A partition whose first sector cannot be read (past the disk's end) is still a
         // partition of the table: it is listed under its name like an unrecognised one.
         const bool bootRead = readSectors(reader, first, boot);
@@ -217,7 +242,9 @@ int Partition::readGptTable(readWriteInterface& reader) {
                                readSectors(reader, first + kHfsHeaderSector, hfs) && isHfsPlusHeader(hfs);
             record.fileSystemName = isHfs ? "HFS+" : gptNameThroughCodePage(entry.name);
             // The partition holds first..last inclusive.
-            const std::uint64_t sectors = entry.lastLba >= first ? entry.lastLba - first + 1 : 0;
+            const std::uint64_t firstLba = static_cast<std::uint64_t>(entry.firstLba);
+            const std::uint64_t lbas = entry.lastLba >= firstLba ? entry.lastLba - firstLba + 1 : 0;
+            const std::uint64_t sectors = lbas > kMaxDiskSectors / unit_ ? kMaxDiskSectors : lbas * unit_;
             record.sizeText = mbText("%llu", sectors / 2048);
             record.sectorCount = sectors;
             addRecord(std::move(record));
@@ -278,11 +305,10 @@ std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber)
     return hit.sizeSectors;
 }
 
-void Partition::scanForVolumes(readWriteInterface& reader) {
+void Partition::scanForVolumes(const ByteSource& reader) {
     ProgressSink& progress = progressTarget ? *progressTarget : nullProgress_;
     status("Scanning partition.....");
-    control.stopRequested.store(false);
-    reader.baseOffset = 0;
+    control.stopRequested.reset();
     // Byte positions must fit a signed 64-bit offset; a larger disk size is not believed.
     const std::uint64_t diskEnd = std::min(diskSectorCount, kMaxDiskSectors);
     const bool hasEnd = customEndSector > 0;

@@ -9,7 +9,7 @@
 // Results are appended to volumeList in discovery order, and each is also handed to
 // volumeFound (when set) as it is found, on the discovering thread. Status texts go to
 // statusTarget, the scan's progress (0..1000) to progressTarget. Partition owns nothing but
-// its results; the reader belongs to the caller and is read with baseOffset 0.
+// its results; the disk belongs to the caller.
 #pragma once
 
 #include <cstdint>
@@ -31,12 +31,12 @@ public:
 
     // Standard discovery. Returns 0, or an error code (errno style) when a table sector could
     // not be read; the records found before the failure stay in volumeList.
-    int readPartitionTable(readWriteInterface& reader);
+    int readPartitionTable(const ByteSource& reader);
 
     // Advanced discovery over [customStartSector, customEndSector) of a disk of diskSectorCount
     // sectors (0 for either end of the range means "not given"). Returns when the scan ends:
     // at the end of the range or the disk, on a read failure, or when stop is requested.
-    void scanForVolumes(readWriteInterface& reader);
+    void scanForVolumes(const ByteSource& reader);
 
     // Safe from any thread; a running scan notices it between sectors.
     void requestStop() { control.requestStop(); }
@@ -58,18 +58,24 @@ public:
 private:
     struct ChainState;
 
-    int readGptTable(readWriteInterface& reader);
-    int readMbrTable(readWriteInterface& reader);
-    int walkExtendedChain(readWriteInterface& reader, std::uint64_t extendedBase, ChainState& chain);
-    std::string mbrTypeName(readWriteInterface& reader, std::uint8_t type, std::uint64_t start,
+    int readGptTable(const ByteSource& reader);
+    int readMbrTable(const ByteSource& reader);
+    int walkExtendedChain(const ByteSource& reader, std::uint64_t extendedBase, ChainState& chain);
+    std::string mbrTypeName(const ByteSource& reader, std::uint8_t type, std::uint64_t start,
                             bool logical);
     void addRecord(VolumeRecord record);
+    // How many 512-byte sectors one LBA of the partition tables counts: 1, or 8 on a disk of
+    // 4 KiB logical sectors (declared by its container, or shown by where its GPT header lies).
+    static std::uint64_t logicalSectorUnit(const ByteSource& reader);
+    // Sets the record's start and size from table LBAs; false when they do not fit.
+    bool toSectors(std::uint64_t lba, std::uint64_t lbaCount, VolumeRecord& record) const;
     void status(const std::string& text);
 
     // One sector of the scan: test it and, on a hit, record it. Returns, when a volume was
     // listed, the number of sectors from this one to the volume's end (for the skip), else 0.
     std::uint64_t scanSector(ByteSpan sector, std::uint64_t sectorNumber);
 
+    std::uint64_t unit_ = 1;
     int ntfsCounter_ = 0;
     std::uint64_t scanVolumeCounter_ = 0;
     NullStatusSink nullStatus_;

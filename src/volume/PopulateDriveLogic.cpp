@@ -30,8 +30,6 @@ std::uint64_t leadingNumber(const std::string& text) {
     return value;
 }
 
-std::string numberText(std::uint64_t value) { return std::to_string(value); }
-
 // "Volume Size" without its "MB" and the blanks around what is left.
 std::string sizeWithoutUnit(std::string text) {
     if (const auto at = text.find("MB"); at != std::string::npos) text.erase(at, 2);
@@ -40,6 +38,8 @@ std::string sizeWithoutUnit(std::string text) {
     const auto last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
 }
+
+std::string numberText(std::uint64_t value) { return std::to_string(value); }
 
 VolumeRow rowTexts(const VolumeRecord& record) {
     return {record.volumeName, record.fileSystemName, record.sizeText, numberText(record.startSector)};
@@ -137,7 +137,7 @@ void PopulateDriveLogic::showListLocked() {
     rows_.clear();
     for (std::size_t i = 0; i < volumeList_.size(); ++i) {
         volumeList_[i].volumeName = std::to_string(i);
-        rows_.push_back(Row{rowTexts(volumeList_[i]), RecordRef{false, i}});
+        rows_.push_back(Row{rowTexts(volumeList_[i]), RecordRef{false, i}, {}});
     }
     if (!volumeList_.empty()) controls_.customCheckEnabled = true;
 }
@@ -171,7 +171,7 @@ bool PopulateDriveLogic::startAdvancedScan() {
             volumeList_.push_back(record);
             copies_.push_back(record);
             // The newest volume is shown first.
-            rows_.insert(rows_.begin(), Row{rowTexts(record), RecordRef{true, copies_.size() - 1}});
+            rows_.insert(rows_.begin(), Row{rowTexts(record), RecordRef{true, copies_.size() - 1}, {}});
         }
         if (onRowsChanged) onRowsChanged();
     };
@@ -253,19 +253,24 @@ std::optional<VolumeRecord> PopulateDriveLogic::recordOfRow(std::size_t row) con
 
 // A row for record `listIndex` of volumeList: in advanced mode the row gets its own copy.
 PopulateDriveLogic::Row PopulateDriveLogic::makeRowLocked(std::size_t listIndex, const VolumeRecord& record) {
-    if (!advanced()) return Row{rowTexts(record), RecordRef{false, listIndex}};
+    if (!advanced()) return Row{rowTexts(record), RecordRef{false, listIndex}, {}};
     copies_.push_back(record);
-    return Row{rowTexts(record), RecordRef{true, copies_.size() - 1}};
+    return Row{rowTexts(record), RecordRef{true, copies_.size() - 1}, {}};
 }
 
 std::optional<RowSelection> PopulateDriveLogic::selectRow(std::size_t row) const {
     std::lock_guard lock(mutex_);
     if (row >= rows_.size()) return std::nullopt;
     const VolumeRow& texts = rows_[row].texts;
-    const std::uint64_t start = leadingNumber(texts.startSector);
-    const std::uint64_t mb = leadingNumber(texts.volumeSize);
+    const RecordRef& ref = rows_[row].ref;
+    const VolumeRecord& record = ref.copy ? copies_.at(ref.index) : volumeList_.at(ref.index);
+    const std::uint64_t start = record.startSector;
+    // The volume's last sector from its sector count; from the whole MB shown when discovery
+    // learnt no count.
+    std::uint64_t sectors = record.sectorCount;
+    if (sectors == 0 && !checkedMul(leadingNumber(texts.volumeSize), kSectorsPerMb, sectors)) sectors = UINT64_MAX;
     std::uint64_t end = 0;
-    if (mb > 0) end = checkedMul(mb, kSectorsPerMb, end) && checkedAdd(end, start, end) ? end - 1 : UINT64_MAX;
+    if (sectors > 0) end = checkedAdd(sectors, start, end) ? end - 1 : UINT64_MAX;
     return RowSelection{texts.volume, texts.startSector, numberText(end)};
 }
 
@@ -328,21 +333,23 @@ NextResult PopulateDriveLogic::next(const NextInput& input) {
         messages_.info("please select a valid volume.");
         return {};
     }
-    const Row& row = rows_[*input.selectedRow];
+    Row& row = rows_[*input.selectedRow];
     VolumeRecord& record = recordLocked(row.ref);
-    // Custom settings applied earlier and now switched off: the row's own texts count again.
-    if (!input.customChecked && customApplied_) {
-        record.volumeName = row.texts.volume;
-        record.fileSystemName = row.texts.fileSystem;
+    // Custom settings applied earlier and now switched off: the row's own record counts again,
+    // with its size text as the row shows it, without the unit.
+    if (!input.customChecked && customApplied_ && row.beforeCustom) {
+        record = *row.beforeCustom;
         record.sizeText = sizeWithoutUnit(row.texts.volumeSize);
-        record.startSector = leadingNumber(row.texts.startSector);
     }
     const bool raw = input.customChecked && fileSystemKind(input.treatAs) == FileSystemKind::Raw;
     if (input.customChecked) {
         customApplied_ = true;
+        if (!row.beforeCustom) row.beforeCustom = record;
         record.startSector = leadingNumber(input.startEdit);
         const std::uint64_t end = leadingNumber(input.endEdit);
-        // end - start + 1 sectors, without wrapping when end is the largest number.
+        // Sectors start..end inclusive; an end of the largest number holds one sector fewer
+        // than wrapping would give.
+        record.sectorCount = end < record.startSector ? 0 : std::max<std::uint64_t>(end - record.startSector + 1, end - record.startSector);
         const std::uint64_t span = end - record.startSector;
         record.sizeText = end > record.startSector ? numberText(span / kSectorsPerMb + (span % kSectorsPerMb == kSectorsPerMb - 1))
                                                    : "0";

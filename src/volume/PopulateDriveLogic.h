@@ -171,6 +171,8 @@ private:
     struct Row {
         VolumeRow texts;
         RecordRef ref;
+        // The record as discovery gave it, kept while custom settings replace it.
+        std::optional<VolumeRecord> beforeCustom;
     };
 
     enum class ReaderState { Missing, NotOpened, Ready };

@@ -6,16 +6,11 @@
 
 namespace vindaru {
 
-std::uint64_t diskEndFromBase(const readWriteInterface& reader) {
-    const std::uint64_t capacity = reader.capacity();
-    return capacity > reader.baseOffset ? capacity - reader.baseOffset : 0;
-}
-
 namespace {
 
 // How much of the piece [pos, pos + n), followed by `tail` more bytes, comes before the hole it
 // ends in, rounded up to a multiple of `granule`: n when it ends in none or no granule is set.
-std::uint64_t untrimmedBytes(const readWriteInterface& reader, std::uint64_t pos, std::uint64_t n,
+std::uint64_t untrimmedBytes(const ByteSource& reader, std::uint64_t pos, std::uint64_t n,
                              std::uint64_t tail, std::uint64_t granule) {
     if (granule == 0) return n;
     const std::uint64_t granules = (n + granule - 1) / granule;
@@ -38,12 +33,12 @@ std::uint64_t untrimmedBytes(const readWriteInterface& reader, std::uint64_t pos
 
 } // namespace
 
-SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl& control,
+SweepEnd sweepVolume(const ByteSource& reader, SweepRange range, EngineControl& control,
                      const std::function<bool(const SweepPiece&)>& onPiece,
                      const std::function<void(std::uint64_t, std::uint64_t)>& onProgress) {
-    const std::uint64_t end = std::min(range.end, diskEndFromBase(reader));
+    const std::uint64_t end = std::min(range.end, reader.size());
     if (range.begin >= end) return SweepEnd::Done;
-    const std::uint64_t pieceBytes = std::clamp<std::uint64_t>(range.pieceBytes, kSectorSize, 1u << 28);
+    const std::uint64_t pieceBytes = std::clamp<std::uint64_t>(range.pieceBytes, 512, 1u << 28);
     const std::uint64_t tailBytes = std::min(range.tailBytes, kSweepMaxTailBytes);
     const std::uint64_t total = end - range.begin;
 
@@ -92,8 +87,10 @@ SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl
             const std::uint64_t want = kept + tail;
             if (hole) {
                 std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(want), 0);
-            } else if (bufferFilled < want && !fill(bufferFilled, want)) {
-                return SweepEnd::ReadFailed;
+            } else if (bufferFilled < want) {
+                // Bytes that could not be read come as zeros, and the sweep goes on: what lies
+                // after a damaged stretch is still worth finding.
+                fill(bufferFilled, want);
             }
             bufferFilled = want;
             piece.data = buffer.first(static_cast<std::size_t>(kept));

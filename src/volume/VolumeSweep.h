@@ -1,7 +1,7 @@
 // One pass over a byte range of a volume in large pieces: the whole-volume scans (boot sectors,
 // MFT records, FAT and exFAT entries, HFS+ leaf nodes, signature carving) all read through it.
 // It polls stop and the pause gate once per piece, never reads past the disk's real end (a boot
-// sector that claims a volume of 2^64 sectors is swept only as far as the disk goes), and hands
+// sector that claims a volume of 2^64 sectors is swept only as far as the source goes), and hands
 // ranges the reader knows to be holes over as zeros without reading them.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <span>
 
 #include "common/StopControl.h"
-#include "image/readWriteInterface.h"
+#include "image/ByteSource.h"
 
 namespace vindaru {
 
@@ -22,7 +22,7 @@ inline constexpr std::uint64_t kSweepPieceBytes = 4u << 20;
 inline constexpr std::uint64_t kSweepMaxTailBytes = 1u << 20;
 
 struct SweepPiece {
-    std::uint64_t position = 0;            // of data[0], relative to the reader's baseOffset
+    std::uint64_t position = 0;            // of data[0], in the source's coordinates
     std::span<const std::uint8_t> data;    // the piece itself
     std::span<const std::uint8_t> withTail; // data followed by up to `tailBytes` more (less at the end)
     bool hole = false;                     // every byte is zero, known without reading
@@ -33,7 +33,7 @@ struct SweepPiece {
 };
 
 struct SweepRange {
-    std::uint64_t begin = 0; // relative to the reader's baseOffset
+    std::uint64_t begin = 0; // in the source's coordinates
     std::uint64_t end = 0;   // exclusive; cut at the disk's end
     std::uint64_t pieceBytes = kSweepPieceBytes;
     std::uint64_t tailBytes = 0;
@@ -49,15 +49,12 @@ struct SweepRange {
 enum class SweepEnd {
     Done,      // the whole range was handed over
     Stopped,   // the stop flag was raised, or the callback returned false
-    ReadFailed // the reader failed; everything before the failed piece was handed over
+    ReadFailed // kept for callers that tell ends apart; unreadable bytes now arrive as zeros
 };
-
-// The last byte position (relative to the reader's current baseOffset) the disk really has.
-std::uint64_t diskEndFromBase(const readWriteInterface& reader);
 
 // Returns how the sweep ended. `onPiece` returns false to end it early; `onProgress` (optional)
 // is told the bytes done and the bytes to do after each piece.
-SweepEnd sweepVolume(readWriteInterface& reader, SweepRange range, EngineControl& control,
+SweepEnd sweepVolume(const ByteSource& reader, SweepRange range, EngineControl& control,
                      const std::function<bool(const SweepPiece&)>& onPiece,
                      const std::function<void(std::uint64_t done, std::uint64_t total)>& onProgress = {});
 

@@ -133,3 +133,14 @@ TEST(VolumeBrowser, ACheckedFolderStaysCheckedThroughItsPlaceholder) {
     EXPECT_TRUE(f.tree.getCheck(f.tree.childAt(folder, 0)));
     EXPECT_EQ(f.tree.item(volume)->checkedDescendants, f.tree.item(volume)->descendants);
 }
+
+TEST(VolumeBrowser, AFileNamedLikeThePlaceholderIsAnEntry) {
+    BrowseFixture f;
+    const EntryRef odd = f.view.add(f.folder, "..DUMY..", false, "x");
+    f.browser.openDirectory(f.folderItem, VolumeBrowser::OpenCause::Expansion);
+    const TreeItemId item = f.tree.childAt(f.folderItem, 3);
+    ASSERT_EQ(f.tree.label(item), "..DUMY..");
+    EXPECT_EQ(f.browser.entryOf(item), std::optional<EntryRef>(odd)) << "a real file, not the placeholder";
+    EXPECT_FALSE(f.browser.entryOf(f.tree.childAt(f.tree.childAt(f.folderItem, 2), 0)))
+        << "the placeholder under 'inner' is still none";
+}

@@ -26,7 +26,7 @@ inline constexpr std::size_t kFuzzSavedFinds = 64;
 class FuzzVolume : public readWriteInterface {
   public:
     bool open(const std::string&) override { return true; }
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
+    bool readRange(std::uint64_t position, std::span<std::uint8_t> out, ReadReport*) const override {
         // memset and memcpy: byte loops here would be instrumented and dominate every run.
         if (out.empty()) return true;
         std::memset(out.data(), 0, out.size());

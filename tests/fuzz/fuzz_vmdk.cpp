@@ -22,10 +22,9 @@ void exercise(vindaru::FileReadSeekVmdk& reader, const std::uint8_t* data, std::
         const auto position = static_cast<std::int64_t>(raw % (std::uint64_t{1} << 50)) & ~std::int64_t{511};
         const std::size_t length = (vindaru::u8(in, 120 + k) % 65) * 512 + (k == 5 ? 100 : 0);
         const std::size_t n = length < buffer.size() ? length : buffer.size();
-        reader.baseOffset = k == 3 ? 512 : 0;
         if (k % 2 == 0) reader.seek(position, 0);
         reader.read(buffer.data(), n);
-        reader.readAt(static_cast<std::uint64_t>(position), {buffer.data(), n});
+        reader.readAt(static_cast<std::uint64_t>(position) + (k == 3 ? 100 : 0), {buffer.data(), n});
     }
 }
 
@@ -43,7 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         exercise(reader, data, size);
         std::vector<std::uint8_t> tail(4096);
         const std::uint64_t end = reader.capacity();
-        reader.baseOffset = 0;
         reader.readAt(end - (end >= 512 ? 512 : 0), tail);
         (void)reader.isHole(end / 2, tail.size());
     }

@@ -12,6 +12,7 @@
 #include "image/MemoryReader.h"
 #include "image/ReadOnlyFile.h"
 #include "image/ReaderFactory.h"
+#include "image/VolumeSlice.h"
 #include "image/VhdVdiBuilders.h"
 #include "image/VmdkTestImages.h"
 #include "support/TestSupport.h"
@@ -84,7 +85,7 @@ TEST(ReaderCapacity, FlatVmdkEndsAtItsFileThoughItReadsZerosBeyond) {
     flat->extentTypeChoice = "FLAT";
     EXPECT_EQ(flat->capacity(), 64u * 512);
     std::vector<std::uint8_t> past(4096, 0xAA);
-    EXPECT_TRUE(flat->readAt(1ull << 40, past));
+    EXPECT_FALSE(flat->readAt(1ull << 40, past)) << "past the disk's end: unreadable";
     EXPECT_TRUE(allZero(past));
     EXPECT_EQ(run.session.diskSectorCount, 64u) << "no size declared: the file's length";
 
@@ -160,13 +161,13 @@ TEST(ReaderCapacity, MemoryDiskHoldsPiecesAndKnowsTheRestAsHoles) {
     EXPECT_EQ(out[500], 0);
     EXPECT_EQ(out[8192 - 500], 0xB2);
     EXPECT_EQ(out[8192 + 600 - 500], 0);
-    disk.baseOffset = 8192;
-    EXPECT_FALSE(disk.isHole(0, 1));
+    const VolumeSlice volume = *VolumeSlice::fromBytes(disk, 8192, 0).slice;
+    EXPECT_FALSE(volume.isHole(0, 1));
     std::vector<std::uint8_t> tail(200, 0xEE);
-    EXPECT_TRUE(disk.readAt(64 * 1024 - 8192 - 100, tail));
+    EXPECT_FALSE(volume.readAt(64 * 1024 - 8192 - 100, tail)) << "a read that runs past the end";
     EXPECT_EQ(tail[99], 0xB2);
     EXPECT_EQ(tail[100], 0) << "past the disk's end";
-    EXPECT_FALSE(disk.readAt(64 * 1024, tail)) << "a read that starts past the end fails";
+    EXPECT_FALSE(volume.readAt(64 * 1024, tail)) << "a read that starts past the end fails";
 }
 
 TEST(ReaderCapacity, BlockReadersShowStoredBytesWhereTheyLie) {
@@ -183,8 +184,8 @@ TEST(ReaderCapacity, BlockReadersShowStoredBytesWhereTheyLie) {
     EXPECT_TRUE(std::equal(view.begin(), view.end(), disk.begin() + 2 * 2 * kMiB + 4096));
     EXPECT_TRUE(vhd.viewAt(2 * kMiB, 512).empty()) << "a hole has no bytes to show";
     EXPECT_TRUE(vhd.viewAt(2 * kMiB - 512, 1024).empty()) << "two blocks are two places";
-    vhd.baseOffset = 2 * 2 * kMiB;
-    const auto based = vhd.viewAt(4096, 16);
+    const VolumeSlice volume = *VolumeSlice::fromBytes(vhd, 2 * 2 * kMiB, 0).slice;
+    const auto based = volume.viewAt(4096, 16);
     ASSERT_EQ(based.size(), 16u);
     EXPECT_EQ(based[0], disk[2 * 2 * kMiB + 4096]);
 }

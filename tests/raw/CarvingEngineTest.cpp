@@ -105,11 +105,11 @@ TEST(CarvingEngine, PendingStartsPairWithTheLatestAndTheRestAreReportedAtTheEnd)
 // A sparse disk: the bytes placed are stored, the rest is unstored zeros; reads are counted.
 struct SparseDisk : MemoryReader {
     using MemoryReader::MemoryReader;
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
+    bool readRange(std::uint64_t position, std::span<std::uint8_t> out, ReadReport* report) const override {
         bytesRead += out.size();
-        return MemoryReader::readAt(position, out);
+        return MemoryReader::readRange(position, out, report);
     }
-    std::uint64_t bytesRead = 0;
+    mutable std::uint64_t bytesRead = 0;
 };
 
 TEST(CarvingEngine, UnstoredStretchesAreSkippedUnlessASignatureMatchesZeros) {

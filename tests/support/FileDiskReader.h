@@ -33,10 +33,12 @@ public:
         cursor_ += length;
         return ok;
     }
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
-        const std::uint64_t at = baseOffset + position;
+
+    std::uint64_t capacity() const override { return imageLength; }
+
+protected:
+    bool readRange(std::uint64_t at, std::span<std::uint8_t> out, ReadReport*) const override {
         std::fill(out.begin(), out.end(), 0);
-        if (at >= imageLength) return out.empty();
         std::size_t done = 0;
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), imageLength - at));
         while (done < want) {
@@ -46,8 +48,6 @@ public:
         }
         return true;
     }
-
-    std::uint64_t capacity() const override { return imageLength; }
 
 private:
     int fd_ = -1;

@@ -1,6 +1,7 @@
 // The standard discovery: MBR, extended chains and GUID partition tables on synthetic disks.
 #include <gtest/gtest.h>
 
+#include "image/VolumeSlice.h"
 #include "volume/Partition.h"
 #include "volume/SyntheticDisk.h"
 
@@ -249,6 +250,44 @@ TEST(GptTable, EntryArrayPastTheEndFails) {
     const Discovery d = discover(disk, true);
     EXPECT_NE(d.result, 0);
     EXPECT_TRUE(d.volumes.empty());
+}
+
+} // namespace
+} // namespace vindaru
+
+namespace vindaru {
+namespace {
+
+// A disk of 4 KiB logical sectors: its GPT header at byte 4096, LBAs in 4 KiB units; the
+// records still count 512-byte sectors.
+TEST(GptTable, FourKibLogicalSectorsGiveBytePositions) {
+    SyntheticDisk disk(40000);
+    disk.putText(4096, "EFI PART");
+    disk.putLe(4096 + 72, 2, 8); // the entry array at LBA 2: byte 8192
+    disk.putLe(4096 + 80, 128, 4);
+    disk.putLe(4096 + 84, 128, 4);
+    const std::uint64_t at = 8192;
+    disk.putLe(at, kBasicData, 4);
+    disk.put8(at + 15, 0x77);
+    disk.putLe(at + 32, 256, 8);  // byte 1 MiB
+    disk.putLe(at + 40, 2815, 8); // 10 MiB
+    disk.ntfsBoot(2048, 20480);
+    const Discovery d = discover(disk, true);
+    ASSERT_EQ(d.volumes.size(), 1u);
+    EXPECT_EQ(d.volumes[0].fileSystemName, "NTFS");
+    EXPECT_EQ(d.volumes[0].startSector, 2048u);
+}
+
+TEST(GptTable, AnEntryPastAnyDiskIsListedButItsSliceIsRefused) {
+    SyntheticDisk disk(200);
+    disk.gptHeader();
+    disk.gptEntry(0, kBasicData, 0x0100000000000000ull, 0x0100000000000010ull, u"wraps");
+    const Discovery d = discover(disk, true);
+    ASSERT_EQ(d.volumes.size(), 1u);
+    MemoryReader reader = disk.reader();
+    const auto made = VolumeSlice::fromSectors(reader, d.volumes[0].startSector, d.volumes[0].sectorCount);
+    EXPECT_FALSE(made) << "start × 512 does not fit 64 bits: refused, not wrapped";
+    EXPECT_FALSE(made.problem.empty());
 }
 
 } // namespace

@@ -125,7 +125,7 @@ TEST(PopulateDriveLogic, SelectingARowFillsTheRange) {
     EXPECT_EQ(sel->selectedVolume, "1");
     EXPECT_EQ(sel->startEdit, "12288");
     EXPECT_EQ(sel->endEdit, std::to_string(12288 + 4 * 2048 - 1));
-    EXPECT_EQ(page.logic->selectRow(2)->endEdit, "0"); // 0 MB
+    EXPECT_EQ(page.logic->selectRow(2)->endEdit, "20480") << "one sector: its end from the count, not 0 MB";
     EXPECT_FALSE(page.logic->selectRow(9));
     EXPECT_EQ(page.logic->treatAsForRow(3), 0u); // "extX" → "EXTX"
     EXPECT_EQ(treatAsChoices()[*page.logic->treatAsForRow(0)], "NTFS");
@@ -144,6 +144,7 @@ TEST(PopulateDriveLogic, CustomRangeAndTypeShapeTheSelectedRecord) {
     EXPECT_EQ(r.selectedRecord.fileSystemName, "extX");
     EXPECT_EQ(r.selectedRecord.startSector, 100u);
     EXPECT_EQ(r.selectedRecord.sizeText, "2");
+    EXPECT_EQ(r.selectedRecord.sectorCount, 2u * 2048) << "the count goes with the range, not only its text";
     in.endEdit = std::to_string(100 + 2 * 2048 - 2);
     EXPECT_EQ(page.logic->next(in).selectedRecord.sizeText, "1");
     in.endEdit = "100";
@@ -157,6 +158,7 @@ TEST(PopulateDriveLogic, CustomRangeAndTypeShapeTheSelectedRecord) {
     EXPECT_EQ(r.selectedRecord.fileSystemName, "NTFS");
     EXPECT_EQ(r.selectedRecord.sizeText, "4");
     EXPECT_EQ(r.selectedRecord.startSector, 2048u);
+    EXPECT_EQ(r.selectedRecord.sectorCount, 8192u);
 }
 
 TEST(PopulateDriveLogic, NextDecidesWhereToGo) {

@@ -172,9 +172,9 @@ TEST(VolumeScan, StopBeforeASectorWritesScannedPartitions) {
     struct StopOnRead : MemoryReader {
         using MemoryReader::MemoryReader;
         Partition* partition = nullptr;
-        bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
+        bool readRange(std::uint64_t position, std::span<std::uint8_t> out, ReadReport* report) const override {
             partition->requestStop();
-            return MemoryReader::readAt(position, out);
+            return MemoryReader::readRange(position, out, report);
         }
     } stopping(disk.bytes);
     stopping.partition = &partition;

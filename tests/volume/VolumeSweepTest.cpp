@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "image/MemoryReader.h"
+#include "image/VolumeSlice.h"
 #include "volume/FileSystemKind.h"
 #include "volume/VolumeSweep.h"
 
@@ -19,11 +20,11 @@ public:
         const std::uint64_t quarter = capacity() / 4;
         return position >= quarter && position + length <= 2 * quarter;
     }
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
+    bool readRange(std::uint64_t position, std::span<std::uint8_t> out, ReadReport* report) const override {
         bytesRead += out.size();
-        return MemoryReader::readAt(position, out);
+        return MemoryReader::readRange(position, out, report);
     }
-    std::uint64_t bytesRead = 0;
+    mutable std::uint64_t bytesRead = 0;
 };
 
 std::vector<std::uint8_t> counting(std::size_t n) {
@@ -36,8 +37,8 @@ std::vector<std::uint8_t> counting(std::size_t n) {
 
 TEST(VolumeSweep, HandsOverEveryByteOnceWithTailsAndEndsAtTheDisksEnd) {
     const auto disk = counting(64 * 1024);
-    MemoryReader reader(disk);
-    reader.baseOffset = 4096; // the volume starts 8 sectors in
+    MemoryReader memory(disk);
+    const VolumeSlice reader = *VolumeSlice::fromBytes(memory, 4096, 0).slice; // 8 sectors in
     EngineControl control;
     SweepRange range;
     range.begin = 0;
@@ -51,7 +52,7 @@ TEST(VolumeSweep, HandsOverEveryByteOnceWithTailsAndEndsAtTheDisksEnd) {
         [&](const SweepPiece& piece) {
             EXPECT_EQ(piece.position, seen.size());
             // The tail is the next bytes of the disk, cut at its end.
-            const std::uint64_t at = reader.baseOffset + piece.position;
+            const std::uint64_t at = reader.start() + piece.position;
             EXPECT_EQ(piece.withTail.size(), std::min<std::uint64_t>(piece.data.size() + 700, disk.size() - at));
             EXPECT_TRUE(std::equal(piece.withTail.begin(), piece.withTail.end(), disk.begin() + static_cast<std::ptrdiff_t>(at)));
             seen.insert(seen.end(), piece.data.begin(), piece.data.end());

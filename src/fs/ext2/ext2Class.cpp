@@ -35,9 +35,9 @@ bool reportItem(std::uint64_t index, std::uint64_t first, std::uint64_t last) {
 
 } // namespace
 
-ext2Class::ext2Class(readWriteInterface& reader_, VolumeRecord volume_, StatusSink* status,
+ext2Class::ext2Class(const ByteSource& disk, VolumeRecord volume_, StatusSink* status,
                      ProgressSink* progress)
-    : reader(reader_), volume(std::move(volume_)) {
+    : volume(std::move(volume_)), reader(volumeSlice(disk, volume)) {
     attachSinks(status, progress);
 }
 
@@ -51,12 +51,7 @@ bool ext2Class::readBlocks(std::uint64_t block, std::span<std::uint8_t> out) {
     return readBytes(position, out);
 }
 
-bool ext2Class::attachVolume() {
-    std::uint64_t base = 0;
-    if (!checkedMul(volume.startSector, kSectorSize, base)) return false;
-    reader.baseOffset = base;
-    return reader.seek(0, 0);
-}
+bool ext2Class::attachVolume() { return reader.size() != 0; }
 
 bool ext2Class::acceptProbe(std::uint64_t position, ByteSpan candidate) {
     superblock.assign(candidate.begin(), candidate.end());
@@ -67,7 +62,7 @@ bool ext2Class::acceptProbe(std::uint64_t position, ByteSpan candidate) {
     superblockOffset = position;
     // Groups that start past the disk's end hold nothing this disk has: a superblock that
     // claims billions of blocks does not size the group table.
-    const std::uint64_t diskBlocks = diskEndFromBase(reader) / geometry.blockSize + 1;
+    const std::uint64_t diskBlocks = reader.size() / geometry.blockSize + 1;
     if (diskBlocks > geometry.firstDataBlock) {
         const std::uint64_t data = diskBlocks - geometry.firstDataBlock;
         const std::uint64_t reachable = data / geometry.blocksPerGroup + 1;
@@ -198,7 +193,7 @@ bool ext2Class::readInodeTables() {
     const std::uint64_t perPiece = kReadPieceBytes / inodeSize;
     // Tables of a sound volume never add up to more than the volume: groups that share one
     // table are read once over.
-    std::uint64_t budget = diskEndFromBase(reader);
+    std::uint64_t budget = reader.size();
     std::vector<std::uint8_t> piece;
     for (std::uint32_t g = 0; g < geometry.groupCount; ++g) {
         if (stopped()) {
@@ -382,7 +377,7 @@ bool ext2Class::parseDirectories() {
     progress_->setRange(0, static_cast<std::int64_t>(n));
     passParent_ = 0;
     passFirst_ = true;
-    scanBlockBudget_ = diskEndFromBase(reader) / geometry.blockSize + kScanBlockSlack;
+    scanBlockBudget_ = reader.size() / geometry.blockSize + kScanBlockSlack;
     std::vector<std::uint8_t> buffer;
     std::size_t next = 0;
     for (std::uint64_t a = 0; a < n; a += geometry.inodesPerGroup) {

@@ -3,13 +3,13 @@
 // map, links parents and children, puts the root's children into the scan page's tree, and reads
 // any entry's times, size and content.
 //
-// It owns its entry table and every name in it; it holds the disk reader without owning it. All
-// positions are byte offsets from the start of the volume (the reader adds its baseOffset).
+// It owns its entry table and every name in it; it reads the disk through a slice that begins at
+// the volume's first byte. All positions are byte offsets from the start of the volume.
 //
 // How a Standard scan uses it (the only mode ext volumes offer):
 //
 //     ext2Class parser(reader, volumeRecord, &statusSink, &progressSink);
-//     parser.attachVolume();                 // baseOffset = startSector * 512
+//     parser.attachVolume();                 // false for a volume with no bytes
 //     parser.attachTree(&tree, volumeItem);  // optional
 //     parser.volumeBytes = ...;              // the record's size text, in MiB
 //     if (parser.findSuperblock() && parser.readGroupDescriptors()) {
@@ -43,6 +43,7 @@
 #include "fs/ext2/Ext2Superblock.h"
 #include "fs/parser/EntryView.h"
 #include "image/readWriteInterface.h"
+#include "volume/VolumeBytes.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
@@ -78,7 +79,7 @@ struct Ext2GroupInfo {
 
 class ext2Class {
 public:
-    ext2Class(readWriteInterface& reader, VolumeRecord volume, StatusSink* status = nullptr,
+    ext2Class(const ByteSource& disk, VolumeRecord volume, StatusSink* status = nullptr,
               ProgressSink* progress = nullptr);
     ext2Class(const ext2Class&) = delete;
     ext2Class& operator=(const ext2Class&) = delete;
@@ -133,8 +134,8 @@ public:
     bool writeEntryContent(EntryRef ref, const ContentSink& sink);
 
     // ---- State (read it; the scan steps set it) ----
-    readWriteInterface& reader;
     VolumeRecord volume;
+    VolumeSlice reader; // the volume's bytes, from its first sector on
     EngineControl control; // control.stopRequested is the stop flag
     std::uint64_t volumeBytes = 0;
     std::uint64_t superblockOffset = 0;

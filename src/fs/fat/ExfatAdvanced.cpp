@@ -107,7 +107,6 @@ bool Fat64Class::acceptsClusterChoice(const std::string& text) const {
 }
 
 void Fat64Class::searchCandidates(std::uint64_t limit) {
-    attachReader();
     bootPassed_ = checkBootSectorAt(0) || checkBootSectorAt(kBackupBootSector * kSector);
     bootHeapStart_ = bootPassed_ ? dataStart_ : 0;
     bootClusterSize_ = bootPassed_ ? clusterSize_ : 0;
@@ -255,7 +254,6 @@ ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tr
     outcome.endMessages = {kCompleted};
     outcome.recycle = RecycleLayout::Flat;
     control_.stopRequested = false;
-    attachReader();
     entries_.clear();
     beginRebuild();
     int shift = choiceShift(choice.sectorsPerClusterText);

@@ -210,7 +210,6 @@ std::optional<FatFamilyBase::Descent> Fat64Class::parseUntilDescent(Frame& frame
 
 ScanOutcome Fat64Class::scanStandard(CheckTree* tree, TreeItemId volumeItem) {
     ScanOutcome outcome;
-    attachReader();
     if (!checkBootSector()) {
         if (sinks_.messages) sinks_.messages->info(kNotExfat);
         outcome.rejected = true;

@@ -174,7 +174,6 @@ bool FatDirectoryParser::acceptsClusterChoice(const std::string& text) const {
 
 void FatDirectoryParser::searchCandidates(std::uint64_t limit) {
     const AdvancedRules& rules = advancedRules();
-    attachReader();
     bootPassed_ = checkBootSector() || checkBackupBootSector();
     bootGeometry_ = {};
     if (bootPassed_)
@@ -395,7 +394,6 @@ ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, Check
     outcome.endMessages = {kCompleted};
     if (isFat32()) outcome.recycle = RecycleLayout::Flat;
     control_.stopRequested = false;
-    attachReader();
     entries_.clear();
     beginRebuild();
     std::uint64_t sectors = choiceNumber(choice.sectorsPerClusterText);

@@ -225,7 +225,6 @@ std::optional<FatFamilyBase::Descent> FatDirectoryParser::parseUntilDescent(Fram
 
 ScanOutcome FatDirectoryParser::runStandard(CheckTree* tree, TreeItemId volumeItem, const ThreadTexts& texts) {
     ScanOutcome outcome;
-    attachReader();
     if (!checkBootSector()) {
         if (sinks_.messages) sinks_.messages->info(texts.rejected);
         outcome.rejected = true;

@@ -26,15 +26,6 @@ constexpr std::uint8_t kDotEntry = 0x2E;
 // The candidate searches read the volume in pieces of this size.
 constexpr std::uint64_t kCandidatePieceBytes = 10u << 20;
 
-std::int64_t leadingNumber(const std::string& text) {
-    std::int64_t value = 0;
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < (INT64_MAX / 10 - 9); ++i)
-        value = value * 10 + (text[i] - '0');
-    return value;
-}
-
 } // namespace
 
 std::string fatAttributeText(std::uint16_t attributes) {
@@ -54,16 +45,11 @@ std::string dosDateText(std::uint16_t date) {
     return formatDateText((date >> 5) & 0xF, date & 0x1F, (date >> 9) + 1980);
 }
 
-FatFamilyBase::FatFamilyBase(readWriteInterface& reader, VolumeRecord volume, ScanSinks sinks,
+FatFamilyBase::FatFamilyBase(const ByteSource& disk, VolumeRecord volume, ScanSinks sinks,
                              bool driveFormatted)
-    : reader_(reader), volume_(std::move(volume)), sinks_(sinks), driveFormatted_(driveFormatted) {
-    std::int64_t mb = leadingNumber(volume_.sizeText);
-    volumeSize_ = mb > INT64_MAX / static_cast<std::int64_t>(kMegabyte) ? INT64_MAX : mb * static_cast<std::int64_t>(kMegabyte);
-}
-
-void FatFamilyBase::attachReader() {
-    reader_.baseOffset = volume_.startSector * kSectorSize;
-    reader_.seek(0, 0);
+    : volume_(std::move(volume)), reader_(volumeSlice(disk, volume_)), sinks_(sinks),
+      driveFormatted_(driveFormatted) {
+    volumeSize_ = static_cast<std::int64_t>(std::min<std::uint64_t>(volumeLength(volume_, reader_), INT64_MAX));
 }
 
 void FatFamilyBase::status(const std::string& text) {
@@ -77,7 +63,7 @@ void FatFamilyBase::setClusterLimit(std::uint64_t clustersFromBoot) {
     if (clusters == 0 && clusterSize_ != 0 && volumeSize_ > 0)
         clusters = static_cast<std::uint64_t>(volumeSize_) / clusterSize_;
     // No cluster starts past the disk's real end.
-    const std::uint64_t end = diskEndFromBase(reader_);
+    const std::uint64_t end = reader_.size();
     diskEnd_ = end;
     if (clusterSize_ == 0 || dataStart_ >= end) {
         clusters = 0;
@@ -273,7 +259,7 @@ void FatFamilyBase::walkDirectory(std::uint32_t recordIndex, const DirectoryRun&
 }
 
 std::uint64_t FatFamilyBase::sweepLength() const {
-    const std::uint64_t disk = diskEndFromBase(reader_);
+    const std::uint64_t disk = reader_.size();
     std::uint64_t length = volume_.sectorCount != 0 ? volume_.sectorCount * kSectorSize
                            : volumeSize_ > 0       ? static_cast<std::uint64_t>(volumeSize_)
                                                    : disk;
@@ -488,7 +474,6 @@ std::vector<std::pair<std::uint32_t, std::uint64_t>> FatFamilyBase::contentRuns(
 
 bool FatFamilyBase::writeEntryContent(std::size_t index, const ContentSink& sink) {
     if (!isValidIndex(index) || clusterSize_ == 0) return false;
-    attachReader();
     const FatFamilyEntry& e = entry(index);
     std::uint64_t remaining = e.size;
     if (remaining == 0) return true;

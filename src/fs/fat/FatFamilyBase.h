@@ -30,6 +30,7 @@
 #include "fs/fat/FatTable.h"
 #include "fs/parser/EntryView.h"
 #include "fs/parser/VolumeParser.h"
+#include "volume/VolumeBytes.h"
 
 namespace vindaru {
 
@@ -49,7 +50,7 @@ std::string dosDateText(std::uint16_t date);
 
 class FatFamilyBase {
 public:
-    FatFamilyBase(readWriteInterface& reader, VolumeRecord volume, ScanSinks sinks, bool driveFormatted);
+    FatFamilyBase(const ByteSource& disk, VolumeRecord volume, ScanSinks sinks, bool driveFormatted);
     virtual ~FatFamilyBase() = default;
     FatFamilyBase(const FatFamilyBase&) = delete;
     FatFamilyBase& operator=(const FatFamilyBase&) = delete;
@@ -153,7 +154,6 @@ protected:
     virtual std::size_t appendedCount() const { return entryCount(); }
 
     // Shared steps.
-    void attachReader();
     // The directory walk from the root run: depth-first in slot order, a deleted directory
     // walked only after every live one, so a live folder keeps clusters a deleted one reused.
     void walkFrom(const DirectoryRun& rootRun);
@@ -223,8 +223,8 @@ protected:
     // Sets the cluster bound from the volume's cluster count, the FAT's length and the disk.
     void setClusterLimit(std::uint64_t clustersFromBoot);
 
-    readWriteInterface& reader_;
     VolumeRecord volume_;
+    VolumeSlice reader_; // the volume's bytes, from its first sector on
     ScanSinks sinks_;
     bool driveFormatted_ = false;
     EngineControl control_;

@@ -13,7 +13,7 @@ constexpr std::uint32_t kFat32EntryMask = 0x0FFFFFFF;
 
 } // namespace
 
-FatTable::FatTable(readWriteInterface& reader, std::uint64_t offset, std::uint64_t length, unsigned entryBits,
+FatTable::FatTable(const ByteSource& reader, std::uint64_t offset, std::uint64_t length, unsigned entryBits,
                    bool maskUpperBits)
     : reader_(reader), offset_(offset), length_(length), entryBits_(entryBits),
       mask_(maskUpperBits ? kFat32EntryMask : 0xFFFFFFFF) {

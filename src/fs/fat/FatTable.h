@@ -9,14 +9,14 @@
 #include <unordered_map>
 #include <vector>
 
-#include "image/readWriteInterface.h"
+#include "image/ByteSource.h"
 
 namespace vindaru {
 
 class FatTable {
 public:
-    // `offset` and `length` in bytes relative to the reader's baseOffset.
-    FatTable(readWriteInterface& reader, std::uint64_t offset, std::uint64_t length, unsigned entryBits,
+    // `offset` and `length` in bytes from the start of the volume `reader` reads.
+    FatTable(const ByteSource& reader, std::uint64_t offset, std::uint64_t length, unsigned entryBits,
              bool maskUpperBits = true);
 
     std::uint32_t entry(std::uint64_t cluster);
@@ -28,7 +28,7 @@ private:
     const std::vector<std::uint8_t>& piece(std::uint64_t index);
     std::uint8_t byteAt(std::uint64_t position);
 
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     std::uint64_t offset_;
     std::uint64_t length_;
     unsigned entryBits_;

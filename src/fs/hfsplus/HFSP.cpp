@@ -37,14 +37,6 @@ constexpr std::uint32_t kMinCatalogNodeSize = 4096;
 constexpr std::size_t kMaxFolderDepth = 10000;
 constexpr std::uint64_t kMiB = 1u << 20;
 
-std::uint64_t leadingNumber(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    std::uint64_t value = 0;
-    std::from_chars(text.data() + i, text.data() + text.size(), value);
-    return value;
-}
-
 // The node's record table, checked record by record: each key ends before the next record and
 // is followed by a catalog record type. Used only when the node size had to be guessed.
 bool recordsLookValid(ByteSpan node, std::uint16_t numRecords) {
@@ -77,8 +69,8 @@ std::string dateText(std::uint32_t hfsDate) {
 
 } // namespace
 
-HFSP::HFSP(readWriteInterface& reader_, VolumeRecord volume_, StatusSink* status, ProgressSink* progress)
-    : reader(reader_), volume(std::move(volume_)) {
+HFSP::HFSP(const ByteSource& disk, VolumeRecord volume_, StatusSink* status, ProgressSink* progress)
+    : volume(std::move(volume_)), reader(volumeSlice(disk, volume)) {
     attachSinks(status, progress);
 }
 
@@ -86,8 +78,6 @@ void HFSP::attachSinks(StatusSink* status, ProgressSink* progress) {
     status_ = status ? status : &nullStatus_;
     progress_ = progress ? progress : &nullProgress_;
 }
-
-void HFSP::attachVolume() { reader.baseOffset = volume.startSector * kSectorSize; }
 
 void HFSP::attachTree(CheckTree* tree, TreeItemId rootItem) {
     tree_ = tree;
@@ -106,9 +96,9 @@ bool HFSP::readVolumeHeader() {
 std::uint64_t HFSP::volumeBlockLimit() const {
     if (blockSize == 0) return 0;
     std::uint64_t limit = header.totalBlocks;
-    if (limit == 0) limit = leadingNumber(volume.sizeText) * kMiB / blockSize;
+    if (limit == 0) limit = volumeLength(volume, reader) / blockSize;
     // Blocks the disk does not have cannot hold anything.
-    const std::uint64_t diskEnd = diskEndFromBase(reader);
+    const std::uint64_t diskEnd = reader.size();
     return std::min(limit, diskEnd / blockSize + (diskEnd % blockSize ? 1 : 0));
 }
 
@@ -348,10 +338,8 @@ bool HFSP::scanVolumeForLeafNodes() {
         if (decodeNodeDescriptor(node0).kind == kNodeHeader && isValidNodeSize(h.nodeSize))
             catalogNodeSize = h.nodeSize;
     }
-    std::uint64_t volumeBytes = 0;
-    const std::uint64_t volumeMb = leadingNumber(volume.sizeText);
-    if (!checkedMul(volumeMb, kMiB, volumeBytes)) volumeBytes = UINT64_MAX;
-    // The record gives whole MiB: the header's own size may add the last partial MiB.
+    std::uint64_t volumeBytes = volumeLength(volume, reader);
+    // A record that gave whole MiB only: the header's own size may add the last partial MiB.
     const std::uint64_t headerBytes = std::uint64_t{header.totalBlocks} * blockSize;
     if (headerBytes > volumeBytes && headerBytes - volumeBytes < kMiB) volumeBytes = headerBytes;
     const std::uint64_t volumeBlocks = volumeBytes / blockSize;

@@ -2,13 +2,12 @@
 // to their parent folders, puts the top level into the scan page's tree, and reads any file's
 // times and content (following the extents overflow file past a fork's first eight extents).
 //
-// It owns its entries and every name; it holds the disk reader without owning it. Positions
-// are byte offsets from the start of the volume (the reader adds its baseOffset).
+// It owns its entries and every name; it reads the disk through a slice that begins at the
+// volume's first byte. Positions are byte offsets from the start of the volume.
 //
 // The scan, in order (the HFS+ thread of the scan page):
 //
 //     HFSP parser(reader, volumeRecord, &status, &progress);
-//     parser.attachVolume();                 // reader.baseOffset = startSector * 512
 //     parser.attachTree(&tree, volumeItem);  // optional
 //     parser.readVolumeHeader();
 //     normal mode: parser.scanExtentsOverflow() && parser.scanCatalogNodes()
@@ -36,6 +35,7 @@
 #include "fs/hfsplus/HfsPlusFormat.h"
 #include "fs/parser/EntryView.h"
 #include "image/readWriteInterface.h"
+#include "volume/VolumeBytes.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
@@ -85,14 +85,13 @@ struct HfsDescription {
 
 class HFSP {
 public:
-    HFSP(readWriteInterface& reader, VolumeRecord volume, StatusSink* status = nullptr,
+    HFSP(const ByteSource& disk, VolumeRecord volume, StatusSink* status = nullptr,
          ProgressSink* progress = nullptr);
     HFSP(const HFSP&) = delete;
     HFSP& operator=(const HFSP&) = delete;
 
     void attachSinks(StatusSink* status, ProgressSink* progress);
     // ---- Scan steps ----
-    void attachVolume();
     void attachTree(CheckTree* tree, TreeItemId rootItem);
     bool readVolumeHeader();
     bool scanCatalogNodes();
@@ -121,8 +120,8 @@ public:
     bool writeEntryContent(std::size_t index, const ContentSink& sink);
 
     // ---- State ----
-    readWriteInterface& reader;
     VolumeRecord volume;
+    VolumeSlice reader; // the volume's bytes, from its first sector on
     EngineControl control;
     HfsVolumeHeader header;
     bool headerRead = false;

@@ -27,7 +27,6 @@ public:
     }
 
     ScanOutcome scan(const ScanRequest& request) override {
-        parser_.attachVolume();
         parser_.attachTree(request.tree, request.volumeItem);
         parser_.readVolumeHeader();
         ScanOutcome aborted;

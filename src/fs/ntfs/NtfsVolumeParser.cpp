@@ -58,7 +58,6 @@ public:
 
     void searchCandidates(std::uint64_t limit) override {
         parser_.scanMode = kScanModeAdvanced;
-        parser_.attachReader();
         parser_.readBootSector();
         found_ = parser_.findMftCandidates(limit);
     }
@@ -75,7 +74,6 @@ public:
 
 private:
     ScanOutcome scanStandardOrDeep(const ScanRequest& request) {
-        parser_.attachReader();
         parser_.attachTree(request.tree, request.volumeItem);
         parser_.scanMode = request.mode;
         parser_.readBootSector();
@@ -94,7 +92,6 @@ private:
     // The Advanced thread: the chosen candidate's runs and cluster size, then the usual parse.
     ScanOutcome rebuild(const ScanRequest& request) {
         parser_.control.stopRequested = false;
-        parser_.attachReader();
         parser_.attachTree(request.tree, request.volumeItem);
         parser_.scanMode = kScanModeAdvanced;
         parser_.clearEntries();

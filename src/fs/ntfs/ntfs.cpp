@@ -42,17 +42,6 @@ constexpr std::uint64_t kMinEntryCap = 1ull << 16;
 // The entry table is reserved up front for at most this many slots; beyond, it grows as read.
 constexpr std::uint64_t kMaxReservedEntries = 1ull << 16;
 
-// Leading decimal digits of a size text; 0 for none, saturating instead of overflowing.
-std::uint64_t leadingNumber(const std::string& text) {
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) break;
-        if (!checkedMul(value, 10, value) || !checkedAdd(value, static_cast<std::uint64_t>(c - '0'), value))
-            return std::numeric_limits<std::uint64_t>::max();
-    }
-    return value;
-}
-
 std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
     std::uint64_t out = 0;
     return checkedMul(a, b, out) ? out : std::numeric_limits<std::uint64_t>::max();
@@ -60,11 +49,9 @@ std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
 
 } // namespace
 
-ntfs::ntfs(readWriteInterface& r, VolumeRecord v, StatusSink* status, ProgressSink* progress)
-    : reader(r), volume(std::move(v)), status_(status ? status : &nullStatus_),
+ntfs::ntfs(const ByteSource& disk, VolumeRecord v, StatusSink* status, ProgressSink* progress)
+    : volume(std::move(v)), reader(volumeSlice(disk, volume)), status_(status ? status : &nullStatus_),
       progress_(progress ? progress : &nullProgress_) {}
-
-void ntfs::attachReader() { reader.baseOffset = saturatingMul(volume.startSector, kSectorSize); }
 
 void ntfs::attachTree(CheckTree* tree, std::uint32_t volumeItem) {
     tree_ = tree;
@@ -91,7 +78,7 @@ bool ntfs::readBootSector() {
         volumeSize = saturatingMul(le64(bootSector, kBootTotalSectors), bootSectorBytes());
         recordSize = bootRecordSize();
     } else {
-        volumeSize = saturatingMul(leadingNumber(volume.sizeText), kMegabyte);
+        volumeSize = volumeLength(volume, reader);
     }
     return volumeSize != 0;
 }
@@ -268,7 +255,7 @@ void ntfs::readRunSlots(const ClusterRun& run, ScratchBuffer& chunkBuffer, SlotP
                                                             kMftChunkBytes / recordSize);
         const std::uint64_t first = runStart + offset;
         const std::span<std::uint8_t> chunk = chunkBuffer.first(static_cast<std::size_t>(slots * recordSize));
-        if (first + chunk.size() <= diskEndFromBase(reader) && reader.isHole(first, chunk.size())) {
+        if (first + chunk.size() <= reader.size() && reader.isHole(first, chunk.size())) {
             // Slots a sparse image does not store read as zeros and hold no record: their
             // entries are left empty, unread.
             constexpr std::array<std::uint8_t, 4> kNoSignature{};

@@ -2,16 +2,15 @@
 // record slot, links them into a first-child / next-sibling tree, puts the root's children into
 // the scan page's check-box tree, and reads any entry's times, size and content.
 //
-// It owns its entry table and every name in it; it holds the disk reader without owning it. All
-// positions are byte offsets from the start of the volume (the reader adds its baseOffset).
+// It owns its entry table and every name in it; it reads the disk through a slice that begins at
+// the volume's first byte. All positions are byte offsets from the start of the volume.
 // One thread at a time: the scan runs on a worker; afterwards the page's threads call the
 // describe/size/save operations one at a time (they share the parser's scratch buffers and the
 // reader's cursor).
 //
 // How to use it (the Standard scan, mode 1):
 //
-//     ntfs parser(reader, volumeRecord, &statusSink, &progressSink);
-//     parser.attachReader();                      // reader.baseOffset = startSector * 512
+//     ntfs parser(disk, volumeRecord, &statusSink, &progressSink);
 //     parser.attachTree(&tree, volumeItem);       // optional; the page inserted "ROOT" itself
 //     parser.scanMode = 1;
 //     parser.readBootSector();
@@ -66,6 +65,7 @@
 #include "fs/ntfs/MftEntry.h"
 #include "fs/ntfs/MftRecord.h"
 #include "image/readWriteInterface.h"
+#include "volume/VolumeBytes.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
@@ -104,14 +104,12 @@ public:
     // Receives content bytes in order; returns false to stop writing.
     using ContentSink = std::function<bool(std::span<const std::uint8_t>)>;
 
-    ntfs(readWriteInterface& reader, VolumeRecord volume, StatusSink* status = nullptr,
+    ntfs(const ByteSource& disk, VolumeRecord volume, StatusSink* status = nullptr,
          ProgressSink* progress = nullptr);
     ntfs(const ntfs&) = delete;
     ntfs& operator=(const ntfs&) = delete;
 
     // ---- Scan steps, in this order ----
-    // Sets the reader's baseOffset to the volume's startSector * 512.
-    void attachReader();
     // Where fillRootInTree puts the first level (`volumeItem` is a TreeItemId). Optional.
     void attachTree(CheckTree* tree, std::uint32_t volumeItem);
     // Where status texts and progress go from now on (the scan page takes over the parser the
@@ -199,8 +197,8 @@ public:
     bool writeFromRuns(const DataAttributeInfo& info, const ContentSink& sink);
 
     // ---- State (read it; the scan steps set it) ----
-    readWriteInterface& reader;
     VolumeRecord volume;
+    VolumeSlice reader; // the volume's bytes, from its first sector on
     EngineControl control; // control.stopRequested is the stop flag
     std::int32_t scanMode = 1; // 1 Standard, 2 Advanced, 3 Deep
     std::vector<std::uint8_t> bootSector; // empty until read

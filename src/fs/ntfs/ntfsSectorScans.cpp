@@ -53,18 +53,6 @@ bool startsWith(std::u16string_view name, std::u16string_view prefix) {
     return name.size() >= prefix.size() && name.substr(0, prefix.size()) == prefix;
 }
 
-// Leading decimal digits of a size text; 0 for none, saturating.
-std::uint64_t sizeTextMegabytes(const std::string& text) {
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) break;
-        if (!checkedMul(value, 10, value) ||
-            !checkedAdd(value, static_cast<std::uint64_t>(c - '0'), value))
-            return std::numeric_limits<std::uint64_t>::max() / kMegabyte;
-    }
-    return value;
-}
-
 } // namespace
 
 struct ntfs::ScanPass {
@@ -94,7 +82,7 @@ void ntfs::scanVolumeChunks(ScanPass& pass) {
     std::uint64_t chunkedEnd = pass.end / kScanChunkBytes * kScanChunkBytes;
     if (pass.end % kScanChunkBytes != 0 && !checkedAdd(chunkedEnd, kScanChunkBytes, chunkedEnd))
         chunkedEnd = std::numeric_limits<std::uint64_t>::max();
-    const std::uint64_t end = std::min({chunkedEnd, pass.limit, diskEndFromBase(reader)});
+    const std::uint64_t end = std::min({chunkedEnd, pass.limit, reader.size()});
     progress_->setRange(0, static_cast<std::int64_t>(std::min(volumeSize, end) / kScanChunkBytes));
     SweepRange range;
     range.end = end;
@@ -206,7 +194,7 @@ bool ntfs::scanMftRecordsDeep() {
 
 std::uint64_t ntfs::findMftCandidates(std::uint64_t limit) {
     mftCandidates.clear();
-    volumeSize = sizeTextMegabytes(volume.sizeText) * kMegabyte;
+    volumeSize = volumeLength(volume, reader);
     clusterSize = scanClusterSize();
     if (volumeSize <= kMftRecordSize) return 0;
     std::string text; // the text of the last candidate, shown as each later record is handled

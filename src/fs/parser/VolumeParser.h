@@ -7,8 +7,8 @@
 // page's worker calls scan() once (or, in the Advanced mode, the advance options page's worker
 // first calls advanced()->searchCandidates(), and the scan page's worker then calls scan() with
 // the user's choice); afterwards the page's threads browse and save through view(). The parser
-// sets the reader's baseOffset itself at the start of every scan and search, so nothing relies
-// on a baseOffset an earlier page left behind.
+// reads its volume through a slice of the disk that it makes from the volume record once; it
+// never moves anything in the disk reader.
 //
 // Threads: scan() and searchCandidates() on one worker at a time; control() from any thread;
 // view() after the scan has returned.
@@ -42,7 +42,7 @@ struct ScanSinks {
 
 // What the factory is given.
 struct ParserSetup {
-    readWriteInterface& reader; // the session reader; outlives the parser
+    const ByteSource& reader; // the disk (the session reader); outlives the parser
     VolumeRecord volume;        // a copy of the chosen volume's record
     ScanSinks sinks;
     bool driveFormatted = false; // "Is Drive Formated..?" on the recovery mode page

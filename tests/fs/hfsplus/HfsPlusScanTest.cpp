@@ -297,7 +297,6 @@ TEST(HfsPlusNormalScan, StopEndsTheScanWithWhatWasFound) {
     MemoryReader reader(image);
     VolumeRecord volume{"HFS+", "1", "1", 0};
     HFSP parser(reader, volume);
-    parser.attachVolume();
     parser.readVolumeHeader();
     ASSERT_TRUE(parser.scanExtentsOverflow());
     parser.control.requestStop();

@@ -92,7 +92,6 @@ struct Scan {
           parser(reader, VolumeRecord{"NTFS", "1", std::move(sizeText), 0}, &status, &progress) {
         status.parser = &parser;
         parser.scanMode = mode;
-        parser.attachReader();
         parser.attachTree(&tree, tree.insertItem("ROOT", IconKind::Folder));
         parser.readBootSector();
     }

@@ -17,7 +17,6 @@ struct Scan {
     explicit Scan(Bytes image, std::string sizeText = "1")
         : reader(std::move(image)), parser(reader, VolumeRecord{"NTFS", "1", sizeText, 0}, &status, &progress) {}
     void run() {
-        parser.attachReader();
         parser.attachTree(&tree, volumeItem);
         parser.readBootSector();
         parser.locateMft();
@@ -353,11 +352,11 @@ TEST(NtfsScan, AnMftWhoseRunsContinueInAnExtensionRecordIsReadWhole) {
 // A sparse image's reader: what the test placed is stored; reading anything else is counted.
 struct SparseImage : MemoryReader {
     using MemoryReader::MemoryReader;
-    bool readAt(std::uint64_t position, std::span<std::uint8_t> out) override {
+    bool readRange(std::uint64_t position, std::span<std::uint8_t> out, ReadReport* report) const override {
         if (isHole(position, out.size())) unstoredReads += 1;
-        return MemoryReader::readAt(position, out);
+        return MemoryReader::readRange(position, out, report);
     }
-    int unstoredReads = 0;
+    mutable int unstoredReads = 0;
 };
 
 TEST(NtfsScan, MftSlotsASparseImageDoesNotStoreAreLeftEmptyUnread) {
@@ -374,7 +373,6 @@ TEST(NtfsScan, MftSlotsASparseImageDoesNotStoreAreLeftEmptyUnread) {
     RecordingProgressSink progress;
     CheckTree tree;
     ntfs parser(reader, VolumeRecord{"NTFS", "1", "1", 0}, &status, &progress);
-    parser.attachReader();
     parser.attachTree(&tree, tree.insertItem("ROOT", IconKind::Folder));
     parser.readBootSector();
     parser.locateMft();

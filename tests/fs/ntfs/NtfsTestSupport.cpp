@@ -46,7 +46,6 @@ std::unique_ptr<ScannedVolume> scanImage(const std::filesystem::path& image, std
     VolumeRecord record{"NTFS", "1", "0", startSector};
     v->parser = std::make_unique<ntfs>(*v->reader, record);
     ntfs& p = *v->parser;
-    p.attachReader();
     p.readBootSector();
     p.locateMft();
     p.readMftByRuns();
