@@ -2,11 +2,9 @@
 
 #include <array>
 #include <filesystem>
-#include <string_view>
 #include <system_error>
 
 #include "common/Session.h"
-#include "image/ReadOnlyFile.h"
 
 namespace vindaru::app {
 
@@ -26,32 +24,12 @@ bool isSparseMonolithic(const ImageChoices& c) {
     return c.kind == ImageKind::Vmdk && !c.split && !c.descriptor && c.extentType == "SPARSE";
 }
 
-// The first bytes of the file, zero-filled past its end.
-struct Probe {
-    bool sparseMagic = false;
-    bool descriptorText = false;
-};
-
-Probe probe(const std::string& path) {
-    constexpr std::size_t kProbeBytes = 4096; // a descriptor's signature and createType line
-    std::array<char, kProbeBytes> head{};
-    ReadOnlyFile file;
-    if (!file.open(path)) return {};
-    file.readZeroFilled(0, head.data(), head.size());
-    const std::string_view text(head.data(), head.size());
-    Probe p;
-    p.sparseMagic = text.substr(0, 4) == "KDMV";
-    p.descriptorText = !p.sparseMagic && (text.find("# Disk DescriptorFile") != text.npos ||
-                                          text.find("createType=") != text.npos);
-    return p;
-}
-
 // What the file's content says it is, for the message when the choices do not fit it.
 std::string contentProblem(const std::string& path, const ImageChoices& c) {
     const std::string name = quoted(path);
-    const std::optional<ImageKind> content = detectImageKind(path);
-    const Probe p = probe(path);
-    const bool vhd = content == ImageKind::Vhd && !p.sparseMagic;
+    // By content only: the extension says nothing about what the file holds.
+    const std::optional<ImageKind> content = probeImage(path).kind;
+    const bool vhd = content == ImageKind::Vhd;
     const bool vdi = content == ImageKind::Vdi;
     if (c.kind != ImageKind::Vhd && vhd)
         return name + " is a VHD image: open it with \"Open VHD image...\".";
@@ -59,12 +37,9 @@ std::string contentProblem(const std::string& path, const ImageChoices& c) {
         return name + " is a VDI image: open it with \"Open VDI image...\".";
     if (c.kind == ImageKind::Vhd) return name + " is not a VHD image.";
     if (c.kind == ImageKind::Vdi) return name + " is not a VDI image.";
-    if (c.descriptor && !p.descriptorText)
+    if (c.descriptor && content != ImageKind::Vmdk)
         return name + " is not a VMDK descriptor file: clear \"isDescripter\".";
-    if (!c.descriptor && p.descriptorText)
-        return name + " is a VMDK descriptor file: tick \"isDescripter\" to read the disk it "
-                      "describes.";
-    if (isSparseMonolithic(c) && !p.sparseMagic)
+    if (isSparseMonolithic(c) && !content)
         return name + " has no VMDK, VHD or VDI header: choose \"Fixed Disk\" to read it as a "
                       "raw disk, or \"FLAT\" if it is a flat extent.";
     return name + " cannot be opened with these choices: check \"VmdkSplit\", the extent type "
@@ -91,12 +66,11 @@ ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices
         result.problem = name + " is empty: it holds no disk.";
         return result;
     }
-    // The monolithic sparse reader takes any file without the magic as a flat extent; the
-    // user said sparse, so a missing header is a wrong choice, not a disk.
+    // The readers know a file by its content: a sparse choice on a file without any header is
+    // refused by the reader itself, a descriptor opens without "isDescripter".
     Session scratch;
     std::unique_ptr<readWriteInterface> reader = createReader(scratch, choices);
     bool opened = reader && reader->open(path);
-    if (opened && isSparseMonolithic(choices)) opened = probe(path).sparseMagic;
     if (opened) {
         result.diskSectors = sessionDiskSectors(*reader, 0);
         opened = result.diskSectors != 0;

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fcntl.h>
 #include <iostream>
-#include <unistd.h>
 
+#include "image/FileReadSeekVmdk.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru::cli {
@@ -39,24 +38,6 @@ bool kindFromName(const std::string& name, ImageKind& kind) {
     else
         return false;
     return true;
-}
-
-// A VMDK read with the default SPARSE choice must start with the sparse header; without it the
-// reader would read on from wherever its file pointer stands, which is never what a user of the
-// command line means. False only when the file can be read and lacks the magic.
-bool sparseHeaderPresentOrUnreadable(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true; // the reader reports the file itself
-    unsigned char magic[4] = {};
-    const ssize_t n = ::pread(fd, magic, sizeof magic, 0);
-    ::close(fd);
-    if (n < 0) return true;
-    return n == 4 && magic[0] == 'K' && magic[1] == 'D' && magic[2] == 'M' && magic[3] == 'V';
-}
-
-bool needsSparseHeader(const ImageChoices& choices) {
-    return choices.kind == ImageKind::Vmdk && !choices.split && !choices.descriptor &&
-           choices.extentType == "SPARSE";
 }
 
 } // namespace
@@ -135,16 +116,16 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
         std::cerr << image.path
                   << ": no VMDK, VHD or VDI signature, read as a raw disk (as with --extent FLAT)\n";
     }
-    if (needsSparseHeader(image.choices) && !sparseHeaderPresentOrUnreadable(image.path)) {
-        std::cerr << image.path
-                  << " is not a sparse VMDK extent: give --descriptor for a descriptor file or "
-                     "--extent FLAT for a flat extent\n";
-        return false;
-    }
     session.imageSourcePage = kImageSourceRecorded;
     if (!vindaru::openSessionReader(session, image.choices, image.path)) {
+        // The VMDK readers know why; the message names the file and the reason.
+        const auto* vmdk = dynamic_cast<const FileReadSeekVmdk*>(session.sessionReader.get());
+        std::string why = vmdk != nullptr ? vmdk->openError() : std::string();
+        if (!why.empty() && image.choices.extentType == "SPARSE" && !probeImage(image.path).kind)
+            why += ": give --extent FLAT to read it as a flat extent";
         session.clearReader();
         session.messages->info("file not opened..");
+        if (!why.empty()) std::cerr << image.path << " " << why << "\n";
         return false;
     }
     return true;
