@@ -13,6 +13,7 @@
 #include "common/DisplayFormat.h"
 #include "common/Md5.h"
 #include "common/Sha256.h"
+#include "image/ByteSource.h"
 
 namespace vindaru {
 
@@ -53,6 +54,8 @@ std::string SaveSummary::text() const {
                                  filesWritten == 1 ? "" : "s", formatSizeText(bytesWritten).c_str());
     if (!incomplete.empty())
         out += formatText("; %llu not read fully", static_cast<unsigned long long>(incomplete.size()));
+    if (damagedFiles != 0)
+        out += formatText(" (%llu from unreadable parts of the disk)", static_cast<unsigned long long>(damagedFiles));
     if (filesSkipped != 0)
         out += formatText("; %llu skipped (already there)", static_cast<unsigned long long>(filesSkipped));
     if (stopped) out += "; stopped";
@@ -76,7 +79,7 @@ std::uint64_t EntrySaver::countFiles(EntryRef directory) {
 }
 
 void EntrySaver::report(EntryRef file, const std::filesystem::path& savedAs, std::uint64_t bytes,
-                        bool whole, std::string md5, std::string sha256) {
+                        bool whole, std::string md5, std::string sha256, std::uint64_t unreadable) {
     if (!report_) return;
     SavedFile saved;
     saved.entry = file;
@@ -84,6 +87,7 @@ void EntrySaver::report(EntryRef file, const std::filesystem::path& savedAs, std
     saved.savedAs = savedAs;
     saved.bytesWritten = bytes;
     saved.readWhole = whole;
+    saved.unreadableBytes = unreadable;
     saved.md5 = std::move(md5);
     saved.sha256 = std::move(sha256);
     report_(saved);
@@ -128,6 +132,9 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     Md5 md5;
     Sha256 sha256;
     const bool hashing = report_ && reportDigests_;
+    // Whatever the parser reads for this file (content, runs, records) is collected here: a
+    // file built on bytes the disk could not give is not complete, whatever its length.
+    ReadScope reads;
     try {
         whole = view_.writeContent(file, [&](std::span<const std::uint8_t> data) {
             writesOk = writeAll(fd, data);
@@ -146,10 +153,12 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     }
     ::close(fd);
     folder.setTimes(name, view_.times(file));
-    whole = whole && writesOk;
+    const std::uint64_t unreadable = reads.report().unreadableBytes();
+    if (unreadable != 0) ++summary_.damagedFiles;
+    whole = whole && writesOk && unreadable == 0;
     if (report_)
         report(file, folder.path() / name, bytes, whole, hashing ? md5.finishHex() : std::string(),
-               hashing ? sha256.finishHex() : std::string());
+               hashing ? sha256.finishHex() : std::string(), unreadable);
     summary_.bytesWritten += bytes;
     if (whole)
         ++summary_.filesWritten;

@@ -30,6 +30,9 @@ struct SavedFile {
     std::filesystem::path savedAs; // empty when the file could not be created
     std::uint64_t bytesWritten = 0;
     bool readWhole = false; // the content was read whole and every byte of it written
+    // Bytes read for the file (content and the records that lead to it) that lay in unreadable
+    // ranges of the disk and were taken as zeros; non-zero makes the file incomplete.
+    std::uint64_t unreadableBytes = 0;
     std::string md5;        // of what was written
     std::string sha256;
 };
@@ -42,6 +45,8 @@ struct SaveSummary {
     // Files that could not be created or read fully (paths below the output folder); what was
     // read of them is in the file.
     std::vector<std::string> incomplete;
+    // Of those, the files that read unreadable ranges of the disk.
+    std::uint64_t damagedFiles = 0;
     std::filesystem::path outputFolder;
     bool stopped = false;
 
@@ -108,7 +113,7 @@ public:
 private:
     void dump(EntryRef directory, OutputFolder& top);
     void report(EntryRef file, const std::filesystem::path& savedAs, std::uint64_t bytes, bool whole,
-                std::string md5, std::string sha256);
+                std::string md5, std::string sha256, std::uint64_t unreadable = 0);
     void begin(const std::filesystem::path& output);
     void finish(bool folderSave);
     // The name to write `safeName` under in `folder`, or empty to skip it.

@@ -14,6 +14,8 @@ inline constexpr int kExitUsage = 1;
 inline constexpr int kExitImage = 2; // the image cannot be opened or read
 // A volume or path that names nothing, or a volume that cannot be scanned.
 inline constexpr int kExitNotFound = 3;
+// What was written or checked holds ranges of the disk that could not be read (as zeros).
+inline constexpr int kExitIncomplete = 4;
 
 struct CliCommand {
     std::string name;

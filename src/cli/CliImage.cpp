@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fcntl.h>
 #include <iostream>
+#include <unistd.h>
 
-#include "image/FileReadSeekVmdk.h"
+#include "image/ImageChain.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru::cli {
@@ -40,6 +42,24 @@ bool kindFromName(const std::string& name, ImageKind& kind) {
     return true;
 }
 
+// A VMDK read with the default SPARSE choice must start with the sparse header; without it the
+// reader would read on from wherever its file pointer stands, which is never what a user of the
+// command line means. False only when the file can be read and lacks the magic.
+bool sparseHeaderPresentOrUnreadable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true; // the reader reports the file itself
+    unsigned char magic[4] = {};
+    const ssize_t n = ::pread(fd, magic, sizeof magic, 0);
+    ::close(fd);
+    if (n < 0) return true;
+    return n == 4 && magic[0] == 'K' && magic[1] == 'D' && magic[2] == 'M' && magic[3] == 'V';
+}
+
+bool needsSparseHeader(const ImageChoices& choices) {
+    return choices.kind == ImageKind::Vmdk && !choices.split && !choices.descriptor &&
+           choices.extentType == "SPARSE";
+}
+
 } // namespace
 
 ImageOptions::ImageOptions(ArgParser& parser) : parser_(parser) {
@@ -48,7 +68,10 @@ ImageOptions::ImageOptions(ArgParser& parser) : parser_(parser) {
         .flag("--split", split_)
         .flag("--descriptor", descriptor_)
         .option("--extent", extent_)
-        .option("--disk-mb", diskMb_);
+        .option("--disk-mb", diskMb_)
+        .option("--layer", layer_, layerGiven_)
+        .flag("--allow-missing-parent", allowMissingParent_)
+        .option("--parent", parent_);
 }
 
 bool ImageOptions::resolve(ImageArgs& out) {
@@ -70,6 +93,15 @@ bool ImageOptions::resolve(ImageArgs& out) {
         return false;
     }
     out.diskMb = diskMb_;
+    if (layerGiven_) {
+        if (layer_ >= kMaxChainDepth) {
+            parser_.usageError("--layer takes a layer number below " + std::to_string(kMaxChainDepth));
+            return false;
+        }
+        out.layer = layer_;
+    }
+    out.allowMissingParent = allowMissingParent_;
+    out.parentPath = parent_;
     if (!kind_.empty()) {
         if (!kindFromName(kind_, out.choices.kind)) {
             parser_.usageError("--kind takes vmdk, vhd or vdi, not '" + kind_ + "'");
@@ -77,8 +109,10 @@ bool ImageOptions::resolve(ImageArgs& out) {
         }
     } else if (split_ || descriptor_) {
         out.choices.kind = ImageKind::Vmdk; // only VMDK images come as sets or descriptors
-    } else if (const ImageProbe probe = probeImage(path_);
-               extent_.empty() && probe.readable && !probe.kind) {
+    } else if (const ImageProbe probe = probeImage(path_); !probe.foreign.empty()) {
+        // Another container's signature: never read as a raw disk.
+        out.foreignFormat = probe.foreign;
+    } else if (extent_.empty() && probe.readable && !probe.kind) {
         // A raw (dd) image: read one-to-one, as with --extent FLAT.
         out.choices.kind = ImageKind::Vmdk;
         out.choices.extentType = "FLAT";
@@ -107,6 +141,14 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
     session.clearReader();
     session.diskSectorCount = 0;
     session.customDiskSectors = image.diskMb * kSectorsPerMb;
+    session.chainLayer = image.layer ? static_cast<std::int64_t>(*image.layer) : -1;
+    session.allowMissingParent = image.allowMissingParent;
+    session.namedParents.clear();
+    if (!image.parentPath.empty()) session.namedParents.push_back(image.parentPath);
+    if (!image.foreignFormat.empty()) {
+        std::cerr << image.path << " is " << image.foreignFormat << "; it is not read as a raw disk\n";
+        return false;
+    }
     if (image.rawDisk) {
         if (image.fileBytes < kSectorSize) {
             std::cerr << image.path << " is not a disk image: it holds " << image.fileBytes
@@ -116,19 +158,30 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
         std::cerr << image.path
                   << ": no VMDK, VHD or VDI signature, read as a raw disk (as with --extent FLAT)\n";
     }
-    session.imageSourcePage = kImageSourceRecorded;
-    if (!vindaru::openSessionReader(session, image.choices, image.path)) {
-        // The VMDK readers know why; the message names the file and the reason.
-        const auto* vmdk = dynamic_cast<const FileReadSeekVmdk*>(session.sessionReader.get());
-        std::string why = vmdk != nullptr ? vmdk->openError() : std::string();
-        if (!why.empty() && image.choices.extentType == "SPARSE" && !probeImage(image.path).kind)
-            why += ": give --extent FLAT to read it as a flat extent";
-        session.clearReader();
-        session.messages->info("file not opened..");
-        if (!why.empty()) std::cerr << image.path << " " << why << "\n";
+    if (needsSparseHeader(image.choices) && !sparseHeaderPresentOrUnreadable(image.path)) {
+        std::cerr << image.path
+                  << " is not a sparse VMDK extent: give --descriptor for a descriptor file or "
+                     "--extent FLAT for a flat extent\n";
         return false;
     }
+    session.imageSourcePage = kImageSourceRecorded;
+    if (!vindaru::openSessionReader(session, image.choices, image.path)) {
+        session.clearReader();
+        session.messages->info("file not opened.. (" + image.path + ")");
+        return false;
+    }
+    if (!session.chainNote.empty()) std::cerr << "vindaru-cli: " << session.chainNote << "\n";
     return true;
+}
+
+bool firstSectorReadable(const Session& session, const ImageArgs& image) {
+    std::uint8_t sector[kSectorSize] = {};
+    ReadReport report;
+    if (session.sessionReader->readAt(0, sector, &report)) return true;
+    const std::vector<ByteRange> bad = report.unreadableRanges();
+    std::cerr << image.path << ": the disk cannot be read: its first sector is unreadable ("
+              << damageText(bad.empty() ? Damage::ReadError : bad.front().reason) << ")\n";
+    return false;
 }
 
 } // namespace vindaru::cli

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,8 @@
 namespace vindaru::cli {
 
 inline constexpr const char* kImageOptionsUsage =
-    "[--kind vmdk|vhd|vdi] [--split] [--descriptor] [--extent SPARSE|FLAT] [--disk-mb N]";
+    "[--kind vmdk|vhd|vdi] [--split] [--descriptor] [--extent SPARSE|FLAT] [--disk-mb N] "
+    "[--layer N] [--allow-missing-parent] [--parent FILE]";
 
 struct ImageArgs {
     std::string path;
@@ -26,6 +28,14 @@ struct ImageArgs {
     // flat disk, and openSessionReader says so on stderr.
     bool rawDisk = false;
     std::uint64_t fileBytes = 0; // the file's length when rawDisk
+    // Snapshot chains: the layer to read as of (from the base; unset: the latest), reading a
+    // child without its missing parent, a file named as the parent.
+    std::optional<std::uint64_t> layer;
+    bool allowMissingParent = false;
+    std::string parentPath;
+    // The file carries the signature of a container no reader here handles ("a VHDX image"):
+    // openSessionReader refuses it by name.
+    std::string foreignFormat;
 };
 
 // Registers the IMAGE positional (declare it before a command's own positionals) and the shared
@@ -46,6 +56,10 @@ class ImageOptions {
     bool split_ = false;
     bool descriptor_ = false;
     std::uint64_t diskMb_ = 0;
+    std::uint64_t layer_ = 0;
+    bool layerGiven_ = false;
+    bool allowMissingParent_ = false;
+    std::string parent_;
 };
 
 // A session whose engines' messages go to stderr.
@@ -67,5 +81,10 @@ ImageKind guessImageKind(const std::string& path);
 // reader's own message (through session.messages) and "file not opened.." reach stderr, and the
 // command exits with kExitImage.
 bool openSessionReader(Session& session, const ImageArgs& image);
+
+// True when the disk's first sector can be read; otherwise says on stderr that the disk of
+// `image` cannot be read and why (the command then exits with kExitImage): a disk whose first
+// sector is gone has no partition table to find, and an empty list would look like a blank disk.
+bool firstSectorReadable(const Session& session, const ImageArgs& image);
 
 } // namespace vindaru::cli

@@ -7,6 +7,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
+#include "cli/CliDamage.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru::cli {
@@ -27,22 +28,21 @@ bool writeAll(const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-// Copies [begin, end) of the disk to stdout. Reads start on sector boundaries, because
-// readers map whole sectors, and only the asked-for bytes are written.
-int copyRange(readWriteInterface& reader, std::uint64_t begin, std::uint64_t end) {
+// Copies [begin, end) of the disk to stdout; what cannot be read is written as zeros and
+// collected in `damage` (in disk offsets).
+int copyRange(const readWriteInterface& reader, std::uint64_t begin, std::uint64_t end,
+              ReadReport& damage) {
     std::vector<std::uint8_t> buffer(kChunkBytes);
-    std::uint64_t position = begin - begin % kSectorSize;
+    std::uint64_t position = begin;
     while (position < end) {
-        const std::uint64_t chunk = std::min<std::uint64_t>(kChunkBytes, end - position);
-        const std::uint64_t readLength = (chunk + kSectorSize - 1) / kSectorSize * kSectorSize;
-        std::span<std::uint8_t> piece(buffer.data(), readLength);
-        if (!reader.readAt(position, piece)) {
-            std::cerr << "vindaru-cli: the virtual disk cannot be read at byte " << position
-                      << "\n";
-            return kExitImage;
-        }
-        const std::uint64_t skip = position < begin ? begin - position : 0;
-        if (!writeAll(buffer.data() + skip, chunk - skip)) {
+        // Pieces aligned to the chunk size keep the reader's coalesced reads whole.
+        const std::uint64_t chunk = std::min<std::uint64_t>(kChunkBytes - position % kChunkBytes, end - position);
+        std::span<std::uint8_t> piece(buffer.data(), chunk);
+        ReadReport report;
+        if (!reader.readAt(position, piece, &report))
+            for (const ByteRange& r : report.unreadableRanges())
+                damage.addUnreadable(r.offset, r.length, r.reason);
+        if (!writeAll(buffer.data(), chunk)) {
             std::cerr << "vindaru-cli: cannot write to the standard output\n";
             return kExitUsage;
         }
@@ -52,13 +52,14 @@ int copyRange(readWriteInterface& reader, std::uint64_t begin, std::uint64_t end
 }
 
 int runCat(const std::vector<std::string>& args) {
-    ArgParser parser(std::string("vindaru-cli cat IMAGE [--offset BYTES] [--length BYTES] ") +
+    ArgParser parser(std::string("vindaru-cli cat IMAGE [--offset BYTES] [--length BYTES] [--allow-damage] ") +
                      kImageOptionsUsage);
     ImageOptions imageOptions(parser);
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
     bool lengthGiven = false;
-    parser.option("--offset", offset).option("--length", length, lengthGiven);
+    bool allowDamage = false;
+    parser.option("--offset", offset).option("--length", length, lengthGiven).flag("--allow-damage", allowDamage);
     ImageArgs image;
     if (!imageOptions.parse(args, image)) return parser.exitCode();
 
@@ -71,11 +72,14 @@ int runCat(const std::vector<std::string>& args) {
     const std::uint64_t begin = std::min(offset, diskBytes);
     std::uint64_t end = diskBytes;
     if (lengthGiven && length < diskBytes - begin) end = begin + length;
-    return copyRange(*session.sessionReader, begin, end);
+    ReadReport damage;
+    const int rc = copyRange(*session.sessionReader, begin, end, damage);
+    if (rc != kExitOk) return rc;
+    return reportDamage(damage, allowDamage);
 }
 
 const CommandRegistrar registrar(CliCommand{
-    "cat", "cat IMAGE [--offset BYTES] [--length BYTES]   the virtual disk's bytes to stdout",
+    "cat", "cat IMAGE [--offset BYTES] [--length BYTES] [--allow-damage]   the virtual disk's bytes to stdout",
     runCat});
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli/CliCommand.h"
+#include "cli/CliDamage.h"
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
 #include "image/DiskExport.h"
@@ -49,10 +50,12 @@ class StopOnInterrupt {
 };
 
 int runExport(const std::vector<std::string>& args) {
-    ArgParser parser(std::string("vindaru-cli export IMAGE FOLDER ") + kImageOptionsUsage);
+    ArgParser parser(std::string("vindaru-cli export IMAGE FOLDER [--allow-damage] ") + kImageOptionsUsage);
     ImageOptions imageOptions(parser);
     std::string folder;
     parser.positional("FOLDER", folder);
+    bool allowDamage = false;
+    parser.flag("--allow-damage", allowDamage);
     ImageArgs image;
     if (!imageOptions.parse(args, image)) return parser.exitCode();
     std::error_code ec;
@@ -85,7 +88,7 @@ int runExport(const std::vector<std::string>& args) {
 
     if (result.completed) {
         std::cout << result.path << "\n";
-        return kExitOk;
+        return reportDamage(result.damage, allowDamage);
     }
     if (!result.path.empty())
         std::cerr << "vindaru-cli: the export did not complete: " << result.bytesWritten << " of "
@@ -94,7 +97,7 @@ int runExport(const std::vector<std::string>& args) {
 }
 
 const CommandRegistrar registrar(CliCommand{
-    "export", "export IMAGE FOLDER   the whole virtual disk as a raw image file in FOLDER",
+    "export", "export IMAGE FOLDER [--allow-damage]   the whole virtual disk as a raw image file in FOLDER",
     runExport});
 
 } // namespace

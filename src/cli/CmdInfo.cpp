@@ -9,6 +9,7 @@
 #include "cli/CliJson.h"
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
+#include "image/ImageChain.h"
 #include "image/ImageFileInfo.h"
 #include "image/VmdkDescriptor.h"
 #include "image/readWriteInterface.h"
@@ -69,13 +70,36 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// What the opened disk is made of, beyond the File Information box.
+struct Container {
+    std::string kind;                 // "vhd (differencing)", "raw", ...
+    std::vector<std::string> structure;
+    std::vector<std::string> chain;   // the chain's layers, top first; empty for a single file
+    std::string note;                 // read without a missing parent
+    std::vector<ByteRange> damage;
+};
+
+std::string kindText(const ImageArgs& image, const std::optional<FileInformation>& info,
+                     const readWriteInterface& reader) {
+    if (std::string own = reader.kindText(); own != "raw") return own;
+    if (image.rawDisk) return "raw";
+    std::string text = kindName(image.choices.kind);
+    if (info && !info->createType.empty()) text += " (" + info->createType + ")";
+    return text;
+}
+
 void printText(const ImageArgs& image, const std::optional<FileInformation>& info,
-               std::uint64_t sectors) {
+               std::uint64_t sectors, const Container& container) {
     std::ostringstream out;
     out << "Image: " << image.path << "\n";
-    out << "Kind: " << kindName(image.choices.kind);
-    if (info && !info->createType.empty()) out << " (" << info->createType << ")";
-    out << "\n";
+    out << "Kind: " << container.kind << "\n";
+    for (const std::string& line : container.structure) out << "  " << line << "\n";
+    if (!container.chain.empty()) {
+        out << "Chain (* the layer read, 0 the base):\n";
+        for (const std::string& line : container.chain) out << "  " << line << "\n";
+    }
+    if (!container.note.empty()) out << "Note: " << container.note << "\n";
+    out << "Damage: " << damageSummary(container.damage) << "\n";
     if (info) {
         out << "File Format Version: " << oneLine(info->formatVersion) << "\n"
             << "Sector Per Track: " << info->sectorsPerTrack << "\n"
@@ -91,11 +115,17 @@ void printText(const ImageArgs& image, const std::optional<FileInformation>& inf
 }
 
 void printJson(const ImageArgs& image, const std::optional<FileInformation>& info,
-               std::uint64_t sectors) {
+               std::uint64_t sectors, const Container& container) {
     std::ostringstream out;
+    std::uint64_t unreadable = 0;
+    for (const ByteRange& r : container.damage) unreadable += r.length;
     out << "{\n  \"path\": " << jsonString(image.path)
-        << ",\n  \"kind\": " << jsonString(kindName(image.choices.kind))
-        << ",\n  \"fileInformation\": ";
+        << ",\n  \"kind\": " << jsonString(image.rawDisk ? "raw" : kindName(image.choices.kind))
+        << ",\n  \"container\": " << jsonString(container.kind) << ",\n  \"chain\": [";
+    for (std::size_t i = 0; i < container.chain.size(); ++i)
+        out << (i ? ", " : "") << jsonString(container.chain[i]);
+    out << "],\n  \"unreadableRanges\": " << container.damage.size()
+        << ",\n  \"unreadableBytes\": " << unreadable << ",\n  \"fileInformation\": ";
     if (info) {
         out << "{\n    \"formatVersion\": " << jsonString(info->formatVersion)
             << ",\n    \"sectorsPerTrack\": " << jsonString(info->sectorsPerTrack)
@@ -125,14 +155,22 @@ int runInfo(const std::vector<std::string>& args) {
     Session& session = cli.session;
     if (!openSessionReader(session, image)) return kExitImage;
     const std::uint64_t sectors = session.diskSectorCount;
+    const auto info = readFileInformation(image);
+    const readWriteInterface& reader = *session.sessionReader;
+    Container container;
+    container.kind = kindText(image, info, reader);
+    container.structure = reader.structureLines();
+    if (session.chainLines.size() > 1) container.chain = session.chainLines;
+    container.note = session.chainNote;
+    container.damage = chainDamage(reader);
+    const bool readable = firstSectorReadable(session, image);
     session.clearReader();
 
-    const auto info = readFileInformation(image);
     if (json)
-        printJson(image, info, sectors);
+        printJson(image, info, sectors, container);
     else
-        printText(image, info, sectors);
-    return kExitOk;
+        printText(image, info, sectors, container);
+    return readable ? kExitOk : kExitImage;
 }
 
 const CommandRegistrar registrar(CliCommand{

@@ -34,6 +34,7 @@ public:
         ++files_;
         bytes_ += saved.bytesWritten;
         if (!saved.readWhole) ++incomplete_;
+        if (saved.unreadableBytes != 0) ++damaged_;
         if (!manifest_) return;
         std::string path = targetPath_;
         if (folder_) {
@@ -46,7 +47,7 @@ public:
         std::fprintf(manifest_,
                      "{\"path\": %s, \"saved_as\": %s, \"size\": %llu, \"bytes_written\": %llu, "
                      "\"md5\": %s, \"sha256\": %s, \"mtime\": %s, \"mtime_iso\": %s, \"deleted\": %s, "
-                     "\"complete\": %s}\n",
+                     "\"complete\": %s, \"unreadable_bytes\": %llu}\n",
                      jsonString(path).c_str(), created ? jsonString(saved.savedAs.string()).c_str() : "null",
                      static_cast<unsigned long long>(view_.byteSize(saved.entry)),
                      static_cast<unsigned long long>(saved.bytesWritten),
@@ -54,10 +55,12 @@ public:
                      created ? jsonString(saved.sha256).c_str() : "null",
                      iso ? std::to_string(times.modificationSeconds).c_str() : "null",
                      iso ? jsonString(*iso).c_str() : "null", view_.isDeleted(saved.entry) ? "true" : "false",
-                     saved.readWhole ? "true" : "false");
+                     saved.readWhole ? "true" : "false",
+                     static_cast<unsigned long long>(saved.unreadableBytes));
     }
 
     std::uint64_t incomplete() const { return incomplete_; }
+    std::uint64_t damaged() const { return damaged_; }
     void printSummary() const {
         std::printf("saved %llu files, %llu bytes, %llu incomplete\n", static_cast<unsigned long long>(files_),
                     static_cast<unsigned long long>(bytes_), static_cast<unsigned long long>(incomplete_));
@@ -71,6 +74,7 @@ private:
     std::uint64_t files_ = 0;
     std::uint64_t bytes_ = 0;
     std::uint64_t incomplete_ = 0;
+    std::uint64_t damaged_ = 0;
 };
 
 int runSave(const std::vector<std::string>& argsIn) {
@@ -152,7 +156,10 @@ int runSave(const std::vector<std::string>& argsIn) {
     }
     report.printSummary();
     if (report.incomplete() > 0) {
-        std::cerr << "vindaru-cli: " << report.incomplete() << " files could not be saved whole\n";
+        std::cerr << "vindaru-cli: " << report.incomplete() << " files could not be saved whole";
+        if (report.damaged() > 0)
+            std::cerr << " (" << report.damaged() << " hold bytes from unreadable ranges of the disk, written as zeros)";
+        std::cerr << "\n";
         if (rc == kExitOk) rc = kExitSaveFailed;
     }
     return rc;

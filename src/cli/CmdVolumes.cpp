@@ -100,6 +100,7 @@ int runVolumes(const std::vector<std::string>& args) {
     Session session;
     session.messages = &messages;
     if (!openSessionReader(session, image)) return kExitImage;
+    if (!firstSectorReadable(session, image)) return kExitImage;
 
     CliProgressSink bar(scan && CliProgressSink::stderrIsTerminal());
     // The scan's position is its place on the whole disk.

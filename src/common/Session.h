@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/Sinks.h"
 
@@ -30,6 +31,17 @@ struct Session {
     std::atomic<bool> exportRunning{false};
     std::string searchPattern;
     std::string rootItemName = "ROOT";
+
+    // How a snapshot chain is read when the session reader opens: as of which layer (numbered
+    // from the base, -1: the latest), whether a child may be read without its missing parent
+    // (every range it defers then unreadable), and files the user named as parents.
+    std::int64_t chainLayer = -1;
+    bool allowMissingParent = false;
+    std::vector<std::string> namedParents;
+    // What the opener found: the chain's layers as display lines (top first, the layer read
+    // marked; one line for a disk without parents), and a note when a parent is read without.
+    std::vector<std::string> chainLines;
+    std::string chainNote;
 
     // Where engines' message boxes go; never null.
     MessageSink* messages;

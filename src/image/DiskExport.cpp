@@ -103,11 +103,12 @@ struct CopyOutcome {
     std::uint64_t copied = 0;
     bool failed = false;
     bool stopped = false;
+    ReadReport damage;
 };
 
 // The copy loop: piece by piece, status after each, progress every 10 MiB, stop polled after
 // every piece.
-CopyOutcome copyPieces(readWriteInterface& reader, int fd, std::uint64_t total, StatusSink& status,
+CopyOutcome copyPieces(const readWriteInterface& reader, int fd, std::uint64_t total, StatusSink& status,
                        ProgressSink& progress, MessageSink& messages, EngineControl& control) {
     CopyOutcome outcome;
     progress.setRange(0, static_cast<std::int64_t>(total / kSectorSize));
@@ -120,6 +121,9 @@ CopyOutcome copyPieces(readWriteInterface& reader, int fd, std::uint64_t total, 
             outcome.failed = true;
             break;
         }
+        if (piece.damage)
+            for (const ByteRange& r : piece.damage->ranges())
+                outcome.damage.addUnreadable(r.offset, r.length, r.reason);
         if (const int error = ExportPieces::write(fd, piece); error != 0) {
             reportWriteError(error, messages);
             outcome.failed = true;
@@ -170,6 +174,9 @@ constexpr const char* kSavedStatus = "Image Saved,Choose any one of the mode and
 
 // The closing status: "Image Saved" only for a file that holds the whole disk.
 std::string endStatus(const ExportResult& r, std::uint64_t needed) {
+    if (r.completed && r.damage.damaged())
+        return formatText("Image saved with %s of unreadable ranges written as zeros.",
+                          formatSizeText(r.damage.unreadableBytes()).c_str());
     if (r.completed) return kSavedStatus;
     const auto mb = [](std::uint64_t bytes) { return static_cast<unsigned long long>(bytes / kMiB); };
     if (r.path.empty()) return "Image not saved: no image file was written.";
@@ -225,8 +232,9 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     }
     ExportCleanup cleanup(session);
     session.exportRunning = true;
-    readWriteInterface& reader = *session.sessionReader;
     if (!openSessionReader(session, imagePath)) return result;
+    // Taken after opening: reading as of an older layer puts that layer in the session's place.
+    const readWriteInterface& reader = *session.sessionReader;
 
     std::uint64_t total = 0;
     if (!checkedMul(session.diskSectorCount, kSectorSize, total)) total = UINT64_MAX;
@@ -264,6 +272,7 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
     const bool closed = closeTarget(fd, outcome.copied, !outcome.failed, messages);
     result.bytesWritten = outcome.copied;
     result.stopped = outcome.stopped;
+    result.damage = outcome.damage;
     const std::uint64_t needed = std::max(total, ownBytes);
     result.diskBytes = needed;
     result.completed = closed && !outcome.failed && !outcome.stopped && outcome.copied >= needed;
@@ -272,6 +281,11 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
                                  "%llu MB were written, as \"Size of HDD\" says.",
                                  static_cast<unsigned long long>(needed / kMiB),
                                  static_cast<unsigned long long>(outcome.copied / kMiB)));
+    if (result.damage.damaged())
+        messages.info(formatText("%zu range%s of the disk (%s) could not be read: they are zeros in the image file.",
+                                 result.damage.unreadableRanges().size(),
+                                 result.damage.unreadableRanges().size() == 1 ? "" : "s",
+                                 formatSizeText(result.damage.unreadableBytes()).c_str()));
     status.setText(endStatus(result, needed));
     return result;
 }

@@ -20,6 +20,7 @@
 #include "common/Session.h"
 #include "common/Sinks.h"
 #include "common/StopControl.h"
+#include "image/ByteSource.h"
 #include "image/ReaderFactory.h"
 
 namespace vindaru {
@@ -30,6 +31,9 @@ struct ExportResult {
     std::string path;               // the file written, empty when none was created
     std::uint64_t bytesWritten = 0; // length of the file left at `path`
     std::uint64_t diskBytes = 0;    // size of the whole disk (B)
+    // Ranges of the disk that could not be read: zeros in the file. A file with any is complete
+    // in length but not the disk's true bytes there.
+    ReadReport damage;
 };
 
 class DiskExport {

@@ -100,7 +100,7 @@ int writeGrains(int fd, const ExportPieces::Piece& piece, std::uint64_t first, s
 
 } // namespace
 
-ExportPieces::ExportPieces(readWriteInterface& reader, std::uint64_t total,
+ExportPieces::ExportPieces(const readWriteInterface& reader, std::uint64_t total,
                            std::uint64_t pieceBytes)
     : reader_(reader), total_(total), pieceBytes_(pieceBytes) {
     const std::uint64_t buffer = std::min(pieceBytes, total);
@@ -168,6 +168,8 @@ void ExportPieces::readAhead() {
 
 void ExportPieces::readPiece(std::uint64_t at, std::uint64_t size, Slot& slot) {
     Piece piece{slot.bytes.data(), at, size, &slot.holeGrains, &slot.grainData};
+    slot.damage.clear();
+    piece.damage = &slot.damage;
     const std::uint64_t grains = (size + kGrain - 1) / kGrain;
     std::uint64_t holes = 0;
     // 1: a hole, not read; 2: to be read into the buffer; 0: shown where it lies in the image.
@@ -192,12 +194,11 @@ void ExportPieces::readPiece(std::uint64_t at, std::uint64_t size, Slot& slot) {
             ++end;
         const std::uint64_t from = g * kGrain;
         const std::uint64_t to = std::min(end * kGrain, size);
-        errno = 0;
-        if (!reader_.readAt(at + from,
-                            std::span<std::uint8_t>(slot.bytes.data() + from, to - from))) {
-            piece.ok = false;
-            piece.error = errno != 0 ? errno : EIO;
-        }
+        // What cannot be read is zeros in the image and listed with the piece, never a stop:
+        // the rest of the disk is worth having.
+        ReadReport report;
+        if (!reader_.readAt(at + from, std::span<std::uint8_t>(slot.bytes.data() + from, to - from), &report))
+            for (const ByteRange& r : report.unreadableRanges()) slot.damage.addUnreadable(r.offset, r.length, r.reason);
         g = end;
     }
     slot.piece = piece;

@@ -33,10 +33,12 @@ class ExportPieces {
         std::uint64_t dataGrains = 0; // grains that are not known holes
         bool ok = true; // false when the reader failed; `error` is then its errno (or EIO)
         int error = 0;
+        // The ranges of the piece the disk could not give (they are zeros in `data`).
+        const ReadReport* damage = nullptr;
     };
 
     // `pieceBytes` must be a multiple of kGrain.
-    ExportPieces(readWriteInterface& reader, std::uint64_t total, std::uint64_t pieceBytes);
+    ExportPieces(const readWriteInterface& reader, std::uint64_t total, std::uint64_t pieceBytes);
     ~ExportPieces();
     ExportPieces(const ExportPieces&) = delete;
     ExportPieces& operator=(const ExportPieces&) = delete;
@@ -54,6 +56,7 @@ class ExportPieces {
         std::vector<std::uint8_t> bytes;
         std::vector<char> holeGrains;
         std::vector<const std::uint8_t*> grainData;
+        ReadReport damage;
         Piece piece;
         bool full = false;
     };
@@ -61,7 +64,7 @@ class ExportPieces {
     void readAhead();
     void readPiece(std::uint64_t at, std::uint64_t size, Slot& slot);
 
-    readWriteInterface& reader_;
+    const readWriteInterface& reader_;
     std::uint64_t total_;
     std::uint64_t pieceBytes_;
     Slot slots_[2];

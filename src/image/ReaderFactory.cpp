@@ -11,6 +11,7 @@
 #include "image/FileReadSeekVdi.h"
 #include "image/FileReadSeekVmdk.h"
 #include "image/FileReadSeekVmdkSplit.h"
+#include "image/ImageChain.h"
 #include "image/ReadOnlyFile.h"
 #include "image/VdiLayout.h"
 #include "image/VhdLayout.h"
@@ -47,6 +48,50 @@ std::optional<ImageKind> kindByContent(const ReadOnlyFile& file) {
     }
     if (looksLikeDescriptor(first)) return ImageKind::Vmdk;
     return std::nullopt;
+}
+
+struct ForeignSignature {
+    std::size_t offset;
+    std::string_view magic;
+    const char* name;
+};
+
+// Containers, archives and forensic formats whose bytes are not the disk they hold: read as a
+// raw disk they would give junk volumes or nothing, so they are refused by name.
+constexpr ForeignSignature kForeignSignatures[] = {
+    {0, "vhdxfile", "a VHDX image, which this version does not read"},
+    {0, "QFI\xfb", "a QCOW image, which this version does not read"},
+    {0, "QED\0", "a QED image, which this version does not read"},
+    {0, "COWD", "a COWD sparse extent (an older VMDK form), which this version does not read"},
+    {0, "WithoutFreeSpace", "a Parallels image, which this version does not read"},
+    {0, "WithouFreSpacExt", "a Parallels image, which this version does not read"},
+    {0, "Bochs Virtual HD Image", "a Bochs image, which this version does not read"},
+    {0, "EVF\x09\x0d\x0a\xff\x00", "an EWF (E01) evidence file, which this version does not read"},
+    {0, "LVF\x09\x0d\x0a\xff\x00", "an EWF (L01) evidence file, which this version does not read"},
+    {0, "AFF10\r\n", "an AFF evidence file, which this version does not read"},
+    {0, "LUKS\xba\xbe", "a LUKS encrypted volume: open it with its key and read the opened device"},
+    {0, "\x1f\x8b", "a gzip-compressed file: decompress it first"},
+    {0, "\xfd" "7zXZ\0", "an xz-compressed file: decompress it first"},
+    {0, "BZh", "a bzip2-compressed file: decompress it first"},
+    {0, "\x28\xb5\x2f\xfd", "a zstd-compressed file: decompress it first"},
+    {0, "7z\xbc\xaf\x27\x1c", "a 7-Zip archive: extract the image from it first"},
+    {0, "PK\x03\x04", "a ZIP archive: extract the image from it first"},
+    {257, "ustar", "a tar archive: extract the image from it first"},
+};
+
+std::string foreignByContent(const ReadOnlyFile& file, ByteSpan first) {
+    for (const ForeignSignature& sig : kForeignSignatures) {
+        if (!fits(first, sig.offset, sig.magic.size())) continue;
+        if (std::memcmp(first.data() + sig.offset, sig.magic.data(), sig.magic.size()) != 0) continue;
+        return sig.name;
+    }
+    // A DMG keeps its "koly" trailer in the last 512 bytes.
+    if (file.length() >= 512) {
+        std::uint8_t tail[4] = {};
+        file.readZeroFilled(file.length() - 512, tail, sizeof tail);
+        if (std::memcmp(tail, "koly", 4) == 0) return "an Apple disk image (DMG), which this version does not read";
+    }
+    return {};
 }
 
 std::optional<ImageKind> kindByExtension(const std::string& path) {
@@ -90,9 +135,22 @@ std::uint64_t sessionDiskSectors(const readWriteInterface& reader, std::uint64_t
 }
 
 bool openSessionReader(Session& session, const std::string& path) {
+    session.chainLines.clear();
+    session.chainNote.clear();
     readWriteInterface* reader = session.sessionReader.get();
     if (reader == nullptr || !reader->open(path)) return false;
-    session.diskSectorCount = sessionDiskSectors(*reader, session.customDiskSectors);
+    ChainOptions options;
+    if (session.chainLayer >= 0) options.layer = static_cast<std::size_t>(session.chainLayer);
+    options.allowMissingParent = session.allowMissingParent;
+    options.namedParents = session.namedParents;
+    ImageChain chain(session, std::move(options));
+    if (!chain.follow(session.sessionReader, path)) {
+        session.messages->info(chain.message());
+        return false;
+    }
+    session.chainLines = chainLines(chain.layers(), chain.layerUsed());
+    if (chain.readWithoutParent()) session.chainNote = chain.message();
+    session.diskSectorCount = sessionDiskSectors(*session.sessionReader, session.customDiskSectors);
     return true;
 }
 
@@ -110,12 +168,45 @@ ImageProbe probeImage(const std::string& path) {
     probe.readable = true;
     probe.length = file.length();
     probe.kind = kindByContent(file);
+    if (!probe.kind) {
+        std::uint8_t head[kDescriptorProbe] = {};
+        const std::uint64_t got = file.readZeroFilled(0, head, sizeof head);
+        probe.foreign = foreignByContent(file, ByteSpan(head, got));
+    }
     return probe;
 }
 
 std::optional<ImageKind> detectImageKind(const std::string& path) {
-    if (auto kind = probeImage(path).kind) return kind;
+    const ImageProbe probe = probeImage(path);
+    if (probe.kind) return probe.kind;
+    if (!probe.foreign.empty()) return std::nullopt;
     return kindByExtension(path);
+}
+
+std::unique_ptr<readWriteInterface> createReaderByContent(Session& session, const std::string& path,
+                                                          const std::string& formatHint,
+                                                          const MemoryFiles* memory) {
+    ReadOnlyFile file;
+    if (!file.open(path, memory)) return nullptr;
+    std::optional<ImageKind> kind = kindByContent(file);
+    if (!kind) {
+        std::uint8_t head[kDescriptorProbe] = {};
+        const std::uint64_t got = file.readZeroFilled(0, head, sizeof head);
+        if (!foreignByContent(file, ByteSpan(head, got)).empty()) return nullptr;
+        if (formatHint == "vhd") kind = ImageKind::Vhd;
+        else if (formatHint == "vdi") kind = ImageKind::Vdi;
+        else if (formatHint == "vmdk") kind = ImageKind::Vmdk;
+        else return nullptr;
+    }
+    ImageChoices choices;
+    choices.kind = *kind;
+    if (*kind == ImageKind::Vmdk) {
+        std::uint8_t head[kDescriptorProbe] = {};
+        const std::uint64_t got = file.readZeroFilled(0, head, sizeof head);
+        choices.descriptor = tryLoadLe<std::uint32_t>(ByteSpan(head, got), 0) != kVmdkMagic &&
+                             looksLikeDescriptor(ByteSpan(head, got));
+    }
+    return createReader(session, choices);
 }
 
 } // namespace vindaru

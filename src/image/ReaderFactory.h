@@ -42,6 +42,10 @@ struct ImageProbe {
     bool readable = false;
     std::uint64_t length = 0;
     std::optional<ImageKind> kind;
+    // No kind we read, but the signature of another container, archive or evidence format:
+    // what it is and what to do ("a VHDX image, which this version does not read"). Such a
+    // file is never read as a raw disk.
+    std::string foreign;
 };
 ImageProbe probeImage(const std::string& path);
 
@@ -49,5 +53,12 @@ ImageProbe probeImage(const std::string& path);
 // 0xBEDA107F at byte 64, the VMDK sparse magic "KDMV", a VHD footer at the end (a fixed VHD), or
 // a VMDK descriptor text; then by the extension (.vhd, .vdi, .vmdk); nullopt when none tells.
 std::optional<ImageKind> detectImageKind(const std::string& path);
+
+// A fresh, unopened reader for the image `path` holds by its content (a descriptor file read as
+// one); `formatHint` ("vhd", "vdi", "vmdk") decides for a file without a signature (a flat
+// extent). Null for a file of another kind. The chain opener makes parents with it.
+std::unique_ptr<readWriteInterface> createReaderByContent(Session& session, const std::string& path,
+                                                          const std::string& formatHint = {},
+                                                          const MemoryFiles* memory = nullptr);
 
 } // namespace vindaru

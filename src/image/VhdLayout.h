@@ -23,8 +23,11 @@ inline constexpr std::size_t kFooterCylinders = 56;       // u16
 inline constexpr std::size_t kFooterHeads = 58;           // u8
 inline constexpr std::size_t kFooterSectorsPerTrack = 59; // u8
 inline constexpr std::size_t kFooterDiskType = 60;        // u32
+inline constexpr std::size_t kFooterUniqueId = 68;        // 16 bytes
 
 inline constexpr std::uint32_t kDiskTypeFixed = 2;
+inline constexpr std::uint32_t kDiskTypeDynamic = 3;
+inline constexpr std::uint32_t kDiskTypeDifferencing = 4;
 
 // Dynamic header fields.
 inline constexpr std::size_t kHeaderCookie = 0;           // "cxsparse"

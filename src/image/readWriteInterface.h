@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,6 +21,16 @@ namespace vindaru {
 class MemoryFiles;
 
 inline constexpr std::uint64_t kSectorSize = 512;
+
+// Where a snapshot child's parent is to be found, as the child names it.
+struct ParentLink {
+    // File names as written in the child; the opener takes a relative one from the child's folder.
+    std::vector<std::string> candidatePaths;
+    // The id the parent must carry (a CID, UUID or GUID as text); empty: not checked.
+    std::string expectedId;
+    // "vmdk", "vhd", "vdi", "vhdx", "qcow2", or "" when the child does not say.
+    std::string formatHint;
+};
 
 class readWriteInterface : public ByteSource {
   public:
@@ -58,6 +70,35 @@ class readWriteInterface : public ByteSource {
     std::vector<std::uint32_t> blockTable;
     std::uint64_t imageLength = 0;
     std::uint8_t sectorMapped = 1;
+
+    // ---- snapshot chains and damage ----
+    // Where this layer's parent lies; nullopt for a disk that has none (a base disk).
+    virtual std::optional<ParentLink> parentLink() const { return std::nullopt; }
+    // The id a child's ParentLink::expectedId is compared with; empty when the format has none.
+    virtual std::string layerId() const { return {}; }
+    // Ranges of the disk known to be unreadable from this layer's maps alone (a truncated file,
+    // a bad map entry, a missing parent's ranges), in this disk's coordinates. For `check`.
+    virtual void describeDamage(std::vector<ByteRange>& out) const { (void)out; }
+    // What the container is made of, one line each (header fields, tables, extents), for `info`
+    // and `check`.
+    virtual std::vector<std::string> structureLines() const { return {}; }
+    // The container's kind as `info` prints it: "raw", "vhd (dynamic)", "vdi (differencing)", ...
+    virtual std::string kindText() const { return "raw"; }
+
+    // Hangs the parent layer under this one; this layer then owns it.
+    void attachParent(std::unique_ptr<readWriteInterface> parent) { parent_ = std::move(parent); }
+    const readWriteInterface* parent() const { return parent_.get(); }
+
+  protected:
+    // For a range this layer's map defers to its parent: reads it from the parent when one is
+    // attached (what lies past a smaller parent's end reads as a hole); without one, a layer that
+    // names a parent reports the range unreadable (MissingParent) and a layer without one a hole.
+    // The bytes read as zeros either way.
+    bool readFromParent(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport* report) const;
+
+  private:
+    friend class ImageChain;
+    std::unique_ptr<readWriteInterface> parent_;
 };
 
 } // namespace vindaru

@@ -27,6 +27,7 @@ constexpr std::uint64_t kMaxDiskSectors = static_cast<std::uint64_t>(INT64_MAX) 
 // Logical sectors larger than this are not believed.
 constexpr std::uint64_t kMaxLogicalSector = 64 * 1024;
 constexpr char kGptSignature[] = "EFI PART";
+constexpr std::size_t kMbrSignatureOffset = 510;
 
 int lastReadError() { return errno != 0 ? errno : EIO; }
 
@@ -138,6 +139,9 @@ std::string Partition::mbrTypeName(const ByteSource& reader, std::uint8_t type,
 int Partition::readMbrTable(const ByteSource& reader) {
     std::vector<std::uint8_t> sector(kSector);
     if (!readSectors(reader, 0, sector)) return lastReadError();
+    // Without its signature the first sector holds no partition table (a container's header, a
+    // blank or foreign sector): its bytes would make up volumes.
+    if (sector[kMbrSignatureOffset] != 0x55 || sector[kMbrSignatureOffset + 1] != 0xAA) return 0;
     ChainState chain;
     // Every entry is looked at: an empty slot or an extended partition before a primary one
     // must not hide that primary volume.

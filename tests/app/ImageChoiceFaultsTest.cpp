@@ -143,10 +143,10 @@ TEST_F(ImageChoiceFaults, BadInputsSayWhatTheyAreAndKeepNextOff) {
 
     auto descriptor = corpusFile("generated/mbr-disk-split-sparse.vmdk");
     if (!descriptor) return;
-    // A descriptor is known by its content, with "isDescripter" or without.
     nextFile = QString::fromStdString(descriptor->string());
     page->browseButton()->click();
-    EXPECT_TRUE(page->nextButton()->isEnabled());
+    EXPECT_TRUE(lastBoxSays("tick \"isDescripter\"")) << boxes.texts().join("|").toStdString();
+    EXPECT_FALSE(page->nextButton()->isEnabled());
     page->descriptorBox()->click();
     EXPECT_TRUE(page->nextButton()->isEnabled());
     EXPECT_FALSE(page->problemLabel()->isVisible());

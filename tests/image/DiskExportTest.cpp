@@ -216,21 +216,24 @@ TEST(DiskExport, FailuresSayTheSystemsWordsAndCleanUp) {
         // An image that cannot be opened: nothing is created, the session is cleaned up.
         ExportRun run({1, 2, 3}, ImageKind::Vhd, "broken.vdi");
         EXPECT_FALSE(run.go().completed);
-        EXPECT_EQ(run.imageMessages.texts(), std::vector<std::string>{"not a vhd file"});
+        EXPECT_EQ(run.imageMessages.texts(), std::vector<std::string>{"not a vhd file: the name of broken.vdi does not end in .vhd"});
         EXPECT_FALSE(fs::exists(run.target()));
         EXPECT_EQ(run.session.sessionReader, nullptr);
     }
     {
-        // The footer claims 6 MiB but the table covers 2 MiB: the second piece cannot be read.
+        // The footer claims 6 MiB but the table covers 2 MiB: the rest cannot be read. It is
+        // written as zeros, and the export says so instead of "Image Saved".
         VhdPlan plan;
         plan.currentSize = 6 * kMiB;
         ExportRun run(buildDynamicVhd(disk, plan), ImageKind::Vhd, "short.vhd");
         const auto& r = run.go();
-        EXPECT_FALSE(r.completed);
-        EXPECT_EQ(r.bytesWritten, 0u);
-        EXPECT_EQ(run.status.texts,
-                  (std::vector<std::string>{"Exit with error number 5",
-                                            "Image not saved: only 0 MB of 6 MB are in the file."}));
+        EXPECT_EQ(r.bytesWritten, 6 * kMiB);
+        EXPECT_EQ(r.damage.unreadableBytes(), 4 * kMiB);
+        ASSERT_FALSE(run.status.texts.empty());
+        EXPECT_EQ(run.status.texts.back(), "Image saved with 4.00 MB of unreadable ranges written as zeros.");
+        ASSERT_FALSE(run.messages.texts().empty());
+        EXPECT_EQ(run.messages.texts().back(),
+                  "1 range of the disk (4.00 MB) could not be read: they are zeros in the image file.");
     }
 }
 

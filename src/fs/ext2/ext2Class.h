@@ -212,10 +212,7 @@ private:
     bool readJournalBlocks(std::uint64_t first, std::span<std::uint8_t> out);
     bool readJournalCopy(const Ext2JournalCopy& copy, std::span<std::uint8_t> out);
     // Reads a map node: the newest journal copy no newer than `sequence`, else the volume's block.
-    // `cleared` (when given) is set for a volume block that reads as all zeros: a map node the
-    // deletion cleared, whose pointers are gone.
-    bool readNodeAsOf(std::uint64_t block, std::uint32_t sequence, std::span<std::uint8_t> out,
-                      bool* cleared = nullptr);
+    bool readNodeAsOf(std::uint64_t block, std::uint32_t sequence, std::span<std::uint8_t> out);
     void findJournalInodes();
     void walkJournalDirectories(std::vector<std::uint8_t>& buffer);
     void noteDirectoryBlocks(std::uint32_t inode, std::uint64_t physical, std::uint64_t count);

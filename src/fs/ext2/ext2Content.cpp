@@ -191,13 +191,9 @@ bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
     };
     std::vector<std::uint8_t> buffer;
     // A journal copy's map nodes are read as the journal kept them at that time, where it did.
-    // A node the journal did not keep and the deletion zeroed (ext3 clears indirect blocks)
-    // reads as holes: the bytes saved are then not the file's.
-    bool clearedNode = false;
     Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) {
-        return journalled != journalInodes_.end()
-                   ? readNodeAsOf(block, journalled->second.sequence, out, &clearedNode)
-                   : readBlocks(block, out);
+        return journalled != journalInodes_.end() ? readNodeAsOf(block, journalled->second.sequence, out)
+                                                  : readBlocks(block, out);
     });
     const Ext2BlockMap::Result result =
         map.map(blockMap, flags, Ext2BlockMap::blocksForSize(size, bs), [&](const Ext2Run& run) {
@@ -234,7 +230,7 @@ bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
     // An extent flag over something that is not an extent tree: nothing can be placed.
     if (!result.validRoot) return false;
     if (!result.stopped) zerosTo(size);
-    return sinkOk && whole && result.complete && !clearedNode;
+    return sinkOk && whole && result.complete;
 }
 
 } // namespace vindaru

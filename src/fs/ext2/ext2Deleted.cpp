@@ -99,17 +99,14 @@ bool ext2Class::readJournalCopy(const Ext2JournalCopy& copy, std::span<std::uint
     return true;
 }
 
-bool ext2Class::readNodeAsOf(std::uint64_t block, std::uint32_t sequence, std::span<std::uint8_t> out,
-                             bool* cleared) {
+bool ext2Class::readNodeAsOf(std::uint64_t block, std::uint32_t sequence, std::span<std::uint8_t> out) {
     const auto begin = std::lower_bound(journal_.copies.begin(), journal_.copies.end(), block,
                                         [](const Ext2JournalCopy& c, std::uint64_t b) { return c.fsBlock < b; });
     const Ext2JournalCopy* best = nullptr;
     for (auto it = begin; it != journal_.copies.end() && it->fsBlock == block && it->sequence <= sequence; ++it)
         best = &*it;
     if (best) return readJournalCopy(*best, out);
-    if (!readBlocks(block, out)) return false;
-    if (cleared && std::all_of(out.begin(), out.end(), [](std::uint8_t b) { return b == 0; })) *cleared = true;
-    return true;
+    return readBlocks(block, out);
 }
 
 void ext2Class::noteDirectoryBlocks(std::uint32_t inode, std::uint64_t physical, std::uint64_t count) {
