@@ -1,5 +1,6 @@
 #include "raw/RawRecoveryLogic.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "raw/DefaultSignatures.h"
@@ -24,8 +25,10 @@ std::string RawRecoveryLogic::defaultSignaturePathForPage() {
 }
 
 std::uint64_t RawRecoveryLogic::volumeBytes() const {
+    // The carve covers the volume's sectors, as many as the disk holds; a volume of no sectors
+    // is the described zero-size volume.
     if (!session_.sessionReader) return volume_.byteLength();
-    return volumeLength(volume_, volumeSlice(*session_.sessionReader, volume_));
+    return std::min(volume_.byteLength(), volumeSlice(*session_.sessionReader, volume_).size());
 }
 
 void RawRecoveryLogic::loadDefaultSignatures(const std::string& path) {

@@ -16,8 +16,10 @@ struct Page {
         session.sessionReader = std::make_unique<MemoryReader>(std::move(disk));
         defaultPath = (dir / kDefaultSignatureFileName).string();
         writeDefaultSignatureFile(defaultPath);
+        VolumeRecord record{"RAW", "0", sizeText, startSector};
+        record.sectorCount = std::stoull(sizeText) * 2048; // the record's whole MB
         logic = std::make_unique<RawRecoveryLogic>(
-            session, VolumeRecord{"RAW", "0", sizeText, startSector}, tree,
+            session, record, tree,
             RawRecoverySinks{status, progress, messages}, defaultPath);
     }
     bool parse(bool defaults = true, const std::string& path = "") {
@@ -135,7 +137,7 @@ TEST(RawRecoveryPage, PauseResumeStopTexts) {
                                         "Stop button pressed.Please wait for the process to stop"}));
     // The next Parse runs although the last one was stopped.
     ASSERT_TRUE(page.parse(false, page.defaultPath));
-    EXPECT_EQ(page.progress.positions.back(), 4);
+    EXPECT_EQ(page.progress.positions.back(), 1) << "4 MB asked of a 1 MiB disk: what the disk holds";
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "volume/VolumeRecord.h"
+
 namespace vindaru::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -67,5 +69,20 @@ private:
 void put16(Bytes& b, std::size_t at, std::uint16_t v);
 void put32(Bytes& b, std::size_t at, std::uint32_t v);
 void put64(Bytes& b, std::size_t at, std::uint64_t v);
+
+// A volume record as discovery gives it: the size text and the sector count the engine goes by,
+// from the text's whole MB ("0": one sector, under a MB; no number: unknown).
+inline VolumeRecord ntfsRecord(const std::string& sizeText) {
+    std::uint64_t mb = 0;
+    bool number = false;
+    for (char c : sizeText) {
+        if (c < '0' || c > '9') break;
+        number = true;
+        mb = mb * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    VolumeRecord record{"NTFS", "1", sizeText, 0};
+    record.sectorCount = mb != 0 ? mb * 2048 : number ? 1 : 0;
+    return record;
+}
 
 } // namespace vindaru::test
