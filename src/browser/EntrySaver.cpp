@@ -58,6 +58,8 @@ std::string SaveSummary::text() const {
         out += formatText(" (%llu from unreadable parts of the disk)", static_cast<unsigned long long>(damagedFiles));
     if (filesSkipped != 0)
         out += formatText("; %llu skipped (already there)", static_cast<unsigned long long>(filesSkipped));
+    if (!guessedPaths.empty())
+        out += formatText("; %llu in guessed folders", static_cast<unsigned long long>(guessedPaths.size()));
     if (stopped) out += "; stopped";
     return out;
 }
@@ -120,6 +122,7 @@ std::string EntrySaver::saveInto(EntryRef file, OutputFolder& folder) {
     }
     savedEntries_.insert(file);
     const fs::path shown = (folder.path() / name).lexically_relative(summary_.outputFolder);
+    if (view_.isPathGuessed(file)) summary_.guessedPaths.push_back(shown.string());
     const int fd = folder.createFile(name);
     if (fd < 0) {
         summary_.incomplete.push_back(shown.string());

@@ -47,10 +47,14 @@ struct SaveSummary {
     std::vector<std::string> incomplete;
     // Of those, the files that read unreadable ranges of the disk.
     std::uint64_t damagedFiles = 0;
+    // Files written into a folder that was guessed from where their records lay on disk (paths
+    // below the output folder).
+    std::vector<std::string> guessedPaths;
     std::filesystem::path outputFolder;
     bool stopped = false;
 
-    // "12 files, 3.40 MB written; 1 not read fully" (the status line at the end of a save).
+    // "12 files, 3.40 MB written; 1 not read fully; 2 in guessed folders" (the status line at
+    // the end of a save).
     std::string text() const;
 };
 

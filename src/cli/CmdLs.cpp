@@ -24,7 +24,7 @@ namespace {
 enum class Format { Text, Tsv, Json };
 
 constexpr const char* kTsvHeader =
-    "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\n";
+    "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\tpath_guessed\n";
 
 // The md5 of what saving the entry would write, computed in memory from the same content path.
 std::string md5OfContent(EntryView& view, EntryRef entry) {
@@ -67,14 +67,15 @@ public:
         const bool deleted = view_.isDeleted(entry);
         const std::uint64_t size = view_.byteSize(entry);
         const EntryTimes times = view_.times(entry);
+        const bool guessed = view_.isPathGuessed(entry);
         std::string md5;
         if (withMd5_) md5 = dir ? "-" : md5OfContent(view_, entry);
         if (format_ == Format::Tsv) {
-            std::printf("%llu\t%s\t%s\t%d\t%d\t%llu\t%s\t%lld\n",
+            std::printf("%llu\t%s\t%s\t%d\t%d\t%llu\t%s\t%lld\t%d\n",
                         static_cast<unsigned long long>(browse_.volume().startSector),
                         view_.fileSystemType().c_str(), path.c_str(), dir ? 1 : 0,
                         deleted ? 1 : 0, static_cast<unsigned long long>(size), md5.c_str(),
-                        static_cast<long long>(times.known ? times.modificationSeconds : 0));
+                        static_cast<long long>(times.known ? times.modificationSeconds : 0), guessed ? 1 : 0);
             return;
         }
         const EntryTexts t = view_.describe(entry);
@@ -84,7 +85,7 @@ public:
             // "name" the entry's own name. "mtime" stays 0 for no time, as in the TSV.
             std::printf("%s\n  {\"path\": %s, \"name\": %s, \"is_dir\": %s, \"is_deleted\": %s, "
                         "\"is_placeholder\": %s, \"creation\": %s, \"access\": %s, \"modification\": %s, "
-                        "\"size_text\": %s, \"size\": %llu, \"attributes\": %s, \"mtime\": %lld%s%s%s}",
+                        "\"size_text\": %s, \"size\": %llu, \"attributes\": %s, \"mtime\": %lld, \"path_guessed\": %s%s%s%s}",
                         first_ ? "" : ",", jsonString(path).c_str(),
                         jsonString(view_.label(entry)).c_str(), dir ? "true" : "false",
                         deleted ? "true" : "false", view_.isPlaceholder(entry) ? "true" : "false",
@@ -93,6 +94,7 @@ public:
                         jsonString(sizeText).c_str(), static_cast<unsigned long long>(size),
                         jsonString(t.attributes).c_str(),
                         static_cast<long long>(times.known ? times.modificationSeconds : 0),
+                        guessed ? "true" : "false",
                         jsonTime(times.known, times.modificationSeconds, "modification_unix").c_str(),
                         jsonTime(times.known, times.accessSeconds, "access_unix").c_str(),
                         withMd5_ ? (", \"md5\": " + jsonString(md5)).c_str() : "");

@@ -35,6 +35,8 @@ public:
         bytes_ += saved.bytesWritten;
         if (!saved.readWhole) ++incomplete_;
         if (saved.unreadableBytes != 0) ++damaged_;
+        const bool guessed = view_.isPathGuessed(saved.entry);
+        if (guessed) ++guessed_;
         if (!manifest_) return;
         std::string path = targetPath_;
         if (folder_) {
@@ -47,7 +49,7 @@ public:
         std::fprintf(manifest_,
                      "{\"path\": %s, \"saved_as\": %s, \"size\": %llu, \"bytes_written\": %llu, "
                      "\"md5\": %s, \"sha256\": %s, \"mtime\": %s, \"mtime_iso\": %s, \"deleted\": %s, "
-                     "\"complete\": %s, \"unreadable_bytes\": %llu}\n",
+                     "\"complete\": %s, \"unreadable_bytes\": %llu, \"path_guessed\": %s}\n",
                      jsonString(path).c_str(), created ? jsonString(saved.savedAs.string()).c_str() : "null",
                      static_cast<unsigned long long>(view_.byteSize(saved.entry)),
                      static_cast<unsigned long long>(saved.bytesWritten),
@@ -56,14 +58,18 @@ public:
                      iso ? std::to_string(times.modificationSeconds).c_str() : "null",
                      iso ? jsonString(*iso).c_str() : "null", view_.isDeleted(saved.entry) ? "true" : "false",
                      saved.readWhole ? "true" : "false",
-                     static_cast<unsigned long long>(saved.unreadableBytes));
+                     static_cast<unsigned long long>(saved.unreadableBytes), guessed ? "true" : "false");
     }
 
     std::uint64_t incomplete() const { return incomplete_; }
     std::uint64_t damaged() const { return damaged_; }
     void printSummary() const {
-        std::printf("saved %llu files, %llu bytes, %llu incomplete\n", static_cast<unsigned long long>(files_),
+        std::printf("saved %llu files, %llu bytes, %llu incomplete", static_cast<unsigned long long>(files_),
                     static_cast<unsigned long long>(bytes_), static_cast<unsigned long long>(incomplete_));
+        // Deep scans of damaged volumes may have had to guess some files' folders.
+        if (guessed_ != 0)
+            std::printf(", %llu in folders guessed from disk order", static_cast<unsigned long long>(guessed_));
+        std::printf("\n");
     }
 
 private:
@@ -71,6 +77,7 @@ private:
     std::FILE* manifest_;
     std::string targetPath_;
     bool folder_ = false;
+    std::uint64_t guessed_ = 0;
     std::uint64_t files_ = 0;
     std::uint64_t bytes_ = 0;
     std::uint64_t incomplete_ = 0;

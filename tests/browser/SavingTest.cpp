@@ -154,6 +154,17 @@ TEST(EntrySaver, YesDumpsTheTreeWithTimesAndSkipsBadClus) {
     EXPECT_EQ(sizes.back(), "");
 }
 
+TEST(EntrySaver, TheSummaryNamesTheFilesWhoseFolderWasGuessed) {
+    SaveFixture f;
+    ScratchDir out;
+    f.view.rows[6].guessed = true; // docs/sub/b.txt
+    EXPECT_EQ(f.saver.saveFolder(f.docs, out.path().string()), EntrySaver::FolderResult::Saved);
+    const SaveSummary& summary = f.saver.lastSummary();
+    EXPECT_EQ(summary.guessedPaths, std::vector<std::string>{"sub/b.txt"});
+    EXPECT_NE(summary.text().find("; 1 in guessed folders"), std::string::npos) << summary.text();
+    EXPECT_EQ(readText(out / "sub/b.txt"), "beta");
+}
+
 TEST(EntrySaver, DeletedTwinDoesNotOverwriteTheLiveFile) {
     SaveFixture f;
     ScratchDir out;

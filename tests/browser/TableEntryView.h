@@ -19,6 +19,7 @@ public:
         std::vector<EntryRef> children;
         std::string content;
         std::int64_t mtime = 0;
+        bool guessed = false; // its folder chosen by disk order
     };
 
     TableEntryView() { rows.push_back(Row{"", true, false, {}, {}, 0}); } // entry 0 is never shown
@@ -63,6 +64,7 @@ public:
         const auto& c = rows[e].content;
         return sink(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(c.data()), c.size()));
     }
+    bool isPathGuessed(EntryRef e) const override { return rows[e].guessed; }
     bool descendWhenSaving(EntryRef e) const override { return rows[e].name != "."; }
     bool skipWhenSaving(EntryRef e) const override { return rows[e].name == "$BadClus"; }
 

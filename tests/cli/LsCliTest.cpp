@@ -56,7 +56,7 @@ TEST(LsCli, RecursiveTsvOfTheNtfsVolumeMatchesEveryLiveFile) {
     const auto r = ls(image->string(), "--start 0 --type NTFS --extent FLAT -r --tsv --md5");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(r.out.starts_with(
-        "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\n"));
+        "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\tpath_guessed\n"));
     expectEveryLiveFile(r.out, *test::corpusFile("generated/ntfs.expected.tsv"), "0");
 
     const auto rows = test::parseListing(r.out);

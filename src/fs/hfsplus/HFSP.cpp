@@ -367,6 +367,16 @@ void HFSP::readCatalogRecords() {
     progress_->setRange(0, static_cast<std::int64_t>(pending_.size()));
     std::unordered_set<std::uint32_t> seen;
     std::size_t done = 0;
+    // The deep sweep may meet several copies of a record (nodes the catalog moved or freed):
+    // the copy changed last stands for the file, the first found among equals.
+    if (deepMode) {
+        const auto changed = [](const PendingRecord& p) {
+            return std::max(p.record.attributeModDate, p.record.contentModDate);
+        };
+        std::stable_sort(pending_.begin(), pending_.end(), [&](const PendingRecord& a, const PendingRecord& b) {
+            return changed(a) > changed(b);
+        });
+    }
     // Records of the nodes in use first, so that a freed node's older copy of a record never
     // stands in for the live one.
     for (int pass = 0; pass < 2 && !stopped(); ++pass) {
@@ -475,6 +485,9 @@ void HFSP::linkNormal() {
     }
 }
 
+// Deep mode: every record is placed under the folder its key names, as in the normal mode.
+// What cannot be placed (its folder's record was not found, or it would close a loop) goes
+// under ORPHAN_ENTRY: every record names its folder, so no other folder can be guessed for it.
 void HFSP::linkDeep() {
     if (entries.empty()) return;
     const std::uint64_t largest = entries.back().cnid;
@@ -487,20 +500,36 @@ void HFSP::linkDeep() {
     orphan.name = u"ORPHAN_ENTRY";
     entries.push_back(std::move(orphan));
     const std::size_t orphanIndex = entries.size() - 1;
-    std::size_t current = orphanIndex;
-    // Every folder under ORPHAN_ENTRY, newest first; each file under the nearest folder with a
-    // lower CNID (the catalog gives a folder's files the CNIDs that follow it).
+    std::vector<bool> placed(orphanIndex, false);
+    std::vector<bool> topLevel(orphanIndex, false);
+    for (std::size_t i = 0; i < orphanIndex; ++i) {
+        const hfsEntry& e = entries[i];
+        // The root folder is the volume item; its children are the top level.
+        if (e.cnid == kHfsRootFolderId) {
+            placed[i] = true;
+            continue;
+        }
+        const auto p = indexOfCnid(e.parentID);
+        // Without the root's own record its children still stand at the top level.
+        if (!p && e.parentID == kHfsRootFolderId) {
+            topLevel[i] = true;
+            continue;
+        }
+        if (!p || *p == i || *p == orphanIndex || entries[*p].type != kCatalogFolder) continue;
+        placed[i] = e.type != kCatalogFolder || !isAncestor(i, *p);
+    }
+    // ORPHAN_ENTRY is the root's last child. Everything else is linked only once every loop is
+    // known: a folder left out of a loop takes its place above the others of the loop. Children
+    // list newest CNID first, as in the normal mode.
+    if (const auto root = indexOfCnid(kHfsRootFolderId); root && entries[*root].type == kCatalogFolder)
+        entries[*root].firstChild = static_cast<std::int64_t>(orphanIndex);
     for (std::size_t i = 0; i < orphanIndex; ++i) {
         hfsEntry& e = entries[i];
-        if (e.type == kCatalogFolder) {
-            e.parentID = orphanKey;
-            e.nextSibling = entries[orphanIndex].firstChild;
-            entries[orphanIndex].firstChild = static_cast<std::int64_t>(i);
-            current = i;
-        } else {
-            e.nextSibling = entries[current].firstChild;
-            entries[current].firstChild = static_cast<std::int64_t>(i);
-        }
+        if (e.cnid == kHfsRootFolderId || topLevel[i]) continue;
+        const std::size_t parent = placed[i] ? *indexOfCnid(e.parentID) : orphanIndex;
+        if (!placed[i]) e.parentID = orphanKey;
+        e.nextSibling = entries[parent].firstChild;
+        entries[parent].firstChild = static_cast<std::int64_t>(i);
     }
 }
 

@@ -3,7 +3,6 @@
 namespace vindaru {
 
 std::optional<EntryRef> HfsPlusEntryView::rootEntry() const {
-    if (parser_.deepMode) return std::nullopt;
     const auto root = parser_.indexOfCnid(kHfsRootFolderId);
     if (!root || parser_.entries[*root].type != kCatalogFolder) return std::nullopt;
     return *root;

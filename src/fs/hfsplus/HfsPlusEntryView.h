@@ -14,8 +14,7 @@ public:
 
     std::string fileSystemType() const override { return "hfsplus"; }
     std::uint64_t entryLimit() const override { return parser_.entries.size(); }
-    // The root folder (CNID 2) after a normal scan; a deep scan regroups its files, so the
-    // volume item then has no entry of its own.
+    // The root folder (CNID 2), when the scan found its record.
     std::optional<EntryRef> rootEntry() const override;
     bool isEntry(EntryRef entry) const override { return entry < parser_.entries.size(); }
 

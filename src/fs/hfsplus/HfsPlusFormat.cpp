@@ -41,6 +41,7 @@ constexpr std::size_t kCrType = 0;
 constexpr std::size_t kCrId = 8;
 constexpr std::size_t kCrCreateDate = 12;
 constexpr std::size_t kCrContentModDate = 16;
+constexpr std::size_t kCrAttributeModDate = 20;
 constexpr std::size_t kCrAccessDate = 24;
 constexpr std::size_t kCrFileMode = 42;
 constexpr std::size_t kCrSpecial = 44; // a hard link's iNode number
@@ -160,6 +161,7 @@ std::optional<CatalogRecord> decodeCatalogRecord(ByteSpan node, std::size_t offs
     r.createDate = be32(node, data + kCrCreateDate);
     r.contentModDate = be32(node, data + kCrContentModDate);
     r.accessDate = be32(node, data + kCrAccessDate);
+    r.attributeModDate = be32(node, data + kCrAttributeModDate);
     r.fileMode = be16(node, data + kCrFileMode);
     if (r.type == kCatalogFile) {
         r.dataFork = decodeFork(node, data + kCrDataFork);

@@ -97,6 +97,8 @@ struct CatalogRecord {
     std::uint32_t createDate = 0;
     std::uint32_t contentModDate = 0;
     std::uint32_t accessDate = 0;
+    // Changes with any change of the record (a rename or move too).
+    std::uint32_t attributeModDate = 0;
     std::uint16_t fileMode = 0;
     // A file hard link ("hlnk"/"hfs+" in its Finder info) names the file "iNode<number>" in
     // the private data folder that holds the content.

@@ -7,6 +7,8 @@
 
 namespace vindaru {
 
+inline constexpr std::uint8_t kGuessedFolder = 2;
+
 // The eight-byte fields come first and the small ones after them, so that the table of a
 // volume with millions of records holds no padding between fields.
 struct MftEntry {
@@ -38,6 +40,7 @@ struct MftEntry {
     // 'D' when a $FILE_NAME's file-attribute flags mark a directory, else 0.
     std::uint8_t kind = 0;
     // 1 when the entry's parent could not be used; it is then listed under ORPHAN_ENTRY.
+    // kGuessedFolder: a deep scan put it under a folder found before it on disk.
     std::uint8_t orphan = 0;
     // The record header's sequence number, and the sequence the parent reference expects.
     std::uint16_t sequence = 0;

@@ -27,6 +27,7 @@ public:
         return entry != 0 && entry == parser_.orphanIndex && parser_.isValidIndex(entry);
     }
     std::vector<EntryRef> children(EntryRef entry) const override;
+    bool isPathGuessed(EntryRef entry) const override { return parser_.isPathGuessed(entry); }
 
     // The parser's describe, size and save operations share its scratch buffers and the
     // reader's cursor, so the page's threads take turns here.

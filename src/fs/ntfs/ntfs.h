@@ -151,7 +151,11 @@ public:
     bool runsFromCandidate(std::uint64_t index);
     // Frees the names and empties the entry table, before a scan that fills it afresh.
     void clearEntries();
-    // Deep mode's linking by disk order (ntfsDeepLinking.cpp), run by linkOrphans in mode 3.
+    // Deep mode's tree (ntfsDeepLinking.cpp). The records a deep scan found are placed under
+    // their parents by the record numbers they carry (NTFS 3.1 on), checking sequence numbers;
+    // linkByDiskOrder, run by linkOrphans in mode 3, then groups what could not be placed under
+    // ORPHAN_ENTRY by disk order.
+    void linkDeepEntries();
     void linkByDiskOrder();
     // The entry of an MFT record number (a parent, base or extension reference): the number
     // itself, except after a deep scan, whose entries are in disk order; entries.size() when the
@@ -167,6 +171,10 @@ public:
     bool isDirectory(std::uint64_t index) const;
     bool isInUse(std::uint64_t index) const;
     bool hasChildren(std::uint64_t index) const;
+    // Deep mode: the entry's folder was chosen by disk order, not named by its record.
+    bool isPathGuessed(std::uint64_t index) const {
+        return index < entries.size() && entries[index].orphan == kGuessedFolder;
+    }
     std::vector<std::uint64_t> childrenOf(std::uint64_t index) const;
     // Gives entry `index` a new name, kept in the parser's name pool (the recycle bin's former
     // names). False for an index outside the table.
@@ -265,6 +273,8 @@ private:
     void findNameHolders();
     void linkAllEntries();
     bool parentAccepts(std::uint64_t index, std::uint64_t parent) const;
+    // A parent or base reference's sequence number still names `target`'s file.
+    static bool referenceMatches(std::uint16_t referenceSequence, const MftEntry& target);
     std::uint64_t shownParent(std::uint64_t parent) const;
     bool namesFileNameElsewhere(const MftRecord& record, std::uint64_t recordNumber);
     void walkAttributeList(const MftRecord& record, const std::function<void(ByteSpan, std::size_t)>& visit);
@@ -283,8 +293,23 @@ private:
     bool writePlainRuns(const DataAttributeInfo& info, ContentEmitter& out);
     bool writeCompressedRuns(const DataAttributeInfo& info, ContentEmitter& out);
     bool readClusters(std::int64_t lcn, std::span<std::uint8_t> out);
-    // After a deep scan: the entry of each MFT record number met (the first record found).
+    // After a deep scan: the entry of each MFT record number met (its newest copy).
     std::unordered_map<std::uint64_t, std::uint64_t> deepRecordIndex_;
+    // Deep mode, by entry index: the record number the record carries (kNoRecordNumber when it
+    // carries none) and its log sequence number, which orders copies of one record.
+    struct DeepRecord {
+        std::uint64_t number = kNoRecordNumber;
+        std::uint64_t logSequence = 0;
+    };
+    static constexpr std::uint64_t kNoRecordNumber = ~0ull;
+    std::vector<DeepRecord> deepRecords_;
+    // Every entry found with a record number, newest first.
+    std::unordered_map<std::uint64_t, std::vector<std::uint64_t>> deepCopies_;
+    void chooseNewestCopies();
+    std::uint64_t deepParentOf(std::uint64_t index) const;
+    bool deepNumberKnown(std::uint64_t index) const {
+        return index < deepRecords_.size() && deepRecords_[index].number != kNoRecordNumber;
+    }
     // The sector scans' shared chunk loop (ntfsSectorScans.cpp).
     struct ScanPass;
     void scanVolumeChunks(ScanPass& pass);

@@ -26,6 +26,7 @@ constexpr std::uint8_t kShownLink = 0x80;
 constexpr std::size_t kMaxExtraNames = 1 << 20;
 constexpr std::size_t kMaxUnnamedExamined = 1 << 16;
 constexpr std::uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
+constexpr std::uint64_t kRootRecordNumber = 5;
 
 // $STANDARD_INFORMATION content fields.
 constexpr std::size_t kStdCreationTime = 0x00;
@@ -184,15 +185,13 @@ void ntfs::addExtraNameEntries() {
     ensureLinkTables();
 }
 
-namespace {
 // A reference's sequence number matches a record's when equal, or when the record was freed
 // once since (freeing a record advances its sequence) and has not been reused.
-bool sequenceMatches(std::uint16_t referenceSequence, const MftEntry& target) {
+bool ntfs::referenceMatches(std::uint16_t referenceSequence, const MftEntry& target) {
     if (referenceSequence == 0 || target.sequence == referenceSequence) return true;
     const std::uint16_t next = referenceSequence == 0xFFFF ? 1 : static_cast<std::uint16_t>(referenceSequence + 1);
     return (target.recordFlags & kRecordInUse) == 0 && target.sequence == next;
 }
-} // namespace
 
 // The extension record that holds a base record's only name shows that file. A record whose
 // name is only a DOS short name gives way to the long name an extension record holds.
@@ -249,7 +248,7 @@ bool ntfs::parentAccepts(std::uint64_t index, std::uint64_t parent) const {
     const MftEntry& e = entries[index];
     if (e.parentIndex >= slotCount_ || parent >= slotCount_) return false;
     if (!entries[parent].hasName || entries[parent].kind != kDirectoryKind) return false;
-    if ((e.recordFlags & kRecordInUse) == 0 && !sequenceMatches(e.parentSequence, entries[e.parentIndex]))
+    if ((e.recordFlags & kRecordInUse) == 0 && !referenceMatches(e.parentSequence, entries[e.parentIndex]))
         return false;
     return true;
 }
@@ -351,14 +350,14 @@ void ntfs::parseAllEntries() {
     }
     slotsParsed_ = false;
     slotCount_ = entries.size();
-    if (scanMode != 3) {
-        findNameHolders();
-        nameUnnamedDeletedFiles();
-    }
+    findNameHolders();
+    if (scanMode != 3) nameUnnamedDeletedFiles();
     addOrphanEntry();
     if (scanMode != 3) {
         addExtraNameEntries();
         linkAllEntries();
+    } else {
+        linkDeepEntries();
     }
     findRoot();
     if (rootIndex < entries.size()) {
@@ -395,6 +394,14 @@ void ntfs::addOrphanEntry() {
 
 void ntfs::findRoot() {
     rootIndex = entries.size();
+    // After a deep scan: the newest copy of record 5, when it is the root.
+    if (scanMode == 3) {
+        const std::uint64_t root = indexOfRecordNumber(kRootRecordNumber);
+        if (root < entries.size() && hasName(root) && entryName(root) == u".") {
+            rootIndex = root;
+            return;
+        }
+    }
     for (std::uint64_t i = 0; i < entries.size(); ++i) {
         if (hasName(i) && entryName(i) == u".") {
             rootIndex = i;

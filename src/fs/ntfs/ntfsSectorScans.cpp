@@ -37,6 +37,7 @@ constexpr std::uint64_t kBootRecordDistance = 8;
 // NTFS 3.1 record headers: the update-sequence array follows the record's own number.
 constexpr std::uint16_t kRecordHeaderSize31 = 0x30;
 constexpr std::size_t kRecordNumber = 0x2C;
+constexpr std::size_t kRecordLogSequence = 0x08;
 
 
 bool hasFileSignature(const std::uint8_t* p) {
@@ -162,6 +163,7 @@ bool ntfs::scanCorruptBoot() {
 
 bool ntfs::scanMftRecordsDeep() {
     deepRecordIndex_.clear();
+    deepRecords_.clear();
     clusterSize = scanClusterSize();
     std::uint64_t named = 0;
     std::string lastText;
@@ -187,6 +189,7 @@ bool ntfs::scanMftRecordsDeep() {
         return true;
     };
     scanVolumeChunks(pass);
+    chooseNewestCopies();
     if (!lastShown) setStatus(lastText);
     progress_->setPosition(static_cast<std::int64_t>(pass.chunks));
     return false;
@@ -237,21 +240,29 @@ bool ntfs::runsFromCandidate(std::uint64_t index) {
     return mftRunKnown;
 }
 
-// Deep mode keeps, for each MFT record number met, the first entry found with it, so references
-// between records (base, extension) can still be followed although entries are in disk order.
-// The number is in the header only where the update-sequence array starts at 0x30 (NTFS 3.1).
+// Deep mode keeps, for each entry, the record number its record carries and its log sequence
+// number, so references between records (parent, base, extension) can still be followed
+// although entries are in disk order. The number is in the header only where the
+// update-sequence array starts at 0x30 (NTFS 3.1); a number 0 is taken only from "$MFT" itself,
+// since records written without one leave zeros there.
 void ntfs::rememberRecordNumber(std::uint64_t position, ByteSpan record, std::uint64_t index) {
+    if (deepRecords_.size() <= index) deepRecords_.resize(index + 1);
     std::array<std::uint8_t, kMftRecordHeaderSize> header{};
     if (record.size() >= kMftRecordHeaderSize)
         std::copy_n(record.begin(), kMftRecordHeaderSize, header.begin());
     else if (!readAt(position, header))
         return;
     if (le16(header, kRecordUsaOffset) != kRecordHeaderSize31) return;
-    deepRecordIndex_.emplace(le32(header, kRecordNumber), index);
+    const std::uint64_t number = le32(header, kRecordNumber);
+    if (number == 0 && entryName(index) != u"$MFT") return;
+    deepRecords_[index].number = number;
+    deepRecords_[index].logSequence = le64(header, kRecordLogSequence);
 }
 
 void ntfs::clearEntries() {
     deepRecordIndex_.clear();
+    deepRecords_.clear();
+    deepCopies_.clear();
     entries.clear();
     namePool_.clear();
     chainTail_.clear();

@@ -5,11 +5,11 @@
 namespace vindaru {
 
 void ntfs::fillRootInTree() {
-    // A deep scan shows only ORPHAN_ENTRY, which does not need the root: a volume whose "."
-    // record is lost still shows everything the scan found.
+    // A deep scan whose "." record is lost shows ORPHAN_ENTRY alone, which holds everything the
+    // scan found.
     if (tree_ == nullptr || (rootIndex >= entries.size() && scanMode != 3)) return;
     bool orphanInserted = false;
-    if (scanMode != 3) {
+    if (rootIndex < entries.size()) {
         // The root's chain may loop back on itself: each entry is inserted once.
         for (std::uint64_t child : childrenOf(rootIndex)) {
             const TreeItemId item = tree_->insertItem(

@@ -84,6 +84,13 @@ public:
         return false;
     }
 
+    // True when the entry's folder was chosen by where its record lay on disk, not named by the
+    // record itself (deep scans of damaged volumes): listings and save reports mark the path.
+    virtual bool isPathGuessed(EntryRef entry) const {
+        (void)entry;
+        return false;
+    }
+
     // Saving rules that differ between file systems.
     // The directory test of a folder save; `selected` for the item the user chose.
     virtual bool isDirectoryForSave(EntryRef entry, bool selected) const {

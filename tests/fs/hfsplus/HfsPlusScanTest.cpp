@@ -194,7 +194,7 @@ TEST(HfsPlusNormalScan, BlockSizeAboveFourKiBAbortsNormalButNotDeep) {
     auto deep = scanHfsBytes(image, kScanModeDeep);
     EXPECT_EQ(deep->outcome.endStatus, "Scanning process Done.");
     auto paths = deep->paths();
-    EXPECT_EQ(md5Of(deep->content(paths["/ORPHAN_ENTRY/Docs/report.txt"])), text(v.report));
+    EXPECT_EQ(md5Of(deep->content(paths["/Docs/report.txt"])), text(v.report));
 }
 
 TEST(HfsPlusNormalScan, StatusTextsOfTheLinkingAndTheTopLevel) {
@@ -308,21 +308,80 @@ TEST(HfsPlusNormalScan, StopEndsTheScanWithWhatWasFound) {
 
 // ---- Deep mode ----
 
-TEST(HfsPlusDeepScan, GroupsFilesUnderTheNearestFolderBelowOrphanEntry) {
+TEST(HfsPlusDeepScan, PlacesEveryRecordUnderTheFolderItNames) {
     SmallVolume v;
-    auto scan = scanHfsBytes(v.builder.build(), kScanModeDeep);
+    const auto image = v.builder.build();
+    auto normal = scanHfsBytes(image, kScanModeStandard);
+    auto scan = scanHfsBytes(image, kScanModeDeep);
     EXPECT_EQ(scan->outcome.endStatus, "Scanning process Done.");
-    // ORPHAN_ENTRY (parentID 2) and the files whose catalog parent is the root.
-    EXPECT_EQ(scan->topLevel(), (std::vector<std::string>{"notes.txt", "empty", "ORPHAN_ENTRY"}));
     auto paths = scan->paths();
     const EntryRef orphan = paths["/ORPHAN_ENTRY"];
-    const std::string sub = "Sub \xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC";
-    EXPECT_EQ(scan->childLabels(orphan), (std::vector<std::string>{sub, "Docs", "Test Volume"}));
-    EXPECT_EQ(md5Of(scan->content(paths["/ORPHAN_ENTRY/" + sub + "/deep.bin"])), text(v.deep));
-    // notes.txt and empty follow deep.bin by CNID, so they are grouped under Sub too.
-    EXPECT_EQ(scan->childLabels(paths["/ORPHAN_ENTRY/" + sub]),
-              (std::vector<std::string>{"empty", "notes.txt", "deep.bin"}));
-    EXPECT_FALSE(scan->view().rootEntry().has_value());
+    EXPECT_TRUE(scan->childLabels(orphan).empty());
+    paths.erase("/ORPHAN_ENTRY");
+    auto expected = normal->paths();
+    ASSERT_EQ(paths.size(), expected.size());
+    for (const auto& [path, entry] : expected) {
+        ASSERT_TRUE(paths.count(path)) << path;
+        EXPECT_EQ(scan->childLabels(paths[path]), normal->childLabels(entry)) << path;
+    }
+    const std::string sub = "/Docs/Sub \xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC";
+    EXPECT_EQ(md5Of(scan->content(paths[sub + "/deep.bin"])), text(v.deep));
+    EXPECT_TRUE(scan->view().rootEntry().has_value());
+    EXPECT_FALSE(scan->view().isPathGuessed(paths[sub + "/deep.bin"]));
+}
+
+// A leaf node lost: the records of the others stay in their folders; a record whose folder's
+// record was in the lost node goes under ORPHAN_ENTRY itself, never into another folder.
+TEST(HfsPlusDeepScan, RecordsWhoseFolderIsLostGoUnderOrphanEntry) {
+    HfsImageBuilder b(4096, 4096, 4096);
+    b.recordsPerLeaf = 3;
+    const auto a = b.addFolder(2, u"Alpha");
+    const auto inner = b.addFolder(a, u"Inner");
+    const auto beta = b.addFolder(2, u"Beta");
+    for (int i = 0; i < 6; ++i) {
+        b.addFile(inner, u"in" + std::u16string(1, u'0' + i), patternBytes(100 + i, i));
+        b.addFile(beta, u"be" + std::u16string(1, u'0' + i), patternBytes(200 + i, i));
+    }
+    auto image = b.build();
+    auto normal = scanHfsBytes(image, kScanModeStandard);
+    const auto expected = normal->paths();
+    ASSERT_TRUE(expected.count("/Alpha/Inner/in0"));
+    // Zero every leaf that holds the folder record of Inner (its key is (Alpha, "Inner")).
+    bool zeroed = false;
+    for (std::uint64_t at : b.catalogNodePositions) {
+        const auto begin = image.begin() + static_cast<std::ptrdiff_t>(at);
+        const std::u16string name = u"Inner";
+        std::vector<std::uint8_t> key;
+        for (char16_t c : name) {
+            key.push_back(static_cast<std::uint8_t>(c >> 8));
+            key.push_back(static_cast<std::uint8_t>(c));
+        }
+        if (begin[8] == 0xFF && std::search(begin, begin + 4096, key.begin(), key.end()) != begin + 4096) {
+            std::fill_n(begin, 4096, 0);
+            zeroed = true;
+        }
+    }
+    ASSERT_TRUE(zeroed);
+    auto deep = scanHfsBytes(image, kScanModeDeep);
+    ASSERT_EQ(deep->outcome.endStatus, "Scanning process Done.");
+    std::size_t orphaned = 0;
+    for (const auto& [path, entry] : deep->paths()) {
+        if (path == "/ORPHAN_ENTRY") continue;
+        if (path.starts_with("/ORPHAN_ENTRY/")) {
+            // Directly under ORPHAN_ENTRY, or inside a folder that is itself there.
+            const std::string rest = path.substr(13);
+            bool suffix = false;
+            for (const auto& [want, e] : expected) suffix = suffix || want.ends_with(rest);
+            EXPECT_TRUE(suffix) << path;
+            ++orphaned;
+            continue;
+        }
+        ASSERT_TRUE(expected.count(path)) << path;
+        if (!deep->view().isDirectory(entry)) {
+            EXPECT_EQ(md5Of(deep->content(entry)), md5Of(normal->content(expected.at(path)))) << path;
+        }
+    }
+    EXPECT_GT(orphaned, 0u);
 }
 
 TEST(HfsPlusDeepScan, FindsFilesWhenTheCatalogHeaderNodeIsZeroed) {
@@ -348,7 +407,7 @@ TEST(HfsPlusDeepScan, FindsFilesWhenTheCatalogHeaderNodeIsZeroed) {
         ASSERT_EQ(deep->outcome.endStatus, "Scanning process Done.");
         std::map<std::string, std::string> found;
         for (auto& [path, entry] : deep->paths())
-            if (path.starts_with("/ORPHAN_ENTRY/") && !deep->view().isDirectory(entry))
+            if (path.starts_with("/Photos/") && !deep->view().isDirectory(entry))
                 found[deep->view().label(entry)] = md5Of(deep->content(entry));
         ASSERT_EQ(found.size(), files.size());
         for (auto& [name, bytes] : files) EXPECT_EQ(found[name], text(bytes)) << name;

@@ -154,10 +154,79 @@ TEST(NtfsDeepScan, FindsRecordsAcrossChunkAndPieceEndsAndShowsOnlyNamedOnes) {
     EXPECT_EQ(s.labels(2), (V{"piece-end.txt"}));
     EXPECT_FALSE(s.parser.hasName(4)); // the record without a name: kept, never shown
     EXPECT_EQ(s.labels(5), (V{"last.txt", "next-chunk.txt", "chunk-end.txt"}));
+    // These records carry no number: their folders are guesses from disk order.
+    EXPECT_TRUE(s.parser.isPathGuessed(7));
+    EXPECT_FALSE(s.parser.isPathGuessed(1)); // directly under ORPHAN_ENTRY
     // Only ORPHAN_ENTRY goes below the volume item, though there is no root ".".
     const auto top = s.tree.children(s.tree.children(kTreeTop)[0]);
     ASSERT_EQ(top.size(), 1u);
     EXPECT_EQ(s.tree.label(top[0]), "ORPHAN_ENTRY");
+}
+
+// A record as NTFS 3.1 writes it: its own number, sequence and log sequence number, and a
+// parent reference with the parent's sequence.
+struct Numbered {
+    std::uint32_t number;
+    std::uint16_t sequence;
+    std::uint64_t logSequence;
+    std::u16string name;
+    std::uint32_t parent;
+    std::uint16_t parentSequence;
+    bool directory = false;
+    bool inUse = true;
+};
+
+Bytes numbered(const Numbered& n) {
+    const std::uint64_t parent = n.parent | (std::uint64_t{n.parentSequence} << 48);
+    Bytes rec = makeRecord({NtfsImageBuilder::fileName(parent, n.name, n.directory)},
+                           static_cast<std::uint16_t>((n.inUse ? 1 : 0) | (n.directory ? 2 : 0)));
+    put64(rec, 0x08, n.logSequence);
+    put16(rec, 0x10, n.sequence);
+    put32(rec, 0x2C, n.number);
+    return rec;
+}
+
+TEST(NtfsDeepScan, PlacesRecordsByTheirNumbersAndShowsEachFileOnce) {
+    Volume v(2 * kMiB);
+    const std::vector<Numbered> records{
+        {5, 5, 1, u".", 5, 5, true},
+        {40, 1, 1, u"Docs", 5, 5, true},
+        {41, 1, 1, u"a.txt", 40, 1},
+        {42, 1, 10, u"old-b.txt", 40, 1},          // an earlier file of slot 42
+        {42, 2, 20, u"new-c.txt", 5, 5},           // the slot's file now
+        {43, 3, 5, u"draft.txt", 40, 1},           // renamed and moved since:
+        {43, 3, 50, u"final.txt", 5, 5},           // only the newest copy shows
+        {45, 3, 1, u"Later", 5, 5, true},          // slot 45 reused by a folder
+        {44, 2, 1, u"stranger.txt", 45, 1, false, false}, // its folder was the old 45
+        {46, 1, 1, u"LoopA", 47, 1, true},
+        {47, 1, 1, u"LoopB", 46, 1, true},
+    };
+    std::uint64_t at = 0x10000;
+    for (const Numbered& n : records) {
+        v.put(at, numbered(n));
+        at += 1024;
+    }
+    v.put(kMiB, numbered(records[1])); // the same record again, further on (a mirror's copy)
+    Scan s(v.image, "2", 3);
+    s.parser.scanMftRecordsDeep();
+    s.parser.parseAllEntries();
+    ntfs& p = s.parser;
+    ASSERT_LT(p.rootIndex, p.entries.size());
+    EXPECT_EQ(s.labels(p.rootIndex), (V{"Docs", "new-c.txt", "final.txt", "Later", "ORPHAN_ENTRY"}));
+    const auto docs = p.childrenOf(p.rootIndex)[0];
+    EXPECT_EQ(p.entries[docs].recordPosition, 0x10400u); // the first of equal copies
+    EXPECT_EQ(s.labels(docs), (V{"a.txt", "old-b.txt"}));
+    EXPECT_FALSE(p.isInUse(p.childrenOf(docs)[1])); // an earlier file of a reused slot
+    // The stranger's folder is gone: not under "Later", which took its slot, but under
+    // ORPHAN_ENTRY itself; the loop's folders are there too, one below the other.
+    EXPECT_EQ(s.labels(p.orphanIndex), (V{"LoopA", "stranger.txt"}));
+    EXPECT_EQ(s.labels(p.childrenOf(p.orphanIndex)[0]), (V{"LoopB"}));
+    EXPECT_TRUE(s.labels(p.childrenOf(p.rootIndex)[3]).empty());
+    for (std::uint64_t i = 0; i < p.entries.size(); ++i) EXPECT_FALSE(p.isPathGuessed(i)) << i;
+    // The tree's first level is the root's.
+    const auto top = s.tree.children(s.tree.children(kTreeTop)[0]);
+    ASSERT_EQ(top.size(), 5u);
+    EXPECT_EQ(s.tree.label(top[4]), "ORPHAN_ENTRY");
 }
 
 TEST(NtfsDeepScan, DirectoriesPastTheCapAreFiledLikeFiles) {
@@ -170,6 +239,7 @@ TEST(NtfsDeepScan, DirectoriesPastTheCapAreFiledLikeFiles) {
         e[i].selfIndex = i;
         e[i].hasName = true;
         e[i].kind = 'D';
+        e[i].orphan = 1; // none could be placed by its references
     }
     e.emplace_back(); // ORPHAN_ENTRY's place
     e.back().kind = 'D';
