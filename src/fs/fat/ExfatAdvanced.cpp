@@ -201,6 +201,8 @@ void Fat64Class::buildFromEntries(const FoundSets& found, std::uint64_t heapStar
                                   std::uint64_t fatOffset) {
     const std::uint64_t clusters = sweepLength() / clusterSize_;
     dataStart_ = heapStart;
+    bitmapTried_ = bitmapRead_ = false; // a new geometry: no bitmap known (the root is found later)
+    bitmap_.clear();
     fat_ = std::make_unique<FatTable>(reader_, fatOffset, (clusters + 2) * 4, 32, false);
     setClusterLimit(clusters);
     const std::optional<std::uint64_t> rootSlot =

@@ -49,6 +49,13 @@ constexpr std::size_t kStreamValidLength = 8;
 constexpr std::size_t kStreamFirstCluster = 20;
 constexpr std::size_t kStreamDataLength = 24;
 constexpr std::uint8_t kFlagsFatChain = 1;
+// The allocation bitmap's directory entry: its first cluster and length in bytes.
+constexpr std::uint8_t kBitmapEntry = 0x81;
+constexpr std::size_t kBitmapFirstCluster = 20;
+constexpr std::size_t kBitmapLength = 24;
+// The root clusters searched for the bitmap's entry (it is among the root's first entries).
+constexpr std::uint64_t kBitmapSearchClusters = 16;
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFF;
 // A name is at most 255 characters (17 slots); longer runs are read past, not kept.
 constexpr std::size_t kMaxNameSlots = 32;
 
@@ -87,6 +94,9 @@ bool isExfatDirectoryAttribute(std::uint16_t attributes) {
 bool Fat64Class::checkBootSector() { return checkBootSectorAt(0); }
 
 bool Fat64Class::checkBootSectorAt(std::uint64_t offset) {
+    // A new geometry: the bitmap is looked for again when first needed.
+    bitmapTried_ = bitmapRead_ = false;
+    bitmap_.clear();
     if (!reader_.readAt(offset, boot_)) {
         if (sinks_.messages) sinks_.messages->infoNoCaption(kCantRead);
         return false;
@@ -113,6 +123,61 @@ FatFamilyBase::DirectoryRun Fat64Class::directoryRun(const ExfatEntryRecord& r) 
         return chainRun(r.firstCluster, r.validDataLength / clusterSize_ + 1);
     const std::uint64_t length = std::max(r.dataLength, r.validDataLength);
     return consecutiveRun(r.firstCluster, length / clusterSize_ + (length % clusterSize_ != 0));
+}
+
+// The first allocation bitmap the root directory names (a volume with two FATs keeps a second
+// one for the second FAT; the first serves the first FAT, which is the one read).
+bool Fat64Class::loadAllocationBitmap() {
+    if (bitmapTried_) return bitmapRead_;
+    bitmapTried_ = true;
+    if (clusterSize_ == 0 || clusterLimit_ <= 2 || !isDataCluster(rootCluster_)) return false;
+    attachReader();
+    std::vector<std::uint8_t> cluster(static_cast<std::size_t>(clusterSize_));
+    std::unordered_set<std::uint32_t> seen;
+    std::uint32_t c = rootCluster_;
+    for (std::uint64_t n = 0; n < kBitmapSearchClusters && isDataCluster(c) && seen.insert(c).second; ++n) {
+        if (!reader_.readAt(clusterOffset(c), cluster)) return false;
+        for (std::size_t at = 0; at + 32 <= cluster.size(); at += 32) {
+            if (cluster[at] != kBitmapEntry) continue;
+            const ByteSpan slot = ByteSpan(cluster).subspan(at, 32);
+            const std::uint32_t first = le32(slot, kBitmapFirstCluster);
+            const std::uint64_t needed = (std::uint64_t{clusterLimit_} - 2 + 7) / 8;
+            const std::uint64_t length = le64(slot, kBitmapLength);
+            if (!isDataCluster(first) || length < needed) return false;
+            // The bitmap is contiguous (it has no FAT chain); only the bytes for the clusters
+            // the volume has are read, which bounds the allocation by the cluster count.
+            bitmap_.assign(static_cast<std::size_t>(needed), 0);
+            bitmapRead_ = reader_.readAt(clusterOffset(first), bitmap_);
+            if (!bitmapRead_) bitmap_.clear();
+            return bitmapRead_;
+        }
+        const auto next = nextCluster(c);
+        if (!next) break;
+        c = *next;
+    }
+    return false;
+}
+
+std::optional<bool> Fat64Class::clusterAllocated(std::uint32_t cluster) {
+    if (!isDataCluster(cluster) || !loadAllocationBitmap()) return std::nullopt;
+    const std::uint64_t bit = std::uint64_t{cluster} - 2;
+    if (bit / 8 >= bitmap_.size()) return std::nullopt;
+    return (bitmap_[static_cast<std::size_t>(bit / 8)] >> (bit % 8) & 1) != 0;
+}
+
+std::optional<bool> Fat64Class::deletedChainUsable(const FatFamilyEntry& e, std::uint64_t clusters) {
+    if (!fat_ || clusters == 0) return false;
+    std::unordered_set<std::uint32_t> seen;
+    std::uint32_t c = e.firstCluster;
+    for (std::uint64_t taken = 0;;) {
+        const auto allocated = clusterAllocated(c);
+        if (!allocated || *allocated || !seen.insert(c).second) return false;
+        ++taken;
+        const std::uint32_t next = fat_->entry(c);
+        if (next == kEndOfChain) return taken == clusters;
+        if (taken >= clusters) return false; // longer than the size needs
+        c = next;
+    }
 }
 
 void Fat64Class::readEntrySet(Frame& frame) {

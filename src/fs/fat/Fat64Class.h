@@ -36,8 +36,15 @@ public:
     EntryTexts describeEntry(std::size_t index) const override;
     EntryTimes entryTimes(std::size_t index) const override;
 
+    // The allocation bitmap's bit for a data cluster; nullopt when the volume's bitmap could not
+    // be read (it is read on first use).
+    std::optional<bool> clusterAllocated(std::uint32_t cluster);
+
 protected:
     std::optional<Descent> parseUntilDescent(Frame& frame) override;
+    // A deleted file's chain is followed only when it is whole: exactly the clusters its size
+    // needs, each inside the heap, met once and free in the allocation bitmap.
+    std::optional<bool> deletedChainUsable(const FatFamilyEntry& e, std::uint64_t clusters) override;
 
 private:
     // What the entry scan of the rebuild gathers.
@@ -68,6 +75,11 @@ private:
     std::uint64_t bootClusterSize_ = 0;
     std::uint32_t bootRootCluster_ = 0;
     std::uint64_t rootAreaEnd_ = 0;
+    // The allocation bitmap, one bit per data cluster from cluster 2; read on first use.
+    bool loadAllocationBitmap();
+    std::vector<std::uint8_t> bitmap_;
+    bool bitmapTried_ = false;
+    bool bitmapRead_ = false;
 };
 
 } // namespace vindaru

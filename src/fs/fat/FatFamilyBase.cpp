@@ -440,10 +440,16 @@ std::vector<std::pair<std::uint32_t, std::uint64_t>> FatFamilyBase::contentRuns(
     if (!isDataCluster(c)) return runs;
     add(c);
     ++taken;
-    const bool consecutive = driveFormatted_ || e.contiguous || !fat_;
+    bool consecutive = driveFormatted_ || e.contiguous || !fat_;
     // A deleted file's FAT entries are free: its data is taken from the clusters after the
     // first one that the FAT still shows free, up to its size.
-    const bool overFreeClusters = !consecutive && e.deleted && fat_->entry(c) == 0;
+    bool overFreeClusters = false;
+    if (!consecutive && e.deleted) {
+        if (const auto usable = deletedChainUsable(e, clusters))
+            consecutive = !*usable;
+        else
+            overFreeClusters = fat_->entry(c) == 0;
+    }
     // A chain that comes back to a cluster it has taken loops: it ends there.
     std::vector<bool> chained;
     if (!consecutive && !overFreeClusters) {

@@ -152,6 +152,14 @@ protected:
     // Parses the frame's slots until a subdirectory is found or the directory ends.
     virtual std::optional<Descent> parseUntilDescent(Frame& frame) = 0;
     virtual std::size_t appendedCount() const { return entryCount(); }
+    // Whether a deleted file's FAT chain is followed: nullopt leaves the FAT's rule (the chain
+    // when its first entry is still set, else the free clusters after the first one); false
+    // takes the clusters after the first one.
+    virtual std::optional<bool> deletedChainUsable(const FatFamilyEntry& e, std::uint64_t clusters) {
+        (void)e;
+        (void)clusters;
+        return std::nullopt;
+    }
 
     // Shared steps.
     // The directory walk from the root run: depth-first in slot order, a deleted directory

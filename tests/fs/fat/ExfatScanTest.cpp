@@ -2,6 +2,8 @@
 // chain, contiguous files read in pieces, deleted sets, hostile shifts and name runs.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "fs/fat/FatImageBuilder.h"
 #include "fs/fat/FatTestSupport.h"
 
@@ -65,6 +67,61 @@ TEST(ExfatScan, RootChainContiguousFoldersAndFiles) {
     // The top level hides the placeholder; a folder save needs children.
     EXPECT_EQ(s->topLevelLabels().size(), 11u);
     EXPECT_TRUE(s->view().isDirectoryForSave(s->paths.at("/Folder"), true));
+}
+
+// A deleted file's FAT chain is followed only when it is whole and its clusters are free in the
+// allocation bitmap; otherwise its data are taken as the clusters after its first one.
+TEST(ExfatScan, DeletedFilesFollowTheirChainOnlyWhenItIsWholeAndFree) {
+    ExfatImage img(400, 1); // 1 KiB clusters: the root's one cluster holds every set
+    img.addBitmap(3, 0);
+    struct File {
+        const char* name;
+        std::vector<std::uint32_t> chain; // as the FAT holds it (a repeat: a loop)
+        std::uint64_t size;
+        std::uint8_t flags;
+        bool deleted;
+        std::vector<std::uint32_t> expected; // the clusters the content must come from
+    };
+    const std::vector<File> files{
+        {"live.bin", {20, 22}, 2000, kFatChain, false, {20, 22}},
+        {"frag.bin", {21, 23, 25}, 2600, kFatChain, true, {21, 23, 25}},
+        {"taker.bin", {31}, 1024, kNoFatChain, false, {31}},
+        {"taken.bin", {30, 31, 32}, 3000, kFatChain, true, {30, 31, 32}},
+        {"loop.bin", {40, 41, 40}, 3072, kFatChain, true, {40, 41, 42}},
+        {"nochain.bin", {50, 60}, 2048, kNoFatChain, true, {50, 51}},
+        {"short.bin", {70}, 2048, kFatChain, true, {70, 71}},
+        {"long.bin", {80, 85, 90}, 2048, kFatChain, true, {80, 81}},
+        {"outside.bin", {100, 450}, 2048, kFatChain, true, {100, 101}},
+    };
+    std::size_t slot = 1;
+    std::uint8_t seed = 1;
+    std::map<std::string, std::vector<std::uint8_t>> want;
+    for (const File& f : files) {
+        for (std::size_t k = 0; k + 1 < f.chain.size(); ++k) img.setFat(f.chain[k], f.chain[k + 1]);
+        if (f.chain.back() != f.chain.front()) img.setFat(f.chain.back(), 0xFFFFFFFF);
+        // Every cluster that may be read gets its own bytes; the live files' are allocated.
+        for (std::uint32_t c : f.expected) img.fill({c}, pattern(1024, static_cast<std::uint8_t>(seed + c)));
+        if (!f.deleted)
+            for (std::uint32_t c : f.chain) img.markAllocated(c);
+        const auto set = ExfatImage::entrySet(name16(f.name), 0x20, f.chain.front(), f.size, f.flags, f.deleted);
+        img.put(2, slot, set);
+        slot += set.size() / 32;
+    }
+    for (const File& f : files) {
+        std::vector<std::uint8_t> bytes;
+        for (std::uint32_t c : f.expected) {
+            const auto piece = pattern(1024, static_cast<std::uint8_t>(seed + c));
+            bytes.insert(bytes.end(), piece.begin(), piece.end());
+        }
+        bytes.resize(static_cast<std::size_t>(f.size));
+        want[f.name] = bytes;
+    }
+    auto s = scanFatBytes(img.bytes(), "FAT64");
+    ASSERT_FALSE(s->outcome.rejected);
+    for (const File& f : files) {
+        ASSERT_TRUE(s->paths.count(std::string("/") + f.name)) << f.name;
+        EXPECT_EQ(s->content(s->paths.at(std::string("/") + f.name)), want[f.name]) << f.name;
+    }
 }
 
 TEST(ExfatScan, ContiguousFileReadInPiecesNotOneBuffer) {

@@ -152,6 +152,32 @@ ExfatImage::ExfatImage(std::uint32_t clusters, std::uint8_t clusterShift) {
     setFat(2, 0xFFFFFFFF);
 }
 
+void ExfatImage::addBitmap(std::uint32_t cluster, std::size_t rootSlot) {
+    const std::uint32_t clusters = static_cast<std::uint32_t>((bytes_.size() - heap_) / clusterSize_);
+    std::vector<std::uint8_t> entry(32, 0);
+    entry[0] = 0x81;
+    put32(entry, 20, cluster);
+    put64(entry, 24, (clusters + 7) / 8);
+    put(2, rootSlot, entry);
+    bitmapCluster_ = cluster;
+    markAllocated(2);
+    markAllocated(cluster);
+}
+
+void ExfatImage::markAllocated(std::uint32_t cluster, bool allocated) {
+    std::uint8_t& byte = bytes_[clusterOffset(bitmapCluster_) + (cluster - 2) / 8];
+    const auto bit = static_cast<std::uint8_t>(1u << ((cluster - 2) % 8));
+    byte = allocated ? static_cast<std::uint8_t>(byte | bit) : static_cast<std::uint8_t>(byte & ~bit);
+}
+
+void ExfatImage::fill(const std::vector<std::uint32_t>& clusters, const std::vector<std::uint8_t>& data) {
+    for (std::size_t k = 0; k < clusters.size() && k * clusterSize_ < data.size(); ++k) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(clusterSize_, data.size() - k * clusterSize_));
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(k * clusterSize_), n,
+                    bytes_.begin() + static_cast<std::ptrdiff_t>(clusterOffset(clusters[k])));
+    }
+}
+
 void ExfatImage::setFat(std::uint32_t cluster, std::uint32_t value) { put32(bytes_, 8 * 512 + cluster * 4ull, value); }
 
 std::vector<std::uint8_t> ExfatImage::entrySet(const std::u16string& name, std::uint16_t attributes, std::uint32_t cluster,

@@ -54,10 +54,17 @@ public:
                                               std::uint64_t length, std::uint8_t flags, bool deleted = false);
     // Slots at a byte position of the heap's clusters.
     void put(std::uint32_t cluster, std::size_t slotIndex, const std::vector<std::uint8_t>& slots);
+    // The allocation bitmap at `cluster`, its entry at `rootSlot` of the root's first cluster;
+    // the root's and the bitmap's own clusters are marked allocated.
+    void addBitmap(std::uint32_t cluster, std::size_t rootSlot);
+    void markAllocated(std::uint32_t cluster, bool allocated = true);
+    // Writes `data` over `clusters` in order, one cluster each.
+    void fill(const std::vector<std::uint32_t>& clusters, const std::vector<std::uint8_t>& data);
 
 private:
     std::uint64_t heap_ = 0;
     std::uint64_t clusterSize_ = 0;
+    std::uint32_t bitmapCluster_ = 0;
     std::vector<std::uint8_t> bytes_;
 };
 
