@@ -43,6 +43,7 @@ void EntrySearch::testEntry(EntryRef entry, const std::string& folderPath, const
     row.texts = view_.describe(entry);
     row.sizeText = view_.sizeText(entry);
     row.bytes = view_.byteSize(entry);
+    row.recoverable = view_.recoverableShare(entry);
     rows_.push_back(row);
     if (onRow) onRow(rows_.back());
     sinks_.status.setText(formatText("searched file %lld", static_cast<long long>(rows_.size())));

@@ -31,6 +31,7 @@ struct SearchRow {
     EntryTexts texts;
     std::string sizeText;
     std::uint64_t bytes = 0; // for sorting by size
+    std::optional<double> recoverable; // as the list's rows carry it
 };
 
 class EntrySearch {

@@ -75,6 +75,7 @@ ListRow VolumeBrowser::fullRow(TreeItemId item, EntryRef entry) {
     row.texts = view_.describe(entry);
     row.sizeText = view_.sizeText(entry);
     row.bytes = view_.byteSize(entry);
+    row.recoverable = view_.recoverableShare(entry);
     return row;
 }
 

@@ -28,6 +28,9 @@ struct ListRow {
     EntryTexts texts;
     std::string sizeText;
     std::uint64_t bytes = 0; // for sorting by size
+    // The "Recoverable" column: the share of a deleted file still intact (1 for a live file);
+    // none for a folder or where the file system cannot tell.
+    std::optional<double> recoverable;
 };
 
 class VolumeBrowser {

@@ -186,3 +186,21 @@ std::optional<std::string> isoTime(std::int64_t unixSeconds) {
 }
 
 } // namespace vindaru::cli
+
+namespace vindaru::cli {
+
+std::string recoverableValue(std::optional<double> share) {
+    if (!share) return {};
+    const double clamped = *share < 0 ? 0 : *share > 1 ? 1 : *share;
+    // Ten-thousandths, rounded down, then printed without trailing zeros.
+    const auto units = static_cast<long long>(clamped * 10000);
+    std::string text = std::to_string(units / 10000);
+    if (units % 10000 != 0) {
+        std::string fraction = std::to_string(10000 + units % 10000).substr(1);
+        while (fraction.back() == '0') fraction.pop_back();
+        text += "." + fraction;
+    }
+    return text;
+}
+
+} // namespace vindaru::cli

@@ -34,6 +34,10 @@ std::string pathComponent(EntryView& view, EntryRef entry);
 // disk, 1 a placeholder by its bare name (only chosen when nothing ranks higher), 0 not at all.
 int componentMatch(EntryView& view, EntryRef entry, const std::string& typed);
 
+// A recoverable share as listings print it: "1", "0.4", "0.3333" (rounded down to four places,
+// so only a whole file prints 1); empty when unknown.
+std::string recoverableValue(std::optional<double> share);
+
 // "2019-04-16T06:09:08Z"; nullopt for a time outside the years 0..9999.
 std::optional<std::string> isoTime(std::int64_t unixSeconds);
 

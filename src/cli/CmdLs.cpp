@@ -1,12 +1,16 @@
 // vindaru-cli ls: the tree as the scan page shows it, one entry per line (or TSV / JSON), with
 // the page's time, size and attribute texts; --md5 hashes, in memory, the content the page's
 // save would write.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <exception>
+#include <optional>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "browser/EntryWalker.h"
 #include "cli/ArgParser.h"
@@ -24,7 +28,7 @@ namespace {
 enum class Format { Text, Tsv, Json };
 
 constexpr const char* kTsvHeader =
-    "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\tpath_guessed\n";
+    "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\tpath_guessed\trecoverable\n";
 
 // The md5 of what saving the entry would write, computed in memory from the same content path.
 std::string md5OfContent(EntryView& view, EntryRef entry) {
@@ -50,14 +54,20 @@ std::string jsonTime(bool known, std::int64_t seconds, const char* name) {
 
 class Lister {
 public:
-    Lister(CliBrowse& browse, Format format, bool withMd5)
-        : browse_(browse), view_(browse.view()), format_(format), withMd5_(withMd5) {}
+    Lister(CliBrowse& browse, Format format, bool withMd5, bool byRecoverable)
+        : browse_(browse), view_(browse.view()), format_(format), withMd5_(withMd5),
+          byRecoverable_(byRecoverable) {}
 
     void begin() {
         if (format_ == Format::Tsv) std::fputs(kTsvHeader, stdout);
         if (format_ == Format::Json) std::fputs("[", stdout);
     }
     void end() {
+        // Least recoverable first; entries the file system cannot tell about last.
+        std::stable_sort(held_.begin(), held_.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [key, row] : held_) write(row);
+        held_.clear();
         if (format_ == Format::Json) std::fputs(first_ ? "]\n" : "\n]\n", stdout);
         std::fflush(stdout);
     }
@@ -68,14 +78,20 @@ public:
         const std::uint64_t size = view_.byteSize(entry);
         const EntryTimes times = view_.times(entry);
         const bool guessed = view_.isPathGuessed(entry);
+        // Worked out only where it is printed or sorted by.
+        const std::optional<double> share =
+            format_ != Format::Text || byRecoverable_ ? view_.recoverableShare(entry) : std::nullopt;
+        const std::string recoverable = recoverableValue(share);
+        key_ = share.value_or(2.0);
         std::string md5;
         if (withMd5_) md5 = dir ? "-" : md5OfContent(view_, entry);
         if (format_ == Format::Tsv) {
-            std::printf("%llu\t%s\t%s\t%d\t%d\t%llu\t%s\t%lld\t%d\n",
+            emit(formatText("%llu\t%s\t%s\t%d\t%d\t%llu\t%s\t%lld\t%d\t%s\n",
                         static_cast<unsigned long long>(browse_.volume().startSector),
                         view_.fileSystemType().c_str(), path.c_str(), dir ? 1 : 0,
                         deleted ? 1 : 0, static_cast<unsigned long long>(size), md5.c_str(),
-                        static_cast<long long>(times.known ? times.modificationSeconds : 0), guessed ? 1 : 0);
+                        static_cast<long long>(times.known ? times.modificationSeconds : 0), guessed ? 1 : 0,
+                        recoverable.empty() ? "-" : recoverable.c_str()));
             return;
         }
         const EntryTexts t = view_.describe(entry);
@@ -83,10 +99,10 @@ public:
         if (format_ == Format::Json) {
             // "path" is the listing's path (escaped, placeholders marked, as TSV prints it);
             // "name" the entry's own name. "mtime" stays 0 for no time, as in the TSV.
-            std::printf("%s\n  {\"path\": %s, \"name\": %s, \"is_dir\": %s, \"is_deleted\": %s, "
+            emit(formatText("\n  {\"path\": %s, \"name\": %s, \"is_dir\": %s, \"is_deleted\": %s, "
                         "\"is_placeholder\": %s, \"creation\": %s, \"access\": %s, \"modification\": %s, "
-                        "\"size_text\": %s, \"size\": %llu, \"attributes\": %s, \"mtime\": %lld, \"path_guessed\": %s%s%s%s}",
-                        first_ ? "" : ",", jsonString(path).c_str(),
+                        "\"size_text\": %s, \"size\": %llu, \"attributes\": %s, \"mtime\": %lld, \"path_guessed\": %s, \"recoverable\": %s%s%s%s}",
+                        jsonString(path).c_str(),
                         jsonString(view_.label(entry)).c_str(), dir ? "true" : "false",
                         deleted ? "true" : "false", view_.isPlaceholder(entry) ? "true" : "false",
                         jsonString(t.creation).c_str(),
@@ -94,17 +110,16 @@ public:
                         jsonString(sizeText).c_str(), static_cast<unsigned long long>(size),
                         jsonString(t.attributes).c_str(),
                         static_cast<long long>(times.known ? times.modificationSeconds : 0),
-                        guessed ? "true" : "false",
+                        guessed ? "true" : "false", recoverable.empty() ? "null" : recoverable.c_str(),
                         jsonTime(times.known, times.modificationSeconds, "modification_unix").c_str(),
                         jsonTime(times.known, times.accessSeconds, "access_unix").c_str(),
-                        withMd5_ ? (", \"md5\": " + jsonString(md5)).c_str() : "");
-            first_ = false;
+                        withMd5_ ? (", \"md5\": " + jsonString(md5)).c_str() : ""));
             return;
         }
-        std::printf("%c%c  %-20s  %-20s  %-20s  %12s  %-12s  %s%s%s\n", dir ? 'd' : '-',
+        emit(formatText("%c%c  %-20s  %-20s  %-20s  %12s  %-12s  %s%s%s\n", dir ? 'd' : '-',
                     deleted ? 'x' : '-', t.creation.c_str(), t.access.c_str(),
                     t.modification.c_str(), sizeText.c_str(), t.attributes.c_str(),
-                    path.c_str(), withMd5_ ? "  " : "", md5.c_str());
+                    path.c_str(), withMd5_ ? "  " : "", md5.c_str()));
     }
 
 private:
@@ -112,12 +127,28 @@ private:
     EntryView& view_;
     Format format_;
     bool withMd5_;
+    bool byRecoverable_;
     bool first_ = true;
+    double key_ = 0;
+    // Rows held back for sorting, with their keys.
+    std::vector<std::pair<double, std::string>> held_;
+
+    void emit(std::string row) {
+        if (byRecoverable_)
+            held_.emplace_back(key_, std::move(row));
+        else
+            write(row);
+    }
+    void write(const std::string& row) {
+        if (format_ == Format::Json && !first_) std::fputc(',', stdout);
+        first_ = false;
+        std::fputs(row.c_str(), stdout);
+    }
 };
 
 int runLs(const std::vector<std::string>& argsIn) {
     const std::string usage = std::string("vindaru-cli ls IMAGE ") + kVolumeOptionsUsage +
-                              " " + kScanModeOptionsUsage + " [-r] [--json|--tsv] [--md5] [PATH] " +
+                              " " + kScanModeOptionsUsage + " [-r] [--json|--tsv] [--md5] [--sort recoverable] [PATH] " +
                               kImageOptionsUsage;
     const std::vector<std::string>& args = argsIn;
     ArgParser parser(usage);
@@ -126,11 +157,13 @@ int runLs(const std::vector<std::string>& argsIn) {
     ScanModeOptions modeOptions(parser);
     std::string path;
     bool recursive = false, json = false, tsv = false, md5 = false;
+    std::string sort;
     parser.flag("-r", recursive)
         .flag("--recursive", recursive)
         .flag("--json", json)
         .flag("--tsv", tsv)
         .flag("--md5", md5)
+        .option("--sort", sort)
         .positional("PATH", path, false);
     if (!parser.parse(args)) return parser.exitCode();
     ImageArgs image;
@@ -138,6 +171,7 @@ int runLs(const std::vector<std::string>& argsIn) {
     if (!imageOptions.resolve(image) || !volumeOptions.resolve(volumeArgs))
         return parser.exitCode();
     if (json && tsv) return parser.usageError("--json and --tsv exclude each other");
+    if (!sort.empty() && sort != "recoverable") return parser.usageError("--sort takes: recoverable");
     ScanModeArgs scanMode;
     if (!modeOptions.resolve(scanMode)) return parser.exitCode();
 
@@ -149,7 +183,7 @@ int runLs(const std::vector<std::string>& argsIn) {
         return kExitNotFound;
     }
 
-    Lister lister(browse, json ? Format::Json : tsv ? Format::Tsv : Format::Text, md5);
+    Lister lister(browse, json ? Format::Json : tsv ? Format::Tsv : Format::Text, md5, !sort.empty());
     EntryView& view = browse.view();
     lister.begin();
     if (!target->volumeItem && !view.isDirectory(target->entry)) {
@@ -178,7 +212,7 @@ int runLs(const std::vector<std::string>& argsIn) {
 
 const CommandRegistrar registrar(CliCommand{
     "ls",
-    "ls IMAGE VOLUME [--mode standard|advanced|deep] [-r] [--json|--tsv] [--md5] [PATH]   list a volume's "
+    "ls IMAGE VOLUME [--mode standard|advanced|deep] [-r] [--json|--tsv] [--md5] [--sort recoverable] [PATH]   list a volume's "
     "entries as the scan page shows them",
     runLs});
 

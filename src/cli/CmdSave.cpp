@@ -46,10 +46,11 @@ public:
         const EntryTimes times = view_.times(saved.entry);
         const auto iso = times.known ? isoTime(times.modificationSeconds) : std::nullopt;
         const bool created = !saved.savedAs.empty();
+        const std::string recoverable = recoverableValue(view_.recoverableShare(saved.entry));
         std::fprintf(manifest_,
                      "{\"path\": %s, \"saved_as\": %s, \"size\": %llu, \"bytes_written\": %llu, "
                      "\"md5\": %s, \"sha256\": %s, \"mtime\": %s, \"mtime_iso\": %s, \"deleted\": %s, "
-                     "\"complete\": %s, \"unreadable_bytes\": %llu, \"path_guessed\": %s}\n",
+                     "\"complete\": %s, \"unreadable_bytes\": %llu, \"path_guessed\": %s, \"recoverable\": %s}\n",
                      jsonString(path).c_str(), created ? jsonString(saved.savedAs.string()).c_str() : "null",
                      static_cast<unsigned long long>(view_.byteSize(saved.entry)),
                      static_cast<unsigned long long>(saved.bytesWritten),
@@ -58,7 +59,8 @@ public:
                      iso ? std::to_string(times.modificationSeconds).c_str() : "null",
                      iso ? jsonString(*iso).c_str() : "null", view_.isDeleted(saved.entry) ? "true" : "false",
                      saved.readWhole ? "true" : "false",
-                     static_cast<unsigned long long>(saved.unreadableBytes), guessed ? "true" : "false");
+                     static_cast<unsigned long long>(saved.unreadableBytes), guessed ? "true" : "false",
+                     recoverable.empty() ? "null" : recoverable.c_str());
     }
 
     std::uint64_t incomplete() const { return incomplete_; }

@@ -56,7 +56,7 @@ TEST(LsCli, RecursiveTsvOfTheNtfsVolumeMatchesEveryLiveFile) {
     const auto r = ls(image->string(), "--start 0 --type NTFS --extent FLAT -r --tsv --md5");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(r.out.starts_with(
-        "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\tpath_guessed\n"));
+        "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\tpath_guessed\trecoverable\n"));
     expectEveryLiveFile(r.out, *test::corpusFile("generated/ntfs.expected.tsv"), "0");
 
     const auto rows = test::parseListing(r.out);
@@ -72,6 +72,44 @@ TEST(LsCli, RecursiveTsvOfTheNtfsVolumeMatchesEveryLiveFile) {
     ASSERT_EQ(verbose.exitCode, 0) << verbose.err;
     EXPECT_NE(verbose.err.find("Scanning process completed...\n"), std::string::npos);
     EXPECT_NE(verbose.err.find("Processing done..."), std::string::npos);
+}
+
+// The recoverable column: 1 for every file of the corpus volume (its deleted files are whole)
+// but the ballast whose space later files took, "-" for folders; --sort recoverable orders the rows by it, unknown last, in TSV and JSON.
+TEST(LsCli, RecoverableColumnAndSortingByIt) {
+    const auto image = test::unpackedCorpusImage("generated/ntfs.img.zst");
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst is not available";
+    const std::string vol = "--start 0 --type NTFS --extent FLAT ";
+    const auto r = ls(image->string(), vol + "-r --tsv --sort recoverable");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream in(r.out);
+    std::string line;
+    std::getline(in, line);
+    ASSERT_TRUE(line.ends_with("\tpath_guessed\trecoverable")) << line;
+    bool unknownSeen = false;
+    int deletedFiles = 0;
+    while (std::getline(in, line)) {
+        const std::string value = line.substr(line.rfind('\t') + 1);
+        if (value == "-") {
+            unknownSeen = true;
+            continue;
+        }
+        EXPECT_FALSE(unknownSeen) << "unknown shares sort last: " << line;
+        // ballast.tmp was deleted to free space that later files took: it sorts first.
+        if (line.find("/ballast.tmp") != std::string::npos) {
+            EXPECT_EQ(value, "0.8828") << line;
+            EXPECT_EQ(deletedFiles, 0);
+        } else if (line.find("/\\[ORPHAN_ENTRY]") == std::string::npos) {
+            EXPECT_EQ(value, "1") << line;
+        }
+        if (line.find("juniper.txt") != std::string::npos) ++deletedFiles;
+    }
+    EXPECT_EQ(deletedFiles, 2); // draft-juniper.txt and tmp-juniper.txt
+    const auto json = ls(image->string(), vol + "--json --sort recoverable /Docs-Kelp");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("\"recoverable\": 1,"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"recoverable\": null,"), std::string::npos) << "the sub-folder";
+    EXPECT_EQ(ls(image->string(), vol + "--sort size").exitCode, 1);
 }
 
 TEST(LsCli, NtfsVolumeOfAnMbrDiskByItsRow) {

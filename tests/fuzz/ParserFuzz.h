@@ -49,6 +49,8 @@ inline void listAndSave(EntryView& view) {
             (void)view.describe(entry);
             (void)view.sizeText(entry);
             (void)view.times(entry);
+            (void)view.isPathGuessed(entry);
+            (void)view.recoverableShare(entry);
             const std::uint64_t size = view.byteSize(entry);
             if (view.isDirectory(entry)) {
                 if (view.hasChildren(entry) && view.descendWhenSaving(entry)) pending.push_back(entry);

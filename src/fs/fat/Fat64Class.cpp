@@ -165,7 +165,12 @@ std::optional<bool> Fat64Class::clusterAllocated(std::uint32_t cluster) {
     return (bitmap_[static_cast<std::size_t>(bit / 8)] >> (bit % 8) & 1) != 0;
 }
 
-std::optional<bool> Fat64Class::deletedChainUsable(const FatFamilyEntry& e, std::uint64_t clusters) {
+FatFamilyBase::DeletedRule Fat64Class::deletedRule(const FatFamilyEntry& e, std::uint64_t clusters) {
+    if (chainWholeAndFree(e, clusters)) return DeletedRule::Chain;
+    return loadAllocationBitmap() ? DeletedRule::FreeClusters : DeletedRule::Consecutive;
+}
+
+bool Fat64Class::chainWholeAndFree(const FatFamilyEntry& e, std::uint64_t clusters) {
     if (!fat_ || clusters == 0) return false;
     std::unordered_set<std::uint32_t> seen;
     std::uint32_t c = e.firstCluster;

@@ -43,8 +43,13 @@ public:
 protected:
     std::optional<Descent> parseUntilDescent(Frame& frame) override;
     // A deleted file's chain is followed only when it is whole: exactly the clusters its size
-    // needs, each inside the heap, met once and free in the allocation bitmap.
-    std::optional<bool> deletedChainUsable(const FatFamilyEntry& e, std::uint64_t clusters) override;
+    // needs, each inside the heap, met once and free in the allocation bitmap. Otherwise (its
+    // writer may clear the chain when it deletes) the clusters after its first one that the
+    // bitmap shows free; without a bitmap the clusters after its first one.
+    DeletedRule deletedRule(const FatFamilyEntry& e, std::uint64_t clusters) override;
+    bool chainWholeAndFree(const FatFamilyEntry& e, std::uint64_t clusters);
+    // exFAT's FAT holds no entries for contiguous files: the bitmap tells what is in use.
+    std::optional<bool> clusterTaken(std::uint32_t cluster) override { return clusterAllocated(cluster); }
 
 private:
     // What the entry scan of the rebuild gathers.

@@ -54,6 +54,11 @@ EntryTimes FatEntryView::times(EntryRef entry) {
     return parser_.entryTimes(entry);
 }
 
+std::optional<double> FatEntryView::recoverableShare(EntryRef entry) {
+    std::lock_guard lock(mutex_);
+    return parser_.recoverableShare(static_cast<std::size_t>(entry));
+}
+
 bool FatEntryView::writeContent(EntryRef entry, const ContentSink& sink) {
     std::lock_guard lock(mutex_);
     if (!parser_.isValidIndex(entry) || parser_.entry(entry).directory) return false;

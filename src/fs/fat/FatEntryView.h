@@ -33,6 +33,7 @@ public:
     bool writeContent(EntryRef entry, const ContentSink& sink) override;
     bool rename(EntryRef entry, const std::string& name) override;
     bool isPlaceholder(EntryRef entry) const override { return parser_.isPlaceholder(entry); }
+    std::optional<double> recoverableShare(EntryRef entry) override;
     // exFAT: a folder save starts only from a folder that has children.
     bool isDirectoryForSave(EntryRef entry, bool selected) const override;
 

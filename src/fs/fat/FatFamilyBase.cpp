@@ -445,10 +445,9 @@ std::vector<std::pair<std::uint32_t, std::uint64_t>> FatFamilyBase::contentRuns(
     // first one that the FAT still shows free, up to its size.
     bool overFreeClusters = false;
     if (!consecutive && e.deleted) {
-        if (const auto usable = deletedChainUsable(e, clusters))
-            consecutive = !*usable;
-        else
-            overFreeClusters = fat_->entry(c) == 0;
+        const DeletedRule rule = deletedRule(e, clusters);
+        consecutive = rule == DeletedRule::Consecutive;
+        overFreeClusters = rule == DeletedRule::FreeClusters;
     }
     // A chain that comes back to a cluster it has taken loops: it ends there.
     std::vector<bool> chained;
@@ -462,7 +461,7 @@ std::vector<std::pair<std::uint32_t, std::uint64_t>> FatFamilyBase::contentRuns(
             ++c;
         } else if (overFreeClusters) {
             std::uint32_t next = c + 1;
-            while (isDataCluster(next) && fat_->entry(next) != 0) ++next;
+            while (isDataCluster(next) && clusterTaken(next).value_or(false)) ++next;
             if (!isDataCluster(next)) break;
             c = next;
         } else {
@@ -476,6 +475,25 @@ std::vector<std::pair<std::uint32_t, std::uint64_t>> FatFamilyBase::contentRuns(
         ++taken;
     }
     return runs;
+}
+
+std::optional<double> FatFamilyBase::recoverableShare(std::size_t index) {
+    if (!isValidIndex(index) || clusterSize_ == 0) return std::nullopt;
+    const FatFamilyEntry& e = entry(index);
+    if (e.directory) return std::nullopt;
+    if (!e.deleted || e.size == 0) return 1.0;
+    attachReader();
+    const std::uint64_t clusters = e.size / clusterSize_ + (e.size % clusterSize_ != 0);
+    std::uint64_t free = 0;
+    for (const auto& [first, count] : contentRuns(e, clusters)) {
+        for (std::uint64_t k = 0; k < count; ++k) {
+            const auto taken = clusterTaken(static_cast<std::uint32_t>(first + k));
+            if (!taken) return std::nullopt;
+            if (!*taken) ++free;
+        }
+    }
+    // Clusters the runs could not reach (past the volume's end) are lost.
+    return static_cast<double>(free) / static_cast<double>(clusters);
 }
 
 bool FatFamilyBase::writeEntryContent(std::size_t index, const ContentSink& sink) {

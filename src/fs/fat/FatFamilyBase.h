@@ -90,6 +90,10 @@ public:
     // The save loop: the content of a file in pieces, in order. False when less than its size
     // could be read or the sink stopped.
     bool writeEntryContent(std::size_t index, const ContentSink& sink);
+    // The share of a deleted file's clusters (those its size needs, where saving reads them)
+    // that no live file holds now; 1 for a file in use, nullopt for a directory or when the
+    // volume cannot tell.
+    std::optional<double> recoverableShare(std::size_t index);
 
     // Geometry, for tests and the view.
     std::uint64_t clusterSize() const { return clusterSize_; }
@@ -152,13 +156,19 @@ protected:
     // Parses the frame's slots until a subdirectory is found or the directory ends.
     virtual std::optional<Descent> parseUntilDescent(Frame& frame) = 0;
     virtual std::size_t appendedCount() const { return entryCount(); }
-    // Whether a deleted file's FAT chain is followed: nullopt leaves the FAT's rule (the chain
-    // when its first entry is still set, else the free clusters after the first one); false
-    // takes the clusters after the first one.
-    virtual std::optional<bool> deletedChainUsable(const FatFamilyEntry& e, std::uint64_t clusters) {
-        (void)e;
+    // Whether a live file holds a data cluster now: its FAT entry is set (exFAT: its bit in the
+    // allocation bitmap); nullopt when that cannot be read.
+    virtual std::optional<bool> clusterTaken(std::uint32_t cluster) {
+        if (!fat_ || driveFormatted_) return std::nullopt;
+        return fat_->entry(cluster) != 0;
+    }
+    // Where a deleted file's data are read: its FAT chain, the clusters after its first one,
+    // or the clusters after its first one that no live file holds (clusterTaken).
+    enum class DeletedRule { Chain, Consecutive, FreeClusters };
+    // FAT12/16/32: the chain while its first entry is still set, else the free clusters.
+    virtual DeletedRule deletedRule(const FatFamilyEntry& e, std::uint64_t clusters) {
         (void)clusters;
-        return std::nullopt;
+        return fat_->entry(e.firstCluster) == 0 ? DeletedRule::FreeClusters : DeletedRule::Chain;
     }
 
     // Shared steps.

@@ -67,6 +67,11 @@ bool NtfsEntryView::writeContent(EntryRef entry, const ContentSink& sink) {
     return read && sinkOk;
 }
 
+std::optional<double> NtfsEntryView::recoverableShare(EntryRef entry) {
+    std::lock_guard lock(mutex_);
+    return parser_.recoverableShare(entry);
+}
+
 bool NtfsEntryView::isDirectoryForSave(EntryRef entry, bool selected) const {
     if (!parser_.isValidIndex(entry) || !parser_.isDirectory(entry)) return false;
     if (!selected) return true;

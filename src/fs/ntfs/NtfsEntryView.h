@@ -36,6 +36,7 @@ public:
     std::uint64_t byteSize(EntryRef entry) override;
     EntryTimes times(EntryRef entry) override;
     bool writeContent(EntryRef entry, const ContentSink& sink) override;
+    std::optional<double> recoverableShare(EntryRef entry) override;
     bool rename(EntryRef entry, const std::string& name) override;
 
     // A folder save starts only from a directory that stands in the table by its own record

@@ -187,6 +187,10 @@ public:
     // The content saveEntry writes, handed to `sink` in order. False when the record cannot be
     // read, is not a "FILE" record, or the content cannot be decoded (what was given stays).
     bool writeEntryContent(std::uint64_t index, const ContentSink& sink);
+    // The share of a deleted file's clusters (those its size needs) that the volume's $Bitmap
+    // shows free now; 1 for a file in use or without clusters; nullopt for a directory or when
+    // the $Bitmap cannot be read (it is read once, when first needed).
+    std::optional<double> recoverableShare(std::uint64_t index);
 
     // ---- Content helpers ----
     // The record of entry `index`, fixed up, with its attribute headers; nullopt if unreadable.
@@ -310,6 +314,11 @@ private:
     bool deepNumberKnown(std::uint64_t index) const {
         return index < deepRecords_.size() && deepRecords_[index].number != kNoRecordNumber;
     }
+    // The volume's $Bitmap (record 6), one bit per cluster.
+    bool loadVolumeBitmap();
+    std::vector<std::uint8_t> volumeBitmap_;
+    bool volumeBitmapTried_ = false;
+    bool volumeBitmapRead_ = false;
     // The sector scans' shared chunk loop (ntfsSectorScans.cpp).
     struct ScanPass;
     void scanVolumeChunks(ScanPass& pass);

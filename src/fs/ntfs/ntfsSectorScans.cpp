@@ -260,6 +260,8 @@ void ntfs::rememberRecordNumber(std::uint64_t position, ByteSpan record, std::ui
 }
 
 void ntfs::clearEntries() {
+    volumeBitmapTried_ = volumeBitmapRead_ = false; // another MFT may name another $Bitmap
+    volumeBitmap_.clear();
     deepRecordIndex_.clear();
     deepRecords_.clear();
     deepCopies_.clear();

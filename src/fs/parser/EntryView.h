@@ -39,6 +39,14 @@ struct EntryTimes {
     std::uint32_t modificationNanoseconds = 0;
 };
 
+// The list's "Recoverable" text of a share: "100%", "40%", "0%", rounded down (a file one
+// cluster short of whole is not shown as whole); empty when unknown.
+inline std::string recoverablePercentText(std::optional<double> share) {
+    if (!share) return {};
+    const double clamped = *share < 0 ? 0 : *share > 1 ? 1 : *share;
+    return std::to_string(static_cast<int>(clamped * 100)) + "%";
+}
+
 class EntryView {
 public:
     virtual ~EntryView() = default;
@@ -89,6 +97,15 @@ public:
     virtual bool isPathGuessed(EntryRef entry) const {
         (void)entry;
         return false;
+    }
+
+    // How intact a file is: the share (0 to 1) of the clusters or blocks its content needs that
+    // no live file uses now, by the volume's allocation bitmap or FAT. 1 for a file in use;
+    // nullopt for a directory, or when the file system cannot tell (computed when asked, so a
+    // scan pays nothing for it).
+    virtual std::optional<double> recoverableShare(EntryRef entry) {
+        (void)entry;
+        return std::nullopt;
     }
 
     // Saving rules that differ between file systems.

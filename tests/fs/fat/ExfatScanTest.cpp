@@ -70,7 +70,8 @@ TEST(ExfatScan, RootChainContiguousFoldersAndFiles) {
 }
 
 // A deleted file's FAT chain is followed only when it is whole and its clusters are free in the
-// allocation bitmap; otherwise its data are taken as the clusters after its first one.
+// allocation bitmap; otherwise its data are the clusters after its first one that the bitmap
+// shows free (a file without a FAT chain: simply the clusters after its first one).
 TEST(ExfatScan, DeletedFilesFollowTheirChainOnlyWhenItIsWholeAndFree) {
     ExfatImage img(400, 1); // 1 KiB clusters: the root's one cluster holds every set
     img.addBitmap(3, 0);
@@ -86,7 +87,9 @@ TEST(ExfatScan, DeletedFilesFollowTheirChainOnlyWhenItIsWholeAndFree) {
         {"live.bin", {20, 22}, 2000, kFatChain, false, {20, 22}},
         {"frag.bin", {21, 23, 25}, 2600, kFatChain, true, {21, 23, 25}},
         {"taker.bin", {31}, 1024, kNoFatChain, false, {31}},
-        {"taken.bin", {30, 31, 32}, 3000, kFatChain, true, {30, 31, 32}},
+        {"taken.bin", {30, 31, 32}, 3000, kFatChain, true, {30, 32, 33}},
+        {"holder.bin", {35}, 1024, kNoFatChain, false, {35}},
+        {"firsttaken.bin", {35, 36}, 2048, kFatChain, true, {35, 36}},
         {"loop.bin", {40, 41, 40}, 3072, kFatChain, true, {40, 41, 42}},
         {"nochain.bin", {50, 60}, 2048, kNoFatChain, true, {50, 51}},
         {"short.bin", {70}, 2048, kFatChain, true, {70, 71}},
@@ -94,6 +97,7 @@ TEST(ExfatScan, DeletedFilesFollowTheirChainOnlyWhenItIsWholeAndFree) {
         {"outside.bin", {100, 450}, 2048, kFatChain, true, {100, 101}},
     };
     std::size_t slot = 1;
+    std::uint32_t rootCluster = 2;
     std::uint8_t seed = 1;
     std::map<std::string, std::vector<std::uint8_t>> want;
     for (const File& f : files) {
@@ -104,7 +108,14 @@ TEST(ExfatScan, DeletedFilesFollowTheirChainOnlyWhenItIsWholeAndFree) {
         if (!f.deleted)
             for (std::uint32_t c : f.chain) img.markAllocated(c);
         const auto set = ExfatImage::entrySet(name16(f.name), 0x20, f.chain.front(), f.size, f.flags, f.deleted);
-        img.put(2, slot, set);
+        if (rootCluster == 2 && slot + set.size() / 32 > 32) { // the root goes on in cluster 5
+            img.setFat(2, 5);
+            img.setFat(5, 0xFFFFFFFF);
+            img.markAllocated(5);
+            rootCluster = 5;
+            slot = 0;
+        }
+        img.put(rootCluster, slot, set);
         slot += set.size() / 32;
     }
     for (const File& f : files) {
@@ -122,6 +133,28 @@ TEST(ExfatScan, DeletedFilesFollowTheirChainOnlyWhenItIsWholeAndFree) {
         ASSERT_TRUE(s->paths.count(std::string("/") + f.name)) << f.name;
         EXPECT_EQ(s->content(s->paths.at(std::string("/") + f.name)), want[f.name]) << f.name;
     }
+    // How intact each is, by the bitmap: the share of the clusters read that no live file holds.
+    const std::map<std::string, double> shares{{"live.bin", 1.0},      {"frag.bin", 1.0},    {"taken.bin", 1.0},
+                                               {"firsttaken.bin", 0.5}, {"loop.bin", 1.0},    {"nochain.bin", 1.0},
+                                               {"outside.bin", 1.0}};
+    for (const auto& [name, share] : shares) {
+        const auto got = s->view().recoverableShare(s->paths.at("/" + name));
+        ASSERT_TRUE(got.has_value()) << name;
+        EXPECT_DOUBLE_EQ(*got, share) << name;
+    }
+}
+
+TEST(ExfatScan, WithoutAnAllocationBitmapDeletedFilesAreContiguousAndTheirShareUnknown) {
+    ExfatImage img(100);
+    img.setFat(10, 12);
+    img.setFat(12, 0xFFFFFFFF);
+    img.fill({10, 11, 12}, pattern(1536, 3));
+    img.put(2, 0, ExfatImage::entrySet(u"gone.bin", 0x20, 10, 1024, kFatChain, true));
+    auto s = scanFatBytes(img.bytes(), "FAT64");
+    const EntryRef gone = s->paths.at("/gone.bin");
+    const auto bytes = pattern(1536, 3);
+    EXPECT_EQ(s->content(gone), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 1024));
+    EXPECT_FALSE(s->view().recoverableShare(gone).has_value());
 }
 
 TEST(ExfatScan, ContiguousFileReadInPiecesNotOneBuffer) {

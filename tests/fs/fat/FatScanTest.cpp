@@ -188,6 +188,14 @@ TEST(FatScan, DeletedFileSkipsClustersInUseAndDeletedFoldersDoNotRobLiveOnes) {
     EXPECT_TRUE(has(*s, "/LIVE/KEPT.TXT"));
     EXPECT_FALSE(s->view().isDeleted(s->paths.at("/LIVE")));
     EXPECT_EQ(s->content(s->paths.at("/\xEF\xBF\xA5ONE.BIN")), data);
+    // The clusters read are free: whole. Once a live file's chain takes the first cluster, the
+    // FAT leads into that file: none of what is read is the deleted file's any more.
+    EXPECT_EQ(s->view().recoverableShare(s->paths.at("/\xEF\xBF\xA5ONE.BIN")), 1.0);
+    EXPECT_EQ(s->view().recoverableShare(s->paths.at("/OTHER.BIN")), 1.0);
+    EXPECT_FALSE(s->view().recoverableShare(s->paths.at("/LIVE")).has_value());
+    img.chain({10, 13, 14});
+    auto reused = scanFatBytes(img.bytes(), "FAT16");
+    EXPECT_EQ(reused->view().recoverableShare(reused->paths.at("/\xEF\xBF\xA5ONE.BIN")), 0.0);
 }
 
 TEST(FatScan, FormattedDriveReadsFirstClustersAndConsecutiveFiles) {

@@ -228,3 +228,51 @@ TEST(NtfsScanCorpus, AdvancedSearchWithoutTheMftsFirstClusterFindsNoCandidate) {
     EXPECT_EQ(advanced.parser.findMftCandidates(3), 0u);
     EXPECT_FALSE(advanced.parser.runsFromCandidate(0));
 }
+
+// How intact each deleted file is, from the volume's $Bitmap: every deleted file of the corpus
+// volume that The Sleuth Kit reads byte-exact shows 1, the ballast whose space later files took
+// less; once the bitmap gives one of a file's clusters to a live file, that file shows the share
+// of its clusters still free.
+TEST(NtfsScanCorpus, RecoverableShareOfDeletedFilesFollowsTheVolumeBitmap) {
+    auto image = corpusNtfs();
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst (or zstd) absent";
+    Scan intact(*image, 1);
+    intact.finish();
+    ntfs& p = intact.parser;
+    const auto paths = pathsFromRoot(p);
+    std::uint64_t deletedFiles = 0;
+    for (const auto& [path, index] : paths) {
+        if (path.starts_with("/ORPHAN_ENTRY")) continue; // records without a folder: anything goes
+        if (p.isDirectory(index)) {
+            EXPECT_FALSE(p.recoverableShare(index).has_value()) << path;
+            continue;
+        }
+        const auto share = p.recoverableShare(index);
+        ASSERT_TRUE(share.has_value()) << path;
+        // ballast.tmp was deleted to free space that later files took.
+        if (path == "/ballast.tmp") {
+            EXPECT_LT(*share, 1.0);
+            continue;
+        }
+        EXPECT_EQ(*share, 1.0) << path;
+        if (!p.isInUse(index)) ++deletedFiles;
+    }
+    ASSERT_GE(deletedFiles, 5u);
+
+    const std::uint64_t clip = paths.at("/Media/clip-atlas.bin");
+    const DataAttributeInfo info = p.dataAttributeInfo(clip);
+    ASSERT_EQ(info.residency, 'N');
+    const std::int64_t taken = info.runs.front().lcn + 1; // the file's second cluster
+    const DataAttributeInfo bitmap = p.dataAttributeInfo(6);
+    ASSERT_EQ(bitmap.residency, 'N');
+    ASSERT_LT(static_cast<std::uint64_t>(taken / 8), std::uint64_t{bitmap.runs.front().clusterCount} * p.clusterSize);
+    auto bytes = *image;
+    bytes[static_cast<std::size_t>(bitmap.runs.front().lcn * static_cast<std::int64_t>(p.clusterSize) + taken / 8)] |=
+        static_cast<std::uint8_t>(1u << (taken % 8));
+    Scan damaged(bytes, 1);
+    damaged.finish();
+    const std::uint64_t clusters = (info.realSize + p.clusterSize - 1) / p.clusterSize;
+    const auto share = damaged.parser.recoverableShare(pathsFromRoot(damaged.parser).at("/Media/clip-atlas.bin"));
+    ASSERT_TRUE(share.has_value());
+    EXPECT_DOUBLE_EQ(*share, static_cast<double>(clusters - 1) / static_cast<double>(clusters));
+}
