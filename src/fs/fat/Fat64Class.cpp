@@ -131,7 +131,6 @@ bool Fat64Class::loadAllocationBitmap() {
     if (bitmapTried_) return bitmapRead_;
     bitmapTried_ = true;
     if (clusterSize_ == 0 || clusterLimit_ <= 2 || !isDataCluster(rootCluster_)) return false;
-    attachReader();
     std::vector<std::uint8_t> cluster(static_cast<std::size_t>(clusterSize_));
     std::unordered_set<std::uint32_t> seen;
     std::uint32_t c = rootCluster_;

@@ -482,7 +482,6 @@ std::optional<double> FatFamilyBase::recoverableShare(std::size_t index) {
     const FatFamilyEntry& e = entry(index);
     if (e.directory) return std::nullopt;
     if (!e.deleted || e.size == 0) return 1.0;
-    attachReader();
     const std::uint64_t clusters = e.size / clusterSize_ + (e.size % clusterSize_ != 0);
     std::uint64_t free = 0;
     for (const auto& [first, count] : contentRuns(e, clusters)) {
