@@ -27,7 +27,7 @@ if [ ! -f "$raw" ] || [ "$(stat -c %s "$raw")" -ne $((2 << 30)) ]; then
         random() { { openssl enc -aes-128-ctr -pass "pass:vindaru$stripe" -nosalt -pbkdf2 </dev/zero 2>/dev/null || true; }; }
         case $((stripe % 4)) in
         0) random | head -c $((64 << 20)) >>"$raw.part" ;;
-        1 | 2) random | base64 -w 76 | head -c $((64 << 20)) >>"$raw.part" ;;
+        1 | 2) { random | base64 -w 76 || true; } | head -c $((64 << 20)) >>"$raw.part" ;;
         3) truncate -s $(((stripe + 1) * 64 << 20)) "$raw.part" ;;
         esac
     done

@@ -158,7 +158,9 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
         std::cerr << image.path
                   << ": no VMDK, VHD or VDI signature, read as a raw disk (as with --extent FLAT)\n";
     }
-    if (needsSparseHeader(image.choices) && !sparseHeaderPresentOrUnreadable(image.path)) {
+    // A descriptor (or COWD/SEsparse extent) is known to the VMDK reader by its content.
+    if (needsSparseHeader(image.choices) && !sparseHeaderPresentOrUnreadable(image.path) &&
+        probeImage(image.path).kind != ImageKind::Vmdk) {
         std::cerr << image.path
                   << " is not a sparse VMDK extent: give --descriptor for a descriptor file or "
                      "--extent FLAT for a flat extent\n";

@@ -87,13 +87,9 @@ Damage VmdkGrainExtent::inflateGrain(std::uint64_t grain, std::uint64_t markerOf
                                      std::span<std::uint8_t> grainOut) const {
     const std::uint64_t most = kVmdkGrainMarkerHeader + grainBytes_ + grainBytes_ / 8 + kCompressedSlack;
     const std::uint64_t inFile = fileLength_ - markerOffset; // storedAt: markerOffset < fileLength_
-    // The marker and its data where the file is mapped; else read, the marker's sector first.
     std::span<const std::uint8_t> bytes;
-    const std::span<const std::uint8_t> whole = file_.mapped();
-    if (whole.size() == fileLength_) {
-        bytes = whole.subspan(static_cast<std::size_t>(markerOffset),
-                              static_cast<std::size_t>(std::min(most, inFile)));
-    } else {
+    // The marker's sector first, then exactly the rest of its data.
+    {
         std::vector<std::uint8_t>& buffer = scratch();
         buffer.resize(static_cast<std::size_t>(std::min(most, inFile)));
         const std::size_t first = std::min<std::size_t>(buffer.size(), 4096);
@@ -156,11 +152,14 @@ bool VmdkGrainExtent::runJobs(const std::vector<Job>& jobs, std::span<std::uint8
     if (jobs.empty()) return true;
     std::vector<Damage> results(jobs.size(), Damage::None);
     if (jobs.size() >= kParallelJobs && std::thread::hardware_concurrency() > 1) {
-        // Each thread takes every other grain; the grains write disjoint parts of `out`.
-        std::thread helper([&] {
-            for (std::size_t i = 1; i < jobs.size(); i += 2) results[i] = runJob(jobs[i], out);
-        });
-        for (std::size_t i = 0; i < jobs.size(); i += 2) results[i] = runJob(jobs[i], out);
+        // Both threads take the next grain not yet taken, so that a helper the scheduler keeps
+        // waiting costs nothing; the grains write disjoint parts of `out`.
+        std::atomic<std::size_t> next{0};
+        auto work = [&] {
+            for (std::size_t i = next++; i < jobs.size(); i = next++) results[i] = runJob(jobs[i], out);
+        };
+        std::thread helper(work);
+        work();
         helper.join();
     } else {
         for (std::size_t i = 0; i < jobs.size(); ++i) results[i] = runJob(jobs[i], out);

@@ -1,6 +1,6 @@
-// libFuzzer target: the input is a VMDK extent file held in memory (sparse header, descriptor,
-// tables, grains), opened as a sparse and as a flat extent, then read by cursor and by position
-// up to and past the disk's end.
+// libFuzzer target: the input is a VMDK file held in memory (sparse header, descriptor, tables,
+// grains), opened for what it is and as a flat extent, then read by position at offsets the
+// input steers, up to and past the disk's end, with its damage map and structure.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,15 +16,14 @@ namespace {
 void exercise(vindaru::FileReadSeekVmdk& reader, const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> buffer(64 * 512);
     const vindaru::ByteSpan in(data, size);
+    vindaru::ReadReport report;
     for (std::size_t k = 0; k < 6; ++k) {
         // Positions from the input's own bytes, so the fuzzer can steer them into its tables.
-        const std::uint64_t raw = vindaru::le64(in, 64 + k * 8);
-        const auto position = static_cast<std::int64_t>(raw % (std::uint64_t{1} << 50)) & ~std::int64_t{511};
+        const std::uint64_t position = vindaru::le64(in, 64 + k * 8) % (std::uint64_t{1} << 50);
         const std::size_t length = (vindaru::u8(in, 120 + k) % 65) * 512 + (k == 5 ? 100 : 0);
         const std::size_t n = length < buffer.size() ? length : buffer.size();
-        if (k % 2 == 0) reader.seek(position, 0);
-        reader.read(buffer.data(), n);
-        reader.readAt(static_cast<std::uint64_t>(position) + (k == 3 ? 100 : 0), {buffer.data(), n});
+        reader.readAt(position, {buffer.data(), n}, &report);
+        reader.readAt(position % (reader.capacity() + 1), {buffer.data(), n}, &report);
     }
 }
 
@@ -44,6 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint64_t end = reader.capacity();
         reader.readAt(end - (end >= 512 ? 512 : 0), tail);
         (void)reader.isHole(end / 2, tail.size());
+        if (end <= (std::uint64_t{1} << 30)) {
+            std::vector<vindaru::ByteRange> damage;
+            reader.describeDamage(damage);
+            (void)reader.structureLines();
+        }
     }
     vindaru::readVmdkFileInfo("fuzz.vmdk", &files);
     return 0;

@@ -1,6 +1,6 @@
-// libFuzzer target: the input is descriptor text. Both descriptor parsers read it, and a split
+// libFuzzer target: the input is descriptor text. Every descriptor parser reads it, and a split
 // reader opens it as the descriptor of a set whose files are held in memory: a flat extent and a
-// small sparse extent (header only: every grain a hole).
+// small sparse extent (header only: every grain a hole); a delta's parent link is taken from it.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include "image/FileReadSeekVmdkSplit.h"
 #include "image/ReadOnlyFile.h"
 #include "image/VmdkDescriptor.h"
+#include "image/VmdkDiskDescriptor.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     vindaru::parseVmdkDescriptor(text.substr(0, text.find('\0')));
     vindaru::parseVmdkDescriptorFile(text);
+    vindaru::parseVmdkDiskDescriptor(text);
 
     vindaru::MemoryFiles files;
     files.add("set/d.vmdk", {data, size});
@@ -53,13 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader.memoryFiles = &files;
     if (!reader.open("set/d.vmdk")) return 0;
     std::vector<std::uint8_t> buffer(16 * 512);
-    const std::int64_t last = static_cast<std::int64_t>(reader.capacity() / 512) - 1;
-    for (std::int64_t sector : {std::int64_t{0}, std::int64_t{7}, std::int64_t{15}, std::int64_t{16},
-                                std::int64_t{63}, std::int64_t{64}, std::int64_t{1000}, last}) {
-        if (sector < 0) continue;
-        reader.seek(sector * 512, 0);
-        reader.read(buffer.data(), buffer.size());
-        reader.readAt(static_cast<std::uint64_t>(sector) * 512, buffer);
+    const std::uint64_t end = reader.capacity();
+    vindaru::ReadReport report;
+    for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t{7 * 512 + 3}, std::uint64_t{8192}, end / 2,
+                             end - std::min<std::uint64_t>(end, 4096), end}) {
+        reader.readAt(at, buffer, &report);
     }
+    (void)reader.parentLink();
+    (void)reader.structureLines();
     return 0;
 }

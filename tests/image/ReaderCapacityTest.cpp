@@ -78,15 +78,25 @@ TEST(ReaderCapacity, BlockReadersEndAtTheDeclaredSizeCutToWhatTheirTablesMap) {
     EXPECT_EQ(vdiRun.session.diskSectorCount, 3 * kMiB / 512);
 }
 
-TEST(ReaderCapacity, FlatVmdkEndsAtItsFileThoughItReadsZerosBeyond) {
+TEST(ReaderCapacity, FlatVmdkEndsAtItsFile) {
     MemorySession run;
     run.image = patternDisk(64 * 512, 5);
-    auto* flat = run.open<FileReadSeekVmdk>("flat.vmdk");
-    flat->extentTypeChoice = "FLAT";
+    run.files.add("flat.vmdk", run.image);
+    FileReadSeekVmdk* flat = nullptr;
+    {
+        auto reader = std::make_unique<FileReadSeekVmdk>(run.session);
+        reader->memoryFiles = &run.files;
+        reader->extentTypeChoice = "FLAT";
+        flat = reader.get();
+        run.session.replaceReader(std::move(reader));
+        ASSERT_TRUE(openSessionReader(run.session, "flat.vmdk"));
+    }
     EXPECT_EQ(flat->capacity(), 64u * 512);
     std::vector<std::uint8_t> past(4096, 0xAA);
-    EXPECT_FALSE(flat->readAt(1ull << 40, past)) << "past the disk's end: unreadable";
+    ReadReport report;
+    EXPECT_FALSE(flat->readAt(1ull << 40, past, &report)) << "past the disk's end: unreadable";
     EXPECT_TRUE(allZero(past));
+    EXPECT_EQ(report.unreadableRanges().at(0).reason, Damage::PastEndOfDisk);
     EXPECT_EQ(run.session.diskSectorCount, 64u) << "no size declared: the file's length";
 
     MemorySession sparse;
@@ -96,7 +106,7 @@ TEST(ReaderCapacity, FlatVmdkEndsAtItsFileThoughItReadsZerosBeyond) {
     EXPECT_EQ(reader->capacity(), 4096u * 512);
 }
 
-TEST(ReaderCapacity, SplitSetEndsWithItsLastOpenedExtent) {
+TEST(ReaderCapacity, SplitSetEndsWithItsLastExtentOpenedOrNot) {
     MemorySession run;
     run.image.assign(16 * 512, 1);
     run.other.assign(24 * 512, 2);
@@ -114,8 +124,8 @@ TEST(ReaderCapacity, SplitSetEndsWithItsLastOpenedExtent) {
     run.session.replaceReader(std::move(reader));
     ASSERT_TRUE(openSessionReader(run.session, "set.vmdk"));
     EXPECT_EQ(split->missingExtents(), std::vector<std::string>{"set-f003.vmdk"});
-    EXPECT_EQ(split->capacity(), 40u * 512);
-    EXPECT_EQ(run.session.diskSectorCount, 16u + 24 + 99) << "the descriptor's lines";
+    EXPECT_EQ(split->capacity(), (16u + 24 + 99) * 512) << "the descriptor's lines";
+    EXPECT_EQ(run.session.diskSectorCount, 16u + 24 + 99);
 }
 
 TEST(ReaderCapacity, ATypedDiskSizeReplacesAVmdksSizeOnly) {

@@ -111,5 +111,55 @@ TEST(VmdkDisk, RecognisesEachFileByItsContent) {
     EXPECT_EQ(rf.size(), 4096u);
 }
 
+// ESXi keeps a snapshot as a descriptor naming a COWD or SEsparse delta and, by its hint, the
+// base disk; what the delta does not hold comes from the base.
+TEST(VmdkDisk, EsxiDeltasReadThroughTheirBaseDisk) {
+    MemoryFiles files;
+    const auto flat = flatBytes(4096, 7);
+    const auto base = bytesOf(descriptorText("vmfs", {"RW 4096 VMFS \"vm-flat.vmdk\""}));
+    const auto cowd = test::cowdDelta(4096, 16, {2, 100}, 8);
+    const auto se = test::seSparseDelta(4096, {3, 300}, {5}, 9);
+    auto delta = [](const std::string& type, const std::string& file) {
+        std::string t = descriptorText(type == "VMFSSPARSE" ? "vmfsSparse" : "seSparse",
+                                       {"RW 4096 " + type + " \"" + file + "\""});
+        t.replace(t.find("parentCID=ffffffff"), 18, "parentCID=12345678\nparentFileNameHint=\"vm.vmdk\"");
+        return bytesOf(t);
+    };
+    const auto cowdDescriptor = delta("VMFSSPARSE", "vm-000001-delta.vmdk");
+    const auto seDescriptor = delta("SESPARSE", "vm-000001-sesparse.vmdk");
+    files.add("ds/vm.vmdk", base);
+    files.add("ds/vm-flat.vmdk", flat);
+    files.add("ds/vm-000001-delta.vmdk", cowd);
+    files.add("ds/vm-000001-sesparse.vmdk", se);
+    files.add("ds/vm-000001.vmdk", cowdDescriptor);
+    files.add("ds/vm-000002.vmdk", seDescriptor);
+    std::string error;
+    VmdkDisk baseDisk;
+    ASSERT_TRUE(baseDisk.open("ds/vm.vmdk", &files, false, error)) << error;
+    const VmdkExtent::AbsentFill fromBase = [&](std::uint64_t at, std::span<std::uint8_t> out, ReadReport* r) {
+        return baseDisk.read(at, out, r, kHole);
+    };
+    for (const auto& [name, grainSectors, held, zero, salt] :
+         {std::tuple<std::string, std::uint64_t, std::vector<std::uint64_t>, std::uint64_t, std::uint8_t>{
+              "ds/vm-000001.vmdk", 16, {2, 100}, ~0ull, 8},
+          {"ds/vm-000002.vmdk", 8, {3, 300}, 5, 9}}) {
+        VmdkDisk d;
+        ASSERT_TRUE(d.open(name, &files, false, error)) << error;
+        EXPECT_TRUE(d.isDelta());
+        EXPECT_EQ(d.descriptor().parentFileNameHint, "vm.vmdk");
+        std::vector<std::uint8_t> out(d.size());
+        ReadReport report;
+        EXPECT_TRUE(d.read(0, out, &report, fromBase)) << name;
+        for (std::uint64_t s = 0; s < 4096; ++s) {
+            const std::uint64_t g = s / grainSectors;
+            const auto want = std::find(held.begin(), held.end(), g) != held.end() ? test::sectorPattern(s, salt)
+                              : g == zero ? std::vector<std::uint8_t>(512, 0)
+                                          : test::sectorPattern(s, 7);
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), out.begin() + static_cast<std::ptrdiff_t>(s * 512)))
+                << name << " sector " << s;
+        }
+    }
+}
+
 } // namespace
 } // namespace vindaru
