@@ -36,31 +36,104 @@ void CheckTreeModel::announceSubtree(TreeItemId parent) {
 
 // ---- listener side: any thread, queued in order ----
 
+void CheckTreeModel::enqueue(const Pending& change) {
+    bool schedule = false;
+    {
+        std::lock_guard lock(pendingMutex_);
+        pending_.push_back(change);
+        schedule = !flushScheduled_;
+        flushScheduled_ = true;
+    }
+    if (schedule)
+        QMetaObject::invokeMethod(
+            this, [this] { flush(); }, Qt::QueuedConnection);
+}
+
 void CheckTreeModel::itemInserted(TreeItemId item, TreeItemId parent, std::size_t row) {
-    QMetaObject::invokeMethod(
-        this, [this, item, parent, row] { applyInsert(item, parent, static_cast<int>(row)); },
-        Qt::QueuedConnection);
+    enqueue({Pending::Kind::Insert, item, parent, static_cast<int>(row)});
 }
 
 void CheckTreeModel::itemRemoved(TreeItemId item, TreeItemId parent, std::size_t row) {
-    QMetaObject::invokeMethod(
-        this, [this, item, parent, row] { applyRemove(item, parent, static_cast<int>(row)); },
-        Qt::QueuedConnection);
+    enqueue({Pending::Kind::Remove, item, parent, static_cast<int>(row)});
 }
 
 void CheckTreeModel::allItemsRemoved() {
-    QMetaObject::invokeMethod(
-        this, [this] { applyReset(); }, Qt::QueuedConnection);
+    enqueue({Pending::Kind::Reset});
 }
 
 void CheckTreeModel::itemChanged(TreeItemId item) {
-    QMetaObject::invokeMethod(
-        this, [this, item] { applyChanged(item); }, Qt::QueuedConnection);
+    enqueue({Pending::Kind::Changed, item});
 }
 
 void CheckTreeModel::checkChanged(TreeItemId item, bool) {
-    QMetaObject::invokeMethod(
-        this, [this, item] { applyCheckChanged(item); }, Qt::QueuedConnection);
+    enqueue({Pending::Kind::Check, item});
+}
+
+void CheckTreeModel::flush() {
+    std::vector<Pending> ops;
+    {
+        std::lock_guard lock(pendingMutex_);
+        ops.swap(pending_);
+        flushScheduled_ = false;
+    }
+    // The shape changes in order; labels and checks are read from the tree when drawn, so they
+    // are redrawn once, after the shape (an item gone by then is skipped).
+    std::unordered_set<TreeItemId> changed;
+    std::unordered_set<TreeItemId> checks;
+    for (std::size_t i = 0; i < ops.size();) {
+        const Pending& op = ops[i];
+        switch (op.kind) {
+        case Pending::Kind::Insert: {
+            // The run of appends to this parent. Label and check changes between them are
+            // drawn at the end anyway, and a placeholder put under an item of the run goes in
+            // after the run.
+            std::vector<Pending> run{op};
+            std::vector<Pending> below;
+            std::unordered_set<TreeItemId> inRun{op.item};
+            std::size_t end = i + 1;
+            for (; end < ops.size(); ++end) {
+                const Pending& next = ops[end];
+                if (next.kind == Pending::Kind::Changed) {
+                    changed.insert(next.item);
+                } else if (next.kind == Pending::Kind::Check) {
+                    checks.insert(next.item);
+                } else if (next.kind == Pending::Kind::Insert && next.parent == op.parent &&
+                           next.row == run.back().row + 1) {
+                    run.push_back(next);
+                    inRun.insert(next.item);
+                } else if (next.kind == Pending::Kind::Insert && inRun.count(next.parent)) {
+                    below.push_back(next);
+                } else {
+                    break;
+                }
+            }
+            applyInsertRun(run, 0, run.size());
+            for (const Pending& child : below)
+                applyInsert(child.item, child.parent, child.row);
+            if (op.parent != kTreeTop) checks.insert(op.parent);
+            i = end;
+            continue;
+        }
+        case Pending::Kind::Remove:
+            applyRemove(op.item, op.parent, op.row);
+            break;
+        case Pending::Kind::Reset:
+            applyReset();
+            changed.clear();
+            checks.clear();
+            break;
+        case Pending::Kind::Changed:
+            changed.insert(op.item);
+            break;
+        case Pending::Kind::Check:
+            checks.insert(op.item);
+            break;
+        }
+        ++i;
+    }
+    for (TreeItemId item : changed)
+        applyChanged(item);
+    applyCheckChanges(checks);
 }
 
 // ---- UI side ----
@@ -68,6 +141,35 @@ void CheckTreeModel::checkChanged(TreeItemId item, bool) {
 void CheckTreeModel::renumber(Node& parent, int from) {
     for (int i = from; i < static_cast<int>(parent.children.size()); ++i)
         nodes_[parent.children[static_cast<std::size_t>(i)]].row = i;
+}
+
+void CheckTreeModel::applyInsertRun(const std::vector<Pending>& ops, std::size_t from,
+                                    std::size_t to) {
+    const TreeItemId parent = ops[from].parent;
+    auto p = nodes_.find(parent);
+    const int first = ops[from].row;
+    bool whole = p != nodes_.end() && first >= 0 &&
+                 first <= static_cast<int>(p->second.children.size());
+    for (std::size_t i = from; whole && i < to; ++i)
+        whole = !nodes_.count(ops[i].item);
+    if (!whole) {
+        // Items announced before, or rows out of step: one at a time, as they came.
+        for (std::size_t i = from; i < to; ++i)
+            applyInsert(ops[i].item, parent, ops[i].row);
+        return;
+    }
+    const int count = static_cast<int>(to - from);
+    beginInsertRows(indexOf(parent), first, first + count - 1);
+    Node& node = nodes_.find(parent)->second;
+    std::vector<TreeItemId> added;
+    added.reserve(to - from);
+    for (std::size_t i = from; i < to; ++i)
+        added.push_back(ops[i].item);
+    node.children.insert(node.children.begin() + first, added.begin(), added.end());
+    for (int k = 0; k < count; ++k)
+        nodes_[added[static_cast<std::size_t>(k)]] = Node{parent, first + k, {}};
+    renumber(nodes_.find(parent)->second, first + count);
+    endInsertRows();
 }
 
 void CheckTreeModel::applyInsert(TreeItemId item, TreeItemId parent, int row) {
@@ -121,27 +223,34 @@ void CheckTreeModel::applyChanged(TreeItemId item) {
     if (index.isValid()) emit dataChanged(index, index);
 }
 
+void CheckTreeModel::applyCheckChanges(const std::unordered_set<TreeItemId>& items) {
+    std::unordered_set<TreeItemId> ancestorsDrawn;
+    for (TreeItemId item : items) {
+        // The loaded subtree below the item, a parent's children in one range.
+        std::vector<TreeItemId> pending{item};
+        while (!pending.empty()) {
+            const TreeItemId id = pending.back();
+            pending.pop_back();
+            auto it = nodes_.find(id);
+            if (it == nodes_.end() || it->second.children.empty()) continue;
+            const QModelIndex parentIndex = indexOf(id);
+            const int last = static_cast<int>(it->second.children.size()) - 1;
+            emit dataChanged(index(0, 0, parentIndex), index(last, 0, parentIndex),
+                             {Qt::CheckStateRole});
+            pending.insert(pending.end(), it->second.children.begin(), it->second.children.end());
+        }
+        for (TreeItemId id = item; id != kTreeTop && ancestorsDrawn.insert(id).second;) {
+            auto it = nodes_.find(id);
+            if (it == nodes_.end()) break;
+            const QModelIndex at = indexOf(id);
+            emit dataChanged(at, at, {Qt::CheckStateRole});
+            id = it->second.parent;
+        }
+    }
+}
+
 void CheckTreeModel::applyCheckChanged(TreeItemId item) {
-    // The item's whole loaded subtree and its ancestors may draw another state image.
-    std::vector<TreeItemId> pending{item};
-    while (!pending.empty()) {
-        const TreeItemId id = pending.back();
-        pending.pop_back();
-        auto it = nodes_.find(id);
-        if (it == nodes_.end() || it->second.children.empty()) continue;
-        const QModelIndex parentIndex = indexOf(id);
-        const int last = static_cast<int>(it->second.children.size()) - 1;
-        emit dataChanged(index(0, 0, parentIndex), index(last, 0, parentIndex),
-                         {Qt::CheckStateRole});
-        pending.insert(pending.end(), it->second.children.begin(), it->second.children.end());
-    }
-    for (TreeItemId id = item; id != kTreeTop;) {
-        auto it = nodes_.find(id);
-        if (it == nodes_.end()) break;
-        const QModelIndex index = indexOf(id);
-        emit dataChanged(index, index, {Qt::CheckStateRole});
-        id = it->second.parent;
-    }
+    applyCheckChanges({item});
 }
 
 TreeItemId CheckTreeModel::itemAt(const QModelIndex& index) const {

@@ -5,10 +5,17 @@
 // parent, at which row) and changes that copy only on the UI thread, replaying the tree's
 // notifications in the order they happened: every notification, from any thread, is queued.
 // Labels, check states, colours come from the tree itself at the time they are drawn.
+//
+// Notifications are gathered and replayed in batches, at most one queued call at a time: a run
+// of children appended to one folder becomes one row insertion (a folder of 100,000 files
+// inserted row by row would cost the view a relayout per row), and the check and label changes
+// of a batch are drawn once each.
 #pragma once
 
 #include <QAbstractItemModel>
+#include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/IconLookup.h"
@@ -54,11 +61,23 @@ class CheckTreeModel : public QAbstractItemModel, private CheckTreeListener {
     void itemChanged(TreeItemId item) override;
     void checkChanged(TreeItemId item, bool state) override;
 
+    struct Pending {
+        enum class Kind { Insert, Remove, Reset, Changed, Check } kind;
+        TreeItemId item = kNoTreeItem;
+        TreeItemId parent = kTreeTop;
+        int row = 0;
+    };
+    void enqueue(const Pending& change);
+    void flush();
+    // ops[from, to) are inserts under one parent at consecutive rows.
+    void applyInsertRun(const std::vector<Pending>& ops, std::size_t from, std::size_t to);
     void applyInsert(TreeItemId item, TreeItemId parent, int row);
     void applyRemove(TreeItemId item, TreeItemId parent, int row);
     void applyReset();
     void applyChanged(TreeItemId item);
     void applyCheckChanged(TreeItemId item);
+    // Redraws the check boxes of `items`, their loaded subtrees and their ancestors, each once.
+    void applyCheckChanges(const std::unordered_set<TreeItemId>& items);
     void forgetSubtree(TreeItemId item);
     void renumber(Node& parent, int from);
     void announceSubtree(TreeItemId item);
@@ -66,6 +85,9 @@ class CheckTreeModel : public QAbstractItemModel, private CheckTreeListener {
     CheckTree& tree_;
     IconLookup icons_;
     std::unordered_map<TreeItemId, Node> nodes_; // kTreeTop holds the top-level items
+    std::mutex pendingMutex_;
+    std::vector<Pending> pending_;
+    bool flushScheduled_ = false;
 };
 
 } // namespace vindaru::app

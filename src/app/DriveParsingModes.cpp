@@ -1,5 +1,8 @@
 #include "app/DriveParsingModes.h"
 
+#include <filesystem>
+#include <memory>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -24,6 +27,7 @@
 #include "app/UiStatusSink.h"
 #include "app/VhdInputDialog.h"
 #include "image/DiskExport.h"
+#include "app/UiThrottle.h"
 
 namespace vindaru::app {
 
@@ -48,7 +52,7 @@ DriveParsingModes::DriveParsingModes(COrdavinApp& app, VhdInputDialog* imagePage
     progressSink_->setUnit(UiProgressSink::Unit::Sectors);
 
     progress_->hide();
-    stop_->hide();
+    setExportControlsVisible(false);
     saveDiskImage_->setChecked(false);
     saveImage_->setEnabled(false);
     setCustomEnabled(false);
@@ -129,8 +133,11 @@ void DriveParsingModes::buildControls() {
     grid->addLayout(range, 4, 1, 1, 4);
     grid->setColumnStretch(4, 1);
 
+    // The export waits at its next piece while paused, as every long work of the wizard does.
+    pause_ = makeIconButton(QStyle::SP_MediaPause, tr("Pause"));
+    resume_ = makeIconButton(QStyle::SP_MediaPlay, tr("Resume"));
     stop_ = makeButton(tr("Stop"), QStyle::SP_MediaStop, tr("Stop"));
-    QHBoxLayout* progressRow = makeProgressRow(progress_, {stop_});
+    QHBoxLayout* progressRow = makeProgressRow(progress_, {pause_, resume_, stop_});
 
     status_ = makeStatusLine(tr("Choose any one of the mode and click next...."));
 
@@ -157,14 +164,17 @@ void DriveParsingModes::buildControls() {
     });
     connect(saveImage_, &QPushButton::clicked, this, &DriveParsingModes::saveImage);
     connect(stop_, &QPushButton::clicked, this, &DriveParsingModes::askStop);
+    connect(pause_, &QPushButton::clicked, this, [this] { setExportPaused(true); });
+    connect(resume_, &QPushButton::clicked, this, [this] { setExportPaused(false); });
     connect(back_, &QPushButton::clicked, this, &DriveParsingModes::goBack);
     connect(next_, &QPushButton::clicked, this, &DriveParsingModes::goNext);
 }
 
 void DriveParsingModes::showEvent(QShowEvent* event) {
     WizardPage::showEvent(event);
-    if (event->spontaneous()) return;
-    // Each time the page comes up, once it is on screen.
+    // When the page opens, once it is on screen; not again when Back returns to it.
+    if (event->spontaneous() || spaceWarned_) return;
+    spaceWarned_ = true;
     QTimer::singleShot(0, this, [this] {
         if (isVisible()) info(kSpaceWarning);
     });
@@ -230,29 +240,67 @@ void DriveParsingModes::startExport(const QString& target) {
     ImageChoices kind = choices.value_or(ImageChoices{});
     setNavigationEnabled(false);
     progress_->setValue(0);
+    progressSink_->reset();
     progress_->show();
-    stop_->show();
+    setExportControlsVisible(true);
     exportControl_.stopRequested.reset();
     messages().reopen();
     const std::string image = imagePath_.toStdString();
     const std::string path = target.toStdString();
+    auto result = std::make_shared<ExportResult>();
     worker_.start(
-        [this, kind, image, path] {
-            DiskExport().run(session(), kind, image, path, *statusSink_, *progressSink_, messages(),
-                             exportControl_);
+        [this, kind, image, path, result] {
+            *result = DiskExport().run(session(), kind, image, path, *statusSink_, *progressSink_,
+                                       messages(), exportControl_);
         },
-        [this] { exportFinished(); });
+        [this, result] { exportFinished(*result); });
 }
 
-void DriveParsingModes::exportFinished() {
+void DriveParsingModes::exportFinished(const ExportResult& result) {
     worker_.join();
+    UiThrottle::deliverAllPending();
+    setExportControlsVisible(false);
+    // A file cut short must not pass for the disk: it keeps what was copied under a name that
+    // says it is unfinished.
+    if (!result.completed && !result.path.empty()) {
+        const QString cut = QString::fromStdString(result.path);
+        const QString kept = cut + QStringLiteral(".partial");
+        std::error_code ec;
+        std::filesystem::rename(result.path, kept.toStdString(), ec);
+        if (ec) std::filesystem::remove(result.path, ec);
+        const QString said = ec ? tr("The unfinished file was removed.")
+                                : tr("The unfinished file is kept as %1.").arg(kept);
+        exportPath_->setText(ec ? QString() : kept);
+        status_->setText(status_->text() + QLatin1Char(' ') + said);
+    }
     progress_->hide();
-    stop_->hide();
     setNavigationEnabled(true);
+}
+
+void DriveParsingModes::setExportControlsVisible(bool on) {
+    pause_->setVisible(on);
+    resume_->setVisible(on);
+    stop_->setVisible(on);
+    showPaused(pause_, resume_, *progressSink_, false);
+}
+
+void DriveParsingModes::setExportPaused(bool paused) {
+    if (paused)
+        exportControl_.pauseGate.pause();
+    else
+        exportControl_.pauseGate.resume();
+    showPaused(pause_, resume_, *progressSink_, paused);
+    status_->setText(paused ? tr("Pause button pressed") : tr("Resume button pressed"));
+}
+
+QString DriveParsingModes::runningWork() const {
+    return worker_.running() ? tr("The disk image is being saved.") : QString();
 }
 
 void DriveParsingModes::askStop() {
     if (!messages().askYesNo("Are you sure to stop the running process?")) return;
+    pause_->setEnabled(false);
+    resume_->setEnabled(false);
     exportControl_.requestStop();
 }
 

@@ -10,6 +10,10 @@
 #include "app/WizardPage.h"
 #include "common/StopControl.h"
 
+namespace vindaru {
+struct ExportResult;
+}
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -58,6 +62,8 @@ class DriveParsingModes : public WizardPage {
     QLineEdit* endEdit() const { return end_; }
     QProgressBar* progressBar() const { return progress_; }
     QPushButton* stopButton() const { return stop_; }
+    QPushButton* pauseButton() const { return pause_; }
+    QPushButton* resumeButton() const { return resume_; }
     QLabel* statusLabel() const { return status_; }
     QLabel* selectedDriveLabel() const { return selectedDrive_; }
     QPushButton* backButton() const { return back_; }
@@ -73,7 +79,10 @@ class DriveParsingModes : public WizardPage {
     void setCustomEnabled(bool on);
     void saveImage();
     void startExport(const QString& target);
-    void exportFinished();
+    void exportFinished(const ExportResult& result);
+    void setExportPaused(bool paused);
+    void setExportControlsVisible(bool on);
+    QString runningWork() const override;
     void askStop();
     void setNavigationEnabled(bool on);
     void goNext();
@@ -97,6 +106,9 @@ class DriveParsingModes : public WizardPage {
     QLineEdit* end_;
     QProgressBar* progress_;
     QPushButton* stop_;
+    QPushButton* pause_;
+    QPushButton* resume_;
+    bool spaceWarned_ = false;
     QLabel* status_;
     QToolButton* help_;
     QPushButton* back_;

@@ -15,7 +15,7 @@ const std::array<const char*, 6>& FileListModel::columnTitles() {
 
 // The original widths in dialog units, scaled for today's fonts.
 const std::array<int, 6>& FileListModel::columnWidths() {
-    static const std::array<int, 6> widths{210, 160, 160, 160, 80, 90};
+    static const std::array<int, 6> widths{210, 160, 160, 160, 80, 120};
     return widths;
 }
 
@@ -81,9 +81,19 @@ bool FileListModel::lessThan(const FileListRow& a, const FileListRow& b, int col
     return a.arrival < b.arrival;
 }
 
+const FileListRow& FileListModel::shown(int row) const {
+    FileListRow& r = rows_[static_cast<std::size_t>(row)];
+    if (!r.described && describer_) describer_(r);
+    return r;
+}
+
 void FileListModel::sort(int column, Qt::SortOrder order) {
     sortColumn_ = column >= 0 && column < 6 ? column : -1;
     sortOrder_ = order;
+    // Names are known without describing; the other columns need every row described.
+    if (sortColumn_ > 0)
+        for (int i = 0; i < static_cast<int>(rows_.size()); ++i)
+            shown(i);
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     std::vector<std::uint64_t> arrivalAt;
@@ -154,8 +164,10 @@ int FileListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
-    const FileListRow& r = rows_[static_cast<std::size_t>(index.row())];
     const auto column = static_cast<std::size_t>(index.column());
+    const bool needsDescription = (column > 0 && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) ||
+                                  (column == 0 && role == Qt::DecorationRole);
+    const FileListRow& r = needsDescription ? shown(index.row()) : rows_[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
         return r.texts[column];

@@ -28,6 +28,9 @@ struct FileListRow {
     std::optional<std::uint64_t> entry;
     std::vector<std::string> folders;
     std::uint64_t arrival = 0; // the order the row came in
+    // False until the row's texts, icon and bytes are filled: a row is described when it is
+    // first shown (or when the list is sorted by a column that needs it).
+    bool described = true;
 };
 
 class FileListModel : public QAbstractTableModel {
@@ -38,10 +41,16 @@ class FileListModel : public QAbstractTableModel {
     static const std::array<const char*, 6>& columnTitles();
     static const std::array<int, 6>& columnWidths();
 
+    // Fills a row that came in undescribed; false when it cannot be done now (the parser is
+    // busy), and the row is asked again when it is next shown.
+    using Describer = std::function<bool(FileListRow&)>;
+    void setDescriber(Describer describer) { describer_ = std::move(describer); }
+
     void clear();
     void append(std::vector<FileListRow> rows);
     void appendRow(FileListRow row);
-    const FileListRow& row(int index) const { return rows_[static_cast<std::size_t>(index)]; }
+    // The row with its texts (described first when it came in without them).
+    const FileListRow& row(int index) const { return shown(index); }
     std::size_t checkedCount() const;
     // Every row to the given state (the header check box).
     void setAllChecked(bool checked);
@@ -70,7 +79,11 @@ class FileListModel : public QAbstractTableModel {
 
   private:
     bool lessThan(const FileListRow& a, const FileListRow& b, int column) const;
-    std::vector<FileListRow> rows_;
+    // The row as shown: described first when it came in without its texts.
+    const FileListRow& shown(int row) const;
+    // mutable: rows are described when they are first drawn, from const data().
+    mutable std::vector<FileListRow> rows_;
+    Describer describer_;
     QVariant headerIcon_;
     std::uint64_t arrivals_ = 0;
     int sortColumn_ = -1;

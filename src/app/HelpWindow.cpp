@@ -1,10 +1,14 @@
 #include "app/HelpWindow.h"
 
+#include <algorithm>
+
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QImage>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpression>
+#include <QResizeEvent>
+#include <QShowEvent>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -21,38 +25,10 @@ static void registerHelpResource() {
 namespace vindaru::app {
 
 namespace {
-// Compiled into the program (see CMakeLists.txt): the README and the pictures it shows.
-constexpr const char* kReadme = ":/help/README.md";
-constexpr const char* kBase = "qrc:/help/";
-// The pictures are page-sized: in the table's first column they are shown at a column's width.
-void fitPictures(QTextDocument* document) {
-    constexpr int kPictureWidth = 360;
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
-        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            if (!fragment.charFormat().isImageFormat()) continue;
-            QTextImageFormat picture = fragment.charFormat().toImageFormat();
-            picture.setWidth(kPictureWidth);
-            QTextCursor cursor(document);
-            cursor.setPosition(fragment.position());
-            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
-            cursor.setCharFormat(picture);
-        }
-    }
-}
-
+// Compiled into the program (see CMakeLists.txt): the user's help and the pictures it shows.
+constexpr const char* kHelp = ":/help/docs/help/help.md";
+constexpr const char* kBase = "qrc:/help/docs/help/";
 } // namespace
-
-QString HelpWindow::wizardSection(const QString& readme) {
-    const QRegularExpression start(QStringLiteral("^## The wizard\\s*$"),
-                                   QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch found = start.match(readme);
-    if (!found.hasMatch()) return readme;
-    const qsizetype from = found.capturedStart();
-    const QRegularExpression next(QStringLiteral("^## "), QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch end = next.match(readme, found.capturedEnd());
-    return readme.mid(from, end.hasMatch() ? end.capturedStart() - from : -1);
-}
 
 HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("%1 Help").arg(QString::fromUtf8(kApplicationTitle)));
@@ -62,18 +38,53 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent) {
     browser_->setOpenExternalLinks(false);
     browser_->setOpenLinks(false);
     registerHelpResource();
-    QFile file(QString::fromUtf8(kReadme));
+    QFile file(QString::fromUtf8(kHelp));
     QString text = tr("The help page is missing from this build.");
-    if (file.open(QIODevice::ReadOnly)) text = wizardSection(QString::fromUtf8(file.readAll()));
+    if (file.open(QIODevice::ReadOnly)) text = QString::fromUtf8(file.readAll());
     browser_->document()->setBaseUrl(QUrl(QString::fromUtf8(kBase)));
     browser_->setMarkdown(text);
-    fitPictures(browser_->document());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(browser_, 1);
     layout->addWidget(buttons);
     resize(900, 640);
+}
+
+void HelpWindow::fitPictures() {
+    // Each picture is a whole page of the wizard: shown across the window's width (never wider
+    // than it was taken), so that its texts can be read.
+    QTextDocument* document = browser_->document();
+    const qreal width = browser_->viewport()->width() - 2 * document->documentMargin() - 4;
+    if (width <= 0) return;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.charFormat().isImageFormat()) continue;
+            QTextImageFormat picture = fragment.charFormat().toImageFormat();
+            const QVariant data = document->resource(QTextDocument::ImageResource, QUrl(picture.name()));
+            QImage image = data.value<QImage>();
+            if (image.isNull()) image = QImage::fromData(data.toByteArray());
+            const qreal natural = image.isNull() ? width : image.width();
+            const qreal shown = std::min(width, natural);
+            picture.setWidth(shown);
+            if (!image.isNull()) picture.setHeight(shown * image.height() / image.width());
+            QTextCursor cursor(document);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(picture);
+        }
+    }
+}
+
+void HelpWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    fitPictures();
+}
+
+void HelpWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    fitPictures();
 }
 
 HelpWindow* HelpWindow::showHelp(QWidget* parent) {

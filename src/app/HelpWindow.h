@@ -1,5 +1,5 @@
-// The help page shipped with the program: the README's wizard section with its pictures, in a
-// window of its own, for when no web browser is there to show the online help.
+// The help page shipped with the program: the user's help (what each page does) with pictures of
+// the pages, in a window of its own, for when no web browser is there to show the online help.
 #pragma once
 
 #include <QDialog>
@@ -18,11 +18,13 @@ class HelpWindow : public QDialog {
 
     // The one help window, created on first use and raised on every later one.
     static HelpWindow* showHelp(QWidget* parent);
-    // The wizard section of the README text given: from its "## The wizard" heading up to the
-    // next heading of the same level.
-    static QString wizardSection(const QString& readme);
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
+    void fitPictures();
+
     QTextBrowser* browser_;
 };
 

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "common/Session.h"
+#include "volume/VolumeSignatures.h"
 
 namespace vindaru::app {
 
@@ -12,9 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kMbrSignatureOffset = 510;
-constexpr std::size_t kFirstEntryTypeOffset = 0x1C2;
-constexpr std::uint8_t kProtectiveType = 0xEE;
 
 std::string quoted(const std::string& path) {
     return "\"" + fs::path(path).filename().string() + "\"";
@@ -25,7 +23,7 @@ bool isSparseMonolithic(const ImageChoices& c) {
 }
 
 // What the file's content says it is, for the message when the choices do not fit it.
-std::string contentProblem(const std::string& path, const ImageChoices& c) {
+std::string contentProblem(const std::string& path, const ImageChoices& c, bool fixedDisk) {
     const std::string name = quoted(path);
     // By content only: the extension says nothing about what the file holds.
     const std::optional<ImageKind> content = probeImage(path).kind;
@@ -39,6 +37,12 @@ std::string contentProblem(const std::string& path, const ImageChoices& c) {
     if (c.kind == ImageKind::Vdi) return name + " is not a VDI image.";
     if (c.descriptor && content != ImageKind::Vmdk)
         return name + " is not a VMDK descriptor file: clear \"isDescripter\".";
+    std::error_code ec;
+    const std::uintmax_t bytes = fs::file_size(path, ec);
+    if (!ec && bytes < 512)
+        return name + " holds less than one sector (512 bytes): it is no disk image.";
+    // The options named below are not offered for a fixed disk.
+    if (fixedDisk) return name + " cannot be read as a raw disk.";
     if (isSparseMonolithic(c) && !content)
         return name + " has no VMDK, VHD or VDI header: choose \"Fixed Disk\" to read it as a "
                       "raw disk, or \"FLAT\" if it is a flat extent.";
@@ -48,7 +52,7 @@ std::string contentProblem(const std::string& path, const ImageChoices& c) {
 
 } // namespace
 
-ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices) {
+ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices, bool fixedDisk) {
     ImageCheckResult result;
     if (path.empty()) return result;
     const std::string name = quoted(path);
@@ -76,7 +80,7 @@ ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices
         opened = result.diskSectors != 0;
     }
     if (!opened) {
-        result.problem = contentProblem(path, choices);
+        result.problem = contentProblem(path, choices, fixedDisk);
         return result;
     }
     result.opens = true;
@@ -89,8 +93,7 @@ bool hasProtectiveMbr(const std::string& path, const ImageChoices& choices) {
     if (!reader || !reader->open(path)) return false;
     std::array<std::uint8_t, kSectorSize> sector{};
     if (!reader->readAt(0, sector)) return false;
-    return sector[kMbrSignatureOffset] == 0x55 && sector[kMbrSignatureOffset + 1] == 0xAA &&
-           sector[kFirstEntryTypeOffset] == kProtectiveType;
+    return isProtectiveMbr(sector);
 }
 
 } // namespace vindaru::app

@@ -19,7 +19,9 @@ struct ImageCheckResult {
     std::string problem;           // what the file is and what to choose; empty when it opens
 };
 
-ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices);
+// `fixedDisk`: the page's "Fixed Disk" choice, whose VMDK options are not offered.
+ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices,
+                            bool fixedDisk = false);
 
 // True when the disk's first sector is an MBR whose first partition entry has the protective
 // type 0xEE, i.e. the disk carries a GUID partition table.

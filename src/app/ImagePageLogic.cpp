@@ -1,6 +1,7 @@
 #include "app/ImagePageLogic.h"
 
 #include <charconv>
+#include <filesystem>
 
 #include "app/ImageCheck.h"
 #include "common/DisplayFormat.h"
@@ -16,6 +17,19 @@ std::string trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+// A VHD or VDI version field holds the major version in its high 16 bits: 65537 is "1.1".
+std::string versionText(const std::string& field) {
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
+    if (ec != std::errc() || end != field.data() + field.size() || value > 0xFFFFFFFFu) return field;
+    return formatText("%llu.%llu", static_cast<unsigned long long>(value >> 16),
+                      static_cast<unsigned long long>(value & 0xFFFF));
+}
+
+// A geometry the header leaves at 0 (a dynamic VDI's) is not known: shown as "-".
+std::string geometryText(const std::string& field) {
+    return field.empty() || field == "0" ? std::string("-") : field;
 }
 } // namespace
 
@@ -121,9 +135,18 @@ void ImagePageLogic::refresh() {
         choices.descriptor = readAsDescriptor();
         choices.extentType = readerExtentType();
     }
-    const ImageCheckResult check = checkImage(pathText, choices);
+    const ImageCheckResult check = checkImage(pathText, choices, fixedDisk);
     if (!check.opens) {
         info.problem = check.problem;
+        return;
+    }
+    // A sparse extent without a descriptor of its own is one piece of a split set: read alone
+    // it would give a disk of the wrong size and no volumes.
+    if (imageKind == kImageKindVmdk && !fixedDisk && !readAsSplit() && !readAsDescriptor() &&
+        readerExtentType() == "SPARSE" && !readVmdkFileInfo(pathText)) {
+        info.problem = "\"" + std::filesystem::path(pathText).filename().string() +
+                       "\" is one extent of a split VMDK set: tick \"VmdkSplit\" to read it "
+                       "with the other extents.";
         return;
     }
     opens_ = true;
@@ -155,11 +178,12 @@ void ImagePageLogic::showContainerInfo(const std::string& path) {
     const std::optional<ImageFileInfo> read =
         imageKind == kImageKindVhd ? readVhdFileInfo(path) : readVdiFileInfo(path);
     if (!read) return;
-    info.formatVersion = read->formatVersion;
-    info.sectorsPerTrack = read->sectorsPerTrack;
-    info.heads = read->heads;
-    info.cylinders = read->cylinders;
-    info.sizeUnit = read->sizeText;
+    info.formatVersion = versionText(read->formatVersion);
+    info.sectorsPerTrack = geometryText(read->sectorsPerTrack);
+    info.heads = geometryText(read->heads);
+    info.cylinders = geometryText(read->cylinders);
+    // The size is in the box beside the unit; the unit alone follows it.
+    info.sizeUnit = "MB";
     info.labelsVisible = info.sizeEditVisible = true;
 }
 

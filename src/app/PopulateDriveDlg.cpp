@@ -20,6 +20,7 @@
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
 #include "app/VhdInputDialog.h"
+#include "common/DisplayFormat.h"
 #include "volume/VolumeTypeNames.h"
 
 namespace vindaru::app {
@@ -151,10 +152,7 @@ void PopulateDriveDlg::buildControls() {
         logic_->setCustomChecked(on);
         renderControls();
     });
-    connect(filter_, &QPushButton::clicked, this, [this] {
-        logic_->filterEntries();
-        renderRows();
-    });
+    connect(filter_, &QPushButton::clicked, this, &PopulateDriveDlg::toggleFilter);
     connect(addCustom_, &QPushButton::clicked, this, [this] {
         const std::size_t row = logic_->addCustomVolume();
         renderRows();
@@ -171,10 +169,30 @@ void PopulateDriveDlg::buildControls() {
     connect(next_, &QPushButton::clicked, this, &PopulateDriveDlg::goNext);
 }
 
+// "Filter Entries" keeps the volumes that start one sector after the one before them (what a
+// boot-sector scan finds twice); pressed again it shows every volume. A filter that would keep
+// none leaves the list as it is and says so.
+void PopulateDriveDlg::toggleFilter() {
+    if (logic_->filtered()) {
+        logic_->showAllEntries();
+    } else if (!logic_->filterEntries()) {
+        info("No volume starts one sector after the volume before it, so the filter would "
+             "leave the list empty: the list is kept as it is.");
+        return;
+    }
+    table_->clearSelection();
+    renderRows();
+    renderControls();
+}
+
 void PopulateDriveDlg::startDiscovery() {
     logic_->start();
     renderRows();
     renderControls();
+    // An empty list after the partition tables: say where else volumes may be found.
+    if (choices_.discoveryMode != 2 && table_->rowCount() == 0 && !logic_->scanRunning())
+        status_->setText(tr("No volume was found in the partition table: go Back and choose "
+                            "\"Advance Scan\" to search the disk for volumes."));
 }
 
 void PopulateDriveDlg::scanFinished() {
@@ -190,8 +208,13 @@ void PopulateDriveDlg::renderRows() {
     table_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const VolumeRow& row = rows[static_cast<std::size_t>(r)];
-        const std::string* texts[4] = {&row.volume, &row.fileSystem, &row.volumeSize,
-                                       &row.startSector};
+        // The size from the volume's sector count, to two decimals in its unit ("7.99 MB" for
+        // an 8 MiB volume less a sector, where whole MB would say 7); the record's own text
+        // when discovery learnt no count.
+        const std::string size =
+            row.sectorCount > 0 && row.sectorCount <= UINT64_MAX / 512 ? formatSizeText(row.sectorCount * 512)
+                                                                      : row.volumeSize;
+        const std::string* texts[4] = {&row.volume, &row.fileSystem, &size, &row.startSector};
         for (int c = 0; c < 4; ++c)
             table_->setItem(r, c, new QTableWidgetItem(QString::fromStdString(*texts[c])));
     }
@@ -211,6 +234,7 @@ void PopulateDriveDlg::renderControls() {
     addCustom_->setVisible(c.addCustomVisible);
     addCustom_->setEnabled(c.addCustomEnabled);
     filter_->setEnabled(c.filterEnabled);
+    filter_->setText(logic_->filtered() ? tr("Show All Entries") : tr("Filter Entries"));
     next_->setEnabled(c.nextEnabled);
     back_->setEnabled(c.backEnabled);
     progress_->setVisible(c.progressVisible);
@@ -261,6 +285,10 @@ void PopulateDriveDlg::goNext() {
     auto* modes = new ParceModeNtfsDlg(application(), this, selectedRecord_);
     application().recoveryModePage = modes;
     showNext(modes);
+}
+
+QString PopulateDriveDlg::runningWork() const {
+    return logic_->scanRunning() ? tr("The disk is being searched for volumes.") : QString();
 }
 
 void PopulateDriveDlg::stopEngines() {

@@ -32,6 +32,7 @@ class PopulateDriveDlg : public WizardPage {
     // Page start, once the page is on screen: the reader and the chosen discovery.
     void startDiscovery();
     void stopEngines() override;
+    QString runningWork() const override;
 
     // The record Next chose; the recovery mode page copies it.
     const VolumeRecord& selectedRecord() const { return selectedRecord_; }
@@ -56,6 +57,7 @@ class PopulateDriveDlg : public WizardPage {
     void leavingBack() override;
 
   private:
+    void toggleFilter();
     void buildControls();
     void renderRows();
     void renderControls();

@@ -6,6 +6,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QStringDecoder>
@@ -81,6 +82,7 @@ void PreviewPane::clear() {
     kind_ = Kind::None;
     caption_->setText(tr("Preview: select a file in the list."));
     picture_->clear();
+    original_ = QPixmap();
     text_->clear();
     stack_->setCurrentWidget(text_);
 }
@@ -152,7 +154,25 @@ QString PreviewPane::hexView(const QByteArray& bytes) {
     return out;
 }
 
+void PreviewPane::fitPicture() {
+    if (original_.isNull()) return;
+    // The room the pane gives, not the picture area's own size: that area may never have been
+    // shown yet (the first picture would be drawn as small as a hidden widget).
+    const int frame = 2 * pictureArea_->frameWidth() + 2;
+    const QSize room = stack_->contentsRect().size() - QSize(frame, frame);
+    QPixmap pixmap = original_;
+    if (room.isValid() && (pixmap.width() > room.width() || pixmap.height() > room.height()))
+        pixmap = pixmap.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    picture_->setPixmap(pixmap);
+}
+
+void PreviewPane::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (kind_ == Kind::Picture) fitPicture();
+}
+
 void PreviewPane::showEntry(EntryView& view, EntryRef entry, const QString& name) {
+    original_ = QPixmap();
     const std::uint64_t size = view.byteSize(entry);
     const QString sizeText = QString::fromStdString(formatSizeText(size));
     QByteArray head = readContent(view, entry, kTextBytes);
@@ -172,12 +192,9 @@ void PreviewPane::showEntry(EntryView& view, EntryRef entry, const QString& name
                                   .arg(name, sizeText)
                                   .arg(image.width())
                                   .arg(image.height()));
-            QPixmap pixmap = QPixmap::fromImage(image);
-            const QSize room = pictureArea_->viewport()->size();
-            if (pixmap.width() > room.width() || pixmap.height() > room.height())
-                pixmap = pixmap.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            picture_->setPixmap(pixmap);
+            original_ = QPixmap::fromImage(image);
             stack_->setCurrentWidget(pictureArea_);
+            fitPicture();
             return;
         }
     }

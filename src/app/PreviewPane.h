@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -47,7 +48,14 @@ class PreviewPane : public QWidget {
     // "00000000  4d 5a 90 00 ...  |MZ..|" lines.
     static QString hexView(const QByteArray& bytes);
 
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
+    // The picture drawn as large as the pane allows, never larger than it is.
+    void fitPicture();
+
+    QPixmap original_;
     QLabel* caption_;
     QStackedWidget* stack_;
     QScrollArea* pictureArea_;

@@ -149,6 +149,7 @@ void RawRecoveryDialog::setInputsEnabled(bool on) {
     path_->setEnabled(on);
     browse_->setEnabled(on);
     loadDefault_->setEnabled(on);
+    back_->setEnabled(on); // Back would abandon a carve or a save midway
 }
 
 void RawRecoveryDialog::browse() {

@@ -1,5 +1,7 @@
 #include "app/RawSettingDlg.h"
 
+#include <filesystem>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -7,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QToolButton>
@@ -14,6 +17,9 @@
 #include <QVBoxLayout>
 
 #include "app/UiDialogs.h"
+#include "common/Sinks.h"
+#include "raw/DefaultSignatures.h"
+#include "raw/signatureRecord.h"
 
 namespace vindaru::app {
 
@@ -121,9 +127,54 @@ SignatureFields RawSettingDlg::currentFields() const {
 }
 
 void RawSettingDlg::chooseFile() {
-    const QString chosen = UiDialogs::saveFile(this, tr("Setting"), tr("All Files (*.*)"));
+    // The file dialog does not ask about an existing file: the editor asks what to do with its
+    // signatures, in its own words, below.
+    const QString chosen =
+        UiDialogs::saveFile(this, tr("Setting"), tr("All Files (*.*)"), false);
     if (chosen.isEmpty()) return;
-    if (logic_->chooseFile(chosen.toStdString())) path_->setText(chosen);
+    const std::filesystem::path path = chosen.toStdString();
+    std::error_code ec;
+    const std::uintmax_t bytes = std::filesystem::file_size(path, ec);
+    bool keep = false;
+    if (!ec && bytes > 0) {
+        const std::uintmax_t records = bytes / kSignatureRecordBytes;
+        QMessageBox box(QMessageBox::Question, QString::fromUtf8(kApplicationTitle),
+                        tr("%1 already holds %2 signature%3.")
+                            .arg(QString::fromStdString(path.filename().string()))
+                            .arg(records)
+                            .arg(records == 1 ? QString() : QStringLiteral("s")),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+        box.setInformativeText(
+            tr("Add: the new signatures are added after them.\n"
+               "Replace: the file is emptied first and its signatures are lost."));
+        box.button(QMessageBox::Yes)->setText(tr("Add"));
+        box.button(QMessageBox::No)->setText(tr("Replace"));
+        box.setDefaultButton(QMessageBox::Yes);
+        const int answer = box.exec();
+        if (answer == QMessageBox::Cancel) return;
+        keep = answer == QMessageBox::Yes;
+        if (!keep && !backUpDefaultFile(path)) return;
+    }
+    if (logic_->chooseFile(chosen.toStdString(), keep)) path_->setText(chosen);
+}
+
+bool RawSettingDlg::backUpDefaultFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::equivalent(path, defaultSignaturePath(), ec)) return true;
+    // The program's own set is never lost: the first free "FileSetting.txt.bak", ".bak2", ...
+    std::filesystem::path backup = path;
+    backup += ".bak";
+    for (int n = 2; std::filesystem::exists(backup, ec) && n < 1000; ++n) {
+        backup = path;
+        backup += ".bak" + std::to_string(n);
+    }
+    if (!std::filesystem::copy_file(path, backup, std::filesystem::copy_options::none, ec)) {
+        messages_.info("The default signature file could not be backed up (" + ec.message() +
+                       "), so it is left as it is.");
+        return false;
+    }
+    messages_.info("The default signature file was backed up as " + backup.string() + ".");
+    return true;
 }
 
 void RawSettingDlg::keyPressEvent(QKeyEvent* event) {

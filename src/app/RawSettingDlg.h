@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <array>
+#include <filesystem>
 #include <memory>
 
 #include "app/UiMessageSink.h"
@@ -40,6 +41,9 @@ class RawSettingDlg : public QDialog {
   private:
     SignatureFields currentFields() const;
     void chooseFile();
+    // Before the program's own signature file is emptied: a copy beside it. False (after a
+    // message) when no copy could be made.
+    bool backUpDefaultFile(const std::filesystem::path& path);
 
     UiMessageSink messages_;
     std::unique_ptr<RawSettingLogic> logic_;

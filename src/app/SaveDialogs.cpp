@@ -32,8 +32,18 @@ EntrySaver::ExistingFiles SaveDialogs::askTaken(UiMessageSink& sink, const std::
 }
 
 void SaveDialogs::showSummary(QWidget* parent, const SaveSummary& summary) {
-    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kApplicationTitle),
-                    QObject::tr("Saving process done"), QMessageBox::Ok, parent);
+    // Only a save that wrote every file it found whole is announced as done.
+    const QMessageBox::Icon icon = !summary.outputError.empty() ? QMessageBox::Critical
+                                   : summary.complete()         ? QMessageBox::Information
+                                                                : QMessageBox::Warning;
+    QMessageBox box(icon, QString::fromUtf8(kApplicationTitle),
+                    QString::fromStdString(summary.headline()), QMessageBox::Ok, parent);
+    if (!summary.outputError.empty()) {
+        box.setInformativeText(QString::fromStdString(summary.outputError) + QStringLiteral(".\n") +
+                               QObject::tr("Choose another output folder and save again."));
+        box.exec();
+        return;
+    }
     QString details = QString::fromStdString(summary.text()) + QStringLiteral(".\n") +
                       QObject::tr("Output folder: %1")
                           .arg(QString::fromStdString(summary.outputFolder.string()));
@@ -50,6 +60,7 @@ void SaveDialogs::showSummary(QWidget* parent, const SaveSummary& summary) {
         }
     }
     box.setInformativeText(details);
+    UiMessageSink::keepCaptionWhole(box);
     // The box stays open after the folder is shown, for the rest of the summary.
     QPushButton* open = box.addButton(QObject::tr("Open Output Folder"), QMessageBox::ActionRole);
     const QUrl folder = QUrl::fromLocalFile(QString::fromStdString(summary.outputFolder.string()));

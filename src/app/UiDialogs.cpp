@@ -63,9 +63,12 @@ bool UiDialogs::browserAvailable() {
     return false;
 }
 
-QString UiDialogs::saveFile(QWidget* parent, const QString& caption, const QString& filter) {
+QString UiDialogs::saveFile(QWidget* parent, const QString& caption, const QString& filter,
+                            bool confirmOverwrite) {
     if (saveFileHook()) return saveFileHook()(parent, caption, filter);
-    return QFileDialog::getSaveFileName(parent, caption, QString(), filter);
+    return QFileDialog::getSaveFileName(parent, caption, QString(), filter, nullptr,
+                                        confirmOverwrite ? QFileDialog::Options()
+                                                         : QFileDialog::DontConfirmOverwrite);
 }
 
 void UiDialogs::setOpenFileHook(OpenFileHook hook) {

@@ -27,7 +27,9 @@ class UiDialogs {
     // Whether a web browser is there to show a web page (a desktop session with a browser).
     static bool browserAvailable();
     // A file to create; the dialog asks before an existing one is replaced. Empty on cancel.
-    static QString saveFile(QWidget* parent, const QString& caption, const QString& filter);
+    // `confirmOverwrite` false: the caller asks its own question about an existing file.
+    static QString saveFile(QWidget* parent, const QString& caption, const QString& filter,
+                            bool confirmOverwrite = true);
 
     static void setOpenFileHook(OpenFileHook hook);
     static void setFolderHook(FolderHook hook);

@@ -1,6 +1,8 @@
 #include "app/UiMessageSink.h"
 
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QThread>
 
 #include "app/UiThrottle.h"
@@ -35,6 +37,16 @@ MessageAnswer defaultAnswer(const Message& message) {
 
 UiMessageSink::UiMessageSink(QWidget* owner) : owner_(owner) {}
 
+void UiMessageSink::keepCaptionWhole(QMessageBox& box) {
+    // A box as narrow as a short text would cut its caption to "V...": it is kept as wide as
+    // the caption needs, with room for the window's buttons.
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid) return;
+    const int wanted = box.fontMetrics().horizontalAdvance(box.windowTitle()) + 160;
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 MessageAnswer UiMessageSink::showBox(QWidget* parent, const Message& message) {
     QMessageBox box(parent);
     box.setWindowTitle(message.withCaption ? QString::fromUtf8(kApplicationTitle) : QString());
@@ -46,6 +58,7 @@ MessageAnswer UiMessageSink::showBox(QWidget* parent, const Message& message) {
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
+    keepCaptionWhole(box);
     const int result = box.exec();
     if (message.buttons == MessageButtons::YesNo)
         return result == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;

@@ -11,6 +11,8 @@
 
 #include "common/Sinks.h"
 
+class QMessageBox;
+
 namespace vindaru::app {
 
 class UiMessageSink : public QObject, public MessageSink {
@@ -25,6 +27,8 @@ class UiMessageSink : public QObject, public MessageSink {
 
     // The box itself (UI thread): caption the application title or none, the given icon.
     static MessageAnswer showBox(QWidget* parent, const Message& message);
+    // Keeps a box wide enough for its whole caption.
+    static void keepCaptionWhole(QMessageBox& box);
 
     // Runs `dialog` on the UI thread and gives its answer to the calling thread (any thread),
     // or `fallback` once the sink is abandoned: a worker's question in a dialog of its own.

@@ -41,6 +41,7 @@ void UiProgressSink::setRange(std::int64_t lower, std::int64_t upper) {
         std::lock_guard lock(mutex_);
         lower_ = lower;
         upper_ = std::max(lower, upper);
+        amountHidden_ = false;
         position_ = std::clamp(position_, lower_, upper_);
         startPosition_ = lower_;
         clock_.restart();
@@ -60,6 +61,33 @@ void UiProgressSink::complete() {
     {
         std::lock_guard lock(mutex_);
         position_ = upper_;
+    }
+    requestDelivery();
+}
+
+void UiProgressSink::reset() {
+    {
+        std::lock_guard lock(mutex_);
+        // An empty bar (not the busy indicator an empty range draws), and no amount beside it.
+        lower_ = position_ = startPosition_ = 0;
+        upper_ = 1;
+        amountHidden_ = true;
+        pausedMs_ = 0;
+        paused_ = false;
+        clock_.restart();
+    }
+    requestDelivery();
+}
+
+void UiProgressSink::setPaused(bool paused) {
+    {
+        std::lock_guard lock(mutex_);
+        if (paused == paused_) return;
+        paused_ = paused;
+        if (paused)
+            pausedClock_.start();
+        else
+            pausedMs_ += pausedClock_.elapsed();
     }
     requestDelivery();
 }
@@ -94,14 +122,18 @@ QString UiProgressSink::amountText(Unit unit, std::int64_t done, std::int64_t to
 void UiProgressSink::deliver() {
     std::int64_t lower, upper, position, start, elapsed;
     Unit unit;
+    bool paused;
+    bool hidden;
     {
         std::lock_guard lock(mutex_);
         lower = lower_;
         upper = upper_;
         position = position_;
         start = startPosition_;
-        elapsed = clock_.elapsed();
+        elapsed = clock_.elapsed() - pausedMs_ - (paused_ ? pausedClock_.elapsed() : 0);
         unit = unit_;
+        paused = paused_;
+        hidden = amountHidden_;
     }
     if (!bar_) return;
     const std::int64_t magnitude = std::max({std::abs(lower), std::abs(upper), std::int64_t{1}});
@@ -116,11 +148,13 @@ void UiProgressSink::deliver() {
     const std::int64_t total = upper - lower;
     std::int64_t secondsLeft = -1;
     const std::int64_t progressed = position - start;
-    if (elapsed >= kFirstEstimateMs && progressed > 0 && position < upper) {
+    if (!paused && elapsed >= kFirstEstimateMs && progressed > 0 && position < upper) {
         const long double perUnitMs = static_cast<long double>(elapsed) / progressed;
         secondsLeft = static_cast<std::int64_t>(perUnitMs * (upper - position) / 1000.0L);
     }
-    amount_->setText(total > 0 ? amountText(unit, done, total, secondsLeft) : QString());
+    QString text = total > 0 && !hidden ? amountText(unit, done, total, secondsLeft) : QString();
+    if (paused) text += text.isEmpty() ? QStringLiteral("Paused") : QStringLiteral(", paused");
+    amount_->setText(text);
 }
 
 } // namespace vindaru::app

@@ -29,6 +29,10 @@ class UiProgressSink : public UiThrottle, public ProgressSink {
     void setUnit(Unit unit);
     // The bar to its end: the work is done (also when the engine's last report fell short).
     void complete();
+    // An empty bar and no amount text: nothing of an earlier run shows before a new one starts.
+    void reset();
+    // While paused the amount says so, and the time spent paused does not count in the pace.
+    void setPaused(bool paused);
 
     // "1.20 GB of 4.75 GB, about 3 min left"; empty before the first position.
     static QString amountText(Unit unit, std::int64_t done, std::int64_t total,
@@ -52,6 +56,10 @@ class UiProgressSink : public UiThrottle, public ProgressSink {
     // The pace: the position and time when the range was set.
     QElapsedTimer clock_;
     std::int64_t startPosition_ = 0;
+    bool paused_ = false;
+    bool amountHidden_ = false; // after reset, until the next range
+    QElapsedTimer pausedClock_;
+    std::int64_t pausedMs_ = 0;
 };
 
 } // namespace vindaru::app

@@ -165,9 +165,19 @@ void VhdInputDialog::render() {
     dynamicDisk_->setChecked(logic_.dynamicDisk);
     split_->setChecked(logic_.split);
     descriptor_->setChecked(logic_.descriptor);
-    split_->setEnabled(logic_.splitEnabled);
-    descriptor_->setEnabled(logic_.descriptorEnabled);
-    extentType_->setEnabled(logic_.extentTypeEnabled);
+    // A VHD or VDI image is read by its own reader: the VMDK choices do not apply to it.
+    const bool container = !logic_.pathText.empty() && (logic_.imageKind == kImageKindVhd ||
+                                                         logic_.imageKind == kImageKindVdi);
+    if (container) {
+        for (QRadioButton* r : {fixedDisk_, dynamicDisk_}) {
+            r->setAutoExclusive(false);
+            r->setChecked(false);
+            r->setAutoExclusive(true);
+        }
+    }
+    split_->setEnabled(logic_.splitEnabled && !container);
+    descriptor_->setEnabled(logic_.descriptorEnabled && !container);
+    extentType_->setEnabled(logic_.extentTypeEnabled && !container);
     extentType_->setCurrentText(QString::fromStdString(logic_.extentType));
     browse_->setEnabled(logic_.browseEnabled);
     path_->setEnabled(logic_.pathEnabled);

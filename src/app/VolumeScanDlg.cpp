@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QStyleOptionViewItem>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -50,6 +52,7 @@ VolumeScanDlg::VolumeScanDlg(COrdavinApp& app, WizardPage* previous, VolumeRecor
     logic_->setDriveFormatted(session().driveFormatted.load());
     volumeData_->setText(QString::fromStdString(volume_.volumeName));
     back_->setEnabled(false);
+    resume_->setEnabled(false);
     // The bar ends with the scan, before its end message, and the status stops naming the
     // last record parsed.
     logic_->afterPlaceholders = [this] {
@@ -115,6 +118,7 @@ void VolumeScanDlg::buildControls() {
     listHeader_->setSortIndicator(-1, Qt::AscendingOrder);
     listHeader_->setSortIndicatorShown(true);
     listView_->setSortingEnabled(true);
+    listModel_->setDescriber([this](FileListRow& r) { return describeRow(r); });
     listView_->setContextMenuPolicy(Qt::CustomContextMenu);
 
     preview_ = new PreviewPane(this);
@@ -167,6 +171,7 @@ void VolumeScanDlg::buildControls() {
     layout->addWidget(status_);
     layout->addLayout(makeButtonRow(help_, {back_, saveChecked_, save_}));
 
+    treeView_->viewport()->installEventFilter(this);
     connect(treeView_, &QTreeView::clicked, this, &VolumeScanDlg::itemSelected);
     connect(treeView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { itemSelected(current); });
@@ -196,9 +201,12 @@ void VolumeScanDlg::buildControls() {
                 if (current.isValid()) previewRow(current.row());
             });
     connect(search_, &QPushButton::clicked, this, &VolumeScanDlg::searchClicked);
-    connect(pause_, &QPushButton::clicked, this, [this] { logic_->pause(); });
-    connect(resume_, &QPushButton::clicked, this, [this] { logic_->resume(); });
-    connect(stop_, &QPushButton::clicked, this, [this] { logic_->requestStop(); });
+    connect(pause_, &QPushButton::clicked, this, [this] { setPaused(true); });
+    connect(resume_, &QPushButton::clicked, this, [this] { setPaused(false); });
+    connect(stop_, &QPushButton::clicked, this, [this] {
+        setPaused(false);
+        logic_->requestStop();
+    });
     connect(back_, &QPushButton::clicked, this, &VolumeScanDlg::goBack);
 }
 
@@ -206,6 +214,13 @@ void VolumeScanDlg::buildControls() {
 // opens nothing and starts nothing else.
 bool VolumeScanDlg::busy() const {
     return scanning_ || saving_ || searching_;
+}
+
+QString VolumeScanDlg::runningWork() const {
+    if (scanning_) return tr("The scan is running.");
+    if (saving_) return tr("A save is running.");
+    if (searching_) return tr("A search is running.");
+    return {};
 }
 
 void VolumeScanDlg::startScan() {
@@ -225,14 +240,14 @@ bool VolumeScanDlg::prepareScan() {
 
 void VolumeScanDlg::runScan() {
     scanning_ = true;
+    setWorking(true);
     progressSink_->setUnit(UiProgressSink::Unit::Steps);
     worker_.start([this] { logic_->run(); }, [this] { scanFinished(); });
 }
 
 void VolumeScanDlg::scanFinished() {
     scanning_ = false;
-    back_->setEnabled(true);
-    setThreadControlsVisible(false);
+    setWorking(false);
     progress_->hide();
     // The volume item is open once the scan has put the first level under it.
     const QModelIndex volumeIndex = treeModel_->indexOf(logic_->volumeItem());
@@ -245,11 +260,30 @@ void VolumeScanDlg::setThreadControlsVisible(bool on) {
     stop_->setVisible(on);
 }
 
+void VolumeScanDlg::setPaused(bool paused) {
+    if (paused)
+        logic_->pause();
+    else
+        logic_->resume();
+    showPaused(pause_, resume_, *progressSink_, paused);
+}
+
+// While a scan, a save or a search runs, Back would abandon it midway: it waits for the end
+// (or for Stop).
+void VolumeScanDlg::setWorking(bool on) {
+    back_->setEnabled(!on);
+    setThreadControlsVisible(on);
+    if (on) return;
+    // The next work starts unpaused (a Stop has released the pause).
+    showPaused(pause_, resume_, *progressSink_, false);
+}
+
 void VolumeScanDlg::itemSelected(const QModelIndex& index) {
     // The parser is the scan's (or a save's) until it ends; opening items meanwhile would read
     // entries while they are written.
-    if (busy() || !index.isValid() || !logic_->browser()) return;
-    showRows(logic_->browser()->selectItem(treeModel_->itemAt(index)));
+    if (busy() || checkBoxClick_ || !index.isValid() || !logic_->browser()) return;
+    // Rows are described as they come into view: a folder of a million files lists at once.
+    showRows(logic_->browser()->selectItem(treeModel_->itemAt(index), false));
 }
 
 void VolumeScanDlg::itemExpanded(const QModelIndex& index) {
@@ -257,6 +291,15 @@ void VolumeScanDlg::itemExpanded(const QModelIndex& index) {
     const TreeItemId item = treeModel_->itemAt(index);
     tree_.expand(item, ExpandAction::Expand);
     logic_->browser()->openDirectory(item, VolumeBrowser::OpenCause::Expansion);
+    // The placeholder's removal reaches the view before the children do, and a view closes an
+    // item that has lost its last child: open it again once they are all there (queued after
+    // them), so that the first click on the arrow opens the folder.
+    QMetaObject::invokeMethod(
+        this,
+        [this, keep = QPersistentModelIndex(index)] {
+            if (keep.isValid()) treeView_->expand(keep);
+        },
+        Qt::QueuedConnection);
 }
 
 void VolumeScanDlg::itemCollapsed(const QModelIndex& index) {
@@ -264,7 +307,7 @@ void VolumeScanDlg::itemCollapsed(const QModelIndex& index) {
 }
 
 void VolumeScanDlg::itemDoubleClicked(const QModelIndex& index) {
-    if (busy() || !index.isValid() || !logic_->browser()) return;
+    if (busy() || checkBoxClick_ || !index.isValid() || !logic_->browser()) return;
     const TreeItemId item = treeModel_->itemAt(index);
     VolumeBrowser& browser = *logic_->browser();
     if (browser.isDirectoryItem(item)) {
@@ -292,7 +335,9 @@ void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
             r.texts[4] = QString::fromStdString(row.sizeText);
             r.texts[5] = QString::fromStdString(row.texts.attributes);
         }
-        r.icon = treeModel_->icons().icon(row.icon, r.texts[0]);
+        if (row.described) r.icon = treeModel_->icons().icon(row.icon, r.texts[0]);
+        r.described = row.described || row.labelOnly;
+        r.entry = row.entry;
         r.checked = tree_.getCheck(row.item);
         r.deleted = row.deleted;
         r.bytes = row.bytes;
@@ -301,6 +346,25 @@ void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
     listModel_->clear();
     listModel_->append(std::move(shown));
     preview_->clear();
+}
+
+bool VolumeScanDlg::describeRow(FileListRow& r) {
+    // The parser serves one thread at a time: while a scan, save or search uses it, the row
+    // waits (it is asked again when next drawn).
+    if (busy() || !logic_->browser() || !r.entry) return false;
+    ListRow row;
+    row.entry = *r.entry;
+    row.described = false;
+    logic_->browser()->describe(row);
+    r.texts[1] = QString::fromStdString(row.texts.creation);
+    r.texts[2] = QString::fromStdString(row.texts.access);
+    r.texts[3] = QString::fromStdString(row.texts.modification);
+    r.texts[4] = QString::fromStdString(row.sizeText);
+    r.texts[5] = QString::fromStdString(row.texts.attributes);
+    r.bytes = row.bytes;
+    r.icon = treeModel_->icons().icon(IconKind::ByExtension, r.texts[0]);
+    r.described = true;
+    return true;
 }
 
 void VolumeScanDlg::browseOutput() {
@@ -319,8 +383,12 @@ void VolumeScanDlg::saveSelectedFolder() {
     const std::optional<EntryRef> entry = logic_->browser()->entryOf(item);
     const std::string field = output_->text().toStdString();
     if (!entry && !field.empty()) return; // nothing selected: nothing happens
-    startSave(
-        [this, entry, field] { logic_->saver()->saveFolder(entry.value_or(EntryRef{}), field); });
+    // The folder's own name (as the tree shows it, former recycle-bin names included) heads
+    // what is written.
+    const std::string topName = tree_.label(item);
+    startSave([this, entry, field, topName] {
+        logic_->saver()->saveFolder(entry.value_or(EntryRef{}), field, topName);
+    });
 }
 
 void VolumeScanDlg::saveCheckedEntries() {
@@ -355,22 +423,22 @@ void VolumeScanDlg::startSave(std::function<void()> job) {
     summary_.reset();
     saving_ = true;
     treeView_->setEnabled(false);
-    // The bar starts empty; it moves once the count question is answered.
-    progress_->setRange(0, 1);
-    progress_->setValue(0);
+    // The bar starts empty, with nothing of the last save beside it; it moves once the count
+    // question is answered.
     progressSink_->setUnit(UiProgressSink::Unit::Files);
+    progressSink_->reset();
+    UiThrottle::deliverAllPending();
     progress_->show();
-    stop_->show();
+    setWorking(true);
     worker_.start(std::move(job), [this] { saveFinished(); });
 }
 
 void VolumeScanDlg::saveFinished() {
-    progressSink_->complete();
     UiThrottle::deliverAllPending();
     saving_ = false;
     treeView_->setEnabled(true);
     progress_->hide();
-    stop_->hide();
+    setWorking(false);
     // Queued after the summary itself, so it is there by now.
     if (summary_) {
         const SaveSummary summary = *summary_;
@@ -408,12 +476,13 @@ void VolumeScanDlg::searchClicked() {
     if (refuseWhileBusy() || !logic_->browser()) return;
     searching_ = true;
     progress_->show();
-    setThreadControlsVisible(true);
+    setWorking(true);
     treeView_->setEnabled(false);
     searchEdit_->setEnabled(false);
     search_->setEnabled(false);
     listModel_->clear();
     preview_->clear();
+    searchFolders_.clear();
     progressSink_->setUnit(UiProgressSink::Unit::Steps);
     session().searchPattern = searchEdit_->text().toStdString();
     const std::string pattern = session().searchPattern;
@@ -441,9 +510,20 @@ void VolumeScanDlg::flushSearchRows() {
     }
     std::vector<FileListRow> rows;
     rows.reserve(found.size());
+    const std::string rootLabel = tree_.label(logic_->volumeItem());
     for (const SearchRow& hit : found) {
         FileListRow r;
-        r.texts = {QString::fromStdString(hit.path),
+        // The path as this system writes paths, "ROOT/folder/name", from its parts (a name may
+        // hold a backslash of its own).
+        std::size_t prefix = rootLabel.size() + 1;
+        QString shown = QString::fromStdString(rootLabel);
+        for (const std::string& f : hit.folders) {
+            prefix += f.size() + 1;
+            shown += QLatin1Char('/') + QString::fromStdString(f);
+        }
+        const std::string name = hit.path.size() >= prefix ? hit.path.substr(prefix) : hit.path;
+        shown += QLatin1Char('/') + QString::fromStdString(name);
+        r.texts = {shown,
                    QString::fromStdString(hit.texts.creation),
                    QString::fromStdString(hit.texts.access),
                    QString::fromStdString(hit.texts.modification),
@@ -452,14 +532,78 @@ void VolumeScanDlg::flushSearchRows() {
         r.icon = treeModel_->icons().iconForName(r.texts[0]);
         r.deleted = hit.deleted;
         r.entry = hit.entry;
-        // "ROOT\\folder\\name": the folders between the volume item and the file.
-        const QStringList parts = r.texts[0].split(QLatin1Char('\\'));
-        for (qsizetype i = 1; i + 1 < parts.size(); ++i)
-            r.folders.push_back(parts[i].toStdString());
+        r.folders = hit.folders;
+        // A found file starts with the check the tree gives it.
+        r.checked = treeCheckOf(hit.folders, hit.entry);
         r.bytes = hit.bytes;
         rows.push_back(std::move(r));
     }
     listModel_->append(std::move(rows));
+}
+
+QRect VolumeScanDlg::treeCheckBoxRect(const QModelIndex& index) const {
+    QStyleOptionViewItem option;
+    option.initFrom(treeView_);
+    option.rect = treeView_->visualRect(index);
+    option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay |
+                      QStyleOptionViewItem::HasDecoration;
+    option.decorationSize = treeView_->iconSize().isValid() ? treeView_->iconSize() : QSize(16, 16);
+    return treeView_->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option,
+                                              treeView_);
+}
+
+bool VolumeScanDlg::eventFilter(QObject* watched, QEvent* event) {
+    // A press on an item's check box only checks it (on release, as the view does): it must not
+    // make the item current, which would replace what the list shows, search results included.
+    // The view still handles the click (it toggles the box on release); the page only does not
+    // take it as a selection, until the click is over.
+    if (watched == treeView_->viewport()) {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+            const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+            const QModelIndex index = treeView_->indexAt(at);
+            checkBoxClick_ = index.isValid() && treeCheckBoxRect(index).contains(at);
+        } else if (type == QEvent::MouseButtonRelease && checkBoxClick_) {
+            QMetaObject::invokeMethod(
+                this, [this] { checkBoxClick_ = false; }, Qt::QueuedConnection);
+        }
+    }
+    return WizardPage::eventFilter(watched, event);
+}
+
+bool VolumeScanDlg::treeCheckOf(const std::vector<std::string>& folders, EntryRef entry) {
+    // Its own item when its folder is open in the tree, else the deepest folder on its path
+    // that the tree holds (whose check its items take when opened). Folders are looked up once
+    // per search: results come by the thousand from one folder.
+    auto cached = searchFolders_.find(folders);
+    if (cached == searchFolders_.end()) {
+        SearchFolder found;
+        TreeItemId at = logic_->volumeItem();
+        found.complete = true;
+        for (const std::string& f : folders) {
+            TreeItemId next = kNoTreeItem;
+            for (TreeItemId c : tree_.children(at))
+                if (tree_.label(c) == f) {
+                    next = c;
+                    break;
+                }
+            if (next == kNoTreeItem) {
+                found.complete = false;
+                break;
+            }
+            at = next;
+        }
+        found.item = at;
+        if (found.complete)
+            for (TreeItemId c : tree_.children(at)) {
+                const std::optional<std::uint64_t> data = tree_.getItemData(c);
+                if (data && tree_.label(c) != kPlaceholderLabel) found.children.emplace(*data, c);
+            }
+        cached = searchFolders_.emplace(folders, std::move(found)).first;
+    }
+    const SearchFolder& folder = cached->second;
+    if (auto it = folder.children.find(entry); it != folder.children.end()) return tree_.getCheck(it->second);
+    return tree_.getCheck(folder.item);
 }
 
 void VolumeScanDlg::searchFinished() {
@@ -471,7 +615,7 @@ void VolumeScanDlg::searchFinished() {
                                             FileListModel::columnWidths()[0], kWidestPathColumn));
     searching_ = false;
     progress_->hide();
-    setThreadControlsVisible(false);
+    setWorking(false);
     treeView_->setEnabled(true);
     searchEdit_->setEnabled(true);
     search_->setEnabled(true);

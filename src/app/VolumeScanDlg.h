@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
+#include <string>
+#include <unordered_map>
 #include <optional>
 #include <memory>
 #include <mutex>
@@ -43,6 +46,7 @@ class CheckHeaderView;
 class PreviewPane;
 class CheckTreeModel;
 class FileListModel;
+struct FileListRow;
 class UiProgressSink;
 class UiStatusSink;
 
@@ -61,6 +65,7 @@ class VolumeScanDlg : public WizardPage {
     // Advanced mode: the advance options page's parser and choices, before the scan starts.
     void takeAdvancedParser(std::shared_ptr<VolumeParser> parser, const AdvancedChoice& choice);
     void stopEngines() override;
+    QString runningWork() const override;
     bool busy() const;
 
     CheckTree& tree() { return tree_; }
@@ -77,6 +82,8 @@ class VolumeScanDlg : public WizardPage {
     QPushButton* saveButton() const { return save_; }
     QPushButton* saveCheckedButton() const { return saveChecked_; }
     PreviewPane* previewPane() const { return preview_; }
+    // Where the tree draws the check box of the item at `index`.
+    QRect treeCheckBoxRect(const QModelIndex& index) const;
     // The list's right-click menu for the row at `row` (Save, Save Checked, Preview).
     QMenu* listMenu() const { return listMenu_; }
     QPushButton* pauseButton() const { return pause_; }
@@ -94,11 +101,14 @@ class VolumeScanDlg : public WizardPage {
     void buildControls();
     void scanFinished();
     void setThreadControlsVisible(bool on);
+    void setPaused(bool paused);
+    void setWorking(bool on);
     void itemSelected(const QModelIndex& index);
     void itemExpanded(const QModelIndex& index);
     void itemCollapsed(const QModelIndex& index);
     void itemDoubleClicked(const QModelIndex& index);
     void showRows(const std::vector<ListRow>& rows);
+    bool describeRow(FileListRow& row);
     void browseOutput();
     void saveSelectedFolder();
     void saveCheckedEntries();
@@ -111,6 +121,8 @@ class VolumeScanDlg : public WizardPage {
     void searchClicked();
     void searchFinished();
     void flushSearchRows();
+    bool treeCheckOf(const std::vector<std::string>& folders, EntryRef entry);
+    bool eventFilter(QObject* watched, QEvent* event) override;
     bool refuseWhileBusy();
 
     VolumeRecord volume_;
@@ -123,10 +135,18 @@ class VolumeScanDlg : public WizardPage {
     bool scanning_ = false;
     bool saving_ = false;
     bool searching_ = false;
+    bool checkBoxClick_ = false; // a click on a tree item's check box is under way
     // Rows the search found, waiting for the UI thread.
     std::mutex searchRowsMutex_;
     std::vector<SearchRow> searchRows_;
     std::atomic<bool> searchFlushScheduled_{false};
+    // The tree items of the folders search results were found in, during one search.
+    struct SearchFolder {
+        TreeItemId item = kNoTreeItem;
+        bool complete = false; // the whole path is open in the tree
+        std::unordered_map<EntryRef, TreeItemId> children;
+    };
+    std::map<std::vector<std::string>, SearchFolder> searchFolders_;
 
     QLineEdit* volumeData_;
     QLineEdit* searchEdit_;

@@ -129,6 +129,13 @@ void WizardPage::makeThreadButtons(QPushButton*& pause, QPushButton*& resume, QP
     stop = makeIconButton(QStyle::SP_MediaStop, tr("Stop"));
 }
 
+void WizardPage::showPaused(QPushButton* pause, QPushButton* resume, UiProgressSink& bar,
+                            bool paused) {
+    pause->setEnabled(!paused);
+    resume->setEnabled(paused);
+    bar.setPaused(paused);
+}
+
 QHBoxLayout* WizardPage::makeProgressRow(QProgressBar*& bar,
                                          std::initializer_list<QPushButton*> buttons) {
     bar = new QProgressBar(this);
@@ -231,6 +238,9 @@ void WizardPage::closeEvent(QCloseEvent* event) {
                     tr("Do you want to Close Application ?"), QMessageBox::Yes | QMessageBox::No,
                     this);
     box.setDefaultButton(QMessageBox::No);
+    if (const QString work = runningWork(); !work.isEmpty())
+        box.setInformativeText(work + QLatin1Char(' ') +
+                               tr("Closing stops it; what it has not finished is lost."));
     if (box.exec() != QMessageBox::Yes) return;
     stopEngines();
     app_.quit();

@@ -18,6 +18,10 @@ class QPushButton;
 class QVBoxLayout;
 class QToolButton;
 
+namespace vindaru::app {
+class UiProgressSink;
+}
+
 namespace vindaru {
 struct Session;
 }
@@ -38,6 +42,9 @@ class WizardPage : public QDialog {
 
     // Stops whatever this page runs, without waiting; the close prompt and quitting call it.
     virtual void stopEngines() {}
+    // What long work the page runs now ("A save is running."), empty when none: the close
+    // prompt says what closing would cut short.
+    virtual QString runningWork() const { return {}; }
 
     // Back, as the user presses it: the previous page comes back, this one goes away.
     void goBack();
@@ -63,6 +70,9 @@ class WizardPage : public QDialog {
     QHBoxLayout* makeButtonRow(QToolButton* help, std::initializer_list<QPushButton*> right);
     // Pause, Resume and Stop, with their icons only.
     void makeThreadButtons(QPushButton*& pause, QPushButton*& resume, QPushButton*& stop);
+    // Pause and Resume and the bar show whether the work waits.
+    static void showPaused(QPushButton* pause, QPushButton* resume, UiProgressSink& bar,
+                           bool paused);
     // A progress bar with buttons beside it.
     QHBoxLayout* makeProgressRow(QProgressBar*& bar, std::initializer_list<QPushButton*> buttons);
     // The page's own layout under a banner naming the step: the margins every page uses.

@@ -1,6 +1,8 @@
 #include "app/advanceOptions.h"
 
 #include <QComboBox>
+#include <charconv>
+#include <string>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -29,6 +31,14 @@ void fill(QComboBox* combo, const std::vector<std::string>& items, int selection
     combo->setCurrentIndex(selection);
 }
 } // namespace
+
+std::string advanceOptions::exfatClusterText(const std::string& shift) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(shift.data(), shift.data() + shift.size(), value);
+    constexpr unsigned kLargestShift = 25; // exFAT clusters are at most 32 MiB
+    if (ec != std::errc() || end != shift.data() + shift.size() || value > kLargestShift) return shift;
+    return std::to_string(1u << value) + " (2^" + shift + ")";
+}
 
 advanceOptions::advanceOptions(COrdavinApp& app, ParceModeNtfsDlg* modePage)
     : WizardPage(app, modePage), modePage_(modePage), worker_(this) {
@@ -94,10 +104,22 @@ void advanceOptions::buildControls() {
     layout->addWidget(status_);
     layout->addLayout(makeButtonRow(help_, {back_, next_}));
 
-    connect(pause_, &QPushButton::clicked, this, [this] { logic_->pause(); });
-    connect(resume_, &QPushButton::clicked, this, [this] { logic_->resume(); });
+    // The buttons and the bar show that the search waits.
+    const auto setPaused = [this](bool paused) {
+        if (paused)
+            logic_->pause();
+        else
+            logic_->resume();
+        showPaused(pause_, resume_, *progressSink_, paused);
+    };
+    resume_->setEnabled(false);
+    connect(pause_, &QPushButton::clicked, this, [setPaused] { setPaused(true); });
+    connect(resume_, &QPushButton::clicked, this, [setPaused] { setPaused(false); });
     connect(stop_, &QPushButton::clicked, this, [this] {
         logic_->stop();
+        progressSink_->setPaused(false);
+        pause_->setEnabled(false);
+        resume_->setEnabled(false);
         render();
     });
     connect(candidates_, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -145,7 +167,12 @@ void advanceOptions::render() {
     heaps_->setVisible(logic_->heapListVisible());
     if (!logic_->searching()) {
         fill(candidates_, logic_->candidateItems(), logic_->candidateSelection());
-        fill(clusters_, logic_->clusterItems(), logic_->clusterSelection());
+        std::vector<std::string> clusters = logic_->clusterItems();
+        // exFAT's list holds shifts (3 is 2^3 = 8 sectors): shown as the sectors they mean.
+        // The choice is taken by its place in the list, so the texts may differ.
+        if (logic_->heapListVisible())
+            for (std::string& item : clusters) item = exfatClusterText(item);
+        fill(clusters_, clusters, logic_->clusterSelection());
         fill(heaps_, logic_->heapItems(), logic_->heapSelection());
         const std::string label = logic_->candidateItemsLabel();
         itemsLabel_->setText(QString::fromStdString(label));
@@ -166,6 +193,10 @@ void advanceOptions::goNext() {
     application().advancedScanPage = scan;
     showNext(scan);
     scan->startScan();
+}
+
+QString advanceOptions::runningWork() const {
+    return logic_->searching() ? tr("The search for candidates is running.") : QString();
 }
 
 void advanceOptions::stopEngines() {

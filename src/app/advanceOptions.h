@@ -30,10 +30,15 @@ class advanceOptions : public WizardPage {
     // Page start, once the page is on screen.
     void startSearch();
     void stopEngines() override;
+    QString runningWork() const override;
+    QPushButton* pauseButton() const { return pause_; }
+    QPushButton* stopButton() const { return stop_; }
     AdvanceOptionsLogic& logic() { return *logic_; }
 
     QComboBox* candidateCombo() const { return candidates_; }
     QComboBox* clusterCombo() const { return clusters_; }
+    // An exFAT cluster shift as the sectors it means: "3" is "8 (2^3)".
+    static std::string exfatClusterText(const std::string& shift);
     QComboBox* heapCombo() const { return heaps_; }
     QLabel* itemsLabel() const { return itemsLabel_; }
     QLabel* statusLabel() const { return status_; }

@@ -1,6 +1,7 @@
 #include "browser/AdvanceOptionsLogic.h"
 
 #include "browser/FileSystemDrivers.h"
+#include "common/DisplayFormat.h"
 
 namespace vindaru {
 
@@ -12,6 +13,8 @@ constexpr const char* kPausePressed = "Pause button pressed";
 constexpr const char* kResumePressed = "Resume button pressed";
 constexpr const char* kStopPressed = "stop button pressed";
 constexpr std::int64_t kDefaultLimit = 3;
+constexpr const char* kSearchStopped =
+    "The search was stopped: %llu candidate%s found before the stop. Choose one and click Next, or go Back.";
 
 } // namespace
 
@@ -63,8 +66,18 @@ void AdvanceOptionsLogic::runSearch() {
             heapSelection_ = lists_.heaps.empty() ? -1 : 0;
         }
         heapListVisible_ = lists.heapListShown;
-        if (!lists.countMessage.empty()) sinks_.messages.info(lists.countMessage);
-        finishSearch(lists.endStatus);
+        // The parser may clear its own stop flag as it ends; the page's Stop is kept here.
+        if (stopPressed_.load() || parser_->control().stopRequested.load()) {
+            // A stopped search found only part of what is there: it is not "done".
+            stopped_ = true;
+            const std::string said = formatText(kSearchStopped, static_cast<unsigned long long>(lists.candidates.size()),
+                                                lists.candidates.size() == 1 ? "" : "s");
+            sinks_.messages.info(said);
+            finishSearch(said);
+        } else {
+            if (!lists.countMessage.empty()) sinks_.messages.info(lists.countMessage);
+            finishSearch(lists.endStatus);
+        }
     }
     searching_ = false;
     if (onSearchFinished) onSearchFinished();
@@ -89,9 +102,14 @@ void AdvanceOptionsLogic::resume() {
 
 void AdvanceOptionsLogic::stop() {
     stopParsers();
+    if (searching_) stopPressed_ = true;
     sinks_.status.setText(kStopPressed);
-    nextEnabled_ = true;
-    backEnabled_ = true;
+    // Next and Back wait for the search to end: the parser is the search's until then. With no
+    // search running they are enabled at once.
+    if (!searching_) {
+        nextEnabled_ = true;
+        backEnabled_ = true;
+    }
 }
 
 void AdvanceOptionsLogic::stopParsers() {

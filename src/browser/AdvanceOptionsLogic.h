@@ -92,6 +92,8 @@ class AdvanceOptionsLogic {
     // The page's controls as the steps leave them.
     bool listsVisible() const { return listsVisible_; }
     bool heapListVisible() const { return heapListVisible_.load(); }
+    // The user stopped the candidate search before it ended.
+    bool stopped() const { return stopped_.load(); }
     bool nextEnabled() const { return nextEnabled_.load(); }
     bool backEnabled() const { return backEnabled_.load(); }
     bool threadButtonsVisible() const { return threadButtonsVisible_.load(); }
@@ -120,6 +122,8 @@ class AdvanceOptionsLogic {
     std::atomic<bool> heapListVisible_{false};
 
     std::atomic<bool> searching_{false};
+    std::atomic<bool> stopped_{false};
+    std::atomic<bool> stopPressed_{false};
     bool listsVisible_ = false;
     std::atomic<bool> nextEnabled_{false};
     std::atomic<bool> backEnabled_{false};

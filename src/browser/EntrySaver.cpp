@@ -1,6 +1,8 @@
 #include "browser/EntrySaver.h"
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <deque>
 #include <exception>
@@ -60,8 +62,32 @@ std::string SaveSummary::text() const {
         out += formatText("; %llu skipped (already there)", static_cast<unsigned long long>(filesSkipped));
     if (!guessedPaths.empty())
         out += formatText("; %llu in guessed folders", static_cast<unsigned long long>(guessedPaths.size()));
-    if (stopped) out += "; stopped";
+    if (filesPassedOver != 0)
+        out += formatText("; %llu passed over (never saved, such as $BadClus)",
+                          static_cast<unsigned long long>(filesPassedOver));
+    if (filesListedTwice != 0)
+        out += formatText("; %llu checked twice, saved once", static_cast<unsigned long long>(filesListedTwice));
+    const std::uint64_t accounted = filesWritten + incomplete.size() + filesSkipped +
+                                    filesPassedOver + filesListedTwice;
+    if (filesFound > accounted && !stopped)
+        out += formatText("; %llu not reached", static_cast<unsigned long long>(filesFound - accounted));
+    if (stopped)
+        out += formatText("; stopped with %llu of %llu files not reached",
+                          static_cast<unsigned long long>(filesFound > accounted ? filesFound - accounted : 0),
+                          static_cast<unsigned long long>(filesFound));
     return out;
+}
+
+bool SaveSummary::complete() const {
+    return outputError.empty() && !stopped && incomplete.empty() &&
+           filesWritten + filesSkipped + filesPassedOver + filesListedTwice >= filesFound;
+}
+
+std::string SaveSummary::headline() const {
+    if (!outputError.empty()) return "Nothing saved: the output folder cannot be used";
+    if (stopped) return "Saving stopped before the end";
+    if (!complete()) return "Saving ended, but not every file was saved whole";
+    return kSavingDone;
 }
 
 std::filesystem::path EntrySaver::defaultOutputFolder() {
@@ -196,7 +222,10 @@ void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
             return true;
         }
         ++written_;
-        if (savedEntries_.count(v.entry)) return false; // checked twice (tree and search)
+        if (savedEntries_.count(v.entry)) { // checked twice (tree and search)
+            ++summary_.filesListedTwice;
+            return false;
+        }
         const std::string name = trimBlanks(view_.label(v.entry));
         if (!here) {
             summary_.incomplete.push_back(name);
@@ -205,7 +234,10 @@ void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
         }
         sinks_.status.setText(kSavingFile + (here->path() / safeHostName(name)).string());
         sinks_.secondStatus.setText(kFileSize + view_.sizeText(v.entry));
-        if (!view_.skipWhenSaving(v.entry)) saveInto(v.entry, *here);
+        if (view_.skipWhenSaving(v.entry))
+            ++summary_.filesPassedOver;
+        else
+            saveInto(v.entry, *here);
         sinks_.secondStatus.setText("");
         return false;
     };
@@ -214,7 +246,10 @@ void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
         folders.pop_back();
         folderPath_.pop_back();
     };
-    auto stop = [&] { return saveStopRequested_.load(std::memory_order_relaxed); };
+    auto stop = [&] {
+        waitWhilePaused();
+        return saveStopRequested_.load(std::memory_order_relaxed);
+    };
     folderPath_.clear();
     walker.walk(directory, visit, leave, stop);
     folderPath_.clear();
@@ -229,16 +264,31 @@ void EntrySaver::begin(const fs::path& output) {
     folderPath_.clear();
 }
 
+void EntrySaver::waitWhilePaused() const {
+    // The save's own stop flag ends the wait as well as Resume does.
+    while (pauseGate && pauseGate->paused() && !saveStopRequested_.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+std::optional<OutputFolder> EntrySaver::openOutput(const fs::path& output) {
+    std::string why;
+    auto folder = OutputFolder::openChosen(output, &why);
+    if (!folder) summary_.outputError = "cannot create or open the output folder '" + output.string() + "': " + why;
+    return folder;
+}
+
 void EntrySaver::finish(bool folderSave) {
-    summary_.stopped = saveStopRequested_.load();
+    summary_.stopped = saveStopRequested_.load() && summary_.outputError.empty();
     folders_.clear();
     // The status line ends with what was done, not with the last file's name.
-    sinks_.status.setText(std::string(kSavingDone) + ": " + summary_.text());
+    std::string status = summary_.headline() + ": " + summary_.text();
+    if (!summary_.outputError.empty()) status = summary_.headline() + ": " + summary_.outputError;
+    sinks_.status.setText(status);
     sinks_.secondStatus.setText("");
     if (onSaved)
         onSaved(summary_);
     else if (folderSave)
-        sinks_.messages.info(kSavingDone);
+        sinks_.messages.info(summary_.complete() ? std::string(kSavingDone) : status);
 }
 
 OutputFolder* EntrySaver::folderAt(OutputFolder& top, const std::vector<std::string>& path) {
@@ -262,7 +312,8 @@ OutputFolder* EntrySaver::folderAt(OutputFolder& top, const std::vector<std::str
 }
 
 EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
-                                                const std::string& outputField) {
+                                                const std::string& outputField,
+                                                const std::string& topName) {
     saveStopRequested_.store(false);
     written_ = 0;
     if (outputField.empty()) {
@@ -281,9 +332,19 @@ EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
     const std::string field = trimBlanks(outputField);
     const fs::path output = field.empty() ? defaultOutputFolder() : fs::path(field);
     begin(output);
-    auto top = OutputFolder::openChosen(output);
-    if (top) dump(directory, *top);
-    sinks_.progress.setPosition(static_cast<std::int64_t>(count));
+    summary_.filesFound = count;
+    auto top = openOutput(output);
+    if (top && !topName.empty()) {
+        // The folder itself heads what is written.
+        if (OutputFolder* folder = folderAt(*top, {topName}))
+            dump(directory, *folder);
+        else
+            summary_.outputError = "cannot create the folder '" + (output / safeHostName(trimBlanks(topName))).string() + "'";
+    } else if (top) {
+        dump(directory, *top);
+    }
+    // The bar ends where the save ended: full only when every file was reached.
+    if (!saveStopRequested_.load()) sinks_.progress.setPosition(static_cast<std::int64_t>(count));
     finish(true);
     return FolderResult::Saved;
 }
@@ -309,8 +370,10 @@ EntrySaver::FolderResult EntrySaver::saveChecked(const std::vector<CheckedEntry>
     const std::string field = trimBlanks(outputField);
     const fs::path output = field.empty() ? defaultOutputFolder() : fs::path(field);
     begin(output);
-    auto top = OutputFolder::openChosen(output);
+    summary_.filesFound = count;
+    auto top = openOutput(output);
     for (const CheckedEntry& c : entries) {
+        waitWhilePaused();
         if (!top || saveStopRequested_.load()) break;
         if (!view_.isEntry(c.entry)) continue;
         if (view_.isDirectoryForSave(c.entry, false)) {
@@ -321,7 +384,14 @@ EntrySaver::FolderResult EntrySaver::saveChecked(const std::vector<CheckedEntry>
         }
         ++written_;
         sinks_.progress.setPosition(static_cast<std::int64_t>(written_));
-        if (savedEntries_.count(c.entry) || view_.skipWhenSaving(c.entry)) continue;
+        if (savedEntries_.count(c.entry)) {
+            ++summary_.filesListedTwice;
+            continue;
+        }
+        if (view_.skipWhenSaving(c.entry)) {
+            ++summary_.filesPassedOver;
+            continue;
+        }
         OutputFolder* folder = folderAt(*top, c.folders);
         if (!folder) {
             summary_.incomplete.push_back(trimBlanks(view_.label(c.entry)));
@@ -331,7 +401,7 @@ EntrySaver::FolderResult EntrySaver::saveChecked(const std::vector<CheckedEntry>
         sinks_.secondStatus.setText(kFileSize + view_.sizeText(c.entry));
         saveInto(c.entry, *folder);
     }
-    sinks_.progress.setPosition(static_cast<std::int64_t>(count));
+    if (!saveStopRequested_.load()) sinks_.progress.setPosition(static_cast<std::int64_t>(count));
     finish(true);
     return FolderResult::Saved;
 }
@@ -341,9 +411,9 @@ bool EntrySaver::saveSingleFile(EntryRef file, const std::string& outputField) {
     const std::string field = trimBlanks(outputField);
     const fs::path output = field.empty() ? defaultOutputFolder() : fs::path(field);
     begin(output);
-    auto folder = OutputFolder::openChosen(output);
+    summary_.filesFound = 1;
+    auto folder = openOutput(output);
     const bool ok = folder && !saveInto(file, *folder).empty() && summary_.incomplete.empty();
-    if (!folder) summary_.incomplete.push_back(trimBlanks(view_.label(file)));
     finish(false);
     return ok;
 }

@@ -17,6 +17,7 @@
 
 #include "browser/BrowserSinks.h"
 #include "browser/OutputFolder.h"
+#include "common/StopControl.h"
 #include "fs/parser/EntryView.h"
 
 namespace vindaru {
@@ -42,6 +43,9 @@ struct SaveSummary {
     std::uint64_t filesWritten = 0; // created and written whole
     std::uint64_t bytesWritten = 0;
     std::uint64_t filesSkipped = 0; // their names were taken and the user chose Skip
+    std::uint64_t filesFound = 0;   // what the count question named
+    std::uint64_t filesPassedOver = 0; // never saved by rule (NTFS's $BadClus)
+    std::uint64_t filesListedTwice = 0; // checked both in the tree and among search results
     // Files that could not be created or read fully (paths below the output folder); what was
     // read of them is in the file.
     std::vector<std::string> incomplete;
@@ -52,10 +56,16 @@ struct SaveSummary {
     std::vector<std::string> guessedPaths;
     std::filesystem::path outputFolder;
     bool stopped = false;
+    // Why nothing could be written: the output folder cannot be created, opened or written.
+    std::string outputError;
 
     // "12 files, 3.40 MB written; 1 not read fully; 2 in guessed folders" (the status line at
     // the end of a save).
     std::string text() const;
+    // True only when every file found was written whole.
+    bool complete() const;
+    // "Saving process done" for a complete save; otherwise what went wrong, in a few words.
+    std::string headline() const;
 };
 
 // An entry to save with the folders above it (labels below the volume item, outermost first).
@@ -79,7 +89,10 @@ public:
 
     // The Save command on the selected directory entry. Clears saveStopRequested first, so a
     // Stop pressed during an earlier save does not silently empty this one.
-    FolderResult saveFolder(EntryRef directory, const std::string& outputField);
+    // `topName` (when not empty) is the folder created in the output folder to hold the
+    // directory's content, so that saving two folders in turn does not mix them.
+    FolderResult saveFolder(EntryRef directory, const std::string& outputField,
+                            const std::string& topName = {});
     // The double-click save of one file; an empty field means the default output folder.
     bool saveSingleFile(EntryRef file, const std::string& outputField);
     // Save Checked: exactly these entries (a directory with everything below it), each under
@@ -108,6 +121,8 @@ public:
     // Where saves go when the field holds nothing usable: the user's home folder.
     static std::filesystem::path defaultOutputFolder();
 
+    // Where a save waits while the page's Pause holds it (none: never).
+    PauseGate* pauseGate = nullptr;
     // Who answers the question about taken names; none: keep both.
     ExistingFilesQuestion askExisting;
     // Called with the summary at the end of every save instead of the "Saving process done"
@@ -119,6 +134,9 @@ private:
     void report(EntryRef file, const std::filesystem::path& savedAs, std::uint64_t bytes, bool whole,
                 std::string md5, std::string sha256, std::uint64_t unreadable = 0);
     void begin(const std::filesystem::path& output);
+    // The chosen output folder, or nullopt with summary_.outputError said.
+    std::optional<OutputFolder> openOutput(const std::filesystem::path& output);
+    void waitWhilePaused() const;
     void finish(bool folderSave);
     // The name to write `safeName` under in `folder`, or empty to skip it.
     std::string nameFor(const std::string& safeName, OutputFolder& folder);

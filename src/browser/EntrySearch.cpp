@@ -23,9 +23,9 @@ EntrySearch::Result EntrySearch::search(const std::string& pattern, const RowFn&
             if (!data || !view_.isEntry(*data)) continue;
             if (tree_.childCount(item) > 0) {
                 if (root && *data == *root) continue;
-                searchFolder(*data, base + tree_.label(item));
+                searchFolder(*data, base + tree_.label(item), tree_.label(item));
             } else {
-                testEntry(*data, tree_.label(volumeItem_), onRow);
+                testEntry(*data, tree_.label(volumeItem_), {}, onRow);
             }
         }
     }
@@ -33,11 +33,13 @@ EntrySearch::Result EntrySearch::search(const std::string& pattern, const RowFn&
     return Result::Finished;
 }
 
-void EntrySearch::testEntry(EntryRef entry, const std::string& folderPath, const RowFn& onRow) {
+void EntrySearch::testEntry(EntryRef entry, const std::string& folderPath,
+                            const std::vector<std::string>& folders, const RowFn& onRow) {
     const std::string name = view_.label(entry);
     if (!pattern_.matches(name)) return;
     SearchRow row;
     row.path = folderPath + "\\" + name;
+    row.folders = folders;
     row.entry = entry;
     row.deleted = view_.isDeleted(entry);
     row.texts = view_.describe(entry);
@@ -49,7 +51,7 @@ void EntrySearch::testEntry(EntryRef entry, const std::string& folderPath, const
     sinks_.status.setText(formatText("searched file %lld", static_cast<long long>(rows_.size())));
 }
 
-void EntrySearch::searchFolder(EntryRef folder, const std::string& path) {
+void EntrySearch::searchFolder(EntryRef folder, const std::string& path, const std::string& label) {
     const RowFn& onRow = *onRow_;
     // The progress range is the folder's file count, as the folder save counts it.
     std::uint64_t count = 0;
@@ -72,7 +74,9 @@ void EntrySearch::searchFolder(EntryRef folder, const std::string& path) {
             }
             std::string here = path;
             for (const std::string& f : folders) here += "\\" + f;
-            testEntry(v.entry, here, onRow);
+            std::vector<std::string> named{label};
+            named.insert(named.end(), folders.begin(), folders.end());
+            testEntry(v.entry, here, named, onRow);
             return false;
         },
         {}, [&] { return control_.shouldStop(); });

@@ -26,6 +26,9 @@ inline constexpr const char* kSearchFinished = "Searching Finished";
 
 struct SearchRow {
     std::string path; // "ROOT\\folder\\name"
+    // The folders between the volume item and the entry, one name each (a name may itself hold
+    // a backslash, so the path text cannot be split back into them).
+    std::vector<std::string> folders;
     EntryRef entry = 0;
     bool deleted = false;
     EntryTexts texts;
@@ -53,8 +56,9 @@ public:
     std::uint64_t limitHits() const { return pattern_.limitHits(); }
 
 private:
-    void searchFolder(EntryRef folder, const std::string& path);
-    void testEntry(EntryRef entry, const std::string& folderPath, const RowFn& onRow);
+    void searchFolder(EntryRef folder, const std::string& path, const std::string& label);
+    void testEntry(EntryRef entry, const std::string& folderPath,
+                   const std::vector<std::string>& folders, const RowFn& onRow);
 
     CheckTree& tree_;
     TreeItemId volumeItem_;

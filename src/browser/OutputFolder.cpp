@@ -1,6 +1,7 @@
 #include "browser/OutputFolder.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,13 +25,34 @@ int openFolderAt(int dirFd, const char* name, bool followLinks) {
 
 } // namespace
 
-std::optional<OutputFolder> OutputFolder::openChosen(const std::filesystem::path& path) {
+std::optional<OutputFolder> OutputFolder::openChosen(const std::filesystem::path& path,
+                                                     std::string* why) {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     // The user's own choice may pass through links; only what we create below it may not.
     const int fd = openFolderAt(AT_FDCWD, path.c_str(), true);
-    if (fd < 0) return std::nullopt;
-    return OutputFolder(fd, path);
+    const int openError = errno;
+    // A folder that opens but takes no files (read-only, or a kernel folder such as /proc)
+    // would fail every file: it is refused at once.
+    int writeError = 0;
+    if (fd >= 0 && ::faccessat(fd, ".", W_OK, AT_EACCESS) == 0) {
+        // Permissions do not bind every user, nor a read-only mount: an unnamed file tells.
+        const int probe = ::openat(fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kFileMode);
+        if (probe >= 0) ::close(probe);
+        if (probe >= 0 || (errno != EROFS && errno != EACCES && errno != EPERM))
+            return OutputFolder(fd, path);
+    }
+    writeError = errno;
+    if (fd >= 0) ::close(fd);
+    if (why) {
+        if (fd >= 0)
+            *why = std::strerror(writeError);
+        else if (ec)
+            *why = ec.message();
+        else
+            *why = std::strerror(openError);
+    }
+    return std::nullopt;
 }
 
 OutputFolder::OutputFolder(OutputFolder&& other) noexcept

@@ -15,8 +15,10 @@ namespace vindaru {
 
 class OutputFolder {
 public:
-    // The folder the user chose (created with its parents when missing).
-    static std::optional<OutputFolder> openChosen(const std::filesystem::path& path);
+    // The folder the user chose (created with its parents when missing). When it cannot be
+    // created, opened or written into, nullopt, and `why` (if given) says why.
+    static std::optional<OutputFolder> openChosen(const std::filesystem::path& path,
+                                                  std::string* why = nullptr);
 
     OutputFolder(OutputFolder&& other) noexcept;
     OutputFolder& operator=(OutputFolder&& other) noexcept;

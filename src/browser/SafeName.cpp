@@ -41,7 +41,12 @@ std::string trimBlanks(std::string_view text) {
 std::string safeHostName(std::string_view name) {
     std::string out;
     out.reserve(name.size());
-    for (char c : name) out.push_back(c == '/' || c == '\0' ? '_' : c);
+    // Control characters (line breaks, escapes) make names that shells and file managers show
+    // wrongly or act on: a damaged entry's name must not carry them onto the host.
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        out.push_back(c == '/' || u < 0x20 || u == 0x7F ? '_' : c);
+    }
     if (out.empty()) return "_";
     if (out == "." || out == "..") return "_" + out;
     return shorten(out);

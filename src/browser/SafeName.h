@@ -14,8 +14,9 @@ inline constexpr std::size_t kMaxHostNameBytes = 255;
 // Leading and trailing white space removed (the saving rule for NTFS names).
 std::string trimBlanks(std::string_view text);
 
-// "/" and NUL become "_", "." and ".." become "_." and "_..", an empty name becomes "_", and a
-// name longer than the host takes is cut at a character boundary (keeping its extension).
+// "/", NUL and control characters become "_", "." and ".." become "_." and "_..", an empty
+// name becomes "_", and a name longer than the host takes is cut at a character boundary
+// (keeping its extension).
 std::string safeHostName(std::string_view name);
 
 // Gives each name saved into one folder during one save a distinct spelling, so that a deleted

@@ -42,7 +42,7 @@ void VolumeBrowser::addPlaceholders() {
     }
 }
 
-void VolumeBrowser::openDirectory(TreeItemId item, OpenCause cause) {
+void VolumeBrowser::openDirectory(TreeItemId item, OpenCause) {
     auto entry = entryOf(item);
     if (!entry) return;
     const TreeItemId first = tree_.childAt(item, 0);
@@ -61,7 +61,9 @@ void VolumeBrowser::openDirectory(TreeItemId item, OpenCause cause) {
         if (directory && view_.hasChildren(child) && !onPath(item, child))
             tree_.insertItem(kPlaceholderLabel, IconKind::Placeholder, added);
         if (checked) tree_.setCheck(added, true);
-        if (cause == OpenCause::Selection && view_.isDeleted(child)) tree_.setItemTextColour(added);
+        // Deleted entries are red however their folder was opened (selection, arrow, double
+        // click).
+        if (view_.isDeleted(child)) tree_.setItemTextColour(added);
     }
 }
 
@@ -79,7 +81,15 @@ ListRow VolumeBrowser::fullRow(TreeItemId item, EntryRef entry) {
     return row;
 }
 
-std::vector<ListRow> VolumeBrowser::selectItem(TreeItemId item) {
+void VolumeBrowser::describe(ListRow& row) {
+    if (row.described || !view_.isEntry(row.entry)) return;
+    row.texts = view_.describe(row.entry);
+    row.sizeText = view_.sizeText(row.entry);
+    row.bytes = view_.byteSize(row.entry);
+    row.described = true;
+}
+
+std::vector<ListRow> VolumeBrowser::selectItem(TreeItemId item, bool describeRows) {
     std::vector<ListRow> rows;
     auto entry = entryOf(item);
     if (!entry) return rows;
@@ -88,10 +98,23 @@ std::vector<ListRow> VolumeBrowser::selectItem(TreeItemId item) {
         return rows;
     }
     openDirectory(item, OpenCause::Selection);
-    for (TreeItemId child : tree_.children(item)) {
+    const std::vector<TreeItemId> children = tree_.children(item);
+    rows.reserve(children.size());
+    for (TreeItemId child : children) {
         auto childEntry = entryOf(child);
-        if (childEntry && !view_.isDirectory(*childEntry))
+        if (!childEntry || view_.isDirectory(*childEntry)) continue;
+        if (describeRows) {
             rows.push_back(fullRow(child, *childEntry));
+            continue;
+        }
+        ListRow row;
+        row.item = child;
+        row.entry = *childEntry;
+        row.label = tree_.label(child);
+        row.icon = IconKind::ByExtension;
+        row.deleted = view_.isDeleted(*childEntry);
+        row.described = false;
+        rows.push_back(std::move(row));
     }
     return rows;
 }

@@ -25,6 +25,7 @@ struct ListRow {
     IconKind icon = IconKind::ByExtension;
     bool deleted = false;
     bool labelOnly = false;
+    bool described = true; // false: texts, sizeText and bytes are still to be asked for (describe)
     EntryTexts texts;
     std::string sizeText;
     std::uint64_t bytes = 0; // for sorting by size
@@ -43,10 +44,14 @@ public:
     // entry has children.
     void addPlaceholders();
     // Inserts a folder's children in chain order the first time it is opened. Deleted entries
-    // are drawn red when the folder is opened by selecting it.
+    // are drawn red however the folder was opened.
     void openDirectory(TreeItemId item, OpenCause cause);
-    // The label click: opens a folder and lists its files, or lists the one file.
-    std::vector<ListRow> selectItem(TreeItemId item);
+    // The label click: opens a folder and lists its files, or lists the one file. With
+    // `describeRows` false the rows carry their label, icon and deleted mark only, and each is
+    // described when it is shown (a folder of a million files lists at once).
+    std::vector<ListRow> selectItem(TreeItemId item, bool describeRows = true);
+    // Fills a row's texts, size text and bytes (a row listed without them).
+    void describe(ListRow& row);
     // Double-click on a folder: opened, and its non-folder children listed by label only.
     std::vector<ListRow> doubleClickDirectory(TreeItemId item);
 

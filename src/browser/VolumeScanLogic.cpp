@@ -72,6 +72,7 @@ VolumeScanLogic::Prepared VolumeScanLogic::prepare() {
     view_ = &parser_->view();
     browser_ = std::make_unique<VolumeBrowser>(tree_, *view_);
     saver_ = std::make_unique<EntrySaver>(*view_, sinks_, saveStopRequested_);
+    saver_->pauseGate = &parser_->control().pauseGate;
     return Prepared::Ready;
 }
 
@@ -101,6 +102,13 @@ void VolumeScanLogic::run() {
 }
 
 void VolumeScanLogic::commonEnd(const ScanOutcome& outcome) {
+    // Every scan leaves what it found checked, whichever file system it read (Save Checked
+    // then saves everything until the user unchecks some of it). Unchecked first, so that the
+    // check reaches every item even when the volume item was checked before its children came.
+    if (!tree_.getCheck(volumeItem_)) {
+        tree_.setCheck(volumeItem_, false);
+        tree_.setCheck(volumeItem_, true);
+    }
     if (outcome.addPlaceholders) browser_->addPlaceholders();
     // Recycled files show and save under their former names.
     if (outcome.recycle == RecycleLayout::PerUserFolders)

@@ -1,6 +1,7 @@
 #include "cli/CliVolume.h"
 
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <vector>
 
@@ -165,10 +166,21 @@ bool VolumeOptions::resolve(VolumeArgs& out) {
     return true;
 }
 
+bool diskHasProtectiveMbr(readWriteInterface& reader) {
+    std::array<std::uint8_t, kSectorSize> sector{};
+    return reader.readAt(0, sector) && isProtectiveMbr(sector);
+}
+
 std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint64_t diskSectorCount,
                                           const VolumeArgs& args, StatusSink& status, std::string& error) {
     if (args.volumeIndex) {
-        StandardVolumeChoice choice = standardVolume(reader, args.gpt, *args.volumeIndex, status);
+        // A protective MBR says the disk has a GUID partition table, --gpt or not (as the
+        // wizard's modes page ticks "GPT format" by itself).
+        const bool gpt = args.gpt || diskHasProtectiveMbr(reader);
+        // The discovery's own texts name every volume it passes ("found FAT 32..."), not the
+        // one chosen: they are left out, and the chosen volume is named instead.
+        NullStatusSink discovery;
+        StandardVolumeChoice choice = standardVolume(reader, gpt, *args.volumeIndex, discovery);
         if (!choice.record) {
             error = choice.listed == 0 && choice.readResult != 0
                         ? std::string("the partition table cannot be read")
@@ -186,6 +198,9 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
         }
         if (!made.problem.empty())
             std::cerr << "vindaru-cli: warning: volume " << *args.volumeIndex << ": " << made.problem << "\n";
+        status.setText(formatText("volume %s: %s at sector %llu", choice.record->volumeName.c_str(),
+                                  choice.record->fileSystemName.c_str(),
+                                  static_cast<unsigned long long>(choice.record->startSector)));
         return choice.record;
     }
     if (args.startSector && args.typeName) {

@@ -69,6 +69,9 @@ private:
 // the volume described by hand on a disk of diskSectorCount sectors. Discovery status texts go
 // to `status`. nullopt with a message in `error` when row N does not exist or the sectors at
 // --start plainly hold something else (startMismatch).
+// Sector 0 is a GUID-partitioned disk's protective MBR.
+bool diskHasProtectiveMbr(readWriteInterface& reader);
+
 std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint64_t diskSectorCount,
                                           const VolumeArgs& args, StatusSink& status, std::string& error);
 

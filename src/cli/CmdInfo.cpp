@@ -127,7 +127,8 @@ void printJson(const ImageArgs& image, const std::optional<FileInformation>& inf
     out << "],\n  \"unreadableRanges\": " << container.damage.size()
         << ",\n  \"unreadableBytes\": " << unreadable << ",\n  \"fileInformation\": ";
     if (info) {
-        out << "{\n    \"formatVersion\": " << jsonString(info->formatVersion)
+        // The descriptor's line break is no part of the version.
+        out << "{\n    \"formatVersion\": " << jsonString(oneLine(info->formatVersion))
             << ",\n    \"sectorsPerTrack\": " << jsonString(info->sectorsPerTrack)
             << ",\n    \"heads\": " << jsonString(info->heads)
             << ",\n    \"cylinders\": " << jsonString(info->cylinders)

@@ -7,6 +7,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
 #include "cli/CliImage.h"
+#include "cli/CliVolume.h"
 #include "cli/CliSinks.h"
 #include "common/DisplayFormat.h"
 #include "image/readWriteInterface.h"
@@ -110,7 +111,7 @@ int runVolumes(const std::vector<std::string>& args) {
     PopulateDriveLogic::Choices choices;
     choices.imagePath = image.path;
     choices.discoveryMode = scan ? DiscoveryMode::Advanced : DiscoveryMode::Standard;
-    choices.gptMode = gpt;
+    choices.gptMode = gpt || diskHasProtectiveMbr(*session.sessionReader);
     choices.doNotSkipVolumeSize = noSkip;
     choices.customStartSector = start;
     choices.customEndSector = end;

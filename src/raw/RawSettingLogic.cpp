@@ -154,8 +154,9 @@ const std::vector<std::string>& RawSettingLogic::helpTexts() {
     return texts;
 }
 
-bool RawSettingLogic::chooseFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+bool RawSettingLogic::chooseFile(const std::string& path, bool keepRecords) {
+    const int fd =
+        ::open(path.c_str(), O_RDWR | O_CREAT | (keepRecords ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
     if (fd < 0) {
         path_.clear();
         messages_.show(Message{kCannotCreate, false, MessageIcon::None, MessageButtons::Ok});

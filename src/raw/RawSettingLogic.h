@@ -51,9 +51,10 @@ public:
     // The help texts of the fields, in the order of SignatureFields.
     static const std::vector<std::string>& helpTexts();
 
-    // "...": the chosen file is created empty (an existing one loses its records). False (after
-    // "file can not be created") when it cannot be.
-    bool chooseFile(const std::string& path);
+    // "...": the chosen file is created empty (an existing one loses its records), or, with
+    // `keepRecords`, opened so that Save adds after the records it holds. False (after "file
+    // can not be created") when it cannot be.
+    bool chooseFile(const std::string& path, bool keepRecords = false);
     const std::string& filePath() const { return path_; }
 
     // "Save": one record appended; false after the message that says why not.

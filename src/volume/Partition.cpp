@@ -29,7 +29,34 @@ constexpr std::uint64_t kMaxLogicalSector = 64 * 1024;
 constexpr char kGptSignature[] = "EFI PART";
 constexpr std::size_t kMbrSignatureOffset = 510;
 
+// An ext superblock, 1 KiB into its volume (offsets within the superblock).
+constexpr std::size_t kExtSuperblockByte = 1024;
+constexpr std::size_t kExtBlocksCountLo = 4;
+constexpr std::size_t kExtLogBlockSize = 24;
+constexpr std::size_t kExtBlocksPerGroup = 32;
+constexpr std::size_t kExtMagicOffset = 56;
+constexpr std::size_t kExtFeatureIncompat = 96;
+constexpr std::size_t kExtBlocksCountHi = 0x150;
+constexpr std::uint16_t kExtMagicValue = 0xEF53;
+constexpr std::uint32_t kExtIncompat64Bit = 0x80;
+constexpr std::uint32_t kExtMaxLogBlockSize = 6; // 64 KiB blocks
+
 int lastReadError() { return errno != 0 ? errno : EIO; }
+
+// The sectors of the ext volume whose superblock is `superblock`, or 0 when it is no believable
+// superblock (the two-byte magic alone is too weak).
+std::uint64_t extVolumeSectors(ByteSpan superblock) {
+    if (le16(superblock, kExtMagicOffset) != kExtMagicValue) return 0;
+    const std::uint32_t log = le32(superblock, kExtLogBlockSize);
+    if (log > kExtMaxLogBlockSize) return 0;
+    const std::uint64_t blockBytes = std::uint64_t{1024} << log;
+    if (le32(superblock, kExtBlocksPerGroup) != blockBytes * 8) return 0;
+    std::uint64_t blocks = le32(superblock, kExtBlocksCountLo);
+    if (le32(superblock, kExtFeatureIncompat) & kExtIncompat64Bit)
+        blocks |= std::uint64_t{le32(superblock, kExtBlocksCountHi)} << 32;
+    std::uint64_t sectors = 0;
+    return checkedMul(blocks, blockBytes / kSector, sectors) ? sectors : 0;
+}
 
 // `sector` counts in logical sectors of `unit` × 512 bytes.
 bool readSectors(const ByteSource& reader, std::uint64_t sector, std::span<std::uint8_t> out,
@@ -94,7 +121,59 @@ int Partition::readPartitionTable(const ByteSource& reader) {
     const bool readOk = readSectors(reader, 0, first);
     unit_ = logicalSectorUnit(reader);
     if (readOk && gptMode) return readGptTable(reader);
+    if (readOk && readBareVolume(reader, first)) return 0;
     return readMbrTable(reader);
+}
+
+bool Partition::readBareVolume(const ByteSource& reader, ByteSpan firstSectors) {
+    // A disk that is one volume with no partition table (an image of a single partition): its
+    // boot sector or superblock is at the very start. A boot sector is checked before anything
+    // else is taken from sector 0, since its boot code may look like partition entries.
+    VolumeRecord record;
+    record.volumeName = "0";
+    // The scan's tests (NTFS by its name too): boot code of a real MBR never passes them.
+    const BootSectorHit boot = classifyScanSector(firstSectors.first(kSector));
+    switch (boot.kind) {
+    case BootKind::Ntfs:
+        record.fileSystemName = "NTFS";
+        break;
+    case BootKind::Fat32:
+        record.fileSystemName = "FAT32";
+        break;
+    case BootKind::Fat16:
+        record.fileSystemName = "FAT16";
+        break;
+    case BootKind::Exfat:
+        record.fileSystemName = "FAT64";
+        break;
+    default:
+        break;
+    }
+    record.sectorCount = boot.sizeSectors;
+    if (record.fileSystemName.empty()) {
+        // A superblock counts only where sector 0 holds no partition table that lists a volume.
+        for (const MbrEntry& entry : decodeMbrEntries(firstSectors.first(kSector)))
+            if (u8(firstSectors, 510) == 0x55 && u8(firstSectors, 511) == 0xAA &&
+                entry.type != kMbrTypeEmpty && entry.sectorCount != 0)
+                return false;
+        std::vector<std::uint8_t> superblock(kSector * 2);
+        if (!readSectors(reader, kExtSuperblockByte / kSector, superblock)) return false;
+        if (const std::uint64_t sectors = extVolumeSectors(superblock); sectors != 0) {
+            record.fileSystemName = "extX";
+            record.sectorCount = sectors;
+        } else if (const BootSectorHit hfs = classifyScanSector(ByteSpan(superblock).first(kSector));
+                   hfs.kind == BootKind::HfsPlus) {
+            record.fileSystemName = "HFS+";
+            record.sectorCount = hfs.sizeSectors;
+        } else {
+            return false;
+        }
+    }
+    if (record.sectorCount == 0) return false;
+    record.sizeText = mbText("%llu   MB", record.sectorCount / 2048);
+    status("found " + record.fileSystemName + " at sector 0, without a partition table...");
+    addRecord(std::move(record));
+    return true;
 }
 
 std::string Partition::mbrTypeName(const ByteSource& reader, std::uint8_t type,

@@ -60,6 +60,9 @@ private:
 
     int readGptTable(const ByteSource& reader);
     int readMbrTable(const ByteSource& reader);
+    // A volume at sector 0 of a disk without a partition table, listed alone. False when sector 0
+    // holds no boot sector and sectors 2-3 no ext or HFS+ superblock.
+    bool readBareVolume(const ByteSource& reader, ByteSpan firstSectors);
     int walkExtendedChain(const ByteSource& reader, std::uint64_t extendedBase, ChainState& chain);
     std::string mbrTypeName(const ByteSource& reader, std::uint8_t type, std::uint64_t start,
                             bool logical);

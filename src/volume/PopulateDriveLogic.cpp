@@ -42,7 +42,8 @@ std::string sizeWithoutUnit(std::string text) {
 std::string numberText(std::uint64_t value) { return std::to_string(value); }
 
 VolumeRow rowTexts(const VolumeRecord& record) {
-    return {record.volumeName, record.fileSystemName, record.sizeText, numberText(record.startSector)};
+    return {record.volumeName, record.fileSystemName, record.sizeText, numberText(record.startSector),
+            record.sectorCount};
 }
 
 } // namespace
@@ -135,6 +136,7 @@ bool PopulateDriveLogic::runStandardDiscovery() {
 // The standard discovery's list, in its order, each record numbered by its place.
 void PopulateDriveLogic::showListLocked() {
     rows_.clear();
+    unfilteredRows_.reset();
     for (std::size_t i = 0; i < volumeList_.size(); ++i) {
         volumeList_[i].volumeName = std::to_string(i);
         rows_.push_back(Row{rowTexts(volumeList_[i]), RecordRef{false, i}, {}});
@@ -178,6 +180,7 @@ bool PopulateDriveLogic::startAdvancedScan() {
     {
         std::lock_guard lock(mutex_);
         rows_.clear();
+        unfilteredRows_.reset();
         copies_.clear();
         volumeList_.clear();
         controls_.filterEnabled = false;
@@ -297,16 +300,33 @@ std::string PopulateDriveLogic::stepEdit(const std::string& text, bool up) {
     return numberText(value);
 }
 
-void PopulateDriveLogic::filterEntries() {
+bool PopulateDriveLogic::filterEntries() {
     std::lock_guard lock(mutex_);
-    rows_.clear();
-    if (advanced()) copies_.clear();
-    if (volumeList_.size() <= 1) return;
+    // Rows are built aside: a filter that keeps nothing leaves the list as it was, and the
+    // rows before the filter stay at hand for showAllEntries.
+    std::vector<Row> kept;
     for (std::size_t i = 1; i < volumeList_.size(); ++i) {
         if (volumeList_[i].startSector != volumeList_[i - 1].startSector + 1) continue;
         volumeList_[i].volumeName = std::to_string(i);
-        rows_.insert(rows_.begin(), makeRowLocked(i, volumeList_[i]));
+        kept.insert(kept.begin(), makeRowLocked(i, volumeList_[i]));
     }
+    if (kept.empty()) return false;
+    unfilteredRows_ = std::move(rows_);
+    rows_ = std::move(kept);
+    return true;
+}
+
+bool PopulateDriveLogic::showAllEntries() {
+    std::lock_guard lock(mutex_);
+    if (!unfilteredRows_) return false;
+    rows_ = std::move(*unfilteredRows_);
+    unfilteredRows_.reset();
+    return true;
+}
+
+bool PopulateDriveLogic::filtered() const {
+    std::lock_guard lock(mutex_);
+    return unfilteredRows_.has_value();
 }
 
 std::size_t PopulateDriveLogic::addCustomVolume() {

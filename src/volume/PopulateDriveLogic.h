@@ -47,6 +47,7 @@ struct VolumeRow {
     std::string fileSystem;
     std::string volumeSize;
     std::string startSector;
+    std::uint64_t sectorCount = 0; // the volume's length when discovery learnt it
 };
 
 // Which of the page's controls are enabled or shown, as the page's steps leave them.
@@ -155,8 +156,12 @@ public:
     // An up-down arrow on the start or end edit: the edit's new text.
     static std::string stepEdit(const std::string& text, bool up);
 
-    // "Filter volume entries."
-    void filterEntries();
+    // "Filter volume entries.": keeps the rows that start one sector after the volume before
+    // them. False, with the list unchanged, when that would keep none.
+    bool filterEntries();
+    // Undoes the filter: the rows as they were before it. False when the list is not filtered.
+    bool showAllEntries();
+    bool filtered() const;
     // "Add Custom Volume": returns the new row's index (it becomes the selection; both edits
     // then read "0").
     std::size_t addCustomVolume();
@@ -174,6 +179,7 @@ private:
         // The record as discovery gave it, kept while custom settings replace it.
         std::optional<VolumeRecord> beforeCustom;
     };
+    std::optional<std::vector<Row>> unfilteredRows_;
 
     enum class ReaderState { Missing, NotOpened, Ready };
     ReaderState prepareReader();

@@ -81,6 +81,11 @@ bool isExtendedType(std::uint8_t type) {
     return type == kMbrTypeExtended || type == kMbrTypeExtendedLba;
 }
 
+bool isProtectiveMbr(ByteSpan sector) {
+    if (sector.size() < 512 || u8(sector, 510) != 0x55 || u8(sector, 511) != 0xAA) return false;
+    return u8(sector, kMbrEntryTable + kMbrEntryType) == kMbrTypeGptProtective;
+}
+
 GptEntry decodeGptEntry(ByteSpan entry) {
     GptEntry out;
     for (std::size_t i = 0; i < out.typeGuid.size(); ++i) out.typeGuid[i] = u8(entry, i);

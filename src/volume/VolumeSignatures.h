@@ -43,6 +43,9 @@ struct MbrEntry {
 // The four entries of an MBR or EBR sector (zeros where the span is short).
 std::array<MbrEntry, kMbrEntryCount> decodeMbrEntries(ByteSpan sector);
 bool isExtendedType(std::uint8_t type);
+inline constexpr std::uint8_t kMbrTypeGptProtective = 0xEE;
+// A GUID-partitioned disk's sector 0: the boot signature and a first entry of type 0xEE.
+bool isProtectiveMbr(ByteSpan sector);
 
 // --- GPT -----------------------------------------------------------------------------------
 inline constexpr std::size_t kGptHeaderEntryArrayLba = 72;

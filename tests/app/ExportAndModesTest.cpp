@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 
 #include "app/DriveParsingModes.h"
 #include "app/WizardFixture.h"
@@ -110,12 +111,18 @@ TEST_F(ExportAndModes, ExportStopsWhenAskedAndThenWritesTheWholeDisk) {
         << modes->statusLabel()->text().toStdString();
     EXPECT_FALSE(modes->stopButton()->isVisible());
     EXPECT_EQ(wizard->session.sessionReader, nullptr);
-    ASSERT_TRUE(fs::exists(written));
-    EXPECT_LT(fs::file_size(written), fs::file_size(*raw));
+    // What was copied cannot pass for the image: it carries a name that says so.
+    EXPECT_FALSE(fs::exists(written));
+    const fs::path partial = written.string() + ".partial";
+    ASSERT_TRUE(fs::exists(partial));
+    EXPECT_LT(fs::file_size(partial), fs::file_size(*raw));
+    EXPECT_EQ(modes->exportPathEdit()->text(), QString::fromStdString(partial.string()));
+    EXPECT_TRUE(modes->statusLabel()->text().contains("kept as " + QString::fromStdString(partial.string())))
+        << modes->statusLabel()->text().toStdString();
 
-    // Again, to the end: the next free name, and every byte of the disk.
+    // Again, to the end: the image's own name is free again, and every byte of the disk.
     modes->saveImageButton()->click();
-    const fs::path second = target.path() / ("1" + image->filename().string() + ".img");
+    const fs::path second = written;
     ASSERT_TRUE(waitUntil([&] {
         return fs::exists(second) && !modes->exportRunning() && modes->nextButton()->isEnabled() &&
                modes->statusLabel()->text() == kSaved;
@@ -123,6 +130,21 @@ TEST_F(ExportAndModes, ExportStopsWhenAskedAndThenWritesTheWholeDisk) {
     EXPECT_EQ(fs::file_size(second), fs::file_size(*raw));
     EXPECT_EQ(md5OfFile(second), md5OfFile(*raw));
     EXPECT_EQ(modes->statusLabel()->text(), kSaved);
+}
+
+TEST_F(ExportAndModes, TheSpaceWarningComesWhenThePageOpensNotOnBack) {
+    auto image = corpusFile("generated/mbr-disk.vmdk");
+    if (!image) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    auto* modes = openModes(*image);
+    ASSERT_NE(modes, nullptr);
+    modes->nextButton()->click();
+    auto* volumes = visiblePage<app::PopulateDriveDlg>();
+    ASSERT_NE(volumes, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return volumes->backButton()->isEnabled(); }));
+    volumes->backButton()->click();
+    ASSERT_EQ(visiblePage<app::DriveParsingModes>(), modes);
+    QTest::qWait(100);
+    EXPECT_EQ(boxes.count(kSpaceWarning), 1);
 }
 
 TEST_F(ExportAndModes, StopAnsweredNoLetsTheExportFinish) {

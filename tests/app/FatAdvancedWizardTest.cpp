@@ -93,14 +93,43 @@ TEST_F(FatAdvancedWizard, ExfatPageShowsItsHeapListAndItsLabel) {
     EXPECT_EQ(page->heapCombo()->itemText(0), "HEAP_OFFSET_ENTRY:0");
     EXPECT_EQ(page->itemsLabel()->text(), "Total fat64 Entries Found:");
     EXPECT_TRUE(page->itemsLabel()->isVisible());
-    // The boot sector's shift (4 KiB clusters), then the page's shifts.
+    // The boot sector's shift (4 KiB clusters), then the page's shifts, each shown as the
+    // sectors per cluster it means.
     ASSERT_EQ(page->clusterCombo()->count(), 5);
-    EXPECT_EQ(page->clusterCombo()->itemText(0), "3");
-    EXPECT_EQ(page->clusterCombo()->itemText(1), "8");
+    EXPECT_EQ(page->clusterCombo()->itemText(0), "8 (2^3)");
+    EXPECT_EQ(page->clusterCombo()->itemText(1), "256 (2^8)");
     saveScreenshot(page, "4-advance-options-page-exfat");
     auto* scan = rebuild(page);
     ASSERT_NE(scan, nullptr);
     EXPECT_TRUE(topLevelHas(scan, "Docs-Garnet"));
+}
+
+TEST_F(FatAdvancedWizard, AStoppedSearchSaysItWasStoppedAndWhatItFound) {
+    auto image = corpusFile("generated/mbr-disk.vmdk");
+    if (!image) GTEST_SKIP() << "corpus disk generated/mbr-disk.vmdk is absent";
+    auto* volumes = openVolumePage(openModesPage(*image));
+    ASSERT_NE(volumes, nullptr);
+    auto* recovery = openRecoveryPage(volumes, "FAT32");
+    ASSERT_NE(recovery, nullptr);
+    recovery->advancedRadio()->click();
+    boxes.clear();
+    recovery->nextButton()->click();
+    auto* page = visiblePage<app::advanceOptions>();
+    ASSERT_NE(page, nullptr);
+    // Held at its first step, then stopped there.
+    page->pauseButton()->click();
+    EXPECT_FALSE(page->nextButton()->isEnabled());
+    page->stopButton()->click();
+    EXPECT_FALSE(page->nextButton()->isEnabled()) << "Next waits for the search to end";
+    ASSERT_TRUE(waitUntil([&] { return page->nextButton()->isEnabled(); }, 60000));
+    QTest::qWait(100);
+    const QString status = page->statusLabel()->text();
+    EXPECT_TRUE(status.startsWith("The search was stopped: ")) << status.toStdString();
+    EXPECT_TRUE(status.contains("found before the stop")) << status.toStdString();
+    EXPECT_FALSE(status.contains("Parsing done"));
+    for (const QString& text : boxes.texts())
+        EXPECT_FALSE(text.startsWith("Number of FAT32-ENTRY found")) << text.toStdString();
+    saveScreenshot(page, "4-advance-options-stopped");
 }
 
 } // namespace

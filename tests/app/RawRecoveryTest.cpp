@@ -20,6 +20,7 @@
 #include "raw/CarveSamples.h"
 #include "raw/DefaultSignatures.h"
 #include "raw/RawRecoveryLogic.h"
+#include "raw/signatureRecord.h"
 
 namespace vindaru::test {
 namespace {
@@ -33,11 +34,12 @@ class RawRecoveryPage : public WizardFixture {
     fs::path makeDisk() {
         files = mixedLayout(31);
         Bytes volume = buildVolume(kVolumeMiB, files, 31);
+        volume.resize(volume.size() + extraSectors * 512, 0);
         Bytes disk(kVolumeStart * 512 + volume.size(), 0);
         std::copy(volume.begin(), volume.end(), disk.end() - static_cast<std::ptrdiff_t>(volume.size()));
         disk[446 + 4] = 0x07;
         putLe32(disk, 446 + 8, static_cast<std::uint32_t>(kVolumeStart));
-        putLe32(disk, 446 + 12, static_cast<std::uint32_t>(kVolumeMiB * 2048));
+        putLe32(disk, 446 + 12, static_cast<std::uint32_t>(kVolumeMiB * 2048 + extraSectors));
         disk[510] = 0x55;
         disk[511] = 0xAA;
         const fs::path path = scratch / "disk.img";
@@ -68,8 +70,29 @@ class RawRecoveryPage : public WizardFixture {
         return fs::path(VINDARU_GUI_SCREENS_DIR).parent_path() / kDefaultSignatureFileName;
     }
 
+    // The editor's fields filled with one signature's texts.
+    static void fillEditor(app::RawSettingDlg& editor, const SignatureFields& f) {
+        editor.field(app::RawSettingDlg::Extension)->setText(QString::fromStdString(f.extension));
+        editor.field(app::RawSettingDlg::Start)->setText(QString::fromStdString(f.startSignature));
+        editor.field(app::RawSettingDlg::StartOffset)->setText(QString::fromStdString(f.startOffset));
+        editor.field(app::RawSettingDlg::End)->setText(QString::fromStdString(f.endSignature));
+        editor.field(app::RawSettingDlg::SizeOffset)->setText(QString::fromStdString(f.sizeOffset));
+        editor.field(app::RawSettingDlg::BytesInSize)->setText(QString::fromStdString(f.bytesInSize));
+        editor.field(app::RawSettingDlg::HeaderSize)->setText(QString::fromStdString(f.headerSize));
+        editor.field(app::RawSettingDlg::Skip)->setText(QString::fromStdString(f.skipSize));
+        editor.field(app::RawSettingDlg::Approx)->setText(QString::fromStdString(f.approximateSize));
+        editor.field(app::RawSettingDlg::Category)->setText(QString::fromStdString(f.category));
+        editor.includesHeaderBox()->setChecked(f.sizeIncludesHeader);
+    }
+    void chooseInEditor(const fs::path& path) {
+        app::UiDialogs::setSaveFileHook([path](QWidget*, const QString&, const QString&) {
+            return QString::fromStdString(path.string());
+        });
+    }
+
     ScratchDir scratch;
     std::vector<PlacedFile> files;
+    std::uint64_t extraSectors = 0; // beyond the volume's whole MiB
 };
 
 TEST_F(RawRecoveryPage, ParseListsTheFindsByCategoryAndSaveWritesTheCheckedOnes) {
@@ -166,22 +189,13 @@ TEST_F(RawRecoveryPage, TheEditorAppendsOneRecordPerSave) {
     EXPECT_EQ(boxes.texts().last(), "Select valid file to save the entries.");
 
     writeFile(scratch / "mine.txt", Bytes(10, 1)); // emptied by the choice
+    boxes.answer("mine.txt already holds 0 signatures.", QMessageBox::No); // Replace
     editor.browseButton()->click();
     EXPECT_EQ(editor.pathEdit()->text().toStdString(), (scratch / "mine.txt").string());
     EXPECT_EQ(fs::file_size(scratch / "mine.txt"), 0u);
     const std::vector<SignatureFields>& table = defaultSignatureFields();
     for (const SignatureFields& f : table) {
-        editor.field(app::RawSettingDlg::Extension)->setText(QString::fromStdString(f.extension));
-        editor.field(app::RawSettingDlg::Start)->setText(QString::fromStdString(f.startSignature));
-        editor.field(app::RawSettingDlg::StartOffset)->setText(QString::fromStdString(f.startOffset));
-        editor.field(app::RawSettingDlg::End)->setText(QString::fromStdString(f.endSignature));
-        editor.field(app::RawSettingDlg::SizeOffset)->setText(QString::fromStdString(f.sizeOffset));
-        editor.field(app::RawSettingDlg::BytesInSize)->setText(QString::fromStdString(f.bytesInSize));
-        editor.field(app::RawSettingDlg::HeaderSize)->setText(QString::fromStdString(f.headerSize));
-        editor.field(app::RawSettingDlg::Skip)->setText(QString::fromStdString(f.skipSize));
-        editor.field(app::RawSettingDlg::Approx)->setText(QString::fromStdString(f.approximateSize));
-        editor.field(app::RawSettingDlg::Category)->setText(QString::fromStdString(f.category));
-        editor.includesHeaderBox()->setChecked(f.sizeIncludesHeader);
+        fillEditor(editor, f);
         editor.saveButton()->click();
         EXPECT_EQ(boxes.texts().last(), "everything initialized well.....");
     }
@@ -196,6 +210,56 @@ TEST_F(RawRecoveryPage, TheEditorAppendsOneRecordPerSave) {
     editor.saveButton()->click();
     EXPECT_EQ(boxes.texts().last(), "extention length is zero..");
     app::UiDialogs::setSaveFileHook({});
+}
+
+TEST_F(RawRecoveryPage, TheEditorAddsToAnExistingFileAndKeepsACopyOfTheDefaultSet) {
+    // "Add" keeps the signatures the file holds.
+    const fs::path mine = scratch / "set.txt";
+    fs::copy_file(shippedSettings(), mine);
+    const std::uintmax_t records = fs::file_size(mine) / kSignatureRecordBytes;
+    ASSERT_GT(records, 1u);
+    chooseInEditor(mine);
+    app::RawSettingDlg editor;
+    editor.show();
+    editor.browseButton()->click(); // the box's default: Add
+    EXPECT_EQ(boxes.texts().last(),
+              QString("set.txt already holds %1 signatures.").arg(records));
+    EXPECT_EQ(fs::file_size(mine), records * kSignatureRecordBytes);
+    fillEditor(editor, defaultSignatureFields().front());
+    editor.saveButton()->click();
+    EXPECT_EQ(boxes.texts().last(), "everything initialized well.....");
+    EXPECT_EQ(fs::file_size(mine), (records + 1) * kSignatureRecordBytes);
+
+    // "Replace" on the program's own set: a copy is kept first.
+    const fs::path own = defaultSignaturePath();
+    const bool present = fs::exists(own);
+    const Bytes before = present ? readFile(own) : readFile(shippedSettings());
+    if (!present) writeFile(own, before);
+    chooseInEditor(own);
+    boxes.answer(QString("%1 already holds %2 signatures.")
+                     .arg(QString::fromStdString(own.filename().string()))
+                     .arg(before.size() / kSignatureRecordBytes),
+                 QMessageBox::No);
+    editor.browseButton()->click();
+    const QString said = boxes.texts().last();
+    ASSERT_TRUE(said.startsWith("The default signature file was backed up as ")) << said.toStdString();
+    const fs::path backup = said.mid(44).chopped(1).toStdString();
+    EXPECT_EQ(readFile(backup), before);
+    EXPECT_EQ(fs::file_size(own), 0u);
+    // Leave the folder as it was.
+    fs::remove(backup);
+    if (present)
+        writeFile(own, before);
+    else
+        fs::remove(own);
+    app::UiDialogs::setSaveFileHook({});
+}
+
+TEST_F(RawRecoveryPage, TheVolumeIsCarvedToItsLastSector) {
+    extraSectors = 300; // 8 MiB and 150 KiB: "8 MB" in the list
+    app::RawRecoveryDialog* page = openRawPage();
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->logic().volumeBytes(), (kVolumeMiB * 2048 + extraSectors) * 512);
 }
 
 } // namespace

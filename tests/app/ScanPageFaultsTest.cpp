@@ -2,6 +2,8 @@
 // work, saving into a folder that already holds the files, Save Checked, the preview, sorting,
 // the right-click menu and the save summary.
 #include <QAbstractButton>
+#include <QBrush>
+#include <QColor>
 #include <QBuffer>
 #include <QHeaderView>
 #include <QImage>
@@ -164,7 +166,7 @@ TEST_F(ScanPageFaults, SavingIntoAFolderThatHoldsTheFilesAsksOnce) {
     chooseOutput(scan, out);
     saveFolderAndWait(scan, "Docs-Garnet");
     EXPECT_EQ(boxes.count(kTakenStart), 0);
-    const fs::path report = out.path() / "report-basil.txt";
+    const fs::path report = out.path() / "Docs-Garnet" / "report-basil.txt";
     ASSERT_TRUE(fs::exists(report));
     const std::string md5 = md5OfFile(report);
 
@@ -182,9 +184,9 @@ TEST_F(ScanPageFaults, SavingIntoAFolderThatHoldsTheFilesAsksOnce) {
     });
     saveFolderAndWait(scan, "Docs-Garnet");
     EXPECT_EQ(asked, 1);
-    EXPECT_TRUE(fs::exists(out.path() / "report-basil (2).txt"));
-    EXPECT_EQ(md5OfFile(out.path() / "report-basil (2).txt"), md5);
-    EXPECT_TRUE(fs::exists(out.path() / "Archive quartz" / "2010" / "notes-cedar (2).log"));
+    EXPECT_TRUE(fs::exists(out.path() / "Docs-Garnet" / "report-basil (2).txt"));
+    EXPECT_EQ(md5OfFile(out.path() / "Docs-Garnet" / "report-basil (2).txt"), md5);
+    EXPECT_TRUE(fs::exists(out.path() / "Docs-Garnet" / "Archive quartz" / "2010" / "notes-cedar (2).log"));
 
     // Skip leaves everything as it was; Replace writes over the first copies.
     pressed = "Skip";
@@ -193,13 +195,13 @@ TEST_F(ScanPageFaults, SavingIntoAFolderThatHoldsTheFilesAsksOnce) {
     saveFolderAndWait(scan, "Docs-Garnet");
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(fs::file_size(report), 3u);
-    EXPECT_FALSE(fs::exists(out.path() / "report-basil (3).txt"));
+    EXPECT_FALSE(fs::exists(out.path() / "Docs-Garnet" / "report-basil (3).txt"));
     pressed = "Replace";
     asked = 0;
     saveFolderAndWait(scan, "Docs-Garnet");
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(md5OfFile(report), md5);
-    EXPECT_FALSE(fs::exists(out.path() / "report-basil (3).txt"));
+    EXPECT_FALSE(fs::exists(out.path() / "Docs-Garnet" / "report-basil (3).txt"));
 }
 
 TEST_F(ScanPageFaults, SaveCheckedSavesExactlyTheCheckedEntries) {
@@ -344,6 +346,150 @@ TEST_F(ScanPageFaults, EverySaveEndsWithItsSummaryAndTheOutputFolderButton) {
     EXPECT_TRUE(summary.startsWith("1 file, 300 Bytes written")) << summary.toStdString();
 }
 
+TEST_F(ScanPageFaults, SavingWhereNothingCanBeWrittenSaysItFailed) {
+    auto* scan = scannedPage();
+    if (!scan) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString why;
+    boxes.onBox([&](QMessageBox* box) {
+        if (!box->text().startsWith("Nothing saved")) return;
+        icon = box->icon();
+        why = box->informativeText();
+        saveScreenshot(box, "7-save-failed");
+    });
+    const QString unwritable = "/proc/vindaru-no-such-folder/out";
+    scan->outputEdit()->setText(unwritable);
+    scan->treeView()->setCurrentIndex(folder(scan, "Docs-Garnet"));
+    scan->saveButton()->click();
+    ASSERT_TRUE(boxes.waitFor("Nothing saved: the output folder cannot be used", 60000))
+        << boxes.texts().join(" | ").toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !scan->busy(); }));
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_TRUE(why.contains(unwritable)) << why.toStdString();
+    EXPECT_EQ(boxes.count("Saving process done"), 0);
+    EXPECT_TRUE(scan->statusLabel()->text().startsWith("Nothing saved")) << scan->statusLabel()->text().toStdString();
+}
+
+TEST_F(ScanPageFaults, ASaveCanBePausedKeepsBackShutAndAStopIsNoSuccess) {
+    auto* scan = scannedPage();
+    if (!scan) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    ScratchDir out;
+    chooseOutput(scan, out);
+    // Paused while the count question is open: the save waits at its first file.
+    boxes.onBox([&](QMessageBox* box) {
+        if (box->text().startsWith(kQuestionStart)) scan->pauseButton()->click();
+    });
+    QString stoppedText;
+    QMessageBox::Icon stoppedIcon = QMessageBox::NoIcon;
+    scan->treeView()->setCurrentIndex(folder(scan, "Docs-Garnet"));
+    scan->saveButton()->click();
+    ASSERT_TRUE(waitUntil([&] {
+        return std::any_of(boxes.texts().begin(), boxes.texts().end(),
+                           [](const QString& t) { return t.startsWith(kQuestionStart); });
+    }));
+    QTest::qWait(300);
+    EXPECT_TRUE(scan->busy());
+    EXPECT_FALSE(scan->backButton()->isEnabled()) << "Back would abandon the save midway";
+    EXPECT_FALSE(scan->pauseButton()->isEnabled());
+    EXPECT_TRUE(scan->resumeButton()->isEnabled());
+    EXPECT_TRUE(scan->stopButton()->isVisible());
+    auto* amount = scan->findChild<QLabel*>("progressAmount");
+    ASSERT_NE(amount, nullptr);
+    EXPECT_TRUE(amount->text().contains("paused")) << amount->text().toStdString();
+    saveScreenshot(scan, "5-volume-scan-save-paused");
+    EXPECT_TRUE(fs::is_empty(out.path()) || !fs::exists(out.path() / "Docs-Garnet" / "report-basil.txt"));
+
+    boxes.onBox([&](QMessageBox* box) {
+        if (box->text().startsWith("Saving")) {
+            stoppedText = box->informativeText();
+            stoppedIcon = box->icon();
+        }
+    });
+    scan->stopButton()->click();
+    ASSERT_TRUE(boxes.waitFor("Saving stopped before the end"))
+        << boxes.texts().join(" | ").toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !scan->busy(); }));
+    EXPECT_EQ(boxes.count("Saving process done"), 0);
+    EXPECT_EQ(stoppedIcon, QMessageBox::Warning);
+    EXPECT_TRUE(stoppedText.contains("not reached")) << stoppedText.toStdString();
+    EXPECT_TRUE(scan->backButton()->isEnabled());
+
+    // The next save starts from an empty bar, not from the last one's count.
+    QString amountAtQuestion;
+    boxes.onBox([&](QMessageBox* box) {
+        if (box->text().startsWith(kQuestionStart)) amountAtQuestion = amount->text();
+    });
+    saveFolderAndWait(scan, "Docs-Garnet");
+    EXPECT_FALSE(amountAtQuestion.contains(" of ")) << amountAtQuestion.toStdString();
+    EXPECT_TRUE(fs::exists(out.path() / "Docs-Garnet" / "report-basil.txt"));
+}
+
+TEST_F(ScanPageFaults, FoldersSavedInTurnKeepTheirOwnNames) {
+    auto* scan = scannedPage();
+    if (!scan) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    ScratchDir out;
+    chooseOutput(scan, out);
+    saveFolderAndWait(scan, "Docs-Garnet");
+    saveFolderAndWait(scan, "Many dune");
+    EXPECT_TRUE(fs::exists(out.path() / "Docs-Garnet" / "report-basil.txt"));
+    EXPECT_TRUE(fs::exists(out.path() / "Many dune" / "item-001-basil.txt"));
+    EXPECT_FALSE(fs::exists(out.path() / "report-basil.txt"));
+    EXPECT_FALSE(fs::exists(out.path() / "item-001-basil.txt"));
+}
+
+TEST_F(ScanPageFaults, DeletedEntriesAreRedWhenTheirFolderIsOpenedByItsArrow) {
+    auto* scan = scannedPage();
+    if (!scan) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    app::CheckTreeModel* model = scan->treeModel();
+    QModelIndex docs = folder(scan, "Docs-Garnet");
+    scan->treeView()->expand(docs);
+    QModelIndex draft;
+    ASSERT_TRUE(waitUntil([&] {
+        docs = folder(scan, "Docs-Garnet");
+        draft = childNamed(model, docs, "draft-indigo.txt");
+        return draft.isValid();
+    }));
+    QTest::qWait(50);
+    // Opened by the first click on its arrow, and open it stays.
+    EXPECT_TRUE(scan->treeView()->isExpanded(docs));
+    const QVariant colour = draft.data(Qt::ForegroundRole);
+    ASSERT_TRUE(colour.isValid()) << "drawn in the default colour";
+    EXPECT_EQ(colour.value<QBrush>().color(), QColor(Qt::red));
+    const QModelIndex report = childNamed(model, docs, "report-basil.txt");
+    ASSERT_TRUE(report.isValid());
+    EXPECT_FALSE(report.data(Qt::ForegroundRole).isValid());
+}
+
+TEST_F(ScanPageFaults, SearchResultsTakeTheTreeChecksShowSlashPathsAndStayWhenATreeBoxIsTicked) {
+    auto* scan = scannedPage();
+    if (!scan) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    QTest::keyClicks(scan->searchEdit(), "report-");
+    scan->searchButton()->click();
+    ASSERT_TRUE(boxes.waitFor("Searching Finished"));
+    ASSERT_TRUE(waitUntil([&] { return !scan->busy() && scan->listModel()->rowCount() > 0; }));
+    app::FileListModel* list = scan->listModel();
+    const int found = list->rowCount();
+    for (int r = 0; r < found; ++r) {
+        const QString path = list->row(r).texts[0];
+        EXPECT_TRUE(path.startsWith("ROOT/")) << path.toStdString();
+        EXPECT_FALSE(path.contains('\\')) << path.toStdString();
+        // The scan left everything checked: so are the files found.
+        EXPECT_TRUE(list->row(r).checked) << path.toStdString();
+    }
+    const QString first = list->row(0).texts[0];
+
+    // Ticking a folder's box in the tree checks it and leaves the results where they are.
+    const QModelIndex docs = folder(scan, "Docs-Garnet");
+    ASSERT_TRUE(docs.isValid());
+    QTest::mouseClick(scan->treeView()->viewport(), Qt::LeftButton, {},
+                      scan->treeCheckBoxRect(docs).center());
+    QTest::qWait(50);
+    EXPECT_EQ(folder(scan, "Docs-Garnet").data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    ASSERT_EQ(list->rowCount(), found);
+    EXPECT_EQ(list->row(0).texts[0], first);
+    saveScreenshot(scan, "6-search-results-after-tick");
+}
+
 // An entry view over a few in-memory files, for the preview's kinds.
 class MemoryView : public EntryView {
   public:
@@ -407,6 +553,25 @@ TEST(PreviewPane, PicturesTextInBothEncodingsAndHex) {
     EXPECT_EQ(pane.kind(), app::PreviewPane::Kind::Hex);
     EXPECT_EQ(pane.shownText().count('\n'), 256); // 4 KiB, 16 bytes a line
     EXPECT_TRUE(pane.caption().contains("the first 4 KiB"));
+
+    // The first picture a fresh pane shows fills the pane (it was drawn as small as the hidden
+    // picture area once).
+    QImage large(437, 365, QImage::Format_RGB32);
+    large.fill(Qt::darkRed);
+    QByteArray largePng;
+    QBuffer largeBuffer(&largePng);
+    largeBuffer.open(QIODevice::WriteOnly);
+    large.save(&largeBuffer, "PNG");
+    view.files.push_back(largePng);
+    app::PreviewPane fresh;
+    fresh.resize(400, 300);
+    fresh.show();
+    QApplication::processEvents();
+    fresh.showEntry(view, 4, "large.png");
+    const QPixmap drawn = fresh.pictureLabel()->pixmap();
+    EXPECT_GT(drawn.width(), 250) << drawn.width() << "x" << drawn.height();
+    EXPECT_LE(drawn.width(), 400);
+
     const QString line = app::PreviewPane::hexView(QByteArray("AB\x01", 3));
     EXPECT_TRUE(line.startsWith("00000000  41 42 01 ")) << line.toStdString();
     EXPECT_TRUE(line.endsWith(" |AB.|\n")) << line.toStdString();

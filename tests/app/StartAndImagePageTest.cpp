@@ -163,14 +163,20 @@ TEST_F(StartAndImagePage, VhdAndVdiOpenFromThePage) {
     page->openVhdButton()->click();
     EXPECT_EQ(page->logic().imageKind, app::kImageKindVhd);
     EXPECT_TRUE(page->infoValue(0)->isVisible());
-    EXPECT_TRUE(page->sizeUnitLabel()->text().endsWith(" MB"));
+    EXPECT_EQ(page->sizeUnitLabel()->text(), "MB");
+    EXPECT_EQ(page->infoValue(0)->text(), "1.0") << "the version, not its raw field";
+    EXPECT_FALSE(page->splitBox()->isEnabled()) << "VMDK choices do not apply to a VHD";
+    EXPECT_FALSE(page->fixedDiskRadio()->isChecked());
     EXPECT_EQ(page->pathEdit()->text(), nextFile);
     EXPECT_TRUE(page->nextButton()->isEnabled());
 
     nextFile = QString::fromStdString(vdi->string());
     page->openVdiButton()->click();
     EXPECT_EQ(page->logic().imageKind, app::kImageKindVdi);
-    EXPECT_EQ(page->sizeUnitLabel()->text(), page->sizeUnitLabel()->text());
+    EXPECT_EQ(page->infoValue(0)->text(), "1.1");
+    for (int i = 1; i < 4; ++i) EXPECT_NE(page->infoValue(i)->text(), "0");
+    EXPECT_FALSE(page->fixedDiskRadio()->isChecked());
+    EXPECT_FALSE(page->dynamicDiskRadio()->isChecked());
     saveScreenshot(page, QStringLiteral("1-image-page-vdi"));
 }
 

@@ -56,6 +56,7 @@ TEST(SafeName, KeepsEveryNameInsideItsFolder) {
     EXPECT_EQ(safeHostName("."), "_.");
     EXPECT_EQ(safeHostName(""), "_");
     EXPECT_EQ(safeHostName(std::string("a\0b", 3)), "a_b");
+    EXPECT_EQ(safeHostName("ORPHAN\nx\x1b[2Jy\x7f"), "ORPHAN_x_[2Jy_") << "no control characters";
     EXPECT_EQ(safeHostName("..."), "...") << "only the two special names are changed";
     EXPECT_EQ(trimBlanks("  name.txt \t"), "name.txt");
 
@@ -213,7 +214,7 @@ TEST(EntrySaver, ManyFoldersDeepAndWideEachKeepTheirOwnFiles) {
     }
 }
 
-TEST(EntrySaver, StopEndsTheDumpButStillReportsDone) {
+TEST(EntrySaver, StopEndsTheDumpAndIsReportedAsStopped) {
     SaveFixture f;
     ScratchDir out;
     struct StopAfterFirst : RecordingStatusSink {
@@ -229,5 +230,9 @@ TEST(EntrySaver, StopEndsTheDumpButStillReportsDone) {
     EXPECT_EQ(saver.filesWritten(), 1u);
     EXPECT_TRUE(fs::exists(out / "a.txt"));
     EXPECT_FALSE(fs::exists(out / "sub"));
-    EXPECT_EQ(f.messages.texts().back(), "Saving process done");
+    // Never "done" after a stop: what was written and what was not reached.
+    EXPECT_EQ(f.messages.texts().back(),
+              "Saving stopped before the end: 1 file, 5 Bytes written; stopped with 2 of 3 files not reached");
+    EXPECT_TRUE(saver.lastSummary().stopped);
+    EXPECT_FALSE(saver.lastSummary().complete());
 }

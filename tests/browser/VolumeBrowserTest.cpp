@@ -69,8 +69,11 @@ TEST(VolumeBrowser, OpeningReplacesThePlaceholderOnce) {
     EXPECT_EQ(f.labels(f.folderItem), (std::vector<std::string>{"kept.txt", "gone.txt", "inner"}));
     const TreeItemId inner = f.tree.childAt(f.folderItem, 2);
     EXPECT_EQ(f.labels(inner), std::vector<std::string>{"..DUMY.."});
+    // Deleted entries are red however the folder was opened.
     for (auto c : f.tree.children(f.folderItem))
-        EXPECT_EQ(f.tree.item(c)->textColour, kDefaultTextColour) << "expanding keeps the colour";
+        EXPECT_EQ(f.tree.item(c)->textColour,
+                  f.tree.label(c) == "gone.txt" ? kRedTextColour : kDefaultTextColour)
+            << f.tree.label(c);
     f.browser.openDirectory(f.folderItem, VolumeBrowser::OpenCause::Selection);
     EXPECT_EQ(f.tree.childCount(f.folderItem), 3u) << "opening again adds nothing";
     f.browser.openDirectory(f.dotItem, VolumeBrowser::OpenCause::Expansion);
@@ -110,7 +113,7 @@ TEST(VolumeBrowser, SelectingAFileListsItAndDoubleClickListsLabels) {
     ASSERT_EQ(labelsOnly.size(), 2u);
     EXPECT_TRUE(labelsOnly[0].labelOnly);
     EXPECT_TRUE(labelsOnly[0].texts.creation.empty());
-    EXPECT_EQ(f.tree.item(f.tree.childAt(f.folderItem, 1))->textColour, kDefaultTextColour);
+    EXPECT_EQ(f.tree.item(f.tree.childAt(f.folderItem, 1))->textColour, kRedTextColour); // gone.txt
 
     auto placeholder = f.tree.childAt(f.tree.childAt(f.folderItem, 2), 0);
     EXPECT_TRUE(f.browser.selectItem(placeholder).empty());

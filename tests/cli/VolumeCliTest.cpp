@@ -36,18 +36,27 @@ TEST(VolumeCli, ListsTheRowsOfAnMbrDiskQuietlyOrWithTheStatusTexts) {
     EXPECT_NE(r.err.find("Finished Scanning."), std::string::npos);
 }
 
-TEST(VolumeCli, GptDiskAsJsonWithAndWithoutGpt) {
+TEST(VolumeCli, GptDiskIsFoundByItsProtectiveMbrWithOrWithoutGpt) {
     CORPUS_FILE(image, "generated/gpt-disk.vhd");
     auto r = volumes(image->string(), "--gpt --json");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "[\n"
+    const std::string rows = "[\n"
                      " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 34816, \"sectorCount\": 16383, \"sizeBytes\": 8388096, \"fileSystemKind\": \"ntfs\"},\n"
                      " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 51200, \"sectorCount\": 73728, \"sizeBytes\": 37748736, \"fileSystemKind\": \"fat32\"},\n"
                      " {\"volume\": \"2\", \"fileSystem\": \"FAT64\", \"sizeText\": \"8  MB\", \"startSector\": 124928, \"sectorCount\": 16384, \"sizeBytes\": 8388608, \"fileSystemKind\": \"exfat\"},\n"
                      " {\"volume\": \"3\", \"fileSystem\": \"HFS+\", \"sizeText\": \"1\", \"startSector\": 141312, \"sectorCount\": 2048, \"sizeBytes\": 1048576, \"fileSystemKind\": \"hfsplus\"}\n"
-                     "]\n");
+                     "]\n";
+    EXPECT_EQ(r.out, rows);
     r = volumes(image->string(), "--json");
-    EXPECT_EQ(r.out, "[\n {\"volume\": \"0\", \"fileSystem\": \"Unknown\", \"sizeText\": \"70   MB\", \"startSector\": 1, \"sectorCount\": 145407, \"sizeBytes\": 74448384, \"fileSystemKind\": \"unknown\"}\n]\n");
+    EXPECT_EQ(r.out, rows);
+
+    // A volume chosen by its row is read from the GUID table too, and --verbose names the
+    // chosen volume, not every volume the discovery passed.
+    const auto listed = runCommand(std::string(VINDARU_CLI_PATH) + " ls " + shellQuote(image->string()) +
+                                   " --volume 3 --verbose");
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.err.find("volume 3: HFS+ at sector 141312"), std::string::npos) << listed.err;
+    EXPECT_EQ(listed.err.find("found FAT"), std::string::npos) << listed.err;
 }
 
 TEST(VolumeCli, EveryContainerGivesTheSameRows) {

@@ -41,6 +41,33 @@ std::vector<std::string> names(const Discovery& d) {
     return out;
 }
 
+TEST(BareVolume, AVolumeAtSectorZeroWithoutATableIsListedAlone) {
+    SyntheticDisk ntfs(20000);
+    ntfs.ntfsBoot(0, 16383);
+    ntfs.putLe(510, 0xAA55, 2);
+    Discovery d = discover(ntfs);
+    EXPECT_EQ(names(d), (std::vector<std::string>{"NTFS"}));
+    EXPECT_EQ(starts(d), (std::vector<std::uint64_t>{0}));
+    EXPECT_EQ(d.volumes[0].sectorCount, 16383u); // as the boot sector counts
+
+    // An ext superblock 1 KiB in: 2048 blocks of 4 KiB.
+    SyntheticDisk ext(20000);
+    ext.putLe(1024 + 4, 2048, 4);
+    ext.putLe(1024 + 24, 2, 4);
+    ext.putLe(1024 + 32, 4096 * 8, 4);
+    ext.putLe(1024 + 56, 0xEF53, 2);
+    d = discover(ext);
+    EXPECT_EQ(names(d), (std::vector<std::string>{"extX"}));
+    EXPECT_EQ(d.volumes[0].sectorCount, 2048u * 8);
+
+    // The magic alone is not a superblock; and a partition table wins over one.
+    SyntheticDisk weak(20000);
+    weak.putLe(1024 + 56, 0xEF53, 2);
+    EXPECT_TRUE(discover(weak).volumes.empty());
+    ext.mbrEntry(0, 0, 0x07, 2048, 8192);
+    EXPECT_EQ(starts(discover(ext)), (std::vector<std::uint64_t>{2048}));
+}
+
 TEST(MbrTable, PrimaryTypesGiveTheirNamesTextsAndSizes) {
     SyntheticDisk disk(40000);
     disk.mbrEntry(0, 0, 0x07, 2048, 8192);  // NTFS (no exFAT boot sector)

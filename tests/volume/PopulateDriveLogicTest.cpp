@@ -200,19 +200,27 @@ TEST(PopulateDriveLogic, CustomVolumesKeepEveryRowLinkedToItsRecord) {
     EXPECT_EQ(custom.selectedRecord.fileSystemName, "CUSTOM ");
 }
 
-TEST(PopulateDriveLogic, FilterKeepsVolumesStartingOneSectorAfterThePrevious) {
+TEST(PopulateDriveLogic, FilterKeepsVolumesStartingOneSectorAfterThePreviousAndIsUndone) {
     Page page(mbrDisk());
     page.logic->start();
-    page.logic->filterEntries();
+    const auto before = rowTexts(*page.logic);
+    EXPECT_TRUE(page.logic->filterEntries());
     EXPECT_EQ(rowTexts(*page.logic), (std::vector<std::string>{"3|extX|2   MB|20481"}));
+    // The filter can be undone.
+    EXPECT_TRUE(page.logic->filtered());
+    EXPECT_TRUE(page.logic->showAllEntries());
+    EXPECT_EQ(rowTexts(*page.logic), before);
+    EXPECT_FALSE(page.logic->showAllEntries());
 
+    // A filter that would keep nothing leaves the list as it was.
     SyntheticDisk apart(100);
     apart.mbrEntry(0, 0, 0x07, 10, 20);
     apart.mbrEntry(0, 1, 0x07, 40, 20);
     Page other(apart);
     other.logic->start();
-    other.logic->filterEntries();
-    EXPECT_TRUE(other.logic->rows().empty());
+    EXPECT_FALSE(other.logic->filterEntries());
+    EXPECT_EQ(other.logic->rows().size(), 2u);
+    EXPECT_FALSE(other.logic->filtered());
 }
 
 SyntheticDisk scanDisk() {

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The scan page on one folder of 100,000 files (an ext4 volume made by `mke2fs -d`), offscreen:
+# the time from the click on the folder to the list's first painted rows, the longest time the
+# window did not answer meanwhile, and the list's sorts, against The Sleuth Kit's `fls` listing
+# the same folder (the peer: the least any program needs to read the folder), in one run.
+# Goal: first rows within 0.5 s and the window never still for more than 0.5 s.
+#
+#   bench/gui-big-folder.sh [BUILD_DIR] [FILES]     (defaults: build, 100000)
+set -euo pipefail
+
+build=${1:-build}
+files=${2:-100000}
+bench="$build/bench/gui/vindaru-bench-gui"
+[ -x "$bench" ] || { echo "build vindaru-bench-gui first ($bench)" >&2; exit 1; }
+command -v fls >/dev/null || { echo "The Sleuth Kit's fls is needed" >&2; exit 1; }
+dir=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
+image="$dir/ext4-folder-$files.raw"
+mkdir -p "$dir"
+if [ ! -f "$image" ]; then
+    work=$(mktemp -d "$dir/ext4-src.XXXXXX")
+    mkdir -p "$work/src/big"
+    python3 - "$work/src/big" "$files" <<'PY'
+import os, sys
+folder, count = sys.argv[1], int(sys.argv[2])
+for i in range(count):
+    with open(os.path.join(folder, f"file-{i:07d}.txt"), "wb") as fh:
+        fh.write(b"x" * (i % 700))
+PY
+    blocks=$(( files / 2 + 65536 ))
+    mke2fs -q -F -t ext4 -b 4096 -N $(( files + 4096 )) -d "$work/src" "$image.part" "$blocks"
+    mv "$image.part" "$image"
+    rm -rf "$work"
+fi
+
+inode=$(fls "$image" | awk '$NF == "big" { sub(":", "", $2); print $2 }')
+fls "$image" "$inode" >/dev/null # warm the page cache
+t0=$(date +%s.%N); listed=$(fls "$image" "$inode" | wc -l); t1=$(date +%s.%N)
+peer=$(echo "$t1 - $t0" | bc)
+echo "volume: $(($(stat -c %s "$image") >> 20)) MiB, folder 'big' of $listed entries (fls)"
+printf 'fls listing the folder: %.3f s\n' "$peer"
+QT_QPA_PLATFORM=offscreen "$bench" "$image" big | tee "${TMPDIR:-/tmp}/gui-bench.out"
+first=$(awk '/first painted rows/ { print $(NF-1) }' "${TMPDIR:-/tmp}/gui-bench.out")
+printf 'ratio first rows / fls: %.2f\n' "$(echo "$first / $peer" | bc -l)"
