@@ -204,8 +204,9 @@ void VolumeScanDlg::buildControls() {
     connect(pause_, &QPushButton::clicked, this, [this] { setPaused(true); });
     connect(resume_, &QPushButton::clicked, this, [this] { setPaused(false); });
     connect(stop_, &QPushButton::clicked, this, [this] {
-        setPaused(false);
+        // Stop releases a pause itself; only the buttons and the bar are set back here.
         logic_->requestStop();
+        showPaused(pause_, resume_, *progressSink_, false);
     });
     connect(back_, &QPushButton::clicked, this, &VolumeScanDlg::goBack);
 }

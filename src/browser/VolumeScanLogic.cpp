@@ -134,16 +134,18 @@ void VolumeScanLogic::resume() {
 
 void VolumeScanLogic::requestStop() {
     if (auto* c = control()) {
-        c->requestStop();
+        // The save's flag first: the parser's stop also lets a paused save go on, which must
+        // then see the stop at once.
         saveStopRequested_ = true;
+        c->requestStop();
         sinks_.status.setText(kStopPressed);
     }
 }
 
 void VolumeScanLogic::stopAll() {
     if (auto* c = control()) {
-        c->requestStop();
         saveStopRequested_ = true;
+        c->requestStop();
         sinks_.status.setText(kAllStopped);
     }
 }
