@@ -12,7 +12,6 @@ namespace vindaru {
 
 namespace {
 constexpr const char* kProcessingDone = "Processing done";
-constexpr std::uint64_t kMiB = 1u << 20;
 } // namespace
 
 RawRecoveryLogic::RawRecoveryLogic(Session& session, VolumeRecord volume, CheckTree& tree,

@@ -21,7 +21,6 @@ constexpr std::uint64_t kContentPieceBytes = 256u << 10;
 // and read again afterwards; smaller ones stay (the walk's memory stays bounded by the depth).
 constexpr std::uint64_t kKeptUnitBytes = 64u << 10;
 constexpr std::uint64_t kAreaPieceBytes = 64u << 10;
-constexpr std::uint64_t kMegabyte = 1048576;
 constexpr std::uint8_t kDotEntry = 0x2E;
 // The candidate searches read the volume in pieces of this size.
 constexpr std::uint64_t kCandidatePieceBytes = 10u << 20;

@@ -32,7 +32,6 @@ constexpr std::uint64_t kMaxClusterBytes = 2 * 1024 * 1024;
 
 
 constexpr std::uint64_t kDefaultClusterSize = 4096;
-constexpr std::uint64_t kMegabyte = 1048576;
 // MFT slots are read this many bytes at a time.
 constexpr std::size_t kMftChunkBytes = 4 * 1024 * 1024;
 // The entry table never grows past one slot per KiB of volume, and never past this many slots

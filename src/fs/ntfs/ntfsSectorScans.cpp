@@ -26,7 +26,6 @@ constexpr std::uint64_t kScanStep = 512;
 constexpr std::uint16_t kHeaderOffsetLimit = 512;
 
 constexpr std::uint64_t kDefaultClusterSize = 4096;
-constexpr std::uint64_t kMegabyte = 1048576;
 constexpr std::uint64_t kCorruptBootProgressEvery = 100;
 // The deep scan shows one of this many "Found" texts (and always the last one): the texts are
 // the described ones, a volume of a million records just does not send a million of them.
