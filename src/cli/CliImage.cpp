@@ -37,6 +37,10 @@ bool kindFromName(const std::string& name, ImageKind& kind) {
         kind = ImageKind::Vhd;
     else if (lower == "vdi")
         kind = ImageKind::Vdi;
+    else if (lower == "vhdx")
+        kind = ImageKind::Vhdx;
+    else if (lower == "qcow2")
+        kind = ImageKind::Qcow2;
     else
         return false;
     return true;
@@ -71,7 +75,9 @@ ImageOptions::ImageOptions(ArgParser& parser) : parser_(parser) {
         .option("--disk-mb", diskMb_)
         .option("--layer", layer_, layerGiven_)
         .flag("--allow-missing-parent", allowMissingParent_)
-        .option("--parent", parent_);
+        .option("--parent", parent_)
+        .flag("--ignore-log", ignoreLog_)
+        .option("--snapshot", snapshot_);
 }
 
 bool ImageOptions::resolve(ImageArgs& out) {
@@ -102,9 +108,11 @@ bool ImageOptions::resolve(ImageArgs& out) {
     }
     out.allowMissingParent = allowMissingParent_;
     out.parentPath = parent_;
+    out.choices.ignoreLog = ignoreLog_;
+    out.choices.snapshot = snapshot_;
     if (!kind_.empty()) {
         if (!kindFromName(kind_, out.choices.kind)) {
-            parser_.usageError("--kind takes vmdk, vhd or vdi, not '" + kind_ + "'");
+            parser_.usageError("--kind takes vmdk, vhd, vdi, vhdx or qcow2, not '" + kind_ + "'");
             return false;
         }
     } else if (split_ || descriptor_) {
@@ -152,11 +160,11 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
     if (image.rawDisk) {
         if (image.fileBytes < kSectorSize) {
             std::cerr << image.path << " is not a disk image: it holds " << image.fileBytes
-                      << " bytes, less than one sector, and no VMDK, VHD or VDI signature\n";
+                      << " bytes, less than one sector, and no VMDK, VHD, VDI, VHDX or QCOW2 signature\n";
             return false;
         }
         std::cerr << image.path
-                  << ": no VMDK, VHD or VDI signature, read as a raw disk (as with --extent FLAT)\n";
+                  << ": no VMDK, VHD, VDI, VHDX or QCOW2 signature, read as a raw disk (as with --extent FLAT)\n";
     }
     // A descriptor (or COWD/SEsparse extent) is known to the VMDK reader by its content.
     if (needsSparseHeader(image.choices) && !sparseHeaderPresentOrUnreadable(image.path) &&
@@ -168,6 +176,16 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
     }
     session.imageSourcePage = kImageSourceRecorded;
     if (!vindaru::openSessionReader(session, image.choices, image.path)) {
+        // The VHDX and QCOW2 readers say why (an encrypted image, a log that cannot be
+        // replayed, ...).
+        if (session.sessionReader) {
+            if (const std::string problem = openProblem(*session.sessionReader); !problem.empty())
+                std::cerr << image.path << " cannot be read: " << problem
+                          << (problem.find("log cannot be replayed") != std::string::npos
+                                  ? " (--ignore-log reads it so)"
+                                  : "")
+                          << "\n";
+        }
         session.clearReader();
         session.messages->info("file not opened.. (" + image.path + ")");
         return false;

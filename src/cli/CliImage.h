@@ -17,14 +17,14 @@
 namespace vindaru::cli {
 
 inline constexpr const char* kImageOptionsUsage =
-    "[--kind vmdk|vhd|vdi] [--split] [--descriptor] [--extent SPARSE|FLAT] [--disk-mb N] "
-    "[--layer N] [--allow-missing-parent] [--parent FILE]";
+    "[--kind vmdk|vhd|vdi|vhdx|qcow2] [--split] [--descriptor] [--extent SPARSE|FLAT] [--disk-mb N] "
+    "[--layer N] [--allow-missing-parent] [--parent FILE] [--ignore-log] [--snapshot ID]";
 
 struct ImageArgs {
     std::string path;
     ImageChoices choices;
     std::uint64_t diskMb = 0; // "Size of HDD" in MB; 0 = not given
-    // No image option given and the file carries no VMDK, VHD or VDI signature: it is read as a
+    // No image option given and the file carries no container signature: it is read as a
     // flat disk, and openSessionReader says so on stderr.
     bool rawDisk = false;
     std::uint64_t fileBytes = 0; // the file's length when rawDisk
@@ -60,6 +60,8 @@ class ImageOptions {
     bool layerGiven_ = false;
     bool allowMissingParent_ = false;
     std::string parent_;
+    bool ignoreLog_ = false;
+    std::string snapshot_;
 };
 
 // A session whose engines' messages go to stderr.

@@ -36,6 +36,9 @@ std::optional<FileInformation> readFileInformation(const ImageArgs& image) {
         return FileInformation{info->formatVersion,     info->geometrySectors, info->geometryHeads,
                                info->geometryCylinders, info->sizeMb,          info->createType};
     }
+    case ImageKind::Vhdx:
+    case ImageKind::Qcow2:
+        return std::nullopt; // their structure lines say more than a geometry would
     case ImageKind::Vhd:
     case ImageKind::Vdi: {
         auto info = image.choices.kind == ImageKind::Vhd ? readVhdFileInfo(image.path)
@@ -56,6 +59,10 @@ const char* kindName(ImageKind kind) {
         return "vhd";
     case ImageKind::Vdi:
         return "vdi";
+    case ImageKind::Vhdx:
+        return "vhdx";
+    case ImageKind::Qcow2:
+        return "qcow2";
     }
     return "vmdk";
 }

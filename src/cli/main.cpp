@@ -21,11 +21,13 @@ static void printUsage(std::ostream& out) {
     for (const auto& [name, command] : commandRegistry())
         out << "  " << command.usage << "\n";
     out << "\nimage options (every command that reads an image):\n"
-           "  --kind vmdk|vhd|vdi   image kind (default: by content, then by extension)\n"
+           "  --kind vmdk|vhd|vdi|vhdx|qcow2   image kind (default: by content, then by extension)\n"
            "  --split               IMAGE is one numbered extent of a split set\n"
            "  --descriptor          IMAGE is a descriptor file naming its extents\n"
            "  --extent SPARSE|FLAT  extent type of the file(s) (default SPARSE)\n"
            "  --disk-mb N           disk size in MB (the wizard's \"Size of HDD\")\n"
+           "  --ignore-log          VHDX: read without a log that cannot be replayed\n"
+           "  --snapshot ID         QCOW2: read as of the internal snapshot with this id or name\n"
            "\n-v, --verbose (anywhere): the status texts and every message on stderr; without it\n"
            "only errors and warnings, and the held-back messages when a command fails.\n";
 }

@@ -7,14 +7,18 @@
 #include <string_view>
 
 #include "common/ByteLoader.h"
+#include "image/FileReadSeekQcow2.h"
 #include "image/FileReadSeekVHD.h"
 #include "image/FileReadSeekVdi.h"
 #include "image/FileReadSeekVmdk.h"
+#include "image/FileReadSeekVhdx.h"
 #include "image/FileReadSeekVmdkSplit.h"
 #include "image/ImageChain.h"
+#include "image/Qcow2Layout.h"
 #include "image/ReadOnlyFile.h"
 #include "image/VdiLayout.h"
 #include "image/VhdLayout.h"
+#include "image/VhdxLayout.h"
 
 namespace vindaru {
 
@@ -41,6 +45,8 @@ std::optional<ImageKind> kindByContent(const ReadOnlyFile& file) {
     if (tryLoadLe<std::uint32_t>(first, vdi::kSignature) == vdi::kSignatureValue)
         return ImageKind::Vdi;
     if (tryLoadLe<std::uint32_t>(first, 0) == kVmdkMagic) return ImageKind::Vmdk;
+    if (vhdx::hasFileIdentifier(first)) return ImageKind::Vhdx;
+    if (tryLoadBe<std::uint32_t>(first, 0) == qcow2::kMagic) return ImageKind::Qcow2;
     if (file.length() >= vhd::kFooterSize) {
         std::uint8_t tail[vhd::kFooterSize] = {};
         file.readZeroFilled(file.length() - vhd::kFooterSize, tail, sizeof tail);
@@ -101,6 +107,8 @@ std::optional<ImageKind> kindByExtension(const std::string& path) {
     if (ext == ".vhd") return ImageKind::Vhd;
     if (ext == ".vdi") return ImageKind::Vdi;
     if (ext == ".vmdk") return ImageKind::Vmdk;
+    if (ext == ".vhdx") return ImageKind::Vhdx;
+    if (ext == ".qcow2" || ext == ".qcow") return ImageKind::Qcow2;
     return std::nullopt;
 }
 
@@ -112,6 +120,16 @@ std::unique_ptr<readWriteInterface> createReader(Session& session, const ImageCh
         return std::make_unique<FileReadSeekVHD>(session);
     case ImageKind::Vdi:
         return std::make_unique<FileReadSeekVdi>(session);
+    case ImageKind::Vhdx: {
+        auto reader = std::make_unique<FileReadSeekVhdx>(session);
+        reader->ignoreLog = choices.ignoreLog;
+        return reader;
+    }
+    case ImageKind::Qcow2: {
+        auto reader = std::make_unique<FileReadSeekQcow2>(session);
+        reader->snapshot = choices.snapshot;
+        return reader;
+    }
     case ImageKind::Vmdk:
         break;
     }
@@ -126,6 +144,12 @@ std::unique_ptr<readWriteInterface> createReader(Session& session, const ImageCh
     auto reader = std::make_unique<FileReadSeekVmdk>(session);
     reader->extentTypeChoice = choices.extentType;
     return reader;
+}
+
+std::string openProblem(const readWriteInterface& reader) {
+    if (const auto* vhdx = dynamic_cast<const FileReadSeekVhdx*>(&reader)) return vhdx->openProblem();
+    if (const auto* qcow2 = dynamic_cast<const FileReadSeekQcow2*>(&reader)) return qcow2->openProblem();
+    return {};
 }
 
 std::uint64_t sessionDiskSectors(const readWriteInterface& reader, std::uint64_t customSectors) {

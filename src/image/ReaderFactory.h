@@ -12,18 +12,24 @@
 
 namespace vindaru {
 
-enum class ImageKind { Vmdk, Vhd, Vdi };
+enum class ImageKind { Vmdk, Vhd, Vdi, Vhdx, Qcow2 };
 
 struct ImageChoices {
     ImageKind kind = ImageKind::Vmdk;
     bool split = false;      // "VmdkSplit"
     bool descriptor = false; // "isDescripter"
     std::string extentType = "SPARSE";
+    bool ignoreLog = false; // VHDX: read without a log that cannot be replayed
+    std::string snapshot;   // QCOW2: read as of this internal snapshot (id or name)
 };
 
-// A fresh, unopened reader for the choices: FileReadSeekVHD, FileReadSeekVdi, or for a VMDK a
+// A fresh, unopened reader for the choices: FileReadSeekVHD, FileReadSeekVdi, FileReadSeekVhdx,
+// FileReadSeekQcow2, or for a VMDK a
 // FileReadSeekVmdkSplit (split set or descriptor file) or a FileReadSeekVmdk.
 std::unique_ptr<readWriteInterface> createReader(Session& session, const ImageChoices& choices);
+
+// Why `reader` could not open its image, where it says (VHDX, QCOW2); empty otherwise.
+std::string openProblem(const readWriteInterface& reader);
 
 // The disk size in sectors the session takes from an opened reader: the size the image declares,
 // a typed disk size (`customSectors`, 0 when none) instead where the reader honours one, and the
@@ -37,7 +43,7 @@ bool openSessionReader(Session& session, const std::string& path);
 bool openSessionReader(Session& session, const ImageChoices& choices, const std::string& path);
 
 // What a file's own bytes say it is: whether it can be opened, its length, and the kind its
-// signature shows (nullopt: no VMDK, VHD or VDI signature, as in a raw disk), by the checks below.
+// signature shows (nullopt: no container signature, as in a raw disk), by the checks below.
 struct ImageProbe {
     bool readable = false;
     std::uint64_t length = 0;
@@ -50,8 +56,9 @@ struct ImageProbe {
 ImageProbe probeImage(const std::string& path);
 
 // The kind by content first: a VHD footer ("conectix") at the start, the VDI signature
-// 0xBEDA107F at byte 64, the VMDK sparse magic "KDMV", a VHD footer at the end (a fixed VHD), or
-// a VMDK descriptor text; then by the extension (.vhd, .vdi, .vmdk); nullopt when none tells.
+// 0xBEDA107F at byte 64, the VMDK sparse magic "KDMV", the VHDX identifier "vhdxfile", the QCOW
+// magic "QFI\xfb", a VHD footer at the end (a fixed VHD), or a VMDK descriptor text; then by the
+// extension (.vhd, .vdi, .vmdk, .vhdx, .qcow2); nullopt when none tells.
 std::optional<ImageKind> detectImageKind(const std::string& path);
 
 // A fresh, unopened reader for the image `path` holds by its content (a descriptor file read as

@@ -42,7 +42,7 @@ TEST(CliUsage, BadArgumentsExitOneWithTheCommandsUsage) {
         {{"cat", "disk.vmdk", "--offset", "12k"}, "whole number"},
         {{"cat", "disk.vmdk", "--length=-5"}, "whole number"},
         {{"cat", "disk.vmdk", "--offset", "99999999999999999999999"}, "whole number"},
-        {{"info", "disk.vmdk", "--kind", "qcow2"}, "--kind takes vmdk, vhd or vdi"},
+        {{"info", "disk.vmdk", "--kind", "qed"}, "--kind takes vmdk, vhd, vdi, vhdx or qcow2"},
         {{"info", "disk.vmdk", "--extent", "COMPRESSED"}, "--extent takes SPARSE or FLAT"},
         {{"info", "disk.vmdk", "--split", "--descriptor"}, "cannot be used together"},
         {{"info", "disk.vhd", "--kind", "vhd", "--split"}, "VMDK images only"},
