@@ -16,7 +16,6 @@ namespace vindaru {
 
 namespace {
 
-constexpr std::uint64_t kSector = kSectorSize;
 // Piece numbers beyond this are not taken for piece numbers (a name like disk-2026.vmdk still
 // parses; a 30-digit run does not).
 constexpr std::uint64_t kMaxPieceNumber = 999999999;
