@@ -110,7 +110,7 @@ TEST(PopulateDriveLogic, ReaderFromTheFactoryOpensACorpusImage) {
     RecordingMessageSink messages;
     PopulateDriveLogic::Choices choices;
     choices.imagePath = image->string();
-    choices.makeReader = PopulateDriveLogic::Choices::fromImageChoices(ImageChoices{ImageKind::Vmdk, false, true, "FLAT"});
+    choices.makeReader = PopulateDriveLogic::Choices::fromImageChoices(ImageChoices{ImageKind::Vmdk, false, true, "FLAT", false, {}});
     PopulateDriveLogic logic(session, choices, status, progress, messages);
     logic.start();
     EXPECT_TRUE(messages.messages.empty());
