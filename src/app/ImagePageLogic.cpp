@@ -1,5 +1,8 @@
 #include "app/ImagePageLogic.h"
 
+#include <fstream>
+#include <string_view>
+
 #include <charconv>
 #include <filesystem>
 
@@ -123,6 +126,16 @@ void ImagePageLogic::clearInfo() {
     fileInfoShown = false;
 }
 
+namespace {
+// A VMDK descriptor is text that names its extents; it is read as it is, with no VmdkSplit.
+bool isVmdkDescriptorFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[64] = {};
+    in.read(head, sizeof head);
+    return std::string_view(head, static_cast<std::size_t>(in.gcount())).find("# Disk DescriptorFile") != std::string_view::npos;
+}
+} // namespace
+
 void ImagePageLogic::refresh() {
     opens_ = false;
     diskSectors_ = 0;
@@ -143,7 +156,7 @@ void ImagePageLogic::refresh() {
     // A sparse extent without a descriptor of its own is one piece of a split set: read alone
     // it would give a disk of the wrong size and no volumes.
     if (imageKind == kImageKindVmdk && !fixedDisk && !readAsSplit() && !readAsDescriptor() &&
-        readerExtentType() == "SPARSE" && !readVmdkFileInfo(pathText)) {
+        readerExtentType() == "SPARSE" && !isVmdkDescriptorFile(pathText) && !readVmdkFileInfo(pathText)) {
         info.problem = "\"" + std::filesystem::path(pathText).filename().string() +
                        "\" is one extent of a split VMDK set: tick \"VmdkSplit\" to read it "
                        "with the other extents.";
