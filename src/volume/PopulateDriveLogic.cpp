@@ -369,7 +369,7 @@ NextResult PopulateDriveLogic::next(const NextInput& input) {
         const std::uint64_t end = leadingNumber(input.endEdit);
         // Sectors start..end inclusive; an end of the largest number holds one sector fewer
         // than wrapping would give.
-        record.sectorCount = end < record.startSector ? 0 : std::max<std::uint64_t>(end - record.startSector + 1, end - record.startSector);
+        record.sectorCount = end <= record.startSector ? 0 : std::max<std::uint64_t>(end - record.startSector + 1, end - record.startSector);
         const std::uint64_t span = end - record.startSector;
         record.sizeText = end > record.startSector ? numberText(span / kSectorsPerMb + (span % kSectorsPerMb == kSectorsPerMb - 1))
                                                    : "0";
