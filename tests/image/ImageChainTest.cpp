@@ -15,7 +15,7 @@ namespace {
 constexpr std::uint64_t kBlock = 4096;
 
 // A layer that holds chosen 4 KiB blocks, each filled with one byte value, and defers the rest.
-struct LayerSpec {
+struct LayerPlan {
     std::uint64_t size = 16 * kBlock;
     std::string id;
     std::optional<ParentLink> link;
@@ -24,11 +24,11 @@ struct LayerSpec {
 
 class FakeLayer : public readWriteInterface {
   public:
-    explicit FakeLayer(LayerSpec spec) : spec_(std::move(spec)) {}
+    explicit FakeLayer(LayerPlan plan) : plan_(std::move(plan)) {}
     bool open(const std::string&) override { return true; }
-    std::uint64_t capacity() const override { return spec_.size; }
-    std::optional<ParentLink> parentLink() const override { return spec_.link; }
-    std::string layerId() const override { return spec_.id; }
+    std::uint64_t capacity() const override { return plan_.size; }
+    std::optional<ParentLink> parentLink() const override { return plan_.link; }
+    std::string layerId() const override { return plan_.id; }
     std::string kindText() const override { return "fake"; }
 
   protected:
@@ -37,7 +37,7 @@ class FakeLayer : public readWriteInterface {
         while (!out.empty()) {
             const std::uint64_t block = offset / kBlock;
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), kBlock - offset % kBlock));
-            if (auto it = spec_.held.find(block); it != spec_.held.end())
+            if (auto it = plan_.held.find(block); it != plan_.held.end())
                 std::fill_n(out.begin(), n, it->second);
             else
                 ok = readFromParent(offset, out.first(n), report) && ok;
@@ -48,14 +48,14 @@ class FakeLayer : public readWriteInterface {
     }
 
   private:
-    LayerSpec spec_;
+    LayerPlan plan_;
 };
 
 class ImageChainTest : public ::testing::Test {
   protected:
-    void add(const std::string& path, LayerSpec spec) {
+    void add(const std::string& path, LayerPlan plan) {
         files_.add(path, std::span<const std::uint8_t>(dummy_, 1));
-        specs_[path] = std::move(spec);
+        plans_[path] = std::move(plan);
     }
     ParentLink linkTo(const std::string& path, const std::string& id) { return {{path}, id, ""}; }
 
@@ -64,11 +64,11 @@ class ImageChainTest : public ::testing::Test {
                                              std::string* message = nullptr) {
         chain_ = std::make_unique<ImageChain>(session_, std::move(options));
         chain_->makeReader = [this](const std::string& path, const std::string&) -> std::unique_ptr<readWriteInterface> {
-            auto it = specs_.find(path);
-            if (it == specs_.end()) return nullptr;
+            auto it = plans_.find(path);
+            if (it == plans_.end()) return nullptr;
             return std::make_unique<FakeLayer>(it->second);
         };
-        std::unique_ptr<readWriteInterface> reader = std::make_unique<FakeLayer>(specs_.at(top));
+        std::unique_ptr<readWriteInterface> reader = std::make_unique<FakeLayer>(plans_.at(top));
         reader->memoryFiles = &files_;
         const bool ok = chain_->follow(reader, top);
         if (message) *message = chain_->message();
@@ -83,7 +83,7 @@ class ImageChainTest : public ::testing::Test {
 
     Session session_;
     MemoryFiles files_;
-    std::map<std::string, LayerSpec> specs_;
+    std::map<std::string, LayerPlan> plans_;
     std::unique_ptr<ImageChain> chain_;
     std::uint8_t dummy_[1] = {0};
 };
