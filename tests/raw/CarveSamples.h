@@ -45,7 +45,10 @@ inline void putBe32(Bytes& b, std::size_t at, std::uint32_t v) {
 // with no 0xFF, end of image.
 inline Bytes sampleJpeg(std::size_t size, std::uint32_t seed, bool exif = false) {
     Bytes head = {0xFF, 0xD8, 0xFF, static_cast<std::uint8_t>(exif ? 0xE1 : 0xE0), 0x00, 0x10};
-    const char* app = exif ? "Exif\0\0\0\0\0\0\0\0" : "JFIF\0\1\1\0\0\1\0\1\0\0";
+    // Fourteen bytes of segment body each (the segment length 0x10 counts its own two bytes).
+    static constexpr std::uint8_t exifBody[14] = {'E', 'x', 'i', 'f', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    static constexpr std::uint8_t jfifBody[14] = {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
+    const std::uint8_t* app = exif ? exifBody : jfifBody;
     head.insert(head.end(), app, app + 14);
     head.insert(head.end(), {0xFF, 0xDB, 0x00, 0x43, 0x00});
     head.insert(head.end(), 64, 0x10);
