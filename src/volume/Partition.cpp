@@ -40,6 +40,7 @@ constexpr std::size_t kExtBlocksCountHi = 0x150;
 constexpr std::uint16_t kExtMagicValue = 0xEF53;
 constexpr std::uint32_t kExtIncompat64Bit = 0x80;
 constexpr std::uint32_t kExtMaxLogBlockSize = 6; // 64 KiB blocks
+constexpr std::size_t kExtBlockGroupNumber = 0x5A; // 0 in the primary superblock, the group in a backup
 
 int lastReadError() { return errno != 0 ? errno : EIO; }
 
@@ -56,6 +57,11 @@ std::uint64_t extVolumeSectors(ByteSpan superblock) {
         blocks |= std::uint64_t{le32(superblock, kExtBlocksCountHi)} << 32;
     std::uint64_t sectors = 0;
     return checkedMul(blocks, blockBytes / kSector, sectors) ? sectors : 0;
+}
+
+// A sector that may be an ext superblock's first half: the cheap test the sweep makes of every sector.
+bool mayBeExtSuperblock(ByteSpan sector) {
+    return sector.size() > kExtMagicOffset + 1 && le16(sector, kExtMagicOffset) == kExtMagicValue;
 }
 
 // `sector` counts in logical sectors of `unit` × 512 bytes.
@@ -343,6 +349,7 @@ int Partition::readGptTable(const ByteSource& reader) {
 // --- Advanced discovery: the boot-sector scan ---------------------------------------------------
 
 std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber) {
+    if (mayBeExtSuperblock(sector)) return scanExtSuperblock(sector, sectorNumber);
     const BootSectorHit hit = classifyScanSector(sector);
     if (hit.kind == BootKind::None) return 0;
     VolumeRecord record;
@@ -388,6 +395,24 @@ std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber)
     return hit.sizeSectors;
 }
 
+// An ext volume has no boot sector to find: its primary superblock, 1 KiB in, names it (a
+// backup superblock further in says which group holds it, and is passed over).
+std::uint64_t Partition::scanExtSuperblock(ByteSpan sector, std::uint64_t sectorNumber) {
+    constexpr std::uint64_t superblockSector = kExtSuperblockByte / kSector;
+    const std::uint64_t sectors = extVolumeSectors(sector);
+    if (sectors <= superblockSector || sectorNumber < superblockSector || le16(sector, kExtBlockGroupNumber) != 0)
+        return 0;
+    VolumeRecord record;
+    record.startSector = sectorNumber - superblockSector;
+    record.sectorCount = sectors;
+    record.fileSystemName = "extX";
+    record.sizeText = mbText("%llu  MB", sectors / 2048);
+    record.volumeName = std::to_string(scanVolumeCounter_++);
+    addRecord(std::move(record));
+    status("found extX...");
+    return sectors - superblockSector;
+}
+
 void Partition::scanForVolumes(const ByteSource& reader) {
     ProgressSink& progress = progressTarget ? *progressTarget : nullProgress_;
     status("Scanning partition.....");
@@ -414,7 +439,7 @@ void Partition::scanForVolumes(const ByteSource& reader) {
             if (control.stopRequested.load(std::memory_order_relaxed)) return false;
             const ByteSpan sector = piece.data.subspan(i * kSector, kSector);
             std::uint64_t passOver = 0;
-            if (sector[0] == 0xEB || sector[0] == 0x48) // nothing tested starts otherwise
+            if (sector[0] == 0xEB || sector[0] == 0x48 || mayBeExtSuperblock(sector)) // nothing else is tested
                 passOver = scanSector(sector, first + i);
             if (control.stopRequested.load()) {
                 stoppedAfterTest = true;

@@ -77,6 +77,7 @@ private:
     // One sector of the scan: test it and, on a hit, record it. Returns, when a volume was
     // listed, the number of sectors from this one to the volume's end (for the skip), else 0.
     std::uint64_t scanSector(ByteSpan sector, std::uint64_t sectorNumber);
+    std::uint64_t scanExtSuperblock(ByteSpan sector, std::uint64_t sectorNumber);
 
     std::uint64_t unit_ = 1;
     int ntfsCounter_ = 0;

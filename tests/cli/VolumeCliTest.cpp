@@ -94,7 +94,7 @@ TEST(VolumeCli, ScanFindsVolumesOnADiskWhosePartitionTableIsZeroed) {
     const auto exfat = test::unpackedCorpusImage("generated/exfat.img.zst");
     const auto hfs = test::unpackedCorpusImage("generated/hfsplus.img.zst");
     if (!source || !fat16 || !exfat || !hfs) GTEST_SKIP() << "corpus images are not available";
-    // The mbr-disk (NTFS at 2048, FAT32 at 20480, ext2 at 96256) without its MBR and EBRs,
+    // The mbr-disk (NTFS at 2048, FAT32 at 20480, ext2 at 96256, found by its superblock) without its MBR and EBRs,
     // with FAT16, exFAT and HFS+ volumes after its end.
     test::ScratchDir dir;
     const auto disk = dir / "zeroed.raw";
@@ -118,9 +118,10 @@ TEST(VolumeCli, ScanFindsVolumesOnADiskWhosePartitionTableIsZeroed) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     // Newest first, as the page shows them.
     EXPECT_EQ(r.out, "[\n"
-                     " {\"volume\": \"4\", \"fileSystem\": \"HFS+\", \"sizeText\": \"1  MB\", \"startSector\": 174080, \"sectorCount\": 3908, \"sizeBytes\": 2000896, \"fileSystemKind\": \"hfsplus\"},\n"
-                     " {\"volume\": \"3\", \"fileSystem\": \"FAT64\", \"sizeText\": \"16  MB\", \"startSector\": 141312, \"sectorCount\": 32768, \"sizeBytes\": 16777216, \"fileSystemKind\": \"exfat\"},\n"
-                     " {\"volume\": \"2\", \"fileSystem\": \"FAT16\", \"sizeText\": \"16  MB\", \"startSector\": 108544, \"sectorCount\": 32768, \"sizeBytes\": 16777216, \"fileSystemKind\": \"fat16\"},\n"
+                     " {\"volume\": \"5\", \"fileSystem\": \"HFS+\", \"sizeText\": \"1  MB\", \"startSector\": 174080, \"sectorCount\": 3908, \"sizeBytes\": 2000896, \"fileSystemKind\": \"hfsplus\"},\n"
+                     " {\"volume\": \"4\", \"fileSystem\": \"FAT64\", \"sizeText\": \"16  MB\", \"startSector\": 141312, \"sectorCount\": 32768, \"sizeBytes\": 16777216, \"fileSystemKind\": \"exfat\"},\n"
+                     " {\"volume\": \"3\", \"fileSystem\": \"FAT16\", \"sizeText\": \"16  MB\", \"startSector\": 108544, \"sectorCount\": 32768, \"sizeBytes\": 16777216, \"fileSystemKind\": \"fat16\"},\n"
+                     " {\"volume\": \"2\", \"fileSystem\": \"extX\", \"sizeText\": \"4  MB\", \"startSector\": 96256, \"sectorCount\": 8192, \"sizeBytes\": 4194304, \"fileSystemKind\": \"ext\"},\n"
                      " {\"volume\": \"1\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480, \"sectorCount\": 73728, \"sizeBytes\": 37748736, \"fileSystemKind\": \"fat32\"},\n"
                      " {\"volume\": \"0\", \"fileSystem\": \"NTFS\", \"sizeText\": \"7   MB\", \"startSector\": 2048, \"sectorCount\": 16383, \"sizeBytes\": 8388096, \"fileSystemKind\": \"ntfs\"}\n"
                      "]\n");
@@ -131,7 +132,7 @@ TEST(VolumeCli, ScanFindsVolumesOnADiskWhosePartitionTableIsZeroed) {
         << "the NTFS backup boot sector: " << r.out;
 
     r = volumes(disk.string(), "--extent FLAT --scan --start 20480 --end 108544 --json");
-    EXPECT_EQ(r.out, "[\n {\"volume\": \"0\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480, \"sectorCount\": 73728, \"sizeBytes\": 37748736, \"fileSystemKind\": \"fat32\"}\n]\n");
+    EXPECT_EQ(r.out, "[\n {\"volume\": \"1\", \"fileSystem\": \"extX\", \"sizeText\": \"4  MB\", \"startSector\": 96256, \"sectorCount\": 8192, \"sizeBytes\": 4194304, \"fileSystemKind\": \"ext\"},\n {\"volume\": \"0\", \"fileSystem\": \"FAT32\", \"sizeText\": \"36  MB\", \"startSector\": 20480, \"sectorCount\": 73728, \"sizeBytes\": 37748736, \"fileSystemKind\": \"fat32\"}\n]\n");
 }
 
 TEST(VolumeCli, ScanFindsTheVolumesOfAGptDiskWithoutItsTables) {

@@ -1,6 +1,7 @@
 // The boot-sector scan on synthetic disks: what it finds, the skip, the range, stop, progress.
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
 #include "volume/Partition.h"
 #include "volume/SyntheticDisk.h"
 
@@ -197,6 +198,38 @@ TEST(VolumeScan, PartialLastChunkIsScanned) {
     const ScanResult r = scan(disk);
     ASSERT_EQ(r.volumes.size(), 1u);
     EXPECT_EQ(r.volumes[0].startSector, 2048u + 2900);
+}
+
+// ext volumes have no boot sector: the scan knows them by their primary superblock, 1 KiB in,
+// and passes over the backups in later groups (also without the skip).
+TEST(VolumeScan, FindsExtVolumesByTheirSuperblock) {
+    if (test::runCommand("command -v mke2fs >/dev/null").exitCode != 0) GTEST_SKIP() << "mke2fs not installed";
+    test::ScratchDir dir;
+    struct Made {
+        const char* options;
+        std::uint64_t sectors;
+        std::uint64_t start;
+    };
+    // A 1 KiB-block ext2 at the disk's first sector (a bare volume image), then an ext4 of 4 KiB
+    // blocks not on a MiB boundary.
+    const Made made[] = {{"-t ext2 -b 1024", 20 * 2048, 0}, {"-t ext4 -b 4096", 40 * 2048, 20 * 2048 + 24}};
+    SyntheticDisk disk(64 * 2048);
+    for (const Made& m : made) {
+        const auto image = dir / "v.img";
+        std::filesystem::remove(image);
+        const auto r = test::runCommand("mke2fs -q -F " + std::string(m.options) + " " +
+                                        test::shellQuote(image.string()) + " " + std::to_string(m.sectors / 2) + "k 2>&1");
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        const auto bytes = test::readFile(image);
+        for (std::size_t i = 0; i < bytes.size(); ++i) disk.put8(m.start * 512 + i, bytes[i]);
+    }
+    for (const bool skip : {true, false}) {
+        const ScanResult r = scan(disk, {.skip = skip});
+        EXPECT_EQ(rowsOf(r), (std::vector<std::string>{"0|extX|20  MB|0", "1|extX|40  MB|40984"})) << skip;
+        ASSERT_EQ(r.volumes.size(), 2u);
+        EXPECT_EQ(r.volumes[0].sectorCount, 20u * 2048);
+        EXPECT_EQ(r.volumes[1].sectorCount, 40u * 2048);
+    }
 }
 
 } // namespace

@@ -69,6 +69,8 @@ inline constexpr std::uint32_t kInExtraIsize = 0x80;
 inline constexpr std::uint32_t kInCtimeExtra = 0x84;
 inline constexpr std::uint32_t kInMtimeExtra = 0x88;
 inline constexpr std::uint32_t kInAtimeExtra = 0x8C;
+inline constexpr std::uint32_t kInCrtime = 0x90; // birth time, only in inodes whose extra part reaches it
+inline constexpr std::uint32_t kInCrtimeExtra = 0x94;
 inline constexpr std::uint32_t kInodeBaseSize = 128; // the extra fields start here
 
 inline constexpr std::uint16_t kModeTypeMask = 0xF000;

@@ -42,6 +42,15 @@ InodeTime inodeTime(ByteSpan inode, std::size_t field, std::size_t extraField) {
     return t;
 }
 
+// The list's creation time: the birth time where the inode's extra part holds one (ext4 with
+// large inodes); older inodes have none, and show their change time there instead.
+InodeTime inodeCreationTime(ByteSpan inode) {
+    const std::size_t extraEnd = kInodeBaseSize + le16(inode, kInExtraIsize);
+    if (inode.size() > kInodeBaseSize && kInCrtime + 4 <= extraEnd && fits(inode, kInCrtime, 4))
+        return inodeTime(inode, kInCrtime, kInCrtimeExtra);
+    return inodeTime(inode, kInCtime, kInCtimeExtra);
+}
+
 
 std::string permissionText(std::uint16_t mode) {
     static const char* const kBits[] = {"-OE", "-OW", "-OR", "-GE", "-GW", "-GR", "-UE", "-UW", "-UR"};
@@ -114,7 +123,7 @@ EntryTexts ext2Class::describeEntry(EntryRef ref) {
     std::vector<std::uint8_t> inode;
     if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readEntryInode(entries[ref], inode))
         return texts;
-    texts.creation = dateText(inodeTime(inode, kInCtime, kInCtimeExtra).seconds);
+    texts.creation = dateText(inodeCreationTime(inode).seconds);
     texts.access = dateText(inodeTime(inode, kInAtime, kInAtimeExtra).seconds);
     texts.modification = dateText(inodeTime(inode, kInMtime, kInMtimeExtra).seconds);
     texts.attributes = permissionText(le16(inode, kInMode));

@@ -209,6 +209,30 @@ TEST_P(Ext2Mkfs, EveryFileMatchesTheSourceAndTheSleuthKit) {
     }
 }
 
+// The "Creation Time" column: the birth time of an ext4 inode that holds one, the change time of
+// an inode too small for one.
+TEST(Ext2MkfsTimes, CreationTimeIsTheBirthTimeWhereTheInodeHoldsOne) {
+    if (!haveTool("mke2fs") || !haveTool("debugfs")) GTEST_SKIP() << "mke2fs or debugfs not installed";
+    const fs::path source = sources().scratch() / "times-source";
+    fs::create_directories(source);
+    std::ofstream(source / "f.txt") << "times";
+    for (const char* inodeSize : {"256", "128"}) {
+        SCOPED_TRACE(inodeSize);
+        const fs::path image = sources().scratch() / (std::string("times-") + inodeSize + ".img");
+        std::string error;
+        ASSERT_TRUE(makeExtVolume(image, std::string("-t ext4 -I ") + inodeSize, source, 8 * 1024, error)) << error;
+        const std::string img = shellQuote(image.string());
+        runCommand("debugfs -w -R 'sif /f.txt ctime 19990203040506' " + img);
+        runCommand("debugfs -w -R 'sif /f.txt crtime 20010203040506' " + img);
+        auto scan = scanExt2File(image);
+        ASSERT_TRUE(scan);
+        const auto paths = listPaths(scan->view());
+        ASSERT_TRUE(paths.count("/f.txt"));
+        const std::string creation = scan->view().describe(paths.at("/f.txt")).creation;
+        EXPECT_NE(creation.find(std::string(inodeSize) == "256" ? "2001" : "1999"), std::string::npos) << creation;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Volumes, Ext2Mkfs, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
