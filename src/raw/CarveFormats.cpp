@@ -620,7 +620,8 @@ CarveEnd walkMp3(CarveBytes& b) {
     std::uint64_t pos = 0;
     const auto id3 = exact(b, 0, 10);
     if (!id3) return invalid();
-    if (startsWith(*id3, "ID3")) {
+    const bool tagged = startsWith(*id3, "ID3");
+    if (tagged) {
         std::uint64_t size = 0;
         for (std::size_t i = 6; i < 10; ++i) {
             if ((*id3)[i] & 0x80) return invalid();
@@ -644,7 +645,9 @@ CarveEnd walkMp3(CarveBytes& b) {
         pos += length;
         ++frames;
     }
-    if (frames < 2) return invalid();
+    // A stream found by its first frame header alone needs a few frames in a row to tell it
+    // from two bytes of chance.
+    if (frames < (tagged ? 2u : 4u)) return invalid();
     if (limited) return partial(pos);
     // A closing ID3v1 tag: its 128 bytes, or a cut file.
     if (startsWith(b.view(pos, 3), "TAG")) {

@@ -71,6 +71,10 @@ const std::vector<DefaultSignature>& table() {
          CarveFormat::Riff},
         // The "ftyp" box of MP4 and QuickTime files.
         {headed("mp4", "0x66,0x74,0x79,0x70", "4294967296", kVideo, "4"), CarveFormat::Mp4},
+        // MP3 streams without a tag, by their first frame header: layer III of MPEG 1, 2 and 2.5.
+        {headed("mp3", "0xFF,0xFB", "134217728", kAudio), CarveFormat::Mp3},
+        {headed("mp3", "0xFF,0xF3", "134217728", kAudio), CarveFormat::Mp3},
+        {headed("mp3", "0xFF,0xE3", "134217728", kAudio), CarveFormat::Mp3},
     };
     return signatures;
 }

@@ -232,6 +232,10 @@ TEST(CarveFormats, TheDefaultSignaturesCarveRealFilesWholePartialOrNotAtAll) {
     test::putLe32(longer, 20, 100000);
     test::putLe32(longer, 8, static_cast<std::uint32_t>(crc32(0, longer.data() + 12, 20)));
     put(12 * MiB - 512, longer);
+    // An MP3 stream without its ID3 tag, known by its first frame header.
+    const Bytes tone = fixture("tone.mp3");
+    const Bytes untagged(tone.begin() + 104, tone.end());
+    put(8 * MiB, untagged);
     MemoryReader reader(volume);
     myJpg engine;
     for (const auto& r : defaultSignatureRecords()) engine.addSignature(r);
@@ -247,6 +251,7 @@ TEST(CarveFormats, TheDefaultSignaturesCarveRealFilesWholePartialOrNotAtAll) {
         {4 * MiB - 512, docx.size(), FindState::Whole, "docx"},
         {5 * MiB, mov.size(), FindState::Whole, "mov"},
         {5 * MiB + 8192, ole.size(), FindState::Whole, "doc"},
+        {8 * MiB, untagged.size(), FindState::Whole, "mp3"},
         {12 * MiB - 512, 408, FindState::Partial, "7z"},
     };
     std::vector<Want> got;
