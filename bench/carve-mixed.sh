@@ -136,14 +136,9 @@ vol=(--start 0 --type RAW --extent FLAT)
 types=jpg,enable,png,enable,gif,enable,bmp,enable,pdf,enable,zip,enable,7z,enable,doc,enable,mp3,enable,riff,enable,mov,enable
 cat "$image" >/dev/null
 
-now() { date +%s.%N; }
-best() { python3 -c "import sys; print(min(float(x) for x in sys.argv[1:]))" "$@"; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-3}
 cat_t=() list_t=() save_t=() rec_t=() fore_t=() cat_cpu=() list_cpu=()
-# CPU seconds (user + system) of a command, beside its wall time: on a busy machine the wall
-# times of two runs differ by what else ran; their CPU times do not.
-cpu() { /usr/bin/time -f "%U %S" -o "$work/cpu.txt" "$@"; }
-cpu_of() { awk '{print $1 + $2}' "$work/cpu.txt"; }
 for r in $(seq "$rounds"); do
     rm -rf "${work:?}"/*
     mkdir -p "$work/photorec"

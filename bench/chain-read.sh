@@ -59,7 +59,7 @@ one_time() {
     "$@" >/dev/null 2>&1
     awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.6f", b - a }'
 }
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 paired() { # OURS-FUNCTION PEER-FUNCTION OURS-ARG PEER-ARG
     local ours peer ratios="" ours_all="" peer_all=""
     for ((i = 0; i < runs; i++)); do

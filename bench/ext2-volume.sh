@@ -44,5 +44,4 @@ PY
 [ -f "$ext_image" ] || make_ext2_volume
 ext_volume=(--start 0 --type extX --size-mb $(( ($(stat -c %s "$ext_image") + (1 << 20) - 1) >> 20 )) --extent FLAT)
 
-now() { date +%s.%N; }
-best() { python3 -c "import sys; print(min(float(x) for x in sys.argv[1:]))" "$@"; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"

@@ -38,8 +38,7 @@ fi
 vol=(--start 0 --type FAT32 --extent FLAT --mode advanced --cluster-sectors 8)
 cat "$image" >/dev/null # warm the page cache
 
-now() { date +%s.%N; }
-median() { python3 -c "import sys, statistics; print(statistics.median(float(x) for x in sys.argv[1:]))" "$@"; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-5}
 ratio_t=() whole_t=() cat_t=() scan_t=()
 for _ in $(seq "$rounds"); do
@@ -52,5 +51,5 @@ done
 listed=$("$cli" ls "$image" "${vol[@]}" --max 1 -r --tsv 2>/dev/null | wc -l)
 echo "volume: $(($(stat -c %s "$image") >> 20)) MiB, boot sectors zeroed; the rebuild lists $((listed - 1)) entries"
 printf 'entry scan:   cat %.3f s, vindaru %.3f s, ratio %.2f (median of %d pairs; goal <= 1.5)\n' \
-    "$(median "${cat_t[@]}")" "$(median "${scan_t[@]}")" "$(median "${ratio_t[@]}")" "$rounds"
-printf 'with search:  vindaru %.3f s (three FAT candidates asked for)\n' "$(median "${whole_t[@]}")"
+    "$(median_of "${cat_t[@]}")" "$(median_of "${scan_t[@]}")" "$(median_of "${ratio_t[@]}")" "$rounds"
+printf 'with search:  vindaru %.3f s (three FAT candidates asked for)\n' "$(median_of "${whole_t[@]}")"

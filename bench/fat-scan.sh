@@ -44,8 +44,7 @@ if [ ! -f "$exfat" ] && command -v mount.exfat-fuse >/dev/null; then
     rmdir "$mnt"
 fi
 
-now() { date +%s.%N; }
-best() { python3 -c "import sys, statistics; print(statistics.median(float(x) for x in sys.argv[1:]))" "$@"; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-3}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -66,7 +65,7 @@ run() { # name image type
         icat_t+=("$(echo "$t3 - $t2" | bc)") save_t+=("$(echo "$t4 - $t3" | bc)")
     done
     local f l i s
-    f=$(best "${fls_t[@]}") l=$(best "${ls_t[@]}") i=$(best "${icat_t[@]}") s=$(best "${save_t[@]}")
+    f=$(median_of "${fls_t[@]}") l=$(median_of "${ls_t[@]}") i=$(median_of "${icat_t[@]}") s=$(median_of "${save_t[@]}")
     echo "$name: entries listed: fls $(wc -l <"$out/fls.txt"), vindaru $(($(wc -l <"$out/ls.tsv") - 1))"
     printf '  scan + recursive listing: fls %.3f s, vindaru %.3f s, ratio %.2f (goal <= 1.0, stretch 0.5)\n' "$f" "$l" "$(echo "$l / $f" | bc -l)"
     printf '  save 200 MiB file:        icat %.3f s, vindaru %.3f s, ratio %.2f (goal <= 1.0)\n' "$i" "$s" "$(echo "$s / $i" | bc -l)"

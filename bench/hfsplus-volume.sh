@@ -34,5 +34,4 @@ PY
 [ -f "$hfs_image" ] || make_hfsplus_volume
 hfs_volume=(--start 0 --type HFS+ --size-mb $(( ($(stat -c %s "$hfs_image") + (1 << 20) - 1) >> 20 )) --extent FLAT)
 
-now() { date +%s.%N; }
-best() { python3 -c "import sys; print(min(float(x) for x in sys.argv[1:]))" "$@"; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"

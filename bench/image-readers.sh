@@ -64,7 +64,7 @@ one_time() {
     awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.6f", b - a }'
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 # `runs` pairs of (ours, peer) run back to back; prints the medians of our time, the peer's time
 # and the per-pair ratio, so a slow moment of the machine hits both sides of a pair.

@@ -56,8 +56,7 @@ PY
 vol=(--start 0 --type NTFS --extent FLAT)
 cat "$image" >/dev/null # warm the page cache
 
-now() { date +%s.%N; }
-best() { python3 -c "import sys; print(min(float(x) for x in sys.argv[1:]))" "$@"; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-3}
 cat_t=() deep_t=() cand_t=()
 for _ in $(seq "$rounds"); do

@@ -31,9 +31,8 @@ trap 'rm -rf "$out"' EXIT
 cat "$image" >/dev/null # warm the page cache
 inode=$(ifind -n /big-500m.bin "$image")
 
-now() { date +%s.%N; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 # The median of the rounds: the machine may be shared, and one lucky round says little.
-best() { python3 -c "import sys, statistics; print(statistics.median(float(x) for x in sys.argv[1:]))" "$@"; }
 rounds=${VINDARU_BENCH_ROUNDS:-5}
 fls_t=() ls_t=() icat_t=() save_t=() one_t=()
 for _ in $(seq "$rounds"); do
@@ -50,8 +49,8 @@ done
 /usr/bin/time -f "%M" -o "$out/rss" "$cli" ls "$image" "${vol[@]}" -r --tsv >/dev/null 2>&1
 rss=$(tail -1 "$out/rss")
 fls_rss=$( { /usr/bin/time -f "%M" fls -r -p "$image" >/dev/null; } 2>&1 | tail -1)
-f=$(best "${fls_t[@]}") l=$(best "${ls_t[@]}") i=$(best "${icat_t[@]}") s=$(best "${save_t[@]}")
-o=$(best "${one_t[@]}")
+f=$(median_of "${fls_t[@]}") l=$(median_of "${ls_t[@]}") i=$(median_of "${icat_t[@]}") s=$(median_of "${save_t[@]}")
+o=$(median_of "${one_t[@]}")
 echo "entries listed: fls $(wc -l <"$out/fls.txt"), vindaru $(($(wc -l <"$out/ls.tsv") - 1))"
 printf 'scan + recursive listing: fls %.3f s, vindaru %.3f s, ratio %.2f (goal <= 0.8)\n' "$f" "$l" "$(echo "$l / $f" | bc -l)"
 printf 'save 500 MiB file:        icat %.3f s, vindaru %.3f s, ratio %.2f (goal <= 1.0)\n' "$i" "$s" "$(echo "$s / $i" | bc -l)"

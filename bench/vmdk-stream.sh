@@ -41,7 +41,7 @@ cmp <("$cli" cat "$stream") "$raw"
 
 for f in "$raw" "$stream"; do cat "$f" >/dev/null; done
 
-now() { date +%s.%N; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 best() { # NAME SECONDS: keep the smallest time per name
     local name=$1 s=$2 var="best_$1"
     if [ -z "${!var:-}" ] || [ "$(echo "$s < ${!var}" | bc -l)" = 1 ]; then printf -v "$var" '%s' "$s"; fi

@@ -48,7 +48,7 @@ fi
 cat "$disk" >/dev/null
 cat "$disk" >/dev/null
 
-now() { date +%s.%N; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 # Interleaved rounds, best of each: the machine may be shared, and the fastest round is the
 # one least disturbed by other work.
 rounds=${VINDARU_BENCH_ROUNDS:-3}
