@@ -29,8 +29,10 @@ struct MftEntry {
     // The record header's base-record reference (record number and sequence); 0 for a base
     // record. Nonzero means an extension record, even of record 0.
     std::uint64_t baseReference = 0;
-    // An extra name (a hard link) of the file entry `aliasOf` stands for; 0 for a record slot.
-    std::uint64_t aliasOf = 0;
+    // An extra name (a hard link) of the file entry `aliasOf` stands for; kNoAlias for a record
+    // slot. Record 0 ($MFT) is listed through such an entry, since 0 cannot be a child.
+    static constexpr std::uint64_t kNoAlias = UINT64_MAX;
+    std::uint64_t aliasOf = kNoAlias;
     // First four bytes of the slot ("FILE" for a valid record).
     std::array<std::uint8_t, 4> signature{};
     std::uint16_t nameLength = 0;

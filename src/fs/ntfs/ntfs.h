@@ -272,6 +272,7 @@ private:
     void applyFileName(ByteSpan fixed, const AttributeHeader& header, std::uint64_t index,
                        bool& firstFileName, std::vector<FileNameLink>& links);
     void keepExtraNames(std::uint64_t index, ByteSpan fixed, const std::vector<FileNameLink>& links);
+    void listMftRecord();
     void addExtraNameEntries();
     void nameUnnamedDeletedFiles();
     void findNameHolders();

@@ -109,7 +109,7 @@ std::optional<MftRecord> ntfs::readRecord(std::uint64_t index) {
 const MftRecord* ntfs::loadRecord(std::uint64_t index) {
     if (index >= entries.size()) return nullptr;
     // An extra name reads the record of the entry it stands for.
-    if (entries[index].aliasOf != 0 && entries[index].aliasOf < entries.size()) index = entries[index].aliasOf;
+    if (entries[index].aliasOf < entries.size()) index = entries[index].aliasOf;
     if (loadedValid_ && loadedIndex_ == index) return &loaded_;
     loadedValid_ = false;
     if (splitSlots_.contains(index)) {
@@ -278,7 +278,7 @@ void ntfs::joinExtents(std::vector<DataExtent>& extents, DataAttributeInfo& info
 // is still this file's (its sequence number agrees, or it was freed once with the file).
 std::uint64_t ntfs::baseRecordIndex(std::uint64_t index) {
     if (index >= entries.size()) return index;
-    if (entries[index].aliasOf != 0 && entries[index].aliasOf < entries.size()) index = entries[index].aliasOf;
+    if (entries[index].aliasOf < entries.size()) index = entries[index].aliasOf;
     const MftEntry& e = entries[index];
     if (e.baseReference == 0) return index;
     const std::uint64_t base = indexOfRecordNumber(e.baseReference & kRecordNumberMask);

@@ -161,6 +161,23 @@ void ntfs::keepExtraNames(std::uint64_t index, ByteSpan fixed, const std::vector
     }
 }
 
+// Record 0 ($MFT) cannot be linked as a child (0 ends a chain): an entry standing for it, as
+// for a hard link, lists it in its folder. Where an extension record holds its name, that entry
+// shows it already.
+void ntfs::listMftRecord() {
+    if (slotCount_ == 0 || !entries[0].hasName || entries[0].baseReference != 0) return;
+    const MftEntry& mft = entries[0];
+    ExtraName x;
+    x.of = 0;
+    x.parent = mft.parentIndex;
+    x.parentSequence = mft.parentSequence;
+    x.nameOffset = mft.nameOffset;
+    x.nameLength = mft.nameLength;
+    x.kind = mft.kind;
+    x.allocatedSize = mft.allocatedSize;
+    extraNames_.push_back(x);
+}
+
 // Extra names become entries after ORPHAN_ENTRY; each reads the record of the entry it stands for.
 void ntfs::addExtraNameEntries() {
     for (const ExtraName& x : extraNames_) {
@@ -199,7 +216,7 @@ void ntfs::findNameHolders() {
     nameHolder_.clear();
     for (std::uint64_t i = 0; i < slotCount_; ++i) {
         MftEntry& e = entries[i];
-        if (!e.hasName || e.baseReference == 0 || e.aliasOf != 0) continue;
+        if (!e.hasName || e.baseReference == 0 || e.aliasOf != MftEntry::kNoAlias) continue;
         const std::uint64_t b = baseRecordIndex(i);
         if (b == i) continue;
         MftEntry& base = entries[b];
@@ -354,6 +371,7 @@ void ntfs::parseAllEntries() {
     if (scanMode != 3) nameUnnamedDeletedFiles();
     addOrphanEntry();
     if (scanMode != 3) {
+        listMftRecord();
         addExtraNameEntries();
         linkAllEntries();
     } else {

@@ -23,7 +23,6 @@ std::string baseName(const std::string& path) { return path.substr(path.rfind('/
 // Rows The Sleuth Kit lists that this system does not show as entries of their own.
 bool shownAsEntry(const ExpectedRow& r) {
     if (r.path.find(':') != std::string::npos) return false; // named streams
-    if (r.path == "/$MFT") return false;                       // entry 0 is never a child
     // Records without any $FILE_NAME, which The Sleuth Kit names itself.
     if (r.path.find("/OrphanFile-") != std::string::npos) return false;
     return true;

@@ -129,11 +129,11 @@ TEST(NtfsScan, ReadsFourSlotsPerClusterAndBuildsTheTree) {
     b.file(19, NtfsImageBuilder::kRoot, u"top.txt");
     Scan s(b.build());
     s.run();
-    EXPECT_EQ(s.parser.entryCount(), 32u + 1) << "8 clusters of 4 records, and ORPHAN_ENTRY";
+    EXPECT_EQ(s.parser.entryCount(), 32u + 2) << "8 clusters of 4 records, the entry that lists $MFT, and ORPHAN_ENTRY";
     EXPECT_EQ(s.parser.rootIndex, 5u);
     // Records 1 to 4 are absent, so the root's own record became its first child (the walks of
     // the browser enter it once).
-    EXPECT_EQ(s.labels(5), (V{".", "docs", "top.txt", "ORPHAN_ENTRY"}));
+    EXPECT_EQ(s.labels(5), (V{".", "docs", "top.txt", "$MFT", "ORPHAN_ENTRY"}));
     EXPECT_EQ(s.labels(16), (V{"a.txt", "b.txt"}));
     EXPECT_FALSE(s.parser.isInUse(18));
     EXPECT_TRUE(s.parser.isDirectory(16));
@@ -145,24 +145,27 @@ TEST(NtfsScan, ReadsFourSlotsPerClusterAndBuildsTheTree) {
 
     // The first level went into the tree under the volume item, which is checked and expanded.
     const auto items = s.tree.children(s.volumeItem);
-    ASSERT_EQ(items.size(), 4u);
+    ASSERT_EQ(items.size(), 5u);
     EXPECT_EQ(s.tree.label(items[1]), "docs");
     EXPECT_EQ(*s.tree.getItemData(items[1]), 16u);
     EXPECT_EQ(s.tree.item(items[1])->icon, IconKind::Folder);
     EXPECT_EQ(s.tree.item(items[2])->icon, IconKind::ByExtension);
-    EXPECT_EQ(*s.tree.getItemData(items[3]), s.parser.orphanIndex);
+    EXPECT_EQ(s.tree.label(items[3]), "$MFT");
+    EXPECT_EQ(*s.tree.getItemData(items[4]), s.parser.orphanIndex);
     EXPECT_TRUE(s.tree.item(s.volumeItem)->expanded);
     EXPECT_TRUE(s.tree.getCheck(s.volumeItem));
 }
 
-TEST(NtfsScan, DeletedFirstLevelEntriesAreRedAndEntryZeroNeverAppears) {
+// Record 0 is never a child itself: $MFT is listed through an entry standing for it.
+TEST(NtfsScan, DeletedFirstLevelEntriesAreRedAndEntryZeroIsListedThroughItsStandIn) {
     NtfsImageBuilder b;
     b.file(16, NtfsImageBuilder::kRoot, u"gone.txt").flags = 0;
     Scan s(b.build());
     s.run();
     const auto items = s.tree.children(s.volumeItem);
-    ASSERT_EQ(items.size(), 3u);
+    ASSERT_EQ(items.size(), 4u);
     EXPECT_EQ(s.tree.item(items[1])->textColour, kRedTextColour);
+    EXPECT_EQ(s.tree.label(items[2]), "$MFT");
     EXPECT_NE(s.tree.item(items[2])->textColour, kRedTextColour);
     for (std::uint64_t i = 0; i < s.parser.entryCount(); ++i)
         for (auto c : s.parser.childrenOf(i)) EXPECT_NE(c, 0u);
@@ -182,7 +185,7 @@ TEST(NtfsLinking, LaterNameWinsParentComesFromTheFirstAndEveryLinkIsShownOnce) {
     s.run();
     EXPECT_EQ(s.labels(16), (V{"long name.txt", "", "link-here.txt"})) << "a name of length 0 is an empty label";
     EXPECT_TRUE(s.parser.hasName(18));
-    EXPECT_EQ(s.labels(5), (V{".", "dir", "link-there.txt", "ORPHAN_ENTRY"}));
+    EXPECT_EQ(s.labels(5), (V{".", "dir", "link-there.txt", "$MFT", "ORPHAN_ENTRY"}));
     const std::uint64_t there = s.parser.childrenOf(5)[2];
     EXPECT_EQ(s.parser.readRecord(there)->raw()[0x2C], 19) << "the extra name reads record 19";
 }
@@ -256,7 +259,7 @@ TEST(NtfsLinking, DamagedRecordsLeaveTheirEntryUnnamed) {
     EXPECT_FALSE(s.parser.hasName(16));
     EXPECT_FALSE(s.parser.hasName(17));
     EXPECT_FALSE(s.parser.hasName(18));
-    EXPECT_EQ(s.labels(5), (V{".", "ORPHAN_ENTRY"}));
+    EXPECT_EQ(s.labels(5), (V{".", "$MFT", "ORPHAN_ENTRY"}));
 }
 
 TEST(NtfsScan, WithoutARootNothingGoesBelowTheVolumeItemButOrphanEntry) {
@@ -298,10 +301,10 @@ TEST(NtfsScan, StopKeepsWhatWasParsedAndStillAddsOrphanEntry) {
     EXPECT_EQ(parser.entryCount(), 600u);
     stop.control = &parser.control;
     parser.parseAllEntries();
-    EXPECT_EQ(parser.entryCount(), 601u);
+    EXPECT_EQ(parser.entryCount(), 602u) << "600 slots, the entry that lists $MFT, and ORPHAN_ENTRY";
     std::vector<std::string> labels;
     for (auto c : parser.childrenOf(parser.rootIndex)) labels.push_back(parser.entryLabel(c));
-    EXPECT_EQ(labels, (V{".", "early.txt", "ORPHAN_ENTRY"}));
+    EXPECT_EQ(labels, (V{".", "early.txt", "$MFT", "ORPHAN_ENTRY"}));
 }
 
 TEST(NtfsScan, SmallClustersJoinARecordSplitBetweenRuns) {
@@ -317,7 +320,7 @@ TEST(NtfsScan, SmallClustersJoinARecordSplitBetweenRuns) {
     std::fill(image.begin() + from, image.begin() + from + n, 0);
     Scan s(image);
     s.run();
-    EXPECT_EQ(s.labels(5), (V{".", "split.txt", "after.txt", "ORPHAN_ENTRY"}));
+    EXPECT_EQ(s.labels(5), (V{".", "split.txt", "after.txt", "$MFT", "ORPHAN_ENTRY"}));
     EXPECT_EQ(s.parser.entrySize(16), 0u);
     EXPECT_TRUE(s.parser.describeEntry(16).hasTimes) << "the joined record is read again whole";
 }
@@ -346,8 +349,8 @@ TEST(NtfsScan, AnMftWhoseRunsContinueInAnExtensionRecordIsReadWhole) {
     Scan s(image);
     s.run();
     EXPECT_EQ(s.parser.mftRuns.size(), 2u);
-    EXPECT_EQ(s.parser.entryCount(), 64u + 1);
-    EXPECT_EQ(s.labels(5), (V{".", "past-the-first-extent.txt", "ORPHAN_ENTRY"}));
+    EXPECT_EQ(s.parser.entryCount(), 64u + 2);
+    EXPECT_EQ(s.labels(5), (V{".", "past-the-first-extent.txt", "$MFT", "ORPHAN_ENTRY"}));
 }
 
 // A sparse image's reader: what the test placed is stored; reading anything else is counted.
@@ -390,5 +393,5 @@ TEST(NtfsScan, MftSlotsASparseImageDoesNotStoreAreLeftEmptyUnread) {
     for (auto c : parser.childrenOf(NtfsImageBuilder::kRoot))
         labels.push_back(parser.entryLabel(c));
     EXPECT_EQ(labels, dense.labels(NtfsImageBuilder::kRoot));
-    EXPECT_EQ(labels, (V{".", "kept.txt", "ORPHAN_ENTRY"}));
+    EXPECT_EQ(labels, (V{".", "kept.txt", "$MFT", "ORPHAN_ENTRY"}));
 }
