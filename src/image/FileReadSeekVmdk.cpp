@@ -42,6 +42,15 @@ void FileReadSeekVmdk::applyDescriptor() {
 
 std::string FileReadSeekVmdk::kindText() const { return "vmdk (" + disk_.kindText() + ")"; }
 
+void FileReadSeekVmdk::describeDamage(std::vector<ByteRange>& out) const {
+    const std::size_t first = out.size();
+    disk_.describeDamage(out);
+    if (!disk_.isDelta() || parent() != nullptr) return;
+    disk_.describeAbsent(out);
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
+}
+
 std::optional<ParentLink> FileReadSeekVmdk::parentLink() const {
     if (!disk_.isDelta()) return std::nullopt;
     const VmdkDiskDescriptor& d = disk_.descriptor();

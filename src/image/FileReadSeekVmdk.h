@@ -35,7 +35,8 @@ public:
     // separators) and the CID the parent must have.
     std::optional<ParentLink> parentLink() const override;
     std::string layerId() const override { return disk_.descriptor().contentId; }
-    void describeDamage(std::vector<ByteRange>& out) const override { disk_.describeDamage(out); }
+    // A delta read without its parent cannot give what it leaves to the parent: unreadable too.
+    void describeDamage(std::vector<ByteRange>& out) const override;
     std::vector<std::string> structureLines() const override { return disk_.structureLines(); }
     std::string kindText() const override;
 

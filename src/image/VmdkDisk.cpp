@@ -260,6 +260,10 @@ void VmdkDisk::describeDamage(std::vector<ByteRange>& out) const {
     for (std::size_t i = 0; i < extents_.size(); ++i) extents_[i]->describeDamage(starts_[i], out);
 }
 
+void VmdkDisk::describeAbsent(std::vector<ByteRange>& out) const {
+    for (std::size_t i = 0; i < extents_.size(); ++i) extents_[i]->describeAbsent(starts_[i], out);
+}
+
 std::vector<std::string> VmdkDisk::structureLines() const {
     std::vector<std::string> lines;
     if (!descriptor_.createType.empty()) lines.push_back("Create type: " + descriptor_.createType);

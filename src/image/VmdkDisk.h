@@ -40,6 +40,8 @@ class VmdkDisk {
     bool isHole(std::uint64_t offset, std::uint64_t length, bool absentIsHole) const;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const;
     void describeDamage(std::vector<ByteRange>& out) const;
+    // The ranges a delta leaves to its parent (see VmdkExtent::describeAbsent).
+    void describeAbsent(std::vector<ByteRange>& out) const;
     std::vector<std::string> structureLines() const;
     // "monolithicSparse", "streamOptimized", "twoGbMaxExtentFlat", ... or the extent's kind.
     std::string kindText() const;

@@ -48,6 +48,11 @@ class VmdkExtent {
     virtual void describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
         (void)diskBase, (void)out;
     }
+    // Ranges the extent's map leaves to a parent layer (absent grains), in disk coordinates, as
+    // unreadable MissingParent ranges: a delta read without its parent cannot give them.
+    virtual void describeAbsent(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
+        (void)diskBase, (void)out;
+    }
     // Lines that describe the extent's structure and what is wrong with it, for info and check.
     virtual void structureLines(std::vector<std::string>& out) const { (void)out; }
     // A word for the extent's kind ("flat", "sparse", "streamOptimized", "vmfsSparse", ...).

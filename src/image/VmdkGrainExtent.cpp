@@ -279,22 +279,37 @@ std::span<const std::uint8_t> VmdkGrainExtent::viewAt(std::uint64_t offset, std:
 }
 
 void VmdkGrainExtent::describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
+    describeRanges(diskBase, out, false);
+}
+
+void VmdkGrainExtent::describeAbsent(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
+    describeRanges(diskBase, out, true);
+}
+
+void VmdkGrainExtent::describeRanges(std::uint64_t diskBase, std::vector<ByteRange>& out,
+                                     bool absent) const {
     for (std::uint64_t grain = 0, next = 0; grain < grainCount_; grain = next) {
         const Grain g = lookup(grain);
         next = g.kind == Grain::Kind::Data || g.kind == Grain::Kind::Compressed
                    ? grain + 1
                    : std::min(sameUntil(grain), grainCount_);
         std::uint64_t start = grain * grainBytes_;
+        if (start >= length_) break;
         std::uint64_t len = std::min(next * grainBytes_, length_) - start;
-        if (g.kind == Grain::Kind::Data && g.fileOffset + len > fileLength_) {
+        Damage why = Damage::MissingParent;
+        if (absent) {
+            if (g.kind != Grain::Kind::Absent) continue;
+        } else if (g.kind == Grain::Kind::Data && g.fileOffset + len > fileLength_) {
             // Stored, but the file ends inside it.
             const std::uint64_t have = fileLength_ - g.fileOffset;
             start += have;
             len -= have;
-        } else if (g.kind != Grain::Kind::Unreadable) {
+            why = Damage::PastEndOfFile;
+        } else if (g.kind == Grain::Kind::Unreadable) {
+            why = g.reason;
+        } else {
             continue;
         }
-        const Damage why = g.kind == Grain::Kind::Unreadable ? g.reason : Damage::PastEndOfFile;
         const ByteRange range{diskBase + start, len, RangeKind::Unreadable, why};
         if (!out.empty() && out.back().end() == range.offset && out.back().reason == why)
             out.back().length += len;

@@ -23,6 +23,7 @@ class VmdkGrainExtent : public VmdkExtent {
     bool isHole(std::uint64_t offset, std::uint64_t length, bool absentIsHole) const override;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
     void describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const override;
+    void describeAbsent(std::uint64_t diskBase, std::vector<ByteRange>& out) const override;
     bool hasGrainMap() const override { return true; }
 
     std::uint64_t grainBytes() const { return grainBytes_; }
@@ -75,6 +76,9 @@ class VmdkGrainExtent : public VmdkExtent {
     std::uint64_t plausibleEnd_ = UINT64_MAX;
 
   private:
+    // The unreadable ranges of the map (`absent` false), or the absent ones (true).
+    void describeRanges(std::uint64_t diskBase, std::vector<ByteRange>& out, bool absent) const;
+
     struct Job {
         std::uint64_t grain;
         std::uint64_t markerOffset;

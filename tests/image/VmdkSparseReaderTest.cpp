@@ -162,6 +162,11 @@ TEST(VmdkSparseReader, AChildNamesItsParentAndLeavesItsUnwrittenGrainsToIt) {
     EXPECT_EQ(report.unreadableBytes(), 16u * 512);
     EXPECT_EQ(report.unreadableRanges().at(0).reason, Damage::MissingParent);
     EXPECT_FALSE(o->reader->isHole(0, 8 * 512));
+    // The damage map says so too, before any read: everything but the grain it holds.
+    std::vector<ByteRange> damage;
+    o->reader->describeDamage(damage);
+    EXPECT_EQ(damage, (std::vector<ByteRange>{{0, 8 * 512, RangeKind::Unreadable, Damage::MissingParent},
+                                              {16 * 512, 48 * 512, RangeKind::Unreadable, Damage::MissingParent}}));
 }
 
 // Hostile headers: refused, or read with their damage, but never a crash, a hang or a huge
