@@ -66,7 +66,8 @@ DriveParsingModes::DriveParsingModes(COrdavinApp& app, VhdInputDialog* imagePage
     end_->setText(QStringLiteral("0"));
     chooseMode(true);
     // A protective MBR says the disk has a GUID partition table; the user may still change it.
-    gpt_->setChecked(hasProtectiveMbr(image.pathText, image.imageChoices().value_or(ImageChoices{})));
+    gpt_->setChecked(hasProtectiveMbr(image.pathText, image.imageChoices().value_or(ImageChoices{}),
+                                      image.chainChoice));
 }
 
 DriveParsingModes::~DriveParsingModes() {

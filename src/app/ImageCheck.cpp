@@ -33,8 +33,14 @@ std::string contentProblem(const std::string& path, const ImageChoices& c, bool 
         return name + " is a VHD image: open it with \"Open VHD image...\".";
     if (c.kind != ImageKind::Vdi && vdi)
         return name + " is a VDI image: open it with \"Open VDI image...\".";
+    if (c.kind != ImageKind::Vhdx && content == ImageKind::Vhdx)
+        return name + " is a VHDX image: open it with \"Open VHDX image...\".";
+    if (c.kind != ImageKind::Qcow2 && content == ImageKind::Qcow2)
+        return name + " is a QCOW2 image: open it with \"Open QCOW2 image...\".";
     if (c.kind == ImageKind::Vhd) return name + " is not a VHD image.";
     if (c.kind == ImageKind::Vdi) return name + " is not a VDI image.";
+    if (c.kind == ImageKind::Vhdx) return name + " is not a VHDX image.";
+    if (c.kind == ImageKind::Qcow2) return name + " is not a QCOW2 image.";
     if (c.descriptor && content != ImageKind::Vmdk)
         return name + " is not a VMDK descriptor file: clear \"isDescripter\".";
     std::error_code ec;
@@ -50,9 +56,22 @@ std::string contentProblem(const std::string& path, const ImageChoices& c, bool 
                   "and \"isDescripter\" (a split set needs all its extent files beside it).";
 }
 
+// A scratch session that opens the disk as the later pages will, saying nothing.
+struct ScratchSession {
+    explicit ScratchSession(const ChainChoice& chain) { chain.applyTo(session); }
+    Session session;
+};
+
 } // namespace
 
-ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices, bool fixedDisk) {
+void ChainChoice::applyTo(Session& session) const {
+    session.chainLayer = layer ? static_cast<std::int64_t>(*layer) : -1;
+    session.allowMissingParent = allowMissingParent;
+    session.namedParents.clear();
+}
+
+ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices, bool fixedDisk,
+                            const ChainChoice& chain) {
     ImageCheckResult result;
     if (path.empty()) return result;
     const std::string name = quoted(path);
@@ -72,27 +91,36 @@ ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices
     }
     // The readers know a file by its content: a sparse choice on a file without any header is
     // refused by the reader itself, a descriptor opens without "isDescripter".
-    Session scratch;
-    std::unique_ptr<readWriteInterface> reader = createReader(scratch, choices);
-    bool opened = reader && reader->open(path);
+    // The chain is followed as the later pages follow it.
+    ScratchSession scratch(chain);
+    Session& session = scratch.session;
+    bool opened = openSessionReader(session, choices, path, &result.chain);
     if (opened) {
-        result.diskSectors = sessionDiskSectors(*reader, 0);
+        result.diskSectors = session.diskSectorCount;
         opened = result.diskSectors != 0;
     }
     if (!opened) {
-        result.problem = contentProblem(path, choices, fixedDisk);
+        if (!result.chain.refusal.empty())
+            result.problem = result.chain.refusal + ".";
+        else if (std::string why = session.sessionReader ? openProblem(*session.sessionReader) : std::string();
+                 !why.empty() && probeImage(path).kind == choices.kind)
+            // A file of the kind chosen that its reader refuses (an encrypted QCOW2, ...).
+            result.problem = name + " cannot be read: " + why + ".";
+        else
+            result.problem = contentProblem(path, choices, fixedDisk);
         return result;
     }
     result.opens = true;
+    result.kindText = session.sessionReader->kindText();
+    result.damage = damageSummary(chainDamage(*session.sessionReader));
     return result;
 }
 
-bool hasProtectiveMbr(const std::string& path, const ImageChoices& choices) {
-    Session scratch;
-    std::unique_ptr<readWriteInterface> reader = createReader(scratch, choices);
-    if (!reader || !reader->open(path)) return false;
+bool hasProtectiveMbr(const std::string& path, const ImageChoices& choices, const ChainChoice& chain) {
+    ScratchSession scratch(chain);
+    if (!openSessionReader(scratch.session, choices, path)) return false;
     std::array<std::uint8_t, kSectorSize> sector{};
-    if (!reader->readAt(0, sector)) return false;
+    if (!scratch.session.sessionReader->readAt(0, sector)) return false;
     return isProtectiveMbr(sector);
 }
 

@@ -5,26 +5,41 @@
 // own, and only read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "image/ImageChain.h"
 #include "image/ReaderFactory.h"
 
 namespace vindaru::app {
+
+// How a snapshot chain is read: as of which layer (numbered from the base; nullopt: the latest),
+// and whether a child whose parent is missing is read alone. Every page that opens the disk
+// opens it so, through the session.
+struct ChainChoice {
+    std::optional<std::size_t> layer;
+    bool allowMissingParent = false;
+    void applyTo(Session& session) const;
+};
 
 struct ImageCheckResult {
     bool opens = false;
     std::uint64_t diskSectors = 0; // the disk as the readers see it (no "Size of HDD" applied)
     std::string problem;           // what the file is and what to choose; empty when it opens
+    std::string kindText;          // the reader's own name of what it opened ("vhdx (dynamic)")
+    ChainReport chain;             // the layers found; a missing parent, refused or read without
+    std::string damage;            // "2 ranges unreadable, 64.0 MB", as `info` prints it
 };
 
 // `fixedDisk`: the page's "Fixed Disk" choice, whose VMDK options are not offered.
 ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices,
-                            bool fixedDisk = false);
+                            bool fixedDisk = false, const ChainChoice& chain = {});
 
 // True when the disk's first sector is an MBR whose first partition entry has the protective
 // type 0xEE, i.e. the disk carries a GUID partition table.
-bool hasProtectiveMbr(const std::string& path, const ImageChoices& choices);
+bool hasProtectiveMbr(const std::string& path, const ImageChoices& choices,
+                      const ChainChoice& chain = {});
 
 } // namespace vindaru::app

@@ -104,9 +104,12 @@ std::optional<Message> ImagePageLogic::pathCommitted(const std::string& path, Se
         // A VHD or VDI image stays one while its own path is committed again; any other path
         // in the box is the radio buttons' kind. A Fixed Disk is recorded too, so that the
         // later pages read the file as one flat extent.
+        const auto contentIs = [&path](ImageKind kind) { return probeImage(path).kind == kind; };
         const bool sameContainer =
             (imageKind == kImageKindVhd && endsWithImageExtension(path, "vhd")) ||
-            (imageKind == kImageKindVdi && endsWithImageExtension(path, "vdi"));
+            (imageKind == kImageKindVdi && endsWithImageExtension(path, "vdi")) ||
+            (imageKind == kImageKindVhdx && contentIs(ImageKind::Vhdx)) ||
+            (imageKind == kImageKindQcow2 && contentIs(ImageKind::Qcow2));
         if (!sameContainer) imageKind = kImageKindVmdk;
         session.imageSourcePage = kImageSourceRecorded;
     }
@@ -115,7 +118,8 @@ std::optional<Message> ImagePageLogic::pathCommitted(const std::string& path, Se
 }
 
 std::optional<Message> ImagePageLogic::problemMessage() const {
-    if (info.problem.empty()) return std::nullopt;
+    // A missing parent is asked about instead (parentQuestion).
+    if (info.problem.empty() || !missingParent_.empty()) return std::nullopt;
     return Message{info.problem, true, MessageIcon::Information, MessageButtons::Ok};
 }
 
@@ -123,6 +127,7 @@ void ImagePageLogic::clearInfo() {
     info.labelsVisible = info.sizeEditVisible = false;
     info.problem.clear();
     info.sizeUnit = "MB";
+    info.damage.clear();
     fileInfoShown = false;
 }
 
@@ -136,10 +141,18 @@ bool isVmdkDescriptorFile(const std::string& path) {
 }
 } // namespace
 
-void ImagePageLogic::refresh() {
+void ImagePageLogic::refresh(bool keepChainChoice) {
     opens_ = false;
     diskSectors_ = 0;
     nextEnabled = false;
+    kindText_.clear();
+    chain.clear();
+    chainLayerUsed = 0;
+    missingParent_.clear();
+    if (!keepChainChoice) {
+        chainChoice = ChainChoice{};
+        parentAnswered_ = false;
+    }
     clearInfo();
     if (pathText.empty()) return;
     ImageChoices choices = imageChoices().value_or(ImageChoices{});
@@ -148,11 +161,16 @@ void ImagePageLogic::refresh() {
         choices.descriptor = readAsDescriptor();
         choices.extentType = readerExtentType();
     }
-    const ImageCheckResult check = checkImage(pathText, choices, fixedDisk);
+    const ImageCheckResult check = checkImage(pathText, choices, fixedDisk, chainChoice);
+    if (check.chain.missingParent && !chainChoice.allowMissingParent)
+        missingParent_ = check.chain.refusal;
     if (!check.opens) {
         info.problem = check.problem;
         return;
     }
+    chain = check.chain.layers;
+    chainLayerUsed = check.chain.layerUsed;
+    kindText_ = check.kindText;
     // A sparse extent without a descriptor of its own is one piece of a split set: read alone
     // it would give a disk of the wrong size and no volumes.
     if (imageKind == kImageKindVmdk && !fixedDisk && !readAsSplit() && !readAsDescriptor() &&
@@ -166,10 +184,38 @@ void ImagePageLogic::refresh() {
     nextEnabled = true;
     diskSectors_ = check.diskSectors;
     sizeText = formatText("%llu", static_cast<unsigned long long>(diskSectors_ / 2048));
-    if (imageKind == kImageKindVhd || imageKind == kImageKindVdi)
+    if (imageKind == kImageKindVhd || imageKind == kImageKindVdi || imageKind == kImageKindVhdx ||
+        imageKind == kImageKindQcow2)
         showContainerInfo(pathText);
     else
         showVmdkInfo(pathText);
+    info.damage = check.damage;
+}
+
+void ImagePageLogic::chooseLayer(std::size_t layer) {
+    if (chain.empty() || layer == chainLayerUsed || layer >= chain.size() || chain[layer].missing)
+        return;
+    // The latest layer is the default, as when no layer is given.
+    if (layer + 1 == chain.size())
+        chainChoice.layer.reset();
+    else
+        chainChoice.layer = layer;
+    refresh(true);
+}
+
+std::optional<Message> ImagePageLogic::parentQuestion() const {
+    if (missingParent_.empty() || parentAnswered_) return std::nullopt;
+    return Message{missingParent_ +
+                       ".\n\nRead the image without it? Every range of the disk it does not hold "
+                       "itself is then marked unreadable, never read as zeros.",
+                   true, MessageIcon::Question, MessageButtons::YesNo};
+}
+
+void ImagePageLogic::answerParentQuestion(bool readAlone) {
+    parentAnswered_ = true;
+    chainChoice.allowMissingParent = readAlone;
+    chainChoice.layer.reset();
+    refresh(true);
 }
 
 void ImagePageLogic::showVmdkInfo(const std::string& path) {
@@ -188,6 +234,14 @@ void ImagePageLogic::showVmdkInfo(const std::string& path) {
 }
 
 void ImagePageLogic::showContainerInfo(const std::string& path) {
+    if (imageKind == kImageKindVhdx || imageKind == kImageKindQcow2) {
+        // No geometry in these headers: the version is what the reader says it opened.
+        info.formatVersion = kindText_.empty() ? std::string("-") : kindText_;
+        info.sectorsPerTrack = info.heads = info.cylinders = "-";
+        info.sizeUnit = "MB";
+        info.labelsVisible = info.sizeEditVisible = true;
+        return;
+    }
     const std::optional<ImageFileInfo> read =
         imageKind == kImageKindVhd ? readVhdFileInfo(path) : readVdiFileInfo(path);
     if (!read) return;
@@ -208,14 +262,25 @@ std::optional<Message> ImagePageLogic::vdiChosen(const std::string& path, Sessio
     return containerChosen(path, session, kImageKindVdi);
 }
 
+std::optional<Message> ImagePageLogic::vhdxChosen(const std::string& path, Session& session) {
+    return containerChosen(path, session, kImageKindVhdx);
+}
+
+std::optional<Message> ImagePageLogic::qcow2Chosen(const std::string& path, Session& session) {
+    return containerChosen(path, session, kImageKindQcow2);
+}
+
 std::optional<Message> ImagePageLogic::containerChosen(const std::string& path, Session& session,
                                                        int kind) {
     const bool vhd = kind == kImageKindVhd;
+    // VHD and VDI are taken by their extension; VHDX and QCOW2 by their content, which the check
+    // reads: a file of another kind is told what it is.
+    const bool byExtension = kind == kImageKindVhd || kind == kImageKindVdi;
     imageKind = kind;
     if (path.empty()) return std::nullopt;
     session.imageSourcePage = kImageSourceRecorded;
     imagePath = path;
-    if (!endsWithImageExtension(path, vhd ? "vhd" : "vdi")) {
+    if (byExtension && !endsWithImageExtension(path, vhd ? "vhd" : "vdi")) {
         // Nothing shown may describe the file refused, nor the one chosen before it.
         pathText.clear();
         refresh();
@@ -244,20 +309,12 @@ std::optional<Message> ImagePageLogic::nextRefusal() const {
 }
 
 std::optional<ImageChoices> ImagePageLogic::imageChoices() const {
+    // imageKind 1 to 5, in order.
+    static constexpr ImageKind kKinds[] = {ImageKind::Vhd, ImageKind::Vdi, ImageKind::Vmdk,
+                                           ImageKind::Vhdx, ImageKind::Qcow2};
+    if (imageKind < kImageKindVhd || imageKind > kImageKindQcow2) return std::nullopt;
     ImageChoices choices;
-    switch (imageKind) {
-    case kImageKindVhd:
-        choices.kind = ImageKind::Vhd;
-        break;
-    case kImageKindVdi:
-        choices.kind = ImageKind::Vdi;
-        break;
-    case kImageKindVmdk:
-        choices.kind = ImageKind::Vmdk;
-        break;
-    default:
-        return std::nullopt;
-    }
+    choices.kind = kKinds[imageKind - kImageKindVhd];
     choices.split = readAsSplit();
     choices.descriptor = readAsDescriptor();
     choices.extentType = readerExtentType();

@@ -8,9 +8,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "app/ImageCheck.h"
 #include "common/Session.h"
 #include "common/Sinks.h"
+#include "image/ImageChain.h"
 #include "image/ReaderFactory.h"
 
 namespace vindaru::app {
@@ -20,6 +23,8 @@ inline constexpr int kImageKindNone = 0;
 inline constexpr int kImageKindVhd = 1;
 inline constexpr int kImageKindVdi = 2;
 inline constexpr int kImageKindVmdk = 3;
+inline constexpr int kImageKindVhdx = 4;
+inline constexpr int kImageKindQcow2 = 5;
 
 struct ImageInfoTexts {
     bool labelsVisible = false; // the ten File Information labels and values
@@ -29,6 +34,8 @@ struct ImageInfoTexts {
     std::string heads;
     std::string cylinders;
     std::string sizeUnit = "MB"; // the label after the size edit; VHD and VDI put the size here
+    // The container's damage in one line ("2 ranges unreadable, 64.0 MB"), as `info` prints it.
+    std::string damage;
     // What the file is and what to choose, when it does not open as chosen; empty otherwise.
     std::string problem;
 };
@@ -58,6 +65,14 @@ class ImagePageLogic {
     std::string imagePath;
     int imageKind = kImageKindNone;
     bool fileInfoShown = false;
+    // How the later pages read a snapshot chain (ChainChoice::applyTo puts it in the session).
+    ChainChoice chainChoice;
+
+    // ---- the snapshot chain of the file the path names ----
+    // Its layers, base first (one for a file without parents; a missing parent read without is
+    // the first, marked missing), and the one read.
+    std::vector<ChainLayer> chain;
+    std::size_t chainLayerUsed = 0;
 
     // ---- commands ----
     void chooseDynamicDisk();
@@ -77,6 +92,18 @@ class ImagePageLogic {
     // vhd file") comes back as the message to show.
     std::optional<Message> vhdChosen(const std::string& path, Session& session);
     std::optional<Message> vdiChosen(const std::string& path, Session& session);
+    // Open VHDX image / Open QCOW2 image: the file is known by its content, whatever its name.
+    std::optional<Message> vhdxChosen(const std::string& path, Session& session);
+    std::optional<Message> qcow2Chosen(const std::string& path, Session& session);
+
+    // The disk read as of layer `layer` of the chain (numbered from the base).
+    void chooseLayer(std::size_t layer);
+    // The question to ask while the chosen child's parent is missing or does not match (the file
+    // and the id expected), until the user has answered it for this file; nullopt otherwise.
+    std::optional<Message> parentQuestion() const;
+    // Its answer: Yes reads the child alone, every range it does not hold unreadable; No keeps
+    // the file refused and Next off.
+    void answerParentQuestion(bool readAlone);
 
     // Next: the message that keeps the user on the page, or nullopt to go on.
     std::optional<Message> nextRefusal() const;
@@ -95,8 +122,9 @@ class ImagePageLogic {
 
   private:
     std::optional<Message> containerChosen(const std::string& path, Session& session, int kind);
-    // Checks pathText with the current choices and shows what the check found.
-    void refresh();
+    // Checks pathText with the current choices and shows what the check found. A new file or
+    // new choices read the chain afresh: the latest layer, the missing-parent question unasked.
+    void refresh(bool keepChainChoice = false);
     void showVmdkInfo(const std::string& path);
     void showContainerInfo(const std::string& path);
     void clearInfo();
@@ -104,6 +132,10 @@ class ImagePageLogic {
 
     bool opens_ = false;
     std::uint64_t diskSectors_ = 0;
+    std::string kindText_;
+    // The refusal of a chain whose parent is missing (naming the file and the id expected).
+    std::string missingParent_;
+    bool parentAnswered_ = false;
 };
 
 } // namespace vindaru::app

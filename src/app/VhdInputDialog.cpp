@@ -5,16 +5,20 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/COrdavinApp.h"
 #include "app/DriveParsingModes.h"
 #include "app/UiDialogs.h"
+#include "common/DisplayFormat.h"
+#include "common/TimeConvert.h"
 
 namespace vindaru::app {
 
@@ -28,6 +32,18 @@ QLabel* valueLabel(QWidget* parent) {
     bold.setBold(true);
     label->setFont(bold);
     return label;
+}
+
+QString fileNameOf(const std::string& path) {
+    const QString name = QString::fromStdString(path);
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? name : name.mid(slash + 1);
+}
+
+QString modifiedText(std::int64_t seconds) {
+    if (seconds == 0) return QStringLiteral("-");
+    const std::optional<std::tm> local = unixToLocal(seconds);
+    return local ? QString::fromStdString(formatDateTimeText(*local)) : QStringLiteral("-");
 }
 } // namespace
 
@@ -95,27 +111,57 @@ void VhdInputDialog::buildControls() {
     problem_->setWordWrap(true);
     problem_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     problem_->setForegroundRole(QPalette::Link);
-    infoGrid->addWidget(problem_, 3, 0, 1, 4);
+    damageLabel_ = new QLabel(tr("Damage:"), infoBox);
+    damageValue_ = valueLabel(infoBox);
+    infoGrid->addWidget(damageLabel_, 3, 0);
+    infoGrid->addWidget(damageValue_, 3, 1, 1, 3);
+    infoGrid->addWidget(problem_, 4, 0, 1, 4);
     infoGrid->setColumnStretch(1, 1);
     infoGrid->setColumnStretch(3, 1);
     keepPlaceWhenHidden({infoLabels_[0], infoLabels_[1], infoLabels_[2], infoLabels_[3],
                          infoLabels_[4], infoValues_[0], infoValues_[1], infoValues_[2],
-                         infoValues_[3], size_, sizeUnit_});
+                         infoValues_[3], size_, sizeUnit_, damageLabel_, damageValue_});
+
+    // The snapshot chain of a child image: the row selected is the layer the disk is read as of.
+    chainBox_ = new QGroupBox(tr("Snapshot chain (select the layer to read the disk as of):"), this);
+    chainTable_ = new QTableWidget(0, 4, chainBox_);
+    chainTable_->setHorizontalHeaderLabels({tr("Layer"), tr("File"), tr("Id"), tr("Modified")});
+    chainTable_->verticalHeader()->hide();
+    chainTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    chainTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+    chainTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    chainTable_->horizontalHeader()->setStretchLastSection(true);
+    chainTable_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    chainTable_->setColumnWidth(0, 60);
+    chainTable_->setColumnWidth(1, 220);
+    chainTable_->setColumnWidth(2, 260);
+    chainTable_->setMinimumHeight(110);
+    auto* chainRow = new QVBoxLayout(chainBox_);
+    chainRow->addWidget(chainTable_);
 
     openVhd_ = makeButton(tr("Open VHD image..."), QStyle::SP_DriveHDIcon, tr("Open VHD image"));
     openVdi_ = makeButton(tr("Open VDI image..."), QStyle::SP_DriveHDIcon, tr("Open VDI image"));
+    openVhdx_ = makeButton(tr("Open VHDX image..."), QStyle::SP_DriveHDIcon, tr("Open VHDX image"));
+    openQcow2_ =
+        makeButton(tr("Open QCOW2 image..."), QStyle::SP_DriveHDIcon, tr("Open QCOW2 image"));
+    // Four of them in one row: none may be squeezed below its text.
+    for (QPushButton* open : {openVhd_, openVdi_, openVhdx_, openQcow2_})
+        open->setMinimumWidth(open->sizeHint().width());
     help_ = makeHelpButton();
     next_ = makeNextButton();
     QHBoxLayout* buttons = makeButtonRow(nullptr, {next_});
     buttons->insertWidget(0, openVhd_);
     buttons->insertWidget(1, openVdi_);
-    buttons->insertWidget(3, help_);
+    buttons->insertWidget(2, openVhdx_);
+    buttons->insertWidget(3, openQcow2_);
+    buttons->insertWidget(5, help_);
 
     QVBoxLayout* layout = makePageLayout(
         tr("Disk image"), tr("Choose the virtual disk image to recover files from."));
     layout->addWidget(options);
     layout->addWidget(pathBox);
     layout->addWidget(infoBox);
+    layout->addWidget(chainBox_, 1);
     layout->addStretch(1);
     layout->addLayout(buttons);
 
@@ -154,8 +200,11 @@ void VhdInputDialog::buildControls() {
     connect(size_, &QLineEdit::textEdited, this,
             [this](const QString& text) { logic_.sizeText = text.toStdString(); });
     connect(browse_, &QPushButton::clicked, this, &VhdInputDialog::browse);
-    connect(openVhd_, &QPushButton::clicked, this, [this] { openContainer(true); });
-    connect(openVdi_, &QPushButton::clicked, this, [this] { openContainer(false); });
+    connect(openVhd_, &QPushButton::clicked, this, [this] { openContainer(kImageKindVhd); });
+    connect(openVdi_, &QPushButton::clicked, this, [this] { openContainer(kImageKindVdi); });
+    connect(openVhdx_, &QPushButton::clicked, this, [this] { openContainer(kImageKindVhdx); });
+    connect(openQcow2_, &QPushButton::clicked, this, [this] { openContainer(kImageKindQcow2); });
+    connect(chainTable_, &QTableWidget::itemSelectionChanged, this, &VhdInputDialog::layerSelected);
     connect(next_, &QPushButton::clicked, this, &VhdInputDialog::goNext);
 }
 
@@ -165,9 +214,11 @@ void VhdInputDialog::render() {
     dynamicDisk_->setChecked(logic_.dynamicDisk);
     split_->setChecked(logic_.split);
     descriptor_->setChecked(logic_.descriptor);
-    // A VHD or VDI image is read by its own reader: the VMDK choices do not apply to it.
-    const bool container = !logic_.pathText.empty() && (logic_.imageKind == kImageKindVhd ||
-                                                         logic_.imageKind == kImageKindVdi);
+    // A VHD, VDI, VHDX or QCOW2 image is read by its own reader: the VMDK choices do not apply.
+    const int kind = logic_.imageKind;
+    const bool container = !logic_.pathText.empty() &&
+                           (kind == kImageKindVhd || kind == kImageKindVdi ||
+                            kind == kImageKindVhdx || kind == kImageKindQcow2);
     if (container) {
         for (QRadioButton* r : {fixedDisk_, dynamicDisk_}) {
             r->setAutoExclusive(false);
@@ -199,13 +250,58 @@ void VhdInputDialog::render() {
     sizeUnit_->setText(QString::fromStdString(info.sizeUnit));
     sizeUnit_->setVisible(info.labelsVisible);
     size_->setVisible(info.sizeEditVisible);
+    damageValue_->setText(QString::fromStdString(info.damage));
+    damageLabel_->setVisible(info.labelsVisible && !info.damage.empty());
+    damageValue_->setVisible(info.labelsVisible && !info.damage.empty());
     problem_->setText(QString::fromStdString(info.problem));
     problem_->setVisible(!info.problem.empty());
+    renderChain();
     rendering_ = false;
+}
+
+void VhdInputDialog::renderChain() {
+    const std::vector<ChainLayer>& chain = logic_.chain;
+    // A file without parents is no chain.
+    chainBox_->setVisible(chain.size() > 1);
+    chainTable_->clearContents();
+    chainTable_->setRowCount(static_cast<int>(chain.size()));
+    // Top first, as `info` lists them.
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        const ChainLayer& layer = chain[chain.size() - 1 - i];
+        const std::size_t number = chain.size() - 1 - i;
+        const int row = static_cast<int>(i);
+        QString id = QString::fromStdString(layer.id);
+        if (layer.missing) id += tr(" (expected; the file is missing)");
+        const QString texts[4] = {QString::number(number), fileNameOf(layer.path), id,
+                                  layer.missing ? tr("-") : modifiedText(layer.modifiedTime)};
+        for (int c = 0; c < 4; ++c) {
+            auto* item = new QTableWidgetItem(texts[c]);
+            item->setData(Qt::UserRole, static_cast<qulonglong>(number));
+            if (c == 1) item->setToolTip(QString::fromStdString(layer.path));
+            // A missing layer cannot be read as of.
+            if (layer.missing) item->setFlags(Qt::NoItemFlags);
+            chainTable_->setItem(row, c, item);
+        }
+        if (number == logic_.chainLayerUsed) chainTable_->selectRow(row);
+    }
+}
+
+void VhdInputDialog::layerSelected() {
+    if (rendering_) return;
+    const QList<QTableWidgetItem*> selected = chainTable_->selectedItems();
+    if (selected.isEmpty()) return;
+    logic_.chooseLayer(static_cast<std::size_t>(selected.front()->data(Qt::UserRole).toULongLong()));
+    // Deferred: the table must not be rebuilt inside its own selection signal.
+    QMetaObject::invokeMethod(this, [this] { render(); }, Qt::QueuedConnection);
 }
 
 void VhdInputDialog::showProblem(const std::optional<Message>& problem) {
     render();
+    if (const std::optional<Message> question = logic_.parentQuestion()) {
+        logic_.answerParentQuestion(messages().show(*question) == MessageAnswer::Yes);
+        render();
+        return;
+    }
     if (problem) messages().show(*problem);
 }
 
@@ -224,12 +320,38 @@ void VhdInputDialog::browse() {
     showProblem(logic_.fileChosen(path.toStdString(), session()));
 }
 
-void VhdInputDialog::openContainer(bool vhd) {
-    const QString path =
-        UiDialogs::openFile(this, vhd ? tr("Open VHD image") : tr("Open VDI image"), QString());
-    const std::string chosen = path.toStdString();
+void VhdInputDialog::openContainer(int kind) {
+    QString title;
+    switch (kind) {
+    case kImageKindVhd:
+        title = tr("Open VHD image");
+        break;
+    case kImageKindVdi:
+        title = tr("Open VDI image");
+        break;
+    case kImageKindVhdx:
+        title = tr("Open VHDX image");
+        break;
+    default:
+        title = tr("Open QCOW2 image");
+        break;
+    }
+    const std::string chosen = UiDialogs::openFile(this, title, QString()).toStdString();
     pathEdited_ = false;
-    showProblem(vhd ? logic_.vhdChosen(chosen, session()) : logic_.vdiChosen(chosen, session()));
+    switch (kind) {
+    case kImageKindVhd:
+        showProblem(logic_.vhdChosen(chosen, session()));
+        break;
+    case kImageKindVdi:
+        showProblem(logic_.vdiChosen(chosen, session()));
+        break;
+    case kImageKindVhdx:
+        showProblem(logic_.vhdxChosen(chosen, session()));
+        break;
+    default:
+        showProblem(logic_.qcow2Chosen(chosen, session()));
+        break;
+    }
 }
 
 void VhdInputDialog::goNext() {
@@ -237,6 +359,8 @@ void VhdInputDialog::goNext() {
         messages().show(*refusal);
         return;
     }
+    // The later pages open the disk through the session, the chain as chosen here.
+    logic_.chainChoice.applyTo(session());
     auto* modes = new DriveParsingModes(application(), this);
     application().modesPage = modes;
     showNext(modes);

@@ -185,6 +185,7 @@ bool ImageChain::follow(std::unique_ptr<readWriteInterface>& top, const std::str
     withoutParent_ = false;
     message_.clear();
     refusal_.clear();
+    missing_.reset();
     if (!top) return fail(fileName(topPath) + ": no reader");
     const MemoryFiles* memory = top->memoryFiles;
     memory_ = memory;
@@ -216,6 +217,7 @@ bool ImageChain::follow(std::unique_ptr<readWriteInterface>& top, const std::str
         const std::string expected = link->expectedId.empty() ? std::string() : " (id " + link->expectedId + ")";
         if (!found.reader) {
             missing = ChainLayer{named, link->expectedId, link->formatHint, 0, true};
+            missing_ = missing;
             refusal = fileName(childPath) + ": its parent image " + named + expected +
                       (mismatch.empty() ? " was not found" : " was not found; " + mismatch);
             break;

@@ -34,6 +34,16 @@ struct ChainLayer {
     bool missing = false; // a parent its child names but that was not found (id: the one expected)
 };
 
+// What opening a chain found, for a front end that shows it: the layers (base first; empty when
+// the chain was refused), the layer read, and a parent that is missing or whose id does not match
+// (the file its child names and the id expected), refused or read without.
+struct ChainReport {
+    std::vector<ChainLayer> layers;
+    std::size_t layerUsed = 0;
+    std::optional<ChainLayer> missingParent;
+    std::string refusal;
+};
+
 struct ChainOptions {
     std::optional<std::size_t> layer; // the layer to read as of; nullopt: the latest
     bool allowMissingParent = false;  // read a child whose parent is missing or mismatched alone
@@ -66,6 +76,7 @@ class ImageChain {
     // What was refused or is read without (the parent that is missing, a loop, ...), without
     // what was done about it; empty when the whole chain opened.
     const std::string& refusal() const { return refusal_; }
+    ChainReport report() const { return {layers_, layerUsed_, missing_, refusal_}; }
 
     // The reader for a parent file; defaults to the factory's choice by content.
     ParentReaderMaker makeReader;
@@ -89,6 +100,7 @@ class ImageChain {
     bool withoutParent_ = false;
     std::string message_;
     std::string refusal_;
+    std::optional<ChainLayer> missing_;
     const MemoryFiles* memory_ = nullptr;
 };
 

@@ -158,9 +158,10 @@ std::uint64_t sessionDiskSectors(const readWriteInterface& reader, std::uint64_t
     return sectors != 0 ? sectors : reader.imageLength / kSectorSize;
 }
 
-bool openSessionReader(Session& session, const std::string& path) {
+bool openSessionReader(Session& session, const std::string& path, ChainReport* report) {
     session.chainLines.clear();
     session.chainNote.clear();
+    if (report) *report = ChainReport{};
     readWriteInterface* reader = session.sessionReader.get();
     if (reader == nullptr || !reader->open(path)) return false;
     ChainOptions options;
@@ -168,7 +169,9 @@ bool openSessionReader(Session& session, const std::string& path) {
     options.allowMissingParent = session.allowMissingParent;
     options.namedParents = session.namedParents;
     ImageChain chain(session, std::move(options));
-    if (!chain.follow(session.sessionReader, path)) {
+    const bool followed = chain.follow(session.sessionReader, path);
+    if (report) *report = chain.report();
+    if (!followed) {
         session.messages->info(chain.message());
         return false;
     }
@@ -178,11 +181,12 @@ bool openSessionReader(Session& session, const std::string& path) {
     return true;
 }
 
-bool openSessionReader(Session& session, const ImageChoices& choices, const std::string& path) {
+bool openSessionReader(Session& session, const ImageChoices& choices, const std::string& path,
+                       ChainReport* chain) {
     session.diskSectorCount = 0;
     session.clearReader();
     session.replaceReader(createReader(session, choices));
-    return openSessionReader(session, path);
+    return openSessionReader(session, path, chain);
 }
 
 ImageProbe probeImage(const std::string& path) {

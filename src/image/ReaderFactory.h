@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/Session.h"
+#include "image/ImageChain.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru {
@@ -35,12 +36,15 @@ std::string openProblem(const readWriteInterface& reader);
 // a typed disk size (`customSectors`, 0 when none) instead where the reader honours one, and the
 // image file's length when neither gives one.
 std::uint64_t sessionDiskSectors(const readWriteInterface& reader, std::uint64_t customSectors);
-// Opens the session reader on `path` and takes its disk size as above. False when there is no
-// reader or it cannot open.
-bool openSessionReader(Session& session, const std::string& path);
+// Opens the session reader on `path`, follows its snapshot chain as the session's chainLayer,
+// allowMissingParent and namedParents say, and takes its disk size as above. False when there is
+// no reader, it cannot open or its chain is refused. `chain`, when given, receives what the chain
+// opener found, a refused chain's missing parent included.
+bool openSessionReader(Session& session, const std::string& path, ChainReport* chain = nullptr);
 // Replaces the session reader with a new one for the choices (the disk size reset to 0) and
 // opens it as above.
-bool openSessionReader(Session& session, const ImageChoices& choices, const std::string& path);
+bool openSessionReader(Session& session, const ImageChoices& choices, const std::string& path,
+                       ChainReport* chain = nullptr);
 
 // What a file's own bytes say it is: whether it can be opened, its length, and the kind its
 // signature shows (nullopt: no container signature, as in a raw disk), by the checks below.

@@ -24,6 +24,8 @@ void BoxAnswerer::tick() {
         QAbstractButton* button = nullptr;
         if (auto it = answers_.find(box->text()); it != answers_.end())
             button = box->button(it->second);
+        for (const auto& [prefix, answer] : prefixAnswers_)
+            if (!button && box->text().startsWith(prefix)) button = box->button(answer);
         if (!button) button = box->button(QMessageBox::Yes);
         if (!button) button = box->button(QMessageBox::Ok);
         if (button)

@@ -23,6 +23,10 @@ class BoxAnswerer : public QObject {
     void answer(const QString& text, QMessageBox::StandardButton button) {
         answers_[text] = button;
     }
+    // The answer for every box whose text starts with `prefix` (texts that name an id or a size).
+    void answerStartingWith(const QString& prefix, QMessageBox::StandardButton button) {
+        prefixAnswers_[prefix] = button;
+    }
     // Called with each box before it is answered (for screenshots).
     void onBox(std::function<void(QMessageBox*)> hook) { hook_ = std::move(hook); }
     const QStringList& texts() const { return texts_; }
@@ -41,6 +45,7 @@ class BoxAnswerer : public QObject {
     QStringList texts_;
     QStringList captions_;
     std::map<QString, QMessageBox::StandardButton> answers_;
+    std::map<QString, QMessageBox::StandardButton> prefixAnswers_;
     std::function<void(QMessageBox*)> hook_;
 };
 
