@@ -100,6 +100,7 @@ ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices
         opened = result.diskSectors != 0;
     }
     if (!opened) {
+        result.logUnreplayable = session.sessionReader && logCannotBeReplayed(*session.sessionReader);
         if (!result.chain.refusal.empty())
             result.problem = result.chain.refusal + ".";
         else if (std::string why = session.sessionReader ? openProblem(*session.sessionReader) : std::string();

@@ -31,6 +31,7 @@ struct ImageCheckResult {
     std::string kindText;          // the reader's own name of what it opened ("vhdx (dynamic)")
     ChainReport chain;             // the layers found; a missing parent, refused or read without
     std::string damage;            // "2 ranges unreadable, 64.0 MB", as `info` prints it
+    bool logUnreplayable = false;  // a VHDX refused for a log that cannot be replayed
 };
 
 // `fixedDisk`: the page's "Fixed Disk" choice, whose VMDK options are not offered.

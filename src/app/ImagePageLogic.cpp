@@ -118,8 +118,8 @@ std::optional<Message> ImagePageLogic::pathCommitted(const std::string& path, Se
 }
 
 std::optional<Message> ImagePageLogic::problemMessage() const {
-    // A missing parent is asked about instead (parentQuestion).
-    if (info.problem.empty() || !missingParent_.empty()) return std::nullopt;
+    // What the user may choose to read anyway is asked about instead (pendingQuestion).
+    if (info.problem.empty() || question_ != Question::None) return std::nullopt;
     return Message{info.problem, true, MessageIcon::Information, MessageButtons::Ok};
 }
 
@@ -148,10 +148,12 @@ void ImagePageLogic::refresh(bool keepChainChoice) {
     kindText_.clear();
     chain.clear();
     chainLayerUsed = 0;
-    missingParent_.clear();
+    question_ = Question::None;
+    questionText_.clear();
     if (!keepChainChoice) {
         chainChoice = ChainChoice{};
-        parentAnswered_ = false;
+        readWithoutLog = false;
+        parentAnswered_ = logAnswered_ = false;
     }
     clearInfo();
     if (pathText.empty()) return;
@@ -162,8 +164,16 @@ void ImagePageLogic::refresh(bool keepChainChoice) {
         choices.extentType = readerExtentType();
     }
     const ImageCheckResult check = checkImage(pathText, choices, fixedDisk, chainChoice);
-    if (check.chain.missingParent && !chainChoice.allowMissingParent)
-        missingParent_ = check.chain.refusal;
+    if (check.logUnreplayable && !logAnswered_) {
+        question_ = Question::UnreplayedLog;
+        questionText_ = check.problem + "\n\nRead the disk without its log? What the log holds is "
+                                        "then not on the disk read.";
+    } else if (check.chain.missingParent && !chainChoice.allowMissingParent && !parentAnswered_) {
+        question_ = Question::MissingParent;
+        questionText_ = check.chain.refusal +
+                        ".\n\nRead the image without it? Every range of the disk it does not hold "
+                        "itself is then marked unreadable, never read as zeros.";
+    }
     if (!check.opens) {
         info.problem = check.problem;
         return;
@@ -203,18 +213,20 @@ void ImagePageLogic::chooseLayer(std::size_t layer) {
     refresh(true);
 }
 
-std::optional<Message> ImagePageLogic::parentQuestion() const {
-    if (missingParent_.empty() || parentAnswered_) return std::nullopt;
-    return Message{missingParent_ +
-                       ".\n\nRead the image without it? Every range of the disk it does not hold "
-                       "itself is then marked unreadable, never read as zeros.",
-                   true, MessageIcon::Question, MessageButtons::YesNo};
+std::optional<Message> ImagePageLogic::pendingQuestion() const {
+    if (question_ == Question::None) return std::nullopt;
+    return Message{questionText_, true, MessageIcon::Question, MessageButtons::YesNo};
 }
 
-void ImagePageLogic::answerParentQuestion(bool readAlone) {
-    parentAnswered_ = true;
-    chainChoice.allowMissingParent = readAlone;
-    chainChoice.layer.reset();
+void ImagePageLogic::answerQuestion(bool yes) {
+    if (question_ == Question::UnreplayedLog) {
+        logAnswered_ = true;
+        readWithoutLog = yes;
+    } else if (question_ == Question::MissingParent) {
+        parentAnswered_ = true;
+        chainChoice.allowMissingParent = yes;
+        chainChoice.layer.reset();
+    }
     refresh(true);
 }
 
@@ -318,6 +330,7 @@ std::optional<ImageChoices> ImagePageLogic::imageChoices() const {
     choices.split = readAsSplit();
     choices.descriptor = readAsDescriptor();
     choices.extentType = readerExtentType();
+    choices.ignoreLog = readWithoutLog;
     return choices;
 }
 

@@ -67,6 +67,8 @@ class ImagePageLogic {
     bool fileInfoShown = false;
     // How the later pages read a snapshot chain (ChainChoice::applyTo puts it in the session).
     ChainChoice chainChoice;
+    // A VHDX whose log cannot be replayed is read without it (the user said so).
+    bool readWithoutLog = false;
 
     // ---- the snapshot chain of the file the path names ----
     // Its layers, base first (one for a file without parents; a missing parent read without is
@@ -98,12 +100,13 @@ class ImagePageLogic {
 
     // The disk read as of layer `layer` of the chain (numbered from the base).
     void chooseLayer(std::size_t layer);
-    // The question to ask while the chosen child's parent is missing or does not match (the file
-    // and the id expected), until the user has answered it for this file; nullopt otherwise.
-    std::optional<Message> parentQuestion() const;
-    // Its answer: Yes reads the child alone, every range it does not hold unreadable; No keeps
-    // the file refused and Next off.
-    void answerParentQuestion(bool readAlone);
+    // The question to ask, once for the file, while it opens only by the user's choice: a child
+    // whose parent is missing or does not match (naming the file and the id expected), or a VHDX
+    // whose log cannot be replayed; nullopt otherwise.
+    std::optional<Message> pendingQuestion() const;
+    // Its answer. Yes reads the child alone, every range it does not hold unreadable, or the VHDX
+    // without its log; No keeps the file refused and Next off.
+    void answerQuestion(bool yes);
 
     // Next: the message that keeps the user on the page, or nullopt to go on.
     std::optional<Message> nextRefusal() const;
@@ -133,9 +136,12 @@ class ImagePageLogic {
     bool opens_ = false;
     std::uint64_t diskSectors_ = 0;
     std::string kindText_;
-    // The refusal of a chain whose parent is missing (naming the file and the id expected).
-    std::string missingParent_;
+    // What opens only by the user's choice, and whether each was asked about for this file.
+    enum class Question { None, MissingParent, UnreplayedLog };
+    Question question_ = Question::None;
+    std::string questionText_;
     bool parentAnswered_ = false;
+    bool logAnswered_ = false;
 };
 
 } // namespace vindaru::app

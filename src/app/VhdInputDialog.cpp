@@ -176,17 +176,17 @@ void VhdInputDialog::buildControls() {
     connect(descriptor_, &QCheckBox::toggled, this, [this](bool on) {
         if (rendering_) return;
         logic_.setDescriptor(on);
-        render();
+        showProblem(std::nullopt); // new choices may open only by choice
     });
     connect(split_, &QCheckBox::toggled, this, [this](bool on) {
         if (rendering_) return;
         logic_.setSplit(on);
-        render();
+        showProblem(std::nullopt); // new choices may open only by choice
     });
     connect(extentType_, &QComboBox::currentTextChanged, this, [this](const QString& text) {
         if (rendering_) return;
         logic_.setExtentType(text.toStdString());
-        render();
+        showProblem(std::nullopt); // new choices may open only by choice
     });
     connect(path_, &QLineEdit::textEdited, this, [this](const QString& text) {
         pathEdited_ = true;
@@ -297,11 +297,14 @@ void VhdInputDialog::layerSelected() {
 
 void VhdInputDialog::showProblem(const std::optional<Message>& problem) {
     render();
-    if (const std::optional<Message> question = logic_.parentQuestion()) {
-        logic_.answerParentQuestion(messages().show(*question) == MessageAnswer::Yes);
+    // One question may lead to another (a VHDX read without its log whose parent is missing).
+    bool asked = false;
+    while (const std::optional<Message> question = logic_.pendingQuestion()) {
+        logic_.answerQuestion(messages().show(*question) == MessageAnswer::Yes);
         render();
-        return;
+        asked = true;
     }
+    if (asked) return;
     if (problem) messages().show(*problem);
 }
 

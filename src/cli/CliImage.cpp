@@ -181,9 +181,7 @@ bool openSessionReader(Session& session, const ImageArgs& image) {
         if (session.sessionReader) {
             if (const std::string problem = openProblem(*session.sessionReader); !problem.empty())
                 std::cerr << image.path << " cannot be read: " << problem
-                          << (problem.find("log cannot be replayed") != std::string::npos
-                                  ? " (--ignore-log reads it so)"
-                                  : "")
+                          << (logCannotBeReplayed(*session.sessionReader) ? " (--ignore-log reads it so)" : "")
                           << "\n";
         }
         session.clearReader();

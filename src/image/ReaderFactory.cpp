@@ -152,6 +152,11 @@ std::string openProblem(const readWriteInterface& reader) {
     return {};
 }
 
+bool logCannotBeReplayed(const readWriteInterface& reader) {
+    const auto* vhdx = dynamic_cast<const FileReadSeekVhdx*>(&reader);
+    return vhdx && !vhdx->ignoreLog && vhdx->logReplay().outcome == vhdx::LogReplay::Outcome::Failed;
+}
+
 std::uint64_t sessionDiskSectors(const readWriteInterface& reader, std::uint64_t customSectors) {
     std::uint64_t sectors = reader.declaredSectors();
     if (reader.takesTypedSize() && customSectors != 0) sectors = customSectors;

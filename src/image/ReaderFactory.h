@@ -31,6 +31,9 @@ std::unique_ptr<readWriteInterface> createReader(Session& session, const ImageCh
 
 // Why `reader` could not open its image, where it says (VHDX, QCOW2); empty otherwise.
 std::string openProblem(const readWriteInterface& reader);
+// True when `reader` is a VHDX that was refused because its log cannot be replayed: it opens
+// without the log only by the user's choice (ImageChoices::ignoreLog).
+bool logCannotBeReplayed(const readWriteInterface& reader);
 
 // The disk size in sectors the session takes from an opened reader: the size the image declares,
 // a typed disk size (`customSectors`, 0 when none) instead where the reader honours one, and the

@@ -15,6 +15,7 @@
 
 #include "app/WizardFixture.h"
 #include "image/ReaderFactory.h"
+#include "image/VhdxTestImages.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru::test {
@@ -202,6 +203,41 @@ TEST_F(ImageContainersPage, AMissingParentIsNamedAndAskedAbout) {
     imagePage()->nextButton()->click();
     ASSERT_TRUE(boxes.waitFor(kSpaceWarning));
     EXPECT_TRUE(wizard->session.allowMissingParent);
+}
+
+TEST_F(ImageContainersPage, AVhdxWhoseLogCannotBeReplayedIsReadWithoutItOnlyWhenTheUserSaysSo) {
+    // Not closed cleanly, with a log entry whose tail is nowhere; block 0 holds data.
+    VhdxImage img;
+    img.logGuid = VhdxImage::guid(0x5A);
+    const std::vector<std::uint8_t> data = patternBytes(VhdxImage::kMiB, 9);
+    img.addBlock(0, data);
+    img.addLogEntry(0, 100, 65536, {});
+    writeFile(dir.path() / "dirty.vhdx", img.build());
+    auto* page = imagePage();
+    const QString question = "\"dirty.vhdx\" cannot be read: the image was not closed cleanly";
+
+    boxes.answerStartingWith(question, QMessageBox::No);
+    choose(page->openVhdxButton(), at("dirty.vhdx"));
+    ASSERT_EQ(boxes.texts().size(), 1) << boxes.texts().join(" | ").toStdString();
+    EXPECT_TRUE(lastBox().startsWith(question)) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("Read the disk without its log?"));
+    EXPECT_FALSE(page->nextButton()->isEnabled());
+    EXPECT_TRUE(page->problemLabel()->text().contains("log cannot be replayed"));
+
+    // Yes: the disk as the file holds it, for this page and the ones after it.
+    boxes.answerStartingWith(question, QMessageBox::Yes);
+    choose(page->openVhdxButton(), at("dirty.vhdx"));
+    EXPECT_TRUE(page->nextButton()->isEnabled()) << page->problemLabel()->text().toStdString();
+    EXPECT_EQ(sizeText(), "4");
+    page->nextButton()->click();
+    ASSERT_TRUE(boxes.waitFor(kSpaceWarning));
+    auto* modes = visiblePage<app::DriveParsingModes>();
+    ASSERT_NE(modes, nullptr);
+    modes->nextButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return wizard->session.sessionReader != nullptr; }));
+    std::array<std::uint8_t, 512> sector{};
+    ASSERT_TRUE(wizard->session.sessionReader->readAt(0, sector));
+    EXPECT_TRUE(std::equal(sector.begin(), sector.end(), data.begin()));
 }
 
 TEST_F(ImageContainersPage, ATruncatedImageShowsItsDamageInOneLine) {
