@@ -305,8 +305,8 @@ std::vector<std::uint64_t> FatFamilyBase::findFatCandidates(std::span<const std:
         if (sinks_.progress && length)
             sinks_.progress->setPosition(static_cast<std::int64_t>(position * 1000 / length));
         if (positionStatus)
-            status(formatText("Parsing Disk Currently at position %f of the disk of size %f",
-                              static_cast<double>(position), static_cast<double>(length)));
+            status(formatText("Parsing Disk Currently at position %llu of the disk of size %llu",
+                              static_cast<unsigned long long>(position), static_cast<unsigned long long>(length)));
     };
     search.onHit = [&](std::uint64_t count) { status(formatText("found fat entry  %d ", static_cast<int>(count))); };
     std::vector<std::uint64_t> found = findSectorPattern(search);

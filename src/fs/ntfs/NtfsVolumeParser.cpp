@@ -100,7 +100,8 @@ private:
             parser_.clusterSize = sectors * kSectorSize;
         parser_.readMftByRuns();
         parser_.parseAllEntries();
-        return outcome({kAdvancedCompleted, kScanCompleted});
+        // One box: the Advanced mode's own completion text, not that and the Standard one after it.
+        return outcome({kAdvancedCompleted});
     }
 
     static ScanOutcome outcome(std::vector<std::string> messages) {
