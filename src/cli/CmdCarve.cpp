@@ -1,11 +1,13 @@
 // vindaru-cli carve: the raw recovery page on the command line. The volume is carved with the
-// default signatures (unless --no-default) and every --signatures FILE, the finds are listed as
+// default signatures (unless --no-default) and every --signatures FILE (with --free-space only
+// where its file system's allocation map shows no live file), the finds are listed as
 // the page's tree holds them (each whole or partial), their total size is told before anything
 // is written, with --out every find is saved as the page saves checked finds, and --report FILE
 // writes one JSON line per find with its MD5.
 #include <fstream>
 #include <iostream>
 
+#include "browser/UsedSpace.h"
 #include "cli/CliCommand.h"
 #include "cli/CliImage.h"
 #include "cli/CliJson.h"
@@ -19,9 +21,11 @@ namespace vindaru::cli {
 
 namespace {
 
-// 4: a find could not be written; 5: a settings file was refused.
+// 4: a find could not be written; 5: a settings file was refused; 6: --free-space, but the
+// volume's free space cannot be told.
 constexpr int kExitSaveFailed = 4;
 constexpr int kExitSignatures = 5;
+constexpr int kExitFreeSpaceUnknown = 6;
 
 // --signatures may be given several times; the parser keeps one value per option, so the
 // occurrences are taken out first.
@@ -52,7 +56,7 @@ std::vector<std::string> takeRepeated(std::vector<std::string>& args, const std:
 
 int runCarve(const std::vector<std::string>& argsIn) {
     const std::string usage = std::string("vindaru-cli carve IMAGE ") + kVolumeOptionsUsage +
-                              " [--out DIR] [--report FILE] [--signatures FILE]... [--no-default] [--json] " +
+                              " [--out DIR] [--report FILE] [--signatures FILE]... [--no-default] [--free-space] [--json] " +
                               kImageOptionsUsage;
     ArgParser parser(usage);
     std::vector<std::string> args = argsIn;
@@ -63,8 +67,10 @@ int runCarve(const std::vector<std::string>& argsIn) {
     std::string out;
     std::string reportPath;
     bool noDefault = false;
+    bool freeSpace = false;
     bool json = false;
     parser.option("--out", out).option("--report", reportPath).flag("--no-default", noDefault).flag("--json", json);
+    parser.flag("--free-space", freeSpace);
     if (!parser.parse(args)) return parser.exitCode();
     if (missingValue) return parser.usageError("--signatures needs a FILE");
     ImageArgs image;
@@ -97,9 +103,11 @@ int runCarve(const std::vector<std::string>& argsIn) {
     case RawRecoveryLogic::Prepared::NoReader:
         return kExitImage;
     }
-    logic.carve();
+    if (freeSpace) logic.usedSpace = usedSpaceOf;
+    const bool carved = logic.carve();
     progress.finish(true);
     status.flush();
+    if (!carved && freeSpace) return kExitFreeSpaceUnknown;
 
     const std::shared_ptr<myJpg> engine = logic.engine();
     const auto& finds = engine->foundFiles();
@@ -167,7 +175,7 @@ int runCarve(const std::vector<std::string>& argsIn) {
 
 const CommandRegistrar registrar(CliCommand{
     "carve",
-    "carve IMAGE VOLUME [--out DIR] [--report FILE] [--signatures FILE]... [--no-default] [--json]   "
+    "carve IMAGE VOLUME [--out DIR] [--report FILE] [--signatures FILE]... [--no-default] [--free-space] [--json]   "
     "carve files by signatures as the raw recovery page does",
     runCarve});
 

@@ -12,6 +12,7 @@ namespace vindaru {
 
 namespace {
 constexpr const char* kProcessingDone = "Processing done";
+constexpr const char* kReadingAllocationMap = "Reading the allocation map of the volume...";
 } // namespace
 
 RawRecoveryLogic::RawRecoveryLogic(Session& session, VolumeRecord volume, CheckTree& tree,
@@ -90,11 +91,27 @@ RawRecoveryLogic::Prepared RawRecoveryLogic::prepare(bool loadDefaultItems, cons
     return Prepared::Ready;
 }
 
-void RawRecoveryLogic::carve() {
+bool RawRecoveryLogic::carve() {
     std::shared_ptr<myJpg> engine = engine_;
-    if (engine->carveVolume()) runs_.push_back(Run{engine, engine->rootItem()});
+    UsedRanges used;
+    if (usedSpace) {
+        sinks_.status.setText(kReadingAllocationMap);
+        UsedSpace space = usedSpace(*session_.sessionReader, volume_);
+        if (!space.ranges) {
+            carving_ = false;
+            sinks_.messages.info(space.message);
+            sinks_.status.setText(kProcessingDone);
+            return false;
+        }
+        used = std::move(*space.ranges);
+    }
+    // An engine kept from an earlier Parse carves the whole volume unless told otherwise.
+    engine->setUsedRanges(std::move(used));
+    const bool carved = engine->carveVolume();
+    if (carved) runs_.push_back(Run{engine, engine->rootItem()});
     carving_ = false;
     sinks_.status.setText(kProcessingDone);
+    return carved;
 }
 
 void RawRecoveryLogic::pause() {

@@ -14,6 +14,7 @@
 #include "common/CheckTree.h"
 #include "common/Session.h"
 #include "common/Sinks.h"
+#include "common/UsedRanges.h"
 #include "raw/myJpg.h"
 #include "volume/VolumeBytes.h"
 #include "volume/VolumeRecord.h"
@@ -43,8 +44,14 @@ public:
     // volume's size, hand the engine its reader. After anything but Ready the status is
     // "Processing done".
     Prepared prepare(bool loadDefaultItems, const std::string& pathBox);
-    // On the worker: the carving, then "Processing done".
-    void carve();
+    // Free space only: when set, the carve first asks it which ranges of the volume live files
+    // use (the browser's usedSpaceOf) and looks for starts only outside them; empty: the whole
+    // volume.
+    std::function<UsedSpace(const ByteSource& disk, const VolumeRecord& volume)> usedSpace;
+
+    // On the worker: the carving, then "Processing done". False when nothing was carved: the
+    // free space could not be told (the user is told why) or the engine could not run.
+    bool carve();
 
     void pause();
     void resume();

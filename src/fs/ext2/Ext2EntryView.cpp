@@ -27,4 +27,9 @@ bool Ext2EntryView::writeContent(EntryRef entry, const ContentSink& sink) {
     return parser_.writeEntryContent(entry, sink);
 }
 
+std::optional<double> Ext2EntryView::recoverableShare(EntryRef entry) {
+    std::lock_guard lock(mutex_);
+    return parser_.recoverableShare(entry);
+}
+
 } // namespace vindaru

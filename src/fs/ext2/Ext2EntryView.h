@@ -29,6 +29,7 @@ public:
     std::uint64_t byteSize(EntryRef entry) override;
     EntryTimes times(EntryRef entry) override;
     bool writeContent(EntryRef entry, const ContentSink& sink) override;
+    std::optional<double> recoverableShare(EntryRef entry) override;
 
     // The root's own "." record stands beside the root's other children and has none itself:
     // a save does not make an empty folder of it.

@@ -20,6 +20,16 @@ public:
     EntryView& view() override { return view_; }
     EngineControl& control() override { return parser_.control; }
 
+    std::optional<UsedRanges> usedByteRanges() override {
+        // Without a scan, only as far as the group descriptors.
+        if (parser_.groups.empty()) {
+            if (!parser_.attachVolume()) return std::nullopt;
+            parser_.volumeBytes = volumeLength(parser_.volume, parser_.reader);
+            if (!parser_.findSuperblock() || !parser_.readGroupDescriptors()) return std::nullopt;
+        }
+        return parser_.usedByteRanges();
+    }
+
     ScanOutcome scan(const ScanRequest& request) override {
         ScanOutcome outcome;
         outcome.endMessages = {kExt2Done};

@@ -35,6 +35,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/UsedRanges.h"
 #include "common/CheckTree.h"
 #include "common/Sinks.h"
 #include "common/StopControl.h"
@@ -132,6 +133,15 @@ public:
     // zeros at their place. False when some block could not be read (zeros stand in for it) or
     // the sink stopped.
     bool writeEntryContent(EntryRef ref, const ContentSink& sink);
+    // How intact a deleted file is: the share of the blocks its map gives (from the journal's
+    // copy where the deletion cleared the map) that no live inode holds by the block bitmaps.
+    // 1 for a file in use or whose bytes live in the inode; 0 for a deleted file whose map is
+    // gone; nullopt for a directory.
+    std::optional<double> recoverableShare(EntryRef ref);
+    // The volume's blocks the block bitmaps mark in use (and the boot blocks before the first
+    // group), as byte ranges; a group whose bitmap cannot be read counts as wholly in use.
+    // Nullopt before the group descriptors are read or when no bitmap can be read.
+    std::optional<UsedRanges> usedByteRanges();
 
     // ---- State (read it; the scan steps set it) ----
     VolumeRecord volume;
@@ -203,6 +213,12 @@ private:
     bool placeUnreachable();
     // The entry's inode: for a deleted one whose map was cleared, its last live journal copy.
     bool readEntryInode(const ext2Entry& e, std::vector<std::uint8_t>& out);
+    // Walks the entry's block map (a deleted entry's journal copy reads its map nodes as of
+    // that copy) up to `blockLimit` logical blocks.
+    Ext2BlockMap::Result mapEntryBlocks(const ext2Entry& e, ByteSpan inode, std::uint64_t blockLimit,
+                                        const Ext2BlockMap::RunFn& onRun);
+    // Inline data and fast symlinks: the bytes are in the inode, no block holds them.
+    bool contentInInode(ByteSpan inode) const;
     std::int64_t directoryKey(std::uint32_t inode) const;
     bool deletedState(ByteSpan inode) const;
     // Block bitmap: false for a block no live inode holds (outside the volume: in use).

@@ -151,15 +151,30 @@ EntryTimes ext2Class::entryTimes(EntryRef ref) {
     return times;
 }
 
+Ext2BlockMap::Result ext2Class::mapEntryBlocks(const ext2Entry& e, ByteSpan inode, std::uint64_t blockLimit,
+                                               const Ext2BlockMap::RunFn& onRun) {
+    const auto journalled = e.deleted ? journalInodes_.find(e.key + 1) : journalInodes_.end();
+    // A journal copy's map nodes are read as the journal kept them at that time, where it did.
+    Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) {
+        return journalled != journalInodes_.end() ? readNodeAsOf(block, journalled->second.sequence, out)
+                                                  : readBlocks(block, out);
+    });
+    return map.map(subspan(inode, kInBlock, kInBlockBytes), le32(inode, kInFlags), blockLimit, onRun);
+}
+
+bool ext2Class::contentInInode(ByteSpan inode) const {
+    const std::uint32_t flags = le32(inode, kInFlags);
+    return (flags & kFlagInlineData) || ((le16(inode, kInMode) & kModeTypeMask) == kModeSymlink &&
+                                         fileSize(inode) < kInlineBytes && !(flags & kFlagExtents));
+}
+
 bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
     std::vector<std::uint8_t> inode;
     if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readEntryInode(entries[ref], inode))
         return false;
     const std::uint32_t flags = le32(inode, kInFlags);
     const ByteSpan blockMap = subspan(inode, kInBlock, kInBlockBytes);
-    const bool fastSymlink = (le16(inode, kInMode) & kModeTypeMask) == kModeSymlink &&
-                             fileSize(inode) < kInlineBytes && !(flags & kFlagExtents);
-    if (fastSymlink || (flags & kFlagInlineData)) {
+    if (contentInInode(inode)) {
         const std::uint64_t size = fileSize(inode);
         // The bytes live in the inode itself: the block map area, then for inline data the
         // rest in the "system.data" attribute.
@@ -174,7 +189,6 @@ bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
         return rest == size - kInlineBytes;
     }
     const ext2Entry& entry = entries[ref];
-    const auto journalled = entry.deleted ? journalInodes_.find(entry.key + 1) : journalInodes_.end();
 
     const std::uint32_t bs = geometry.blockSize;
     // No map reaches past this many blocks, whatever the size field claims.
@@ -199,13 +213,8 @@ bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
         return sinkOk;
     };
     std::vector<std::uint8_t> buffer;
-    // A journal copy's map nodes are read as the journal kept them at that time, where it did.
-    Ext2BlockMap map(geometry, [&](std::uint64_t block, std::span<std::uint8_t> out) {
-        return journalled != journalInodes_.end() ? readNodeAsOf(block, journalled->second.sequence, out)
-                                                  : readBlocks(block, out);
-    });
     const Ext2BlockMap::Result result =
-        map.map(blockMap, flags, Ext2BlockMap::blocksForSize(size, bs), [&](const Ext2Run& run) {
+        mapEntryBlocks(entry, inode, Ext2BlockMap::blocksForSize(size, bs), [&](const Ext2Run& run) {
             std::uint64_t start = run.logical * bs;
             const std::uint64_t endBlock = run.logical + run.count;
             const std::uint64_t end = endBlock > size / bs ? size : endBlock * bs;

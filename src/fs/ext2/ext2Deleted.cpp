@@ -52,6 +52,68 @@ bool ext2Class::runInUse(std::uint64_t physical, std::uint64_t count) {
     return false;
 }
 
+std::optional<double> ext2Class::recoverableShare(EntryRef ref) {
+    if (!isValidRef(ref) || isDirectory(ref)) return std::nullopt;
+    const ext2Entry& e = entries[ref];
+    if (!e.deleted) return 1.0;
+    std::vector<std::uint8_t> inode;
+    if (e.group == kExt2NoEntry || geometry.blockSize == 0 || !readEntryInode(e, inode)) return std::nullopt;
+    const std::uint64_t size = fileSize(inode);
+    if (size == 0 || contentInInode(inode)) return 1.0;
+    const std::uint64_t needed = Ext2BlockMap::blocksForSize(size, geometry.blockSize);
+    std::uint64_t mapped = 0;
+    std::uint64_t free = 0;
+    std::uint64_t zeros = 0;
+    const Ext2BlockMap::Result result = mapEntryBlocks(e, inode, needed, [&](const Ext2Run& run) {
+        if (run.logical >= needed) return false;
+        const std::uint64_t count = std::min(run.count, needed - run.logical);
+        if (run.zeros) {
+            zeros += count;
+            return true;
+        }
+        mapped += count;
+        for (std::uint64_t b = 0; b < count; ++b) free += !blockInUse(run.physical + b);
+        return true;
+    });
+    // Runs of zeros are extents never written (nothing to lose) in a sound map; in a map with
+    // pointers off the volume (an indirect block a later file overwrote) they are lost blocks.
+    // Holes hold nothing; a map the deletion cleared (no journal copy) leaves nothing at all.
+    const std::uint64_t total = mapped + zeros;
+    if (total == 0) return 0.0;
+    if (result.complete) free += zeros;
+    return static_cast<double>(free) / static_cast<double>(total);
+}
+
+std::optional<UsedRanges> ext2Class::usedByteRanges() {
+    if (groups.empty() || geometry.blockSize == 0 || geometry.blocksPerGroup == 0) return std::nullopt;
+    const std::uint64_t bs = geometry.blockSize;
+    UsedRanges ranges;
+    // The boot block of 1 KiB-block volumes comes before the first group.
+    appendByteRange(ranges, 0, std::uint64_t{geometry.firstDataBlock} * bs);
+    std::vector<std::uint8_t> bits(bs);
+    bool anyKnown = false;
+    for (std::uint64_t g = 0; g < groups.size(); ++g) {
+        if (stopped()) return std::nullopt;
+        const std::uint64_t first = geometry.firstDataBlock + g * geometry.blocksPerGroup;
+        if (first >= geometry.blocksCount) break;
+        const std::uint64_t count = std::min<std::uint64_t>(geometry.blocksPerGroup, geometry.blocksCount - first);
+        const Ext2GroupInfo& info = groups[g];
+        if (info.blocksUninitialised) {
+            anyKnown = true;
+            continue;
+        }
+        if (info.blockBitmap == 0 || info.blockBitmap >= geometry.blocksCount || !readBlocks(info.blockBitmap, bits)) {
+            // A bitmap that cannot be read cannot vouch for any block of its group.
+            appendByteRange(ranges, first * bs, (first + count) * bs);
+            continue;
+        }
+        anyKnown = true;
+        appendSetBitRanges(ranges, bits, count, BitOrder::LowFirst, first * bs, bs);
+    }
+    if (!anyKnown) return std::nullopt;
+    return ranges;
+}
+
 bool ext2Class::readEntryInode(const ext2Entry& e, std::vector<std::uint8_t>& out) {
     if (!readInode(e.key + 1, out)) return false;
     if (!e.deleted) return true;

@@ -21,7 +21,7 @@ public:
     std::string typeName() const override { return "exfat"; }
     // "EXFAT" at byte 3 and shifts that give sectors of 512 to 4096 bytes and clusters of at
     // most 32 MiB; sets the geometry. An unreadable sector gives "cant read file".
-    bool checkBootSector();
+    bool checkBootSector() override;
 
     void searchCandidates(std::uint64_t limit) override;
     AdvancedLists advancedLists() const override;

@@ -80,7 +80,6 @@ protected:
         const char* finding;
     };
     ScanOutcome runStandard(CheckTree* tree, TreeItemId volumeItem, const ThreadTexts& texts);
-    virtual bool checkBootSector() = 0;
     // The boot sector's backup (FAT32), tried by the Advanced mode when the boot sector fails.
     virtual bool checkBackupBootSector() { return false; }
     virtual bool isFat32() const { return false; }

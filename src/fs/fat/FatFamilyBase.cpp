@@ -24,6 +24,8 @@ constexpr std::uint64_t kAreaPieceBytes = 64u << 10;
 constexpr std::uint8_t kDotEntry = 0x2E;
 // The candidate searches read the volume in pieces of this size.
 constexpr std::uint64_t kCandidatePieceBytes = 10u << 20;
+// The free-space map polls the stop flag once per this many clusters.
+constexpr std::uint32_t kStopCheckClusters = 1u << 16;
 
 } // namespace
 
@@ -492,6 +494,20 @@ std::optional<double> FatFamilyBase::recoverableShare(std::size_t index) {
     }
     // Clusters the runs could not reach (past the volume's end) are lost.
     return static_cast<double>(free) / static_cast<double>(clusters);
+}
+
+std::optional<UsedRanges> FatFamilyBase::usedByteRanges() {
+    if (clusterSize_ == 0 && !checkBootSector()) return std::nullopt;
+    if (clusterSize_ == 0) return std::nullopt;
+    UsedRanges ranges;
+    appendByteRange(ranges, 0, dataStart_);
+    for (std::uint32_t c = 2; c < clusterLimit_; ++c) {
+        if (c % kStopCheckClusters == 0 && control_.shouldStop()) return std::nullopt;
+        const std::optional<bool> taken = clusterTaken(c);
+        if (!taken) return std::nullopt;
+        if (*taken) appendByteRange(ranges, clusterOffset(c), clusterOffset(c) + clusterSize_);
+    }
+    return ranges;
 }
 
 bool FatFamilyBase::writeEntryContent(std::size_t index, const ContentSink& sink) {

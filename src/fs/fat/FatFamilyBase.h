@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "common/CheckTree.h"
+#include "common/UsedRanges.h"
 #include "common/StopControl.h"
 #include "fs/fat/FatEntryRecord.h"
 #include "fs/fat/FatTable.h"
@@ -94,6 +95,14 @@ public:
     // that no live file holds now; 1 for a file in use, nullopt for a directory or when the
     // volume cannot tell.
     std::optional<double> recoverableShare(std::size_t index);
+    // Reads the boot sector and sets the geometry (and the FAT); false when the volume is not
+    // of this file system.
+    virtual bool checkBootSector() = 0;
+    // The space before the data area (boot sectors, FATs, the FAT12/16 root area) and every
+    // cluster a live file holds (its FAT entry is set; exFAT: its allocation bitmap bit), as
+    // byte ranges. Checks the boot sector first when no scan did; nullopt when that fails or
+    // the FAT or bitmap cannot be read.
+    std::optional<UsedRanges> usedByteRanges();
 
     // Geometry, for tests and the view.
     std::uint64_t clusterSize() const { return clusterSize_; }

@@ -25,6 +25,7 @@ public:
     EntryView& view() override { return view_; }
     EngineControl& control() override { return parser_->control(); }
     AdvancedPart* advanced() override { return this; }
+    std::optional<UsedRanges> usedByteRanges() override { return parser_->usedByteRanges(); }
 
     void searchCandidates(std::uint64_t limit) override { parser_->searchCandidates(limit); }
     AdvancedLists lists() const override { return parser_->advancedLists(); }

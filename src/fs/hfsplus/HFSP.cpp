@@ -24,6 +24,8 @@ constexpr const char* kBlockSizeNotValid = "BlockSize not valid .Aborting..";
 // The normal mode reads node 0 into one block's worth of memory: larger blocks are refused.
 constexpr std::uint64_t kNormalMaxBlockSize = 4096;
 constexpr std::uint64_t kMinBlockSize = 512;
+// The allocation file of a volume of 2^32 blocks.
+constexpr std::uint64_t kMaxAllocationFileBytes = 1ull << 29;
 // B-tree nodes are read this many bytes at a time by position.
 constexpr std::uint64_t kNodeChunkBytes = 1u << 20;
 // Content is read in pieces of at most this many bytes.
@@ -272,6 +274,23 @@ bool HFSP::scanExtentsOverflow() {
     }
     pendingExtents_.clear();
     return true;
+}
+
+std::optional<UsedRanges> HFSP::usedByteRanges() {
+    if (!headerRead) readVolumeHeader();
+    if (!header.hasSignature() || blockSize < kMinBlockSize || !isPowerOfTwo(blockSize)) return std::nullopt;
+    const std::uint64_t blocks = header.totalBlocks;
+    const std::uint64_t bytes = blocks / 8 + (blocks % 8 != 0);
+    if (bytes == 0 || bytes > header.allocationFile.logicalSize || bytes > kMaxAllocationFileBytes) return std::nullopt;
+    // A fragmented allocation file keeps its further extents in the overflow file.
+    std::uint64_t inHeader = 0;
+    for (const HfsExtent& e : header.allocationFile.extents) inHeader += e.blockCount;
+    if (inHeader < header.allocationFile.totalBlocks && extentsNodes.empty()) scanExtentsOverflow();
+    std::vector<std::uint8_t> bitmap(static_cast<std::size_t>(bytes));
+    if (!readForkBytes(forkExtents(kHfsAllocationFileId, header.allocationFile), 0, bitmap)) return std::nullopt;
+    UsedRanges ranges;
+    appendSetBitRanges(ranges, bitmap, blocks, BitOrder::HighFirst, 0, blockSize);
+    return ranges;
 }
 
 bool HFSP::scanCatalogNodes() {

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "common/CheckTree.h"
+#include "common/UsedRanges.h"
 #include "common/Sinks.h"
 #include "common/StopControl.h"
 #include "fs/hfsplus/HfsPlusFormat.h"
@@ -118,6 +119,10 @@ public:
     // The data fork's bytes, cut at the logical size, handed to `sink` in order. False when the
     // extents hold fewer bytes than the size, a read failed, or the sink stopped.
     bool writeEntryContent(std::size_t index, const ContentSink& sink);
+    // The allocation blocks the allocation file marks in use, as byte ranges of the volume.
+    // Reads the volume header (and the extents overflow file, for a fragmented allocation
+    // file) when no scan did; nullopt when the allocation file cannot be read whole.
+    std::optional<UsedRanges> usedByteRanges();
 
     // ---- State ----
     VolumeRecord volume;

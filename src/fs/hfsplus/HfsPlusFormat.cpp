@@ -9,6 +9,7 @@ constexpr std::size_t kVhSignature = 0;
 constexpr std::size_t kVhVersion = 2;
 constexpr std::size_t kVhBlockSize = 40;
 constexpr std::size_t kVhTotalBlocks = 44;
+constexpr std::size_t kVhAllocationFork = 112;
 constexpr std::size_t kVhExtentsFork = 192;
 constexpr std::size_t kVhCatalogFork = 272;
 
@@ -88,6 +89,7 @@ HfsVolumeHeader decodeVolumeHeader(ByteSpan header) {
     h.version = be16(header, kVhVersion);
     h.blockSize = be32(header, kVhBlockSize);
     h.totalBlocks = be32(header, kVhTotalBlocks);
+    h.allocationFile = decodeFork(header, kVhAllocationFork);
     h.extentsFile = decodeFork(header, kVhExtentsFork);
     h.catalogFile = decodeFork(header, kVhCatalogFork);
     return h;

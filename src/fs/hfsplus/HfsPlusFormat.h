@@ -25,6 +25,7 @@ inline constexpr std::uint32_t kHfsRootParentId = 1;
 inline constexpr std::uint32_t kHfsRootFolderId = 2;
 inline constexpr std::uint32_t kHfsExtentsFileId = 3;
 inline constexpr std::uint32_t kHfsCatalogFileId = 4;
+inline constexpr std::uint32_t kHfsAllocationFileId = 6;
 
 // B-tree node kinds.
 inline constexpr std::int8_t kNodeLeaf = -1;
@@ -57,6 +58,7 @@ struct HfsVolumeHeader {
     std::uint16_t version = 0;
     std::uint32_t blockSize = 0;
     std::uint32_t totalBlocks = 0;
+    HfsFork allocationFile; // one bit per allocation block, the highest bit of a byte first
     HfsFork extentsFile;
     HfsFork catalogFile;
 

@@ -58,6 +58,7 @@ public:
 
     EntryView& view() override { return view_; }
     EngineControl& control() override { return parser_.control; }
+    std::optional<UsedRanges> usedByteRanges() override { return parser_.usedByteRanges(); }
 
 private:
     HFSP parser_;

@@ -51,6 +51,7 @@ public:
     EntryView& view() override { return view_; }
     EngineControl& control() override { return parser_.control; }
     AdvancedPart* advanced() override { return this; }
+    std::optional<UsedRanges> usedByteRanges() override { return parser_.usedByteRanges(); }
 
     ScanOutcome scan(const ScanRequest& request) override {
         return request.mode == kScanModeAdvanced ? rebuild(request) : scanStandardOrDeep(request);

@@ -58,6 +58,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/UsedRanges.h"
 #include "common/Sinks.h"
 #include "common/StopControl.h"
 #include "fs/ntfs/ClusterRun.h"
@@ -191,6 +192,9 @@ public:
     // shows free now; 1 for a file in use or without clusters; nullopt for a directory or when
     // the $Bitmap cannot be read (it is read once, when first needed).
     std::optional<double> recoverableShare(std::uint64_t index);
+    // The clusters the $Bitmap marks in use, as byte ranges of the volume. Works before a scan
+    // (boot sector, MFT runs, record 6); nullopt when the $Bitmap cannot be read whole.
+    std::optional<UsedRanges> usedByteRanges();
 
     // ---- Content helpers ----
     // The record of entry `index`, fixed up, with its attribute headers; nullopt if unreadable.
@@ -317,6 +321,7 @@ private:
     }
     // The volume's $Bitmap (record 6), one bit per cluster.
     bool loadVolumeBitmap();
+    bool loadVolumeBitmapFromMft();
     std::vector<std::uint8_t> volumeBitmap_;
     bool volumeBitmapTried_ = false;
     bool volumeBitmapRead_ = false;

@@ -1,5 +1,6 @@
 // How intact a deleted file is: the share of the clusters its content needs that the volume's
-// $Bitmap shows free, so no live file has taken them since.
+// $Bitmap shows free, so no live file has taken them since; and the clusters in use as byte
+// ranges, for carving free space only.
 #include <bit>
 
 #include "fs/ntfs/ntfs.h"
@@ -43,6 +44,41 @@ bool ntfs::loadVolumeBitmap() {
     volumeBitmap_ = std::move(bytes);
     volumeBitmapRead_ = true;
     return true;
+}
+
+bool ntfs::loadVolumeBitmapFromMft() {
+    if (volumeBitmapTried_) return volumeBitmapRead_;
+    volumeBitmapTried_ = true;
+    if (bootSector.empty()) readBootSector();
+    if (!hasNtfsSignature()) return false;
+    if (mftRuns.empty()) locateMft();
+    const std::optional<std::uint64_t> position = mftRecordPosition(kBitmapRecordNumber);
+    std::vector<std::uint8_t> raw(recordSize);
+    if (!position || clusterSize == 0 || !readAt(*position, raw)) return false;
+    MftRecord record;
+    record.load(raw);
+    if (!record.hasFileSignature()) return false;
+    const std::uint64_t clusters = volumeSize / clusterSize;
+    const std::uint64_t bytes = clusters / 8 + (clusters % 8 != 0);
+    if (bytes == 0 || bytes > kMaxBitmapBytes) return false;
+    for (const AttributeHeader& h : record.attributes()) {
+        if (h.type != kAttrData || !h.nonResident || h.nameLength != 0) continue;
+        std::vector<std::uint8_t> bitmap = readNonResidentBytes(record, h, bytes);
+        if (bitmap.size() < bytes) return false;
+        volumeBitmap_ = std::move(bitmap);
+        volumeBitmapRead_ = true;
+        return true;
+    }
+    return false;
+}
+
+std::optional<UsedRanges> ntfs::usedByteRanges() {
+    // After a scan the $Bitmap entry is read as any file; before one, straight from the MFT.
+    const bool loaded = entries.empty() ? loadVolumeBitmapFromMft() : loadVolumeBitmap();
+    if (!loaded || clusterSize == 0) return std::nullopt;
+    UsedRanges ranges;
+    appendSetBitRanges(ranges, volumeBitmap_, volumeSize / clusterSize, BitOrder::LowFirst, 0, clusterSize);
+    return ranges;
 }
 
 std::optional<double> ntfs::recoverableShare(std::uint64_t index) {

@@ -16,9 +16,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/UsedRanges.h"
 #include "common/CheckTree.h"
 #include "common/Sinks.h"
 #include "common/StopControl.h"
@@ -128,6 +130,11 @@ public:
     virtual EngineControl& control() = 0;
     // Null for file systems without an Advanced mode.
     virtual AdvancedPart* advanced() { return nullptr; }
+    // The byte ranges of the volume (from its first byte) that live files and the file system's
+    // own structures use, by its allocation map; free-space-only carving looks at the rest. It
+    // reads what it needs itself, so it may be called instead of a scan. Nullopt when the map
+    // cannot be read (or the file system keeps none).
+    virtual std::optional<UsedRanges> usedByteRanges() { return std::nullopt; }
 };
 
 using ParserFactory = std::shared_ptr<VolumeParser> (*)(const ParserSetup& setup);
