@@ -7,15 +7,15 @@
 
 namespace vindaru::app {
 
-const std::array<const char*, 6>& FileListModel::columnTitles() {
-    static const std::array<const char*, 6> titles{
-        "File(s) List", "Creation Time", "Access Time", "Modification Time", "Size", "Attribute"};
+const std::array<const char*, kFileListColumns>& FileListModel::columnTitles() {
+    static const std::array<const char*, kFileListColumns> titles{
+        "File(s) List", "Creation Time", "Access Time", "Modification Time", "Size", "Attribute", "Recoverable"};
     return titles;
 }
 
 // The original widths in dialog units, scaled for today's fonts.
-const std::array<int, 6>& FileListModel::columnWidths() {
-    static const std::array<int, 6> widths{210, 160, 160, 160, 80, 120};
+const std::array<int, kFileListColumns>& FileListModel::columnWidths() {
+    static const std::array<int, kFileListColumns> widths{210, 160, 160, 160, 80, 120, 90};
     return widths;
 }
 
@@ -68,6 +68,9 @@ bool FileListModel::lessThan(const FileListRow& a, const FileListRow& b, int col
     case 4:
         if (a.bytes != b.bytes) return a.bytes < b.bytes;
         break;
+    case kRecoverableColumn:
+        if (a.recoverable && b.recoverable && *a.recoverable != *b.recoverable) return *a.recoverable < *b.recoverable;
+        break;
     case 0:
     case 5: {
         const int c = QString::compare(a.texts[static_cast<std::size_t>(column)],
@@ -88,7 +91,7 @@ const FileListRow& FileListModel::shown(int row) const {
 }
 
 void FileListModel::sort(int column, Qt::SortOrder order) {
-    sortColumn_ = column >= 0 && column < 6 ? column : -1;
+    sortColumn_ = column >= 0 && column < kFileListColumns ? column : -1;
     sortOrder_ = order;
     // Names are known without describing; the other columns need every row described.
     if (sortColumn_ > 0)
@@ -102,6 +105,9 @@ void FileListModel::sort(int column, Qt::SortOrder order) {
         arrivalAt.push_back(rows_[static_cast<std::size_t>(index.row())].arrival);
     std::stable_sort(rows_.begin(), rows_.end(), [this](const FileListRow& a, const FileListRow& b) {
         if (sortColumn_ < 0) return a.arrival < b.arrival;
+        // Rows the file system cannot tell about stay below the others in either order.
+        if (sortColumn_ == kRecoverableColumn && a.recoverable.has_value() != b.recoverable.has_value())
+            return a.recoverable.has_value();
         return sortOrder_ == Qt::AscendingOrder ? lessThan(a, b, sortColumn_)
                                                 : lessThan(b, a, sortColumn_);
     });
@@ -159,7 +165,7 @@ int FileListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int FileListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 6;
+    return parent.isValid() ? 0 : kFileListColumns;
 }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
@@ -204,7 +210,7 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section > 5) return {};
+    if (orientation != Qt::Horizontal || section < 0 || section >= kFileListColumns) return {};
     if (role == Qt::DecorationRole) return section == 0 ? headerIcon_ : QVariant();
     if (role != Qt::DisplayRole) return {};
     return QString::fromUtf8(columnTitles()[static_cast<std::size_t>(section)]);

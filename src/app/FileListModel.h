@@ -1,7 +1,8 @@
-// The file list of the scan page: six columns, a check box per row, each row tied to its tree
+// The file list of the scan page: seven columns, a check box per row, each row tied to its tree
 // item (or, for a search result, to its entry). Checking a row checks its tree item; the header
 // check box follows the rows. The list sorts by any column: names as text, times by the time
-// they show, sizes by their bytes; unsorted it keeps the order the rows came in.
+// they show, sizes by their bytes, "Recoverable" by the share (rows without one last, either
+// way); unsorted it keeps the order the rows came in.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -17,13 +18,18 @@
 
 namespace vindaru::app {
 
+inline constexpr int kFileListColumns = 7;
+inline constexpr int kRecoverableColumn = 6;
+
 struct FileListRow {
-    std::array<QString, 6> texts; // name, creation, access, modification, size, attribute
+    // name, creation, access, modification, size, attribute, recoverable ("40%")
+    std::array<QString, kFileListColumns> texts;
     QIcon icon;
     TreeItemId item = kNoTreeItem;
     bool checked = false;
     bool deleted = false; // drawn red, as in the tree
     std::uint64_t bytes = 0;
+    std::optional<double> recoverable; // the share the "Recoverable" text shows
     // The parser entry the row shows, and for a search result the folders above it.
     std::optional<std::uint64_t> entry;
     std::vector<std::string> folders;
@@ -38,8 +44,8 @@ class FileListModel : public QAbstractTableModel {
   public:
     explicit FileListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
-    static const std::array<const char*, 6>& columnTitles();
-    static const std::array<int, 6>& columnWidths();
+    static const std::array<const char*, kFileListColumns>& columnTitles();
+    static const std::array<int, kFileListColumns>& columnWidths();
 
     // Fills a row that came in undescribed; false when it cannot be done now (the parser is
     // busy), and the row is asked again when it is next shown.

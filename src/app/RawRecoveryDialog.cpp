@@ -22,6 +22,7 @@
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
 #include "app/VhdInputDialog.h"
+#include "browser/UsedSpace.h"
 #include "common/DisplayFormat.h"
 #include "image/ReaderFactory.h"
 #include "raw/RawRecoveryLogic.h"
@@ -70,13 +71,21 @@ void RawRecoveryDialog::buildControls() {
     browse_->setMinimumWidth(40);
     parse_ = makeButton(tr("Parse"), QStyle::SP_MediaPlay, tr("Parse"));
     loadDefault_ = new QCheckBox(tr("Load Default Items "), group);
+    // Off by default: the whole volume is carved.
+    freeSpace_ = new QCheckBox(tr("Free space only"), group);
+    freeSpace_->setToolTip(tr("Carve only the clusters that no live file uses, as the volume's file system "
+                              "(NTFS, FAT, exFAT, ext or HFS+) marks them."));
     setting_ = makeIconButton(QStyle::SP_FileDialogDetailedView, tr("Setting"));
     auto* settingHint = new QLabel(tr("[Add new signatures in \n new/existing file]"), group);
     auto* groupGrid = new QGridLayout(group);
     groupGrid->addWidget(path_, 0, 0);
     groupGrid->addWidget(browse_, 0, 1);
     groupGrid->addWidget(parse_, 0, 2);
-    groupGrid->addWidget(loadDefault_, 1, 0);
+    auto* optionsRow = new QHBoxLayout;
+    optionsRow->addWidget(loadDefault_);
+    optionsRow->addWidget(freeSpace_);
+    optionsRow->addStretch(1);
+    groupGrid->addLayout(optionsRow, 1, 0);
     auto* settingRow = new QHBoxLayout;
     settingRow->addWidget(setting_);
     settingRow->addWidget(settingHint);
@@ -149,6 +158,7 @@ void RawRecoveryDialog::setInputsEnabled(bool on) {
     path_->setEnabled(on);
     browse_->setEnabled(on);
     loadDefault_->setEnabled(on);
+    freeSpace_->setEnabled(on);
     back_->setEnabled(on); // Back would abandon a carve or a save midway
 }
 
@@ -167,6 +177,10 @@ void RawRecoveryDialog::parse() {
         setRunControlsVisible(false);
         return;
     }
+    if (freeSpace_->isChecked())
+        logic_->usedSpace = usedSpaceOf;
+    else
+        logic_->usedSpace = nullptr;
     setInputsEnabled(false);
     save_->setEnabled(false);
     worker_.start([this] { logic_->carve(); }, [this] { carveFinished(); });

@@ -49,6 +49,7 @@ class RawRecoveryDialog : public WizardPage {
     QPushButton* browseButton() const { return browse_; }
     QPushButton* parseButton() const { return parse_; }
     QCheckBox* loadDefaultBox() const { return loadDefault_; }
+    QCheckBox* freeSpaceBox() const { return freeSpace_; }
     QPushButton* settingButton() const { return setting_; }
     QPushButton* pauseButton() const { return pause_; }
     QPushButton* resumeButton() const { return resume_; }
@@ -83,6 +84,7 @@ class RawRecoveryDialog : public WizardPage {
     QPushButton* browse_;
     QPushButton* parse_;
     QCheckBox* loadDefault_;
+    QCheckBox* freeSpace_;
     QPushButton* setting_;
     QTreeView* treeView_;
     CheckTreeModel* treeModel_;

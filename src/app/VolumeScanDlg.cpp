@@ -35,6 +35,13 @@
 namespace vindaru::app {
 
 namespace {
+
+// The "Recoverable" column of a row: "100%", "40%", "0%", empty where the file system cannot tell.
+void setRecoverable(FileListRow& r, std::optional<double> share) {
+    r.recoverable = share;
+    r.texts[kRecoverableColumn] = QString::fromStdString(recoverablePercentText(share));
+}
+
 constexpr const char* kWaitForOther = "Please wait for other process to complete";
 }
 
@@ -112,7 +119,7 @@ void VolumeScanDlg::buildControls() {
     listView_->setShowGrid(true);
     listView_->setWordWrap(false);
     listView_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    for (int c = 0; c < 6; ++c)
+    for (int c = 0; c < kFileListColumns; ++c)
         listView_->setColumnWidth(c, FileListModel::columnWidths()[static_cast<std::size_t>(c)]);
     // Unsorted until the user picks a column: the rows keep the parser's order.
     listHeader_->setSortIndicator(-1, Qt::AscendingOrder);
@@ -335,6 +342,7 @@ void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
             r.texts[3] = QString::fromStdString(row.texts.modification);
             r.texts[4] = QString::fromStdString(row.sizeText);
             r.texts[5] = QString::fromStdString(row.texts.attributes);
+            setRecoverable(r, row.recoverable);
         }
         if (row.described) r.icon = treeModel_->icons().icon(row.icon, r.texts[0]);
         r.described = row.described || row.labelOnly;
@@ -363,6 +371,7 @@ bool VolumeScanDlg::describeRow(FileListRow& r) {
     r.texts[4] = QString::fromStdString(row.sizeText);
     r.texts[5] = QString::fromStdString(row.texts.attributes);
     r.bytes = row.bytes;
+    setRecoverable(r, row.recoverable);
     r.icon = treeModel_->icons().icon(IconKind::ByExtension, r.texts[0]);
     r.described = true;
     return true;
@@ -529,7 +538,9 @@ void VolumeScanDlg::flushSearchRows() {
                    QString::fromStdString(hit.texts.access),
                    QString::fromStdString(hit.texts.modification),
                    QString::fromStdString(hit.sizeText),
-                   QString::fromStdString(hit.texts.attributes)};
+                   QString::fromStdString(hit.texts.attributes),
+                   {}};
+        setRecoverable(r, hit.recoverable);
         r.icon = treeModel_->icons().iconForName(r.texts[0]);
         r.deleted = hit.deleted;
         r.entry = hit.entry;

@@ -86,6 +86,7 @@ void VolumeBrowser::describe(ListRow& row) {
     row.texts = view_.describe(row.entry);
     row.sizeText = view_.sizeText(row.entry);
     row.bytes = view_.byteSize(row.entry);
+    row.recoverable = view_.recoverableShare(row.entry);
     row.described = true;
 }
 

@@ -17,6 +17,7 @@
 #include "app/RawSettingDlg.h"
 #include "app/SectorEdit.h"
 #include "app/WizardFixture.h"
+#include "browser/UsedSpace.h"
 #include "raw/CarveSamples.h"
 #include "raw/DefaultSignatures.h"
 #include "raw/RawRecoveryLogic.h"
@@ -33,7 +34,7 @@ class RawRecoveryPage : public WizardFixture {
     // A disk with an MBR naming one volume of 8 MiB at sector 2048, files carved out of it.
     fs::path makeDisk() {
         files = mixedLayout(31);
-        Bytes volume = buildVolume(kVolumeMiB, files, 31);
+        Bytes volume = fileSystemVolume ? *fileSystemVolume : buildVolume(kVolumeMiB, files, 31);
         volume.resize(volume.size() + extraSectors * 512, 0);
         Bytes disk(kVolumeStart * 512 + volume.size(), 0);
         std::copy(volume.begin(), volume.end(), disk.end() - static_cast<std::ptrdiff_t>(volume.size()));
@@ -93,7 +94,61 @@ class RawRecoveryPage : public WizardFixture {
     ScratchDir scratch;
     std::vector<PlacedFile> files;
     std::uint64_t extraSectors = 0; // beyond the volume's whole MiB
+    std::optional<Bytes> fileSystemVolume; // the volume instead of random bytes with files in them
 };
+
+// "Free space only" on the page, off by default: over a volume of random bytes it says the file
+// system is not known and carves nothing; over an ext2 volume made by mke2fs holding a live
+// picture and a deleted one, only the deleted one is found.
+class RawRecoveryFreeSpace : public RawRecoveryPage {
+  protected:
+    app::RawRecoveryDialog* parseFreeSpace() {
+        app::RawRecoveryDialog* page = openRawPage();
+        if (!page) return nullptr;
+        EXPECT_FALSE(page->freeSpaceBox()->isChecked());
+        page->freeSpaceBox()->setChecked(true);
+        page->loadDefaultBox()->setChecked(false);
+        page->pathEdit()->setText(QString::fromStdString(shippedSettings().string()));
+        page->parseButton()->click();
+        EXPECT_TRUE(waitUntil([&] { return !page->busy() && page->parseButton()->isEnabled(); }));
+        return page;
+    }
+};
+
+TEST_F(RawRecoveryFreeSpace, AVolumeWithoutAFileSystemIsNotCarved) {
+    app::RawRecoveryDialog* page = parseFreeSpace();
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(boxes.waitFor(kFreeSpaceUnknownFileSystem));
+    EXPECT_FALSE(boxes.texts().contains("done.."));
+    EXPECT_EQ(page->treeModel()->rowCount(), 0);
+    EXPECT_TRUE(waitUntil([&] { return page->statusLabel()->text() == "Processing done"; }));
+}
+
+TEST_F(RawRecoveryFreeSpace, OnlyTheDeletedPictureOfAnExtVolumeIsFound) {
+    if (runCommand("mke2fs -V 2>&1").exitCode != 0 || runCommand("debugfs -V 2>&1").exitCode != 0)
+        GTEST_SKIP() << "mke2fs or debugfs not installed";
+    const Bytes gone = sampleJpeg(50000, 2);
+    fs::create_directories(scratch / "src");
+    writeFile(scratch / "src" / "live.jpg", sampleJpeg(30000, 1));
+    writeFile(scratch / "src" / "gone.jpg", gone);
+    const std::string image = shellQuote((scratch / "ext2.img").string());
+    ASSERT_EQ(runCommand("mke2fs -q -t ext2 -b 1024 -d " + shellQuote((scratch / "src").string()) + " " + image +
+                         " 8M 2>&1").exitCode, 0);
+    ASSERT_EQ(runCommand("debugfs -w -R 'rm gone.jpg' " + image + " 2>&1").exitCode, 0);
+    fileSystemVolume = readFile(scratch / "ext2.img");
+    const auto goneAt = std::search(fileSystemVolume->begin(), fileSystemVolume->end(), gone.begin(),
+                                    gone.begin() + 4096) - fileSystemVolume->begin();
+
+    app::RawRecoveryDialog* page = parseFreeSpace();
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(boxes.waitFor("done.."));
+    const QModelIndex root = page->treeModel()->index(0, 0);
+    const QModelIndex pictures = childNamed(page->treeModel(), root, "Pictures (1)");
+    ASSERT_TRUE(pictures.isValid());
+    page->treeView()->clicked(pictures);
+    ASSERT_EQ(page->fileList()->rowCount(), 1);
+    EXPECT_EQ(page->fileList()->item(0, 0)->text().toStdString(), std::to_string(goneAt) + " .jpg");
+}
 
 TEST_F(RawRecoveryPage, ParseListsTheFindsByCategoryAndSaveWritesTheCheckedOnes) {
     app::RawRecoveryDialog* page = openRawPage();

@@ -318,6 +318,49 @@ TEST_F(ScanPageFaults, TheListSortsByNameTimeAndSize) {
     EXPECT_EQ(app::FileListModel::timeKey(""), -1);
 }
 
+// The "Recoverable" column: how much of each file no live file has taken since. The deleted
+// files of the corpus volume kept their clusters and show "100%" as the live ones do; a click
+// on the column's header sorts by it, rows the file system cannot tell about last either way.
+TEST_F(ScanPageFaults, TheRecoverableColumnShowsHowIntactEachFileIsAndSortsByIt) {
+    auto* scan = scannedPage();
+    if (!scan) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";
+    app::FileListModel* list = scan->listModel();
+    EXPECT_EQ(list->headerData(app::kRecoverableColumn, Qt::Horizontal, Qt::DisplayRole).toString(), "Recoverable");
+    selectFolder(scan, "Old umber");
+    const int deleted = listRow(scan, "kept-not-basil.txt");
+    ASSERT_GE(deleted, 0);
+    EXPECT_TRUE(list->row(deleted).deleted);
+    EXPECT_EQ(list->index(deleted, app::kRecoverableColumn).data().toString(), "100%");
+    selectFolder(scan, "Docs-Garnet");
+    for (int r = 0; r < list->rowCount(); ++r)
+        EXPECT_EQ(list->row(r).texts[app::kRecoverableColumn], "100%") << list->row(r).texts[0].toStdString();
+
+    QHeaderView* header = scan->listView()->horizontalHeader();
+    scan->listView()->scrollTo(list->index(0, app::kRecoverableColumn));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(app::kRecoverableColumn) + 20, header->height() / 2));
+    EXPECT_EQ(header->sortIndicatorSection(), app::kRecoverableColumn);
+
+    // Shares the corpus does not have, in a model of their own.
+    app::FileListModel model;
+    std::vector<app::FileListRow> rows(4);
+    const std::optional<double> shares[] = {0.4, std::nullopt, 1.0, 0.0};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i].recoverable = shares[i];
+        rows[i].texts[app::kRecoverableColumn] = QString::fromStdString(recoverablePercentText(shares[i]));
+    }
+    model.append(std::move(rows));
+    const auto order = [&] {
+        QStringList texts;
+        for (int r = 0; r < model.rowCount(); ++r) texts << model.index(r, app::kRecoverableColumn).data().toString();
+        return texts.join(',');
+    };
+    model.sort(app::kRecoverableColumn, Qt::AscendingOrder);
+    EXPECT_EQ(order(), "0%,40%,100%,");
+    model.sort(app::kRecoverableColumn, Qt::DescendingOrder);
+    EXPECT_EQ(order(), "100%,40%,0%,");
+}
+
 TEST_F(ScanPageFaults, EverySaveEndsWithItsSummaryAndTheOutputFolderButton) {
     auto* scan = scannedPage();
     if (!scan) GTEST_SKIP() << "corpus image generated/mbr-disk.vmdk is absent";

@@ -2,7 +2,9 @@
 // becomes the first sectors of an in-memory volume of kFuzzVolumeBytes whose rest is implied
 // zeros (reported as holes, so sweeps need not read it); a parser from the factory scans it once
 // in the given mode; then one listing walks the entries it found and one save hands the content
-// of the first files to a sink that discards it. No file is written, nothing waits.
+// of the first files to a sink that discards it. The allocation map a free-space carve asks for
+// is read twice: by a parser that has not scanned, and by the one that has. No file is written,
+// nothing waits.
 #pragma once
 
 #include <algorithm>
@@ -83,6 +85,7 @@ inline void scanListSave(ParserFactory factory, const std::string& typeName,
     NullMessageSink messages;
     const VolumeRecord record{typeName, "0", std::to_string(volumeBytes >> 20) + " MB", 0};
     ParserSetup setup{reader, record, ScanSinks{&status, &progress, &messages}, driveFormatted};
+    if (const auto unscanned = factory(setup)) (void)unscanned->usedByteRanges();
     const auto parser = factory(setup);
     if (!parser) return;
     CheckTree tree;
@@ -106,6 +109,7 @@ inline void scanListSave(ParserFactory factory, const std::string& typeName,
     const ScanOutcome outcome = parser->scan(request);
     if (outcome.rejected) return;
     listAndSave(parser->view());
+    (void)parser->usedByteRanges();
 }
 
 } // namespace vindaru::fuzz

@@ -276,21 +276,47 @@ bool HFSP::scanExtentsOverflow() {
     return true;
 }
 
-std::optional<UsedRanges> HFSP::usedByteRanges() {
+bool HFSP::loadAllocationBitmap() {
+    if (allocationTried_) return !allocationBitmap_.empty();
+    allocationTried_ = true;
     if (!headerRead) readVolumeHeader();
-    if (!header.hasSignature() || blockSize < kMinBlockSize || !isPowerOfTwo(blockSize)) return std::nullopt;
+    if (!header.hasSignature() || blockSize < kMinBlockSize || !isPowerOfTwo(blockSize)) return false;
     const std::uint64_t blocks = header.totalBlocks;
     const std::uint64_t bytes = blocks / 8 + (blocks % 8 != 0);
-    if (bytes == 0 || bytes > header.allocationFile.logicalSize || bytes > kMaxAllocationFileBytes) return std::nullopt;
+    if (bytes == 0 || bytes > header.allocationFile.logicalSize || bytes > kMaxAllocationFileBytes) return false;
     // A fragmented allocation file keeps its further extents in the overflow file.
     std::uint64_t inHeader = 0;
     for (const HfsExtent& e : header.allocationFile.extents) inHeader += e.blockCount;
     if (inHeader < header.allocationFile.totalBlocks && extentsNodes.empty()) scanExtentsOverflow();
     std::vector<std::uint8_t> bitmap(static_cast<std::size_t>(bytes));
-    if (!readForkBytes(forkExtents(kHfsAllocationFileId, header.allocationFile), 0, bitmap)) return std::nullopt;
+    if (!readForkBytes(forkExtents(kHfsAllocationFileId, header.allocationFile), 0, bitmap)) return false;
+    allocationBitmap_ = std::move(bitmap);
+    return true;
+}
+
+std::optional<UsedRanges> HFSP::usedByteRanges() {
+    if (!loadAllocationBitmap()) return std::nullopt;
     UsedRanges ranges;
-    appendSetBitRanges(ranges, bitmap, blocks, BitOrder::HighFirst, 0, blockSize);
+    appendSetBitRanges(ranges, allocationBitmap_, header.totalBlocks, BitOrder::HighFirst, 0, blockSize);
     return ranges;
+}
+
+std::optional<double> HFSP::recoverableShare(std::size_t index) {
+    if (index >= entries.size() || entries[index].type != kCatalogFile || deepMode) return std::nullopt;
+    const hfsEntry& e = entries[contentOf(index)];
+    if (entries[index].live || e.size == 0) return 1.0;
+    if (!loadAllocationBitmap()) return std::nullopt;
+    // The blocks the size needs, through the extents; blocks the extents do not reach are lost.
+    std::uint64_t needed = e.size / blockSize + (e.size % blockSize != 0);
+    const std::uint64_t total = needed;
+    std::uint64_t free = 0;
+    for (const HfsExtent& x : fileExtents(index)) {
+        for (std::uint64_t b = x.startBlock; b < std::uint64_t{x.startBlock} + x.blockCount && needed > 0; ++b, --needed) {
+            const std::uint8_t byte = b / 8 < allocationBitmap_.size() ? allocationBitmap_[static_cast<std::size_t>(b / 8)] : 0xFF;
+            free += (byte >> (7 - b % 8) & 1) == 0;
+        }
+    }
+    return static_cast<double>(free) / static_cast<double>(total);
 }
 
 bool HFSP::scanCatalogNodes() {
@@ -415,6 +441,7 @@ void HFSP::readCatalogRecords() {
             e.name = std::move(r.name);
             e.nodePosition = p.nodePosition;
             e.recordOffset = p.recordOffset;
+            e.live = p.live;
             e.hasDates = true;
             e.createDate = r.createDate;
             e.contentModDate = r.contentModDate;

@@ -66,6 +66,9 @@ struct hfsEntry {
     bool hardLink = false;
     std::uint32_t linkNumber = 0;
     std::int64_t contentEntry = kNoHfsEntry;
+    // The record lies in a catalog node in use (false: a node the catalog freed, whose blocks
+    // may have been given to other files since).
+    bool live = false;
 };
 
 struct nodeInfo {
@@ -123,6 +126,10 @@ public:
     // Reads the volume header (and the extents overflow file, for a fragmented allocation
     // file) when no scan did; nullopt when the allocation file cannot be read whole.
     std::optional<UsedRanges> usedByteRanges();
+    // How intact a file is: 1 for a record of a catalog node in use; for one from a freed node
+    // the share of the blocks its size needs that the allocation file shows free. Nullopt for
+    // folders, in the deep mode (which cannot tell nodes in use), or without an allocation file.
+    std::optional<double> recoverableShare(std::size_t index);
 
     // ---- State ----
     VolumeRecord volume;
@@ -194,6 +201,9 @@ private:
     std::vector<PendingRecord> pending_;
     std::vector<PendingExtent> pendingExtents_;
     std::vector<std::uint8_t> contentBuffer_;
+    bool loadAllocationBitmap();
+    bool allocationTried_ = false;
+    std::vector<std::uint8_t> allocationBitmap_;
 };
 
 } // namespace vindaru

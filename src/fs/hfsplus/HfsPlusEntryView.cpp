@@ -44,4 +44,9 @@ bool HfsPlusEntryView::isDirectoryForSave(EntryRef entry, bool selected) const {
     return !selected || hasChildren(entry);
 }
 
+std::optional<double> HfsPlusEntryView::recoverableShare(EntryRef entry) {
+    std::lock_guard lock(mutex_);
+    return parser_.recoverableShare(static_cast<std::size_t>(entry));
+}
+
 } // namespace vindaru

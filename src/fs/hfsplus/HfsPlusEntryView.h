@@ -30,6 +30,7 @@ public:
     EntryTimes times(EntryRef entry) override;
     // Content reads share the parser's buffer and the reader, so the page's threads take turns.
     bool writeContent(EntryRef entry, const ContentSink& sink) override;
+    std::optional<double> recoverableShare(EntryRef entry) override;
 
     // The folder the user picks must have a first child; inside a saved folder every folder
     // record is a folder, so empty ones are recreated instead of being written as files.
