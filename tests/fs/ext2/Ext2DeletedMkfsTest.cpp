@@ -191,6 +191,8 @@ TEST(Ext2DeletedMkfs, KernelStyleDeletionOnExt4IsUndoneFromTheJournal) {
         EXPECT_EQ(md5Of(contentOf(view, paths.at(path), &whole)), md5Text(files.at(path)));
         EXPECT_TRUE(whole);
         EXPECT_EQ(view.byteSize(paths.at(path)), files.at(path).size());
+        // Whole by the journal's map, on blocks no live file took.
+        EXPECT_EQ(view.recoverableShare(paths.at(path)), 1.0);
     }
     EXPECT_TRUE(view.isDirectory(paths.at("/gone/sub")));
 }
