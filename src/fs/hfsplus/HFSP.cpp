@@ -302,7 +302,9 @@ std::optional<UsedRanges> HFSP::usedByteRanges() {
 }
 
 std::optional<double> HFSP::recoverableShare(std::size_t index) {
-    if (index >= entries.size() || entries[index].type != kCatalogFile || deepMode) return std::nullopt;
+    // Without a leaf chain (the deep mode, or a catalog whose chain is broken) no record is known
+    // to be in use, and blocks in use would only say that some file holds them.
+    if (index >= entries.size() || entries[index].type != kCatalogFile || deepMode || !liveRecordsSeen_) return std::nullopt;
     const hfsEntry& e = entries[contentOf(index)];
     if (entries[index].live || e.size == 0) return 1.0;
     if (!loadAllocationBitmap()) return std::nullopt;
@@ -442,6 +444,7 @@ void HFSP::readCatalogRecords() {
             e.nodePosition = p.nodePosition;
             e.recordOffset = p.recordOffset;
             e.live = p.live;
+            liveRecordsSeen_ = liveRecordsSeen_ || p.live;
             e.hasDates = true;
             e.createDate = r.createDate;
             e.contentModDate = r.contentModDate;

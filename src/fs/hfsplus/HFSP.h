@@ -203,6 +203,7 @@ private:
     std::vector<std::uint8_t> contentBuffer_;
     bool loadAllocationBitmap();
     bool allocationTried_ = false;
+    bool liveRecordsSeen_ = false; // some record came from a node on the catalog's leaf chain
     std::vector<std::uint8_t> allocationBitmap_;
 };
 
