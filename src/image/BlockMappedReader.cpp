@@ -71,6 +71,32 @@ bool BlockMappedReader::isHole(std::uint64_t offset, std::uint64_t length) const
     return true;
 }
 
+std::uint64_t BlockMappedReader::nextData(std::uint64_t offset) const {
+    const std::uint64_t total = size();
+    if (blockSize == 0 || offset >= total) return offset;
+    // The parent's answer holds for every offset below it, so it is asked again only once the
+    // walk has passed it (not once per block the parent holds).
+    std::uint64_t parentNext = 0;
+    bool parentAsked = false;
+    for (std::uint64_t at = offset; at < total;) {
+        const std::uint64_t block = at / blockSize;
+        const std::uint64_t blockEnd = block * blockSize + std::min(blockSize, total - block * blockSize);
+        const BlockPlace place = locateBlock(block);
+        if (place.state == BlockState::Parent && parent()) {
+            // What lies past a smaller parent's end reads as a hole.
+            if (at < parent()->size() && (!parentAsked || parentNext < at)) {
+                parentNext = parent()->nextData(at);
+                parentAsked = true;
+            }
+            if (at < parent()->size() && parentNext < blockEnd) return std::max(parentNext, at);
+        } else if (place.state != BlockState::Hole) {
+            return at;
+        }
+        at = blockEnd;
+    }
+    return total;
+}
+
 std::span<const std::uint8_t> BlockMappedReader::viewAt(std::uint64_t offset, std::uint64_t length) const {
     if (blockSize == 0 || length == 0) return {};
     const std::uint64_t inBlock = offset % blockSize;

@@ -29,6 +29,7 @@ class BlockMappedReader : public readWriteInterface {
     // holds).
     std::uint64_t capacity() const override;
     bool isHole(std::uint64_t offset, std::uint64_t length) const override;
+    std::uint64_t nextData(std::uint64_t offset) const override;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
     std::uint64_t declaredSectors() const override { return declaredBytes / kSectorSize; }
     // Blocks whose entries are invalid or lie past the end of the file, and blocks left to a

@@ -130,6 +130,20 @@ bool ByteSource::readChecked(std::uint64_t offset, std::span<std::uint8_t> out, 
 
 bool ByteSource::isHole(std::uint64_t, std::uint64_t) const { return false; }
 
+std::uint64_t ByteSource::nextData(std::uint64_t offset) const { return offset; }
+
+std::uint64_t ByteSource::nextDataByUnits(std::uint64_t offset, std::uint64_t unit) const {
+    const std::uint64_t total = size();
+    if (unit == 0 || offset >= total) return offset;
+    std::uint64_t at = offset;
+    while (at < total) {
+        const std::uint64_t unitEnd = at - at % unit + std::min(unit, total - (at - at % unit));
+        if (!isHole(at, unitEnd - at)) return at;
+        at = unitEnd;
+    }
+    return total;
+}
+
 std::span<const std::uint8_t> ByteSource::viewAt(std::uint64_t, std::uint64_t) const { return {}; }
 
 } // namespace vindaru

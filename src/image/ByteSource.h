@@ -115,6 +115,13 @@ class ByteSource {
     // from the source's map; false when unknown. Bulk work uses it to skip empty stretches.
     virtual bool isHole(std::uint64_t offset, std::uint64_t length) const;
 
+    // The first offset at or after `offset` that may hold data, from the source's map alone:
+    // every byte of [offset, nextData(offset)) is a hole, as isHole would say. size() when the
+    // rest of the source is all hole; `offset` itself when the source cannot tell (the
+    // default). Whole-disk work uses it to pass long empty stretches in one step, so it costs a
+    // walk of the map's tables, not of the bytes they map.
+    virtual std::uint64_t nextData(std::uint64_t offset) const;
+
     // The bytes [offset, offset + length) where they lie in one piece of a mapped image file,
     // without copying; empty when they do not (a hole, a compressed grain, several pieces).
     // Valid while the source lives.
@@ -128,6 +135,10 @@ class ByteSource {
     bool readChecked(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport* report) const;
 
   protected:
+    // nextData for a source whose map is in units of `unit` bytes, by isHole over one unit after
+    // another: for maps that are cheap to ask a unit at a time (a block table in memory).
+    std::uint64_t nextDataByUnits(std::uint64_t offset, std::uint64_t unit) const;
+
     // Reads [offset, offset + out.size()), which lies wholly below size(); the contract of
     // readAt otherwise. Implementations add holes and unreadable ranges to `report` only when it
     // is not null, and must zero every byte they do not read.

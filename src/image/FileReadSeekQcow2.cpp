@@ -396,6 +396,23 @@ bool FileReadSeekQcow2::isHole(std::uint64_t offset, std::uint64_t length) const
     return true;
 }
 
+std::uint64_t FileReadSeekQcow2::nextData(std::uint64_t offset) const {
+    if (clusterSize_ == 0 || offset >= diskSize_) return offset;
+    for (std::uint64_t at = offset; at < diskSize_;) {
+        const std::uint64_t cluster = at / clusterSize_;
+        const std::uint64_t l1Index = cluster / l2Entries_;
+        if (!hasBacking() && l1Index < l1_.size() && (l1_[l1Index] & kOffsetMask) == 0) {
+            // A whole L2 stretch of nothing.
+            at = std::max(at, std::min(diskSize_, (l1Index + 1) * l2Entries_ * clusterSize_));
+            continue;
+        }
+        const std::uint64_t clusterEnd = std::min(diskSize_, (cluster + 1) * clusterSize_);
+        if (!isHole(at, clusterEnd - at)) return at;
+        at = clusterEnd;
+    }
+    return diskSize_;
+}
+
 std::span<const std::uint8_t> FileReadSeekQcow2::viewAt(std::uint64_t offset, std::uint64_t length) const {
     if (clusterSize_ == 0 || length == 0 || offset >= diskSize_ || length > diskSize_ - offset) return {};
     const std::uint64_t inCluster = offset & (clusterSize_ - 1);

@@ -40,6 +40,7 @@ class FileReadSeekQcow2 : public readWriteInterface {
     std::uint64_t capacity() const override { return diskSize_; }
     std::uint64_t declaredSectors() const override { return diskSize_ / kSectorSize; }
     bool isHole(std::uint64_t offset, std::uint64_t length) const override;
+    std::uint64_t nextData(std::uint64_t offset) const override;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
 
     std::optional<ParentLink> parentLink() const override;

@@ -41,6 +41,9 @@ class FileReadSeekVhdx : public readWriteInterface {
     std::uint64_t declaredSectors() const override { return geometry_.virtualSize / kSectorSize; }
     std::uint32_t logicalSectorSize() const override { return geometry_.logicalSectorSize; }
     bool isHole(std::uint64_t offset, std::uint64_t length) const override;
+    std::uint64_t nextData(std::uint64_t offset) const override {
+        return nextDataByUnits(offset, geometry_.blockSize);
+    }
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
 
     std::optional<ParentLink> parentLink() const override;

@@ -78,6 +78,13 @@ bool FileReadSeekVmdk::isHole(std::uint64_t offset, std::uint64_t length) const 
     return disk_.isHole(offset, length, !disk_.isDelta());
 }
 
+std::uint64_t FileReadSeekVmdk::nextData(std::uint64_t offset) const {
+    if (!disk_.isDelta()) return disk_.nextData(offset, true);
+    // A delta's unallocated grains are its parent's: data may be where either layer has some.
+    if (!parent()) return disk_.nextData(offset, false);
+    return std::min(disk_.nextData(offset, true), parent()->nextData(offset));
+}
+
 std::span<const std::uint8_t> FileReadSeekVmdk::viewAt(std::uint64_t offset, std::uint64_t length) const {
     return disk_.viewAt(offset, length);
 }

@@ -29,6 +29,7 @@ public:
     bool open(const std::string& path) override;
 
     bool isHole(std::uint64_t offset, std::uint64_t length) const override;
+    std::uint64_t nextData(std::uint64_t offset) const override;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
 
     // The parent a snapshot delta names: its file name as written (backslashes made folder

@@ -57,6 +57,14 @@ class MemoryReader : public readWriteInterface {
         return it->first + it->second.size() <= at;
     }
 
+    std::uint64_t nextData(std::uint64_t at) const override {
+        if (at >= capacity_) return at;
+        // The piece that holds `at`, or else the first that starts after it.
+        auto it = pieces_.upper_bound(at);
+        if (it != pieces_.begin() && std::prev(it)->first + std::prev(it)->second.size() > at) return at;
+        return it == pieces_.end() ? capacity_ : std::min(it->first, capacity_);
+    }
+
     std::uint64_t capacity() const override { return capacity_; }
 
     // The bytes from the start of the disk to the end of the first piece (all of a disk made

@@ -247,6 +247,22 @@ bool VmdkDisk::isHole(std::uint64_t offset, std::uint64_t length, bool absentIsH
     return true;
 }
 
+std::uint64_t VmdkDisk::nextData(std::uint64_t offset, bool absentIsHole) const {
+    if (offset >= size()) return std::max(offset, size());
+    auto it = std::upper_bound(starts_.begin(), starts_.end(), offset);
+    for (auto index = static_cast<std::size_t>(it - starts_.begin() - 1); index < extents_.size(); ++index) {
+        const std::uint64_t start = starts_[index];
+        const std::uint64_t from = std::max(offset, start) - start;
+        const VmdkExtent& e = *extents_[index];
+        // Past the extent's own capacity, the rest of its line is a hole.
+        if (from < e.length() && from < slots_[index]) {
+            const std::uint64_t next = e.nextData(from, absentIsHole);
+            if (next < std::min(e.length(), slots_[index])) return start + next;
+        }
+    }
+    return size();
+}
+
 std::span<const std::uint8_t> VmdkDisk::viewAt(std::uint64_t offset, std::uint64_t length) const {
     if (length == 0 || offset >= size() || length > size() - offset) return {};
     auto it = std::upper_bound(starts_.begin(), starts_.end(), offset);

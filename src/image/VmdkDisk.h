@@ -38,6 +38,9 @@ class VmdkDisk {
     bool read(std::uint64_t offset, std::span<std::uint8_t> out, ReadReport* report,
               const VmdkExtent::AbsentFill& absent) const;
     bool isHole(std::uint64_t offset, std::uint64_t length, bool absentIsHole) const;
+    // The first offset at or after `offset` that may hold data, extent after extent; size()
+    // when none.
+    std::uint64_t nextData(std::uint64_t offset, bool absentIsHole) const;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const;
     void describeDamage(std::vector<ByteRange>& out) const;
     // The ranges a delta leaves to its parent (see VmdkExtent::describeAbsent).

@@ -39,6 +39,12 @@ class VmdkExtent {
         (void)offset, (void)length, (void)absentIsHole;
         return false;
     }
+    // The first extent offset at or after `offset` that isHole would not call a hole, or a lower
+    // one (`offset` itself when the extent cannot tell); length() when none is left.
+    virtual std::uint64_t nextData(std::uint64_t offset, bool absentIsHole) const {
+        (void)absentIsHole;
+        return offset;
+    }
     // The extent's bytes where they lie in one piece of a mapped file; empty otherwise.
     virtual std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const {
         (void)offset, (void)length;

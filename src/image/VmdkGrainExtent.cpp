@@ -257,13 +257,18 @@ bool VmdkGrainExtent::read(std::uint64_t offset, std::span<std::uint8_t> out, st
 bool VmdkGrainExtent::isHole(std::uint64_t offset, std::uint64_t length, bool absentIsHole) const {
     if (length == 0 || offset >= length_ || length > length_ - offset) return false;
     const std::uint64_t last = (offset + length - 1) / grainBytes_;
-    for (std::uint64_t grain = offset / grainBytes_; grain <= last; grain = sameUntil(grain)) {
-        const Grain g = lookup(grain);
-        if (g.kind == Grain::Kind::Zero) continue;
-        if (g.kind == Grain::Kind::Absent && absentIsHole) continue;
-        return false;
-    }
+    for (std::uint64_t grain = offset / grainBytes_; grain <= last; grain = sameUntil(grain))
+        if (!readsAsHole(lookup(grain), absentIsHole)) return false;
     return true;
+}
+
+std::uint64_t VmdkGrainExtent::nextData(std::uint64_t offset, bool absentIsHole) const {
+    if (offset >= length_ || grainBytes_ == 0) return std::max(offset, length_);
+    for (std::uint64_t grain = offset / grainBytes_; grain < grainCount_;) {
+        if (!readsAsHole(lookup(grain), absentIsHole)) return std::max(offset, grain * grainBytes_);
+        grain = std::max(holeUntil(grain, absentIsHole), grain + 1);
+    }
+    return length_;
 }
 
 std::span<const std::uint8_t> VmdkGrainExtent::viewAt(std::uint64_t offset, std::uint64_t length) const {

@@ -21,6 +21,7 @@ class VmdkGrainExtent : public VmdkExtent {
     bool read(std::uint64_t offset, std::span<std::uint8_t> out, std::uint64_t diskBase,
               ReadReport* report, const AbsentFill& absent) const override;
     bool isHole(std::uint64_t offset, std::uint64_t length, bool absentIsHole) const override;
+    std::uint64_t nextData(std::uint64_t offset, bool absentIsHole) const override;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
     void describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const override;
     void describeAbsent(std::uint64_t diskBase, std::vector<ByteRange>& out) const override;
@@ -55,6 +56,15 @@ class VmdkGrainExtent : public VmdkExtent {
     // The first grain after `grain` whose lookup may differ from its: past a whole table the
     // directory does not point at, so that large empty stretches are not walked grain by grain.
     virtual std::uint64_t sameUntil(std::uint64_t grain) const { return grain + 1; }
+    // For a grain that reads as a hole (zero, or absent when `absentIsHole`): the first grain
+    // after it that may not, found in bulk where the kind can (a whole table's entries at once).
+    virtual std::uint64_t holeUntil(std::uint64_t grain, bool absentIsHole) const {
+        (void)absentIsHole;
+        return sameUntil(grain);
+    }
+    static bool readsAsHole(const Grain& g, bool absentIsHole) {
+        return g.kind == Grain::Kind::Zero || (g.kind == Grain::Kind::Absent && absentIsHole);
+    }
 
     // The table of `entries` entries of `width` bytes (4 or 8) at `fileOffset`, cached; null
     // on an I/O error.

@@ -74,6 +74,10 @@ bool VmdkPlainExtent::isHole(std::uint64_t offset, std::uint64_t length, bool ab
     return kind_ == Kind::Zero;
 }
 
+std::uint64_t VmdkPlainExtent::nextData(std::uint64_t offset, bool) const {
+    return kind_ == Kind::Zero ? std::max(offset, length_) : offset;
+}
+
 std::span<const std::uint8_t> VmdkPlainExtent::viewAt(std::uint64_t offset, std::uint64_t length) const {
     if (kind_ != Kind::Flat || offset > inFile() || length > inFile() - offset) return {};
     const auto whole = file_.mapped();

@@ -26,6 +26,7 @@ class VmdkPlainExtent : public VmdkExtent {
     bool read(std::uint64_t offset, std::span<std::uint8_t> out, std::uint64_t diskBase, ReadReport* report,
               const AbsentFill& absent) const override;
     bool isHole(std::uint64_t offset, std::uint64_t length, bool absentIsHole) const override;
+    std::uint64_t nextData(std::uint64_t offset, bool absentIsHole) const override;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
     void describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const override;
     void structureLines(std::vector<std::string>& out) const override;

@@ -13,6 +13,8 @@ namespace {
 constexpr std::uint64_t kSector = 512;
 // Tables compared for the structure lines: 2 TiB of disk with the usual 64 KiB grains.
 constexpr std::uint64_t kCompareTablesLimit = 65536;
+// Empty tables remembered by holeUntil (each a few dozen bytes).
+constexpr std::size_t kHoleTablesLimit = 65536;
 
 std::uint64_t satMul(std::uint64_t a, std::uint64_t b) {
     std::uint64_t r = 0;
@@ -178,18 +180,22 @@ VmdkGrainExtent::Grain VmdkSparseExtent::fromMarkers(std::uint64_t grain) const 
     return streamComplete_ ? Grain::absent() : Grain::unreadable(Damage::PastEndOfFile);
 }
 
-VmdkGrainExtent::Grain VmdkSparseExtent::fromDirectory(const Directory& dir, std::uint64_t grain) const {
-    const std::uint64_t index = grain / gtes_;
-    if (index >= dir.entries.size()) return Grain::unreadable(Damage::PastEndOfFile);
+VmdkSparseExtent::TableView VmdkSparseExtent::tableView(const Directory& dir, std::uint64_t index) const {
+    if (index >= dir.entries.size()) return {nullptr, Grain::unreadable(Damage::PastEndOfFile)};
     const std::uint32_t tableSector = dir.entries[static_cast<std::size_t>(index)];
-    if (tableSector == 0) return Grain::absent();
+    if (tableSector == 0) return {nullptr, Grain::absent()};
     const std::uint64_t at = std::uint64_t{tableSector} * kSector;
-    if (at >= fileLength_) return Grain::unreadable(outsideFile(at));
-    const auto t = table(at, gtes_, 4);
-    if (!t) return Grain::unreadable(Damage::ReadError);
+    if (at >= fileLength_) return {nullptr, Grain::unreadable(outsideFile(at))};
+    auto t = table(at, gtes_, 4);
+    if (!t) return {nullptr, Grain::unreadable(Damage::ReadError)};
+    return {std::move(t), Grain::absent()};
+}
+
+VmdkGrainExtent::Grain VmdkSparseExtent::fromTable(const TableView& view, std::uint64_t grain) const {
+    if (!view.table) return view.whole;
     const auto inTable = static_cast<std::size_t>(grain % gtes_);
-    if (inTable >= t->available) return Grain::unreadable(Damage::PastEndOfFile);
-    const std::uint64_t entry = t->entries[inTable];
+    if (inTable >= view.table->available) return Grain::unreadable(Damage::PastEndOfFile);
+    const std::uint64_t entry = view.table->entries[inTable];
     if (entry == 0) return Grain::absent();
     // 1: a grain of zeros (the zeroed-grain entry); a grain cannot start in the header anyway.
     if (entry == 1) return Grain::zero();
@@ -202,10 +208,7 @@ VmdkGrainExtent::Grain VmdkSparseExtent::lookup(std::uint64_t grain) const {
     if (!redundant_.present) return fromDirectory(primary_, grain);
     if (!primary_.present) return fromDirectory(redundant_, grain);
     const Grain p = fromDirectory(primary_, grain);
-    if (p.stored()) return p;
-    // The primary's table lost this grain (or never had it); the copy may still know it.
-    const Grain r = fromDirectory(redundant_, grain);
-    return r.stored() ? r : p;
+    return p.stored() ? p : preferStored(p, fromDirectory(redundant_, grain));
 }
 
 std::uint64_t VmdkSparseExtent::sameUntil(std::uint64_t grain) const {
@@ -221,6 +224,38 @@ std::uint64_t VmdkSparseExtent::sameUntil(std::uint64_t grain) const {
     };
     if (noTable(primary_) && noTable(redundant_)) return (index + 1) * gtes_;
     return grain + 1;
+}
+
+std::uint64_t VmdkSparseExtent::holeUntil(std::uint64_t grain, bool absentIsHole) const {
+    if (fromMarkers_ || (!primary_.present && !redundant_.present)) return sameUntil(grain);
+    // The rest of the grain's table, entry by entry, from the table itself: one table fetch per
+    // directory rather than one lookup per grain. Each grain is what lookup would make of it.
+    const std::uint64_t index = grain / gtes_;
+    const std::uint64_t end = std::min<std::uint64_t>((index + 1) * gtes_, grainCount_);
+    const auto tableAt = [&](const Directory& dir) -> std::uint64_t {
+        return dir.present && index < dir.entries.size() ? dir.entries[static_cast<std::size_t>(index)] : 0;
+    };
+    const auto key = std::make_tuple(tableAt(primary_), tableAt(redundant_), absentIsHole);
+    const bool whole = grain == index * gtes_ && end == (index + 1) * gtes_;
+    if (whole) {
+        std::lock_guard lock(holeTablesMutex_);
+        if (holeTables_.count(key) != 0) return end;
+    }
+    const TableView p = primary_.present ? tableView(primary_, index) : TableView{};
+    const TableView r = redundant_.present ? tableView(redundant_, index) : TableView{};
+    for (++grain; grain < end; ++grain) {
+        const Grain g = !redundant_.present ? fromTable(p, grain)
+                        : !primary_.present ? fromTable(r, grain)
+                                            : preferStored(fromTable(p, grain), fromTable(r, grain));
+        if (!readsAsHole(g, absentIsHole)) return grain;
+    }
+    if (whole) {
+        // Bounded: a set that grows past a table per directory entry of a real disk is dropped.
+        std::lock_guard lock(holeTablesMutex_);
+        if (holeTables_.size() >= kHoleTablesLimit) holeTables_.clear();
+        holeTables_.insert(key);
+    }
+    return end;
 }
 
 VmdkSparseExtent::Disagreement VmdkSparseExtent::compareDirectories() const {

@@ -6,7 +6,10 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -40,9 +43,24 @@ class VmdkSparseExtent : public VmdkGrainExtent {
         bool present = false;
     };
     VmdkSparseExtent(ReadOnlyFile file, const VmdkSparseHeader& header, std::uint64_t length);
+    // One directory's view of one grain table: the table, or what every grain it would map is.
+    struct TableView {
+        std::shared_ptr<const Table> table;
+        Grain whole;
+    };
     Grain lookup(std::uint64_t grain) const override;
     std::uint64_t sameUntil(std::uint64_t grain) const override;
-    Grain fromDirectory(const Directory& dir, std::uint64_t grain) const;
+    std::uint64_t holeUntil(std::uint64_t grain, bool absentIsHole) const override;
+    TableView tableView(const Directory& dir, std::uint64_t index) const;
+    Grain fromTable(const TableView& view, std::uint64_t grain) const;
+    // The primary's grain, unless its table lost the grain (or never had it) and the copy's
+    // still knows it.
+    static Grain preferStored(const Grain& primary, const Grain& copy) {
+        return primary.stored() || !copy.stored() ? primary : copy;
+    }
+    Grain fromDirectory(const Directory& dir, std::uint64_t grain) const {
+        return fromTable(tableView(dir, grain / gtes_), grain);
+    }
     Grain fromMarkers(std::uint64_t grain) const;
     void loadDirectory(Directory& dir, std::uint64_t sector, bool wanted, const char* name);
     void findDirectories(const VmdkSparseHeader& header);
@@ -57,6 +75,11 @@ class VmdkSparseExtent : public VmdkGrainExtent {
     bool fromMarkers_ = false;
     bool streamComplete_ = false;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> markers_;
+    // Pairs of tables (primary's and copy's file offsets, 0 for none) found to map nothing but
+    // holes, for each reading of absent grains: a directory whose entries all name one empty
+    // table is then passed a table per step, not an entry per step.
+    mutable std::mutex holeTablesMutex_;
+    mutable std::set<std::tuple<std::uint64_t, std::uint64_t, bool>> holeTables_;
     std::vector<std::string> notes_;
 };
 

@@ -46,6 +46,12 @@ bool VolumeSlice::isHole(std::uint64_t offset, std::uint64_t length) const {
     return disk_->isHole(start_ + offset, length);
 }
 
+std::uint64_t VolumeSlice::nextData(std::uint64_t offset) const {
+    if (offset >= length_) return offset;
+    const std::uint64_t onDisk = disk_->nextData(start_ + offset);
+    return onDisk < start_ + offset ? offset : std::min(onDisk - start_, length_);
+}
+
 std::span<const std::uint8_t> VolumeSlice::viewAt(std::uint64_t offset, std::uint64_t length) const {
     if (offset > length_ || length > length_ - offset) return {};
     return disk_->viewAt(start_ + offset, length);

@@ -40,6 +40,7 @@ class VolumeSlice final : public ByteSource {
 
     std::uint64_t size() const override { return length_; }
     bool isHole(std::uint64_t offset, std::uint64_t length) const override;
+    std::uint64_t nextData(std::uint64_t offset) const override;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
     std::uint32_t logicalSectorSize() const override { return disk_->logicalSectorSize(); }
 

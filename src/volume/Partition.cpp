@@ -430,6 +430,7 @@ void Partition::scanForVolumes(const ByteSource& reader) {
     range.begin = customStartSector * kSector;
     range.end = (hasEnd ? std::min(customEndSector, diskEnd) : diskEnd) * kSector;
     range.pieceBytes = kPieceSectors * kSector;
+    range.skipHoles = true; // every test needs a signature in the sector: zeros never match
     std::uint64_t shownChunk = 0;
     // A stop seen right after a sector was tested ends the scan without the "Scanned" text.
     bool stoppedAfterTest = false;

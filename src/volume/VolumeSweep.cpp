@@ -64,6 +64,19 @@ SweepEnd sweepVolume(const ByteSource& reader, SweepRange range, EngineControl& 
 
     for (std::uint64_t pos = range.begin; pos < end;) {
         if (control.shouldStop()) return SweepEnd::Stopped;
+        if (range.skipHoles) {
+            // The pieces (tails included) that lie wholly before the next data are holes that
+            // would not be handed over: pass them in one step, keeping to the pieces' grid.
+            const std::uint64_t data = reader.nextData(pos);
+            if (data >= end) {
+                if (onProgress) onProgress(total, total);
+                break;
+            }
+            if (data > pos && data - pos >= pieceBytes + tailBytes) {
+                pos += (data - pos - tailBytes) / pieceBytes * pieceBytes;
+                if (onProgress) onProgress(pos - range.begin, total);
+            }
+        }
         const std::uint64_t n = std::min(pieceBytes, end - pos);
         const std::uint64_t tail = std::min(tailBytes, end - pos - n);
         const bool hole = reader.isHole(pos, n + tail);

@@ -37,7 +37,8 @@ struct SweepRange {
     std::uint64_t end = 0;   // exclusive; cut at the disk's end
     std::uint64_t pieceBytes = kSweepPieceBytes;
     std::uint64_t tailBytes = 0;
-    // Pieces that are holes are not handed over at all (for sweeps that cannot match zeros).
+    // Pieces that are holes are not handed over at all (for sweeps that cannot match zeros); a
+    // long run of them is passed in one step, at the speed of the reader's map.
     bool skipHoles = false;
     // With skipHoles, a piece that ends in a hole is handed over cut short where the hole begins
     // (rounded up to a multiple of this many bytes; 0 keeps whole pieces), its tail the zeros

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/Session.h"
+#include "fuzz/NextDataCheck.h"
 #include "image/ReadOnlyFile.h"
 
 namespace vindaru::fuzz {
@@ -29,6 +30,7 @@ void exerciseBlockReader(std::span<const std::uint8_t> image, const std::string&
                              disk / 2, disk - 512, disk, end - 512, end, ~std::uint64_t{0} - 1000}) {
         reader.readAt(at, buffer);
         (void)reader.isHole(at, buffer.size());
+        checkNextData(reader, at);
         reader.seek(static_cast<std::int64_t>(at), 0);
         reader.read(buffer.data(), 1024 + 17);
         reader.read(buffer.data(), buffer.size());

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/Session.h"
+#include "fuzz/NextDataCheck.h"
 #include "fuzz/SparseImage.h"
 #include "image/FileReadSeekVhdx.h"
 #include "image/ReadOnlyFile.h"
@@ -29,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (at >= disk) continue;
             reader.readAt(at, buffer, &report);
             (void)reader.isHole(at, buffer.size());
+            vindaru::fuzz::checkNextData(reader, at);
             (void)reader.viewAt(at, 4096);
         }
         std::vector<vindaru::ByteRange> damage;

@@ -8,6 +8,7 @@
 
 #include "common/ByteLoader.h"
 #include "common/Session.h"
+#include "fuzz/NextDataCheck.h"
 #include "image/FileReadSeekVmdk.h"
 #include "image/ReadOnlyFile.h"
 
@@ -43,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint64_t end = reader.capacity();
         reader.readAt(end - (end >= 512 ? 512 : 0), tail);
         (void)reader.isHole(end / 2, tail.size());
+        vindaru::fuzz::checkNextData(reader, 0);
+        vindaru::fuzz::checkNextData(reader, end / 2);
         if (end <= (std::uint64_t{1} << 30)) {
             std::vector<vindaru::ByteRange> damage;
             reader.describeDamage(damage);

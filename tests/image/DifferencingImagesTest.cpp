@@ -184,6 +184,35 @@ TEST(DifferencingVhd, AChainOfThreeReadsAsOfAnyLayer) {
     }
 }
 
+// Where the next data may be, over a chain: the nearest of the child's stored blocks and the
+// parent's data under the blocks the child leaves to it.
+TEST(DifferencingVhd, NextDataIsTheNearestDataOfEitherLayer) {
+    ScratchDir dir;
+    constexpr std::uint32_t kBlock = 512 * 1024;
+    VhdPlan basePlan;
+    basePlan.blockSize = kBlock;
+    basePlan.absent = {0, 1, 2, 3, 4, 5, 9, 10, 11, 12, 13, 14, 15}; // data in blocks 6 to 8
+    auto base = buildDynamicVhd(patternDisk(8 * kMiB), basePlan);
+    setVhdUniqueId(base, makeId(1));
+    writeFile(dir / "base.vhd", base);
+    VhdDiffPlan plan;
+    plan.blockSize = kBlock;
+    plan.locators = {{vhd::kPlatformW2ru, utf16le(".\\base.vhd")}};
+    writeFile(dir / "child.vhd", buildDiffVhd({{3, sectorOf(0x33)}, {10 * 1024 + 5, sectorOf(0x55)}}, plan));
+    Opened o;
+    o.open<FileReadSeekVHD>(dir / "child.vhd");
+    ASSERT_TRUE(o.ok) << o.said();
+    const readWriteInterface& r = o.reader();
+    EXPECT_EQ(r.nextData(0), 0u) << "the child's own block";
+    EXPECT_EQ(r.nextData(kBlock), 6u * kBlock) << "the parent's first data";
+    EXPECT_EQ(r.nextData(7 * kBlock + 9), 7u * kBlock + 9);
+    EXPECT_EQ(r.nextData(9 * kBlock), 10u * kBlock) << "the child's block past the parent's data";
+    EXPECT_EQ(r.nextData(11 * kBlock), r.size());
+    // Never past a byte that is not a hole.
+    for (std::uint64_t at = 0; at < r.size(); at += kBlock / 2)
+        EXPECT_TRUE(r.nextData(at) == at || r.isHole(at, r.nextData(at) - at)) << at;
+}
+
 TEST(DamagedVhd, ACutCopyReadsFromTheFooterCopyAndMarksWhatIsGone) {
     ScratchDir dir;
     const auto disk = patternDisk(8 * kMiB);

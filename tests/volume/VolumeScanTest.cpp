@@ -21,10 +21,31 @@ struct ScanOptions {
     bool skip = true;
     std::uint64_t start = 0;
     std::uint64_t end = 0;
+    bool holes = false; // the disk's all-zero sectors are holes, as in a sparse container
 };
 
+// Stores in `reader` (a disk of holes as large as `disk`) the disk's sectors that are not all
+// zeros.
+void placeStoredSectors(const SyntheticDisk& disk, MemoryReader& reader) {
+    const auto sector = [&](std::uint64_t s) { return std::span(disk.bytes).subspan(s * 512, 512); };
+    const auto zero = [&](std::uint64_t s) {
+        return std::all_of(sector(s).begin(), sector(s).end(), [](std::uint8_t b) { return b == 0; });
+    };
+    for (std::uint64_t s = 0; s < disk.sectorCount();) {
+        if (zero(s)) {
+            ++s;
+            continue;
+        }
+        std::uint64_t end = s + 1;
+        while (end < disk.sectorCount() && !zero(end)) ++end;
+        reader.place(s * 512, std::span(disk.bytes).subspan(s * 512, (end - s) * 512));
+        s = end;
+    }
+}
+
 ScanResult scan(const SyntheticDisk& disk, ScanOptions options = {}, std::function<void(Partition&)> onFound = {}) {
-    MemoryReader reader = disk.reader();
+    MemoryReader reader = options.holes ? MemoryReader(std::uint64_t{disk.bytes.size()}) : disk.reader();
+    if (options.holes) placeStoredSectors(disk, reader);
     RecordingStatusSink status;
     RecordingProgressSink progress;
     Partition partition;
@@ -190,6 +211,32 @@ TEST(VolumeScan, HostileSizesEndTheScanQuickly) {
     const ScanResult r = scan(disk);
     ASSERT_EQ(r.volumes.size(), 1u); // the NTFS reaches past the disk: nothing after it is read
     EXPECT_EQ(r.positions.back(), 1000);
+}
+
+// The scan passes holes in steps as long as they are, and finds exactly what reading every
+// sector finds: volumes right after a hole, on and off the scan's piece and chunk boundaries, in
+// the last sector, with and without the skip, from a start that is not on a boundary.
+TEST(VolumeScan, PassingHolesFindsWhatReadingEverySectorFinds) {
+    SyntheticDisk disk(64 * 2048);
+    disk.fatBoot(256, 0, 0, 2048);               // the first sector of the second piece
+    disk.ntfsBoot(4095, 4095);                   // the last sector of the second chunk
+    disk.ntfsBoot(4095 + 4095, 4095);            // its backup, found only without the skip
+    disk.exfatBoot(9 * 2048 + 1, 2048);          // a sector after a long hole
+    disk.hfsHeader(20 * 2048 + 254, 4096, 512);  // a volume whose header opens the next piece
+    disk.fatBoot(40 * 2048 + 129, 128, 4096, 0); // in the middle of a piece
+    disk.ntfsBoot(63 * 2048 + 2047, 4095);       // the disk's last sector
+    for (const bool skip : {true, false}) {
+        for (const std::uint64_t start : {std::uint64_t{0}, std::uint64_t{3}, std::uint64_t{9 * 2048 + 1}}) {
+            const ScanResult read = scan(disk, {.skip = skip, .start = start});
+            const ScanResult passed = scan(disk, {.skip = skip, .start = start, .holes = true});
+            EXPECT_EQ(rowsOf(passed), rowsOf(read)) << "skip " << skip << ", start " << start;
+            EXPECT_EQ(passed.texts, read.texts) << "skip " << skip << ", start " << start;
+            ASSERT_FALSE(passed.positions.empty());
+            EXPECT_EQ(passed.positions.back(), 1000);
+            EXPECT_LT(passed.positions.size(), read.positions.size()) << "the holes were passed, not read";
+        }
+    }
+    EXPECT_EQ(scan(disk, {.skip = false, .holes = true}).volumes.size(), 7u);
 }
 
 TEST(VolumeScan, PartialLastChunkIsScanned) {
