@@ -77,16 +77,41 @@ int reserve(int fd, std::uint64_t bytes) {
     return error;
 }
 
-// Creates a file of the target's name, makes sure the whole size fits, and removes it again.
-// Where the file system reports enough free space that is taken as the answer; otherwise the
-// size is really reserved, which is the definite test (and on memory-backed file systems the
-// reservation would cost as much as writing the data, so it is not done needlessly). Failures
-// other than a full disk are not the space check's business.
-SpaceCheck checkSpace(const std::string& target, std::uint64_t bytes) {
+// Whether the file system of the empty file `fd` keeps holes: a file grown without writing then
+// takes (next to) no blocks. A file system without them stores the zeros, as a FAT one does.
+bool keepsHoles(int fd) {
+    constexpr off_t kProbeBytes = 1 << 20;
+    if (::ftruncate(fd, kProbeBytes) != 0) return false;
+    struct stat st {};
+    const bool holes = ::fstat(fd, &st) == 0 && st.st_blocks * 512 < kProbeBytes / 2;
+    if (::ftruncate(fd, 0) != 0) return false;
+    return holes;
+}
+
+// Whether the empty file `fd` may be as long as `bytes` (file systems cap a file's length).
+bool canReachLength(int fd, std::uint64_t bytes) {
+    if (bytes > static_cast<std::uint64_t>(INT64_MAX) || ::ftruncate(fd, static_cast<off_t>(bytes)) != 0) return false;
+    return ::ftruncate(fd, 0) == 0;
+}
+
+// Creates a file of the target's name, makes sure the export of the first `total` bytes of
+// `disk` fits, and removes it again. Where the file system reports room for the whole disk that
+// is taken as the answer; otherwise the room the export needs there (spaceNeeded) is asked of
+// the report and then really reserved, which is the definite test (on memory-backed file
+// systems the reservation would cost as much as writing the data, so it is not done
+// needlessly). Failures other than a full disk are not the space check's business.
+SpaceCheck checkSpace(const std::string& target, const ByteSource& disk, std::uint64_t total) {
     const int fd =
         ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return SpaceCheck::CannotCreate;
-    const bool fits = bytes == 0 || reportsRoomFor(fd, bytes) || !isDiskFull(reserve(fd, bytes));
+    bool fits = total == 0 || reportsRoomFor(fd, total);
+    if (!fits) {
+        const bool holes = keepsHoles(fd);
+        const std::uint64_t needed = DiskExport::spaceNeeded(disk, total, holes);
+        // Holes take no room, but the file must still be allowed the disk's length.
+        fits = (!holes || canReachLength(fd, total)) &&
+               (needed == 0 || reportsRoomFor(fd, needed) || !isDiskFull(reserve(fd, needed)));
+    }
     ::close(fd);
     ::unlink(target.c_str());
     return fits ? SpaceCheck::Ok : SpaceCheck::NoSpace;
@@ -213,6 +238,26 @@ ExportResult DiskExport::run(Session& session, const ImageChoices& choices,
     return copy(session, imagePath, exportPath, status, progress, messages, control);
 }
 
+std::uint64_t DiskExport::spaceNeeded(const ByteSource& disk, std::uint64_t total, bool targetKeepsHoles) {
+    if (!targetKeepsHoles) return total;
+    // The export's own grains: it leaves a grain unwritten only when all of it is a hole, and
+    // writes nothing past the disk's end (what "Size of HDD" adds there reads as zeros).
+    constexpr std::uint64_t kGrain = ExportPieces::kGrain;
+    const std::uint64_t last = std::min(total, disk.size());
+    std::uint64_t stored = 0;
+    for (std::uint64_t at = std::min(disk.nextData(0), last); at < last;) {
+        const std::uint64_t start = at / kGrain * kGrain;
+        const std::uint64_t end = start + std::min(kGrain, last - start);
+        if (disk.isHole(start, end - start)) {
+            at = std::max(end, std::min(disk.nextData(end), last));
+            continue;
+        }
+        stored += end - start;
+        at = end;
+    }
+    return stored;
+}
+
 std::string DiskExport::progressText(std::uint64_t copied, std::uint64_t total) {
     return formatText("%llu MB of %llu MB or %Lf GB of %Lf GB Saved",
                       static_cast<unsigned long long>(copied / kMiB),
@@ -248,7 +293,7 @@ ExportResult DiskExport::copy(Session& session, const std::string& imagePath,
         messages.info("File cannot be Created");
         return result;
     }
-    switch (checkSpace(exportPath, total)) {
+    switch (checkSpace(exportPath, reader, total)) {
     case SpaceCheck::CannotCreate:
         messages.info("File cannot be Created");
         return result;

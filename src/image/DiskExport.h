@@ -10,8 +10,10 @@
 // run() replaces the session's reader with a fresh one built from the image choices (so VHD and
 // VDI images are read by their own readers), opens it, checks that the target's file system has
 // room for the whole disk, copies it in 5 MiB pieces, and always ends by destroying the session
-// reader (diskSectorCount 0, exportRunning false). The image is only read; the target may be
-// sparse where the disk is all zeros, and always ends exactly as long as the bytes copied.
+// reader (diskSectorCount 0, exportRunning false). The image is only read; the target is sparse
+// where the disk is all zeros, and always ends exactly as long as the bytes copied. So on a file
+// system that keeps holes the room needed is that of the disk's stored data, not of the whole
+// disk; on one without holes it is the whole disk.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +63,11 @@ class DiskExport {
     ExportResult copy(Session& session, const std::string& imagePath, const std::string& exportPath,
                       StatusSink& status, ProgressSink& progress, MessageSink& messages,
                       EngineControl& control);
+
+    // The bytes an export of the first `total` bytes of `disk` needs free on its target: all of
+    // them when the target's file system cannot keep holes; otherwise only those the export may
+    // write, the grains of the disk that are not holes (a count of the map's stored data).
+    static std::uint64_t spaceNeeded(const ByteSource& disk, std::uint64_t total, bool targetKeepsHoles);
 
     // The status line after p of B bytes:
     // "100 MB of 2048 MB or 0.097656 GB of 2.000000 GB Saved".

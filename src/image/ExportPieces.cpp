@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <future>
-#include <climits>
-#include <sys/uio.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -42,47 +40,17 @@ std::uint64_t grainBytes(const ExportPieces::Piece& piece, std::uint64_t g) {
     return std::min(ExportPieces::kGrain, piece.size - g * ExportPieces::kGrain);
 }
 
-// Grains [g, end) of the piece, all with data, at their disk offsets: one gathering write where
-// the grains lie in different places, finished grain by grain after a short write.
+// Grains [g, end) of the piece, all with data, at their disk offsets in one write.
 int writeRun(int fd, const ExportPieces::Piece& piece, std::uint64_t g, std::uint64_t end) {
-    const auto& data = *piece.grainData;
-    constexpr std::uint64_t kMaxVectors = IOV_MAX < 64 ? IOV_MAX : 64;
-    while (g < end) {
-        const std::uint64_t count = std::min(end - g, kMaxVectors);
-        iovec vectors[kMaxVectors];
-        std::uint64_t bytes = 0;
-        for (std::uint64_t k = 0; k < count; ++k) {
-            vectors[k].iov_base = const_cast<std::uint8_t*>(data[g + k]);
-            vectors[k].iov_len = grainBytes(piece, g + k);
-            bytes += vectors[k].iov_len;
-        }
-        const std::uint64_t at = piece.offset + g * ExportPieces::kGrain;
-        ssize_t put = ::pwritev(fd, vectors, static_cast<int>(count), static_cast<off_t>(at));
-        if (put < 0 && errno != EINTR) return errno;
-        std::uint64_t done = put > 0 ? static_cast<std::uint64_t>(put) : 0;
-        if (done < bytes) {
-            // The rest one grain at a time, from where the write stopped.
-            for (std::uint64_t k = 0; k < count; ++k) {
-                const std::uint64_t len = vectors[k].iov_len;
-                if (done >= len) {
-                    done -= len;
-                    continue;
-                }
-                if (const int error = writeAll(fd, data[g + k] + done, len - done,
-                                               at + k * ExportPieces::kGrain + done))
-                    return error;
-                done = 0;
-            }
-        }
-        g += count;
-    }
-    return 0;
+    const std::uint64_t from = g * ExportPieces::kGrain;
+    const std::uint64_t to = std::min(end * ExportPieces::kGrain, piece.size);
+    return writeAll(fd, piece.data + from, to - from, piece.offset + from);
 }
 
 // Writes grains [first, last) of the piece, in runs of grains that carry data.
 int writeGrains(int fd, const ExportPieces::Piece& piece, std::uint64_t first, std::uint64_t last) {
     const auto empty = [&](std::uint64_t g) {
-        return (*piece.holeGrains)[g] == 1 || allZero((*piece.grainData)[g], grainBytes(piece, g));
+        return (*piece.holeGrains)[g] == 1 || allZero(piece.data + g * ExportPieces::kGrain, grainBytes(piece, g));
     };
     for (std::uint64_t g = first; g < last;) {
         if (empty(g)) {
@@ -107,7 +75,6 @@ ExportPieces::ExportPieces(const readWriteInterface& reader, std::uint64_t total
     for (Slot& slot : slots_) {
         slot.bytes.resize(buffer);
         slot.holeGrains.resize((buffer + kGrain - 1) / kGrain);
-        slot.grainData.resize(slot.holeGrains.size());
     }
     if (total_ == 0) return;
     try {
@@ -167,30 +134,32 @@ void ExportPieces::readAhead() {
 }
 
 void ExportPieces::readPiece(std::uint64_t at, std::uint64_t size, Slot& slot) {
-    Piece piece{slot.bytes.data(), at, size, &slot.holeGrains, &slot.grainData};
+    Piece piece{slot.bytes.data(), at, size, &slot.holeGrains};
     slot.damage.clear();
     piece.damage = &slot.damage;
     const std::uint64_t grains = (size + kGrain - 1) / kGrain;
     std::uint64_t holes = 0;
-    // 1: a hole, not read; 2: to be read into the buffer; 0: shown where it lies in the image.
+    // Grains before the disk's next data are holes without asking the map about each; a piece of
+    // an empty stretch is done with one question.
+    if (at >= dataFrom_) dataFrom_ = reader_.nextData(at);
+    const std::uint64_t dataFrom = dataFrom_;
     for (std::uint64_t g = 0; g < grains; ++g) {
         const std::uint64_t length = std::min(kGrain, size - g * kGrain);
-        const bool hole = reader_.isHole(at + g * kGrain, length);
-        const auto view = hole ? std::span<const std::uint8_t>() : reader_.viewAt(at + g * kGrain, length);
-        slot.holeGrains[g] = hole ? 1 : (view.empty() ? 2 : 0);
-        slot.grainData[g] = hole ? nullptr : (view.empty() ? slot.bytes.data() + g * kGrain : view.data());
+        const std::uint64_t from = at + g * kGrain;
+        const bool hole = length <= dataFrom - std::min(dataFrom, from) || reader_.isHole(from, length);
+        slot.holeGrains[g] = hole ? 1 : 0;
         holes += hole ? 1 : 0;
     }
     piece.allHole = holes == grains;
     piece.dataGrains = grains - holes;
-    // Only the stretches that are neither holes nor in view are read.
+    // Only the stretches that are not holes are read.
     for (std::uint64_t g = 0; g < grains && piece.ok;) {
-        if (slot.holeGrains[g] != 2) {
+        if (slot.holeGrains[g] != 0) {
             ++g;
             continue;
         }
         std::uint64_t end = g + 1;
-        while (end < grains && slot.holeGrains[end] == 2)
+        while (end < grains && slot.holeGrains[end] == 0)
             ++end;
         const std::uint64_t from = g * kGrain;
         const std::uint64_t to = std::min(end * kGrain, size);

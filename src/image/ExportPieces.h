@@ -2,8 +2,9 @@
 // pieces ahead of the writer, so that reading the image and writing the target overlap; each piece
 // is written by several threads at once. Stretches the reader's map knows to be holes are neither
 // read nor written, and all-zero stretches are not written either, so the target is sparse where
-// the disk is empty (it reads back as the same zeros once its length is set). Grains the reader
-// can show where they lie in the image (viewAt) are written from there, without a copy.
+// the disk is empty (it reads back as the same zeros once its length is set). Every byte goes
+// through the two pieces' buffers, read by position: memory stays the same whatever the size of
+// the image (a mapping of the image would grow with the data copied).
 #pragma once
 
 #include <condition_variable>
@@ -26,9 +27,6 @@ class ExportPieces {
         std::uint64_t offset = 0;
         std::uint64_t size = 0;
         const std::vector<char>* holeGrains = nullptr; // per grain: 1 for a known hole (not read)
-        // Per grain: where its bytes are (the image's mapping or the slot's buffer); null for a
-        // hole.
-        const std::vector<const std::uint8_t*>* grainData = nullptr;
         bool allHole = false;
         std::uint64_t dataGrains = 0; // grains that are not known holes
         bool ok = true; // false when the reader failed; `error` is then its errno (or EIO)
@@ -55,7 +53,6 @@ class ExportPieces {
     struct Slot {
         std::vector<std::uint8_t> bytes;
         std::vector<char> holeGrains;
-        std::vector<const std::uint8_t*> grainData;
         ReadReport damage;
         Piece piece;
         bool full = false;
@@ -75,6 +72,9 @@ class ExportPieces {
     std::thread readerThread_;
     bool synchronous_ = false;     // no helper thread could be had: next() reads itself
     std::uint64_t nextOffset_ = 0; // for the synchronous case
+    // Where the disk's next data may be, as last asked: everything from the piece that asked up
+    // to it is hole, so the pieces of a long hole ask once between them, not once each.
+    std::uint64_t dataFrom_ = 0;
 };
 
 } // namespace vindaru

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include "image/DiskExport.h"
+#include "image/MemoryReader.h"
 #include "image/VhdVdiBuilders.h"
+#include "image/VmdkTestImages.h"
 #include "support/TestSupport.h"
 
 using namespace vindaru;
@@ -160,6 +162,37 @@ TEST(DiskExport, AllHoleDiskGivesAFullLengthFileOfZeros) {
     struct stat st {};
     ASSERT_EQ(::stat(run.target().c_str(), &st), 0);
     EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, kMiB) << "holes are left unwritten";
+}
+
+// A sparse VMDK of 96 MiB with a few grains of 8 KiB (smaller than the export's own grains) here
+// and there: the file holds the disk's bytes exactly, and takes no room where the disk is holes.
+TEST(DiskExport, SparseVmdkExportsItsExactBytesAndStaysSparse) {
+    test::SparseVmdkBuilder b(96 * 2048, 16);
+    b.standardDescriptor().allocate(0).allocate(1).allocate(9).rawEntry(10, 1).allocate(4095);
+    b.allocate(4096).allocate(6 * 640 + 7).allocate(96 * 128 - 1);
+    ExportRun run(b.build(), ImageKind::Vmdk, "sparse.vmdk");
+    ASSERT_TRUE(run.go().completed) << run.messages.texts().size();
+    EXPECT_FALSE(run.result.damage.damaged());
+    EXPECT_TRUE(readFile(run.target()) == b.expectedDisk());
+    struct stat st {};
+    ASSERT_EQ(::stat(run.target().c_str(), &st), 0);
+    EXPECT_LE(static_cast<std::uint64_t>(st.st_blocks) * 512, 2 * kMiB) << "holes are left unwritten";
+}
+
+// The room an export needs: on a file system with holes, the export's 64 KiB grains that hold
+// stored data (38 MB in a 200 GiB disk is not refused for want of 200 GiB); without holes, the
+// whole disk, as always.
+TEST(DiskExport, SpaceNeededIsTheStoredDataWhereTheTargetKeepsHoles) {
+    constexpr std::uint64_t kGiB = 1ull << 30;
+    constexpr std::uint64_t kGrain = 64 * 1024;
+    MemoryReader disk(200 * kGiB);
+    disk.place(100 * kGiB + 3, std::vector<std::uint8_t>(38'000'000, 1)); // 580 grains, unaligned
+    disk.place(199 * kGiB + kGrain - 500, std::vector<std::uint8_t>(1000, 2)); // across two grains
+    EXPECT_EQ(DiskExport::spaceNeeded(disk, 200 * kGiB, true), 582 * kGrain);
+    EXPECT_EQ(DiskExport::spaceNeeded(disk, 200 * kGiB, false), 200 * kGiB);
+    // Only what lies below the size the export copies counts.
+    EXPECT_EQ(DiskExport::spaceNeeded(disk, 100 * kGiB + kMiB, true), 16 * kGrain);
+    EXPECT_EQ(DiskExport::spaceNeeded(MemoryReader(9 * kMiB), 9 * kMiB, true), 0u);
 }
 
 TEST(DiskExport, TheImageIsNeverTouched) {
