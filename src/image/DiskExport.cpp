@@ -154,13 +154,15 @@ CopyOutcome copyPieces(const readWriteInterface& reader, int fd, std::uint64_t t
             outcome.failed = true;
             break;
         }
+        const std::uint64_t before = outcome.copied;
         outcome.copied += piece.size;
         if (control.shouldStop()) {
             control.stopRequested = false;
             outcome.stopped = true;
             break;
         }
-        if (outcome.copied % DiskExport::kProgressStep == 0)
+        // Every 10 MiB: at each multiple for pieces of 5 MiB, once for a run of hole pieces.
+        if (outcome.copied / DiskExport::kProgressStep != before / DiskExport::kProgressStep)
             progress.setPosition(static_cast<std::int64_t>(outcome.copied / kSectorSize));
         status.setText(DiskExport::progressText(outcome.copied, total));
     }

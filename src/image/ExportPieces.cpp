@@ -96,7 +96,7 @@ ExportPieces::~ExportPieces() {
 ExportPieces::Piece ExportPieces::next() {
     if (synchronous_) {
         taken_ = taken_ < 0 ? 0 : 1 - taken_;
-        const std::uint64_t size = std::min(pieceBytes_, total_ - nextOffset_);
+        const std::uint64_t size = pieceSizeAt(nextOffset_);
         readPiece(nextOffset_, size, slots_[taken_]);
         nextOffset_ += size;
         return slots_[taken_].piece;
@@ -121,7 +121,7 @@ void ExportPieces::readAhead() {
             changed_.wait(lock, [&] { return cancelled_ || !slots_[slot].full; });
             if (cancelled_) return;
         }
-        const std::uint64_t size = std::min(pieceBytes_, total_ - at);
+        const std::uint64_t size = pieceSizeAt(at);
         readPiece(at, size, slots_[slot]);
         {
             std::lock_guard lock(mutex_);
@@ -133,16 +133,28 @@ void ExportPieces::readAhead() {
     }
 }
 
+std::uint64_t ExportPieces::pieceSizeAt(std::uint64_t at) {
+    const std::uint64_t one = std::min(pieceBytes_, total_ - at);
+    if (at >= dataFrom_) dataFrom_ = reader_.nextData(at);
+    if (dataFrom_ - at < one) return one;
+    // All the whole pieces before the next data, or the rest of the disk when none follows.
+    return dataFrom_ >= total_ ? total_ - at : (dataFrom_ - at) / pieceBytes_ * pieceBytes_;
+}
+
 void ExportPieces::readPiece(std::uint64_t at, std::uint64_t size, Slot& slot) {
     Piece piece{slot.bytes.data(), at, size, &slot.holeGrains};
     slot.damage.clear();
     piece.damage = &slot.damage;
+    // Grains before the disk's next data are holes without asking the map about each; a piece of
+    // an empty stretch (which may be many pieces long) is done with one question.
+    const std::uint64_t dataFrom = dataFrom_; // pieceSizeAt asked for this piece
+    if (size <= dataFrom - std::min(dataFrom, at)) {
+        piece.allHole = true;
+        slot.piece = piece;
+        return;
+    }
     const std::uint64_t grains = (size + kGrain - 1) / kGrain;
     std::uint64_t holes = 0;
-    // Grains before the disk's next data are holes without asking the map about each; a piece of
-    // an empty stretch is done with one question.
-    if (at >= dataFrom_) dataFrom_ = reader_.nextData(at);
-    const std::uint64_t dataFrom = dataFrom_;
     for (std::uint64_t g = 0; g < grains; ++g) {
         const std::uint64_t length = std::min(kGrain, size - g * kGrain);
         const std::uint64_t from = at + g * kGrain;

@@ -41,8 +41,9 @@ class ExportPieces {
     ExportPieces(const ExportPieces&) = delete;
     ExportPieces& operator=(const ExportPieces&) = delete;
 
-    // The next piece in disk order (call it no more often than the disk has pieces); reading
-    // the one after it starts at once. The piece's bytes stay valid until the next call.
+    // The next piece in disk order (call it until the pieces' sizes reach the total); reading
+    // the one after it starts at once. The piece's bytes stay valid until the next call. A run
+    // of pieces that the map shows to be holes comes as one piece, with no bytes.
     Piece next();
 
     // Writes the piece's non-hole, non-zero grains at their disk offsets: 0 or the errno of the
@@ -59,6 +60,9 @@ class ExportPieces {
     };
 
     void readAhead();
+    // The length of the piece at `at`: pieceBytes, less at the disk's end, or as many whole
+    // pieces as lie in the hole that starts there.
+    std::uint64_t pieceSizeAt(std::uint64_t at);
     void readPiece(std::uint64_t at, std::uint64_t size, Slot& slot);
 
     const readWriteInterface& reader_;
