@@ -17,8 +17,9 @@ namespace vindaru::fuzz {
 
 inline constexpr std::uint32_t kMaxSparseImage = 24u << 20;
 
-inline std::vector<std::uint8_t> expandSparseImage(std::span<const std::uint8_t> input) {
-    const std::uint32_t length = std::min(le32(input, 0), kMaxSparseImage);
+inline std::vector<std::uint8_t> expandSparseImage(std::span<const std::uint8_t> input,
+                                                   std::uint32_t maxLength = kMaxSparseImage) {
+    const std::uint32_t length = std::min(le32(input, 0), maxLength);
     std::vector<std::uint8_t> image(length);
     std::size_t at = 4;
     while (fits(input, at, 6)) {
