@@ -6,6 +6,7 @@
 #include <cstring>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 
 namespace vindaru {
 
@@ -398,17 +399,26 @@ bool FileReadSeekQcow2::isHole(std::uint64_t offset, std::uint64_t length) const
 
 std::uint64_t FileReadSeekQcow2::nextData(std::uint64_t offset) const {
     if (clusterSize_ == 0 || offset >= diskSize_) return offset;
+    // L2 tables this walk went through whole and found empty: a hostile L1 may point every entry
+    // at one of them, and each is walked once, not once per entry.
+    constexpr std::size_t kMaxEmptyTables = 4096;
+    std::unordered_set<std::uint64_t> emptyTables;
+    const std::uint64_t stretchBytes = l2Entries_ * clusterSize_;
     for (std::uint64_t at = offset; at < diskSize_;) {
-        const std::uint64_t cluster = at / clusterSize_;
-        const std::uint64_t l1Index = cluster / l2Entries_;
-        if (!hasBacking() && l1Index < l1_.size() && (l1_[l1Index] & kOffsetMask) == 0) {
-            // A whole L2 stretch of nothing.
-            at = std::max(at, std::min(diskSize_, (l1Index + 1) * l2Entries_ * clusterSize_));
+        const std::uint64_t l1Index = at / stretchBytes;
+        const std::uint64_t stretchEnd = std::min(diskSize_, (l1Index + 1) * stretchBytes);
+        const std::uint64_t table = l1Index < l1_.size() ? (l1_[l1Index] & kOffsetMask) : 0;
+        if (!hasBacking() && l1Index < l1_.size() && (table == 0 || emptyTables.contains(table))) {
+            at = std::max(at, stretchEnd); // a whole L2 stretch of nothing
             continue;
         }
-        const std::uint64_t clusterEnd = std::min(diskSize_, (cluster + 1) * clusterSize_);
-        if (!isHole(at, clusterEnd - at)) return at;
-        at = clusterEnd;
+        const bool wholeStretch = at == l1Index * stretchBytes;
+        for (; at < stretchEnd;) {
+            const std::uint64_t clusterEnd = std::min(stretchEnd, (at / clusterSize_ + 1) * clusterSize_);
+            if (!isHole(at, clusterEnd - at)) return at;
+            at = clusterEnd;
+        }
+        if (wholeStretch && table != 0 && emptyTables.size() < kMaxEmptyTables) emptyTables.insert(table);
     }
     return diskSize_;
 }

@@ -243,5 +243,29 @@ TEST_F(Qcow2ReaderTest, RefusedImagesSayWhy) {
     EXPECT_NE(r.openProblem().find("no snapshot"), std::string::npos);
 }
 
+// A hostile L1 may point every entry at one empty L2 table: the next data is still found past
+// them all, each table walked once.
+TEST_F(Qcow2ReaderTest, NextDataPassesL1EntriesThatShareAnEmptyTable) {
+    Qcow2Image img;
+    img.size = 1ull << 30; // 512 L1 entries of 2 MiB each
+    const std::uint64_t perStretch = img.l2Entries();
+    const std::uint64_t last = 511 * perStretch + 7;
+    img.setEntry(0, 1); // table 0 holds a zero cluster only
+    img.addCluster(last, pattern(4096, 9));
+    auto bytes = img.build();
+    const std::uint64_t l1 = img.clusterSize();
+    std::uint64_t table0 = 0;
+    for (int i = 0; i < 8; ++i) table0 = table0 << 8 | bytes[l1 + i];
+    for (std::uint64_t e = 1; e < 511; ++e)
+        for (int i = 0; i < 8; ++i) bytes[l1 + e * 8 + i] = static_cast<std::uint8_t>(table0 >> (8 * (7 - i)));
+    files_.add("shared.qcow2", bytes);
+    FileReadSeekQcow2 r(session_);
+    r.memoryFiles = &files_;
+    ASSERT_TRUE(r.open("shared.qcow2")) << r.openProblem();
+    EXPECT_EQ(r.nextData(0), last * 4096);
+    EXPECT_EQ(r.nextData(5 * perStretch * 4096 + 3), last * 4096);
+    EXPECT_EQ(read(r, last * 4096, 4096), pattern(4096, 9));
+}
+
 } // namespace
 } // namespace vindaru
