@@ -15,6 +15,7 @@
 # The volume is made once in $VINDARU_BENCH_DIR (default /tmp/vindaru-bench), with its layout
 # (offset size md5 kind state per file) beside it.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 cli="$build/vindaru-cli"
@@ -136,7 +137,6 @@ vol=(--start 0 --type RAW --extent FLAT)
 types=jpg,enable,png,enable,gif,enable,bmp,enable,pdf,enable,zip,enable,7z,enable,doc,enable,mp3,enable,riff,enable,mov,enable
 cat "$image" >/dev/null
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-3}
 cat_t=() list_t=() save_t=() rec_t=() fore_t=() cat_cpu=() list_cpu=()
 for r in $(seq "$rounds"); do

@@ -17,6 +17,7 @@
 # bytes with about 200 JPEG, PNG and PDF files (JPEGs made by cjpeg from noise pictures) placed at
 # sector boundaries; their positions, sizes and md5s are kept beside it in carve-1g.layout.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -99,7 +100,6 @@ trap 'rm -rf "$work"' EXIT
 vol=(--start 0 --type RAW --extent FLAT)
 cat "$image" >/dev/null # warm the page cache
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-3}
 cat_t=() list_t=() save_t=() rec_t=() fore_t=() cat_cpu=() list_cpu=()
 for r in $(seq "$rounds"); do

@@ -14,6 +14,7 @@
 #   BENCH_RUNS=N           pairs of runs per measurement, medians shown (default 5)
 #   BENCH_KEEP=1           keep the scratch images for a later run
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}/chain-read
@@ -59,7 +60,6 @@ one_time() {
     "$@" >/dev/null 2>&1
     awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.6f", b - a }'
 }
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 paired() { # OURS-FUNCTION PEER-FUNCTION OURS-ARG PEER-ARG
     local ours peer ratios="" ours_all="" peer_all=""
     for ((i = 0; i < runs; i++)); do

@@ -3,6 +3,7 @@
 # pseudo-random data, written by `mke2fs -d` (4 KiB blocks, 1.5 GiB, no mount needed).
 # With ext_kind=ext4-deleted set before sourcing: the same tree on ext4 (with its journal), then
 # 2,000 files and one folder of them removed by debugfs.
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 ext_dir=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
 ext_kind=${ext_kind:-ext2}
 ext_image="$ext_dir/$ext_kind-100k.raw"
@@ -44,4 +45,3 @@ PY
 [ -f "$ext_image" ] || make_ext2_volume
 ext_volume=(--start 0 --type extX --size-mb $(( ($(stat -c %s "$ext_image") + (1 << 20) - 1) >> 20 )) --extent FLAT)
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"

@@ -13,6 +13,7 @@
 # /tmp/vindaru-bench): the 20,000 files of bench/make-fat-tree.sh, then pseudo-random data in
 # the rest; its boot sector and the backup are zeroed.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 cli="$build/vindaru-cli"
@@ -38,7 +39,6 @@ fi
 vol=(--start 0 --type FAT32 --extent FLAT --mode advanced --cluster-sectors 8)
 cat "$image" >/dev/null # warm the page cache
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-5}
 ratio_t=() whole_t=() cat_t=() scan_t=()
 for _ in $(seq "$rounds"); do

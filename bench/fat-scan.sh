@@ -10,6 +10,7 @@
 #
 #   bench/fat-scan.sh [BUILD_DIR]        (default: build)
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 cli="$build/vindaru-cli"
@@ -44,7 +45,6 @@ if [ ! -f "$exfat" ] && command -v mount.exfat-fuse >/dev/null; then
     rmdir "$mnt"
 fi
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-3}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT

@@ -2,6 +2,7 @@
 # $VINDARU_BENCH_DIR (default /tmp/vindaru-bench): 20,000 small files in 20 folders and 2 GiB
 # of pseudo-random data in eight files, written by xorriso's HFS+ writer; the HFS+ partition of
 # the hybrid image (found in its Apple partition map with mmls) is cut out as a bare volume.
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 hfs_dir=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
 hfs_image="$hfs_dir/hfsplus-2g.raw"
 mkdir -p "$hfs_dir"
@@ -34,4 +35,3 @@ PY
 [ -f "$hfs_image" ] || make_hfsplus_volume
 hfs_volume=(--start 0 --type HFS+ --size-mb $(( ($(stat -c %s "$hfs_image") + (1 << 20) - 1) >> 20 )) --extent FLAT)
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"

@@ -17,6 +17,7 @@
 #   BENCH_OUT=dir          where the exports are written (default /dev/shm when it has 3 GiB
 #                          free, so that both tools are timed on reading and not on the disk)
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}/image-readers
@@ -64,7 +65,6 @@ one_time() {
     awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.6f", b - a }'
 }
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 # `runs` pairs of (ours, peer) run back to back; prints the medians of our time, the peer's time
 # and the per-pair ratio, so a slow moment of the machine hits both sides of a pair.

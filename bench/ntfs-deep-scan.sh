@@ -16,6 +16,7 @@
 # The volume (2 GiB, made once with mkntfs and ntfs-3g in $VINDARU_BENCH_DIR, default
 # /tmp/vindaru-bench): 20,000 small files in 20 folders and 1 GiB of pseudo-random data.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 cli="$build/vindaru-cli"
@@ -56,7 +57,6 @@ PY
 vol=(--start 0 --type NTFS --extent FLAT)
 cat "$image" >/dev/null # warm the page cache
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-3}
 cat_t=() deep_t=() cand_t=()
 for _ in $(seq "$rounds"); do

@@ -11,6 +11,7 @@
 # The volume is made once in $VINDARU_BENCH_DIR (default /tmp/vindaru-bench) with mkntfs and
 # ntfs-3g: 5,000 small files in 10 folders and 200 MiB of pseudo-random data.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 cli="$build/vindaru-cli"
@@ -51,7 +52,6 @@ PY
 cat "$raw" >/dev/null # warm the page cache
 cat "$vmdk" >/dev/null
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 rounds=${VINDARU_BENCH_ROUNDS:-3}
 cat_t=() deep_t=()
 for _ in $(seq "$rounds"); do

@@ -14,6 +14,7 @@
 # The volume (about 100,000 files, made with mkntfs and ntfs-3g by bench/make-ntfs-100k.sh)
 # is made once in $VINDARU_BENCH_DIR (default /tmp/vindaru-bench).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 cli="$build/vindaru-cli"
@@ -31,7 +32,6 @@ trap 'rm -rf "$out"' EXIT
 cat "$image" >/dev/null # warm the page cache
 inode=$(ifind -n /big-500m.bin "$image")
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 # The median of the rounds: the machine may be shared, and one lucky round says little.
 rounds=${VINDARU_BENCH_ROUNDS:-5}
 fls_t=() ls_t=() icat_t=() save_t=() one_t=()

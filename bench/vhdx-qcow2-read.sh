@@ -16,6 +16,7 @@
 #   BENCH_OUT=dir          where the exports are written (default /dev/shm when it has 3 GiB
 #                          free, so that both tools are timed on reading and not on the disk)
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}/vhdx-qcow2
@@ -65,7 +66,6 @@ one_time() {
     "$@" >/dev/null 2>&1
     awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.6f", b - a }'
 }
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 paired() { # OURS-FUNCTION PEER-FUNCTION IMAGE
     local ours peer ratios="" ours_all="" peer_all=""
     for ((i = 0; i < runs; i++)); do

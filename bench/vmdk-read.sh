@@ -10,6 +10,7 @@
 # stripes, three of every four pseudo-random data and the fourth zeros, so the VMDK has both
 # allocated grains and holes. qemu-img makes the containers.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 cli="$build/vindaru-cli"
@@ -44,7 +45,6 @@ cmp <("$cli" cat "$split" --descriptor) "$raw"
 
 for f in "$raw" "$mono" "$split" "$dir"/vmdk-2g-split-s*.vmdk; do cat "$f" >/dev/null; done
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 best() { # NAME SECONDS: keep the smallest time per name
     local name=$1 s=$2 var="best_$1"
     if [ -z "${!var:-}" ] || [ "$(echo "$s < ${!var}" | bc -l)" = 1 ]; then printf -v "$var" '%s' "$s"; fi

@@ -10,6 +10,7 @@
 # stripes, of every four one pseudo-random (deflate cannot shrink it), two compressible text
 # and one zeros (grains the stream leaves out). qemu-img makes the container.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 cli="$build/vindaru-cli"
@@ -41,7 +42,6 @@ cmp <("$cli" cat "$stream") "$raw"
 
 for f in "$raw" "$stream"; do cat "$f" >/dev/null; done
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 best() { # NAME SECONDS: keep the smallest time per name
     local name=$1 s=$2 var="best_$1"
     if [ -z "${!var:-}" ] || [ "$(echo "$s < ${!var}" | bc -l)" = 1 ]; then printf -v "$var" '%s' "$s"; fi

@@ -8,6 +8,7 @@
 # pseudo-random data with an NTFS, a FAT32 and an exFAT boot sector at known places, so the
 # scan has something to find and nothing reads as a hole.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 build=${1:-build}
 cli="$build/vindaru-cli"
@@ -48,7 +49,6 @@ fi
 cat "$disk" >/dev/null
 cat "$disk" >/dev/null
 
-source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 # Interleaved rounds, best of each: the machine may be shared, and the fastest round is the
 # one least disturbed by other work.
 rounds=${VINDARU_BENCH_ROUNDS:-3}
