@@ -67,7 +67,7 @@ struct ScratchSession {
 void ChainChoice::applyTo(Session& session) const {
     session.chainLayer = layer ? static_cast<std::int64_t>(*layer) : -1;
     session.allowMissingParent = allowMissingParent;
-    session.namedParents.clear();
+    session.namedParents = namedParents;
 }
 
 ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices, bool fixedDisk,

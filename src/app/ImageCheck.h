@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "image/ImageChain.h"
 #include "image/ReaderFactory.h"
@@ -21,6 +22,7 @@ namespace vindaru::app {
 struct ChainChoice {
     std::optional<std::size_t> layer;
     bool allowMissingParent = false;
+    std::vector<std::string> namedParents; // parent files the user chose, tried before any other
     void applyTo(Session& session) const;
 };
 

@@ -150,6 +150,7 @@ void ImagePageLogic::refresh(bool keepChainChoice) {
     chainLayerUsed = 0;
     question_ = Question::None;
     questionText_.clear();
+    parentMissing_ = false;
     if (!keepChainChoice) {
         chainChoice = ChainChoice{};
         readWithoutLog = false;
@@ -164,6 +165,7 @@ void ImagePageLogic::refresh(bool keepChainChoice) {
         choices.extentType = readerExtentType();
     }
     const ImageCheckResult check = checkImage(pathText, choices, fixedDisk, chainChoice);
+    parentMissing_ = check.chain.missingParent.has_value();
     if (check.logUnreplayable && !logAnswered_) {
         question_ = Question::UnreplayedLog;
         questionText_ = check.problem + "\n\nRead the disk without its log? What the log holds is "
@@ -210,6 +212,16 @@ void ImagePageLogic::chooseLayer(std::size_t layer) {
         chainChoice.layer.reset();
     else
         chainChoice.layer = layer;
+    refresh(true);
+}
+
+void ImagePageLogic::parentChosen(const std::string& path) {
+    if (path.empty()) return;
+    chainChoice.namedParents = {path};
+    chainChoice.allowMissingParent = false;
+    chainChoice.layer.reset();
+    // A parent that still does not fit is asked about again.
+    parentAnswered_ = false;
     refresh(true);
 }
 

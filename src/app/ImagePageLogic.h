@@ -100,6 +100,10 @@ class ImagePageLogic {
 
     // The disk read as of layer `layer` of the chain (numbered from the base).
     void chooseLayer(std::size_t layer);
+    // A parent that is not found by itself (or not the one the child expects), as the user names
+    // it: tried first, its id still checked. Shown while the chain lacks its parent.
+    bool parentMissing() const { return parentMissing_; }
+    void parentChosen(const std::string& path);
     // The question to ask, once for the file, while it opens only by the user's choice: a child
     // whose parent is missing or does not match (naming the file and the id expected), or a VHDX
     // whose log cannot be replayed; nullopt otherwise.
@@ -141,6 +145,7 @@ class ImagePageLogic {
     Question question_ = Question::None;
     std::string questionText_;
     bool parentAnswered_ = false;
+    bool parentMissing_ = false;
     bool logAnswered_ = false;
 };
 

@@ -79,6 +79,10 @@ void VhdInputDialog::buildControls() {
     auto* pathRow = new QHBoxLayout(pathBox);
     pathRow->addWidget(path_, 1);
     pathRow->addWidget(browse_);
+    // Shown while a child's parent is missing or not the one it expects: the user names it.
+    parent_ = makeButton(tr("Parent image..."), QStyle::SP_DirOpenIcon, tr("Choose the parent image"));
+    parent_->setMinimumWidth(parent_->sizeHint().width());
+    pathRow->addWidget(parent_);
 
     // "File Information"
     auto* infoBox = new QGroupBox(tr("File Information"), this);
@@ -200,6 +204,13 @@ void VhdInputDialog::buildControls() {
     connect(size_, &QLineEdit::textEdited, this,
             [this](const QString& text) { logic_.sizeText = text.toStdString(); });
     connect(browse_, &QPushButton::clicked, this, &VhdInputDialog::browse);
+    connect(parent_, &QPushButton::clicked, this, [this] {
+        const QString path = UiDialogs::openFile(
+            this, tr("Parent image"), tr("Disk images (*.vmdk *.vhd *.vdi *.vhdx *.qcow2);;All files (*)"));
+        if (path.isEmpty()) return;
+        logic_.parentChosen(path.toStdString());
+        showProblem(std::nullopt);
+    });
     connect(openVhd_, &QPushButton::clicked, this, [this] { openContainer(kImageKindVhd); });
     connect(openVdi_, &QPushButton::clicked, this, [this] { openContainer(kImageKindVdi); });
     connect(openVhdx_, &QPushButton::clicked, this, [this] { openContainer(kImageKindVhdx); });
@@ -231,6 +242,7 @@ void VhdInputDialog::render() {
     extentType_->setEnabled(logic_.extentTypeEnabled && !container);
     extentType_->setCurrentText(QString::fromStdString(logic_.extentType));
     browse_->setEnabled(logic_.browseEnabled);
+    parent_->setVisible(logic_.parentMissing());
     path_->setEnabled(logic_.pathEnabled);
     if (path_->text().toStdString() != logic_.pathText)
         path_->setText(QString::fromStdString(logic_.pathText));

@@ -33,6 +33,7 @@ class VhdInputDialog : public WizardPage {
     QLineEdit* pathEdit() const { return path_; }
     QLineEdit* sizeEdit() const { return size_; }
     QPushButton* browseButton() const { return browse_; }
+    QPushButton* parentButton() const { return parent_; }
     QPushButton* openVhdButton() const { return openVhd_; }
     QPushButton* openVdiButton() const { return openVdi_; }
     QPushButton* openVhdxButton() const { return openVhdx_; }
@@ -72,6 +73,7 @@ class VhdInputDialog : public WizardPage {
     QComboBox* extentType_;
     QLineEdit* path_;
     QPushButton* browse_;
+    QPushButton* parent_;
     QLabel* infoLabels_[5];
     QLabel* infoValues_[4];
     QLineEdit* size_;

@@ -205,6 +205,38 @@ TEST_F(ImageContainersPage, AMissingParentIsNamedAndAskedAbout) {
     EXPECT_TRUE(wizard->session.allowMissingParent);
 }
 
+// A parent kept elsewhere is named by hand: the chain is read whole through it.
+TEST_F(ImageContainersPage, AParentNamedByHandIsReadAsTheChainsBase) {
+    makeChain();
+    run("mkdir away && mv base.vmdk away/");
+    auto* page = imagePage();
+    boxes.answerStartingWith("child.vmdk: its parent image base.vmdk (id ", QMessageBox::No);
+    choose(page->browseButton(), at("child.vmdk"));
+    EXPECT_FALSE(page->nextButton()->isEnabled());
+    ASSERT_TRUE(page->parentButton()->isVisible());
+    choose(page->parentButton(), at("away/base.vmdk"));
+    EXPECT_TRUE(page->nextButton()->isEnabled()) << page->problemLabel()->text().toStdString();
+    EXPECT_FALSE(page->parentButton()->isVisible());
+    ASSERT_EQ(page->chainTable()->rowCount(), 2);
+    EXPECT_FALSE(page->chainTable()->item(1, 2)->text().contains("missing"));
+    // The child hides the partition table, so the volume list may stay empty: only its reader
+    // is looked at.
+    page->nextButton()->click();
+    ASSERT_TRUE(boxes.waitFor(kSpaceWarning));
+    auto* modes = visiblePage<app::DriveParsingModes>();
+    ASSERT_NE(modes, nullptr);
+    modes->nextButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return wizard->session.sessionReader != nullptr; }));
+    EXPECT_EQ(wizard->session.namedParents, std::vector<std::string>{at("away/base.vmdk")});
+    // The later pages' reader: the child's own sector, and the NTFS boot sector only the parent
+    // holds.
+    EXPECT_EQ(sessionSector0()[0], 0x5A);
+    std::array<std::uint8_t, 8> boot{};
+    ASSERT_TRUE(wizard->session.sessionReader);
+    wizard->session.sessionReader->readAt(2048 * 512, boot);
+    EXPECT_EQ(std::string(boot.begin() + 3, boot.end()), "NTFS ");
+}
+
 TEST_F(ImageContainersPage, AVhdxWhoseLogCannotBeReplayedIsReadWithoutItOnlyWhenTheUserSaysSo) {
     // Not closed cleanly, with a log entry whose tail is nowhere; block 0 holds data.
     VhdxImage img;
