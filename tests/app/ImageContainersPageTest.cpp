@@ -62,6 +62,16 @@ class ImageContainersPage : public WizardFixture {
         EXPECT_NE(modes, nullptr);
         return modes ? openVolumePage(modes) : nullptr;
     }
+    // Next on the image page and on the modes page, for the later pages' reader alone (the volume
+    // list may stay empty): true once it exists.
+    bool readerAfterNext() {
+        imagePage()->nextButton()->click();
+        if (!boxes.waitFor(kSpaceWarning)) return false;
+        auto* modes = visiblePage<app::DriveParsingModes>();
+        if (!modes) return false;
+        modes->nextButton()->click();
+        return waitUntil([&] { return wizard->session.sessionReader != nullptr; });
+    }
     // The session reader's first sector (the later pages' reader).
     std::array<std::uint8_t, 512> sessionSector0() const {
         std::array<std::uint8_t, 512> sector{};
@@ -221,12 +231,7 @@ TEST_F(ImageContainersPage, AParentNamedByHandIsReadAsTheChainsBase) {
     EXPECT_FALSE(page->chainTable()->item(1, 2)->text().contains("missing"));
     // The child hides the partition table, so the volume list may stay empty: only its reader
     // is looked at.
-    page->nextButton()->click();
-    ASSERT_TRUE(boxes.waitFor(kSpaceWarning));
-    auto* modes = visiblePage<app::DriveParsingModes>();
-    ASSERT_NE(modes, nullptr);
-    modes->nextButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return wizard->session.sessionReader != nullptr; }));
+    ASSERT_TRUE(readerAfterNext());
     EXPECT_EQ(wizard->session.namedParents, std::vector<std::string>{at("away/base.vmdk")});
     // The later pages' reader: the child's own sector, and the NTFS boot sector only the parent
     // holds.
@@ -261,12 +266,7 @@ TEST_F(ImageContainersPage, AVhdxWhoseLogCannotBeReplayedIsReadWithoutItOnlyWhen
     choose(page->openVhdxButton(), at("dirty.vhdx"));
     EXPECT_TRUE(page->nextButton()->isEnabled()) << page->problemLabel()->text().toStdString();
     EXPECT_EQ(sizeText(), "4");
-    page->nextButton()->click();
-    ASSERT_TRUE(boxes.waitFor(kSpaceWarning));
-    auto* modes = visiblePage<app::DriveParsingModes>();
-    ASSERT_NE(modes, nullptr);
-    modes->nextButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return wizard->session.sessionReader != nullptr; }));
+    ASSERT_TRUE(readerAfterNext());
     std::array<std::uint8_t, 512> sector{};
     ASSERT_TRUE(wizard->session.sessionReader->readAt(0, sector));
     EXPECT_TRUE(std::equal(sector.begin(), sector.end(), data.begin()));
