@@ -14,11 +14,6 @@ std::uint64_t position(std::uint64_t base, std::uint64_t index, std::uint64_t un
     return base + index * unit;
 }
 
-bool bitSet(std::uint8_t byte, std::uint64_t bit, BitOrder order) {
-    const unsigned shift = static_cast<unsigned>(order == BitOrder::LowFirst ? bit % 8 : 7 - bit % 8);
-    return (byte >> shift & 1) != 0;
-}
-
 } // namespace
 
 void appendByteRange(UsedRanges& ranges, std::uint64_t begin, std::uint64_t end) {
@@ -42,7 +37,7 @@ void appendSetBitRanges(UsedRanges& ranges, std::span<const std::uint8_t> bitmap
             at += 8;
             continue;
         }
-        if (bitSet(byte, at, order)) appendByteRange(ranges, position(base, at, unit), position(base, at + 1, unit));
+        if (isBitSet(byte, at, order)) appendByteRange(ranges, position(base, at, unit), position(base, at + 1, unit));
         ++at;
     }
 }

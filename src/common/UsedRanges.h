@@ -25,6 +25,12 @@ struct UsedSpace {
 // HFS+ from the highest.
 enum class BitOrder { LowFirst, HighFirst };
 
+// Bit `bit` of a bitmap, in the byte that holds it (bit / 8 of the bitmap), counted as `order` says.
+inline bool isBitSet(std::uint8_t byte, std::uint64_t bit, BitOrder order) {
+    const unsigned shift = static_cast<unsigned>(order == BitOrder::LowFirst ? bit % 8 : 7 - bit % 8);
+    return (byte >> shift & 1) != 0;
+}
+
 // Appends [begin, end), joined with the last range when they touch; empty ranges are left out.
 void appendByteRange(UsedRanges& ranges, std::uint64_t begin, std::uint64_t end);
 

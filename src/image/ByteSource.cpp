@@ -132,8 +132,8 @@ bool ByteSource::isHole(std::uint64_t, std::uint64_t) const { return false; }
 
 std::uint64_t ByteSource::nextData(std::uint64_t offset) const { return offset; }
 
-std::uint64_t ByteSource::nextDataByUnits(std::uint64_t offset, std::uint64_t unit) const {
-    const std::uint64_t total = size();
+std::uint64_t ByteSource::nextDataByUnits(std::uint64_t offset, std::uint64_t unit, std::uint64_t end) const {
+    const std::uint64_t total = end == 0 || end > size() ? size() : end;
     if (unit == 0 || offset >= total) return offset;
     std::uint64_t at = offset;
     while (at < total) {

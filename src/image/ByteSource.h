@@ -136,8 +136,9 @@ class ByteSource {
 
   protected:
     // nextData for a source whose map is in units of `unit` bytes, by isHole over one unit after
-    // another: for maps that are cheap to ask a unit at a time (a block table in memory).
-    std::uint64_t nextDataByUnits(std::uint64_t offset, std::uint64_t unit) const;
+    // another: for maps that are cheap to ask a unit at a time (a block table in memory). The
+    // walk stops at `end` (size() when 0 or past it), which it returns when all before it is hole.
+    std::uint64_t nextDataByUnits(std::uint64_t offset, std::uint64_t unit, std::uint64_t end = 0) const;
 
     // Reads [offset, offset + out.size()), which lies wholly below size(); the contract of
     // readAt otherwise. Implementations add holes and unreadable ranges to `report` only when it

@@ -413,11 +413,8 @@ std::uint64_t FileReadSeekQcow2::nextData(std::uint64_t offset) const {
             continue;
         }
         const bool wholeStretch = at == l1Index * stretchBytes;
-        for (; at < stretchEnd;) {
-            const std::uint64_t clusterEnd = std::min(stretchEnd, (at / clusterSize_ + 1) * clusterSize_);
-            if (!isHole(at, clusterEnd - at)) return at;
-            at = clusterEnd;
-        }
+        if (const std::uint64_t next = nextDataByUnits(at, clusterSize_, stretchEnd); next < stretchEnd) return next;
+        at = stretchEnd;
         if (wholeStretch && table != 0 && emptyTables.size() < kMaxEmptyTables) emptyTables.insert(table);
     }
     return diskSize_;

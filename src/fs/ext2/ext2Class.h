@@ -221,6 +221,9 @@ private:
     bool contentInInode(ByteSpan inode) const;
     std::int64_t directoryKey(std::uint32_t inode) const;
     bool deletedState(ByteSpan inode) const;
+    // A group's block bitmap, one block; false when the descriptor names no block of the volume
+    // or it cannot be read.
+    bool readBlockBitmap(const Ext2GroupInfo& info, std::vector<std::uint8_t>& out);
     // Block bitmap: false for a block no live inode holds (outside the volume: in use).
     bool blockInUse(std::uint64_t block);
     bool runInUse(std::uint64_t physical, std::uint64_t count);

@@ -35,21 +35,24 @@ bool ext2Class::blockInUse(std::uint64_t block) {
     if (it == bitmaps_.end()) {
         if (bitmaps_.size() >= kMaxBitmapGroups) bitmaps_.clear();
         std::vector<std::uint8_t> bits;
-        if (info.blockBitmap != 0 && info.blockBitmap < geometry.blocksCount) {
-            bits.assign(geometry.blockSize, 0);
-            if (!readBlocks(info.blockBitmap, bits)) bits.clear();
-        }
+        if (!readBlockBitmap(info, bits)) bits.clear();
         it = bitmaps_.emplace(group, std::move(bits)).first;
     }
     // An unreadable bitmap cannot vouch for any block.
     if (it->second.empty() || bit / 8 >= it->second.size()) return true;
-    return (it->second[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1;
+    return isBitSet(it->second[static_cast<std::size_t>(bit / 8)], bit, BitOrder::LowFirst);
 }
 
 bool ext2Class::runInUse(std::uint64_t physical, std::uint64_t count) {
     for (std::uint64_t b = 0; b < count; ++b)
         if (blockInUse(physical + b)) return true;
     return false;
+}
+
+bool ext2Class::readBlockBitmap(const Ext2GroupInfo& info, std::vector<std::uint8_t>& out) {
+    if (info.blockBitmap == 0 || info.blockBitmap >= geometry.blocksCount) return false;
+    out.assign(geometry.blockSize, 0);
+    return readBlocks(info.blockBitmap, out);
 }
 
 std::optional<double> ext2Class::recoverableShare(EntryRef ref) {
@@ -90,7 +93,7 @@ std::optional<UsedRanges> ext2Class::usedByteRanges() {
     UsedRanges ranges;
     // The boot block of 1 KiB-block volumes comes before the first group.
     appendByteRange(ranges, 0, std::uint64_t{geometry.firstDataBlock} * bs);
-    std::vector<std::uint8_t> bits(bs);
+    std::vector<std::uint8_t> bits;
     bool anyKnown = false;
     for (std::uint64_t g = 0; g < groups.size(); ++g) {
         if (stopped()) return std::nullopt;
@@ -102,7 +105,7 @@ std::optional<UsedRanges> ext2Class::usedByteRanges() {
             anyKnown = true;
             continue;
         }
-        if (info.blockBitmap == 0 || info.blockBitmap >= geometry.blocksCount || !readBlocks(info.blockBitmap, bits)) {
+        if (!readBlockBitmap(info, bits)) {
             // A bitmap that cannot be read cannot vouch for any block of its group.
             appendByteRange(ranges, first * bs, (first + count) * bs);
             continue;

@@ -315,7 +315,7 @@ std::optional<double> HFSP::recoverableShare(std::size_t index) {
     for (const HfsExtent& x : fileExtents(index)) {
         for (std::uint64_t b = x.startBlock; b < std::uint64_t{x.startBlock} + x.blockCount && needed > 0; ++b, --needed) {
             const std::uint8_t byte = b / 8 < allocationBitmap_.size() ? allocationBitmap_[static_cast<std::size_t>(b / 8)] : 0xFF;
-            free += (byte >> (7 - b % 8) & 1) == 0;
+            free += !isBitSet(byte, b, BitOrder::HighFirst);
         }
     }
     return static_cast<double>(free) / static_cast<double>(total);
