@@ -16,6 +16,9 @@ constexpr std::size_t kTableCacheLimit = 1024;
 // Inflated grains kept for reads that come back to the same grain (browsing reads sectors
 // and clusters, a few at a time); 32 grains of 64 KiB are 2 MiB.
 constexpr std::size_t kInflatedCacheSlots = 32;
+// Larger grains (a header may declare up to 8 GiB) are never held whole: a part of one is
+// inflated through a small window each time.
+constexpr std::uint64_t kCacheableGrain = std::uint64_t{1} << 20;
 // Deflate never grows data by more than a small fraction; a marker claiming more than this
 // over its grain is damaged, and the bound keeps the read of its data to the grain's order.
 constexpr std::uint64_t kCompressedSlack = 4096;
@@ -83,23 +86,27 @@ bool VmdkGrainExtent::readStored(std::uint64_t fileOffset, std::span<std::uint8_
     return false;
 }
 
-Damage VmdkGrainExtent::inflateGrain(std::uint64_t grain, std::uint64_t markerOffset,
-                                     std::span<std::uint8_t> grainOut) const {
+Damage VmdkGrainExtent::inflateGrain(std::uint64_t grain, std::uint64_t markerOffset, std::uint64_t skip,
+                                     std::span<std::uint8_t> window) const {
     const std::uint64_t most = kVmdkGrainMarkerHeader + grainBytes_ + grainBytes_ / 8 + kCompressedSlack;
     const std::uint64_t inFile = fileLength_ - markerOffset; // storedAt: markerOffset < fileLength_
     std::span<const std::uint8_t> bytes;
-    // The marker's sector first, then exactly the rest of its data.
+    // The marker's sector first, then exactly the rest of its data, held only once the marker
+    // claims no more than a grain's worth.
     {
         std::vector<std::uint8_t>& buffer = scratch();
-        buffer.resize(static_cast<std::size_t>(std::min(most, inFile)));
-        const std::size_t first = std::min<std::size_t>(buffer.size(), 4096);
-        std::int64_t got = file_.readAt(markerOffset, std::span(buffer).first(first));
+        const std::uint64_t limit = std::min(most, inFile);
+        const std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(limit, 4096));
+        buffer.resize(first);
+        std::int64_t got = file_.readAt(markerOffset, buffer);
         if (got < 0) return Damage::ReadError;
         const auto head = decodeVmdkMarker(std::span(buffer).first(static_cast<std::size_t>(got)));
-        if (head && head->isGrain() && got == static_cast<std::int64_t>(first)) {
-            const std::uint64_t want = std::min<std::uint64_t>(kVmdkGrainMarkerHeader + head->size, buffer.size());
+        if (head && head->isGrain() && got == static_cast<std::int64_t>(first) &&
+            kVmdkGrainMarkerHeader + std::uint64_t{head->size} <= most) {
+            const std::uint64_t want = std::min<std::uint64_t>(kVmdkGrainMarkerHeader + head->size, limit);
             if (want > first) {
-                const std::int64_t more = file_.readAt(markerOffset + first, std::span(buffer).subspan(first, want - first));
+                buffer.resize(static_cast<std::size_t>(want));
+                const std::int64_t more = file_.readAt(markerOffset + first, std::span(buffer).subspan(first));
                 if (more < 0) return Damage::ReadError;
                 got += more;
             }
@@ -113,15 +120,21 @@ Damage VmdkGrainExtent::inflateGrain(std::uint64_t grain, std::uint64_t markerOf
     const std::uint64_t end = kVmdkGrainMarkerHeader + std::uint64_t{marker->size};
     if (end > most) return Damage::BadCompressedData;
     if (end > bytes.size()) return outsideFile(markerOffset + end);
-    const auto produced = inflateVmdkGrain(bytes.subspan(kVmdkGrainMarkerHeader, marker->size), grainOut);
-    if (!produced || *produced != grainOut.size()) return Damage::BadCompressedData;
-    return Damage::None;
+    const auto data = bytes.subspan(kVmdkGrainMarkerHeader, marker->size);
+    const std::uint64_t whole = grainLength(grain);
+    if (skip == 0 && window.size() == whole) {
+        const auto produced = inflateVmdkGrain(data, window);
+        return produced && *produced == whole ? Damage::None : Damage::BadCompressedData;
+    }
+    return inflateVmdkGrainPart(data, whole, skip, window) ? Damage::None : Damage::BadCompressedData;
 }
 
 Damage VmdkGrainExtent::runJob(const Job& job, std::span<std::uint8_t> out) const {
     const std::span<std::uint8_t> dst = out.subspan(job.outPos, job.length);
     const std::uint64_t whole = grainLength(job.grain);
-    if (job.inGrain == 0 && job.length == whole) return inflateGrain(job.grain, job.markerOffset, dst);
+    // A whole grain inflates in place; so does part of a grain too large to keep.
+    if ((job.inGrain == 0 && job.length == whole) || whole > kCacheableGrain)
+        return inflateGrain(job.grain, job.markerOffset, job.inGrain, dst);
 
     // Part of a grain: inflate it once into the cache, for the reads of its other parts.
     std::shared_ptr<const std::vector<std::uint8_t>> bytes;
@@ -132,7 +145,7 @@ Damage VmdkGrainExtent::runJob(const Job& job, std::span<std::uint8_t> out) cons
     }
     if (!bytes) {
         auto fresh = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(whole));
-        if (const Damage why = inflateGrain(job.grain, job.markerOffset, *fresh); why != Damage::None)
+        if (const Damage why = inflateGrain(job.grain, job.markerOffset, 0, *fresh); why != Damage::None)
             return why;
         bytes = fresh;
         std::lock_guard lock(grainMutex_);

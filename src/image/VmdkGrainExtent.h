@@ -104,7 +104,10 @@ class VmdkGrainExtent : public VmdkExtent {
                     ReadReport* report) const;
     // Inflates grain `grain` from its marker into `grainOut` (its in-disk length); None when
     // it gave every byte, else why not.
-    Damage inflateGrain(std::uint64_t grain, std::uint64_t markerOffset, std::span<std::uint8_t> grainOut) const;
+    // Inflates the grain whose marker is at `markerOffset` and gives its bytes from `skip` on,
+    // as many as `window` holds.
+    Damage inflateGrain(std::uint64_t grain, std::uint64_t markerOffset, std::uint64_t skip,
+                        std::span<std::uint8_t> window) const;
     Damage runJob(const Job& job, std::span<std::uint8_t> out) const;
     bool runJobs(const std::vector<Job>& jobs, std::span<std::uint8_t> out, std::uint64_t diskStart,
                  ReadReport* report) const;

@@ -51,4 +51,37 @@ std::optional<std::size_t> inflateVmdkGrain(std::span<const std::uint8_t> in, st
     return produced;
 }
 
+bool inflateVmdkGrainPart(std::span<const std::uint8_t> in, std::uint64_t total, std::uint64_t skip,
+                          std::span<std::uint8_t> out) {
+    constexpr std::size_t kMax = std::numeric_limits<uInt>::max();
+    if (in.size() > kMax || skip > total || out.size() > total - skip) return false;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    z.next_in = const_cast<Bytef*>(in.data()); // zlib's interface is not const; it does not write
+    z.avail_in = static_cast<uInt>(in.size());
+    // The bytes before and after the window go through a small buffer and are dropped.
+    std::uint8_t drop[16384];
+    std::uint64_t produced = 0;
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        std::uint8_t* to = drop;
+        std::uint64_t room = sizeof drop;
+        if (produced < skip) {
+            room = std::min<std::uint64_t>(room, skip - produced);
+        } else if (produced < skip + out.size()) {
+            to = out.data() + (produced - skip);
+            room = std::min<std::uint64_t>(skip + out.size() - produced, kMax);
+        }
+        z.next_out = to;
+        z.avail_out = static_cast<uInt>(room);
+        rc = inflate(&z, Z_NO_FLUSH);
+        produced += room - z.avail_out;
+        if (produced > total) break;
+        // No progress with input left means the stream is cut short.
+        if (rc == Z_BUF_ERROR || (rc == Z_OK && z.avail_in == 0 && z.avail_out != 0)) break;
+    }
+    inflateEnd(&z);
+    return rc == Z_STREAM_END && produced == total;
+}
+
 } // namespace vindaru

@@ -44,4 +44,9 @@ std::optional<VmdkSparseHeader> decodeVmdkStreamFooter(std::span<const std::uint
 // the data is corrupt or would not fit in `out`.
 std::optional<std::size_t> inflateVmdkGrain(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
 
+// Bytes [skip, skip + out.size()) of a grain whose zlib stream must give exactly `total` bytes,
+// without holding the whole grain. false when the stream is corrupt or of another length.
+bool inflateVmdkGrainPart(std::span<const std::uint8_t> in, std::uint64_t total, std::uint64_t skip,
+                          std::span<std::uint8_t> out);
+
 } // namespace vindaru

@@ -122,6 +122,34 @@ TEST(VmdkStreamExtent, ReadsGrainsWithTheDirectoryInTheFooterOrUpFront) {
     }
 }
 
+TEST(VmdkStreamExtent, PartsOfLargeGrainsInflateThroughAWindowAndStillCheckTheWholeStream) {
+    // 8 MiB grains: too large to keep, so each piece is inflated on its own.
+    const auto disk = patternDisk(40000, {}, 16384);
+    const auto image = test::streamOptimizedImage(disk, 16384, true);
+    const auto e = sparse(image.file);
+    Reader r;
+    for (const auto& [at, len] : {std::pair{1000u, 77u}, std::pair{(16384u * 512) - 5, 9000u},
+                                  std::pair{39999u * 512 + 3, 509u}}) {
+        std::vector<std::uint8_t> piece(len);
+        ReadReport report;
+        EXPECT_TRUE(e->read(at, piece, 0, &report, r.fill));
+        EXPECT_TRUE(std::equal(piece.begin(), piece.end(), disk.begin() + at)) << "at " << at;
+        EXPECT_FALSE(report.damaged());
+    }
+
+    std::vector<std::uint8_t> z(compressBound(65536));
+    uLongf zlen = z.size();
+    ASSERT_EQ(compress(z.data(), &zlen, disk.data(), 65536), Z_OK);
+    const auto stream = std::span(z).first(zlen);
+    std::vector<std::uint8_t> window(300);
+    EXPECT_TRUE(inflateVmdkGrainPart(stream, 65536, 40000, window));
+    EXPECT_TRUE(std::equal(window.begin(), window.end(), disk.begin() + 40000));
+    EXPECT_FALSE(inflateVmdkGrainPart(stream, 65535, 40000, window)) << "longer than the grain";
+    EXPECT_FALSE(inflateVmdkGrainPart(stream, 65537, 40000, window)) << "shorter than the grain";
+    EXPECT_FALSE(inflateVmdkGrainPart(stream.first(zlen - 9), 65536, 0, window)) << "cut short";
+    EXPECT_FALSE(inflateVmdkGrainPart(stream, 65536, 65400, window)) << "window past the grain";
+}
+
 TEST(VmdkStreamExtent, DamagedGrainsAreUnreadableEachForItsReason) {
     const auto disk = patternDisk(512, {}, 128);
     auto image = test::streamOptimizedImage(disk, 128, true);
