@@ -104,10 +104,11 @@ int runCarve(const std::vector<std::string>& argsIn) {
         return kExitImage;
     }
     if (freeSpace) logic.usedSpace = usedSpaceOf;
-    const bool carved = logic.carve();
-    progress.finish(true);
+    const RawRecoveryLogic::Carve carved = logic.carve();
+    progress.finish(carved == RawRecoveryLogic::Carve::Carved);
     status.flush();
-    if (!carved && freeSpace) return kExitFreeSpaceUnknown;
+    if (carved == RawRecoveryLogic::Carve::FreeSpaceUnknown) return kExitFreeSpaceUnknown;
+    if (carved == RawRecoveryLogic::Carve::EngineFailed) return kExitNotFound; // the engine said why
 
     const std::shared_ptr<myJpg> engine = logic.engine();
     const auto& finds = engine->foundFiles();

@@ -91,7 +91,7 @@ RawRecoveryLogic::Prepared RawRecoveryLogic::prepare(bool loadDefaultItems, cons
     return Prepared::Ready;
 }
 
-bool RawRecoveryLogic::carve() {
+RawRecoveryLogic::Carve RawRecoveryLogic::carve() {
     std::shared_ptr<myJpg> engine = engine_;
     UsedRanges used;
     if (usedSpace) {
@@ -101,7 +101,7 @@ bool RawRecoveryLogic::carve() {
             carving_ = false;
             sinks_.messages.info(space.message);
             sinks_.status.setText(kProcessingDone);
-            return false;
+            return Carve::FreeSpaceUnknown;
         }
         used = std::move(*space.ranges);
     }
@@ -111,7 +111,7 @@ bool RawRecoveryLogic::carve() {
     if (carved) runs_.push_back(Run{engine, engine->rootItem()});
     carving_ = false;
     sinks_.status.setText(kProcessingDone);
-    return carved;
+    return carved ? Carve::Carved : Carve::EngineFailed;
 }
 
 void RawRecoveryLogic::pause() {

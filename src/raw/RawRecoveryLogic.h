@@ -49,9 +49,10 @@ public:
     // volume.
     std::function<UsedSpace(const ByteSource& disk, const VolumeRecord& volume)> usedSpace;
 
-    // On the worker: the carving, then "Processing done". False when nothing was carved: the
-    // free space could not be told (the user is told why) or the engine could not run.
-    bool carve();
+    // On the worker: the carving, then "Processing done". Anything but Carved means nothing was
+    // carved: the free space could not be told (the user is told why) or the engine could not run.
+    enum class Carve { Carved, FreeSpaceUnknown, EngineFailed };
+    Carve carve();
 
     void pause();
     void resume();
