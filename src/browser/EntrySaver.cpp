@@ -1,8 +1,6 @@
 #include "browser/EntrySaver.h"
 
 #include <cerrno>
-#include <chrono>
-#include <thread>
 #include <cstdlib>
 #include <deque>
 #include <exception>
@@ -248,7 +246,7 @@ void EntrySaver::dump(EntryRef directory, OutputFolder& top) {
     };
     auto stop = [&] {
         waitWhilePaused();
-        return saveStopRequested_.load(std::memory_order_relaxed);
+        return saveStopRequested_.load();
     };
     folderPath_.clear();
     walker.walk(directory, visit, leave, stop);
@@ -266,8 +264,7 @@ void EntrySaver::begin(const fs::path& output) {
 
 void EntrySaver::waitWhilePaused() const {
     // The save's own stop flag ends the wait as well as Resume does.
-    while (pauseGate && pauseGate->paused() && !saveStopRequested_.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (pauseGate) pauseGate->wait(saveStopRequested_);
 }
 
 std::optional<OutputFolder> EntrySaver::openOutput(const fs::path& output) {
@@ -314,7 +311,7 @@ OutputFolder* EntrySaver::folderAt(OutputFolder& top, const std::vector<std::str
 EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
                                                 const std::string& outputField,
                                                 const std::string& topName) {
-    saveStopRequested_.store(false);
+    saveStopRequested_.reset();
     written_ = 0;
     if (outputField.empty()) {
         sinks_.messages.info(kSelectOutputFolder);
@@ -351,7 +348,7 @@ EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
 
 EntrySaver::FolderResult EntrySaver::saveChecked(const std::vector<CheckedEntry>& entries,
                                                  const std::string& outputField) {
-    saveStopRequested_.store(false);
+    saveStopRequested_.reset();
     written_ = 0;
     if (outputField.empty()) {
         sinks_.messages.info(kSelectOutputFolder);

@@ -84,7 +84,7 @@ public:
     // the rest of the save.
     using ExistingFilesQuestion = std::function<ExistingFiles(const std::string& takenName)>;
 
-    EntrySaver(EntryView& view, BrowserSinks sinks, std::atomic<bool>& saveStopRequested)
+    EntrySaver(EntryView& view, BrowserSinks sinks, StopFlag& saveStopRequested)
         : view_(view), sinks_(sinks), saveStopRequested_(saveStopRequested) {}
 
     // The Save command on the selected directory entry. Clears saveStopRequested first, so a
@@ -145,7 +145,7 @@ private:
 
     EntryView& view_;
     BrowserSinks sinks_;
-    std::atomic<bool>& saveStopRequested_;
+    StopFlag& saveStopRequested_;
     std::uint64_t written_ = 0;
     SavedFileFn report_;
     bool reportDigests_ = true;

@@ -82,7 +82,7 @@ void EntrySearch::searchFolder(EntryRef folder, const std::string& path, const s
         {}, [&] { return control_.shouldStop(); });
 
     sinks_.progress.setPosition(static_cast<std::int64_t>(count));
-    control_.stopRequested = false;
+    control_.stopRequested.acknowledge();
 }
 
 } // namespace vindaru

@@ -33,6 +33,8 @@ EngineControl* VolumeScanLogic::control() { return parser_ ? &parser_->control()
 void VolumeScanLogic::takeAdvancedParser(std::shared_ptr<VolumeParser> parser, AdvancedChoice choice) {
     parser_ = std::move(parser);
     advancedChoice_ = std::move(choice);
+    // The rebuild is a new run: a Stop meant for the candidate search does not end it.
+    if (parser_) parser_->control().stopRequested.reset();
 }
 
 VolumeScanLogic::Prepared VolumeScanLogic::prepare() {
@@ -136,7 +138,7 @@ void VolumeScanLogic::requestStop() {
     if (auto* c = control()) {
         // The save's flag first: the parser's stop also lets a paused save go on, which must
         // then see the stop at once.
-        saveStopRequested_ = true;
+        saveStopRequested_.raise();
         c->requestStop();
         sinks_.status.setText(kStopPressed);
     }
@@ -144,7 +146,7 @@ void VolumeScanLogic::requestStop() {
 
 void VolumeScanLogic::stopAll() {
     if (auto* c = control()) {
-        saveStopRequested_ = true;
+        saveStopRequested_.raise();
         c->requestStop();
         sinks_.status.setText(kAllStopped);
     }

@@ -72,7 +72,7 @@ public:
     EntrySaver* saver() { return saver_.get(); }
     VolumeParser* parser() { return parser_.get(); }
     EngineControl* control();
-    std::atomic<bool>& saveStopRequested() { return saveStopRequested_; }
+    StopFlag& saveStopRequested() { return saveStopRequested_; }
 
     // The search button's worker procedure (after run()): rows as they are found go to `onRow`.
     EntrySearch::Result search(const std::string& pattern, const EntrySearch::RowFn& onRow = {});
@@ -94,7 +94,7 @@ private:
     std::string rootItemName_;
     TreeItemId volumeItem_ = kNoTreeItem;
     std::atomic<bool> busy_{true};
-    std::atomic<bool> saveStopRequested_{false};
+    StopFlag saveStopRequested_;
     std::uint64_t recycledNamesRestored_ = 0;
     bool driveFormatted_ = false;
     std::shared_ptr<VolumeParser> parser_; // shared with the advance options page in Advanced mode

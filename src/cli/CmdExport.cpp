@@ -23,7 +23,7 @@ EngineControl* activeControl = nullptr;
 
 // Only a lock-free atomic store: safe inside a signal handler.
 extern "C" void requestStopOnSignal(int) {
-    if (activeControl) activeControl->stopRequested.store(true);
+    if (activeControl) activeControl->stopRequested.raise();
 }
 
 class StopOnInterrupt {

@@ -8,36 +8,31 @@
 
 namespace vindaru {
 
-// The stop flag. Raising it is a request; looking at it marks the requests so far as seen.
-// Lowering it (the steps that clear the flag so that the next step goes on with what was found)
-// forgets only the requests that were seen: a Stop pressed after the engine last looked, even
-// one pressed just before the clearing, stays raised for the next step. reset() forgets every
-// request, for the start of a new run.
+// The stop flag. Every press of Stop is a request of its own, counted; looking at the flag marks
+// the requests made so far as seen. A step that was stopped and lets the next step go on with what
+// it found calls acknowledge(): that forgets only the requests seen, so a Stop pressed after the
+// engine last looked (just before the step ended, or between two steps) still stops the next
+// step. reset() forgets every request; it belongs where a new run is started, before its worker
+// runs, so that a Stop pressed once the run has begun is never wiped.
 class StopFlag {
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+
 public:
-    void store(bool raise, std::memory_order = std::memory_order_seq_cst) {
-        if (raise)
-            requests_.fetch_add(1);
-        else
-            acknowledged_.store(seen_.load());
+    // Async-signal-safe (one lock-free increment): the command line raises it from SIGINT.
+    void raise() { requests_.fetch_add(1); }
+    void acknowledge() { acknowledged_.store(seen_.load()); }
+    void reset() {
+        const std::uint64_t requests = requests_.load();
+        seen_.store(requests);
+        acknowledged_.store(requests);
     }
-    StopFlag& operator=(bool raise) {
-        store(raise);
-        return *this;
-    }
-    bool load(std::memory_order = std::memory_order_seq_cst) const {
+    bool load() const {
         const std::uint64_t requests = requests_.load();
         if (requests == acknowledged_.load()) return false;
         std::uint64_t seen = seen_.load();
         while (seen < requests && !seen_.compare_exchange_weak(seen, requests)) {
         }
         return true;
-    }
-    operator bool() const { return load(); }
-    void reset() {
-        const std::uint64_t requests = requests_.load();
-        seen_.store(requests);
-        acknowledged_.store(requests);
     }
 
 private:
@@ -89,7 +84,7 @@ struct EngineControl {
         return stopRequested.load();
     }
     void requestStop() {
-        stopRequested.store(true);
+        stopRequested.raise();
         pauseGate.resume();
     }
 };

@@ -157,7 +157,7 @@ CopyOutcome copyPieces(const readWriteInterface& reader, int fd, std::uint64_t t
         const std::uint64_t before = outcome.copied;
         outcome.copied += piece.size;
         if (control.shouldStop()) {
-            control.stopRequested = false;
+            control.stopRequested.acknowledge();
             outcome.stopped = true;
             break;
         }

@@ -348,7 +348,7 @@ bool myJpg::carveVolume() {
                     continue;
                 }
                 next = examine(next, piece.withTail.subspan(static_cast<std::size_t>(next - piece.position)));
-                if (control_.stopRequested.load(std::memory_order_relaxed)) {
+                if (control_.stopRequested.load()) {
                     stopped = true;
                     return false;
                 }

@@ -416,7 +416,6 @@ std::uint64_t Partition::scanExtSuperblock(ByteSpan sector, std::uint64_t sector
 void Partition::scanForVolumes(const ByteSource& reader) {
     ProgressSink& progress = progressTarget ? *progressTarget : nullProgress_;
     status("Scanning partition.....");
-    control.stopRequested.reset();
     // Byte positions must fit a signed 64-bit offset; a larger disk size is not believed.
     const std::uint64_t diskEnd = std::min(diskSectorCount, kMaxDiskSectors);
     const bool hasEnd = customEndSector > 0;
@@ -437,7 +436,7 @@ void Partition::scanForVolumes(const ByteSource& reader) {
     const auto onPiece = [&](const SweepPiece& piece) {
         const std::uint64_t first = piece.position / kSector;
         for (std::uint64_t i = 0; i < piece.data.size() / kSector; ++i) {
-            if (control.stopRequested.load(std::memory_order_relaxed)) return false;
+            if (control.stopRequested.load()) return false;
             const ByteSpan sector = piece.data.subspan(i * kSector, kSector);
             std::uint64_t passOver = 0;
             if (sector[0] == 0xEB || sector[0] == 0x48 || mayBeExtSuperblock(sector)) // nothing else is tested

@@ -38,7 +38,9 @@ public:
     // at the end of the range or the disk, on a read failure, or when stop is requested.
     void scanForVolumes(const ByteSource& reader);
 
-    // Safe from any thread; a running scan notices it between sectors.
+    // Safe from any thread; a running scan notices it between sectors. A Stop holds for the
+    // Partition's life, also when it comes before the worker begins: a new discovery starts with
+    // a new Partition (or with control.stopRequested.reset() before its worker starts).
     void requestStop() { control.requestStop(); }
 
     // Settings, set before a discovery starts.

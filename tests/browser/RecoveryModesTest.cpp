@@ -46,6 +46,32 @@ std::optional<std::vector<std::uint8_t>> corpusNtfs() {
     return test::readFile(*path);
 }
 
+// The advance options page on an NTFS volume, prepared for its search.
+struct NtfsAdvancePage {
+    explicit NtfsAdvancePage(std::vector<std::uint8_t> image) : reader(std::move(image)) {}
+    MemoryReader reader;
+    Sinks s;
+    AdvanceOptionsLogic page{&reader, VolumeRecord{"NTFS", "0", "16", 0}, 0,
+                             AdvanceSinks{s.status, s.progress, s.messages}};
+};
+
+// The scan page in Advanced mode, taking the advance options page's parser and choices.
+struct AdvancedScanPage {
+    explicit AdvancedScanPage(NtfsAdvancePage& from)
+        : logic(&from.reader, VolumeRecord{"NTFS", "0", "16", 0}, tree,
+                BrowserSinks{scan.status, scan.second, scan.progress, scan.messages}, kScanModeAdvanced) {
+        logic.takeAdvancedParser(from.page.sharedParser(), from.page.choice());
+    }
+    std::vector<std::string> firstLevel() {
+        std::vector<std::string> labels;
+        for (TreeItemId item : tree.children(logic.volumeItem())) labels.push_back(tree.label(item));
+        return labels;
+    }
+    Sinks scan;
+    CheckTree tree;
+    VolumeScanLogic logic;
+};
+
 } // namespace
 
 TEST(RecoveryModeLogic, OffersTheModesByTheTypesFirstThreeLetters) {
@@ -119,10 +145,9 @@ TEST(AdvanceOptionsLogic, WithoutAReaderOrForOtherTypesNoSearchStarts) {
 TEST(AdvanceOptionsLogic, SearchesFillsTheListsAndHandsItsParserToTheScanPage) {
     auto image = corpusNtfs();
     if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst (or zstd) absent";
-    MemoryReader reader(*image);
-    Sinks s;
-    AdvanceOptionsLogic page(&reader, VolumeRecord{"NTFS", "0", "16", 0}, 0,
-                             AdvanceSinks{s.status, s.progress, s.messages});
+    NtfsAdvancePage advance(std::move(*image));
+    AdvanceOptionsLogic& page = advance.page;
+    Sinks& s = advance.s;
     ASSERT_EQ(page.prepare(), AdvanceOptionsLogic::Prepared::Ready);
     EXPECT_TRUE(page.listsVisible());
     EXPECT_FALSE(page.nextEnabled());
@@ -146,24 +171,36 @@ TEST(AdvanceOptionsLogic, SearchesFillsTheListsAndHandsItsParserToTheScanPage) {
     // The scan page in Advanced mode: the same parser, the page's choices, two end messages.
     page.selectCluster(1); // "4": 2 KiB clusters would misread this volume...
     page.selectCluster(0); // ...so the user goes back to "8"
-    Sinks scan;
-    CheckTree tree;
-    VolumeScanLogic logic(&reader, VolumeRecord{"NTFS", "0", "16", 0}, tree,
-                          BrowserSinks{scan.status, scan.second, scan.progress, scan.messages},
-                          kScanModeAdvanced);
-    logic.takeAdvancedParser(page.sharedParser(), page.choice());
+    AdvancedScanPage scanPage(advance);
+    VolumeScanLogic& logic = scanPage.logic;
+    Sinks& scan = scanPage.scan;
+    CheckTree& tree = scanPage.tree;
     ASSERT_EQ(logic.prepare(), VolumeScanLogic::Prepared::Ready);
     EXPECT_EQ(logic.parser(), page.parser());
     logic.run();
     EXPECT_EQ(scan.messages.texts(), (std::vector<std::string>{"Scanning process completed."}));
     EXPECT_EQ(scan.status.snapshot().back(), "Processing done...");
     EXPECT_EQ(ntfsOf(logic).clusterSize, 4096u);
-    std::vector<std::string> firstLevel;
-    for (TreeItemId item : tree.children(logic.volumeItem()))
-        firstLevel.push_back(tree.label(item));
+    const std::vector<std::string> firstLevel = scanPage.firstLevel();
     EXPECT_NE(std::find(firstLevel.begin(), firstLevel.end(), "Compressed"), firstLevel.end());
     EXPECT_EQ(firstLevel.back(), "ORPHAN_ENTRY");
     EXPECT_EQ(tree.children(kTreeTop).size(), 1u); // the volume item was inserted afresh
+}
+
+// The scan page's rebuild is a run of its own: a Stop pressed for the candidate search just as
+// it ended (after the search last looked) does not end the rebuild the user then starts.
+TEST(AdvanceOptionsLogic, AStopMeantForTheSearchDoesNotEndTheRebuild) {
+    auto image = corpusNtfs();
+    if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst (or zstd) absent";
+    NtfsAdvancePage advance(std::move(*image));
+    ASSERT_EQ(advance.page.prepare(), AdvanceOptionsLogic::Prepared::Ready);
+    advance.page.runSearch();
+    advance.page.stop();
+    AdvancedScanPage scanPage(advance);
+    ASSERT_EQ(scanPage.logic.prepare(), VolumeScanLogic::Prepared::Ready);
+    scanPage.logic.run();
+    const std::vector<std::string> firstLevel = scanPage.firstLevel();
+    EXPECT_NE(std::find(firstLevel.begin(), firstLevel.end(), "Compressed"), firstLevel.end());
 }
 
 TEST(AdvanceOptionsLogic, NoCandidateLeavesTheListEmptyAndNextDoesNothing) {

@@ -27,7 +27,7 @@ struct SaveFixture {
     RecordingStatusSink second;
     RecordingProgressSink progress;
     RecordingMessageSink messages;
-    std::atomic<bool> stop{false};
+    StopFlag stop;
     EntrySaver saver{view, BrowserSinks{status, second, progress, messages}, stop};
     EntryRef root, docs, deep;
 
@@ -127,7 +127,7 @@ TEST(EntrySaver, NoAtTheQuestionWritesNothing) {
 TEST(EntrySaver, YesDumpsTheTreeWithTimesAndSkipsBadClus) {
     SaveFixture f;
     ScratchDir out;
-    f.stop = true; // left over from a Stop during an earlier save
+    f.stop.raise(); // left over from a Stop during an earlier save
     EXPECT_EQ(f.saver.saveFolder(f.root, out.path().string()), EntrySaver::FolderResult::Saved);
     EXPECT_EQ(f.messages.texts().back(), "Saving process done");
     // Times first: reading the copies below may move their access times.
@@ -200,7 +200,7 @@ TEST(EntrySaver, ManyFoldersDeepAndWideEachKeepTheirOwnFiles) {
     RecordingStatusSink status, second;
     RecordingProgressSink progress;
     RecordingMessageSink messages;
-    std::atomic<bool> stop{false};
+    StopFlag stop;
     EntrySaver saver(view, BrowserSinks{status, second, progress, messages}, stop);
     ScratchDir out;
     ASSERT_EQ(saver.saveFolder(root, out.path().string()), EntrySaver::FolderResult::Saved);
@@ -218,10 +218,10 @@ TEST(EntrySaver, StopEndsTheDumpAndIsReportedAsStopped) {
     SaveFixture f;
     ScratchDir out;
     struct StopAfterFirst : RecordingStatusSink {
-        std::atomic<bool>* stop = nullptr;
+        StopFlag* stop = nullptr;
         void setText(const std::string& t) override {
             RecordingStatusSink::setText(t);
-            *stop = true;
+            stop->raise();
         }
     } stopper;
     stopper.stop = &f.stop;
@@ -235,4 +235,39 @@ TEST(EntrySaver, StopEndsTheDumpAndIsReportedAsStopped) {
               "Saving stopped before the end: 1 file, 5 Bytes written; stopped with 2 of 3 files not reached");
     EXPECT_TRUE(saver.lastSummary().stopped);
     EXPECT_FALSE(saver.lastSummary().complete());
+}
+
+// A save's steps: the files are counted, the user answers the question, then they are written
+// one entry after another. A Stop pressed at either boundary writes nothing more.
+TEST(EntrySaver, AStopBetweenTheSavesStepsWritesNothingMore) {
+    {
+        SCOPED_TRACE("pressed as the count's question is answered");
+        SaveFixture f;
+        ScratchDir out;
+        struct YesAndStop : RecordingMessageSink {
+            StopFlag* stop = nullptr;
+            MessageAnswer show(const Message& m) override {
+                if (m.buttons == MessageButtons::YesNo) stop->raise();
+                return RecordingMessageSink::show(m);
+            }
+        } answer;
+        answer.stop = &f.stop;
+        EntrySaver saver(f.view, BrowserSinks{f.status, f.second, f.progress, answer}, f.stop);
+        EXPECT_EQ(saver.saveFolder(f.docs, out.path().string()), EntrySaver::FolderResult::Saved);
+        EXPECT_EQ(saver.filesWritten(), 0u);
+        EXPECT_TRUE(fs::is_empty(out.path()));
+        EXPECT_TRUE(saver.lastSummary().stopped);
+    }
+    {
+        SCOPED_TRACE("pressed once the first checked entry is written");
+        SaveFixture f;
+        ScratchDir out;
+        f.saver.reportSavedFiles([&f](const SavedFile&) { f.stop.raise(); }, false);
+        const std::vector<CheckedEntry> checked{{f.view.children(f.root)[2], {}}, {f.docs, {}}};
+        ASSERT_EQ(f.view.label(checked[0].entry), "top.txt");
+        EXPECT_EQ(f.saver.saveChecked(checked, out.path().string()), EntrySaver::FolderResult::Saved);
+        EXPECT_TRUE(fs::exists(out / "top.txt"));
+        EXPECT_FALSE(fs::exists(out / "docs"));
+        EXPECT_TRUE(f.saver.lastSummary().stopped);
+    }
 }

@@ -50,7 +50,7 @@ TEST(VolumeScanLogic, AStoppedScanOfAnEmptyVolumeStillEndsAsThePageDoes) {
     logic.requestStop();
     EXPECT_EQ(p.status.snapshot().back(),
               "stop button pressed.Please wait for the process to be stopped.");
-    EXPECT_TRUE(logic.saveStopRequested());
+    EXPECT_TRUE(logic.saveStopRequested().load());
     logic.run();
     EXPECT_FALSE(logic.busy());
     EXPECT_EQ(p.status.snapshot().back(), "Processing done...");

@@ -6,6 +6,7 @@
 #include "browser/EntrySearch.h"
 #include "browser/NamePattern.h"
 #include "browser/TableEntryView.h"
+#include "support/StopAtEvent.h"
 
 using namespace vindaru;
 using vindaru::test::TableEntryView;
@@ -133,8 +134,31 @@ TEST_F(SearchFixture, RootsOwnRecordAmongItsChildrenIsNotSearchedTwice) {
     EXPECT_EQ(paths(rows), std::vector<std::string>{"ROOT\\docs\\a.jpg"});
 }
 
+// Each folder's walk clears the flag as it ends, so that a stopped walk lets the next folder be
+// searched; a Stop pressed after the walk's last look (here as its progress reaches the end)
+// still ends the next folder's walk, and the one after that is searched again.
+TEST_F(SearchFixture, AStopBetweenTwoFoldersEndsTheNextFolder) {
+    const EntryRef root = *view.root;
+    for (const char* name : {"more", "last"}) {
+        const EntryRef folder = view.add(root, name, true);
+        view.add(folder, std::string(name) + ".jpg", false, "w");
+        const TreeItemId item = tree.insertItem(name, IconKind::Folder, volume);
+        tree.setItemData(item, folder);
+        tree.insertItem("..DUMY..", IconKind::Placeholder, item);
+    }
+    test::StopAtEvent docsEnd;
+    docsEnd.pressAt = 1; // "range 0 3" of docs, then its "position 3"
+    docsEnd.press = [this] { control.requestStop(); };
+    EntrySearch search(tree, volume, view, BrowserSinks{status, second, docsEnd, messages}, control);
+    search.search("jpg|png");
+    ASSERT_EQ(docsEnd.events.at(1), "position 3");
+    EXPECT_EQ(paths(search.rows()),
+              (std::vector<std::string>{"ROOT\\docs\\a.jpg", "ROOT\\docs\\B.Jpg", "ROOT\\docs\\sub\\c.png",
+                                        "ROOT\\top.PNG", "ROOT\\empty.jpg", "ROOT\\last\\last.jpg"}));
+}
+
 TEST_F(SearchFixture, StopEndsTheCurrentFolderOnlyAndIsCleared) {
-    control.stopRequested = true;
+    control.stopRequested.raise();
     std::vector<SearchRow> rows;
     run("jpg|png", rows);
     EXPECT_EQ(paths(rows), (std::vector<std::string>{"ROOT\\top.PNG", "ROOT\\empty.jpg"}));

@@ -13,21 +13,21 @@ TEST(StopFlag, ClearingForgetsOnlyTheStopsSeen) {
     EXPECT_FALSE(control.shouldStop());
     control.requestStop();
     EXPECT_TRUE(control.shouldStop()) << "the first step sees the stop and ends";
-    control.stopRequested = false; // the step boundary: go on with what was found
+    control.stopRequested.acknowledge(); // the step boundary: go on with what was found
     EXPECT_FALSE(control.shouldStop()) << "the next step runs";
 
     // A stop pressed after the step's last look and before its clearing stays for the next step.
     control.requestStop();
-    control.stopRequested = false;
+    control.stopRequested.acknowledge();
     EXPECT_TRUE(control.shouldStop());
-    control.stopRequested = false;
+    control.stopRequested.acknowledge();
     EXPECT_FALSE(control.shouldStop());
 
     // Two stops, one seen: clearing leaves none only when the second was seen too.
     control.requestStop();
     EXPECT_TRUE(control.stopRequested.load());
     control.requestStop();
-    control.stopRequested = false;
+    control.stopRequested.acknowledge();
     EXPECT_TRUE(control.stopRequested.load()) << "the second request came after the look";
 }
 

@@ -136,12 +136,12 @@ TEST(DiskExport, TargetNamesSkipFilesThatExist) {
 TEST(DiskExport, StopAfterTheFirstPieceLeavesFiveMebibytes) {
     const auto disk = patternDisk(12 * kMiB, 43);
     ExportRun run(buildVdi(disk), ImageKind::Vdi, "disk.vdi");
-    run.control.stopRequested = true; // polled after the first piece
+    run.control.stopRequested.raise(); // polled after the first piece
     const auto& r = run.go();
     EXPECT_TRUE(r.stopped);
     EXPECT_FALSE(r.completed);
     EXPECT_EQ(r.bytesWritten, 5 * kMiB);
-    EXPECT_FALSE(run.control.stopRequested) << "the stop is consumed";
+    EXPECT_FALSE(run.control.stopRequested.load()) << "the stop is consumed";
     const auto written = readFile(run.target());
     EXPECT_EQ(written, std::vector<std::uint8_t>(disk.begin(), disk.begin() + 5 * kMiB));
     // A stopped export is no saved image.

@@ -140,5 +140,35 @@ TEST(RawRecoveryPage, PauseResumeStopTexts) {
     EXPECT_EQ(page.progress.positions.back(), 1) << "4 MB asked of a 1 MiB disk: what the disk holds";
 }
 
+// The Parse's steps: the page starts the run, the allocation map is read, then the volume is
+// carved. A Stop pressed at either boundary ends the carving before its first chunk.
+TEST(RawRecoveryPage, AStopBetweenTheParsesStepsEndsTheCarving) {
+    test::Bytes disk(4 * MiB, 0);
+    const test::Bytes jpg = test::sampleJpeg(3000, 1);
+    std::copy(jpg.begin(), jpg.end(), disk.begin() + 4096);
+    {
+        SCOPED_TRACE("pressed once the run was started, before the worker carves");
+        Page page(disk);
+        ASSERT_EQ(page.logic->prepare(true, ""), RawRecoveryLogic::Prepared::Ready);
+        page.logic->stop();
+        page.logic->carve();
+        EXPECT_TRUE(page.logic->engine()->foundFiles().empty());
+    }
+    {
+        SCOPED_TRACE("pressed while the allocation map was read");
+        Page page(disk);
+        page.logic->usedSpace = [&page](const ByteSource&, const VolumeRecord&) {
+            page.logic->stop();
+            return UsedSpace{UsedRanges{}, {}};
+        };
+        ASSERT_TRUE(page.parse());
+        EXPECT_TRUE(page.logic->engine()->foundFiles().empty());
+        SCOPED_TRACE("the next Parse is a new run");
+        page.logic->usedSpace = nullptr;
+        ASSERT_TRUE(page.parse());
+        EXPECT_EQ(page.logic->engine()->foundFiles().size(), 1u);
+    }
+}
+
 } // namespace
 } // namespace vindaru

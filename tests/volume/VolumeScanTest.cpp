@@ -190,7 +190,7 @@ TEST(VolumeScan, StopBeforeASectorWritesScannedPartitions) {
     Partition partition;
     partition.statusTarget = &status;
     partition.diskSectorCount = disk.sectorCount();
-    // The scan clears the flag when it starts; a stop from another thread arrives later.
+    // The stop arrives while the first piece is read.
     struct StopOnRead : MemoryReader {
         using MemoryReader::MemoryReader;
         Partition* partition = nullptr;
@@ -201,6 +201,21 @@ TEST(VolumeScan, StopBeforeASectorWritesScannedPartitions) {
     } stopping(disk.bytes);
     stopping.partition = &partition;
     partition.scanForVolumes(stopping);
+    EXPECT_EQ(status.texts.back(), "Scanned Partitions");
+}
+
+// The page starts the scan on a worker: a Stop pressed before the worker's first look is the
+// user's too, and the scan must not begin by forgetting it.
+TEST(VolumeScan, AStopPressedBeforeTheWorkerBeginsEndsTheScan) {
+    const SyntheticDisk disk = everyKind();
+    MemoryReader reader = disk.reader();
+    RecordingStatusSink status;
+    Partition partition;
+    partition.statusTarget = &status;
+    partition.diskSectorCount = disk.sectorCount();
+    partition.requestStop();
+    partition.scanForVolumes(reader);
+    EXPECT_TRUE(partition.volumeList.empty());
     EXPECT_EQ(status.texts.back(), "Scanned Partitions");
 }
 

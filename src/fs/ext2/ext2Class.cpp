@@ -77,7 +77,7 @@ bool ext2Class::findSuperblock() {
     readBytes(kFirstProbe, first);
     if (acceptProbe(kFirstProbe, first)) return true;
     if (stopped()) {
-        control.stopRequested = false;
+        control.stopRequested.acknowledge();
         return false;
     }
     // A damaged primary: every 512-byte boundary is a candidate (a backup copy is found this
@@ -102,7 +102,7 @@ bool ext2Class::findSuperblock() {
         }
         return true;
     });
-    if (!found && control.stopRequested) control.stopRequested = false;
+    if (!found) control.stopRequested.acknowledge();
     return found;
 }
 
@@ -197,7 +197,7 @@ bool ext2Class::readInodeTables() {
     std::vector<std::uint8_t> piece;
     for (std::uint32_t g = 0; g < geometry.groupCount; ++g) {
         if (stopped()) {
-            control.stopRequested = false;
+            control.stopRequested.acknowledge();
             break;
         }
         const std::uint64_t firstKey = std::uint64_t{g} * geometry.inodesPerGroup;
@@ -382,7 +382,7 @@ bool ext2Class::parseDirectories() {
     std::size_t next = 0;
     for (std::uint64_t a = 0; a < n; a += geometry.inodesPerGroup) {
         if (stopped()) {
-            control.stopRequested = false;
+            control.stopRequested.acknowledge();
             break;
         }
         if (reportItem(a / geometry.inodesPerGroup, 0, (n - 1) / geometry.inodesPerGroup)) {

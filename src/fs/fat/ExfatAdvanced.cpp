@@ -115,7 +115,7 @@ void Fat64Class::searchCandidates(std::uint64_t limit) {
     fatCandidates_ = findFatCandidates(kFatStart, kAllBits, limit, false);
     heapCandidates_ = findHeapCandidates(limit);
     if (bootPassed_ && !heapCandidates_.empty()) heapCandidates_.front() = bootHeapStart_;
-    control_.stopRequested = false;
+    control_.stopRequested.acknowledge();
 }
 
 std::vector<std::uint64_t> Fat64Class::findHeapCandidates(std::uint64_t limit) {
@@ -255,7 +255,7 @@ ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tr
     ScanOutcome outcome;
     outcome.endMessages = {kCompleted};
     outcome.recycle = RecycleLayout::Flat;
-    control_.stopRequested = false;
+    control_.stopRequested.acknowledge();
     entries_.clear();
     beginRebuild();
     int shift = choiceShift(choice.sectorsPerClusterText);
@@ -264,7 +264,7 @@ ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tr
     clusterSize_ = kSector << shift;
     const FoundSets found = scanForEntries(clusterSize_);
     // A stop ends the scan; what it found is still built.
-    control_.stopRequested = false;
+    control_.stopRequested.acknowledge();
     status(kTreeStatus);
     const std::uint64_t heap =
         choice.heapCandidate < heapCandidates_.size() ? heapCandidates_[choice.heapCandidate] : 0;

@@ -181,7 +181,7 @@ void FatDirectoryParser::searchCandidates(std::uint64_t limit) {
                          rootBytes_,   rootCluster_, entryBits_};
     if (rules.searchStatus) status(rules.searchStatus);
     fatCandidates_ = findFatCandidates(rules.pattern, rules.mask, limit, rules.positionStatus);
-    control_.stopRequested = false;
+    control_.stopRequested.acknowledge();
 }
 
 AdvancedLists FatDirectoryParser::advancedLists() const {
@@ -393,7 +393,7 @@ ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, Check
     ScanOutcome outcome;
     outcome.endMessages = {kCompleted};
     if (isFat32()) outcome.recycle = RecycleLayout::Flat;
-    control_.stopRequested = false;
+    control_.stopRequested.acknowledge();
     entries_.clear();
     beginRebuild();
     std::uint64_t sectors = choiceNumber(choice.sectorsPerClusterText);
@@ -405,7 +405,7 @@ ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, Check
     if (choice.candidate >= fatCandidates_.size()) return outcome;
     const FoundSlots found = scanForEntries(clusterSize, clusters);
     // A stop ends the scan; what it found is still built.
-    control_.stopRequested = false;
+    control_.stopRequested.acknowledge();
     prepareFromCandidate(fatCandidates_[choice.candidate], clusterSize, clusters, found);
     status(kBuilding);
     buildFromEntries(found, rules.foundDirectoryUnits);

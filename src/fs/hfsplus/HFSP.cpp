@@ -224,7 +224,7 @@ std::vector<bool> HFSP::walkNodes(const BTreeFile& tree, std::vector<nodeInfo>& 
             infos.push_back(std::move(info));
         }
     }
-    control.stopRequested = false;
+    control.stopRequested.acknowledge();
     // The nodes in use are those on the leaf chain; a freed node keeps its old records.
     std::vector<bool> live(static_cast<std::size_t>(tree.nodeCount), false);
     std::uint64_t n = tree.header.firstLeafNode;
@@ -406,7 +406,7 @@ bool HFSP::scanVolumeForLeafNodes() {
         scanPieceForLeaves(piece.withTail, piece.position, piece.data.size());
         return true;
     });
-    control.stopRequested = false;
+    control.stopRequested.acknowledge();
     return true;
 }
 
@@ -460,7 +460,7 @@ void HFSP::readCatalogRecords() {
             entries.push_back(std::move(e));
         }
     }
-    control.stopRequested = false;
+    control.stopRequested.acknowledge();
     pending_.clear();
     pending_.shrink_to_fit();
     std::sort(entries.begin(), entries.end(),
@@ -589,7 +589,7 @@ void HFSP::linkParentChild() {
         linkDeep();
     else
         linkNormal();
-    control.stopRequested = false;
+    control.stopRequested.acknowledge();
 }
 
 void HFSP::fillRootInTree() {

@@ -92,7 +92,7 @@ private:
 
     // The Advanced thread: the chosen candidate's runs and cluster size, then the usual parse.
     ScanOutcome rebuild(const ScanRequest& request) {
-        parser_.control.stopRequested = false;
+        parser_.control.stopRequested.acknowledge();
         parser_.attachTree(request.tree, request.volumeItem);
         parser_.scanMode = kScanModeAdvanced;
         parser_.clearEntries();
