@@ -26,9 +26,12 @@ struct StoppedScan {
     std::vector<std::string> searchEvents; // and the events it reported
     ScanOutcome outcome;
 
-    std::vector<std::string> topLevel() const {
+    // The tree's first level, without the placeholder that gathers orphans (a stopped scan
+    // may still show it) when it is named.
+    std::vector<std::string> topLevel(const std::string& orphans = {}) const {
         std::vector<std::string> labels;
-        for (TreeItemId item : tree.children(volumeItem)) labels.push_back(tree.label(item));
+        for (TreeItemId item : tree.children(volumeItem))
+            if (orphans.empty() || tree.label(item) != orphans) labels.push_back(tree.label(item));
         return labels;
     }
 };

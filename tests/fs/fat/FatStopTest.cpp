@@ -38,16 +38,12 @@ TEST_P(FatAdvancedStop, AStopAfterTheEntryScansLastPieceEndsTheRebuild) {
     if (!image) GTEST_SKIP() << "corpus image " << c.image << " is absent";
     const auto clean = rebuild(c, *image);
     ASSERT_TRUE(clean);
-    std::vector<std::string> found;
-    for (const std::string& label : clean->topLevel())
-        if (label != "ORPHAN ENTRY") found.push_back(label);
-    ASSERT_FALSE(found.empty());
+    ASSERT_FALSE(clean->topLevel("ORPHAN ENTRY").empty());
     const auto building = firstEventFrom(clean->sink.events, std::string("status ") + c.buildingStatus);
     ASSERT_TRUE(building.has_value() && *building > 0);
 
     const auto stopped = rebuild(c, *image, StopAt{{}, *building - 1});
-    for (const std::string& label : stopped->topLevel())
-        EXPECT_EQ(std::find(found.begin(), found.end(), label), found.end()) << label << " was built";
+    EXPECT_TRUE(stopped->topLevel("ORPHAN ENTRY").empty());
     EXPECT_EQ(stopped->outcome.endMessages, clean->outcome.endMessages);
 }
 
