@@ -381,10 +381,7 @@ bool ext2Class::parseDirectories() {
     std::vector<std::uint8_t> buffer;
     std::size_t next = 0;
     for (std::uint64_t a = 0; a < n; a += geometry.inodesPerGroup) {
-        if (stopped()) {
-            control.stopRequested.acknowledge();
-            break;
-        }
+        if (stopped()) break;
         if (reportItem(a / geometry.inodesPerGroup, 0, (n - 1) / geometry.inodesPerGroup)) {
             setStatus(formatText("parsing inode entry %llu  of %llu ", ull(a + 1), ull(n)));
             progress_->setPosition(static_cast<std::int64_t>(a + 1));
@@ -396,6 +393,9 @@ bool ext2Class::parseDirectories() {
     if (journal_.usable && !stopped()) walkJournalDirectories(buffer);
     setStatus(formatText("parsed inode entry %llu  of %llu ", ull(n), ull(n)));
     progress_->setPosition(static_cast<std::int64_t>(n));
+    // The folders the journal holds belong to this step too: a stop it saw ends them as well,
+    // and only as the step ends lets the next step go on.
+    control.stopRequested.acknowledge();
     return true;
 }
 

@@ -1,5 +1,6 @@
 // Stop pressed between two steps of an ext scan: after the inode tables' last group the folders
-// are not walked, and after the folders' last group nothing is linked.
+// are not walked, and once the folders (the journal's copies included) are walked nothing is
+// linked.
 #include <gtest/gtest.h>
 
 #include "fs/ext2/Ext2VolumeParser.h"
@@ -30,7 +31,7 @@ TEST(Ext2Stop, AStopAfterAStepsLastGroupEndsTheNextStep) {
             const char* lastOfStep;
             const char* itemOfNextStep;
         } boundaries[] = {{"status parsing group ", "status parsing inode entry "},
-                          {"status parsing inode entry ", "status Maintaining Parent Child for record "}};
+                          {"status parsed inode entry ", "status Maintaining Parent Child for record "}};
         for (const auto& b : boundaries) {
             SCOPED_TRACE(b.lastOfStep);
             const auto last = lastEventBefore(events, b.lastOfStep, events.size());
