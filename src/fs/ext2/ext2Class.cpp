@@ -215,7 +215,8 @@ bool ext2Class::readInodeTables() {
             const std::uint64_t bytes = n * inodeSize;
             if (bytes > budget) return true;
             budget -= bytes;
-            piece.assign(static_cast<std::size_t>(bytes), 0);
+            // The read fills the whole piece (what it cannot read as zeros): no clearing first.
+            piece.resize(static_cast<std::size_t>(bytes));
             readBytes(tableStart + done * inodeSize, piece);
             for (std::uint64_t i = 0; i < n; ++i) {
                 const ByteSpan inode = subspan(piece, static_cast<std::size_t>(i * inodeSize), inodeSize);
@@ -358,7 +359,7 @@ void ext2Class::walkDirectory(const DirectoryInode& directory, std::vector<std::
             if (n == 0) return false;
             scanBlockBudget_ -= n;
             if (journal_.usable) noteDirectoryBlocks(directory.number, run.physical + done, n);
-            buffer.assign(static_cast<std::size_t>(n * bs), 0);
+            buffer.resize(static_cast<std::size_t>(n * bs));
             if (readBlocks(run.physical + done, buffer))
                 for (std::uint64_t b = 0; b < n; ++b) {
                     // A deleted folder's block that another file holds now is that file's.
@@ -378,6 +379,7 @@ bool ext2Class::parseDirectories() {
     passParent_ = 0;
     passFirst_ = true;
     scanBlockBudget_ = reader.size() / geometry.blockSize + kScanBlockSlack;
+    reserveForNames();
     std::vector<std::uint8_t> buffer;
     std::size_t next = 0;
     for (std::uint64_t a = 0; a < n; a += geometry.inodesPerGroup) {
@@ -399,18 +401,44 @@ bool ext2Class::parseDirectories() {
     return true;
 }
 
+// Room for the names the folders' sizes promise, taken once: growing the tables entry by entry
+// copies them over and over. Only what is filled in is touched, so a generous guess costs
+// address space, not memory; sizes from a damaged volume cannot make it exceed the caps.
+void ext2Class::reserveForNames() {
+    std::uint64_t bytes = 0;
+    for (const DirectoryInode& d : directories_)
+        bytes += std::min<std::uint64_t>(d.size, reader.size()) + d.inlineEntries.size();
+    bytes = std::min(bytes, reader.size());
+    events_.reserve(static_cast<std::size_t>(std::min(bytes / direntLength(1), kMaxReservedEvents)));
+    namePool_.reserve(static_cast<std::size_t>(namePool_.size() + std::min(bytes, kMaxReservedNameBytes)));
+}
+
 void ext2Class::buildEntryMap() {
     setStatus("clearing vector....");
     entries.clear();
-    std::stable_sort(events_.begin(), events_.end(),
-                     [](const NameEvent& a, const NameEvent& b) { return a.inode < b.inode; });
+    const auto byInode = [](const NameEvent& a, const NameEvent& b) { return a.inode < b.inode; };
+    // Folders whose files were made in order give the events sorted already.
+    if (!std::is_sorted(events_.begin(), events_.end(), byInode))
+        std::stable_sort(events_.begin(), events_.end(), byInode);
     // Per entry: a mode set by a directory entry's type (0: none), and whether the entry holds
     // its inode's last name (the one a directory keeps; a file keeps every name it has, so a
     // hard-linked file stands in each of its folders).
     std::vector<std::uint16_t> modeSet;
     std::vector<bool> lastName;
     entries.reserve(events_.size() + 1);
+    modeSet.reserve(events_.size() + 1);
+    lastName.reserve(events_.size() + 1);
     std::set<std::pair<std::int64_t, std::string_view>> seen;
+    const auto addEntry = [&](const NameEvent& ev, std::uint16_t mode, bool last) {
+        ext2Entry e;
+        e.key = ev.inode - 1;
+        e.nameOffset = ev.nameOffset;
+        e.nameLength = ev.nameLength;
+        e.parent = ev.parent;
+        entries.push_back(e);
+        modeSet.push_back(mode);
+        lastName.push_back(last);
+    };
     for (std::size_t i = 0; i < events_.size();) {
         const std::uint32_t inode = events_[i].inode;
         std::uint16_t mode = 0;
@@ -420,21 +448,20 @@ void ext2Class::buildEntryMap() {
         std::size_t last = i;
         while (last > first && !events_[last - 1].named) --last;
         if (last == first) continue;
+        if (!std::any_of(events_.begin() + static_cast<std::ptrdiff_t>(first),
+                         events_.begin() + static_cast<std::ptrdiff_t>(last - 1),
+                         [](const NameEvent& ev) { return ev.named; })) {
+            // One name, as nearly every inode has: nothing to compare it with.
+            addEntry(events_[last - 1], mode, true);
+            continue;
+        }
         seen.clear();
         // The last name first, so a repeated name is kept at its last place.
         for (std::size_t k = last; k-- > first;) {
             const NameEvent& ev = events_[k];
             if (!ev.named) continue;
             const std::string_view name = std::string_view(namePool_).substr(ev.nameOffset, ev.nameLength);
-            if (!seen.emplace(ev.parent, name).second) continue;
-            ext2Entry e;
-            e.key = inode - 1;
-            e.nameOffset = ev.nameOffset;
-            e.nameLength = ev.nameLength;
-            e.parent = ev.parent;
-            entries.push_back(e);
-            modeSet.push_back(mode);
-            lastName.push_back(k + 1 == last);
+            if (seen.emplace(ev.parent, name).second) addEntry(ev, mode, k + 1 == last);
         }
     }
     events_.clear();
@@ -457,7 +484,7 @@ void ext2Class::buildEntryMap() {
         root.nameOffset = namePool_.size();
         root.nameLength = static_cast<std::uint32_t>(std::string_view(kExt2RootName).size());
         root.mode = kModeDirectory;
-        root.group = kExt2NoEntry; // synthetic: no inode of its own
+        root.synthetic = true; // no inode of its own
         namePool_.append(kExt2RootName);
         entries.insert(at, root);
     }
@@ -466,21 +493,18 @@ void ext2Class::buildEntryMap() {
 
 // Mode, size and state of every named inode, read in key order so the tables stream by.
 void ext2Class::fillInodeFields() {
-    std::vector<std::uint8_t> inode;
-    for (ext2Entry& e : entries) fillInodeFields(e, inode);
+    for (ext2Entry& e : entries) fillInodeFields(e);
 }
 
-void ext2Class::fillInodeFields(ext2Entry& e, std::vector<std::uint8_t>& inode) {
-    if (e.group == kExt2NoEntry) return;
-    const std::uint64_t index = e.key;
-    e.group = static_cast<std::uint32_t>(index / geometry.inodesPerGroup);
-    e.indexInGroup = static_cast<std::uint32_t>(index % geometry.inodesPerGroup);
-    if (!readInode(e.key + 1, inode)) return;
-    e.deleted = deletedState(inode);
+void ext2Class::fillInodeFields(ext2Entry& e) {
+    if (e.synthetic) return;
+    std::optional<ByteSpan> inode = inodeAt(e.key + 1);
+    if (!inode) return;
+    e.deleted = deletedState(*inode);
     // A cleared inode keeps its mode; its size is the last live copy's.
-    if (e.deleted) readEntryInode(e, inode);
-    e.mode = le16(inode, kInMode);
-    e.size = fileSize(inode);
+    if (e.deleted) inode = entryInode(e);
+    e.mode = le16(*inode, kInMode);
+    e.size = fileSize(*inode);
 }
 
 // Deleted inodes that no name reaches, as INODE_N under ORPHAN_ENTRY (the last key).
@@ -501,7 +525,7 @@ void ext2Class::addOrphans() {
         e.nameLength = static_cast<std::uint32_t>(name.size());
         namePool_.append(name);
         e.parent = static_cast<std::int64_t>(recordCount);
-        fillInodeFields(e, inode);
+        fillInodeFields(e);
         entries.push_back(e);
     }
     std::inplace_merge(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(named), entries.end(),
@@ -513,7 +537,7 @@ void ext2Class::addOrphans() {
     orphan.nameLength = static_cast<std::uint32_t>(std::string_view(kExt2OrphanName).size());
     orphan.mode = kModeDirectory;
     orphan.parent = kExt2RootKey;
-    orphan.group = kExt2NoEntry;
+    orphan.synthetic = true;
     entries.push_back(orphan);
     const bool anyPlaced = placeUnreachable();
     if (!anyOrphan && !anyPlaced) {

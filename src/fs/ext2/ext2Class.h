@@ -59,14 +59,13 @@ struct ext2Entry {
     std::uint32_t nameLength = 0;
     std::uint64_t nameOffset = 0; // into the parser's name pool
     std::int64_t parent = -1;     // the parent's key
-    std::uint16_t mode = 0;
-    bool deleted = false; // the inode has a deletion time or no links
     std::uint64_t size = 0;
-    std::uint32_t group = 0; // whose inode table holds the inode
-    std::uint32_t indexInGroup = 0;
     // Links as positions in `entries`; kExt2NoEntry for none.
     std::uint32_t firstChild = kExt2NoEntry;
     std::uint32_t nextSibling = kExt2NoEntry;
+    std::uint16_t mode = 0;
+    bool deleted = false;   // the inode has a deletion time or no links
+    bool synthetic = false; // ROOT and ORPHAN_ENTRY: no inode of their own
 };
 
 // What one group descriptor says about the group's inode table.
@@ -201,18 +200,24 @@ private:
     // Reads inode `number` into out (inodeSize bytes): zeros for one that was never initialised;
     // false when its table is not on the volume.
     bool readInode(std::uint32_t number, std::vector<std::uint8_t>& out);
+    // The same bytes where they lie in the cache: valid until the next inode is read.
+    std::optional<ByteSpan> inodeAt(std::uint32_t number);
     void addDirectory(std::uint32_t number, ByteSpan inode, bool deleted);
+    void reserveForNames();
     void walkDirectory(const DirectoryInode& directory, std::vector<std::uint8_t>& buffer);
     void walkDirectoryBlock(ByteSpan block, const WalkMode& mode);
     void applyName(std::uint32_t inode, std::string_view name, std::uint16_t typeMode);
     void addName(std::uint32_t inode, std::string_view name, std::int64_t parent, bool hidden);
     void scanSlack(ByteSpan block, std::size_t from, std::size_t to, std::int64_t parent);
     void fillInodeFields();
-    void fillInodeFields(ext2Entry& e, std::vector<std::uint8_t>& inode);
+    void fillInodeFields(ext2Entry& e);
     void addOrphans();
     bool placeUnreachable();
     // The entry's inode: for a deleted one whose map was cleared, its last live journal copy.
     bool readEntryInode(const ext2Entry& e, std::vector<std::uint8_t>& out);
+    // The same without a copy: valid until the next inode is read; nullopt for ROOT and
+    // ORPHAN_ENTRY.
+    std::optional<ByteSpan> entryInode(const ext2Entry& e);
     // Walks the entry's block map (a deleted entry's journal copy reads its map nodes as of
     // that copy) up to `blockLimit` logical blocks.
     Ext2BlockMap::Result mapEntryBlocks(const ext2Entry& e, ByteSpan inode, std::uint64_t blockLimit,
@@ -245,6 +250,8 @@ private:
     CheckTree* tree_ = nullptr;
     TreeItemId volumeItem_ = kNoTreeItem;
 
+    static constexpr std::uint64_t kMaxReservedEvents = 1u << 21;
+    static constexpr std::uint64_t kMaxReservedNameBytes = 32u << 20;
     std::string namePool_;
     std::vector<DirectoryInode> directories_;
     std::vector<NameEvent> events_;
@@ -257,6 +264,8 @@ private:
     std::unordered_map<std::int64_t, std::string> dateTexts_; // by Unix time
     std::vector<InodeChunk> inodeCache_;
     std::size_t nextCacheSlot_ = 0;
+    std::size_t lastCacheSlot_ = 0;
+    std::vector<std::uint8_t> zeroInode_; // what an inode never initialised reads as
 
     // Deleted files.
     std::uint32_t firstInode_ = 11;           // the first inode that is not reserved

@@ -78,17 +78,28 @@ std::uint64_t ext2Class::fileSize(ByteSpan inode) const {
 }
 
 bool ext2Class::readInode(std::uint32_t number, std::vector<std::uint8_t>& out) {
-    if (number == 0 || number > recordCount || geometry.inodesPerGroup == 0) return false;
+    const std::optional<ByteSpan> inode = inodeAt(number);
+    if (!inode) return false;
+    out.assign(inode->begin(), inode->end());
+    return true;
+}
+
+std::optional<ByteSpan> ext2Class::inodeAt(std::uint32_t number) {
+    if (number == 0 || number > recordCount || geometry.inodesPerGroup == 0) return std::nullopt;
     const std::uint64_t index = number - 1;
     const std::uint64_t g = index / geometry.inodesPerGroup;
     const std::uint64_t i = index % geometry.inodesPerGroup;
-    if (g >= groups.size() || !groups[g].tableOnVolume) return false;
-    out.assign(geometry.inodeSize, 0);
-    if (i >= groups[g].usedInodes) return true;
+    if (g >= groups.size() || !groups[g].tableOnVolume) return std::nullopt;
+    if (i >= groups[g].usedInodes) {
+        zeroInode_.assign(geometry.inodeSize, 0);
+        return ByteSpan(zeroInode_);
+    }
     const std::uint64_t position = groups[g].inodeTable * geometry.blockSize + i * geometry.inodeSize;
     const std::uint64_t chunk = position - position % kInodeChunkBytes;
-    auto slot = std::find_if(inodeCache_.begin(), inodeCache_.end(),
-                             [&](const InodeChunk& c) { return c.position == chunk; });
+    // Entries come by key, so the next inode is nearly always in the piece the last one was.
+    auto slot = inodeCache_.begin() + static_cast<std::ptrdiff_t>(lastCacheSlot_);
+    if (lastCacheSlot_ >= inodeCache_.size() || slot->position != chunk)
+        slot = std::find_if(inodeCache_.begin(), inodeCache_.end(), [&](const InodeChunk& c) { return c.position == chunk; });
     if (slot == inodeCache_.end()) {
         if (inodeCache_.size() < kInodeCacheSlots) {
             inodeCache_.emplace_back();
@@ -97,16 +108,17 @@ bool ext2Class::readInode(std::uint32_t number, std::vector<std::uint8_t>& out) 
             slot = inodeCache_.begin() + static_cast<std::ptrdiff_t>(nextCacheSlot_);
             nextCacheSlot_ = (nextCacheSlot_ + 1) % kInodeCacheSlots;
         }
-        slot->bytes.assign(kInodeChunkBytes, 0);
+        // The read fills the whole piece (what it cannot read as zeros): no clearing first.
+        slot->bytes.resize(kInodeChunkBytes);
         if (!readBytes(chunk, slot->bytes)) {
             slot->position = UINT64_MAX;
-            return false;
+            return std::nullopt;
         }
         slot->position = chunk;
     }
-    const std::size_t at = static_cast<std::size_t>(position - chunk);
-    std::copy_n(slot->bytes.begin() + static_cast<std::ptrdiff_t>(at), geometry.inodeSize, out.begin());
-    return true;
+    lastCacheSlot_ = static_cast<std::size_t>(slot - inodeCache_.begin());
+    // Inode sizes are powers of two no larger than a block: an inode never crosses a piece's end.
+    return subspan(slot->bytes, static_cast<std::size_t>(position - chunk), geometry.inodeSize);
 }
 
 // Files written together share their time stamps: each second's text is made once.
@@ -120,9 +132,9 @@ const std::string& ext2Class::dateText(std::int64_t seconds) {
 
 EntryTexts ext2Class::describeEntry(EntryRef ref) {
     EntryTexts texts;
-    std::vector<std::uint8_t> inode;
-    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readEntryInode(entries[ref], inode))
-        return texts;
+    const std::optional<ByteSpan> found = isValidRef(ref) ? entryInode(entries[ref]) : std::nullopt;
+    if (!found) return texts;
+    const ByteSpan inode = *found;
     texts.creation = dateText(inodeCreationTime(inode).seconds);
     texts.access = dateText(inodeTime(inode, kInAtime, kInAtimeExtra).seconds);
     texts.modification = dateText(inodeTime(inode, kInMtime, kInMtimeExtra).seconds);
@@ -138,9 +150,9 @@ std::uint64_t ext2Class::entrySize(EntryRef ref) const {
 
 EntryTimes ext2Class::entryTimes(EntryRef ref) {
     EntryTimes times;
-    std::vector<std::uint8_t> inode;
-    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readEntryInode(entries[ref], inode))
-        return times;
+    const std::optional<ByteSpan> found = isValidRef(ref) ? entryInode(entries[ref]) : std::nullopt;
+    if (!found) return times;
+    const ByteSpan inode = *found;
     const InodeTime access = inodeTime(inode, kInAtime, kInAtimeExtra);
     const InodeTime modification = inodeTime(inode, kInMtime, kInMtimeExtra);
     times.known = true;
@@ -170,7 +182,7 @@ bool ext2Class::contentInInode(ByteSpan inode) const {
 
 bool ext2Class::writeEntryContent(EntryRef ref, const ContentSink& sink) {
     std::vector<std::uint8_t> inode;
-    if (!isValidRef(ref) || entries[ref].group == kExt2NoEntry || !readEntryInode(entries[ref], inode))
+    if (!isValidRef(ref) || entries[ref].synthetic || !readEntryInode(entries[ref], inode))
         return false;
     const std::uint32_t flags = le32(inode, kInFlags);
     const ByteSpan blockMap = subspan(inode, kInBlock, kInBlockBytes);

@@ -60,7 +60,7 @@ std::optional<double> ext2Class::recoverableShare(EntryRef ref) {
     const ext2Entry& e = entries[ref];
     if (!e.deleted) return 1.0;
     std::vector<std::uint8_t> inode;
-    if (e.group == kExt2NoEntry || geometry.blockSize == 0 || !readEntryInode(e, inode)) return std::nullopt;
+    if (e.synthetic || geometry.blockSize == 0 || !readEntryInode(e, inode)) return std::nullopt;
     const std::uint64_t size = fileSize(inode);
     if (size == 0 || contentInInode(inode)) return 1.0;
     const std::uint64_t needed = Ext2BlockMap::blocksForSize(size, geometry.blockSize);
@@ -118,11 +118,19 @@ std::optional<UsedRanges> ext2Class::usedByteRanges() {
 }
 
 bool ext2Class::readEntryInode(const ext2Entry& e, std::vector<std::uint8_t>& out) {
-    if (!readInode(e.key + 1, out)) return false;
-    if (!e.deleted) return true;
-    const auto copy = journalInodes_.find(e.key + 1);
-    if (copy != journalInodes_.end()) out = copy->second.bytes;
+    const std::optional<ByteSpan> inode = entryInode(e);
+    if (!inode) return false;
+    out.assign(inode->begin(), inode->end());
     return true;
+}
+
+std::optional<ByteSpan> ext2Class::entryInode(const ext2Entry& e) {
+    if (e.synthetic) return std::nullopt;
+    const std::optional<ByteSpan> inode = inodeAt(e.key + 1);
+    if (!inode || !e.deleted) return inode;
+    const auto copy = journalInodes_.find(e.key + 1);
+    if (copy != journalInodes_.end()) return ByteSpan(copy->second.bytes);
+    return inode;
 }
 
 bool ext2Class::readJournalBlocks(std::uint64_t first, std::span<std::uint8_t> out) {
