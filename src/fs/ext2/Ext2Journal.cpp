@@ -104,25 +104,44 @@ Ext2JournalScan Ext2JournalReader::scan(std::uint32_t blockSize, std::uint64_t j
     const std::uint64_t area = length - first;
     auto nextInArea = [&](std::uint64_t j) { return j + 1 < length ? j + 1 : first; };
 
-    // Only a block's first bytes say whether it is a header: the rest of the log (mostly
-    // copies) is not read, and a header block is read whole.
+    // Only a block's first bytes say whether it is a header. The log is read in pieces of many
+    // blocks (one read call for each block's head costs more than copying the blocks); where a
+    // piece cannot be read, its blocks are read one by one, each head alone and a header block
+    // whole.
+    const std::uint64_t pieceBlocks = std::max<std::uint64_t>(1, kJournalPieceBytes / blockSize);
+    std::vector<std::uint8_t> piece;
+    std::uint64_t pieceFirst = 0;
+    std::uint64_t pieceEnd = 0;
+    bool pieceRead = false;
     std::array<std::uint8_t, kJhSize> head{};
     for (std::uint64_t j = first; j < length; ++j) {
         if (j % kStopCheckBlocks == 0 && stop && stop()) {
             out.note = "stopped";
             break;
         }
-        if (!read(j, head) || be32(head, kJhMagic) != kJournalMagic) continue;
-        const std::uint32_t blockType = be32(head, kJhBlockType);
-        const std::uint32_t sequence = be32(head, kJhSequence);
+        if (j >= pieceEnd) {
+            pieceFirst = j;
+            pieceEnd = j + std::min(pieceBlocks, length - j);
+            piece.resize(static_cast<std::size_t>((pieceEnd - pieceFirst) * blockSize));
+            pieceRead = read(j, piece);
+        }
+        ByteSpan b = pieceRead ? subspan(piece, static_cast<std::size_t>((j - pieceFirst) * blockSize), blockSize)
+                               : ByteSpan(head);
+        if (!pieceRead && !read(j, head)) continue;
+        if (be32(b, kJhMagic) != kJournalMagic) continue;
+        const std::uint32_t blockType = be32(b, kJhBlockType);
+        const std::uint32_t sequence = be32(b, kJhSequence);
         if (blockType == kTypeCommit || blockType == kTypeRevoke) {
             // Revoke records only matter to a replay; older copies stay copies of their time.
             header[static_cast<std::size_t>(j)] = true;
             continue;
         }
-        if (blockType != kTypeDescriptor || !read(j, block)) continue;
+        if (blockType != kTypeDescriptor) continue;
+        if (!pieceRead) {
+            if (!read(j, block)) continue;
+            b = block;
+        }
         header[static_cast<std::size_t>(j)] = true;
-        const ByteSpan b(block);
         std::uint64_t data = j;
         std::uint64_t tags = 0;
         for (std::size_t t = kJhSize; t + tagBytes <= tagEnd && tags < area; ++tags) {

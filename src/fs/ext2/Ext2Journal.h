@@ -21,6 +21,8 @@ namespace vindaru {
 
 // Journals of up to 8 GiB in 4 KiB blocks are walked whole; the rest of a larger one is left.
 inline constexpr std::uint64_t kMaxJournalBlocks = 1u << 21;
+// The log is read in pieces of this size where it is read in order.
+inline constexpr std::uint64_t kJournalPieceBytes = 256 * 1024;
 
 struct Ext2JournalCopy {
     std::uint64_t fsBlock = 0;      // the volume block the copy is of

@@ -239,6 +239,7 @@ private:
     bool readNodeAsOf(std::uint64_t block, std::uint32_t sequence, std::span<std::uint8_t> out);
     void findJournalInodes();
     void walkJournalDirectories(std::vector<std::uint8_t>& buffer);
+    std::vector<bool> journalDirectoryCopies();
     void noteDirectoryBlocks(std::uint32_t inode, std::uint64_t physical, std::uint64_t count);
     std::uint64_t fileSize(ByteSpan inode) const;
     const std::string& dateText(std::int64_t seconds);

@@ -276,15 +276,51 @@ void ext2Class::findJournalInodes() {
                      [](const DirectoryInode& a, const DirectoryInode& b) { return a.number < b.number; });
 }
 
+// Which journal copies read as directory blocks. The copies are looked at in the order they
+// lie in the journal, neighbours in one read: in block order they come one at a time from all
+// over the log, a read call each.
+std::vector<bool> ext2Class::journalDirectoryCopies() {
+    const std::vector<Ext2JournalCopy>& copies = journal_.copies;
+    const std::uint32_t bs = geometry.blockSize;
+    std::vector<bool> looks(copies.size(), false);
+    // A journal holds at most kMaxJournalBlocks copies: their positions fit 32 bits.
+    std::vector<std::uint32_t> order(copies.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return copies[a].journalBlock < copies[b].journalBlock; });
+    const std::size_t pieceBlocks = std::max<std::size_t>(1, static_cast<std::size_t>(kJournalPieceBytes / bs));
+    std::vector<std::uint8_t> piece;
+    for (std::size_t a = 0; a < order.size();) {
+        if (stopped()) break;
+        std::size_t b = a + 1;
+        while (b < order.size() && b - a < pieceBlocks &&
+               copies[order[b]].journalBlock == copies[order[b - 1]].journalBlock + 1)
+            ++b;
+        piece.resize((b - a) * bs);
+        const bool whole = readJournalBlocks(copies[order[a]].journalBlock, piece);
+        for (std::size_t k = a; k < b; ++k) {
+            const Ext2JournalCopy& copy = copies[order[k]];
+            const std::span<std::uint8_t> block = std::span(piece).subspan((k - a) * bs, bs);
+            // A piece with an unreadable block: each block of it as it reads alone.
+            if (!whole && !readJournalBlocks(copy.journalBlock, block)) continue;
+            Ext2JournalReader::unescape(block, copy.escaped);
+            looks[order[k]] = looksLikeDirectoryBlock(block, geometry.fileTypeInEntries, recordCount);
+        }
+        a = b;
+    }
+    return looks;
+}
+
 // Every journalled copy that reads as a directory block: its names, live and hidden, attach to
 // the folder that owns the block ("." names it in a folder's first block).
 void ext2Class::walkJournalDirectories(std::vector<std::uint8_t>& buffer) {
     const std::uint32_t bs = geometry.blockSize;
+    const std::vector<bool> looks = journalDirectoryCopies();
     buffer.assign(bs, 0);
-    for (const Ext2JournalCopy& copy : journal_.copies) {
+    for (std::size_t i = 0; i < journal_.copies.size(); ++i) {
         if (stopped()) return;
-        if (!readJournalCopy(copy, buffer) || !looksLikeDirectoryBlock(buffer, geometry.fileTypeInEntries, recordCount))
-            continue;
+        const Ext2JournalCopy& copy = journal_.copies[i];
+        if (!looks[i] || !readJournalCopy(copy, buffer)) continue;
         std::uint32_t owner = 0;
         if (u8(buffer, kDeNameLen) == 1 && u8(buffer, kDeHeaderSize) == '.') {
             owner = le32(buffer, kDeInode);
