@@ -2,7 +2,8 @@
 # (default /tmp/vindaru-bench): 100,000 small files in 100 folders and one 200 MiB file of
 # pseudo-random data, written by `mke2fs -d` (4 KiB blocks, 1.5 GiB, no mount needed).
 # With ext_kind=ext4-deleted set before sourcing: the same tree on ext4 (with its journal), then
-# 2,000 files and one folder of them removed by debugfs.
+# 2,000 files and one folder of them removed by debugfs; with ext_kind=ext4-kernel the same
+# files written and removed through a loop mount (root only).
 source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 ext_dir=${VINDARU_BENCH_DIR:-/tmp/vindaru-bench}
 ext_kind=${ext_kind:-ext2}
@@ -26,7 +27,21 @@ for d in range(100):
 PY
     { openssl enc -aes-128-ctr -pass pass:ext2 -nosalt -pbkdf2 </dev/zero 2>/dev/null || true; } |
         head -c $((200 << 20)) >"$work/src/big-200m.bin"
-    if [ "$ext_kind" = ext4-deleted ]; then
+    if [ "$ext_kind" = ext4-kernel ]; then
+        # Written and deleted through the kernel (root and loop devices needed): the deletion
+        # clears the inodes' maps, and the journal holds the older inode and folder blocks.
+        mke2fs -q -F -t ext4 -b 4096 -N 131072 "$ext_image.part" 1536M
+        mkdir -p "$work/mnt"
+        mount -o loop "$ext_image.part" "$work/mnt"
+        cp -a "$work/src/." "$work/mnt/"
+        sync
+        for d in $(seq 0 9); do for f in $(seq 0 10 999); do
+            rm "$(printf '%s/folder-%03d/file-%03d-%04d.dat' "$work/mnt" "$d" "$d" "$f")"
+        done; done
+        rm -r "$work/mnt/folder-099"
+        sync
+        umount "$work/mnt"
+    elif [ "$ext_kind" = ext4-deleted ]; then
         mke2fs -q -F -t ext4 -b 4096 -N 131072 -d "$work/src" "$ext_image.part" 1536M
         {
             for d in $(seq 0 9); do for f in $(seq 0 10 999); do

@@ -416,10 +416,14 @@ void ext2Class::reserveForNames() {
 void ext2Class::buildEntryMap() {
     setStatus("clearing vector....");
     entries.clear();
-    const auto byInode = [](const NameEvent& a, const NameEvent& b) { return a.inode < b.inode; };
-    // Folders whose files were made in order give the events sorted already.
-    if (!std::is_sorted(events_.begin(), events_.end(), byInode))
-        std::stable_sort(events_.begin(), events_.end(), byInode);
+    // The events by inode, each inode's in the order the pass met them: sorted as (inode,
+    // position) pairs, so the events themselves stay where they are. Folders are walked by
+    // number but name inodes all over the table, so the order is rarely there already.
+    if (events_.size() > UINT32_MAX) events_.resize(UINT32_MAX);
+    std::vector<std::uint64_t> order(events_.size());
+    for (std::size_t i = 0; i < events_.size(); ++i) order[i] = std::uint64_t{events_[i].inode} << 32 | i;
+    if (!std::is_sorted(order.begin(), order.end())) std::sort(order.begin(), order.end());
+    const auto event = [&](std::size_t i) -> const NameEvent& { return events_[order[i] & UINT32_MAX]; };
     // Per entry: a mode set by a directory entry's type (0: none), and whether the entry holds
     // its inode's last name (the one a directory keeps; a file keeps every name it has, so a
     // hard-linked file stands in each of its folders).
@@ -439,31 +443,34 @@ void ext2Class::buildEntryMap() {
         modeSet.push_back(mode);
         lastName.push_back(last);
     };
-    for (std::size_t i = 0; i < events_.size();) {
-        const std::uint32_t inode = events_[i].inode;
+    for (std::size_t i = 0; i < order.size();) {
+        const std::uint32_t inode = event(i).inode;
         std::uint16_t mode = 0;
         std::size_t first = i;
-        for (; i < events_.size() && events_[i].inode == inode; ++i)
-            if (events_[i].mode != 0) mode = events_[i].mode;
+        std::size_t named = 0;
+        for (; i < order.size() && event(i).inode == inode; ++i) {
+            if (event(i).mode != 0) mode = event(i).mode;
+            named += event(i).named;
+        }
         std::size_t last = i;
-        while (last > first && !events_[last - 1].named) --last;
-        if (last == first) continue;
-        if (!std::any_of(events_.begin() + static_cast<std::ptrdiff_t>(first),
-                         events_.begin() + static_cast<std::ptrdiff_t>(last - 1),
-                         [](const NameEvent& ev) { return ev.named; })) {
+        while (last > first && !event(last - 1).named) --last;
+        if (named == 0) continue;
+        if (named == 1) {
             // One name, as nearly every inode has: nothing to compare it with.
-            addEntry(events_[last - 1], mode, true);
+            addEntry(event(last - 1), mode, true);
             continue;
         }
         seen.clear();
         // The last name first, so a repeated name is kept at its last place.
         for (std::size_t k = last; k-- > first;) {
-            const NameEvent& ev = events_[k];
+            const NameEvent& ev = event(k);
             if (!ev.named) continue;
             const std::string_view name = std::string_view(namePool_).substr(ev.nameOffset, ev.nameLength);
             if (seen.emplace(ev.parent, name).second) addEntry(ev, mode, k + 1 == last);
         }
     }
+    order.clear();
+    order.shrink_to_fit();
     events_.clear();
     events_.shrink_to_fit();
     directories_.clear();
