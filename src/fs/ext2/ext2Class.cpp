@@ -247,10 +247,9 @@ void ext2Class::applyName(std::uint32_t inode, std::string_view name, std::uint1
     NameEvent event;
     event.inode = inode;
     event.mode = typeMode;
-    event.named = named;
     if (named) {
         event.nameOffset = namePool_.size();
-        event.nameLength = static_cast<std::uint32_t>(name.size());
+        event.nameLength = static_cast<std::uint16_t>(name.size());
         event.parent = passParent_;
         namePool_.append(name);
     }
@@ -263,10 +262,8 @@ void ext2Class::addName(std::uint32_t inode, std::string_view name, std::int64_t
     if (hidden && !std::binary_search(deletedInodes_.begin(), deletedInodes_.end(), inode)) return;
     NameEvent event;
     event.inode = inode;
-    event.named = true;
-    event.hidden = hidden;
     event.nameOffset = namePool_.size();
-    event.nameLength = static_cast<std::uint32_t>(name.size());
+    event.nameLength = static_cast<std::uint16_t>(name.size());
     event.parent = parent;
     namePool_.append(name);
     events_.push_back(event);
@@ -294,7 +291,7 @@ void ext2Class::walkDirectoryBlock(ByteSpan block, const WalkMode& mode) {
                 (type == kDeTypeDirectory || type == kDeTypeRegular))
                 typeMode = type == kDeTypeDirectory ? kModeDirectory : kModeRegular;
             if (nameLength == 0 || recLen == 0 || inode > recordCount) {
-                if (typeMode != 0) events_.push_back(NameEvent{inode, 0, 0, -1, typeMode, false, false});
+                if (typeMode != 0) events_.push_back(NameEvent{0, -1, inode, 0, typeMode});
                 break;
             }
             const std::size_t least = direntLength(nameLength);
@@ -306,7 +303,7 @@ void ext2Class::walkDirectoryBlock(ByteSpan block, const WalkMode& mode) {
         }
         // A name that runs past the block is not an entry.
         if (!fits(block, offset + kDeHeaderSize, nameLength)) {
-            if (typeMode != 0) events_.push_back(NameEvent{inode, 0, 0, -1, typeMode, false, false});
+            if (typeMode != 0) events_.push_back(NameEvent{0, -1, inode, 0, typeMode});
             break;
         }
         const auto* name = reinterpret_cast<const char*>(block.data() + offset + kDeHeaderSize);
@@ -450,10 +447,10 @@ void ext2Class::buildEntryMap() {
         std::size_t named = 0;
         for (; i < order.size() && event(i).inode == inode; ++i) {
             if (event(i).mode != 0) mode = event(i).mode;
-            named += event(i).named;
+            named += event(i).named();
         }
         std::size_t last = i;
-        while (last > first && !event(last - 1).named) --last;
+        while (last > first && !event(last - 1).named()) --last;
         if (named == 0) continue;
         if (named == 1) {
             // One name, as nearly every inode has: nothing to compare it with.
@@ -464,7 +461,7 @@ void ext2Class::buildEntryMap() {
         // The last name first, so a repeated name is kept at its last place.
         for (std::size_t k = last; k-- > first;) {
             const NameEvent& ev = event(k);
-            if (!ev.named) continue;
+            if (!ev.named()) continue;
             const std::string_view name = std::string_view(namePool_).substr(ev.nameOffset, ev.nameLength);
             if (seen.emplace(ev.parent, name).second) addEntry(ev, mode, k + 1 == last);
         }
@@ -489,7 +486,7 @@ void ext2Class::buildEntryMap() {
         ext2Entry root;
         root.key = kExt2RootKey;
         root.nameOffset = namePool_.size();
-        root.nameLength = static_cast<std::uint32_t>(std::string_view(kExt2RootName).size());
+        root.nameLength = static_cast<std::uint16_t>(std::string_view(kExt2RootName).size());
         root.mode = kModeDirectory;
         root.synthetic = true; // no inode of its own
         namePool_.append(kExt2RootName);
@@ -529,7 +526,7 @@ void ext2Class::addOrphans() {
         e.key = key;
         const std::string name = "INODE_" + std::to_string(number);
         e.nameOffset = namePool_.size();
-        e.nameLength = static_cast<std::uint32_t>(name.size());
+        e.nameLength = static_cast<std::uint16_t>(name.size());
         namePool_.append(name);
         e.parent = static_cast<std::int64_t>(recordCount);
         fillInodeFields(e);
@@ -541,7 +538,7 @@ void ext2Class::addOrphans() {
     ext2Entry orphan;
     orphan.key = static_cast<std::uint32_t>(recordCount);
     orphan.nameOffset = namePool_.size();
-    orphan.nameLength = static_cast<std::uint32_t>(std::string_view(kExt2OrphanName).size());
+    orphan.nameLength = static_cast<std::uint16_t>(std::string_view(kExt2OrphanName).size());
     orphan.mode = kModeDirectory;
     orphan.parent = kExt2RootKey;
     orphan.synthetic = true;

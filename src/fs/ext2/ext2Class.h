@@ -55,17 +55,19 @@ inline constexpr const char* kExt2RootName = "ROOT";
 inline constexpr const char* kExt2OrphanName = "ORPHAN_ENTRY";
 
 struct ext2Entry {
-    std::uint32_t key = 0; // inode number - 1
-    std::uint32_t nameLength = 0;
     std::uint64_t nameOffset = 0; // into the parser's name pool
     std::int64_t parent = -1;     // the parent's key
     std::uint64_t size = 0;
+    std::uint32_t key = 0; // inode number - 1
     // Links as positions in `entries`; kExt2NoEntry for none.
     std::uint32_t firstChild = kExt2NoEntry;
     std::uint32_t nextSibling = kExt2NoEntry;
     std::uint16_t mode = 0;
-    bool deleted = false;   // the inode has a deletion time or no links
-    bool synthetic = false; // ROOT and ORPHAN_ENTRY: no inode of their own
+    // Names are at most 1024 bytes (255 with file types in the entries); the flags share the
+    // field, so a volume of many files keeps a small table.
+    std::uint16_t nameLength : 14 = 0;
+    std::uint16_t deleted : 1 = 0;   // the inode has a deletion time or no links
+    std::uint16_t synthetic : 1 = 0; // ROOT and ORPHAN_ENTRY: no inode of their own
 };
 
 // What one group descriptor says about the group's inode table.
@@ -178,13 +180,13 @@ private:
     };
     // One directory entry's effect on an inode's record, in the order the pass met them.
     struct NameEvent {
-        std::uint32_t inode = 0;
-        std::uint32_t nameLength = 0;
         std::uint64_t nameOffset = 0;
         std::int64_t parent = -1;
+        std::uint32_t inode = 0;
+        // 0 when the entry only sets the mode: every name has at least one byte.
+        std::uint16_t nameLength = 0;
         std::uint16_t mode = 0; // a mode set by the entry's file type; 0 for none
-        bool named = false;     // the entry names the inode (else it only sets the mode)
-        bool hidden = false;
+        bool named() const { return nameLength != 0; }
     };
     struct InodeChunk {
         std::uint64_t position = UINT64_MAX;
