@@ -194,7 +194,7 @@ bool ext2Class::readInodeTables() {
     // Tables of a sound volume never add up to more than the volume: groups that share one
     // table are read once over.
     std::uint64_t budget = reader.size();
-    std::vector<std::uint8_t> piece;
+    Ext2Table<std::uint8_t> piece;
     for (std::uint32_t g = 0; g < geometry.groupCount; ++g) {
         if (stopped()) {
             control.stopRequested.acknowledge();
@@ -417,7 +417,7 @@ void ext2Class::buildEntryMap() {
     // position) pairs, so the events themselves stay where they are. Folders are walked by
     // number but name inodes all over the table, so the order is rarely there already.
     if (events_.size() > UINT32_MAX) events_.resize(UINT32_MAX);
-    std::vector<std::uint64_t> order(events_.size());
+    Ext2Table<std::uint64_t> order(events_.size());
     for (std::size_t i = 0; i < events_.size(); ++i) order[i] = std::uint64_t{events_[i].inode} << 32 | i;
     if (!std::is_sorted(order.begin(), order.end())) std::sort(order.begin(), order.end());
     const auto event = [&](std::size_t i) -> const NameEvent& { return events_[order[i] & UINT32_MAX]; };

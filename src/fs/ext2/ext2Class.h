@@ -42,6 +42,7 @@
 #include "fs/ext2/Ext2BlockMap.h"
 #include "fs/ext2/Ext2Journal.h"
 #include "fs/ext2/Ext2Superblock.h"
+#include "fs/ext2/Ext2TableAllocator.h"
 #include "fs/parser/EntryView.h"
 #include "image/readWriteInterface.h"
 #include "volume/VolumeBytes.h"
@@ -53,6 +54,10 @@ inline constexpr std::uint32_t kExt2NoEntry = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kExt2RootKey = 2;
 inline constexpr const char* kExt2RootName = "ROOT";
 inline constexpr const char* kExt2OrphanName = "ORPHAN_ENTRY";
+
+// The scan's large tables: see Ext2TableAllocator.
+template <class T>
+using Ext2Table = std::vector<T, Ext2TableAllocator<T>>;
 
 struct ext2Entry {
     std::uint64_t nameOffset = 0; // into the parser's name pool
@@ -154,7 +159,7 @@ public:
     Ext2Geometry geometry;
     std::vector<Ext2GroupInfo> groups;
     std::uint64_t recordCount = 0; // N: inodes 1..N can be named
-    std::vector<ext2Entry> entries;
+    Ext2Table<ext2Entry> entries;
     // What the journal pass found, and why it was skipped (empty when there is no journal).
     std::string journalNote;
     std::size_t journalCopies = 0;
@@ -255,9 +260,9 @@ private:
 
     static constexpr std::uint64_t kMaxReservedEvents = 1u << 21;
     static constexpr std::uint64_t kMaxReservedNameBytes = 32u << 20;
-    std::string namePool_;
+    std::basic_string<char, std::char_traits<char>, Ext2TableAllocator<char>> namePool_;
     std::vector<DirectoryInode> directories_;
-    std::vector<NameEvent> events_;
+    Ext2Table<NameEvent> events_;
     // The naming pass's parent and first flag live for the whole pass.
     std::int64_t passParent_ = 0;
     bool passFirst_ = true;
