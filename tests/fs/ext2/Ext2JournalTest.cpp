@@ -56,9 +56,11 @@ public:
         }
     }
     void fill(std::uint32_t block, std::uint8_t value) { std::memset(bytes.data() + std::size_t{block} * kBs, value, kBs); }
-    Ext2JournalScan scan(std::uint64_t volumeBlocks = 1000) const {
+    // Reads covering the block `unreadable` fail, as a bad sector of the image would.
+    Ext2JournalScan scan(std::uint64_t volumeBlocks = 1000, std::uint64_t unreadable = UINT64_MAX) const {
         return Ext2JournalReader::scan(kBs, bytes.size() / kBs, volumeBlocks, [&](std::uint64_t first, std::span<std::uint8_t> out) {
             if (first * kBs + out.size() > bytes.size()) return false;
+            if (unreadable >= first && unreadable * kBs < first * kBs + out.size()) return false;
             std::memcpy(out.data(), bytes.data() + first * kBs, out.size());
             return true;
         });
@@ -110,6 +112,25 @@ TEST(Ext2Journal, AWrappedLogKeepsTheNewestClaimAndNoClaimOnAHeader) {
     ASSERT_TRUE(s.usable);
     using C = std::tuple<std::uint64_t, std::uint64_t, std::uint32_t>;
     EXPECT_EQ(copiesOf(s), (std::vector<C>{{61, 3, 3}, {62, 4, 3}, {70, 6, 9}, {71, 7, 9}, {73, 2, 9}}));
+}
+
+TEST(Ext2Journal, AnUnreadableBlockLosesOnlyItselfNotTheBlocksReadWithIt) {
+    // Long enough that the log is read in several pieces; the bad block shares its piece with
+    // two transactions and sits inside the data of one of them.
+    JournalImage j(700, Plain);
+    j.descriptor(3, 4, {{40}, {41}, {42}});
+    j.header(7, 2, 4);
+    j.descriptor(20, 5, {{50}});
+    j.descriptor(401, 6, {{60}, {61}});
+    const Ext2JournalScan whole = j.scan();
+    ASSERT_TRUE(whole.usable);
+    using C = std::tuple<std::uint64_t, std::uint64_t, std::uint32_t>;
+    const std::vector<C> expected{{40, 4, 4}, {41, 5, 4}, {42, 6, 4}, {50, 21, 5}, {60, 402, 6}, {61, 403, 6}};
+    EXPECT_EQ(copiesOf(whole), expected);
+    // Block 5 holds a copy's bytes, not a header: the scan finds the same claims without it.
+    EXPECT_EQ(copiesOf(j.scan(1000, 5)), expected);
+    // An unreadable descriptor loses its own claims, and nothing else.
+    EXPECT_EQ(copiesOf(j.scan(1000, 20)), (std::vector<C>{{40, 4, 4}, {41, 5, 4}, {42, 6, 4}, {60, 402, 6}, {61, 403, 6}}));
 }
 
 TEST(Ext2Journal, BlocksOutsideTheVolumeAndEndlessTagListsStayBounded) {
