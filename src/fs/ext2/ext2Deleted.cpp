@@ -242,28 +242,37 @@ void ext2Class::findJournalInodes() {
         if (groups[g].tableOnVolume) tables.emplace_back(groups[g].inodeTable, g);
     std::sort(tables.begin(), tables.end());
     std::vector<std::uint8_t> block(bs), current;
-    std::vector<DirectoryInode> found;
-    for (const Ext2JournalCopy& copy : journal_.copies) {
-        auto t = std::upper_bound(tables.begin(), tables.end(), std::make_pair(copy.fsBlock, UINT32_MAX));
+    std::vector<std::uint32_t> pending;
+    const std::vector<Ext2JournalCopy>& copies = journal_.copies;
+    for (std::size_t groupEnd = 0, groupStart = 0; groupStart < copies.size(); groupStart = groupEnd) {
+        const std::uint64_t fsBlock = copies[groupStart].fsBlock;
+        for (groupEnd = groupStart + 1; groupEnd < copies.size() && copies[groupEnd].fsBlock == fsBlock;) ++groupEnd;
+        auto t = std::upper_bound(tables.begin(), tables.end(), std::make_pair(fsBlock, UINT32_MAX));
         if (t == tables.begin()) continue;
         --t;
-        if (copy.fsBlock - t->first >= tableBlocks) continue;
+        if (fsBlock - t->first >= tableBlocks) continue;
         const std::uint64_t firstNumber = std::uint64_t{t->second} * geometry.inodesPerGroup +
-                                          (copy.fsBlock - t->first) * perBlock + 1;
-        const auto from = std::lower_bound(deletedInodes_.begin(), deletedInodes_.end(), firstNumber);
-        if (from == deletedInodes_.end() || *from >= firstNumber + perBlock) continue;
-        if (!readJournalCopy(copy, block)) continue;
-        for (auto it = from; it != deletedInodes_.end() && *it < firstNumber + perBlock; ++it) {
-            const ByteSpan old = subspan(block, static_cast<std::size_t>((*it - firstNumber) * geometry.inodeSize),
-                                         geometry.inodeSize);
-            if (le16(old, kInLinksCount) == 0 || le32(old, kInDtime) != 0 || emptyMap(old)) continue;
-            if (!readInode(*it, current) || !emptyMap(current)) continue;
-            if (le32(old, kInGeneration) != le32(current, kInGeneration)) continue;
-            if ((le16(old, kInMode) & kModeTypeMask) != (le16(current, kInMode) & kModeTypeMask)) continue;
-            // Copies come oldest first: a later one replaces an earlier one.
-            JournalInode& j = journalInodes_[*it];
-            j.sequence = copy.sequence;
-            j.bytes.assign(old.begin(), old.end());
+                                          (fsBlock - t->first) * perBlock + 1;
+        pending.clear();
+        for (auto it = std::lower_bound(deletedInodes_.begin(), deletedInodes_.end(), firstNumber);
+             it != deletedInodes_.end() && *it < firstNumber + perBlock; ++it)
+            pending.push_back(*it);
+        // Copies of one block come oldest first: each deleted inode takes the newest copy in
+        // which it was live, so they are looked at newest first until every one has its copy.
+        for (std::size_t k = groupEnd; k-- > groupStart && !pending.empty();) {
+            if (!readJournalCopy(copies[k], block)) continue;
+            std::erase_if(pending, [&](std::uint32_t number) {
+                const ByteSpan old = subspan(block, static_cast<std::size_t>((number - firstNumber) * geometry.inodeSize),
+                                             geometry.inodeSize);
+                if (le16(old, kInLinksCount) == 0 || le32(old, kInDtime) != 0 || emptyMap(old)) return false;
+                if (!readInode(number, current) || !emptyMap(current)) return false;
+                if (le32(old, kInGeneration) != le32(current, kInGeneration)) return false;
+                if ((le16(old, kInMode) & kModeTypeMask) != (le16(current, kInMode) & kModeTypeMask)) return false;
+                JournalInode& j = journalInodes_[number];
+                j.sequence = copies[k].sequence;
+                j.bytes.assign(old.begin(), old.end());
+                return true;
+            });
         }
     }
     // Deleted folders get their names from the copy's map.
