@@ -63,7 +63,7 @@ void Ext2JournalReader::unescape(std::span<std::uint8_t> block, bool escaped) {
 
 Ext2JournalScan Ext2JournalReader::scan(std::uint32_t blockSize, std::uint64_t journalBlocks,
                                         std::uint64_t volumeBlocks, const ReadFn& read,
-                                        const std::function<bool()>& stop) {
+                                        const std::function<bool()>& stop, const BlockFn& onBlock) {
     Ext2JournalScan out;
     out.blockSize = blockSize;
     if (blockSize < 1024 || journalBlocks < 2) {
@@ -128,6 +128,7 @@ Ext2JournalScan Ext2JournalReader::scan(std::uint32_t blockSize, std::uint64_t j
         ByteSpan b = pieceRead ? subspan(piece, static_cast<std::size_t>((j - pieceFirst) * blockSize), blockSize)
                                : ByteSpan(head);
         if (!pieceRead && !read(j, head)) continue;
+        if (pieceRead && onBlock) onBlock(j, b);
         if (be32(b, kJhMagic) != kJournalMagic) continue;
         const std::uint32_t blockType = be32(b, kJhBlockType);
         const std::uint32_t sequence = be32(b, kJhSequence);

@@ -46,10 +46,15 @@ public:
     // head of one block); false when unreadable.
     using ReadFn = std::function<bool(std::uint64_t first, std::span<std::uint8_t> out)>;
 
+    // Sees each block of the log area the scan read, with its journal block number, as it is
+    // stored (escaped blocks not put back): what a later look at the copies would read again.
+    using BlockFn = std::function<void(std::uint64_t journalBlock, ByteSpan block)>;
+
     // `journalBlocks` is how many blocks the journal inode maps; `volumeBlocks` bounds the
     // file-system block numbers a tag may name; `stop` is polled between pieces.
     static Ext2JournalScan scan(std::uint32_t blockSize, std::uint64_t journalBlocks, std::uint64_t volumeBlocks,
-                                const ReadFn& read, const std::function<bool()>& stop = {});
+                                const ReadFn& read, const std::function<bool()>& stop = {},
+                                const BlockFn& onBlock = {});
 
     // The copy's bytes as the volume block held them (the escaped magic put back).
     static void unescape(std::span<std::uint8_t> block, bool escaped);

@@ -289,6 +289,9 @@ private:
     };
     std::unordered_map<std::uint32_t, JournalInode> journalInodes_; // by inode number
     std::unordered_map<std::uint64_t, std::uint32_t> directoryBlocks_; // block -> directory inode
+    // Per journal block, what the journal scan saw of it: 0 not read there, 1 not a folder
+    // block, 2 a folder block (as stored).
+    std::vector<std::uint8_t> journalBlockKinds_;
 };
 
 } // namespace vindaru

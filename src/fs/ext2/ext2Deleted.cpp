@@ -1,6 +1,7 @@
 // Deleted files: which blocks no live inode holds (the block bitmaps), the journal's older
 // copies of inode-table and directory blocks, and the last live copy of a deleted inode.
 #include <algorithm>
+#include <array>
 
 #include "fs/ext2/Ext2Dirents.h"
 #include "fs/ext2/Ext2Layout.h"
@@ -193,6 +194,7 @@ void ext2Class::readJournal() {
     journalRuns_.clear();
     journalInodes_.clear();
     directoryBlocks_.clear();
+    journalBlockKinds_.clear();
     if (!(le32(superblock, kSbFeatureCompat) & kCompatHasJournal) || deletedInodes_.empty()) return;
     if (le32(superblock, kSbJournalInum) != kJournalInode) {
         journalNote = "journal not in inode 8 (external journals are not read)";
@@ -216,11 +218,17 @@ void ext2Class::readJournal() {
         mapped = run.logical + run.count;
         return true;
     });
-    journal_ = Ext2JournalReader::scan(bs, mapped, geometry.blocksCount,
-                                       [&](std::uint64_t first, std::span<std::uint8_t> out) {
-                                           return readJournalBlocks(first, out);
-                                       },
-                                       [&] { return stopped(); });
+    // Whether each block reads as a folder block is seen as the scan passes it, so the copies
+    // need not be read again to find the folder blocks among them.
+    journalBlockKinds_.assign(static_cast<std::size_t>(mapped), 0);
+    journal_ = Ext2JournalReader::scan(
+        bs, mapped, geometry.blocksCount,
+        [&](std::uint64_t first, std::span<std::uint8_t> out) { return readJournalBlocks(first, out); },
+        [&] { return stopped(); },
+        [&](std::uint64_t j, ByteSpan block) {
+            if (j < journalBlockKinds_.size())
+                journalBlockKinds_[j] = looksLikeDirectoryBlock(block, geometry.fileTypeInEntries, recordCount) ? 2 : 1;
+        });
     if (!journal_.usable) {
         journalNote = "journal skipped: " + journal_.note;
         setStatus(journalNote);
@@ -285,16 +293,29 @@ void ext2Class::findJournalInodes() {
                      [](const DirectoryInode& a, const DirectoryInode& b) { return a.number < b.number; });
 }
 
-// Which journal copies read as directory blocks. The copies are looked at in the order they
-// lie in the journal, neighbours in one read: in block order they come one at a time from all
-// over the log, a read call each.
+// Which journal copies read as directory blocks: as the journal scan saw them, or where it did
+// not (an escaped copy, whose first bytes differ from the stored ones, or a block it could not
+// read in its piece) by reading them in the order they lie in the journal, neighbours in one
+// read: in block order they come one at a time from all over the log, a read call each.
 std::vector<bool> ext2Class::journalDirectoryCopies() {
     const std::vector<Ext2JournalCopy>& copies = journal_.copies;
     const std::uint32_t bs = geometry.blockSize;
     std::vector<bool> looks(copies.size(), false);
+    // An escaped copy starts with the journal's magic, which as an inode number is past every
+    // inode of a volume this size: no such copy reads as a directory block then.
+    std::array<std::uint8_t, 4> magic{};
+    Ext2JournalReader::unescape(magic, true);
+    const bool escapedNeverDirectory = le32(magic, 0) > recordCount;
     // A journal holds at most kMaxJournalBlocks copies: their positions fit 32 bits.
-    std::vector<std::uint32_t> order(copies.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::vector<std::uint32_t> order;
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        const Ext2JournalCopy& copy = copies[i];
+        const std::uint8_t kind = copy.journalBlock < journalBlockKinds_.size() ? journalBlockKinds_[copy.journalBlock] : 0;
+        if (copy.escaped ? escapedNeverDirectory : kind != 0)
+            looks[i] = !copy.escaped && kind == 2;
+        else
+            order.push_back(static_cast<std::uint32_t>(i));
+    }
     std::sort(order.begin(), order.end(),
               [&](std::uint32_t a, std::uint32_t b) { return copies[a].journalBlock < copies[b].journalBlock; });
     const std::size_t pieceBlocks = std::max<std::size_t>(1, static_cast<std::size_t>(kJournalPieceBytes / bs));

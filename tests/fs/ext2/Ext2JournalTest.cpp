@@ -2,7 +2,9 @@
 // escaped blocks, a log that wrapped over older transactions, and damaged or hostile journals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "fs/ext2/Ext2Journal.h"
 
@@ -57,13 +59,17 @@ public:
     }
     void fill(std::uint32_t block, std::uint8_t value) { std::memset(bytes.data() + std::size_t{block} * kBs, value, kBs); }
     // Reads covering the block `unreadable` fail, as a bad sector of the image would.
-    Ext2JournalScan scan(std::uint64_t volumeBlocks = 1000, std::uint64_t unreadable = UINT64_MAX) const {
-        return Ext2JournalReader::scan(kBs, bytes.size() / kBs, volumeBlocks, [&](std::uint64_t first, std::span<std::uint8_t> out) {
-            if (first * kBs + out.size() > bytes.size()) return false;
-            if (unreadable >= first && unreadable * kBs < first * kBs + out.size()) return false;
-            std::memcpy(out.data(), bytes.data() + first * kBs, out.size());
-            return true;
-        });
+    Ext2JournalScan scan(std::uint64_t volumeBlocks = 1000, std::uint64_t unreadable = UINT64_MAX,
+                         const Ext2JournalReader::BlockFn& onBlock = {}) const {
+        return Ext2JournalReader::scan(
+            kBs, bytes.size() / kBs, volumeBlocks,
+            [&](std::uint64_t first, std::span<std::uint8_t> out) {
+                if (first * kBs + out.size() > bytes.size()) return false;
+                if (unreadable >= first && unreadable * kBs < first * kBs + out.size()) return false;
+                std::memcpy(out.data(), bytes.data() + first * kBs, out.size());
+                return true;
+            },
+            {}, onBlock);
     }
     std::vector<std::uint8_t> bytes;
 
@@ -131,6 +137,28 @@ TEST(Ext2Journal, AnUnreadableBlockLosesOnlyItselfNotTheBlocksReadWithIt) {
     EXPECT_EQ(copiesOf(j.scan(1000, 5)), expected);
     // An unreadable descriptor loses its own claims, and nothing else.
     EXPECT_EQ(copiesOf(j.scan(1000, 20)), (std::vector<C>{{40, 4, 4}, {41, 5, 4}, {42, 6, 4}, {60, 402, 6}, {61, 403, 6}}));
+}
+
+TEST(Ext2Journal, TheBlocksTheScanHandsOnAreTheStoredBytesOfThoseBlocks) {
+    JournalImage j(700, Plain);
+    for (std::uint32_t b = 1; b < 700; ++b) j.fill(b, static_cast<std::uint8_t>(b * 7));
+    j.descriptor(3, 4, {{40}});
+    std::map<std::uint64_t, int> seen;
+    const auto check = [&](std::uint64_t block, ByteSpan bytes) {
+        ++seen[block];
+        ASSERT_EQ(bytes.size(), kBs);
+        EXPECT_EQ(std::memcmp(bytes.data(), j.bytes.data() + block * kBs, kBs), 0) << block;
+    };
+    ASSERT_TRUE(j.scan(1000, UINT64_MAX, check).usable);
+    // Every block of the log area once; the journal superblock is not part of it.
+    EXPECT_EQ(seen.size(), 699u);
+    EXPECT_EQ(seen.begin()->first, 1u);
+    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const auto& s) { return s.second == 1; }));
+    // A block that cannot be read is never handed on as if it had been.
+    seen.clear();
+    ASSERT_TRUE(j.scan(1000, 9, check).usable);
+    EXPECT_EQ(seen.count(9), 0u);
+    EXPECT_TRUE(seen.count(600));
 }
 
 TEST(Ext2Journal, BlocksOutsideTheVolumeAndEndlessTagListsStayBounded) {
