@@ -417,8 +417,9 @@ void ext2Class::buildEntryMap() {
     // position) pairs, so the events themselves stay where they are. Folders are walked by
     // number but name inodes all over the table, so the order is rarely there already.
     if (events_.size() > UINT32_MAX) events_.resize(UINT32_MAX);
-    Ext2Table<std::uint64_t> order(events_.size());
-    for (std::size_t i = 0; i < events_.size(); ++i) order[i] = std::uint64_t{events_[i].inode} << 32 | i;
+    Ext2Table<std::uint64_t> order;
+    order.reserve(events_.size());
+    for (std::size_t i = 0; i < events_.size(); ++i) order.push_back(std::uint64_t{events_[i].inode} << 32 | i);
     if (!std::is_sorted(order.begin(), order.end())) std::sort(order.begin(), order.end());
     const auto event = [&](std::size_t i) -> const NameEvent& { return events_[order[i] & UINT32_MAX]; };
     // Per entry: a mode set by a directory entry's type (0: none), and whether the entry holds
