@@ -1,15 +1,18 @@
 // The scan page on a folder of many files, driven as a user drives it (offscreen): the wizard
 // opens a raw ext volume, scans it, then the folder is selected in the tree. Reported: the time
 // from the click to the first painted rows of the list, the time to sort the list by name and by
-// size, and the longest time the window did not answer (the longest gap between ticks of a timer
-// that should fire every 10 ms) while the folder was opened.
+// size and to scroll it, and the longest time the window did not answer (the longest gap between
+// ticks of a timer that should fire every 10 ms) while the folder was opened. Mode expand opens
+// the folder by its arrow in the tree instead; mode search lists the whole folder as the results
+// of a search.
 //
-//   vindaru-bench-gui IMAGE FOLDER-NAME      (QT_QPA_PLATFORM=offscreen)
+//   vindaru-bench-gui IMAGE FOLDER-NAME [select|expand|search]      (QT_QPA_PLATFORM=offscreen)
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 #include "app/COrdavinApp.h"
 #include "app/CheckTreeModel.h"
@@ -71,7 +75,9 @@ int fail(const char* what) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) return fail("usage: vindaru-bench-gui IMAGE FOLDER-NAME");
+    if (argc != 3 && argc != 4) return fail("usage: vindaru-bench-gui IMAGE FOLDER-NAME [select|expand|search]");
+    const std::string mode = argc == 4 ? argv[3] : "select";
+    if (mode != "select" && mode != "expand" && mode != "search") return fail("the mode is select, expand or search");
     QApplication application(argc, argv);
     const QString image = QString::fromLocal8Bit(argv[1]);
     const QString folderName = QString::fromLocal8Bit(argv[2]);
@@ -116,38 +122,96 @@ int main(int argc, char** argv) {
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         longestGap = std::max(longestGap, sinceTick.restart());
     });
+    const auto startWatch = [&] {
+        longestGap = 0;
+        sinceTick.start();
+        ticker.start(10);
+    };
+    // Waits until the window is idle again (it answers within 50 ms, `settleMs` after `since`).
+    QElapsedTimer clock;
+    const auto settle = [&](qint64 since) {
+        waitFor([&] { return sinceTick.elapsed() < 50 && clock.elapsed() > since + 200; });
+        ticker.stop();
+    };
 
     FileListModel* list = scan->listModel();
-    QElapsedTimer clock;
-    clock.start();
-    sinceTick.start();
-    ticker.start(10);
-    scan->treeView()->setCurrentIndex(folder);
-    bool painted = false;
-    waitFor([&] {
+    QTableView* listView = scan->listView();
+    // The list's first rows drawn: the view has rows and paints them now.
+    const auto listPainted = [&] {
         if (list->rowCount() == 0) return false;
-        scan->listView()->viewport()->repaint();
-        painted = true;
+        listView->viewport()->repaint();
         return true;
-    });
-    const qint64 firstRows = clock.elapsed();
-    // The rest of the folder's work (its tree items) until the window is idle again.
-    waitFor([&] { return sinceTick.elapsed() < 50 && clock.elapsed() > firstRows + 200; });
-    ticker.stop();
-    const int rows = list->rowCount();
+    };
+    const auto sortAndScroll = [&](const char* what) {
+        clock.restart();
+        listView->sortByColumn(0, Qt::AscendingOrder);
+        listView->viewport()->repaint();
+        const qint64 sortName = clock.restart();
+        listView->sortByColumn(4, Qt::DescendingOrder);
+        listView->viewport()->repaint();
+        const qint64 sortSize = clock.restart();
+        listView->scrollTo(list->index(list->rowCount() / 2, 0));
+        listView->viewport()->repaint();
+        const qint64 middle = clock.restart();
+        listView->scrollToBottom();
+        listView->viewport()->repaint();
+        const qint64 bottom = clock.elapsed();
+        std::printf("%s sort by name: %.3f s, by size: %.3f s\n", what, sortName / 1000.0,
+                    sortSize / 1000.0);
+        std::printf("%s scroll to the middle: %.3f s, to the end: %.3f s\n", what,
+                    middle / 1000.0, bottom / 1000.0);
+    };
 
-    clock.restart();
-    scan->listView()->sortByColumn(0, Qt::AscendingOrder);
-    QApplication::processEvents();
-    const qint64 sortName = clock.restart();
-    scan->listView()->sortByColumn(4, Qt::DescendingOrder);
-    QApplication::processEvents();
-    const qint64 sortSize = clock.elapsed();
-
-    std::printf("folder %s: %d rows listed\n", argv[2], rows);
-    std::printf("click to first painted rows: %.3f s%s\n", firstRows / 1000.0, painted ? "" : " (not painted)");
-    std::printf("longest time the window did not answer: %.3f s\n", longestGap / 1000.0);
-    std::printf("sort by name: %.3f s, by size: %.3f s\n", sortName / 1000.0, sortSize / 1000.0);
+    if (mode == "expand") {
+        // The folder's arrow: its children in the tree, the first of them drawn.
+        QTreeView* treeView = scan->treeView();
+        const QPersistentModelIndex keep(folder);
+        startWatch();
+        clock.start();
+        treeView->expand(folder);
+        waitFor([&] {
+            if (!keep.isValid() || tree->rowCount(keep) < 2 || !treeView->isExpanded(keep)) return false;
+            treeView->viewport()->repaint();
+            return true;
+        });
+        const qint64 firstItems = clock.elapsed();
+        settle(firstItems);
+        std::printf("folder %s: %d items in the tree\n", argv[2], tree->rowCount(keep));
+        std::printf("click on the arrow to first painted items: %.3f s\n", firstItems / 1000.0);
+        std::printf("longest time the window did not answer: %.3f s\n", longestGap / 1000.0);
+        clock.restart();
+        treeView->scrollToBottom();
+        treeView->viewport()->repaint();
+        std::printf("tree scroll to the end: %.3f s\n", clock.elapsed() / 1000.0);
+    } else if (mode == "search") {
+        // A search whose results are the whole folder.
+        scan->searchEdit()->setText(QStringLiteral("file-"));
+        startWatch();
+        clock.start();
+        scan->searchButton()->click();
+        waitFor(listPainted);
+        const qint64 firstRows = clock.elapsed();
+        waitFor([&] { return !scan->busy(); });
+        const qint64 allRows = clock.elapsed();
+        settle(allRows);
+        std::printf("search: %d rows found\n", list->rowCount());
+        std::printf("click to first painted results: %.3f s, to the search's end: %.3f s\n",
+                    firstRows / 1000.0, allRows / 1000.0);
+        std::printf("longest time the window did not answer: %.3f s\n", longestGap / 1000.0);
+        sortAndScroll("results");
+    } else {
+        startWatch();
+        clock.start();
+        scan->treeView()->setCurrentIndex(folder);
+        waitFor(listPainted);
+        const qint64 firstRows = clock.elapsed();
+        // The rest of the folder's work (its tree items) until the window is idle again.
+        settle(firstRows);
+        std::printf("folder %s: %d rows listed\n", argv[2], list->rowCount());
+        std::printf("click to first painted rows: %.3f s\n", firstRows / 1000.0);
+        std::printf("longest time the window did not answer: %.3f s\n", longestGap / 1000.0);
+        sortAndScroll("list");
+    }
     for (QWidget* w : QApplication::topLevelWidgets()) w->hide();
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <QEvent>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 
 #include "common/DisplayFormat.h"
@@ -13,10 +15,24 @@ constexpr std::int64_t kBarLimit = 1'000'000'000; // well inside a QProgressBar'
 // Too early a guess swings wildly: none before this much time and work.
 constexpr std::int64_t kFirstEstimateMs = 1500;
 constexpr std::int64_t kSectorBytes = 512;
+
+std::int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+std::atomic<UiProgressSink::Clock> clock{&steadyMs};
+std::int64_t nowMs() {
+    return clock.load()();
+}
 } // namespace
 
+void UiProgressSink::setClock(Clock c) {
+    clock.store(c ? c : &steadyMs);
+}
+
 UiProgressSink::UiProgressSink(QProgressBar* bar) : bar_(bar) {
-    clock_.start();
+    startMs_ = nowMs();
     if (!bar) return;
     amount_ = qobject_cast<QLabel*>(bar->property(kAmountLabelProperty).value<QObject*>());
     if (amount_) {
@@ -44,7 +60,10 @@ void UiProgressSink::setRange(std::int64_t lower, std::int64_t upper) {
         amountHidden_ = false;
         position_ = std::clamp(position_, lower_, upper_);
         startPosition_ = lower_;
-        clock_.restart();
+        // A new range is a new pace: time paused before it does not count against it.
+        startMs_ = nowMs();
+        pausedMs_ = 0;
+        if (paused_) pausedSinceMs_ = startMs_;
     }
     requestDelivery();
 }
@@ -74,7 +93,7 @@ void UiProgressSink::reset() {
         amountHidden_ = true;
         pausedMs_ = 0;
         paused_ = false;
-        clock_.restart();
+        startMs_ = nowMs();
     }
     requestDelivery();
 }
@@ -85,9 +104,9 @@ void UiProgressSink::setPaused(bool paused) {
         if (paused == paused_) return;
         paused_ = paused;
         if (paused)
-            pausedClock_.start();
+            pausedSinceMs_ = nowMs();
         else
-            pausedMs_ += pausedClock_.elapsed();
+            pausedMs_ += nowMs() - pausedSinceMs_;
     }
     requestDelivery();
 }
@@ -130,7 +149,8 @@ void UiProgressSink::deliver() {
         upper = upper_;
         position = position_;
         start = startPosition_;
-        elapsed = clock_.elapsed() - pausedMs_ - (paused_ ? pausedClock_.elapsed() : 0);
+        const std::int64_t now = nowMs();
+        elapsed = now - startMs_ - pausedMs_ - (paused_ ? now - pausedSinceMs_ : 0);
         unit = unit_;
         paused = paused_;
         hidden = amountHidden_;

@@ -4,7 +4,6 @@
 // time left, from the pace since the range was set.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -41,6 +40,11 @@ class UiProgressSink : public UiThrottle, public ProgressSink {
 
     static constexpr const char* kAmountLabelProperty = "vindaruAmountLabel";
 
+    // The clock the pace is measured by, in milliseconds of a steady clock; any thread may read
+    // it. Tests set their own (nullptr: the steady clock again).
+    using Clock = std::int64_t (*)();
+    static void setClock(Clock clock);
+
   protected:
     void deliver() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -54,11 +58,11 @@ class UiProgressSink : public UiThrottle, public ProgressSink {
     std::int64_t position_ = 0;
     Unit unit_ = Unit::Steps;
     // The pace: the position and time when the range was set.
-    QElapsedTimer clock_;
+    std::int64_t startMs_ = 0;
     std::int64_t startPosition_ = 0;
     bool paused_ = false;
     bool amountHidden_ = false; // after reset, until the next range
-    QElapsedTimer pausedClock_;
+    std::int64_t pausedSinceMs_ = 0;
     std::int64_t pausedMs_ = 0;
 };
 
