@@ -28,7 +28,8 @@ for i in range(count):
     with open(os.path.join(folder, f"file-{i:07d}.txt"), "wb") as fh:
         fh.write(b"x" * (i % 700))
 PY
-    blocks=$(( files / 2 + 65536 ))
+    # One block for each file holding data, the folder's own blocks and room for the metadata.
+    blocks=$(( files + files / 8 + 65536 ))
     mke2fs -q -F -t ext4 -b 4096 -N $(( files + 4096 )) -d "$work/src" "$image.part" "$blocks"
     mv "$image.part" "$image"
     rm -rf "$work"

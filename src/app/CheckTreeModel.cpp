@@ -2,6 +2,9 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QTimer>
+#include <algorithm>
+#include <iterator>
 
 namespace vindaru::app {
 
@@ -70,12 +73,22 @@ void CheckTreeModel::checkChanged(TreeItemId item, bool) {
 }
 
 void CheckTreeModel::flush() {
+    // A bounded share at a time: a folder of a million items comes as millions of changes, and
+    // the window answers between shares.
+    constexpr std::size_t kShare = 60000;
     std::vector<Pending> ops;
+    bool more = false;
     {
         std::lock_guard lock(pendingMutex_);
-        ops.swap(pending_);
-        flushScheduled_ = false;
+        const std::size_t n = std::min(pending_.size(), kShare);
+        ops.assign(std::make_move_iterator(pending_.begin()),
+                   std::make_move_iterator(pending_.begin() + static_cast<std::ptrdiff_t>(n)));
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+        more = !pending_.empty();
+        flushScheduled_ = more;
     }
+    // After a timer's turn (not as a posted call, which would run before any timer or input).
+    if (more) QTimer::singleShot(1, this, [this] { flush(); });
     // The shape changes in order; labels and checks are read from the tree when drawn, so they
     // are redrawn once, after the shape (an item gone by then is skipped).
     std::unordered_set<TreeItemId> changed;

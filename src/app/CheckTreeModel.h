@@ -6,13 +6,15 @@
 // notifications in the order they happened: every notification, from any thread, is queued.
 // Labels, check states, colours come from the tree itself at the time they are drawn.
 //
-// Notifications are gathered and replayed in batches, at most one queued call at a time: a run
+// Notifications are gathered and replayed in batches of bounded size, at most one queued call at
+// a time: a run
 // of children appended to one folder becomes one row insertion (a folder of 100,000 files
 // inserted row by row would cost the view a relayout per row), and the check and label changes
 // of a batch are drawn once each.
 #pragma once
 
 #include <QAbstractItemModel>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
@@ -86,7 +88,7 @@ class CheckTreeModel : public QAbstractItemModel, private CheckTreeListener {
     IconLookup icons_;
     std::unordered_map<TreeItemId, Node> nodes_; // kTreeTop holds the top-level items
     std::mutex pendingMutex_;
-    std::vector<Pending> pending_;
+    std::deque<Pending> pending_;
     bool flushScheduled_ = false;
 };
 

@@ -1,8 +1,9 @@
 #include "app/FileListModel.h"
 
 #include <QBrush>
-#include <QRegularExpression>
 #include <algorithm>
+#include <climits>
+#include <iterator>
 #include <unordered_map>
 
 namespace vindaru::app {
@@ -21,37 +22,82 @@ const std::array<int, kFileListColumns>& FileListModel::columnWidths() {
 
 void FileListModel::clear() {
     beginResetModel();
-    rows_.clear();
+    // The memory goes too: a folder of a million rows is not kept after it.
+    std::vector<FileListRow>().swap(rows_);
+    std::vector<std::uint32_t>().swap(order_);
     endResetModel();
     emit checksChanged();
 }
 
 void FileListModel::append(std::vector<FileListRow> rows) {
     if (rows.empty()) return;
-    const int first = static_cast<int>(rows_.size());
-    beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
-    for (auto& r : rows) {
+    const std::size_t first = rows_.size();
+    beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + rows.size()) - 1);
+    for (auto& r : rows)
         r.arrival = arrivals_++;
-        rows_.push_back(std::move(r));
+    if (rows_.empty() && rows_.capacity() < rows.size()) {
+        rows_ = std::move(rows);
+    } else {
+        if (rows_.capacity() < first + rows.size()) rows_.reserve(std::max(first + rows.size(), 2 * first));
+        std::move(rows.begin(), rows.end(), std::back_inserter(rows_));
     }
+    order_.reserve(rows_.size());
+    for (std::size_t i = first; i < rows_.size(); ++i)
+        order_.push_back(static_cast<std::uint32_t>(i));
     endInsertRows();
-    // Rows that arrive later (search results) take their place in the chosen order.
-    if (sortColumn_ >= 0) sort(sortColumn_, sortOrder_);
+    // Rows that arrive later (search results) take their place in the chosen order: they are
+    // sorted among themselves, then merged with the rows already in order.
+    if (sortColumn_ >= 0) {
+        if (sortColumn_ > 0)
+            for (std::size_t i = first; i < rows_.size(); ++i)
+                shown(static_cast<int>(i));
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        std::vector<std::uint64_t> arrivals;
+        const QModelIndexList persistent = persistentBefore(arrivals);
+        sortFrom(first);
+        std::inplace_merge(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(first), order_.end(),
+                           [this](std::uint32_t x, std::uint32_t y) { return before(rows_[x], rows_[y]); });
+        persistentAfter(persistent, arrivals);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
     emit checksChanged();
 }
 
 std::int64_t FileListModel::timeKey(const QString& text) {
-    static const QRegularExpression form(
-        QStringLiteral("^(\\d{1,2})/(\\d{1,2})/(\\d{1,5})\\s+(\\d{1,2}):(\\d{2})\\s*(AM|PM)$"));
-    const QRegularExpressionMatch m = form.match(text.trimmed());
-    if (!m.hasMatch()) return -1;
-    const std::int64_t month = m.captured(1).toLongLong();
-    const std::int64_t day = m.captured(2).toLongLong();
-    const std::int64_t year = m.captured(3).toLongLong();
-    std::int64_t hour = m.captured(4).toLongLong();
-    const std::int64_t minute = m.captured(5).toLongLong();
+    // "%02d/%02d/%d  %02d:%02d AM": month/day/year, blanks, hour:minute, blanks, AM or PM.
+    const QString t = text.trimmed();
+    qsizetype at = 0;
+    const auto number = [&](int minDigits, int maxDigits, std::int64_t& value) {
+        int digits = 0;
+        value = 0;
+        while (at < t.size() && t[at].isDigit() && t[at].unicode() < 128 && digits < maxDigits) {
+            value = value * 10 + (t[at].unicode() - '0');
+            ++at;
+            ++digits;
+        }
+        return digits >= minDigits && !(at < t.size() && t[at].isDigit() && t[at].unicode() < 128);
+    };
+    const auto take = [&](char c) {
+        if (at >= t.size() || t[at] != QLatin1Char(c)) return false;
+        ++at;
+        return true;
+    };
+    const auto blanks = [&] {
+        const qsizetype from = at;
+        while (at < t.size() && t[at].isSpace())
+            ++at;
+        return at - from;
+    };
+    std::int64_t month = 0, day = 0, year = 0, hour = 0, minute = 0;
+    if (!number(1, 2, month) || !take('/') || !number(1, 2, day) || !take('/') ||
+        !number(1, 5, year) || blanks() == 0 || !number(1, 2, hour) || !take(':') ||
+        !number(2, 2, minute))
+        return -1;
+    blanks();
+    const QStringView rest = QStringView(t).mid(at);
+    if (rest != QLatin1String("AM") && rest != QLatin1String("PM")) return -1;
     // The display keeps hours 0 to 12 in the AM form as they are; PM stands for 13 to 23.
-    if (m.captured(6) == QLatin1String("PM")) hour += 12;
+    if (rest == QLatin1String("PM")) hour += 12;
     return (((year * 13 + month) * 32 + day) * 24 + hour) * 60 + minute;
 }
 
@@ -85,9 +131,95 @@ bool FileListModel::lessThan(const FileListRow& a, const FileListRow& b, int col
 }
 
 const FileListRow& FileListModel::shown(int row) const {
-    FileListRow& r = rows_[static_cast<std::size_t>(row)];
+    FileListRow& r = at(row);
     if (!r.described && describer_) describer_(r);
     return r;
+}
+
+bool FileListModel::before(const FileListRow& a, const FileListRow& b) const {
+    if (sortColumn_ < 0) return a.arrival < b.arrival;
+    // Rows the file system cannot tell about stay below the others in either order.
+    if (sortColumn_ == kRecoverableColumn && a.recoverable.has_value() != b.recoverable.has_value())
+        return a.recoverable.has_value();
+    return sortOrder_ == Qt::AscendingOrder ? lessThan(a, b, sortColumn_) : lessThan(b, a, sortColumn_);
+}
+
+void FileListModel::sortFrom(std::size_t from) {
+    const std::size_t n = order_.size() - from;
+    if (n < 2) return;
+    // One key per row: case-folded names, or a number (time, bytes, share).
+    std::vector<QString> texts;
+    std::vector<std::int64_t> numbers;
+    std::vector<bool> present; // the "Recoverable" column: a share is known
+    const bool byText = sortColumn_ == 0 || sortColumn_ == 5;
+    (byText ? texts.reserve(n) : numbers.reserve(n));
+    for (std::size_t i = from; i < order_.size(); ++i) {
+        const FileListRow& r = rows_[order_[i]];
+        switch (sortColumn_) {
+        case 0:
+        case 5:
+            texts.push_back(r.texts[static_cast<std::size_t>(sortColumn_)].toCaseFolded());
+            break;
+        case 1:
+        case 2:
+        case 3:
+            numbers.push_back(timeKey(r.texts[static_cast<std::size_t>(sortColumn_)]));
+            break;
+        case 4:
+            numbers.push_back(static_cast<std::int64_t>(std::min<std::uint64_t>(r.bytes, INT64_MAX)));
+            break;
+        case kRecoverableColumn:
+            numbers.push_back(r.recoverable ? static_cast<std::int64_t>(*r.recoverable * 1e9) : 0);
+            present.push_back(r.recoverable.has_value());
+            break;
+        default:
+            numbers.push_back(0);
+        }
+    }
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i)
+        order[i] = static_cast<std::uint32_t>(i);
+    const bool ascending = sortOrder_ == Qt::AscendingOrder;
+    const auto keyLess = [&](std::uint32_t x, std::uint32_t y) {
+        if (byText) return texts[x] < texts[y];
+        return numbers[x] < numbers[y];
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+        if (!present.empty() && present[x] != present[y]) return static_cast<bool>(present[x]);
+        const bool less = ascending ? keyLess(x, y) : keyLess(y, x);
+        if (less) return true;
+        if (ascending ? keyLess(y, x) : keyLess(x, y)) return false;
+        // Equal keys: the order the rows came in (reversed with the order, as before()).
+        const std::uint64_t ax = rows_[order_[from + x]].arrival, ay = rows_[order_[from + y]].arrival;
+        return ascending ? ax < ay : ay < ax;
+    });
+    for (std::uint32_t& i : order)
+        i = order_[from + i];
+    std::copy(order.begin(), order.end(), order_.begin() + static_cast<std::ptrdiff_t>(from));
+}
+
+QModelIndexList FileListModel::persistentBefore(std::vector<std::uint64_t>& arrivals) const {
+    const QModelIndexList before = persistentIndexList();
+    arrivals.clear();
+    arrivals.reserve(static_cast<std::size_t>(before.size()));
+    for (const QModelIndex& index : before)
+        arrivals.push_back(at(index.row()).arrival);
+    return before;
+}
+
+void FileListModel::persistentAfter(const QModelIndexList& before, const std::vector<std::uint64_t>& arrivals) {
+    if (before.isEmpty()) return;
+    std::unordered_map<std::uint64_t, int> rowOf;
+    rowOf.reserve(arrivals.size());
+    for (std::uint64_t a : arrivals)
+        rowOf.emplace(a, -1);
+    for (std::size_t i = 0; i < order_.size(); ++i)
+        if (auto it = rowOf.find(rows_[order_[i]].arrival); it != rowOf.end()) it->second = static_cast<int>(i);
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype i = 0; i < before.size(); ++i)
+        after << index(rowOf[arrivals[static_cast<std::size_t>(i)]], before[i].column());
+    changePersistentIndexList(before, after);
 }
 
 void FileListModel::sort(int column, Qt::SortOrder order) {
@@ -98,28 +230,31 @@ void FileListModel::sort(int column, Qt::SortOrder order) {
         for (int i = 0; i < static_cast<int>(rows_.size()); ++i)
             shown(i);
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    std::vector<std::uint64_t> arrivalAt;
-    arrivalAt.reserve(static_cast<std::size_t>(before.size()));
-    for (const QModelIndex& index : before)
-        arrivalAt.push_back(rows_[static_cast<std::size_t>(index.row())].arrival);
-    std::stable_sort(rows_.begin(), rows_.end(), [this](const FileListRow& a, const FileListRow& b) {
-        if (sortColumn_ < 0) return a.arrival < b.arrival;
-        // Rows the file system cannot tell about stay below the others in either order.
-        if (sortColumn_ == kRecoverableColumn && a.recoverable.has_value() != b.recoverable.has_value())
-            return a.recoverable.has_value();
-        return sortOrder_ == Qt::AscendingOrder ? lessThan(a, b, sortColumn_)
-                                                : lessThan(b, a, sortColumn_);
-    });
-    std::unordered_map<std::uint64_t, int> rowOf;
-    for (std::size_t i = 0; i < rows_.size(); ++i)
-        rowOf[rows_[i].arrival] = static_cast<int>(i);
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (qsizetype i = 0; i < before.size(); ++i)
-        after << index(rowOf[arrivalAt[static_cast<std::size_t>(i)]], before[i].column());
-    changePersistentIndexList(before, after);
+    std::vector<std::uint64_t> arrivals;
+    const QModelIndexList persistent = persistentBefore(arrivals);
+    if (sortColumn_ < 0)
+        for (std::size_t i = 0; i < order_.size(); ++i)
+            order_[i] = static_cast<std::uint32_t>(i); // rows_ holds them as they came
+    else
+        sortFrom(0);
+    persistentAfter(persistent, arrivals);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void FileListModel::attachItems(const std::function<TreeItemId(std::uint64_t)>& itemOf,
+                                const std::function<bool(TreeItemId)>& checkOf) {
+    bool changed = false;
+    for (FileListRow& r : rows_) {
+        if (r.item != kNoTreeItem || !r.entry) continue;
+        r.item = itemOf(*r.entry);
+        if (r.item == kNoTreeItem) continue;
+        const bool checked = checkOf(r.item);
+        changed = changed || checked != r.checked;
+        r.checked = checked;
+    }
+    if (!changed || rows_.empty()) return;
+    emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, 0), {Qt::CheckStateRole});
+    emit checksChanged();
 }
 
 void FileListModel::appendRow(FileListRow row) {
@@ -136,10 +271,11 @@ std::size_t FileListModel::checkedCount() const {
 }
 
 void FileListModel::setAllChecked(bool checked) {
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i].checked == checked) continue;
-        rows_[i].checked = checked;
-        emit rowCheckChanged(static_cast<int>(i), rows_[i].item, checked);
+    for (int i = 0; i < static_cast<int>(order_.size()); ++i) {
+        FileListRow& r = at(i);
+        if (r.checked == checked) continue;
+        r.checked = checked;
+        emit rowCheckChanged(i, r.item, checked);
     }
     if (!rows_.empty())
         emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, 0),
@@ -173,7 +309,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     const auto column = static_cast<std::size_t>(index.column());
     const bool needsDescription = (column > 0 && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) ||
                                   (column == 0 && role == Qt::DecorationRole);
-    const FileListRow& r = needsDescription ? shown(index.row()) : rows_[static_cast<std::size_t>(index.row())];
+    const FileListRow& r = needsDescription ? shown(index.row()) : at(index.row());
     switch (role) {
     case Qt::DisplayRole:
         return r.texts[column];
@@ -192,7 +328,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
 
 bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
-    FileListRow& r = rows_[static_cast<std::size_t>(index.row())];
+    FileListRow& r = at(index.row());
     const bool checked = value.toInt() == Qt::Checked;
     if (r.checked == checked) return true;
     r.checked = checked;

@@ -53,6 +53,8 @@ class FileListModel : public QAbstractTableModel {
     void setDescriber(Describer describer) { describer_ = std::move(describer); }
 
     void clear();
+    // Room for this many rows, when they are known to come in several appends.
+    void reserve(std::size_t rows) { rows_.reserve(rows); order_.reserve(rows); }
     void append(std::vector<FileListRow> rows);
     void appendRow(FileListRow row);
     // The row with its texts (described first when it came in without them).
@@ -60,6 +62,10 @@ class FileListModel : public QAbstractTableModel {
     std::size_t checkedCount() const;
     // Every row to the given state (the header check box).
     void setAllChecked(bool checked);
+    // Rows listed before their tree items existed take them now: `itemOf` gives a row's item by
+    // its entry, `checkOf` the item's check state.
+    void attachItems(const std::function<TreeItemId(std::uint64_t)>& itemOf,
+                     const std::function<bool(TreeItemId)>& checkOf);
     // The rows of tree items take their items' check states (after a check in the tree).
     void syncChecks(const std::function<bool(TreeItemId)>& checkOf);
     // Column -1: the order the rows came in.
@@ -85,10 +91,22 @@ class FileListModel : public QAbstractTableModel {
 
   private:
     bool lessThan(const FileListRow& a, const FileListRow& b, int column) const;
+    // The chosen order (column and direction) between two rows.
+    bool before(const FileListRow& a, const FileListRow& b) const;
+    // Orders order_[from, end) in the chosen order, each row's key taken once.
+    void sortFrom(std::size_t from);
+    // Rows moved by a sort: the views' persistent indexes follow their rows.
+    QModelIndexList persistentBefore(std::vector<std::uint64_t>& arrivals) const;
+    void persistentAfter(const QModelIndexList& before, const std::vector<std::uint64_t>& arrivals);
     // The row as shown: described first when it came in without its texts.
     const FileListRow& shown(int row) const;
-    // mutable: rows are described when they are first drawn, from const data().
+    // The row shown at `row`.
+    FileListRow& at(int row) const { return rows_[order_[static_cast<std::size_t>(row)]]; }
+    // mutable: rows are described when they are first drawn, from const data(). Kept in the
+    // order they came in; a sort orders only order_ (what is shown at each row), so that a
+    // million rows are never moved.
     mutable std::vector<FileListRow> rows_;
+    std::vector<std::uint32_t> order_;
     Describer describer_;
     QVariant headerIcon_;
     std::uint64_t arrivals_ = 0;

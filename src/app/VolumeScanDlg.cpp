@@ -1,6 +1,9 @@
 #include "app/VolumeScanDlg.h"
 
 #include <algorithm>
+#include <iterator>
+#include <chrono>
+#include <thread>
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -15,6 +18,7 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QToolButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -43,6 +47,8 @@ void setRecoverable(FileListRow& r, std::optional<double> share) {
 }
 
 constexpr const char* kWaitForOther = "Please wait for other process to complete";
+// A folder with more children than this is opened on the worker.
+std::size_t largeFolder = 20000;
 }
 
 VolumeScanDlg::VolumeScanDlg(COrdavinApp& app, WizardPage* previous, VolumeRecord volume,
@@ -186,9 +192,13 @@ void VolumeScanDlg::buildControls() {
     connect(treeView_, &QTreeView::collapsed, this, &VolumeScanDlg::itemCollapsed);
     connect(treeView_, &QTreeView::doubleClicked, this, &VolumeScanDlg::itemDoubleClicked);
     connect(listModel_, &FileListModel::rowCheckChanged, this,
-            [this](int, TreeItemId item, bool checked) {
-                // Search rows stand for entries, not tree items.
-                if (item != kNoTreeItem) tree_.setCheck(item, checked);
+            [this](int row, TreeItemId item, bool checked) {
+                // Search rows stand for entries, not tree items; the rows of a folder still
+                // being opened take their items later.
+                if (item != kNoTreeItem)
+                    tree_.setCheck(item, checked);
+                else if (opening_ && row >= 0 && row < listModel_->rowCount() && listModel_->row(row).entry)
+                    checkedWhileOpening_[*listModel_->row(row).entry] = checked;
             });
     connect(listModel_, &FileListModel::checksChanged, this, [this] {
         listHeader_->rowsChanged(static_cast<std::size_t>(listModel_->rowCount()),
@@ -221,13 +231,14 @@ void VolumeScanDlg::buildControls() {
 // The parser serves one thread at a time: while a scan, a save or a search uses it, the page
 // opens nothing and starts nothing else.
 bool VolumeScanDlg::busy() const {
-    return scanning_ || saving_ || searching_;
+    return scanning_ || saving_ || searching_ || opening_;
 }
 
 QString VolumeScanDlg::runningWork() const {
     if (scanning_) return tr("The scan is running.");
     if (saving_) return tr("A save is running.");
     if (searching_) return tr("A search is running.");
+    if (opening_) return tr("A folder is being opened.");
     return {};
 }
 
@@ -290,14 +301,113 @@ void VolumeScanDlg::itemSelected(const QModelIndex& index) {
     // The parser is the scan's (or a save's) until it ends; opening items meanwhile would read
     // entries while they are written.
     if (busy() || checkBoxClick_ || !index.isValid() || !logic_->browser()) return;
+    if (openLargeFolder(treeModel_->itemAt(index), true)) return;
     // Rows are described as they come into view: a folder of a million files lists at once.
     showRows(logic_->browser()->selectItem(treeModel_->itemAt(index), false));
+}
+
+void VolumeScanDlg::setLargeFolderSize(std::size_t children) {
+    largeFolder = children;
+}
+
+bool VolumeScanDlg::openLargeFolder(TreeItemId item, bool select) {
+    VolumeBrowser& browser = *logic_->browser();
+    EntryView* view = logic_->view();
+    const std::optional<EntryRef> entry = browser.entryOf(item);
+    if (!view || !entry || !view->isDirectory(*entry)) return false;
+    std::vector<EntryRef> children = view->children(*entry);
+    if (children.size() <= largeFolder) return false;
+    opening_ = true;
+    back_->setEnabled(false);
+    checkedWhileOpening_.clear();
+    if (select) {
+        listModel_->clear();
+        listModel_->reserve(children.size());
+        preview_->clear();
+    }
+    const bool checked = tree_.getCheck(item);
+    worker_.start(
+        [this, item, select, checked, view, children = std::move(children)] {
+            if (select) {
+                // The rows first, from the entries (as the tree will list them), in batches
+                // that grow: the first rows show at once. Each is described when it is shown.
+                constexpr std::size_t kFirstBatch = 1000;
+                constexpr std::size_t kLargestBatch = 16384;
+                std::size_t batch = kFirstBatch;
+                auto rows = std::make_shared<std::vector<FileListRow>>();
+                // One batch waits for the window at a time: between batches it answers.
+                auto taken = std::make_shared<std::atomic<bool>>(true);
+                const auto post = [this, taken, abandoned = openingAbandoned_](
+                                      std::shared_ptr<std::vector<FileListRow>> done) {
+                    while (!taken->load() && !abandoned->load())
+                        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    taken->store(false);
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, done, taken] {
+                            listModel_->append(std::move(*done));
+                            taken->store(true);
+                        },
+                        Qt::QueuedConnection);
+                };
+                for (EntryRef child : children) {
+                    if (view->isDirectory(child)) continue;
+                    if (rows->empty()) rows->reserve(batch);
+                    FileListRow& r = rows->emplace_back();
+                    r.texts[0] = QString::fromStdString(view->label(child));
+                    r.entry = child;
+                    r.deleted = view->isDeleted(child);
+                    r.checked = checked;
+                    r.described = false;
+                    if (rows->size() < batch) continue;
+                    post(std::move(rows));
+                    rows = std::make_shared<std::vector<FileListRow>>();
+                    batch = std::min(batch * 4, kLargestBatch);
+                }
+                if (!rows->empty()) post(std::move(rows));
+            }
+            logic_->browser()->openDirectory(item, select ? VolumeBrowser::OpenCause::Selection
+                                                          : VolumeBrowser::OpenCause::Expansion);
+        },
+        [this, item, select] { largeFolderOpened(item, select); });
+    return true;
+}
+
+void VolumeScanDlg::largeFolderOpened(TreeItemId item, bool select) {
+    worker_.join();
+    opening_ = false;
+    back_->setEnabled(true);
+    if (select) {
+        // The rows take their tree items (and the items take the checks changed meanwhile).
+        std::unordered_map<EntryRef, TreeItemId> itemOf;
+        const std::vector<TreeItemId> children = tree_.children(item);
+        itemOf.reserve(children.size());
+        for (TreeItemId child : children)
+            if (const std::optional<EntryRef> entry = logic_->browser()->entryOf(child))
+                itemOf.emplace(*entry, child);
+        for (const auto& [entry, checked] : checkedWhileOpening_)
+            if (auto it = itemOf.find(entry); it != itemOf.end()) tree_.setCheck(it->second, checked);
+        checkedWhileOpening_.clear();
+        listModel_->attachItems(
+            [&](std::uint64_t entry) {
+                const auto it = itemOf.find(entry);
+                return it == itemOf.end() ? kNoTreeItem : it->second;
+            },
+            [this](TreeItemId child) { return tree_.getCheck(child); });
+    } else {
+        const QModelIndex index = treeModel_->indexOf(item);
+        if (index.isValid()) treeView_->expand(index);
+    }
+    // A folder chosen while this one was opened is opened now.
+    const QModelIndex current = treeView_->currentIndex();
+    if (current.isValid() && treeModel_->itemAt(current) != item) itemSelected(current);
 }
 
 void VolumeScanDlg::itemExpanded(const QModelIndex& index) {
     if (busy() || !logic_->browser()) return;
     const TreeItemId item = treeModel_->itemAt(index);
     tree_.expand(item, ExpandAction::Expand);
+    if (openLargeFolder(item, false)) return;
     logic_->browser()->openDirectory(item, VolumeBrowser::OpenCause::Expansion);
     // The placeholder's removal reaches the view before the children do, and a view closes an
     // item that has lost its last child: open it again once they are all there (queued after
@@ -511,13 +621,21 @@ void VolumeScanDlg::searchClicked() {
         [this] { searchFinished(); });
 }
 
-void VolumeScanDlg::flushSearchRows() {
+bool VolumeScanDlg::flushSearchRows() {
+    constexpr std::size_t kShare = 20000;
     std::vector<SearchRow> found;
+    bool more = false;
     {
         std::lock_guard lock(searchRowsMutex_);
-        searchFlushScheduled_.store(false);
-        found.swap(searchRows_);
+        const std::size_t n = std::min(searchRows_.size(), kShare);
+        found.assign(std::make_move_iterator(searchRows_.begin()),
+                     std::make_move_iterator(searchRows_.begin() + static_cast<std::ptrdiff_t>(n)));
+        searchRows_.erase(searchRows_.begin(), searchRows_.begin() + static_cast<std::ptrdiff_t>(n));
+        more = !searchRows_.empty();
+        // While more wait, the next share is already on its way: the worker schedules none.
+        searchFlushScheduled_.store(more);
     }
+    if (more && searching_) QTimer::singleShot(1, this, [this] { flushSearchRows(); });
     std::vector<FileListRow> rows;
     rows.reserve(found.size());
     const std::string rootLabel = tree_.label(logic_->volumeItem());
@@ -551,6 +669,7 @@ void VolumeScanDlg::flushSearchRows() {
         rows.push_back(std::move(r));
     }
     listModel_->append(std::move(rows));
+    return more;
 }
 
 QRect VolumeScanDlg::treeCheckBoxRect(const QModelIndex& index) const {
@@ -619,7 +738,11 @@ bool VolumeScanDlg::treeCheckOf(const std::vector<std::string>& folders, EntryRe
 }
 
 void VolumeScanDlg::searchFinished() {
-    flushSearchRows();
+    // The page stays busy until every row found is listed.
+    if (flushSearchRows()) {
+        QTimer::singleShot(1, this, [this] { searchFinished(); });
+        return;
+    }
     // Found files are listed by their paths: let the first column show them, within reason.
     constexpr int kWidestPathColumn = 420;
     listView_->resizeColumnToContents(0);
@@ -634,6 +757,7 @@ void VolumeScanDlg::searchFinished() {
 }
 
 void VolumeScanDlg::stopEngines() {
+    openingAbandoned_->store(true);
     if (logic_) logic_->stopAll();
     messages().abandon();
 }

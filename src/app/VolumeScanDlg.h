@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -67,6 +68,8 @@ class VolumeScanDlg : public WizardPage {
     void stopEngines() override;
     QString runningWork() const override;
     bool busy() const;
+    // Folders of more children than this are opened on the worker (tests lower it).
+    static void setLargeFolderSize(std::size_t children);
 
     CheckTree& tree() { return tree_; }
     CheckTreeModel* treeModel() const { return treeModel_; }
@@ -104,6 +107,11 @@ class VolumeScanDlg : public WizardPage {
     void setPaused(bool paused);
     void setWorking(bool on);
     void itemSelected(const QModelIndex& index);
+    // A large folder is opened on the worker (the window answers meanwhile): for a selection its
+    // rows are listed from the entries at once, then its tree items are inserted; the rows take
+    // their tree items when they are all there. False when the folder is small (opened at once).
+    bool openLargeFolder(TreeItemId item, bool select);
+    void largeFolderOpened(TreeItemId item, bool select);
     void itemExpanded(const QModelIndex& index);
     void itemCollapsed(const QModelIndex& index);
     void itemDoubleClicked(const QModelIndex& index);
@@ -120,7 +128,9 @@ class VolumeScanDlg : public WizardPage {
     void showListMenu(const QPoint& at);
     void searchClicked();
     void searchFinished();
-    void flushSearchRows();
+    // Lists a share of the rows found so far; true when more wait (they follow after a timer's
+    // turn, so that the window answers while a search finds a million files).
+    bool flushSearchRows();
     bool treeCheckOf(const std::vector<std::string>& folders, EntryRef entry);
     bool eventFilter(QObject* watched, QEvent* event) override;
     bool refuseWhileBusy();
@@ -135,10 +145,15 @@ class VolumeScanDlg : public WizardPage {
     bool scanning_ = false;
     bool saving_ = false;
     bool searching_ = false;
+    bool opening_ = false; // a large folder is being opened on the worker
+    // The page goes: a folder's rows still being listed are not waited for.
+    std::shared_ptr<std::atomic<bool>> openingAbandoned_ = std::make_shared<std::atomic<bool>>(false);
+    // Rows whose check box the user changed while their tree items were still being inserted.
+    std::unordered_map<std::uint64_t, bool> checkedWhileOpening_;
     bool checkBoxClick_ = false; // a click on a tree item's check box is under way
     // Rows the search found, waiting for the UI thread.
     std::mutex searchRowsMutex_;
-    std::vector<SearchRow> searchRows_;
+    std::deque<SearchRow> searchRows_;
     std::atomic<bool> searchFlushScheduled_{false};
     // The tree items of the folders search results were found in, during one search.
     struct SearchFolder {
