@@ -541,6 +541,9 @@ void VolumeScanDlg::startSave(std::function<void()> job) {
             this, [this, summary] { summary_ = summary; }, Qt::QueuedConnection);
     };
     summary_.reset();
+    // A new run: Stops of earlier work are forgotten here, before the worker starts, so that a
+    // Stop pressed from now on is never wiped.
+    logic_->saveStopRequested().reset();
     saving_ = true;
     treeView_->setEnabled(false);
     // The bar starts empty, with nothing of the last save beside it; it moves once the count

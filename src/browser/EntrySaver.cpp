@@ -311,7 +311,7 @@ OutputFolder* EntrySaver::folderAt(OutputFolder& top, const std::vector<std::str
 EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
                                                 const std::string& outputField,
                                                 const std::string& topName) {
-    saveStopRequested_.reset();
+    saveStopRequested_.acknowledge();
     written_ = 0;
     if (outputField.empty()) {
         sinks_.messages.info(kSelectOutputFolder);
@@ -348,7 +348,7 @@ EntrySaver::FolderResult EntrySaver::saveFolder(EntryRef directory,
 
 EntrySaver::FolderResult EntrySaver::saveChecked(const std::vector<CheckedEntry>& entries,
                                                  const std::string& outputField) {
-    saveStopRequested_.reset();
+    saveStopRequested_.acknowledge();
     written_ = 0;
     if (outputField.empty()) {
         sinks_.messages.info(kSelectOutputFolder);

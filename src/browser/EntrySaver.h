@@ -87,8 +87,10 @@ public:
     EntrySaver(EntryView& view, BrowserSinks sinks, StopFlag& saveStopRequested)
         : view_(view), sinks_(sinks), saveStopRequested_(saveStopRequested) {}
 
-    // The Save command on the selected directory entry. Clears saveStopRequested first, so a
-    // Stop pressed during an earlier save does not silently empty this one.
+    // The Save command on the selected directory entry. First forgets the Stops an earlier save
+    // saw, so that they do not silently empty this one; a Stop nothing has looked at yet (one
+    // pressed as this save was being started) still stops it. Whoever starts a save as a new
+    // run resets the flag before its worker starts.
     // `topName` (when not empty) is the folder created in the output folder to hold the
     // directory's content, so that saving two folders in turn does not mix them.
     FolderResult saveFolder(EntryRef directory, const std::string& outputField,

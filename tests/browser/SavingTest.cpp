@@ -127,7 +127,8 @@ TEST(EntrySaver, NoAtTheQuestionWritesNothing) {
 TEST(EntrySaver, YesDumpsTheTreeWithTimesAndSkipsBadClus) {
     SaveFixture f;
     ScratchDir out;
-    f.stop.raise(); // left over from a Stop during an earlier save
+    f.stop.raise(); // left over from a Stop during an earlier save, which saw it
+    ASSERT_TRUE(f.stop.load());
     EXPECT_EQ(f.saver.saveFolder(f.root, out.path().string()), EntrySaver::FolderResult::Saved);
     EXPECT_EQ(f.messages.texts().back(), "Saving process done");
     // Times first: reading the copies below may move their access times.
@@ -153,6 +154,17 @@ TEST(EntrySaver, YesDumpsTheTreeWithTimesAndSkipsBadClus) {
     const auto sizes = f.second.snapshot();
     EXPECT_NE(std::find(sizes.begin(), sizes.end(), "File size: 5 Bytes"), sizes.end());
     EXPECT_EQ(sizes.back(), "");
+}
+
+TEST(EntrySaver, AStopPressedAsTheSaveStartsIsNotWipedByIt) {
+    // Pressed after the page started the save but before its worker began (or between two
+    // paths of one command): nothing has looked at it, so the save must not forget it.
+    SaveFixture f;
+    ScratchDir out;
+    f.stop.raise();
+    f.saver.saveFolder(f.root, out.path().string());
+    EXPECT_EQ(f.saver.filesWritten(), 0u);
+    EXPECT_NE(f.messages.texts().back(), "Saving process done");
 }
 
 TEST(EntrySaver, TheSummaryNamesTheFilesWhoseFolderWasGuessed) {
