@@ -121,12 +121,7 @@ Damage VmdkGrainExtent::inflateGrain(std::uint64_t grain, std::uint64_t markerOf
     if (end > most) return Damage::BadCompressedData;
     if (end > bytes.size()) return outsideFile(markerOffset + end);
     const auto data = bytes.subspan(kVmdkGrainMarkerHeader, marker->size);
-    const std::uint64_t whole = grainLength(grain);
-    if (skip == 0 && window.size() == whole) {
-        const auto produced = inflateVmdkGrain(data, window);
-        return produced && *produced == whole ? Damage::None : Damage::BadCompressedData;
-    }
-    return inflateVmdkGrainPart(data, whole, skip, window) ? Damage::None : Damage::BadCompressedData;
+    return inflateVmdkGrain(data, grainLength(grain), skip, window) ? Damage::None : Damage::BadCompressedData;
 }
 
 Damage VmdkGrainExtent::runJob(const Job& job, std::span<std::uint8_t> out) const {

@@ -102,10 +102,8 @@ class VmdkGrainExtent : public VmdkExtent {
     };
     bool readStored(std::uint64_t fileOffset, std::span<std::uint8_t> out, std::uint64_t diskOffset,
                     ReadReport* report) const;
-    // Inflates grain `grain` from its marker into `grainOut` (its in-disk length); None when
-    // it gave every byte, else why not.
-    // Inflates the grain whose marker is at `markerOffset` and gives its bytes from `skip` on,
-    // as many as `window` holds.
+    // Inflates grain `grain` from its marker at `markerOffset` and gives its bytes from `skip` on,
+    // as many as `window` holds; None when the grain's stream is sound, else why not.
     Damage inflateGrain(std::uint64_t grain, std::uint64_t markerOffset, std::uint64_t skip,
                         std::span<std::uint8_t> window) const;
     Damage runJob(const Job& job, std::span<std::uint8_t> out) const;

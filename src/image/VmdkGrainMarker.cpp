@@ -33,26 +33,9 @@ std::optional<VmdkSparseHeader> decodeVmdkStreamFooter(std::span<const std::uint
     return footer;
 }
 
-std::optional<std::size_t> inflateVmdkGrain(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
-    // zlib counts in 32-bit units; grains and their compressed data stay far below that.
-    constexpr std::size_t kMax = std::numeric_limits<uInt>::max();
-    if (in.size() > kMax || out.size() > kMax) return std::nullopt;
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) return std::nullopt;
-    z.next_in = const_cast<Bytef*>(in.data()); // zlib's interface is not const; it does not write
-    z.avail_in = static_cast<uInt>(in.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    const int rc = inflate(&z, Z_FINISH);
-    const std::size_t produced = out.size() - z.avail_out;
-    inflateEnd(&z);
-    // Z_BUF_ERROR with no room left: the stream holds more than the grain.
-    if (rc != Z_STREAM_END) return std::nullopt;
-    return produced;
-}
-
-bool inflateVmdkGrainPart(std::span<const std::uint8_t> in, std::uint64_t total, std::uint64_t skip,
+bool inflateVmdkGrain(std::span<const std::uint8_t> in, std::uint64_t total, std::uint64_t skip,
                           std::span<std::uint8_t> out) {
+    // zlib counts in 32-bit units; a window larger than that is filled in several calls.
     constexpr std::size_t kMax = std::numeric_limits<uInt>::max();
     if (in.size() > kMax || skip > total || out.size() > total - skip) return false;
     z_stream z{};

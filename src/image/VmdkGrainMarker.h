@@ -40,13 +40,10 @@ std::optional<VmdkMarker> decodeVmdkMarker(std::span<const std::uint8_t> bytes);
 // footer marker, footer, end-of-stream marker, each checked. nullopt when any is not there.
 std::optional<VmdkSparseHeader> decodeVmdkStreamFooter(std::span<const std::uint8_t> tail);
 
-// Inflates one grain's zlib stream into `out`. The number of bytes it gave, or nullopt when
-// the data is corrupt or would not fit in `out`.
-std::optional<std::size_t> inflateVmdkGrain(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
-
-// Bytes [skip, skip + out.size()) of a grain whose zlib stream must give exactly `total` bytes,
-// without holding the whole grain. false when the stream is corrupt or of another length.
-bool inflateVmdkGrainPart(std::span<const std::uint8_t> in, std::uint64_t total, std::uint64_t skip,
+// Bytes [skip, skip + out.size()) of a grain whose zlib stream must give exactly `total` bytes
+// (the whole grain when skip is 0 and `out` holds `total`), without holding more of it than
+// `out`. false when the stream is corrupt, cut short, or of another length.
+bool inflateVmdkGrain(std::span<const std::uint8_t> in, std::uint64_t total, std::uint64_t skip,
                           std::span<std::uint8_t> out);
 
 } // namespace vindaru

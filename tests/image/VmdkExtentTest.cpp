@@ -81,13 +81,13 @@ TEST(VmdkGrainMarker, FooterNeedsItsMarkersAndInflateNeedsTheWholeStream) {
     uLongf zlen = z.size();
     ASSERT_EQ(compress(z.data(), &zlen, disk.data(), 65536), Z_OK);
     std::vector<std::uint8_t> out(65536);
-    EXPECT_EQ(inflateVmdkGrain(std::span(z).first(zlen), out), 65536u);
+    EXPECT_TRUE(inflateVmdkGrain(std::span(z).first(zlen), 65536, 0, out));
     EXPECT_EQ(std::memcmp(out.data(), disk.data(), out.size()), 0);
-    EXPECT_FALSE(inflateVmdkGrain(std::span(z).first(zlen - 9), out)) << "cut short";
+    EXPECT_FALSE(inflateVmdkGrain(std::span(z).first(zlen - 9), 65536, 0, out)) << "cut short";
     std::vector<std::uint8_t> small(1000);
-    EXPECT_FALSE(inflateVmdkGrain(std::span(z).first(zlen), small)) << "larger than the grain";
+    EXPECT_FALSE(inflateVmdkGrain(std::span(z).first(zlen), 1000, 0, small)) << "larger than the grain";
     z[zlen / 2] ^= 0x55;
-    const auto bad = inflateVmdkGrain(std::span(z).first(zlen), out);
+    const bool bad = inflateVmdkGrain(std::span(z).first(zlen), 65536, 0, out);
     EXPECT_TRUE(!bad || std::memcmp(out.data(), disk.data(), out.size()) != 0);
 }
 
@@ -142,12 +142,12 @@ TEST(VmdkStreamExtent, PartsOfLargeGrainsInflateThroughAWindowAndStillCheckTheWh
     ASSERT_EQ(compress(z.data(), &zlen, disk.data(), 65536), Z_OK);
     const auto stream = std::span(z).first(zlen);
     std::vector<std::uint8_t> window(300);
-    EXPECT_TRUE(inflateVmdkGrainPart(stream, 65536, 40000, window));
+    EXPECT_TRUE(inflateVmdkGrain(stream, 65536, 40000, window));
     EXPECT_TRUE(std::equal(window.begin(), window.end(), disk.begin() + 40000));
-    EXPECT_FALSE(inflateVmdkGrainPart(stream, 65535, 40000, window)) << "longer than the grain";
-    EXPECT_FALSE(inflateVmdkGrainPart(stream, 65537, 40000, window)) << "shorter than the grain";
-    EXPECT_FALSE(inflateVmdkGrainPart(stream.first(zlen - 9), 65536, 0, window)) << "cut short";
-    EXPECT_FALSE(inflateVmdkGrainPart(stream, 65536, 65400, window)) << "window past the grain";
+    EXPECT_FALSE(inflateVmdkGrain(stream, 65535, 40000, window)) << "longer than the grain";
+    EXPECT_FALSE(inflateVmdkGrain(stream, 65537, 40000, window)) << "shorter than the grain";
+    EXPECT_FALSE(inflateVmdkGrain(stream.first(zlen - 9), 65536, 0, window)) << "cut short";
+    EXPECT_FALSE(inflateVmdkGrain(stream, 65536, 65400, window)) << "window past the grain";
 }
 
 TEST(VmdkStreamExtent, DamagedGrainsAreUnreadableEachForItsReason) {
