@@ -1,5 +1,7 @@
 #include "browser/VolumeBrowser.h"
 
+#include "fs/parser/TreeFill.h"
+
 namespace vindaru {
 
 std::optional<EntryRef> VolumeBrowser::entryOf(TreeItemId item) const {
@@ -54,16 +56,13 @@ void VolumeBrowser::openDirectory(TreeItemId item, OpenCause) {
     if (onPath(tree_.parentOf(item), *entry)) return;
     const bool checked = tree_.getCheck(item);
     for (EntryRef child : view_.children(*entry)) {
-        const bool directory = view_.isDirectory(child);
-        const TreeItemId added = tree_.insertItem(view_.label(child), iconFor(child), item);
-        if (added == kNoTreeItem) continue;
-        tree_.setItemData(added, child);
-        if (directory && view_.hasChildren(child) && !onPath(item, child))
-            tree_.insertItem(kPlaceholderLabel, IconKind::Placeholder, added);
-        if (checked) tree_.setCheck(added, true);
         // Deleted entries are red however their folder was opened (selection, arrow, double
         // click).
-        if (view_.isDeleted(child)) tree_.setItemTextColour(added);
+        const TreeItemId added = insertEntryItem(tree_, view_, child, item);
+        if (added == kNoTreeItem) continue;
+        if (view_.isDirectory(child) && view_.hasChildren(child) && !onPath(item, child))
+            tree_.insertItem(kPlaceholderLabel, IconKind::Placeholder, added);
+        if (checked) tree_.setCheck(added, true);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "fs/ext2/Ext2EntryView.h"
 #include "fs/ext2/ext2Class.h"
+#include "fs/parser/TreeFill.h"
 #include "volume/VolumeBytes.h"
 
 namespace vindaru {
@@ -33,7 +34,6 @@ public:
     ScanOutcome scan(const ScanRequest& request) override {
         ScanOutcome outcome;
         outcome.endMessages = {kExt2Done};
-        parser_.attachTree(request.tree, request.volumeItem);
         if (!parser_.attachVolume()) return outcome;
         parser_.volumeBytes = volumeLength(parser_.volume, parser_.reader);
         if (parser_.volumeBytes == 0) return outcome;
@@ -43,7 +43,8 @@ public:
         parser_.parseDirectories();
         parser_.buildEntryMap();
         parser_.linkParentChild();
-        parser_.fillRootInTree();
+        parser_.announceTreeFill();
+        if (request.tree) fillTopLevel(*request.tree, view_, request.volumeItem);
         return outcome;
     }
 

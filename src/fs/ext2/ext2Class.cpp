@@ -622,21 +622,6 @@ void ext2Class::linkParentChild() {
     }
 }
 
-void ext2Class::fillRootInTree() {
-    setStatus("filling root entries in  tree....");
-    const std::optional<EntryRef> root = rootRef();
-    if (!tree_ || !root) return;
-    tree_->setItemData(volumeItem_, *root);
-    for (EntryRef child : childrenOf(*root)) {
-        const TreeItemId item = tree_->insertItem(std::string(entryName(child)),
-                                                  isDirectory(child) ? IconKind::Folder : IconKind::ByExtension,
-                                                  volumeItem_);
-        if (isDeleted(child)) tree_->setItemTextColour(item);
-        tree_->setItemData(item, child);
-    }
-    tree_->expand(volumeItem_, ExpandAction::Expand);
-}
-
 std::optional<EntryRef> ext2Class::refOfKey(std::uint32_t key) const {
     const auto at = std::lower_bound(entries.begin(), entries.end(), key,
                                      [](const ext2Entry& e, std::uint32_t k) { return e.key < k; });

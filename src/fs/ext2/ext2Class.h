@@ -1,7 +1,6 @@
 // The ext2 parser (also for the ext3 and ext4 volumes it meets): finds the superblock, reads the
 // group descriptors and inode tables, names inodes from the directory blocks, builds the entry
-// map, links parents and children, puts the root's children into the scan page's tree, and reads
-// any entry's times, size and content.
+// map, links parents and children, and reads any entry's times, size and content.
 //
 // It owns its entry table and every name in it; it reads the disk through a slice that begins at
 // the volume's first byte. All positions are byte offsets from the start of the volume.
@@ -10,11 +9,10 @@
 //
 //     ext2Class parser(reader, volumeRecord, &statusSink, &progressSink);
 //     parser.attachVolume();                 // false for a volume with no bytes
-//     parser.attachTree(&tree, volumeItem);  // optional
-//     parser.volumeBytes = ...;              // the record's size text, in MiB
+//     parser.volumeBytes = ...;              // the volume's length in bytes
 //     if (parser.findSuperblock() && parser.readGroupDescriptors()) {
 //         parser.readInodeTables(); parser.parseDirectories();
-//         parser.buildEntryMap(); parser.linkParentChild(); parser.fillRootInTree();
+//         parser.buildEntryMap(); parser.linkParentChild();
 //     }
 //
 // The entries: `entries` is ordered by key (inode number - 1); an EntryRef is a position in it.
@@ -93,10 +91,6 @@ public:
 
     // ---- Scan steps, in this order ----
     bool attachVolume();
-    void attachTree(CheckTree* tree, TreeItemId volumeItem) {
-        tree_ = tree;
-        volumeItem_ = volumeItem;
-    }
     void attachSinks(StatusSink* status, ProgressSink* progress) {
         status_ = status ? status : &nullStatus_;
         progress_ = progress ? progress : &nullProgress_;
@@ -111,7 +105,8 @@ public:
     bool parseDirectories();
     void buildEntryMap();
     void linkParentChild();
-    void fillRootInTree();
+    // The status text while the page's tree takes the first level (fs/parser/TreeFill.h).
+    void announceTreeFill() { setStatus("filling root entries in  tree...."); }
 
     // ---- The entry view ----
     std::size_t entryCount() const { return entries.size(); }
@@ -255,8 +250,6 @@ private:
     ProgressSink* progress_;
     NullStatusSink nullStatus_;
     NullProgressSink nullProgress_;
-    CheckTree* tree_ = nullptr;
-    TreeItemId volumeItem_ = kNoTreeItem;
 
     static constexpr std::uint64_t kMaxReservedEvents = 1u << 21;
     static constexpr std::uint64_t kMaxReservedNameBytes = 32u << 20;

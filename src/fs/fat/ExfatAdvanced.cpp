@@ -23,7 +23,6 @@ constexpr const char* kCountMessage =
     "Entry and Heap ) Combobox and click Parse button to proceed.";
 constexpr const char* kSearchDone = "Parsing done.Click Next to continue.";
 constexpr const char* kTreeStatus = "Maintaining TreeStructure for Tree Control";
-constexpr const char* kFillingEntry = "filling entry =%d in tree ";
 constexpr const char* kCompleted = "Scanning process completed...";
 constexpr const char* kOrphanName = "ORPHAN ENTRY";
 constexpr const char* kClusterChoices[] = {"8", "9", "10", "11"};
@@ -273,7 +272,7 @@ ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tr
     if (heap > 0 && fat > 0) {
         buildFromEntries(found, heap, fat);
         linkEntries(false);
-        fillTree(tree, volumeItem, kFillingEntry);
+        fillTree(tree, volumeItem);
     }
     return outcome;
 }

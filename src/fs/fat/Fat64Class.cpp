@@ -64,7 +64,6 @@ constexpr const char* kCantRead = "cant read file";
 constexpr const char* kProcessing = "processing file and directory entries...";
 constexpr const char* kFinding = "Finding Fat64 File And Directory entries recursively....";
 constexpr const char* kCreatingTree = "creating tree Structure...";
-constexpr const char* kFillingEntry = "filling entry =%d in tree ";
 constexpr const char* kDone = "done...";
 
 using Slot = std::array<std::uint8_t, 32>;
@@ -291,7 +290,7 @@ ScanOutcome Fat64Class::scanStandard(CheckTree* tree, TreeItemId volumeItem) {
     walkFrom(chainRun(rootCluster_, clusterLimit_));
     linkEntries(false);
     status(kCreatingTree);
-    fillTree(tree, volumeItem, kFillingEntry);
+    fillTree(tree, volumeItem);
     outcome.endMessages = {kDone};
     outcome.recycle = RecycleLayout::Flat;
     return outcome;

@@ -18,7 +18,6 @@ constexpr const char* kSearchDone = "Parsing done.Click Next to continue.";
 constexpr const char* kBuilding = "Maintaining directory Structure in AdvanceScanning";
 constexpr const char* kSectorStatus = "currently at sector %lld of %lld";
 constexpr const char* kFoundCount = "found file or directory =  %d ";
-constexpr const char* kFillingEntry = "filling entry =%d in tree ";
 constexpr const char* kCompleted = "Scanning process completed...";
 constexpr const char* kOrphanName = "ORPHAN ENTRY";
 
@@ -411,7 +410,7 @@ ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, Check
     buildFromEntries(found, rules.foundDirectoryUnits);
     status(rules.treeStatus);
     linkEntries(false);
-    fillTree(tree, volumeItem, kFillingEntry);
+    fillTree(tree, volumeItem);
     return outcome;
 }
 

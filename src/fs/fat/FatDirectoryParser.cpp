@@ -23,7 +23,6 @@ constexpr std::size_t kLongNameRanges[3][2] = {{1, 5}, {14, 6}, {28, 2}};
 constexpr const char* kMaintaining = "maintaining tree Structure in vector...";
 constexpr const char* kCreatingTree = "Creating Tree Structure....";
 constexpr const char* kTreeCreated = "Tree Structure Created.";
-constexpr const char* kFillingEntry = "filling entry =%d in tree ";
 constexpr const char* kDone = "done...";
 
 // Appends slot bytes [from, to) as UTF-8, without their trailing blanks, A-Z lowered when asked;
@@ -237,7 +236,7 @@ ScanOutcome FatDirectoryParser::runStandard(CheckTree* tree, TreeItemId volumeIt
     status(kMaintaining);
     linkEntries(true);
     status(kCreatingTree);
-    fillTree(tree, volumeItem, kFillingEntry);
+    fillTree(tree, volumeItem);
     status(kTreeCreated);
     outcome.endMessages = {kDone};
     return outcome;

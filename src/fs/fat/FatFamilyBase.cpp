@@ -4,6 +4,8 @@
 #include <deque>
 
 #include "common/DisplayFormat.h"
+#include "fs/fat/FatEntryView.h"
+#include "fs/parser/TreeFill.h"
 #include "volume/VolumeSweep.h"
 
 namespace vindaru {
@@ -410,21 +412,13 @@ bool FatFamilyBase::hasChildren(std::uint32_t index) const {
     return any;
 }
 
-void FatFamilyBase::fillTree(CheckTree* tree, TreeItemId volumeItem, const char* fillStatus) {
+void FatFamilyBase::fillTree(CheckTree* tree, TreeItemId volumeItem) {
     if (!tree || entryCount() == 0) return;
-    // The placeholder at index 0 stands for the root directory: its children are the top level.
-    std::size_t filled = 0;
-    for (std::uint32_t child : childrenOf(0)) {
-        if ((filled++ % 1024) == 0) status(formatText(fillStatus, static_cast<int>(child)));
-        const FatFamilyEntry& e = entry(child);
-        const TreeItemId item =
-            tree->insertItem(e.name, e.directory ? IconKind::Folder : IconKind::ByExtension, volumeItem);
-        tree->setItemData(item, child);
-        if (e.deleted) tree->setItemTextColour(item);
-    }
-    tree->setItemData(volumeItem, 0);
-    tree->setCheck(volumeItem, true);
-    tree->expand(volumeItem, ExpandAction::Expand);
+    const FatEntryView view(*this, false);
+    fillTopLevel(*tree, view, volumeItem, [this](EntryRef entry, std::size_t position) {
+        if (position % 1024 == 0) status(formatText("filling entry =%d in tree ", static_cast<int>(entry)));
+        return true;
+    });
 }
 
 std::vector<std::pair<std::uint32_t, std::uint64_t>> FatFamilyBase::contentRuns(const FatFamilyEntry& e,

@@ -190,7 +190,8 @@ protected:
     // Forgets which clusters were parsed.
     void resetWalk();
     void linkEntries(bool withProgress);
-    void fillTree(CheckTree* tree, TreeItemId volumeItem, const char* fillStatus);
+    // The first level into the page's tree through the generic fill, with this family's status.
+    void fillTree(CheckTree* tree, TreeItemId volumeItem);
     void status(const std::string& text);
     bool tableFull() const;
 

@@ -81,11 +81,6 @@ void HFSP::attachSinks(StatusSink* status, ProgressSink* progress) {
     progress_ = progress ? progress : &nullProgress_;
 }
 
-void HFSP::attachTree(CheckTree* tree, TreeItemId rootItem) {
-    tree_ = tree;
-    rootItem_ = rootItem;
-}
-
 bool HFSP::readVolumeHeader() {
     std::vector<std::uint8_t> bytes(kHfsHeaderBytes, 0);
     reader.readAt(kHfsHeaderOffset, bytes);
@@ -592,19 +587,13 @@ void HFSP::linkParentChild() {
     control.stopRequested.acknowledge();
 }
 
-void HFSP::fillRootInTree() {
-    if (tree_ == nullptr) return;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (stopped()) break;
-        const hfsEntry& e = entries[i];
-        if (e.parentID != kHfsRootFolderId) continue;
-        const bool folder = e.type == kCatalogFolder;
-        setStatus(formatText(folder ? kFoundFolder : kFoundFile, static_cast<long long>(i)));
-        const TreeItemId item =
-            tree_->insertItem(entryLabel(i), folder ? IconKind::Folder : IconKind::ByExtension, rootItem_);
-        tree_->setItemData(item, i);
+bool HFSP::announceTopLevelEntry(std::size_t index) {
+    if (stopped()) return false;
+    if (index < entries.size()) {
+        const bool folder = entries[index].type == kCatalogFolder;
+        setStatus(formatText(folder ? kFoundFolder : kFoundFile, static_cast<long long>(index)));
     }
-    tree_->expand(rootItem_, ExpandAction::Expand);
+    return true;
 }
 
 std::vector<std::size_t> HFSP::childrenOf(std::size_t index) const {

@@ -8,11 +8,10 @@
 // The scan, in order (the HFS+ thread of the scan page):
 //
 //     HFSP parser(reader, volumeRecord, &status, &progress);
-//     parser.attachTree(&tree, volumeItem);  // optional
 //     parser.readVolumeHeader();
 //     normal mode: parser.scanExtentsOverflow() && parser.scanCatalogNodes()
 //     deep mode:   parser.scanVolumeForLeafNodes(), then parser.scanExtentsOverflow()
-//     parser.readCatalogRecords(); parser.linkParentChild(); parser.fillRootInTree();
+//     parser.readCatalogRecords(); parser.linkParentChild();
 //
 // The normal mode reads the extents overflow file first: the catalog's own extents past its
 // first eight are kept there, and a catalog that has grown is fragmented.
@@ -96,14 +95,15 @@ public:
 
     void attachSinks(StatusSink* status, ProgressSink* progress);
     // ---- Scan steps ----
-    void attachTree(CheckTree* tree, TreeItemId rootItem);
     bool readVolumeHeader();
     bool scanCatalogNodes();
     bool scanVolumeForLeafNodes();
     bool scanExtentsOverflow();
     void readCatalogRecords();
     void linkParentChild();
-    void fillRootInTree();
+    // The status text as the page's tree takes a first-level entry (fs/parser/TreeFill.h);
+    // false when a Stop ends the fill.
+    bool announceTopLevelEntry(std::size_t index);
 
     // ---- Entries ----
     std::optional<std::size_t> indexOfCnid(std::uint64_t cnid) const;
@@ -196,8 +196,6 @@ private:
     ProgressSink* progress_;
     NullStatusSink nullStatus_;
     NullProgressSink nullProgress_;
-    CheckTree* tree_ = nullptr;
-    TreeItemId rootItem_ = kNoTreeItem;
     std::vector<PendingRecord> pending_;
     std::vector<PendingExtent> pendingExtents_;
     std::vector<std::uint8_t> contentBuffer_;

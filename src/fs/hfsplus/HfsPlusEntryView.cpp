@@ -21,6 +21,13 @@ std::vector<EntryRef> HfsPlusEntryView::children(EntryRef entry) const {
     return std::vector<EntryRef>(indices.begin(), indices.end());
 }
 
+std::vector<EntryRef> HfsPlusEntryView::topLevel() const {
+    std::vector<EntryRef> top;
+    for (std::size_t i = 0; i < parser_.entries.size(); ++i)
+        if (parser_.entries[i].parentID == kHfsRootFolderId) top.push_back(i);
+    return top;
+}
+
 EntryTexts HfsPlusEntryView::describe(EntryRef entry) {
     const HfsDescription d = parser_.describeEntry(entry);
     return EntryTexts{d.creationText, d.accessText, d.modificationText, d.permissionText};

@@ -23,6 +23,9 @@ public:
     bool isDeleted(EntryRef) const override { return false; }
     bool hasChildren(EntryRef entry) const override;
     std::vector<EntryRef> children(EntryRef entry) const override;
+    // Every record whose folder is the root, in CNID order, whether or not the root's own record
+    // was found (ORPHAN_ENTRY of a deep scan among them).
+    std::vector<EntryRef> topLevel() const override;
 
     EntryTexts describe(EntryRef entry) override;
     std::string sizeText(EntryRef entry) override;

@@ -2,6 +2,7 @@
 
 #include "fs/hfsplus/HFSP.h"
 #include "fs/hfsplus/HfsPlusEntryView.h"
+#include "fs/parser/TreeFill.h"
 
 namespace vindaru {
 
@@ -27,7 +28,6 @@ public:
     }
 
     ScanOutcome scan(const ScanRequest& request) override {
-        parser_.attachTree(request.tree, request.volumeItem);
         parser_.readVolumeHeader();
         ScanOutcome aborted;
         aborted.addPlaceholders = false;
@@ -50,7 +50,9 @@ public:
         if (!ok) return aborted;
         parser_.readCatalogRecords();
         parser_.linkParentChild();
-        parser_.fillRootInTree();
+        if (request.tree)
+            fillTopLevel(*request.tree, view_, request.volumeItem,
+                         [this](EntryRef entry, std::size_t) { return parser_.announceTopLevelEntry(entry); });
         ScanOutcome done;
         done.endStatus = kScanDone;
         return done;

@@ -1,6 +1,9 @@
 #include "fs/ntfs/NtfsEntryView.h"
 
+#include <algorithm>
+
 #include "common/TextConvert.h"
+#include "fs/parser/VolumeParser.h"
 
 namespace vindaru {
 
@@ -24,6 +27,18 @@ bool NtfsEntryView::isEntry(EntryRef entry) const {
 std::vector<EntryRef> NtfsEntryView::children(EntryRef entry) const {
     if (!parser_.isValidIndex(entry)) return {};
     return parser_.childrenOf(entry);
+}
+
+std::vector<EntryRef> NtfsEntryView::topLevel() const {
+    std::vector<EntryRef> top;
+    const bool hasRoot = parser_.rootIndex < parser_.entries.size();
+    if (!hasRoot && parser_.scanMode != kScanModeDeep) return top;
+    // The root's chain may loop back on itself: childrenOf gives each entry once.
+    if (hasRoot) top = parser_.childrenOf(parser_.rootIndex);
+    if (isPlaceholder(parser_.orphanIndex) &&
+        std::find(top.begin(), top.end(), parser_.orphanIndex) == top.end())
+        top.push_back(parser_.orphanIndex);
+    return top;
 }
 
 EntryTexts NtfsEntryView::describe(EntryRef entry) {

@@ -27,6 +27,9 @@ public:
         return entry != 0 && entry == parser_.orphanIndex && parser_.isValidIndex(entry);
     }
     std::vector<EntryRef> children(EntryRef entry) const override;
+    // The root's children, ORPHAN_ENTRY among them. A deep scan whose root record is lost shows
+    // ORPHAN_ENTRY alone, as it holds everything the scan found; the other modes show nothing.
+    std::vector<EntryRef> topLevel() const override;
     bool isPathGuessed(EntryRef entry) const override { return parser_.isPathGuessed(entry); }
 
     // The parser's describe, size and save operations share its scratch buffers and the

@@ -6,6 +6,7 @@
 #include "common/DisplayFormat.h"
 #include "fs/ntfs/NtfsEntryView.h"
 #include "fs/ntfs/ntfs.h"
+#include "fs/parser/TreeFill.h"
 
 namespace vindaru {
 
@@ -46,7 +47,6 @@ public:
     void attachSinks(const ScanSinks& sinks) override {
         parser_.attachSinks(sinks.status, sinks.progress);
         status_ = sinks.status;
-        if (!sinks.status) parser_.attachTree(nullptr, kNoTreeItem);
     }
     EntryView& view() override { return view_; }
     EngineControl& control() override { return parser_.control; }
@@ -75,7 +75,6 @@ public:
 
 private:
     ScanOutcome scanStandardOrDeep(const ScanRequest& request) {
-        parser_.attachTree(request.tree, request.volumeItem);
         parser_.scanMode = request.mode;
         parser_.readBootSector();
         if (request.mode == kScanModeDeep) {
@@ -87,13 +86,13 @@ private:
         }
         parser_.readMftByRuns();
         parser_.parseAllEntries();
+        fillTree(request);
         return outcome({kScanCompleted});
     }
 
     // The Advanced thread: the chosen candidate's runs and cluster size, then the usual parse.
     ScanOutcome rebuild(const ScanRequest& request) {
         parser_.control.stopRequested.acknowledge();
-        parser_.attachTree(request.tree, request.volumeItem);
         parser_.scanMode = kScanModeAdvanced;
         parser_.clearEntries();
         parser_.runsFromCandidate(request.choice.candidate);
@@ -101,8 +100,13 @@ private:
             parser_.clusterSize = sectors * kSectorSize;
         parser_.readMftByRuns();
         parser_.parseAllEntries();
+        fillTree(request);
         // One box: the Advanced mode's own completion text, not that and the Standard one after it.
         return outcome({kAdvancedCompleted});
+    }
+
+    void fillTree(const ScanRequest& request) {
+        if (request.tree) fillTopLevel(*request.tree, view_, request.volumeItem);
     }
 
     static ScanOutcome outcome(std::vector<std::string> messages) {

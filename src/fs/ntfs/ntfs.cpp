@@ -52,11 +52,6 @@ ntfs::ntfs(const ByteSource& disk, VolumeRecord v, StatusSink* status, ProgressS
     : volume(std::move(v)), reader(volumeSlice(disk, volume)), status_(status ? status : &nullStatus_),
       progress_(progress ? progress : &nullProgress_) {}
 
-void ntfs::attachTree(CheckTree* tree, std::uint32_t volumeItem) {
-    tree_ = tree;
-    volumeItem_ = volumeItem;
-}
-
 bool ntfs::readAt(std::uint64_t position, std::span<std::uint8_t> out) {
     if (position > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
         std::fill(out.begin(), out.end(), 0);

@@ -11,12 +11,13 @@
 // How to use it (the Standard scan, mode 1):
 //
 //     ntfs parser(disk, volumeRecord, &statusSink, &progressSink);
-//     parser.attachTree(&tree, volumeItem);       // optional; the page inserted "ROOT" itself
 //     parser.scanMode = 1;
 //     parser.readBootSector();
 //     status " ParsingBasedOnMFT is going on....", then parser.locateMft();
 //     parser.readMftByRuns();
-//     parser.parseAllEntries();                   // parses, links, orphans, fillRootInTree
+//     parser.parseAllEntries();                   // parses, links, orphans
+//
+// The tree's first level then comes from NtfsEntryView::topLevel (fs/parser/TreeFill.h).
 //
 // Stop: parser.control.requestStop() from any thread (the scan keeps what it found); the pause
 // gate in `control` holds the worker at the same polling points.
@@ -71,7 +72,6 @@
 
 namespace vindaru {
 
-class CheckTree;
 class ContentEmitter;
 class ScratchBuffer;
 
@@ -111,8 +111,6 @@ public:
     ntfs& operator=(const ntfs&) = delete;
 
     // ---- Scan steps, in this order ----
-    // Where fillRootInTree puts the first level (`volumeItem` is a TreeItemId). Optional.
-    void attachTree(CheckTree* tree, std::uint32_t volumeItem);
     // Where status texts and progress go from now on (the scan page takes over the parser the
     // advance options page searched with). Null: nowhere.
     void attachSinks(StatusSink* status, ProgressSink* progress) {
@@ -134,7 +132,6 @@ public:
     bool parseEntry(std::uint64_t position, std::uint64_t index);
     void linkChild(std::uint64_t index);
     void linkOrphans();
-    void fillRootInTree();
     // Parses one record already in memory into entries[index] (what parseEntry does after its
     // read; the scan feeds records from large MFT reads through it).
     void parseRecordAttributes(ByteSpan raw, std::uint64_t index, bool readable);
@@ -337,8 +334,6 @@ private:
     ProgressSink* progress_;
     NullStatusSink nullStatus_;
     NullProgressSink nullProgress_;
-    CheckTree* tree_ = nullptr;
-    std::uint32_t volumeItem_ = 0;
 
     // Names of every entry, UTF-16, back to back; entries keep offset and length.
     std::u16string namePool_;

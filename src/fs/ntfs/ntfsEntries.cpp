@@ -393,7 +393,6 @@ void ntfs::parseAllEntries() {
         if (c != orphanIndex) entries[c].nextSibling = static_cast<std::int64_t>(orphanIndex);
     }
     linkOrphans();
-    fillRootInTree();
 }
 
 void ntfs::addOrphanEntry() {

@@ -67,6 +67,12 @@ public:
     virtual bool hasChildren(EntryRef entry) const = 0;
     // The children in chain order; a chain that loops back is cut where it repeats.
     virtual std::vector<EntryRef> children(EntryRef entry) const = 0;
+    // What the tree shows right under the volume item: the root's children, unless the file
+    // system shows more there (a folder of what no folder claims when the root is lost).
+    virtual std::vector<EntryRef> topLevel() const {
+        const std::optional<EntryRef> root = rootEntry();
+        return root ? children(*root) : std::vector<EntryRef>{};
+    }
 
     virtual EntryTexts describe(EntryRef entry) = 0;
     virtual std::string sizeText(EntryRef entry) = 0;

@@ -46,7 +46,6 @@ struct Scan {
 
     Scan(std::vector<std::uint8_t> bytes, int mode)
         : reader(std::move(bytes)), parser(reader, bareVolume(), &status, &progress) {
-        parser.attachTree(&tree, tree.insertItem("ROOT", IconKind::Folder));
         parser.scanMode = mode;
         parser.readBootSector();
         if (mode == 1) parser.locateMft();

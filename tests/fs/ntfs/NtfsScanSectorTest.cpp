@@ -7,7 +7,9 @@
 
 #include "common/CheckTree.h"
 #include "common/DisplayFormat.h"
+#include "fs/ntfs/NtfsEntryView.h"
 #include "fs/ntfs/NtfsImageBuilder.h"
+#include "fs/parser/TreeFill.h"
 #include "fs/ntfs/ntfs.h"
 #include "image/MemoryReader.h"
 
@@ -92,8 +94,12 @@ struct Scan {
           parser(reader, ntfsRecord(sizeText), &status, &progress) {
         status.parser = &parser;
         parser.scanMode = mode;
-        parser.attachTree(&tree, tree.insertItem("ROOT", IconKind::Folder));
         parser.readBootSector();
+    }
+    // The end of the scan as the page runs it: the entries linked, then the tree's first level.
+    void parse() {
+        parser.parseAllEntries();
+        fillTopLevel(tree, NtfsEntryView(parser), volumeItem);
     }
     std::vector<std::string> labels(std::uint64_t dir) {
         std::vector<std::string> out;
@@ -115,6 +121,7 @@ struct Scan {
     StoppingStatus status;
     RecordingProgressSink progress;
     CheckTree tree;
+    TreeItemId volumeItem = tree.insertItem("ROOT", IconKind::Folder);
     ntfs parser;
 };
 
@@ -147,7 +154,7 @@ TEST(NtfsDeepScan, FindsRecordsAcrossChunkAndPieceEndsAndShowsOnlyNamedOnes) {
 
     s.parser.readMftByRuns(); // nothing: the MFT's runs are unknown
     EXPECT_EQ(s.entryLabels().size(), 7u);
-    s.parser.parseAllEntries();
+    s.parse();
     const std::uint64_t orphan = s.parser.orphanIndex;
     // Directories newest first, then the file found before the first directory.
     EXPECT_EQ(s.labels(orphan), (V{"second-dir", "first-dir", "early.txt"}));
@@ -209,7 +216,7 @@ TEST(NtfsDeepScan, PlacesRecordsByTheirNumbersAndShowsEachFileOnce) {
     v.put(kMiB, numbered(records[1])); // the same record again, further on (a mirror's copy)
     Scan s(v.image, "2", 3);
     s.parser.scanMftRecordsDeep();
-    s.parser.parseAllEntries();
+    s.parse();
     ntfs& p = s.parser;
     ASSERT_LT(p.rootIndex, p.entries.size());
     EXPECT_EQ(s.labels(p.rootIndex), (V{"Docs", "new-c.txt", "final.txt", "Later", "ORPHAN_ENTRY"}));
@@ -261,7 +268,7 @@ TEST(NtfsDeepScan, StopInTheMiddleKeepsWhatWasFound) {
     const auto found = s.entryLabels().size();
     EXPECT_GE(found, 1u);
     EXPECT_LT(found, 30u);
-    s.parser.parseAllEntries();
+    s.parse();
     EXPECT_EQ(s.parser.entryLabel(s.parser.orphanIndex), "ORPHAN_ENTRY");
     EXPECT_EQ(s.tree.childCount(s.tree.children(kTreeTop)[0]), 1u);
 }

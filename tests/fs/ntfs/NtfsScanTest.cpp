@@ -4,8 +4,10 @@
 #include <algorithm>
 
 #include "common/CheckTree.h"
+#include "fs/ntfs/NtfsEntryView.h"
 #include "fs/ntfs/NtfsImageBuilder.h"
 #include "fs/ntfs/ntfs.h"
+#include "fs/parser/TreeFill.h"
 #include "image/MemoryReader.h"
 
 using namespace vindaru;
@@ -17,11 +19,11 @@ struct Scan {
     explicit Scan(Bytes image, std::string sizeText = "1")
         : reader(std::move(image)), parser(reader, ntfsRecord(sizeText), &status, &progress) {}
     void run() {
-        parser.attachTree(&tree, volumeItem);
         parser.readBootSector();
         parser.locateMft();
         parser.readMftByRuns();
         parser.parseAllEntries();
+        fillTopLevel(tree, NtfsEntryView(parser), volumeItem);
     }
     std::vector<std::string> labels(std::uint64_t dir) {
         std::vector<std::string> out;
@@ -143,7 +145,7 @@ TEST(NtfsScan, ReadsFourSlotsPerClusterAndBuildsTheTree) {
     ASSERT_FALSE(s.progress.ranges.empty());
     EXPECT_EQ(s.progress.ranges.front().second, 32);
 
-    // The first level went into the tree under the volume item, which is checked and expanded.
+    // The first level went into the tree under the volume item, which is expanded.
     const auto items = s.tree.children(s.volumeItem);
     ASSERT_EQ(items.size(), 5u);
     EXPECT_EQ(s.tree.label(items[1]), "docs");
@@ -153,7 +155,6 @@ TEST(NtfsScan, ReadsFourSlotsPerClusterAndBuildsTheTree) {
     EXPECT_EQ(s.tree.label(items[3]), "$MFT");
     EXPECT_EQ(*s.tree.getItemData(items[4]), s.parser.orphanIndex);
     EXPECT_TRUE(s.tree.item(s.volumeItem)->expanded);
-    EXPECT_TRUE(s.tree.getCheck(s.volumeItem));
 }
 
 // Record 0 is never a child itself: $MFT is listed through an entry standing for it.
@@ -377,7 +378,6 @@ TEST(NtfsScan, MftSlotsASparseImageDoesNotStoreAreLeftEmptyUnread) {
     RecordingProgressSink progress;
     CheckTree tree;
     ntfs parser(reader, VolumeRecord{"NTFS", "1", "1", 0}, &status, &progress);
-    parser.attachTree(&tree, tree.insertItem("ROOT", IconKind::Folder));
     parser.readBootSector();
     parser.locateMft();
     reader.unstoredReads = 0;
