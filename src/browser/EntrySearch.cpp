@@ -63,6 +63,10 @@ void EntrySearch::searchFolder(EntryRef folder, const std::string& path, const s
     sinks_.progress.setRange(0, static_cast<std::int64_t>(count));
 
     std::vector<std::string> folders; // the path below `path`, one name per entered level
+    // In a folder of many files the bar moves as they are tested, not only as the folder ends,
+    // so that the time left shows inside one large folder too.
+    std::uint64_t tested = 0;
+    const std::uint64_t step = count / 100;
     EntryWalker walker(view_, EntryWalker::DirectoryTest::Listing);
     walker.walk(
         folder,
@@ -77,6 +81,7 @@ void EntrySearch::searchFolder(EntryRef folder, const std::string& path, const s
             std::vector<std::string> named{label};
             named.insert(named.end(), folders.begin(), folders.end());
             testEntry(v.entry, here, named, onRow);
+            if (step > 0 && ++tested % step == 0 && tested < count) sinks_.progress.setPosition(static_cast<std::int64_t>(tested));
             return false;
         },
         {}, [&] { return control_.shouldStop(); });

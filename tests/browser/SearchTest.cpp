@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,37 @@ TEST_F(SearchFixture, ListsMatchingFilesWithPathsAndEndsWithTheMessage) {
     EXPECT_EQ(messages.texts(), std::vector<std::string>{kSearchFinished});
     EXPECT_FALSE(messages.messages[0].withCaption);
     EXPECT_EQ(status.snapshot().back(), "searched file 5");
+}
+
+// One folder of many files moves the bar as its files are tested, so the page can tell the time
+// left before the folder ends.
+TEST(SearchProgress, TheBarMovesInsideOneLargeFolder) {
+    TableEntryView view;
+    const EntryRef root = view.add(0, "", true);
+    view.root = root;
+    const EntryRef big = view.add(root, "big", true);
+    for (int i = 0; i < 1000; ++i) view.add(big, "f" + std::to_string(i) + ".dat", false, "x");
+    CheckTree tree;
+    const TreeItemId volume = tree.insertItem("ROOT", IconKind::Folder, kTreeTop);
+    tree.setItemData(volume, root);
+    const TreeItemId item = tree.insertItem("big", IconKind::Folder, volume);
+    tree.setItemData(item, big);
+    tree.insertItem("..DUMY..", IconKind::Placeholder, item);
+    RecordingStatusSink status;
+    NullStatusSink second;
+    RecordingProgressSink progress;
+    RecordingMessageSink messages;
+    EngineControl control;
+    EntrySearch search(tree, volume, view, BrowserSinks{status, second, progress, messages}, control);
+    ASSERT_EQ(search.search("f1"), EntrySearch::Result::Finished);
+    ASSERT_EQ(progress.ranges.size(), 1u);
+    EXPECT_EQ(progress.ranges[0].second, 1000);
+    std::vector<std::int64_t> inside;
+    for (std::int64_t p : progress.positions)
+        if (p > 0 && p < 1000) inside.push_back(p);
+    EXPECT_GE(inside.size(), 50u);
+    EXPECT_TRUE(std::is_sorted(inside.begin(), inside.end()));
+    EXPECT_EQ(progress.positions.back(), 1000);
 }
 
 TEST_F(SearchFixture, InvalidPatternListsNothingAndDoesNotFinish) {
