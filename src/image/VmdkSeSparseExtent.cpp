@@ -14,7 +14,10 @@ constexpr std::uint64_t kSector = 512;
 constexpr std::uint64_t kConstMagic = 0x00000000CAFEBABEull;
 constexpr std::uint64_t kVolatileMagic = 0x00000000CAFECAFEull;
 constexpr std::uint64_t kVersion = 0x0000000200000001ull;
-// Constant header fields, 64 bits each.
+// Constant header fields, 64 bits each: after the flags four reserved fields, then the offset
+// and size (in sectors) of the volatile header, the journal header, the journal, the grain
+// directory, the grain tables, the free bitmap, the back map and the grains; zeros to the
+// sector's end.
 constexpr std::size_t kMagic = 0;
 constexpr std::size_t kVersionAt = 8;
 constexpr std::size_t kCapacity = 16;
@@ -22,12 +25,12 @@ constexpr std::size_t kGrainSize = 24;
 constexpr std::size_t kTableSize = 32;
 constexpr std::size_t kFlags = 40;
 constexpr std::size_t kVolatileOffset = 80;
-constexpr std::size_t kDirectoryOffset = 144;
-constexpr std::size_t kDirectorySize = 152;
-constexpr std::size_t kTablesOffset = 160;
-constexpr std::size_t kTablesSize = 168;
-constexpr std::size_t kGrainsOffset = 208;
-constexpr std::size_t kGrainsSize = 216;
+constexpr std::size_t kDirectoryOffset = 128;
+constexpr std::size_t kDirectorySize = 136;
+constexpr std::size_t kTablesOffset = 144;
+constexpr std::size_t kTablesSize = 152;
+constexpr std::size_t kGrainsOffset = 192;
+constexpr std::size_t kGrainsSize = 200;
 // Volatile header.
 constexpr std::size_t kReplayJournal = 24;
 // The one geometry the format uses: 4 KiB grains, 32 KiB grain tables.

@@ -311,12 +311,12 @@ std::vector<std::uint8_t> seSparseDelta(std::uint64_t capacity, const std::vecto
     putLe(f, 32, 64, 8);
     putLe(f, 80, volatileSector, 8);
     putLe(f, 88, 1, 8);
-    putLe(f, 144, gdSector, 8);
-    putLe(f, 152, gdSectors, 8);
-    putLe(f, 160, tablesSector, 8);
-    putLe(f, 168, tables * 64, 8);
-    putLe(f, 208, grainsSector, 8);
-    putLe(f, 216, grains.size() * 8, 8);
+    putLe(f, 128, gdSector, 8);
+    putLe(f, 136, gdSectors, 8);
+    putLe(f, 144, tablesSector, 8);
+    putLe(f, 152, tables * 64, 8);
+    putLe(f, 192, grainsSector, 8);
+    putLe(f, 200, grains.size() * 8, 8);
     putLe(f, volatileSector * 512, 0xCAFECAFE, 8);
     for (std::uint64_t t = 0; t < tables; ++t) putLe(f, gdSector * 512 + t * 8, 0x1000000000000000ull | t, 8);
     auto entryAt = [&](std::uint64_t g) { return tablesSector * 512 + (g / 4096) * 32768 + (g % 4096) * 8; };
