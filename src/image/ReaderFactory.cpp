@@ -229,7 +229,15 @@ std::unique_ptr<readWriteInterface> createReaderByContent(Session& session, cons
         if (formatHint == "vhd") kind = ImageKind::Vhd;
         else if (formatHint == "vdi") kind = ImageKind::Vdi;
         else if (formatHint == "vmdk") kind = ImageKind::Vmdk;
-        else return nullptr;
+        else if (formatHint != "raw" && !formatHint.empty()) return nullptr;
+        else {
+            // A QCOW2 backing file named as raw, or of no format named and no signature: a
+            // raw disk, read one-to-one.
+            ImageChoices raw;
+            raw.kind = ImageKind::Vmdk;
+            raw.extentType = "FLAT";
+            return createReader(session, raw);
+        }
     }
     ImageChoices choices;
     choices.kind = *kind;

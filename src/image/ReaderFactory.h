@@ -70,7 +70,8 @@ std::optional<ImageKind> detectImageKind(const std::string& path);
 
 // A fresh, unopened reader for the image `path` holds by its content (a descriptor file read as
 // one); `formatHint` ("vhd", "vdi", "vmdk") decides for a file without a signature (a flat
-// extent). Null for a file of another kind. The chain opener makes parents with it.
+// extent), which with "raw" or no hint at all (a QCOW2 backing file) is read as a raw disk. Null
+// for a file of another kind. The chain opener makes parents with it.
 std::unique_ptr<readWriteInterface> createReaderByContent(Session& session, const std::string& path,
                                                           const std::string& formatHint = {},
                                                           const MemoryFiles* memory = nullptr);

@@ -1,10 +1,15 @@
 // The QCOW2 reader on images qemu-img makes from a corpus disk (both versions, compressed with
-// deflate and zstd, extended L2 entries, 512-byte and 2 MiB clusters, a backing chain, internal
-// snapshots): every byte read equals what `qemu-img convert -O raw` gives of the same image.
+// deflate and zstd, extended L2 entries, 512-byte and 2 MiB clusters, a backing chain, a raw
+// backing file, internal snapshots): every byte read equals what `qemu-img convert -O raw` gives
+// of the same image.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "common/Session.h"
 #include "image/FileReadSeekQcow2.h"
+#include "image/ImageChain.h"
+#include "image/ReaderFactory.h"
 #include "support/TestSupport.h"
 
 namespace vindaru {
@@ -84,6 +89,34 @@ TEST_F(Qcow2CorpusTest, ABackingChainReadsThroughItsLayers) {
     EXPECT_EQ(link->formatHint, "qcow2");
     top->attachParent(open("base.qcow2"));
     expectAsQemu(*top, "top.qcow2");
+}
+
+// A raw disk as the backing file, named as raw or (older images) with no format at all, which
+// qemu then probes: the chain opens it one-to-one.
+TEST_F(Qcow2CorpusTest, ARawBackingFileNamedOrProbedIsReadAsARawDisk) {
+    run("cp " + raw() + " base.img");
+    run("qemu-img create -f qcow2 -b base.img -F raw named.qcow2");
+    run("qemu-io -c 'write -P 0xab 1M 3k' -c 'write -z 9M 64k' named.qcow2");
+    run("cp named.qcow2 probed.qcow2");
+    // Without its backing-format extension (its type word zeroed: the end of the extensions).
+    auto bytes = test::readFile(dir_ / "probed.qcow2");
+    const std::uint8_t type[] = {0xE2, 0x79, 0x2A, 0xCA};
+    const auto at = std::search(bytes.begin(), bytes.begin() + 4096, std::begin(type), std::end(type));
+    ASSERT_NE(at, bytes.begin() + 4096);
+    std::fill(at, at + 4, 0);
+    test::writeFile(dir_ / "probed.qcow2", bytes);
+
+    for (const std::string name : {"named.qcow2", "probed.qcow2"}) {
+        SCOPED_TRACE(name);
+        const std::string path = (dir_ / name).string();
+        auto top = createReaderByContent(session_, path);
+        ASSERT_TRUE(top && top->open(path));
+        EXPECT_EQ(top->parentLink()->formatHint, name == "named.qcow2" ? "raw" : "");
+        ImageChain chain(session_, {});
+        ASSERT_TRUE(chain.follow(top, path)) << chain.message();
+        ASSERT_EQ(chain.layers().size(), 2u);
+        expectAsQemu(*top, name);
+    }
 }
 
 TEST_F(Qcow2CorpusTest, InternalSnapshotsAreListedAndReadAsOfThem) {
