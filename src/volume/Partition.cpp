@@ -198,7 +198,7 @@ std::string Partition::mbrTypeName(const ByteSource& reader, std::uint8_t type,
         return "FAT32";
     case kMbrTypeNtfsOrExfat: {
         std::vector<std::uint8_t> boot(kSector);
-        if (readSectors(reader, start, boot) && isExfatBootSector(boot)) {
+        if (readSectors(reader, start, boot, unit_) && isExfatBootSector(boot)) {
             status("found FAT64...");
             return "FAT64";
         }
@@ -389,8 +389,10 @@ std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber)
     if (hit.kind == BootKind::Ntfs) status(formatText("found NTFS %d...", ++ntfsCounter_));
     if (hit.kind == BootKind::HfsPlus) status("found HFS+...");
     // The sectors from this one to the volume's end: an NTFS volume's backup boot sector lies
-    // just past its sector count, an HFS+ header two sectors into the volume.
-    if (hit.kind == BootKind::Ntfs) return hit.sizeSectors == UINT64_MAX ? UINT64_MAX : hit.sizeSectors + 1;
+    // in the (NTFS) sector just past its sector count, an HFS+ header two sectors into the volume.
+    if (hit.kind == BootKind::Ntfs)
+        return hit.sizeSectors >= UINT64_MAX - hit.sectorBytes / kSector ? UINT64_MAX
+                                                                         : hit.sizeSectors + hit.sectorBytes / kSector;
     if (hit.kind == BootKind::HfsPlus) return hit.sizeSectors - kHfsHeaderSector;
     return hit.sizeSectors;
 }

@@ -25,6 +25,7 @@ constexpr std::size_t kBootSignature = 510;
 constexpr std::uint16_t kBootSignatureValue = 0xAA55;
 constexpr std::size_t kNtfsTotalSectors = 40;
 constexpr std::size_t kExfatVolumeLength = 72;
+constexpr std::size_t kExfatBytesPerSectorShift = 108;
 // HFS+ volume header fields (big-endian).
 constexpr std::size_t kHfsVersion = 2;
 constexpr std::uint8_t kHfsPlusVersion = 4;
@@ -44,9 +45,37 @@ bool oemIs(ByteSpan sector, const char (&text)[5]) {
     return true;
 }
 
-bool isNtfsJumpWith512(ByteSpan sector) {
+// NTFS as formatted on disks of 512-byte and of 4 KiB logical sectors.
+bool isNtfsJump(ByteSpan sector) {
+    const std::uint16_t bytesPerSector = le16(sector, kBytesPerSector);
     return u8(sector, kJump0) == kJumpShort && u8(sector, kJump1) == kNtfsJumpTarget &&
-           le16(sector, kBytesPerSector) == 512;
+           (bytesPerSector == 512 || bytesPerSector == 4096);
+}
+
+// `count` sectors of `sectorBytes` each, in 512-byte sectors; UINT64_MAX where that overflows.
+std::uint64_t in512Sectors(std::uint64_t count, std::uint64_t sectorBytes) {
+    std::uint64_t sectors = 0;
+    return checkedMul(count, sectorBytes / 512, sectors) ? sectors : UINT64_MAX;
+}
+
+// The bytes per sector of a FAT boot sector, or 512 where the field gives no usable size (an
+// MSDO boot sector is taken without its BPB checks).
+std::uint64_t fatSectorBytes(ByteSpan sector) {
+    const std::uint64_t bytesPerSector = le16(sector, kBytesPerSector);
+    return bytesPerSector >= 512 && bytesPerSector <= 4096 && isPowerOfTwo(bytesPerSector) ? bytesPerSector : 512;
+}
+
+BootSectorHit ntfsHit(ByteSpan sector) {
+    const std::uint32_t bytesPerSector = le16(sector, kBytesPerSector);
+    return {BootKind::Ntfs, in512Sectors(le64(sector, kNtfsTotalSectors), bytesPerSector), bytesPerSector};
+}
+
+// exFAT gives its length in sectors of 2^shift bytes (512 to 4096).
+BootSectorHit exfatHit(ByteSpan sector) {
+    const std::uint8_t shift = u8(sector, kExfatBytesPerSectorShift);
+    const std::uint64_t sectorBytes = shift >= 9 && shift <= 12 ? std::uint64_t{1} << shift : 512;
+    return {BootKind::Exfat, in512Sectors(le64(sector, kExfatVolumeLength), sectorBytes),
+            static_cast<std::uint32_t>(sectorBytes)};
 }
 
 // FAT12 is told apart from FAT16 by its cluster count; a BPB too damaged to count keeps FAT16.
@@ -174,16 +203,19 @@ FatBpbKind validFatBpb(ByteSpan sector) {
 BootSectorHit classifyFatBootSector(ByteSpan sector) {
     const bool msdos = hasFatJump(sector) && oemIs(sector, "MSDO");
     if (!msdos && validFatBpb(sector) == FatBpbKind::None) return {};
-    if (le16(sector, kSectorsPerFat16) == 0) return {BootKind::Fat32, le32(sector, kTotalSectors32)};
+    const std::uint64_t sectorBytes = fatSectorBytes(sector);
+    const auto bytes = static_cast<std::uint32_t>(sectorBytes);
+    if (le16(sector, kSectorsPerFat16) == 0)
+        return {BootKind::Fat32, in512Sectors(le32(sector, kTotalSectors32), sectorBytes), bytes};
     const std::uint16_t total16 = le16(sector, kTotalSectors16);
     const std::uint64_t total = total16 != 0 ? total16 : le32(sector, kTotalSectors32);
-    return {hasFat12ClusterCount(sector, total) ? BootKind::Fat12 : BootKind::Fat16, total};
+    return {hasFat12ClusterCount(sector, total) ? BootKind::Fat12 : BootKind::Fat16,
+            in512Sectors(total, sectorBytes), bytes};
 }
 
 BootSectorHit classifyScanSector(ByteSpan sector) {
-    if (isNtfsJumpWith512(sector) && oemIs(sector, "NTFS"))
-        return {BootKind::Ntfs, le64(sector, kNtfsTotalSectors)};
-    if (isExfatBootSector(sector)) return {BootKind::Exfat, le64(sector, kExfatVolumeLength)};
+    if (isNtfsJump(sector) && oemIs(sector, "NTFS")) return ntfsHit(sector);
+    if (isExfatBootSector(sector)) return exfatHit(sector);
     if (const BootSectorHit fat = classifyFatBootSector(sector); fat.kind != BootKind::None)
         return fat;
     if (isHfsPlusVolumeHeader(sector)) {
@@ -194,8 +226,8 @@ BootSectorHit classifyScanSector(ByteSpan sector) {
 }
 
 BootSectorHit classifyGptBootSector(ByteSpan sector) {
-    if (isNtfsJumpWith512(sector)) return {BootKind::Ntfs, le64(sector, kNtfsTotalSectors)};
-    if (isExfatBootSector(sector)) return {BootKind::Exfat, le64(sector, kExfatVolumeLength)};
+    if (isNtfsJump(sector)) return ntfsHit(sector);
+    if (isExfatBootSector(sector)) return exfatHit(sector);
     return classifyFatBootSector(sector);
 }
 

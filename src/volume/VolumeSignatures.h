@@ -83,8 +83,11 @@ enum class BootKind { None, Ntfs, Fat32, Fat16, Fat12, Exfat, HfsPlus };
 
 struct BootSectorHit {
     BootKind kind = BootKind::None;
-    // The volume's size in 512-byte sectors as the boot sector gives it (0 when it gives none).
+    // The volume's size in 512-byte sectors as the boot sector gives it (0 when it gives none):
+    // its count of its own sectors, which on a disk of 4 KiB sectors are 4096 bytes each.
     std::uint64_t sizeSectors = 0;
+    // The bytes of one of the volume's own sectors (NTFS, exFAT and the FAT family).
+    std::uint32_t sectorBytes = 512;
     std::uint64_t sizeMb() const { return sizeSectors / 2048; }
 };
 
@@ -103,11 +106,11 @@ FatBpbKind validFatBpb(ByteSpan sector);
 // The FAT family, by the MSDO OEM name or by a valid BPB: FAT32 when the 16-bit sectors-per-FAT
 // is 0, else FAT16, or FAT12 when the BPB gives fewer than 4085 clusters.
 BootSectorHit classifyFatBootSector(ByteSpan sector);
-// The boot-sector scan's tests, in its order: NTFS (with the "NTFS" name), exFAT, the FAT
-// family, the HFS+ volume header.
+// The boot-sector scan's tests, in its order: NTFS (with the "NTFS" name, sectors of 512 or
+// 4096 bytes), exFAT, the FAT family, the HFS+ volume header.
 BootSectorHit classifyScanSector(ByteSpan sector);
-// The test a GPT partition's first sector gets: NTFS by jump and 512-byte sectors, the exFAT
-// and FAT family; anything else is None (the caller then tries HFS+ two sectors in).
+// The test a GPT partition's first sector gets: NTFS by jump and 512- or 4096-byte sectors, the
+// exFAT and FAT family; anything else is None (the caller then tries HFS+ two sectors in).
 BootSectorHit classifyGptBootSector(ByteSpan sector);
 
 } // namespace vindaru

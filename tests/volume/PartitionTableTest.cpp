@@ -285,24 +285,67 @@ TEST(GptTable, EntryArrayPastTheEndFails) {
 namespace vindaru {
 namespace {
 
-// A disk of 4 KiB logical sectors: its GPT header at byte 4096, LBAs in 4 KiB units; the
-// records still count 512-byte sectors.
+// A boot sector as formatted on a disk of 4 KiB logical sectors: 4096 bytes per sector.
+void ntfs4k(SyntheticDisk& disk, std::uint64_t sector, std::uint64_t ntfsSectors) {
+    disk.ntfsBoot(sector, ntfsSectors);
+    disk.putLe(sector * 512 + 11, 4096, 2);
+}
+void fat16Of4k(SyntheticDisk& disk, std::uint64_t sector, std::uint16_t fatSectors) {
+    disk.fatBoot(sector, 12, fatSectors, 0);
+    disk.putLe(sector * 512 + 11, 4096, 2);
+}
+
+// A disk of 4 KiB logical sectors: its GPT header at byte 4096, LBAs in 4 KiB units, and its
+// volumes formatted with 4096-byte sectors; the records still count 512-byte sectors.
 TEST(GptTable, FourKibLogicalSectorsGiveBytePositions) {
-    SyntheticDisk disk(40000);
+    SyntheticDisk disk(64000);
     disk.putText(4096, "EFI PART");
     disk.putLe(4096 + 72, 2, 8); // the entry array at LBA 2: byte 8192
     disk.putLe(4096 + 80, 128, 4);
     disk.putLe(4096 + 84, 128, 4);
     const std::uint64_t at = 8192;
-    disk.putLe(at, kBasicData, 4);
-    disk.put8(at + 15, 0x77);
-    disk.putLe(at + 32, 256, 8);  // byte 1 MiB
-    disk.putLe(at + 40, 2815, 8); // 10 MiB
-    disk.ntfsBoot(2048, 20480);
+    for (const auto& [slot, first, last] : {std::tuple{0, 256, 2815}, {1, 2816, 7935}}) {
+        disk.putLe(at + slot * 128, kBasicData, 4);
+        disk.put8(at + slot * 128 + 15, 0x77);
+        disk.putLe(at + slot * 128 + 32, first, 8);
+        disk.putLe(at + slot * 128 + 40, last, 8);
+    }
+    ntfs4k(disk, 2048, 2559);      // 10 MiB less its last sector, which holds the backup
+    fat16Of4k(disk, 2816 * 8, 5120); // 20 MiB
     const Discovery d = discover(disk, true);
-    ASSERT_EQ(d.volumes.size(), 1u);
-    EXPECT_EQ(d.volumes[0].fileSystemName, "NTFS");
-    EXPECT_EQ(d.volumes[0].startSector, 2048u);
+    EXPECT_EQ(names(d), (std::vector<std::string>{"NTFS", "FAT16"}));
+    EXPECT_EQ(starts(d), (std::vector<std::uint64_t>{2048, 2816 * 8}));
+    ASSERT_EQ(d.volumes.size(), 2u);
+    EXPECT_EQ(d.volumes[0].sectorCount, 2559u * 8);
+    EXPECT_EQ(d.volumes[1].sectorCount, 5120u * 8);
+    EXPECT_EQ(d.volumes[1].sizeText, "20  MB");
+}
+
+// A reader of a container that declares 4 KiB logical sectors.
+class FourKibDisk : public MemoryReader {
+  public:
+    using MemoryReader::MemoryReader;
+    std::uint32_t logicalSectorSize() const override { return 4096; }
+};
+
+// The same with an MBR: the exFAT test under type 0x07 reads the partition's first sector where
+// its LBA says, not 1/8 of the way there.
+TEST(MbrTable, FourKibLogicalSectorsFindTheExfatBootSector) {
+    SyntheticDisk disk(40000);
+    disk.mbrEntry(0, 0, 0x07, 256, 1280);
+    disk.exfatBoot(256 * 8, 1280);
+    disk.put8(256 * 8 * 512 + 108, 12);
+    disk.mbrEntry(0, 1, 0x07, 2048, 2048);
+    ntfs4k(disk, 2048 * 8, 2047);
+    FourKibDisk reader(disk.bytes);
+    Partition partition;
+    ASSERT_EQ(partition.readPartitionTable(reader), 0);
+    ASSERT_EQ(partition.volumeList.size(), 2u);
+    EXPECT_EQ(partition.volumeList[0].fileSystemName, "FAT64");
+    EXPECT_EQ(partition.volumeList[0].startSector, 256u * 8);
+    EXPECT_EQ(partition.volumeList[0].sectorCount, 1280u * 8);
+    EXPECT_EQ(partition.volumeList[1].fileSystemName, "NTFS");
+    EXPECT_EQ(partition.volumeList[1].startSector, 2048u * 8);
 }
 
 TEST(GptTable, AnEntryPastAnyDiskIsListedButItsSliceIsRefused) {

@@ -111,6 +111,22 @@ TEST(VolumeScan, SkipPassesOverTheWholeVolume) {
     EXPECT_EQ(scan(disk, {.skip = false}).volumes.size(), 4u);
 }
 
+// The same for an NTFS of 4096-byte sectors (a disk of 4 KiB logical sectors): its size and its
+// backup boot sector, one 4 KiB sector past its count, are in those sectors.
+TEST(VolumeScan, SkipPassesOverAVolumeOfFourKibSectors) {
+    SyntheticDisk disk(12 * 2048);
+    const std::uint64_t ntfsSectors = 3 * 256 + 10; // of 4 KiB
+    for (const std::uint64_t at : {std::uint64_t{2048}, 2048 + (ntfsSectors - 1) * 8}) {
+        disk.ntfsBoot(at, ntfsSectors - 1);
+        disk.putLe(at * 512 + 11, 4096, 2);
+    }
+    disk.fatBoot(2048 + ntfsSectors * 8, 0, 0, 2048);
+    EXPECT_EQ(rowsOf(scan(disk)), (std::vector<std::string>{"0|NTFS|3   MB|2048", "1|FAT32|1  MB|8272"}));
+    const ScanResult all = scan(disk, {.skip = false});
+    ASSERT_EQ(all.volumes.size(), 3u);
+    EXPECT_EQ(all.volumes[0].sectorCount, (ntfsSectors - 1) * 8);
+}
+
 TEST(VolumeScan, Fat16SizeRules) {
     SyntheticDisk disk(20 * 2048);
     disk.fatBoot(0, 256, 0x8000, 99999999);   // top bit set: read unsigned, 32-bit field ignored

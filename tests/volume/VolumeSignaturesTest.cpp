@@ -43,6 +43,42 @@ TEST(VolumeSignatures, NtfsNeedsItsNameInTheScanButNotOnGpt) {
     EXPECT_EQ(classifyScanSector(s).kind, BootKind::None);
 }
 
+// Volumes formatted on a disk of 4 KiB logical sectors count 4096-byte sectors of their own;
+// their sizes come out in 512-byte sectors all the same.
+TEST(VolumeSignatures, SizesOfVolumesOfLargerSectorsAreIn512ByteSectors) {
+    std::vector<std::uint8_t> ntfs = sector({{0, 0xEB}, {1, 0x52}, {12, 0x10}, {40, 0xFF}, {41, 0x2F}});
+    putText(ntfs, 3, "NTFS");
+    for (const BootSectorHit hit : {classifyScanSector(ntfs), classifyGptBootSector(ntfs)}) {
+        EXPECT_EQ(hit.kind, BootKind::Ntfs);
+        EXPECT_EQ(hit.sizeSectors, 0x2FFFu * 8);
+        EXPECT_EQ(hit.sectorBytes, 4096u);
+    }
+    ntfs[47] = 0x40; // a count that overflows once in 512-byte sectors
+    EXPECT_EQ(classifyScanSector(ntfs).sizeSectors, UINT64_MAX);
+
+    // A mkfs.fat FAT16 of 4096-byte sectors: 12288 of them, 1 per cluster, 2 FATs of 12.
+    std::vector<std::uint8_t> fat = sector({{0, 0xEB}, {1, 0x3C}, {11, 0}, {12, 0x10}, {13, 1}, {14, 1}, {16, 2},
+                                            {17, 0}, {18, 2}, {19, 0x00}, {20, 0x30}, {22, 12}, {510, 0x55}, {511, 0xAA}});
+    putText(fat, 3, "mkfs.fat");
+    EXPECT_EQ(classifyScanSector(fat).kind, BootKind::Fat16);
+    EXPECT_EQ(classifyGptBootSector(fat).sizeSectors, 12288u * 8);
+    fat[22] = 0; // FAT32: its 32-bit count
+    fat[19] = fat[20] = 0;
+    fat[36] = 12;
+    fat[33] = 0x30;
+    EXPECT_EQ(classifyScanSector(fat).kind, BootKind::Fat32);
+    EXPECT_EQ(classifyScanSector(fat).sizeSectors, 12288u * 8);
+
+    // exFAT by its bytes-per-sector shift; a shift outside 9..12 is taken as 512-byte sectors.
+    std::vector<std::uint8_t> exfat = sector({{0, 0xEB}, {1, 0x76}, {72, 100}, {108, 12}});
+    putText(exfat, 3, "EXFAT");
+    EXPECT_EQ(classifyScanSector(exfat).sizeSectors, 800u);
+    exfat[108] = 9;
+    EXPECT_EQ(classifyScanSector(exfat).sizeSectors, 100u);
+    exfat[108] = 40;
+    EXPECT_EQ(classifyScanSector(exfat).sizeSectors, 100u);
+}
+
 TEST(VolumeSignatures, FatFamilyByOemNameOrByAValidBpb) {
     // A mkfs.fat FAT16 boot sector: 512-byte sectors, 4 per cluster, 1 reserved, 2 FATs of 32.
     std::vector<std::uint8_t> s = sector({{0, 0xEB}, {1, 0x3C}, {11, 0}, {12, 2}, {13, 4}, {14, 1}, {16, 2},
