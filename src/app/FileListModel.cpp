@@ -48,9 +48,8 @@ void FileListModel::append(std::vector<FileListRow> rows) {
     // Rows that arrive later (search results) take their place in the chosen order: they are
     // sorted among themselves, then merged with the rows already in order.
     if (sortColumn_ >= 0) {
-        if (sortColumn_ > 0)
-            for (std::size_t i = first; i < rows_.size(); ++i)
-                shown(static_cast<int>(i));
+        for (std::size_t i = first; i < rows_.size(); ++i)
+            prepareForSort(rows_[i]);
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
         std::vector<std::uint64_t> arrivals;
         const QModelIndexList persistent = persistentBefore(arrivals);
@@ -134,6 +133,15 @@ const FileListRow& FileListModel::shown(int row) const {
     FileListRow& r = at(row);
     if (!r.described && describer_) describer_(r);
     return r;
+}
+
+void FileListModel::prepareForSort(FileListRow& r) const {
+    if (sortColumn_ <= 0 || r.described) return;
+    if (sortColumn_ == kSizeColumn && (r.sized || (sizer_ && sizer_(r)))) {
+        r.sized = true;
+        return;
+    }
+    if (describer_) describer_(r);
 }
 
 bool FileListModel::before(const FileListRow& a, const FileListRow& b) const {
@@ -225,10 +233,8 @@ void FileListModel::persistentAfter(const QModelIndexList& before, const std::ve
 void FileListModel::sort(int column, Qt::SortOrder order) {
     sortColumn_ = column >= 0 && column < kFileListColumns ? column : -1;
     sortOrder_ = order;
-    // Names are known without describing; the other columns need every row described.
-    if (sortColumn_ > 0)
-        for (int i = 0; i < static_cast<int>(rows_.size()); ++i)
-            shown(i);
+    for (FileListRow& r : rows_)
+        prepareForSort(r);
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<std::uint64_t> arrivals;
     const QModelIndexList persistent = persistentBefore(arrivals);

@@ -19,6 +19,7 @@
 namespace vindaru::app {
 
 inline constexpr int kFileListColumns = 7;
+inline constexpr int kSizeColumn = 4;
 inline constexpr int kRecoverableColumn = 6;
 
 struct FileListRow {
@@ -37,6 +38,8 @@ struct FileListRow {
     // False until the row's texts, icon and bytes are filled: a row is described when it is
     // first shown (or when the list is sorted by a column that needs it).
     bool described = true;
+    // True once `bytes` is known on a row not yet described (a sort by size asked only that).
+    bool sized = false;
 };
 
 class FileListModel : public QAbstractTableModel {
@@ -51,6 +54,10 @@ class FileListModel : public QAbstractTableModel {
     // busy), and the row is asked again when it is next shown.
     using Describer = std::function<bool(FileListRow&)>;
     void setDescriber(Describer describer) { describer_ = std::move(describer); }
+    // Fills only a row's bytes, which is all a sort by size needs of a row not yet described
+    // (a million rows sort without a million sets of texts); false as for the describer.
+    using Sizer = std::function<bool(FileListRow&)>;
+    void setSizer(Sizer sizer) { sizer_ = std::move(sizer); }
 
     void clear();
     // Room for this many rows, when they are known to come in several appends.
@@ -100,6 +107,9 @@ class FileListModel : public QAbstractTableModel {
     void persistentAfter(const QModelIndexList& before, const std::vector<std::uint64_t>& arrivals);
     // The row as shown: described first when it came in without its texts.
     const FileListRow& shown(int row) const;
+    // What the chosen sort column needs of a row: nothing for names, the bytes for sizes,
+    // otherwise the row described.
+    void prepareForSort(FileListRow& r) const;
     // The row shown at `row`.
     FileListRow& at(int row) const { return rows_[order_[static_cast<std::size_t>(row)]]; }
     // mutable: rows are described when they are first drawn, from const data(). Kept in the
@@ -108,6 +118,7 @@ class FileListModel : public QAbstractTableModel {
     mutable std::vector<FileListRow> rows_;
     std::vector<std::uint32_t> order_;
     Describer describer_;
+    Sizer sizer_;
     QVariant headerIcon_;
     std::uint64_t arrivals_ = 0;
     int sortColumn_ = -1;

@@ -132,6 +132,11 @@ void VolumeScanDlg::buildControls() {
     listHeader_->setSortIndicatorShown(true);
     listView_->setSortingEnabled(true);
     listModel_->setDescriber([this](FileListRow& r) { return describeRow(r); });
+    listModel_->setSizer([this](FileListRow& r) {
+        if (busy() || !logic_->view() || !r.entry) return false;
+        r.bytes = logic_->view()->byteSize(*r.entry);
+        return true;
+    });
     listView_->setContextMenuPolicy(Qt::CustomContextMenu);
 
     preview_ = new PreviewPane(this);

@@ -79,5 +79,51 @@ TEST_F(LargeFolder, ListedAtOnceThenTiedToItsTreeItems) {
     EXPECT_FALSE(model->tree().getCheck(list->row(0).item));
 }
 
+// A sort by size asks only each row's bytes; the texts of a row are made when it is shown, or
+// when a sort needs them (times, attributes), so a million rows sort by size without them.
+TEST(LargeFolderList, SortingBySizeAsksOnlyTheBytes) {
+    app::FileListModel model;
+    int described = 0;
+    int sized = 0;
+    const std::uint64_t bytesOf[] = {30, 10, 50, 20, 40};
+    model.setDescriber([&](app::FileListRow& r) {
+        ++described;
+        r.texts[1] = "01/02/2020  10:00 AM";
+        r.bytes = bytesOf[*r.entry];
+        r.described = true;
+        return true;
+    });
+    model.setSizer([&](app::FileListRow& r) {
+        ++sized;
+        r.bytes = bytesOf[*r.entry];
+        return true;
+    });
+    const auto undescribed = [](std::uint64_t from, std::uint64_t to) {
+        std::vector<app::FileListRow> rows;
+        for (std::uint64_t e = from; e < to; ++e) {
+            app::FileListRow r;
+            r.texts[0] = QString("f%1").arg(e);
+            r.entry = e;
+            r.described = false;
+            rows.push_back(std::move(r));
+        }
+        return rows;
+    };
+    model.append(undescribed(0, 3));
+    model.sort(app::kSizeColumn, Qt::AscendingOrder);
+    EXPECT_EQ(described, 0);
+    EXPECT_EQ(sized, 3);
+    // Rows that come later take their place by size too.
+    model.append(undescribed(3, 5));
+    EXPECT_EQ(described, 0);
+    QStringList names;
+    for (int r = 0; r < model.rowCount(); ++r) names << model.index(r, 0).data().toString();
+    EXPECT_EQ(names, (QStringList{"f1", "f3", "f0", "f4", "f2"}));
+    // A sort by a time needs the texts: every row is described, none sized again.
+    model.sort(1, Qt::AscendingOrder);
+    EXPECT_EQ(described, 5);
+    EXPECT_EQ(sized, 5);
+}
+
 } // namespace
 } // namespace vindaru::test
