@@ -93,6 +93,9 @@ void CheckTreeModel::flush() {
     // are redrawn once, after the shape (an item gone by then is skipped).
     std::unordered_set<TreeItemId> changed;
     std::unordered_set<TreeItemId> checks;
+    // Parents that gained children: only their own boxes (and their ancestors') may show
+    // another state; their other children are as they were.
+    std::unordered_set<TreeItemId> counted;
     for (std::size_t i = 0; i < ops.size();) {
         const Pending& op = ops[i];
         switch (op.kind) {
@@ -123,7 +126,7 @@ void CheckTreeModel::flush() {
             applyInsertRun(run, 0, run.size());
             for (const Pending& child : below)
                 applyInsert(child.item, child.parent, child.row);
-            if (op.parent != kTreeTop) checks.insert(op.parent);
+            if (op.parent != kTreeTop) counted.insert(op.parent);
             i = end;
             continue;
         }
@@ -134,6 +137,7 @@ void CheckTreeModel::flush() {
             applyReset();
             changed.clear();
             checks.clear();
+            counted.clear();
             break;
         case Pending::Kind::Changed:
             changed.insert(op.item);
@@ -146,7 +150,7 @@ void CheckTreeModel::flush() {
     }
     for (TreeItemId item : changed)
         applyChanged(item);
-    applyCheckChanges(checks);
+    applyCheckChanges(checks, counted);
 }
 
 // ---- UI side ----
@@ -236,8 +240,18 @@ void CheckTreeModel::applyChanged(TreeItemId item) {
     if (index.isValid()) emit dataChanged(index, index);
 }
 
-void CheckTreeModel::applyCheckChanges(const std::unordered_set<TreeItemId>& items) {
+void CheckTreeModel::applyCheckChanges(const std::unordered_set<TreeItemId>& items,
+                                       const std::unordered_set<TreeItemId>& itemsAlone) {
     std::unordered_set<TreeItemId> ancestorsDrawn;
+    const auto drawWithAncestors = [&](TreeItemId item) {
+        for (TreeItemId id = item; id != kTreeTop && ancestorsDrawn.insert(id).second;) {
+            auto it = nodes_.find(id);
+            if (it == nodes_.end()) break;
+            const QModelIndex at = indexOf(id);
+            emit dataChanged(at, at, {Qt::CheckStateRole});
+            id = it->second.parent;
+        }
+    };
     for (TreeItemId item : items) {
         // The loaded subtree below the item, a parent's children in one range.
         std::vector<TreeItemId> pending{item};
@@ -252,14 +266,10 @@ void CheckTreeModel::applyCheckChanges(const std::unordered_set<TreeItemId>& ite
                              {Qt::CheckStateRole});
             pending.insert(pending.end(), it->second.children.begin(), it->second.children.end());
         }
-        for (TreeItemId id = item; id != kTreeTop && ancestorsDrawn.insert(id).second;) {
-            auto it = nodes_.find(id);
-            if (it == nodes_.end()) break;
-            const QModelIndex at = indexOf(id);
-            emit dataChanged(at, at, {Qt::CheckStateRole});
-            id = it->second.parent;
-        }
+        drawWithAncestors(item);
     }
+    for (TreeItemId item : itemsAlone)
+        drawWithAncestors(item);
 }
 
 void CheckTreeModel::applyCheckChanged(TreeItemId item) {

@@ -78,8 +78,10 @@ class CheckTreeModel : public QAbstractItemModel, private CheckTreeListener {
     void applyReset();
     void applyChanged(TreeItemId item);
     void applyCheckChanged(TreeItemId item);
-    // Redraws the check boxes of `items`, their loaded subtrees and their ancestors, each once.
-    void applyCheckChanges(const std::unordered_set<TreeItemId>& items);
+    // Redraws the check boxes of `items` with everything loaded below them, and of
+    // `itemsAlone` without what is below; the ancestors of both, once each.
+    void applyCheckChanges(const std::unordered_set<TreeItemId>& items,
+                           const std::unordered_set<TreeItemId>& itemsAlone = {});
     void forgetSubtree(TreeItemId item);
     void renumber(Node& parent, int from);
     void announceSubtree(TreeItemId item);

@@ -77,6 +77,34 @@ TEST(EngineBridge, TreeModelFollowsAWorkerThatInsertsChecksAndDeletes) {
     EXPECT_EQ(model.rowCount(), 0);
 }
 
+// Children appended to a large folder redraw the folder's box (and its ancestors'), which may
+// now show another state, but not the boxes of the children it already had: a folder of a
+// million items fills in shares without redrawing all it holds after each share.
+TEST(EngineBridge, AppendedChildrenRedrawTheirFolderNotItsOtherChildren) {
+    CheckTree tree;
+    const TreeItemId folder = tree.insertItem("big", IconKind::Folder);
+    for (int i = 0; i < 100; ++i) tree.insertItem("old" + std::to_string(i), IconKind::ByExtension, folder);
+    tree.setCheck(folder, true);
+    app::CheckTreeModel model(tree);
+    QTest::qWait(20);
+    const QModelIndex folderIndex = model.indexOf(folder);
+    ASSERT_EQ(model.rowCount(folderIndex), 100);
+    int folderRedrawn = 0;
+    int oldChildrenRedrawn = 0;
+    QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+                         if (!roles.contains(Qt::CheckStateRole)) return;
+                         if (from == folderIndex) ++folderRedrawn;
+                         if (from.parent() == folderIndex && from.row() < 100) oldChildrenRedrawn += to.row() - from.row() + 1;
+                     });
+    tree.insertItem("new", IconKind::ByExtension, folder); // unchecked: the folder is now partly checked
+    QTest::qWait(20);
+    ASSERT_EQ(model.rowCount(folderIndex), 101);
+    EXPECT_GE(folderRedrawn, 1);
+    EXPECT_EQ(oldChildrenRedrawn, 0);
+    EXPECT_EQ(model.data(folderIndex, Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
+}
+
 TEST(EngineBridge, WorkerMessageIsShownOnTheUiThreadAndAbandonedBoxesAnswerNo) {
     BoxAnswerer boxes;
     QWidget owner;
