@@ -55,6 +55,7 @@ std::unique_ptr<VmdkSparseExtent> VmdkSparseExtent::open(ReadOnlyFile file, cons
     }
     std::unique_ptr<VmdkSparseExtent> extent(new VmdkSparseExtent(std::move(file), h, length));
     extent->compressed_ = compressed;
+    extent->zeroedGrainEntries_ = (h.flags & kVmdkFlagZeroedGrainEntries) != 0;
     extent->findDirectories(h);
     return extent;
 }
@@ -197,8 +198,9 @@ VmdkGrainExtent::Grain VmdkSparseExtent::fromTable(const TableView& view, std::u
     if (inTable >= view.table->available) return Grain::unreadable(Damage::PastEndOfFile);
     const std::uint64_t entry = view.table->entries[inTable];
     if (entry == 0) return Grain::absent();
-    // 1: a grain of zeros (the zeroed-grain entry); a grain cannot start in the header anyway.
-    if (entry == 1) return Grain::zero();
+    // 1: a grain of zeros, where the header says the writer uses such entries. Elsewhere it
+    // names sector 1, inside the header's metadata: a damaged entry, which storedAt refuses.
+    if (entry == 1 && zeroedGrainEntries_) return Grain::zero();
     return storedAt(entry * kSector, compressed_ ? Grain::Kind::Compressed : Grain::Kind::Data);
 }
 

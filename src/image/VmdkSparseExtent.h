@@ -69,6 +69,7 @@ class VmdkSparseExtent : public VmdkGrainExtent {
     std::uint32_t gtes_ = 0;
     std::uint64_t directoryEntries_ = 0;
     bool compressed_ = false;
+    bool zeroedGrainEntries_ = false; // a table entry of 1 is a grain of zeros
     Directory primary_;
     Directory redundant_;
     // Grain → marker offset, when the directory was rebuilt from the grain markers.

@@ -241,6 +241,57 @@ TEST(VmdkSparseExtent, EitherGrainDirectoryServesWhenTheOtherIsLost) {
     EXPECT_EQ(readAll(differ, nullptr), expected) << "the primary's entry wins";
 }
 
+// A table entry of 1 names a grain of zeros only in a file whose header declares such entries;
+// elsewhere it names sector 1, inside the header's metadata: damage, never zeros passed off as
+// the disk's, and the other directory's entry serves where it is sound.
+TEST(VmdkSparseExtent, AnEntryOfOneIsAZeroGrainOnlyWhereTheHeaderSaysSo) {
+    test::SparseVmdkBuilder b(2048, 16, 512);
+    for (std::uint64_t g = 0; g < 4; ++g) b.allocate(g);
+    b.redundantCopy();
+    auto good = b.build();
+    const auto expected = b.expectedDisk();
+    const std::uint64_t primaryTable = le32(good, le64(good, 56) * 512) * 512;
+    const std::uint64_t redundantTable = le32(good, le64(good, 48) * 512) * 512;
+    // The grains start after the metadata, as every writer records in the header.
+    const std::uint32_t firstGrain = le32(good, primaryTable);
+    for (int i = 0; i < 4; ++i) good[64 + i] = static_cast<std::uint8_t>(firstGrain >> (8 * i));
+    auto setOne = [](std::vector<std::uint8_t>& f, std::uint64_t at) {
+        f[at] = 1, f[at + 1] = 0, f[at + 2] = 0, f[at + 3] = 0;
+    };
+    auto readAll = [&](const std::vector<std::uint8_t>& file, ReadReport& report) {
+        const auto e = sparse(file);
+        Reader r;
+        std::vector<std::uint8_t> out(expected.size());
+        e->read(0, out, 0, &report, r.fill);
+        return out;
+    };
+
+    auto primaryOnly = good;
+    setOne(primaryOnly, primaryTable + 2 * 4);
+    ReadReport one;
+    const auto got = readAll(primaryOnly, one);
+    EXPECT_EQ(std::memcmp(got.data(), expected.data(), 4 * 8192), 0) << "the redundant entry serves";
+    EXPECT_FALSE(one.damaged());
+
+    auto both = primaryOnly;
+    setOne(both, redundantTable + 2 * 4);
+    ReadReport two;
+    readAll(both, two);
+    ASSERT_EQ(two.unreadableRanges().size(), 1u);
+    EXPECT_EQ(two.unreadableRanges()[0], (ByteRange{2 * 8192, 8192, RangeKind::Unreadable, Damage::InvalidMapEntry}));
+    std::vector<ByteRange> damage;
+    sparse(both)->describeDamage(0, damage);
+    EXPECT_EQ(damage, two.unreadableRanges());
+
+    auto declared = both;
+    declared[8] |= 4; // zeroed-grain entries in use
+    ReadReport three;
+    const auto zeros = readAll(declared, three);
+    EXPECT_FALSE(three.damaged());
+    EXPECT_EQ(std::count(zeros.begin() + 2 * 8192, zeros.begin() + 3 * 8192, 0), 8192);
+    EXPECT_TRUE(sparse(declared)->isHole(2 * 8192, 8192, false));
+}
+
 TEST(VmdkSparseExtent, EntriesOutsideTheFileAndACutFileAreUnreadableNotZeros) {
     test::SparseVmdkBuilder b(2048, 16, 512);
     for (std::uint64_t g = 0; g < 8; ++g) b.allocate(g);

@@ -120,7 +120,9 @@ std::vector<std::uint8_t> SparseVmdkBuilder::build() const {
     std::vector<std::uint8_t> file(next * 512, 0);
     putLe(file, 0, 0x564D444B, 4);
     putLe(file, 4, 1, 4);
-    putLe(file, 8, 3, 4);
+    // Entries of 1 (grains of zeros) are declared in the flags, as writers that use them do.
+    const bool zeroEntries = std::any_of(raw_.begin(), raw_.end(), [](const auto& e) { return e.second == 1; });
+    putLe(file, 8, zeroEntries ? 7 : 3, 4);
     putLe(file, 12, capacity_, 8);
     putLe(file, 20, grainSize_, 8);
     if (!descriptor_.empty()) {

@@ -22,7 +22,8 @@ public:
     SparseVmdkBuilder& standardDescriptor();
     // Grain `grain` holds data (the sector pattern of its disk sectors).
     SparseVmdkBuilder& allocate(std::uint64_t grain);
-    // Grain-table entry of `grain` set to a raw value (0 or 1 for the two kinds of hole).
+    // Grain-table entry of `grain` set to a raw value (0 or 1 for the two kinds of hole; any
+    // entry of 1 sets the header's flag for zeroed-grain entries).
     SparseVmdkBuilder& rawEntry(std::uint64_t grain, std::uint32_t value);
     // Lay the grains out in the file in reverse order of their index (no two are contiguous
     // in the order they are read).
