@@ -1,6 +1,7 @@
 #include "image/VmdkGrainExtent.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <thread>
 
@@ -86,9 +87,30 @@ bool VmdkGrainExtent::readStored(std::uint64_t fileOffset, std::span<std::uint8_
     return false;
 }
 
+std::uint64_t VmdkGrainExtent::mostCompressedBytes() const {
+    return kVmdkGrainMarkerHeader + grainBytes_ + grainBytes_ / 8 + kCompressedSlack;
+}
+
+Damage VmdkGrainExtent::markerDamage(std::uint64_t grain, const VmdkMarker& marker, std::uint64_t markerOffset) const {
+    // A grain marker names the grain it holds; any other is the wrong place.
+    if (!marker.isGrain() || marker.value != grain * (grainBytes_ / 512)) return Damage::InvalidMapEntry;
+    const std::uint64_t end = kVmdkGrainMarkerHeader + std::uint64_t{marker.size};
+    if (end > mostCompressedBytes()) return Damage::BadCompressedData;
+    if (markerOffset >= fileLength_ || end > fileLength_ - markerOffset) return outsideFile(markerOffset + end);
+    return Damage::None;
+}
+
+Damage VmdkGrainExtent::compressedGrainDamage(std::uint64_t grain, std::uint64_t markerOffset) const {
+    std::array<std::uint8_t, 16> head{};
+    const std::int64_t got = file_.readAt(markerOffset, head);
+    if (got < 0) return Damage::ReadError;
+    const auto marker = decodeVmdkMarker(std::span(head).first(static_cast<std::size_t>(got)));
+    return marker ? markerDamage(grain, *marker, markerOffset) : Damage::PastEndOfFile;
+}
+
 Damage VmdkGrainExtent::inflateGrain(std::uint64_t grain, std::uint64_t markerOffset, std::uint64_t skip,
                                      std::span<std::uint8_t> window) const {
-    const std::uint64_t most = kVmdkGrainMarkerHeader + grainBytes_ + grainBytes_ / 8 + kCompressedSlack;
+    const std::uint64_t most = mostCompressedBytes();
     const std::uint64_t inFile = fileLength_ - markerOffset; // storedAt: markerOffset < fileLength_
     std::span<const std::uint8_t> bytes;
     // The marker's sector first, then exactly the rest of its data, held only once the marker
@@ -115,11 +137,8 @@ Damage VmdkGrainExtent::inflateGrain(std::uint64_t grain, std::uint64_t markerOf
     }
     const auto marker = decodeVmdkMarker(bytes);
     if (!marker) return Damage::PastEndOfFile;
-    // A grain marker names the grain it holds; any other is the wrong place.
-    if (!marker->isGrain() || marker->value != grain * (grainBytes_ / 512)) return Damage::InvalidMapEntry;
-    const std::uint64_t end = kVmdkGrainMarkerHeader + std::uint64_t{marker->size};
-    if (end > most) return Damage::BadCompressedData;
-    if (end > bytes.size()) return outsideFile(markerOffset + end);
+    if (const Damage why = markerDamage(grain, *marker, markerOffset); why != Damage::None) return why;
+    if (kVmdkGrainMarkerHeader + std::uint64_t{marker->size} > bytes.size()) return Damage::PastEndOfFile;
     const auto data = bytes.subspan(kVmdkGrainMarkerHeader, marker->size);
     return inflateVmdkGrain(data, grainLength(grain), skip, window) ? Damage::None : Damage::BadCompressedData;
 }
@@ -320,6 +339,11 @@ void VmdkGrainExtent::describeRanges(std::uint64_t diskBase, std::vector<ByteRan
             why = Damage::PastEndOfFile;
         } else if (g.kind == Grain::Kind::Unreadable) {
             why = g.reason;
+        } else if (g.kind == Grain::Kind::Compressed) {
+            // The marker tells whether the grain's data is all there and is this grain's; only
+            // inflating it tells whether the data is sound.
+            why = compressedGrainDamage(grain, g.fileOffset);
+            if (why == Damage::None) continue;
         } else {
             continue;
         }

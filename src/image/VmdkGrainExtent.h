@@ -13,6 +13,7 @@
 
 #include "image/ReadOnlyFile.h"
 #include "image/VmdkExtent.h"
+#include "image/VmdkGrainMarker.h"
 
 namespace vindaru {
 
@@ -102,6 +103,14 @@ class VmdkGrainExtent : public VmdkExtent {
     };
     bool readStored(std::uint64_t fileOffset, std::span<std::uint8_t> out, std::uint64_t diskOffset,
                     ReadReport* report) const;
+    // The most bytes a grain's marker and deflate data may take.
+    std::uint64_t mostCompressedBytes() const;
+    // Why `marker`, which the map puts at `markerOffset` for `grain`, cannot give the grain as far
+    // as the marker alone tells: another grain's marker, a size beyond any deflate of a grain, or
+    // data past the end of the file. None otherwise.
+    Damage markerDamage(std::uint64_t grain, const VmdkMarker& marker, std::uint64_t markerOffset) const;
+    // markerDamage for the marker read from the file.
+    Damage compressedGrainDamage(std::uint64_t grain, std::uint64_t markerOffset) const;
     // Inflates grain `grain` from its marker at `markerOffset` and gives its bytes from `skip` on,
     // as many as `window` holds; None when the grain's stream is sound, else why not.
     Damage inflateGrain(std::uint64_t grain, std::uint64_t markerOffset, std::uint64_t skip,

@@ -171,6 +171,34 @@ TEST(VmdkStreamExtent, DamagedGrainsAreUnreadableEachForItsReason) {
     EXPECT_EQ(std::count(out.begin() + 65536, out.begin() + 196608, 0), 131072);
 }
 
+// The damage map (what `check` and `info` show) finds from the markers alone what a read of the
+// grains finds: a grain whose marker names another grain, one that claims more than any deflate
+// of a grain, and one whose data the end of the file cuts (the directory up front, as qemu-img
+// writes it, so nothing else is lost).
+TEST(VmdkStreamExtent, TheDamageMapNamesGrainsWhoseMarkersReadsRefuse) {
+    const auto disk = patternDisk(1024, {}, 128);
+    auto image = test::streamOptimizedImage(disk, 128, false);
+    auto putLe32 = [&](std::uint64_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) image.file[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    image.file[image.grainMarkerAt[2]] ^= 0x80;          // grain 2's marker names grain 3
+    putLe32(image.grainMarkerAt[4] + 8, 0x7FFFFFF0);     // grain 4's marker claims 2 GiB of data
+    image.file.resize(image.grainMarkerAt[7] + 100);     // the file ends inside grain 7's data
+    const auto e = sparse(image.file);
+    Reader r;
+    std::vector<std::uint8_t> out(disk.size());
+    ReadReport report;
+    EXPECT_FALSE(e->read(0, out, 0, &report, r.fill));
+    const auto bad = report.unreadableRanges();
+    ASSERT_EQ(bad.size(), 3u);
+    EXPECT_EQ(bad[0], (ByteRange{2 * 65536, 65536, RangeKind::Unreadable, Damage::InvalidMapEntry}));
+    EXPECT_EQ(bad[1], (ByteRange{4 * 65536, 65536, RangeKind::Unreadable, Damage::BadCompressedData}));
+    EXPECT_EQ(bad[2], (ByteRange{7 * 65536, 65536, RangeKind::Unreadable, Damage::PastEndOfFile}));
+    std::vector<ByteRange> damage;
+    e->describeDamage(0, damage);
+    EXPECT_EQ(damage, bad);
+}
+
 TEST(VmdkStreamExtent, ACopyCutShortIsMappedFromItsMarkersUpToTheCut) {
     const auto disk = patternDisk(1024, {3}, 128);
     const auto image = test::streamOptimizedImage(disk, 128, true);
