@@ -31,6 +31,7 @@ bool bitSet(std::span<const std::uint8_t> bitmap, std::uint64_t sector) {
 
 bool FileReadSeekVHD::open(const std::string& path) {
     reset();
+    uniqueId_.clear();
     name_ = std::filesystem::path(path).filename().string();
     if (!endsWithImageExtension(path, "vhd")) {
         session.messages->info("not a vhd file: the name of " + name_ + " does not end in .vhd");
@@ -41,15 +42,16 @@ bool FileReadSeekVHD::open(const std::string& path) {
         return false;
     }
     imageLength = file.length();
-    const Footer footer = readFooter(file);
-    if (!footer.hasCookie) {
+    Footer footer = readFooter(file);
+    footerLost_ = !footer.hasCookie && footerFromHeader(footer);
+    if (!footer.hasCookie && !footerLost_) {
         session.messages->info(name_ + " is not a VHD image: it has no footer (\"conectix\") at its start or end");
         reset();
         return false;
     }
     // A dynamic disk keeps a copy of its footer at the start; the one at the end is lost in a
     // cut copy, and the copy then tells the disk.
-    if (!footer.atEnd) {
+    if (!footer.atEnd && !footerLost_) {
         Footer last;
         if (file.length() >= kFooterSize) file.readZeroFilled(file.length() - kFooterSize, last.bytes, kFooterSize);
         footerCopyUsed_ = !hasCookie(last.bytes, "conectix");
@@ -57,13 +59,39 @@ bool FileReadSeekVHD::open(const std::string& path) {
     const std::uint64_t diskBytes = be64(footer.bytes, kFooterCurrentSize);
     declaredBytes = diskBytes;
     diskType_ = be32(footer.bytes, kFooterDiskType);
-    uniqueId_ = uniqueIdText(std::span<const std::uint8_t>(footer.bytes).subspan(kFooterUniqueId, 16));
+    if (!footerLost_) uniqueId_ = uniqueIdText(std::span<const std::uint8_t>(footer.bytes).subspan(kFooterUniqueId, 16));
     const bool ok = footer.atEnd && diskType_ == kDiskTypeFixed ? openFixed(diskBytes) : openDynamic(footer.bytes);
     if (!ok) {
         session.messages->info(name_ + ": the block allocation table is larger than any VHD holds");
         reset();
     }
     return ok;
+}
+
+// A dynamic disk that lost both copies of its footer (a cut copy whose first sector was
+// overwritten) still has its dynamic header where every writer puts it, and the header maps
+// the blocks: the footer is rebuilt from it, the disk as large as its table's blocks (the real
+// size, lost with the footer, is at most one block less), a differencing disk where the header
+// names a parent. Without the header the file is no VHD at all.
+bool FileReadSeekVHD::footerFromHeader(Footer& footer) const {
+    std::uint8_t header[kDynamicHeaderSize] = {};
+    if (file.readZeroFilled(kDefaultHeaderOffset, header, sizeof header) < sizeof header ||
+        !hasCookie(header, "cxsparse"))
+        return false;
+    const std::uint64_t block = be32(header, kHeaderBlockSize);
+    if (!isPowerOfTwo(block) || block < kMinBlockSize || block > kMaxBlockSize) return false;
+    const std::uint64_t diskBytes = std::uint64_t{be32(header, kHeaderMaxTableEntries)} * block; // < 2^62
+    const bool child = std::any_of(header + kHeaderParentUniqueId, header + kHeaderParentUniqueId + 16,
+                                   [](std::uint8_t b) { return b != 0; });
+    std::fill(std::begin(footer.bytes), std::end(footer.bytes), std::uint8_t{0});
+    std::copy_n("conectix", 8, footer.bytes);
+    for (int i = 0; i < 8; ++i) {
+        footer.bytes[kFooterDataOffset + i] = static_cast<std::uint8_t>(kDefaultHeaderOffset >> (56 - 8 * i));
+        footer.bytes[kFooterCurrentSize + i] = static_cast<std::uint8_t>(diskBytes >> (56 - 8 * i));
+    }
+    footer.bytes[kFooterDiskType + 3] = static_cast<std::uint8_t>(child ? kDiskTypeDifferencing : kDiskTypeDynamic);
+    footer.atEnd = false;
+    return true;
 }
 
 // A fixed disk is one stretch of data; it is served as consecutive blocks of the default size
@@ -215,6 +243,9 @@ std::vector<std::string> FileReadSeekVHD::structureLines() const {
                                uniqueId_.c_str()));
     if (footerCopyUsed_)
         lines.push_back("The footer at the end of the file is missing or damaged: the copy at the start is used");
+    if (footerLost_)
+        lines.push_back("Both copies of the footer are missing or damaged: the disk type and size are taken from the "
+                        "dynamic header and its block allocation table, and the disk's unique id is unknown");
     if (isFixed()) return lines;
     lines.push_back(formatText("Dynamic header at byte %llu%s: block size %llu bytes", static_cast<unsigned long long>(headerOffset_),
                                headerFound_ ? "" : " (no \"cxsparse\" cookie: the usual places and sizes are assumed)",

@@ -46,6 +46,7 @@ class FileReadSeekVHD : public BlockMappedReader {
                           std::uint64_t diskOffset, ReadReport* report) const override;
 
   private:
+    bool footerFromHeader(vhd::Footer& footer) const;
     bool openFixed(std::uint64_t diskBytes);
     bool openDynamic(std::span<const std::uint8_t> footer);
     std::uint64_t headerOffset(std::span<const std::uint8_t> footer) const;
@@ -53,6 +54,7 @@ class FileReadSeekVHD : public BlockMappedReader {
     std::string name_;
     std::uint32_t diskType_ = 0;
     bool footerCopyUsed_ = false;
+    bool footerLost_ = false; // neither copy of the footer is there; rebuilt from the header
     bool headerFound_ = false;
     std::string uniqueId_;
     vhd::VhdParent parent_;

@@ -52,6 +52,9 @@ std::optional<ImageKind> kindByContent(const ReadOnlyFile& file) {
         file.readZeroFilled(file.length() - vhd::kFooterSize, tail, sizeof tail);
         if (vhd::hasCookie(tail, "conectix")) return ImageKind::Vhd;
     }
+    // A dynamic VHD that lost both copies of its footer still has its dynamic header.
+    if (first.size() > vhd::kDefaultHeaderOffset && vhd::hasCookie(first.subspan(vhd::kDefaultHeaderOffset), "cxsparse"))
+        return ImageKind::Vhd;
     if (looksLikeDescriptor(first)) return ImageKind::Vmdk;
     return std::nullopt;
 }

@@ -272,3 +272,33 @@ TEST(VhdReader, EndFooterIsUsedWhenTheCopyAtTheStartIsDamaged) {
     EXPECT_EQ(vhd.session.diskSectorCount, disk.size() / 512);
     EXPECT_EQ(vhd.readAt(0, disk.size()), disk);
 }
+
+// A copy that lost both footers (its end cut off, its first sector overwritten) is still the
+// dynamic disk its header describes: known by that header, read block by block, as large as its
+// table's blocks (the real size went with the footer), and the loss said in its structure.
+TEST(VhdReader, ADynamicDiskThatLostBothFootersIsReadThroughItsHeader) {
+    auto disk = patternDisk(5 * kMiB, 17);
+    VhdPlan plan;
+    plan.absent = {1};
+    auto image = buildDynamicVhd(disk, plan);
+    std::fill_n(disk.begin() + 2 * kMiB, 2 * kMiB, 0);
+    image.resize(image.size() - 512);
+    std::fill_n(image.begin(), 512, 0x5A);
+    OpenedVhd vhd(image);
+    ASSERT_TRUE(vhd.opened) << (vhd.messages.texts().empty() ? "" : vhd.messages.texts().back());
+    EXPECT_EQ(probeImage(vhd.path.string()).kind, ImageKind::Vhd);
+    EXPECT_EQ(vhd.reader->kindText(), "vhd (dynamic)");
+    EXPECT_EQ(vhd.session.diskSectorCount, 6 * kMiB / 512);
+    EXPECT_EQ(vhd.readAt(0, disk.size()), disk);
+    EXPECT_TRUE(allZero(vhd.readAt(disk.size(), kMiB)));
+    const auto lines = vhd.reader->structureLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("Both copies of the footer") != std::string::npos; }));
+    EXPECT_EQ(vhd.reader->layerId(), "");
+
+    // Without the header as well, nothing says this is a VHD.
+    std::fill_n(image.begin() + 512, 8, 0);
+    OpenedVhd bare(image);
+    EXPECT_FALSE(bare.opened);
+    EXPECT_FALSE(probeImage(bare.path.string()).kind.has_value());
+}
