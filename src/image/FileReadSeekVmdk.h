@@ -38,6 +38,7 @@ public:
     std::string layerId() const override { return disk_.descriptor().contentId; }
     // A delta read without its parent cannot give what it leaves to the parent: unreadable too.
     void describeDamage(std::vector<ByteRange>& out) const override;
+    void describeDataDamage(std::vector<ByteRange>& out) const override { disk_.describeDataDamage(out); }
     std::vector<std::string> structureLines() const override { return disk_.structureLines(); }
     std::string kindText() const override;
 

@@ -292,11 +292,15 @@ std::vector<std::string> chainLines(const std::vector<ChainLayer>& layers, std::
     return lines;
 }
 
-std::vector<ByteRange> chainDamage(const readWriteInterface& reader) {
+std::vector<ByteRange> chainDamage(const readWriteInterface& reader, bool readData) {
     std::vector<ByteRange> own;
     reader.describeDamage(own);
+    if (readData) reader.describeDataDamage(own);
     std::vector<ByteRange> lower;
-    for (const readWriteInterface* p = reader.parent(); p; p = p->parent()) p->describeDamage(lower);
+    for (const readWriteInterface* p = reader.parent(); p; p = p->parent()) {
+        p->describeDamage(lower);
+        if (readData) p->describeDataDamage(lower);
+    }
 
     std::vector<ByteRange> out;
     for (const ByteRange& r : own) addRange(out, r);

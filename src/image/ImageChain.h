@@ -113,8 +113,9 @@ std::vector<std::string> chainLines(const std::vector<ChainLayer>& layers, std::
 
 // The ranges of the disk `reader` serves (its whole chain) known to be unreadable from the maps
 // alone, in ascending order and joined: each layer's own damage, and for a layer below the top,
-// only where the layers above it defer to it.
-std::vector<ByteRange> chainDamage(const readWriteInterface& reader);
+// only where the layers above it defer to it. With `readData`, also what reading the layers'
+// checked data finds (describeDataDamage).
+std::vector<ByteRange> chainDamage(const readWriteInterface& reader, bool readData = false);
 
 // "2 ranges unreadable, 64.0 MB" (or "no damage found") for a damage map.
 std::string damageSummary(const std::vector<ByteRange>& damage);

@@ -276,6 +276,10 @@ void VmdkDisk::describeDamage(std::vector<ByteRange>& out) const {
     for (std::size_t i = 0; i < extents_.size(); ++i) extents_[i]->describeDamage(starts_[i], out);
 }
 
+void VmdkDisk::describeDataDamage(std::vector<ByteRange>& out) const {
+    for (std::size_t i = 0; i < extents_.size(); ++i) extents_[i]->describeDataDamage(starts_[i], out);
+}
+
 void VmdkDisk::describeAbsent(std::vector<ByteRange>& out) const {
     for (std::size_t i = 0; i < extents_.size(); ++i) extents_[i]->describeAbsent(starts_[i], out);
 }

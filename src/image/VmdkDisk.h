@@ -43,6 +43,7 @@ class VmdkDisk {
     std::uint64_t nextData(std::uint64_t offset, bool absentIsHole) const;
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const;
     void describeDamage(std::vector<ByteRange>& out) const;
+    void describeDataDamage(std::vector<ByteRange>& out) const;
     // The ranges a delta leaves to its parent (see VmdkExtent::describeAbsent).
     void describeAbsent(std::vector<ByteRange>& out) const;
     std::vector<std::string> structureLines() const;

@@ -54,6 +54,10 @@ class VmdkExtent {
     virtual void describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
         (void)diskBase, (void)out;
     }
+    // Ranges whose stored data a read finds unreadable (readWriteInterface::describeDataDamage).
+    virtual void describeDataDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
+        (void)diskBase, (void)out;
+    }
     // Ranges the extent's map leaves to a parent layer (absent grains), in disk coordinates, as
     // unreadable MissingParent ranges: a delta read without its parent cannot give them.
     virtual void describeAbsent(std::uint64_t diskBase, std::vector<ByteRange>& out) const {

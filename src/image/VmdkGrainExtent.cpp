@@ -26,6 +26,14 @@ constexpr std::uint64_t kCompressedSlack = 4096;
 // A read with this many compressed grains inflates them on two threads.
 constexpr std::size_t kParallelJobs = 8;
 
+// Adds `range` to `out`, joined to the last range when it follows it for the same reason.
+void appendJoined(std::vector<ByteRange>& out, const ByteRange& range) {
+    if (!out.empty() && out.back().end() == range.offset && out.back().reason == range.reason)
+        out.back().length += range.length;
+    else
+        out.push_back(range);
+}
+
 std::vector<std::uint8_t>& scratch() {
     thread_local std::vector<std::uint8_t> buffer;
     return buffer;
@@ -318,6 +326,22 @@ void VmdkGrainExtent::describeAbsent(std::uint64_t diskBase, std::vector<ByteRan
     describeRanges(diskBase, out, true);
 }
 
+void VmdkGrainExtent::describeDataDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
+    // Grains are inflated whole into the window when they fit, a window's worth at a time (the
+    // whole stream still checked) when they do not.
+    std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min(grainBytes_, kCacheableGrain)));
+    for (std::uint64_t grain = 0, next = 0; grain < grainCount_; grain = next) {
+        const Grain g = lookup(grain);
+        next = g.kind == Grain::Kind::Compressed ? grain + 1 : std::max(sameUntil(grain), grain + 1);
+        if (g.kind != Grain::Kind::Compressed || compressedGrainDamage(grain, g.fileOffset) != Damage::None)
+            continue; // describeDamage lists a bad marker
+        const std::uint64_t length = grainLength(grain);
+        const auto fill = static_cast<std::size_t>(std::min<std::uint64_t>(length, window.size()));
+        const Damage why = inflateGrain(grain, g.fileOffset, 0, std::span(window).first(fill));
+        if (why != Damage::None) appendJoined(out, {diskBase + grain * grainBytes_, length, RangeKind::Unreadable, why});
+    }
+}
+
 void VmdkGrainExtent::describeRanges(std::uint64_t diskBase, std::vector<ByteRange>& out,
                                      bool absent) const {
     for (std::uint64_t grain = 0, next = 0; grain < grainCount_; grain = next) {
@@ -347,11 +371,7 @@ void VmdkGrainExtent::describeRanges(std::uint64_t diskBase, std::vector<ByteRan
         } else {
             continue;
         }
-        const ByteRange range{diskBase + start, len, RangeKind::Unreadable, why};
-        if (!out.empty() && out.back().end() == range.offset && out.back().reason == why)
-            out.back().length += len;
-        else
-            out.push_back(range);
+        appendJoined(out, {diskBase + start, len, RangeKind::Unreadable, why});
     }
 }
 

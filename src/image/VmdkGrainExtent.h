@@ -26,6 +26,8 @@ class VmdkGrainExtent : public VmdkExtent {
     std::span<const std::uint8_t> viewAt(std::uint64_t offset, std::uint64_t length) const override;
     void describeDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const override;
     void describeAbsent(std::uint64_t diskBase, std::vector<ByteRange>& out) const override;
+    // Inflates every compressed grain whose marker is sound.
+    void describeDataDamage(std::uint64_t diskBase, std::vector<ByteRange>& out) const override;
     bool hasGrainMap() const override { return true; }
 
     std::uint64_t grainBytes() const { return grainBytes_; }

@@ -79,6 +79,10 @@ class readWriteInterface : public ByteSource {
     // Ranges of the disk known to be unreadable from this layer's maps alone (a truncated file,
     // a bad map entry, a missing parent's ranges), in this disk's coordinates. For `check`.
     virtual void describeDamage(std::vector<ByteRange>& out) const { (void)out; }
+    // Ranges whose stored bytes only a read shows to be unreadable (a compressed grain whose
+    // data does not inflate), in this disk's coordinates; beyond describeDamage's. It reads every
+    // such piece of data, so it is for `check` alone.
+    virtual void describeDataDamage(std::vector<ByteRange>& out) const { (void)out; }
     // What the container is made of, one line each (header fields, tables, extents), for `info`
     // and `check`.
     virtual std::vector<std::string> structureLines() const { return {}; }

@@ -169,6 +169,13 @@ TEST(VmdkStreamExtent, DamagedGrainsAreUnreadableEachForItsReason) {
     EXPECT_EQ(std::memcmp(out.data(), disk.data(), 65536), 0);
     EXPECT_EQ(std::memcmp(out.data() + 196608, disk.data() + 196608, 65536), 0);
     EXPECT_EQ(std::count(out.begin() + 65536, out.begin() + 196608, 0), 131072);
+
+    // The marker alone shows grain 2's damage; only inflating its data shows grain 1's.
+    std::vector<ByteRange> mapped, inflated;
+    e->describeDamage(1 << 20, mapped);
+    e->describeDataDamage(1 << 20, inflated);
+    EXPECT_EQ(mapped, std::vector<ByteRange>{bad[1]});
+    EXPECT_EQ(inflated, std::vector<ByteRange>{bad[0]});
 }
 
 // The damage map (what `check` and `info` show) finds from the markers alone what a read of the

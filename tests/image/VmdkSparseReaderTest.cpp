@@ -6,6 +6,7 @@
 
 #include "common/Session.h"
 #include "image/FileReadSeekVmdk.h"
+#include "image/ImageChain.h"
 #include "image/ReaderFactory.h"
 #include "image/VmdkTestImages.h"
 #include "support/TestSupport.h"
@@ -106,6 +107,20 @@ TEST(VmdkSparseReader, ReadsPastTheDiskAreUnreadableNotZerosThatLookLikeData) {
     EXPECT_EQ(got, slice(b.expectedDisk(), 60 * 512, 16 * 512));
     EXPECT_EQ(report.unreadableBytes(), 12u * 512);
     EXPECT_EQ(report.unreadableRanges().at(0).reason, Damage::PastEndOfDisk);
+}
+
+// What `check` asks of a chain: the maps' damage by default, and with the data read, a
+// stream-optimized grain whose deflate data is corrupt.
+TEST(VmdkSparseReader, AChecksReadOfTheDataFindsGrainsThatDoNotInflate) {
+    std::vector<std::uint8_t> disk(4 * 65536);
+    for (std::size_t i = 0; i < disk.size(); ++i) disk[i] = static_cast<std::uint8_t>(i * 7 / 5);
+    auto image = test::streamOptimizedImage(
+        disk, 128, false, test::descriptorText("streamOptimized", {"RW 512 SPARSE \"disk.vmdk\""}));
+    image.file[image.grainMarkerAt[3] + 30] ^= 0x5A;
+    auto o = openImage(image.file);
+    EXPECT_TRUE(chainDamage(*o->reader).empty());
+    EXPECT_EQ(chainDamage(*o->reader, true),
+              (std::vector<ByteRange>{{3 * 65536, 65536, RangeKind::Unreadable, Damage::BadCompressedData}}));
 }
 
 TEST(VmdkSparseReader, RandomReadsMatchTheDisk) {
