@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/CliText.h"
+#include "common/DisplayFormat.h"
 
 namespace vindaru::cli {
 
@@ -42,6 +43,9 @@ int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, con
         return kExitNotFound;
     }
     volume_ = *record;
+    // Whatever the candidate search and the scan read is kept: the listing is only as sound as
+    // the bytes it was built from.
+    ReadScope reads;
     std::shared_ptr<VolumeParser> searched;
     AdvancedChoice choice;
     if (mode.scanMode == kScanModeAdvanced) {
@@ -66,7 +70,20 @@ int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, con
     logic_->run();
     status_.flush();
     progress_.finish();
+    scanReads_ = reads.report();
     return kExitOk;
+}
+
+bool CliBrowse::warnOfDamagedListing(const ReadReport& walkReads) const {
+    ReadReport reads = scanReads_;
+    reads.merge(walkReads);
+    if (!reads.damaged()) return false;
+    const std::size_t ranges = reads.unreadableRanges().size();
+    std::cerr << "vindaru-cli: the volume's file system was read from " << ranges
+              << (ranges == 1 ? " range" : " ranges") << " of the disk that could not be read ("
+              << formatSizeText(reads.unreadableBytes())
+              << ", taken as zeros): entries may be missing or wrong; `vindaru-cli check` lists the damage\n";
+    return true;
 }
 
 std::vector<EntryRef> CliBrowse::firstLevel() const {

@@ -15,6 +15,7 @@
 #include "cli/CliVolume.h"
 #include "common/CheckTree.h"
 #include "common/Session.h"
+#include "image/ByteSource.h"
 
 namespace vindaru::cli {
 
@@ -42,6 +43,12 @@ public:
     const VolumeRecord& volume() const { return volume_; }
     CliMessageSink& messages() { return messages_; }
     CliProgressSink& progress() { return progress_; }
+    // What the scan's reads met: a scan that read unreadable ranges of the disk (as zeros) may
+    // have lost entries or listed wrong ones.
+    const ReadReport& scanReads() const { return scanReads_; }
+    // Says so on stderr when the scan's reads, or `walkReads` (those of the folders read as the
+    // listing or the save walked them), met unreadable ranges; true when they did.
+    bool warnOfDamagedListing(const ReadReport& walkReads) const;
 
 private:
     CliMessageSink messages_;
@@ -52,6 +59,7 @@ private:
     CheckTree tree_;
     VolumeRecord volume_;
     std::unique_ptr<VolumeScanLogic> logic_;
+    ReadReport scanReads_;
 };
 
 

@@ -30,9 +30,11 @@ enum class Format { Text, Tsv, Json };
 constexpr const char* kTsvHeader =
     "partition_start_sector\tfs_type\tpath\tis_dir\tis_deleted\tsize\tmd5\tmtime\tpath_guessed\trecoverable\n";
 
-// The md5 of what saving the entry would write, computed in memory from the same content path.
-std::string md5OfContent(EntryView& view, EntryRef entry) {
+// The md5 of what saving the entry would write, computed in memory from the same content path;
+// `unreadable` counts the bytes that came from ranges of the disk that could not be read.
+std::string md5OfContent(EntryView& view, EntryRef entry, std::uint64_t& unreadable) {
     Md5 md5;
+    ReadScope reads;
     try {
         view.writeContent(entry, [&](std::span<const std::uint8_t> data) {
             md5.update(data);
@@ -41,8 +43,12 @@ std::string md5OfContent(EntryView& view, EntryRef entry) {
     } catch (const std::exception&) {
         // A damaged record the parser cannot size: the hash covers what was read.
     }
+    unreadable = reads.report().unreadableBytes();
     return md5.finishHex();
 }
+
+// Past this many, files whose digests met unreadable ranges are only counted.
+constexpr std::size_t kMaxNamedDamagedFiles = 20;
 
 // A Unix time and its ISO 8601 text as JSON values; null when the entry has no such time.
 std::string jsonTime(bool known, std::int64_t seconds, const char* name) {
@@ -84,7 +90,9 @@ public:
         const std::string recoverable = recoverableValue(share);
         key_ = share.value_or(2.0);
         std::string md5;
-        if (withMd5_) md5 = dir ? "-" : md5OfContent(view_, entry);
+        std::uint64_t unreadable = 0;
+        if (withMd5_) md5 = dir ? "-" : md5OfContent(view_, entry, unreadable);
+        if (unreadable != 0) damaged_.emplace_back(path, unreadable);
         if (format_ == Format::Tsv) {
             emit(formatText("%llu\t%s\t%s\t%d\t%d\t%llu\t%s\t%lld\t%d\t%s\n",
                         static_cast<unsigned long long>(browse_.volume().startSector),
@@ -122,6 +130,19 @@ public:
                     path.c_str(), withMd5_ ? "  " : "", md5.c_str()));
     }
 
+    // Names on stderr the files whose digests cover bytes the disk could not give; true when
+    // there are any.
+    bool warnOfDamagedDigests() const {
+        if (damaged_.empty()) return false;
+        std::cerr << "vindaru-cli: " << damaged_.size() << (damaged_.size() == 1 ? " file's" : " files'")
+                  << " md5 covers bytes from ranges of the disk that could not be read (taken as zeros):\n";
+        for (std::size_t i = 0; i < damaged_.size() && i < kMaxNamedDamagedFiles; ++i)
+            std::cerr << "  " << damaged_[i].first << " (" << damaged_[i].second << " bytes)\n";
+        if (damaged_.size() > kMaxNamedDamagedFiles)
+            std::cerr << "  ... and " << damaged_.size() - kMaxNamedDamagedFiles << " more\n";
+        return true;
+    }
+
 private:
     CliBrowse& browse_;
     EntryView& view_;
@@ -132,6 +153,8 @@ private:
     double key_ = 0;
     // Rows held back for sorting, with their keys.
     std::vector<std::pair<double, std::string>> held_;
+    // Files whose digests met unreadable ranges, with the unreadable byte counts.
+    std::vector<std::pair<std::string, std::uint64_t>> damaged_;
 
     void emit(std::string row) {
         if (byRecoverable_)
@@ -185,11 +208,20 @@ int runLs(const std::vector<std::string>& argsIn) {
 
     Lister lister(browse, json ? Format::Json : tsv ? Format::Tsv : Format::Text, md5, !sort.empty());
     EntryView& view = browse.view();
+    // The folders read as the walk reaches them; the digests' reads go to scopes of their own.
+    ReadScope walkReads;
+    // A listing built on bytes the disk could not give, or digests of such bytes, is said to be
+    // so and does not end as a sound one.
+    auto finish = [&] {
+        lister.end();
+        const bool listingDamaged = browse.warnOfDamagedListing(walkReads.report());
+        const bool digestsDamaged = lister.warnOfDamagedDigests();
+        return listingDamaged || digestsDamaged ? kExitIncomplete : kExitOk;
+    };
     lister.begin();
     if (!target->volumeItem && !view.isDirectory(target->entry)) {
         lister.print(target->entry, target->path); // a file lists as itself, as on the page
-        lister.end();
-        return kExitOk;
+        return finish();
     }
     std::vector<std::string> names; // the printed path components below the target, by depth
     EntryWalker walker(view, EntryWalker::DirectoryTest::Listing);
@@ -206,8 +238,7 @@ int runLs(const std::vector<std::string>& argsIn) {
         walker.walkLevel(browse.firstLevel(), view.rootEntry(), visit);
     else
         walker.walk(target->entry, visit);
-    lister.end();
-    return kExitOk;
+    return finish();
 }
 
 const CommandRegistrar registrar(CliCommand{

@@ -133,6 +133,8 @@ int runSave(const std::vector<std::string>& argsIn) {
     // Digests are taken only for a manifest, which is where they are kept.
     saver.reportSavedFiles([&](const SavedFile& saved) { report.add(saved); }, manifest != nullptr);
     browse.progress().setUnit(ProgressUnit::items("files"));
+    // The folders read as the save walks them; each file's own reads go to the saver's scope.
+    ReadScope walkReads;
     int rc = kExitOk;
     for (const auto& path : paths) {
         auto target = browse.resolve(path);
@@ -164,6 +166,9 @@ int runSave(const std::vector<std::string>& argsIn) {
         rc = kExitSaveFailed;
     }
     report.printSummary();
+    // Files the damaged parts of the file system held cannot be counted as incomplete: they
+    // were never found.
+    if (browse.warnOfDamagedListing(walkReads.report()) && rc == kExitOk) rc = kExitSaveFailed;
     if (report.incomplete() > 0) {
         std::cerr << "vindaru-cli: " << report.incomplete() << " files could not be saved whole";
         if (report.damaged() > 0)
