@@ -20,7 +20,9 @@ static void printUsage(std::ostream& out) {
            "       vindaru-cli --version\n\ncommands:\n";
     for (const auto& [name, command] : commandRegistry())
         out << "  " << command.usage << "\n";
-    out << "\nimage options (every command that reads an image):\n"
+    out << "\nVOLUME: --volume N (a row of `volumes`; --gpt for a GUID partition table), or\n"
+           "  --start SECTOR --type NTFS|FAT16|FAT32|FAT64|EXTX|HFS+|RAW [--size-mb M]\n"
+           "\nimage options (every command that reads an image):\n"
            "  --kind vmdk|vhd|vdi|vhdx|qcow2   image kind (default: by content, then by extension)\n"
            "  --split               IMAGE is one numbered extent of a split set\n"
            "  --descriptor          IMAGE is a descriptor file naming its extents\n"

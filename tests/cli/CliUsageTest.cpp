@@ -24,7 +24,7 @@ TEST(CliUsage, NoOrUnknownCommandShowsTheCommandsAndExitsOne) {
 
     auto help = runCli({"help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* command : {"info IMAGE", "export IMAGE FOLDER", "cat IMAGE"})
+    for (const char* command : {"info IMAGE", "export IMAGE FOLDER", "cat IMAGE", "VOLUME: --volume N"})
         EXPECT_TRUE(mentions(help.out, command)) << command;
 }
 
