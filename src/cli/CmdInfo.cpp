@@ -88,8 +88,9 @@ struct Container {
 
 std::string kindText(const ImageArgs& image, const std::optional<FileInformation>& info,
                      const readWriteInterface& reader) {
-    if (std::string own = reader.kindText(); own != "raw") return own;
+    // A file without any signature is read through the flat extent reader, but is a raw disk.
     if (image.rawDisk) return "raw";
+    if (std::string own = reader.kindText(); own != "raw") return own;
     std::string text = kindName(image.choices.kind);
     if (info && !info->createType.empty()) text += " (" + info->createType + ")";
     return text;

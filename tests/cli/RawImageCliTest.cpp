@@ -54,6 +54,9 @@ TEST(RawImageCli, SignaturesStillDecideAndTinyOrExplicitlySparseFilesFail) {
     EXPECT_TRUE(says(tiny.err, "is not a disk image")) << tiny.err;
 
     test::writeFile(dir / "disk.img", random);
+    const auto info = cli("info", (dir / "disk.img").string(), "");
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_TRUE(says(info.out, "\nKind: raw\n")) << info.out;
     const auto sparse = cli("cat", (dir / "disk.img").string(), "--extent SPARSE");
     EXPECT_EQ(sparse.exitCode, 2);
     EXPECT_TRUE(says(sparse.err, "--extent FLAT")) << sparse.err;
