@@ -20,6 +20,7 @@
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
 #include "app/VhdInputDialog.h"
+#include "browser/FileSystemDrivers.h"
 #include "common/DisplayFormat.h"
 #include "volume/VolumeTypeNames.h"
 
@@ -35,6 +36,7 @@ PopulateDriveLogic::Choices logicChoices(const DiscoveryChoices& c, const VhdInp
     choices.doNotSkipVolumeSize = c.doNotSkipVolumeSize;
     choices.customStartSector = c.customStartSector;
     choices.customEndSector = c.customEndSector;
+    choices.fileSystems = fileSystemDrivers();
     if (const std::optional<ImageChoices> kind = image.logic().imageChoices()) {
         choices.makeReader = [kind = *kind](Session& session) {
             return createReader(session, kind);
@@ -113,7 +115,7 @@ void PopulateDriveDlg::buildControls() {
     end_->setMinimumWidth(150);
     treatAsLabel_ = new QLabel(tr("Treat file system as:"), customGroup_);
     treatAs_ = new QComboBox(customGroup_);
-    for (const std::string& name : treatAsChoices())
+    for (const std::string& name : treatAsChoices(fileSystemDrivers()))
         treatAs_->addItem(QString::fromStdString(name));
     treatAs_->setCurrentIndex(-1);
     treatAs_->setMinimumWidth(110);

@@ -31,8 +31,7 @@ std::uint64_t AdvanceOptionsLogic::candidateLimit() const {
 }
 
 AdvanceOptionsLogic::Prepared AdvanceOptionsLogic::prepare() {
-    const FileSystemKind kind = fileSystemKind(volume_.fileSystemName);
-    const FileSystemDriver& driver = driverFor(kind);
+    const FileSystemDriver& driver = driverFor(volume_);
     if (!driver.offersAdvanced || driver.listName[0] == '\0') return Prepared::NotOffered;
     if (!driver.create) return Prepared::NotBuiltYet;
     if (!reader_) {

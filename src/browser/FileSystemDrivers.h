@@ -1,37 +1,24 @@
-// The one table of file systems: for each kind, the names it is shown under, the recovery modes
-// the recovery mode page offers for it, whether it has an Advanced mode, and the factory of its
-// parser. Adding a file system is one folder under src/fs/ and one row here (docs/adding-a-file-system.md).
+// The program's table of file systems: one driver row (volume/FileSystemDriver.h) for each,
+// plus the rows of the kinds that are not file systems (RAW, Unknown, Other). Adding a file
+// system is one folder under src/fs/ and one row here (docs/adding-a-file-system.md).
 #pragma once
 
-#include <memory>
-#include <string>
+#include <string_view>
 
 #include "fs/parser/VolumeParser.h"
-#include "volume/FileSystemKind.h"
+#include "volume/FileSystemDriver.h"
 
 namespace vindaru {
 
-struct FileSystemDriver {
-    FileSystemKind kind;
-    // Lower-case name listings print (ls --tsv, --json): "ntfs", "fat16", ...; empty for kinds
-    // that are not file systems.
-    const char* listName;
-    // The modes the recovery mode page offers.
-    bool offersStandard;
-    bool offersAdvanced;
-    bool offersDeep;
-    // The parser's factory; null while the kind has no parser in this build.
-    ParserFactory create;
-    // The status text when the scan page (or the advance options page) starts on this kind;
-    // null: none.
-    const char* selectedStatus;
-};
+// Every row, in the order discovery tries their probes.
+FileSystemTable fileSystemDrivers();
 
-// The row of `kind` (every kind has one).
-const FileSystemDriver& driverFor(FileSystemKind kind);
-inline const FileSystemDriver& driverFor(const VolumeRecord& volume) {
-    return driverFor(fileSystemKind(volume.fileSystemName));
-}
+// The row a volume record's type name resolves to; the Other row when no row has the name.
+const FileSystemDriver& driverNamed(std::string_view typeName);
+inline const FileSystemDriver& driverFor(const VolumeRecord& volume) { return driverNamed(volume.fileSystemName); }
+// The kind a type name resolves to (Other for a file system without a key of its own). Rows are
+// looked up by name, never by kind: kinds do not tell apart the rows whose kind is Other.
+inline FileSystemKind fileSystemKind(std::string_view typeName) { return driverNamed(typeName).kind; }
 
 // The wizard's message for a kind whose parser is not in this build.
 inline constexpr const char* kNotBuiltYetMessage = "This file system cannot be scanned by this version.";

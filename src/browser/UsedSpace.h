@@ -5,7 +5,7 @@
 
 #include "common/UsedRanges.h"
 #include "image/ByteSource.h"
-#include "volume/FileSystemKind.h"
+#include "volume/FileSystemDriver.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
@@ -15,9 +15,10 @@ inline constexpr const char* kFreeSpaceUnknownFileSystem =
 inline constexpr const char* kFreeSpaceMapUnreadable =
     "Free space only: the allocation map of this volume could not be read, so its free space cannot be told. Nothing was carved.";
 
-// The file system whose structures begin the volume: NTFS, the FAT family, exFAT, HFS+ or ext;
-// Unknown when none does.
-FileSystemKind fileSystemAtVolumeStart(const ByteSource& disk, const VolumeRecord& volume);
+// The row of the file system whose structures begin the volume, by one pass of the table's
+// probes over its first 2 KiB; null when none recognises them.
+const FileSystemDriver* fileSystemAtVolumeStart(const ByteSource& disk, const VolumeRecord& volume,
+                                                FileSystemTable table);
 
 // The ranges live files use, or no ranges and the message that tells why they cannot be known.
 UsedSpace usedSpaceOf(const ByteSource& disk, const VolumeRecord& volume);

@@ -38,8 +38,8 @@ void VolumeScanLogic::takeAdvancedParser(std::shared_ptr<VolumeParser> parser, A
 }
 
 VolumeScanLogic::Prepared VolumeScanLogic::prepare() {
-    const FileSystemKind kind = fileSystemKind(volume_.fileSystemName);
-    const FileSystemDriver& driver = driverFor(kind);
+    const FileSystemDriver& driver = driverFor(volume_);
+    const FileSystemKind kind = driver.kind;
     auto refuse = [this](Prepared why) {
         busy_ = false;
         return why;

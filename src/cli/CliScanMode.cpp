@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "browser/FileSystemDrivers.h"
 #include "browser/RecoveryModeLogic.h"
 #include "browser/VolumeScanLogic.h"
 #include "cli/CliBrowse.h"

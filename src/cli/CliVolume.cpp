@@ -5,10 +5,10 @@
 #include <iostream>
 #include <vector>
 
+#include "browser/FileSystemDrivers.h"
 #include "cli/CliSinks.h"
 #include "common/DisplayFormat.h"
 #include "image/VolumeSlice.h"
-#include "volume/FileSystemKind.h"
 #include "volume/VolumeSelection.h"
 #include "volume/VolumeSignatures.h"
 #include "volume/VolumeTypeNames.h"
@@ -17,28 +17,10 @@ namespace vindaru::cli {
 
 namespace {
 
-// ext2's superblock sits 1024 bytes into the volume; its magic 56 bytes into it.
-constexpr std::size_t kExtMagicOffset = 1024 + 56;
-constexpr std::uint16_t kExtMagic = 0xEF53;
-constexpr std::size_t kHfsHeaderOffset = 1024;
+// Enough for every probe's sector: the boot sector, and the superblock or volume header 1 KiB in.
 constexpr std::size_t kProbeBytes = 2048;
-constexpr std::size_t kBytesPerSectorOffset = 11;
-constexpr std::size_t kSectorsPerClusterOffset = 13;
-constexpr std::size_t kReservedSectorsOffset = 14;
-constexpr std::size_t kFatCountOffset = 16;
 constexpr std::size_t kBootSignatureOffset = 510;
-
-bool isPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
-// A FAT boot sector by its jump and BPB, whatever OEM name the formatter wrote.
-bool looksLikeFatBpb(ByteSpan sector) {
-    const std::uint16_t bytesPerSector = le16(sector, kBytesPerSectorOffset);
-    const std::uint8_t fats = u8(sector, kFatCountOffset);
-    return hasFatJump(sector) && !isExfatBootSector(sector) && bytesPerSector >= 512 &&
-           bytesPerSector <= 4096 && isPowerOfTwo(bytesPerSector) &&
-           isPowerOfTwo(u8(sector, kSectorsPerClusterOffset)) && le16(sector, kReservedSectorsOffset) > 0 &&
-           fats >= 1 && fats <= 2;
-}
+constexpr const char* kPartitionTable = "a partition table";
 
 // A master boot record (or a GPT disk's protective one): the signature, boot flags that are
 // flags (boot code left in a damaged boot sector rarely has them) and a used entry after sector 0.
@@ -54,44 +36,18 @@ bool isPartitionTable(ByteSpan sector) {
     return used;
 }
 
-enum class Found { Nothing, Ntfs, Fat, ExFat, Ext, HfsPlus, PartitionTable };
+// What a row's probed structure is called in messages.
+const char* holdsText(const FileSystemDriver& row) { return row.startHolds ? row.startHolds : row.recordName; }
 
-// What the first 2 KiB of a volume hold, as far as the boot sector and superblock tell.
-Found whatStartsAt(ByteSpan start) {
-    const ByteSpan sector = start.first(kSectorSize);
-    if (u8(sector, 3) == 'N' && u8(sector, 4) == 'T' && u8(sector, 5) == 'F' && u8(sector, 6) == 'S')
-        return Found::Ntfs;
-    if (isExfatBootSector(sector)) return Found::ExFat;
-    if (looksLikeFatBpb(sector)) return Found::Fat;
-    if (le16(start, kExtMagicOffset) == kExtMagic) return Found::Ext;
-    if (isHfsPlusHeader(start.subspan(kHfsHeaderOffset))) return Found::HfsPlus;
-    return isPartitionTable(sector) ? Found::PartitionTable : Found::Nothing;
-}
-
-Found expectedFor(FileSystemKind kind) {
-    switch (kind) {
-    case FileSystemKind::Ntfs: return Found::Ntfs;
-    case FileSystemKind::Fat12:
-    case FileSystemKind::Fat16:
-    case FileSystemKind::Fat32: return Found::Fat;
-    case FileSystemKind::ExFat: return Found::ExFat;
-    case FileSystemKind::Ext: return Found::Ext;
-    case FileSystemKind::HfsPlus: return Found::HfsPlus;
-    default: return Found::Nothing;
-    }
-}
-
-const char* foundName(Found found) {
-    switch (found) {
-    case Found::Ntfs: return "an NTFS boot sector";
-    case Found::Fat: return "a FAT boot sector";
-    case Found::ExFat: return "an exFAT boot sector";
-    case Found::Ext: return "an ext2/3/4 superblock";
-    case Found::HfsPlus: return "an HFS+ volume header";
-    case Found::PartitionTable: return "a partition table";
-    case Found::Nothing: break;
-    }
-    return "nothing known";
+// "NTFS, FAT16, ... or RAW": the names --type takes, in the table's order.
+std::string typeNamesText() {
+    std::vector<std::string> names;
+    for (const FileSystemDriver& row : fileSystemDrivers())
+        if (row.treatAsName) names.emplace_back(row.treatAsName);
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return text;
 }
 
 } // namespace
@@ -99,8 +55,9 @@ const char* foundName(Found found) {
 std::optional<std::string> startMismatch(readWriteInterface& reader, std::uint64_t startSector,
                                          const std::string& typeName, std::uint64_t diskSectorCount,
                                          bool otherFileSystemAllowed) {
-    const Found expected = expectedFor(fileSystemKind(typeName));
-    if (expected == Found::Nothing) return std::nullopt; // RAW: any bytes can be carved
+    const FileSystemTable table = fileSystemDrivers();
+    const FileSystemDriver* expected = treatAsFileSystem(table, typeName);
+    if (!expected || !expected->probe) return std::nullopt; // RAW: any bytes can be carved
     if (startSector >= diskSectorCount)
         return formatText("sector %llu is past the end of the disk (%llu sectors)",
                           static_cast<unsigned long long>(startSector),
@@ -113,15 +70,16 @@ std::optional<std::string> startMismatch(readWriteInterface& reader, std::uint64
         if (!reader.readAt(startSector * kSectorSize, std::span<std::uint8_t>(probe.data(), length)))
             std::fill(probe.begin(), probe.end(), 0);
     }
-    const Found found = whatStartsAt(probe);
+    const FileSystemDriver* found = probeVolumeStart(table, probe);
     // Nothing recognisable may be a damaged volume, which the recovery modes are for; only
-    // something that is plainly not this file system is refused.
-    if (found == expected || found == Found::Nothing) return std::nullopt;
-    if (otherFileSystemAllowed && found != Found::PartitionTable) return std::nullopt;
-    const std::string want = foundName(expected);
-    std::string text = formatText("sector %llu holds %s, not %s", static_cast<unsigned long long>(startSector),
-                                  foundName(found), want.c_str());
-    if (found == Found::PartitionTable)
+    // something that is plainly not this file system is refused. Rows that read the same kind
+    // of structure (FAT12, FAT16 and FAT32 boot sectors) are one another's.
+    const char* holds = found ? holdsText(*found) : isPartitionTable(ByteSpan(probe).first(kSectorSize)) ? kPartitionTable : nullptr;
+    if (!holds || found == expected || (found && std::string_view(holds) == holdsText(*expected))) return std::nullopt;
+    if (otherFileSystemAllowed && found) return std::nullopt;
+    std::string text = formatText("sector %llu holds %s, not %s", static_cast<unsigned long long>(startSector), holds,
+                                  holdsText(*expected));
+    if (!found)
         text += ": choose one of the disk's volumes with --volume N (`vindaru-cli volumes` lists them)";
     else
         text += ": give --type to match, or the volume's own start sector";
@@ -143,8 +101,8 @@ bool VolumeOptions::resolve(VolumeArgs& out) {
     if (startGiven_) out.startSector = start_;
     if (sizeGiven_) out.sizeMb = sizeMb_;
     if (!type_.empty()) out.typeName = type_;
-    if (out.typeName && !treatAsFileSystemName(*out.typeName)) {
-        parser_.usageError("--type takes NTFS, FAT16, FAT32, FAT64, EXTX, HFS+ or RAW, not '" + type_ + "'");
+    if (out.typeName && !treatAsFileSystem(fileSystemDrivers(), *out.typeName)) {
+        parser_.usageError("--type takes " + typeNamesText() + ", not '" + type_ + "'");
         return false;
     }
     if (out.volumeIndex && (out.startSector || out.sizeMb)) {
@@ -180,7 +138,7 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
         // The discovery's own texts name every volume it passes ("found FAT 32..."), not the
         // one chosen: they are left out, and the chosen volume is named instead.
         NullStatusSink discovery;
-        StandardVolumeChoice choice = standardVolume(reader, gpt, *args.volumeIndex, discovery);
+        StandardVolumeChoice choice = standardVolume(reader, fileSystemDrivers(), gpt, *args.volumeIndex, discovery);
         if (!choice.record) {
             error = choice.listed == 0 && choice.readResult != 0
                         ? std::string("the partition table cannot be read")
@@ -188,7 +146,7 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
                                      static_cast<unsigned long long>(*args.volumeIndex), choice.listed);
             return std::nullopt;
         }
-        if (args.typeName) choice.record->fileSystemName = *treatAsFileSystemName(*args.typeName);
+        if (args.typeName) choice.record->fileSystemName = *treatAsFileSystemName(fileSystemDrivers(), *args.typeName);
         // A table entry from a damaged or hostile disk may point past it, or past any disk.
         const auto made = VolumeSlice::fromSectors(reader, choice.record->startSector, choice.record->sectorCount);
         if (!made) {
@@ -209,7 +167,7 @@ std::optional<VolumeRecord> resolveVolume(readWriteInterface& reader, std::uint6
             error = *mismatch;
             return std::nullopt;
         }
-        if (auto record = describedVolume(*args.startSector, *args.typeName, args.sizeMb, diskSectorCount)) {
+        if (auto record = describedVolume(fileSystemDrivers(), *args.startSector, *args.typeName, args.sizeMb, diskSectorCount)) {
             const std::uint64_t rest = diskSectorCount - *args.startSector;
             record->sectorCount = args.sizeMb && *args.sizeMb <= rest / 2048 ? *args.sizeMb * 2048 : rest;
             return record;

@@ -4,6 +4,7 @@
 #include <array>
 #include <iostream>
 
+#include "browser/FileSystemDrivers.h"
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
 #include "cli/CliImage.h"
@@ -11,7 +12,6 @@
 #include "cli/CliSinks.h"
 #include "common/DisplayFormat.h"
 #include "image/readWriteInterface.h"
-#include "volume/FileSystemKind.h"
 #include "volume/PopulateDriveLogic.h"
 
 namespace vindaru::cli {
@@ -21,23 +21,6 @@ namespace {
 constexpr const char* kUsage = "vindaru-cli volumes IMAGE [--gpt] [--scan [--start SECTOR] [--end SECTOR] "
                                "[--no-skip]] [--json] ";
 
-
-// A script's name for the kind the engine reads the volume as.
-const char* kindName(FileSystemKind kind) {
-    switch (kind) {
-    case FileSystemKind::Ntfs: return "ntfs";
-    case FileSystemKind::Fat12: return "fat12";
-    case FileSystemKind::Fat16: return "fat16";
-    case FileSystemKind::Fat32: return "fat32";
-    case FileSystemKind::ExFat: return "exfat";
-    case FileSystemKind::Ext: return "ext";
-    case FileSystemKind::HfsPlus: return "hfsplus";
-    case FileSystemKind::Raw: return "raw";
-    case FileSystemKind::Unknown: return "unknown";
-    case FileSystemKind::Other: break;
-    }
-    return "other";
-}
 
 // The page's texts, and the exact numbers behind them: a size of 0 sectors means discovery did
 // not learn the volume's length.
@@ -51,7 +34,7 @@ void printJson(const PopulateDriveLogic& logic, const std::vector<VolumeRow>& ro
                   << ", \"fileSystem\": " << jsonString(r.fileSystem) << ", \"sizeText\": " << jsonString(r.volumeSize)
                   << ", \"startSector\": " << record.startSector << ", \"sectorCount\": " << sectors
                   << ", \"sizeBytes\": " << (sectors <= UINT64_MAX / kSectorSize ? sectors * kSectorSize : 0)
-                  << ", \"fileSystemKind\": " << jsonString(kindName(fileSystemKind(record.fileSystemName)))
+                  << ", \"fileSystemKind\": " << jsonString(driverFor(record).jsonKind)
                   << "}";
     }
     std::cout << (rows.empty() ? "]\n" : "\n]\n");
@@ -116,6 +99,7 @@ int runVolumes(const std::vector<std::string>& args) {
     choices.customStartSector = start;
     choices.customEndSector = end;
     choices.openReader = false; // openSessionReader has opened it
+    choices.fileSystems = fileSystemDrivers();
     PopulateDriveLogic logic(session, std::move(choices), status, bar, messages);
     logic.start();
     logic.finishAdvancedScan();

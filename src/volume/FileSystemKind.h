@@ -1,8 +1,8 @@
-// The file systems the engine tells apart. A volume record's type name is resolved to a kind
-// once, here; nothing else compares type-name strings.
+// The keys of the file systems the engine was first built with, which the parsers' kind() and
+// some pages still compare. A volume record's type name is resolved to its driver row (and with
+// it to a kind) by the rows' names (volume/FileSystemDriver.h); a file system added since has
+// no key of its own and is Other.
 #pragma once
-
-#include <string_view>
 
 namespace vindaru {
 
@@ -19,12 +19,10 @@ enum class FileSystemKind {
     Other   // anything else: a GPT partition's own name, "CUSTOM ", ...
 };
 
-// Every spelling the system writes or accepts, letter case and leading white space ignored:
-// "ntfs", "fat"/"fat16", "FAT12", "fat32", "fat64"/"exFat"/"exfat", "extX"/"ext2"/"ext3"/"ext4",
-// "HFS+"/"hfsplus"/"HFSX", "RAW", "unknown".
-FileSystemKind fileSystemKind(std::string_view typeName);
-
 // True for FAT12, FAT16, FAT32 and exFAT.
-bool isFatFamily(FileSystemKind kind);
+inline bool isFatFamily(FileSystemKind kind) {
+    return kind == FileSystemKind::Fat12 || kind == FileSystemKind::Fat16 || kind == FileSystemKind::Fat32 ||
+           kind == FileSystemKind::ExFat;
+}
 
 } // namespace vindaru

@@ -12,6 +12,7 @@ namespace vindaru {
 namespace {
 
 constexpr std::uint64_t kSector = 512;
+constexpr std::uint64_t kSectorsPerMb = 2048;
 // The standard discovery reads sectors 0 and 1 first (the MBR and, on a GPT disk, its header).
 constexpr std::size_t kFirstReadBytes = 1024;
 // A chain of extended boot records is followed for at most this many records.
@@ -20,49 +21,16 @@ constexpr int kMaxChainSteps = 50;
 constexpr std::uint64_t kChunkSectors = 2048;
 constexpr std::uint64_t kPieceSectors = 256;
 constexpr std::int64_t kProgressScale = 1000;
-// An HFS+ volume header lies two sectors into its volume; larger sizes are not believed.
-constexpr std::uint64_t kHfsHeaderSector = 2;
-constexpr std::uint64_t kHfsMaxMb = 0x13FFFFF;
 constexpr std::uint64_t kMaxDiskSectors = static_cast<std::uint64_t>(INT64_MAX) / kSector;
 // Logical sectors larger than this are not believed.
 constexpr std::uint64_t kMaxLogicalSector = 64 * 1024;
 constexpr char kGptSignature[] = "EFI PART";
 constexpr std::size_t kMbrSignatureOffset = 510;
-
-// An ext superblock, 1 KiB into its volume (offsets within the superblock).
-constexpr std::size_t kExtSuperblockByte = 1024;
-constexpr std::size_t kExtBlocksCountLo = 4;
-constexpr std::size_t kExtLogBlockSize = 24;
-constexpr std::size_t kExtBlocksPerGroup = 32;
-constexpr std::size_t kExtMagicOffset = 56;
-constexpr std::size_t kExtFeatureIncompat = 96;
-constexpr std::size_t kExtBlocksCountHi = 0x150;
-constexpr std::uint16_t kExtMagicValue = 0xEF53;
-constexpr std::uint32_t kExtIncompat64Bit = 0x80;
-constexpr std::uint32_t kExtMaxLogBlockSize = 6; // 64 KiB blocks
-constexpr std::size_t kExtBlockGroupNumber = 0x5A; // 0 in the primary superblock, the group in a backup
+// A table entry whose type no row names.
+constexpr const char* kUnknownName = "Unknown";
+constexpr const char* kUnknownStatus = "found UNKNOWN...";
 
 int lastReadError() { return errno != 0 ? errno : EIO; }
-
-// The sectors of the ext volume whose superblock is `superblock`, or 0 when it is no believable
-// superblock (the two-byte magic alone is too weak).
-std::uint64_t extVolumeSectors(ByteSpan superblock) {
-    if (le16(superblock, kExtMagicOffset) != kExtMagicValue) return 0;
-    const std::uint32_t log = le32(superblock, kExtLogBlockSize);
-    if (log > kExtMaxLogBlockSize) return 0;
-    const std::uint64_t blockBytes = std::uint64_t{1024} << log;
-    if (le32(superblock, kExtBlocksPerGroup) != blockBytes * 8) return 0;
-    std::uint64_t blocks = le32(superblock, kExtBlocksCountLo);
-    if (le32(superblock, kExtFeatureIncompat) & kExtIncompat64Bit)
-        blocks |= std::uint64_t{le32(superblock, kExtBlocksCountHi)} << 32;
-    std::uint64_t sectors = 0;
-    return checkedMul(blocks, blockBytes / kSector, sectors) ? sectors : 0;
-}
-
-// A sector that may be an ext superblock's first half: the cheap test the sweep makes of every sector.
-bool mayBeExtSuperblock(ByteSpan sector) {
-    return sector.size() > kExtMagicOffset + 1 && le16(sector, kExtMagicOffset) == kExtMagicValue;
-}
 
 // `sector` counts in logical sectors of `unit` × 512 bytes.
 bool readSectors(const ByteSource& reader, std::uint64_t sector, std::span<std::uint8_t> out,
@@ -75,9 +43,27 @@ bool readSectors(const ByteSource& reader, std::uint64_t sector, std::span<std::
     return reader.readAt(position, out);
 }
 
+// The sector a row's probe reads: `offset` bytes into the volume at 512-byte sector `start`.
+bool readProbeSector(const ByteSource& reader, std::uint64_t start, std::uint64_t offset,
+                     std::span<std::uint8_t> out) {
+    std::uint64_t position = 0;
+    if (!checkedMul(start, kSector, position) || !checkedAdd(position, offset, position) ||
+        position > static_cast<std::uint64_t>(INT64_MAX))
+        return false;
+    return reader.readAt(position, out);
+}
+
 std::string mbText(const char* format, std::uint64_t mb) {
     return formatText(format, static_cast<unsigned long long>(mb));
 }
+
+std::string withCount(const char* text, std::uint64_t count) {
+    std::string out = text;
+    if (const std::size_t at = out.find("%d"); at != std::string::npos) out.replace(at, 2, std::to_string(count));
+    return out;
+}
+
+bool bootSectorRow(const FileSystemDriver& row) { return row.probeOffset == 0; }
 
 } // namespace
 
@@ -88,7 +74,14 @@ struct Partition::ChainState {
     int steps = 0;
 };
 
-Partition::Partition() = default;
+// A row that recognised a volume, and what its probe said.
+struct Partition::Probed {
+    const FileSystemDriver* row = nullptr;
+    ProbeHit hit;
+};
+
+Partition::Partition(FileSystemTable fileSystems)
+    : fileSystems_(fileSystems), namedCounts_(fileSystems.size(), 0) {}
 
 std::uint64_t Partition::logicalSectorUnit(const ByteSource& reader) {
     const std::uint64_t declared = reader.logicalSectorSize();
@@ -120,6 +113,37 @@ void Partition::addRecord(VolumeRecord record) {
     if (volumeFound) volumeFound(volumeList.back());
 }
 
+std::uint64_t Partition::countNamed(const FileSystemDriver& row) {
+    return ++namedCounts_[static_cast<std::size_t>(&row - fileSystems_.data())];
+}
+
+Partition::Probed Partition::probeVolumeAt(const ByteSource& reader, std::uint64_t startSector,
+                                           ProbeConfidence need, bool (*admits)(const FileSystemDriver&)) const {
+    std::vector<std::uint8_t> sector(kSector);
+    for (const FileSystemDriver& row : fileSystems_) {
+        if (!row.probe || !admits(row) || !readProbeSector(reader, startSector, row.probeOffset, sector)) continue;
+        if (const ProbeHit hit = row.probe(sector); hit.confidence >= need) return {&row, hit};
+    }
+    return {};
+}
+
+bool Partition::listProbed(const Probed& found, VolumeRecord record) {
+    const FileSystemDriver& row = *found.row;
+    const std::uint64_t size = found.hit.sizeSectors;
+    const auto report = [&] {
+        const std::uint64_t count = countNamed(row);
+        if (row.foundStatus) status(withCount(row.foundStatus, count));
+    };
+    if (row.statusBeforeSize) report();
+    if (size == 0 || size < row.minimumSectors) return false;
+    record.fileSystemName = row.recordName;
+    record.sectorCount = size;
+    record.sizeText = std::to_string(size / kSectorsPerMb) + row.foundSizeUnit;
+    addRecord(std::move(record));
+    if (!row.statusBeforeSize) report();
+    return true;
+}
+
 // --- Standard discovery ---------------------------------------------------------------------
 
 int Partition::readPartitionTable(const ByteSource& reader) {
@@ -134,49 +158,27 @@ int Partition::readPartitionTable(const ByteSource& reader) {
 bool Partition::readBareVolume(const ByteSource& reader, ByteSpan firstSectors) {
     // A disk that is one volume with no partition table (an image of a single partition): its
     // boot sector or superblock is at the very start. A boot sector is checked before anything
-    // else is taken from sector 0, since its boot code may look like partition entries.
-    VolumeRecord record;
-    record.volumeName = "0";
-    // The scan's tests (NTFS by its name too): boot code of a real MBR never passes them.
-    const BootSectorHit boot = classifyScanSector(firstSectors.first(kSector));
-    switch (boot.kind) {
-    case BootKind::Ntfs:
-        record.fileSystemName = "NTFS";
-        break;
-    case BootKind::Fat32:
-        record.fileSystemName = "FAT32";
-        break;
-    case BootKind::Fat16:
-        record.fileSystemName = "FAT16";
-        break;
-    case BootKind::Exfat:
-        record.fileSystemName = "FAT64";
-        break;
-    default:
-        break;
-    }
-    record.sectorCount = boot.sizeSectors;
-    if (record.fileSystemName.empty()) {
+    // else is taken from sector 0, since its boot code may look like partition entries; only a
+    // valid one counts, since the boot code of a real MBR never passes the probes' full tests.
+    Probed found = probeVolumeAt(reader, 0, ProbeConfidence::Valid, [](const FileSystemDriver& row) {
+        return row.onBareDisk && bootSectorRow(row);
+    });
+    if (!found.row) {
         // A superblock counts only where sector 0 holds no partition table that lists a volume.
         for (const MbrEntry& entry : decodeMbrEntries(firstSectors.first(kSector)))
             if (u8(firstSectors, 510) == 0x55 && u8(firstSectors, 511) == 0xAA &&
                 entry.type != kMbrTypeEmpty && entry.sectorCount != 0)
                 return false;
-        std::vector<std::uint8_t> superblock(kSector * 2);
-        if (!readSectors(reader, kExtSuperblockByte / kSector, superblock)) return false;
-        if (const std::uint64_t sectors = extVolumeSectors(superblock); sectors != 0) {
-            record.fileSystemName = "extX";
-            record.sectorCount = sectors;
-        } else if (const BootSectorHit hfs = classifyScanSector(ByteSpan(superblock).first(kSector));
-                   hfs.kind == BootKind::HfsPlus) {
-            record.fileSystemName = "HFS+";
-            record.sectorCount = hfs.sizeSectors;
-        } else {
-            return false;
-        }
+        found = probeVolumeAt(reader, 0, ProbeConfidence::Valid, [](const FileSystemDriver& row) {
+            return row.onBareDisk && !bootSectorRow(row);
+        });
     }
-    if (record.sectorCount == 0) return false;
-    record.sizeText = mbText("%llu   MB", record.sectorCount / 2048);
+    if (!found.row || found.hit.sizeSectors == 0) return false;
+    VolumeRecord record;
+    record.volumeName = "0";
+    record.fileSystemName = found.row->recordName;
+    record.sectorCount = found.hit.sizeSectors;
+    record.sizeText = mbText("%llu   MB", record.sectorCount / kSectorsPerMb);
     status("found " + record.fileSystemName + " at sector 0, without a partition table...");
     addRecord(std::move(record));
     return true;
@@ -184,41 +186,36 @@ bool Partition::readBareVolume(const ByteSource& reader, ByteSpan firstSectors) 
 
 std::string Partition::mbrTypeName(const ByteSource& reader, std::uint8_t type,
                                    std::uint64_t start, bool logical) {
-    switch (type) {
-    case kMbrTypeFat12:
-        return "FAT12";
-    case kMbrTypeFat16Small:
-    case kMbrTypeFat16:
-    case kMbrTypeFat16Lba:
-        status("found FAT 16...");
-        return "FAT16";
-    case kMbrTypeFat32:
-    case kMbrTypeFat32Lba:
-        status("found FAT 32...");
-        return "FAT32";
-    case kMbrTypeNtfsOrExfat: {
-        std::vector<std::uint8_t> boot(kSector);
-        if (readSectors(reader, start, boot, unit_) && isExfatBootSector(boot)) {
-            status("found FAT64...");
-            return "FAT64";
+    // The rows the type points to, in table order.
+    std::vector<std::pair<const FileSystemDriver*, const MbrTypeCode*>> named;
+    for (const FileSystemDriver& row : fileSystems_)
+        for (const MbrTypeCode& code : row.mbrTypes)
+            if (code.type == type && !(logical && code.primaryOnly)) {
+                named.emplace_back(&row, &code);
+                break;
+            }
+    if (named.empty()) {
+        status(kUnknownStatus);
+        return kUnknownName;
+    }
+    // A type that several file systems share: the partition's own first sectors tell which it
+    // holds, and the first row of the type is taken when none of them says.
+    auto chosen = named.front();
+    std::uint64_t firstSector = 0; // `start` counts logical sectors
+    if (named.size() > 1 && checkedMul(start, unit_, firstSector)) {
+        std::vector<std::uint8_t> sector(kSector);
+        for (const auto& candidate : named) {
+            const FileSystemDriver& row = *candidate.first;
+            if (row.probe && readProbeSector(reader, firstSector, row.probeOffset, sector) &&
+                row.probe(sector).confidence != ProbeConfidence::None) {
+                chosen = candidate;
+                break;
+            }
         }
-        ++ntfsCounter_;
-        status(logical ? std::string("found NTFS...") : formatText("found NTFS %d...", ntfsCounter_));
-        return "NTFS";
     }
-    case kMbrTypeDynamicDisk:
-        if (logical) break;
-        ++ntfsCounter_;
-        status("NTFS...");
-        return "NTFS";
-    case kMbrTypeLinux:
-        status(logical ? "found extx..." : "found ext2...");
-        return "extX";
-    default:
-        break;
-    }
-    status("found UNKNOWN...");
-    return "Unknown";
+    const std::uint64_t count = countNamed(*chosen.first);
+    if (const char* text = logical ? chosen.second->logicalStatus : chosen.second->status) status(withCount(text, count));
+    return chosen.first->recordName;
 }
 
 int Partition::readMbrTable(const ByteSource& reader) {
@@ -280,7 +277,6 @@ int Partition::readGptTable(const ByteSource& reader) {
 
     const std::size_t limit = gptEntryLimit(entries);
     std::uint64_t counter = 0;
-    std::vector<std::uint8_t> boot(kSector);
     for (std::size_t i = 0; i < limit; ++i) {
         const GptEntry entry = decodeGptEntry(ByteSpan(entries).subspan(i * kGptEntrySize, kGptEntrySize));
         if (isUnusedGptEntry(entry) || entry.name == kMicrosoftReservedName) continue;
@@ -288,60 +284,33 @@ int Partition::readGptTable(const ByteSource& reader) {
         // scanning it is refused by the volume's slice, with a message.
         std::uint64_t first = 0;
         if (!checkedMul(static_cast<std::uint64_t>(entry.firstLba), unit_, first)) continue;
-        // A partition whose first sector cannot be read (past the disk's end) is still a
-        // partition of the table: it is listed under its name like an unrecognised one.
-        const bool bootRead = readSectors(reader, first, boot);
-        const BootSectorHit hit = bootRead ? classifyGptBootSector(boot) : BootSectorHit{};
-
         VolumeRecord record;
         record.volumeName = std::to_string(counter);
         record.startSector = first;
-        record.sectorCount = hit.sizeSectors;
-        switch (hit.kind) {
-        case BootKind::Ntfs:
-            ++counter;
-            if (hit.sizeMb() > 0) {
-                record.fileSystemName = "NTFS";
-                record.sizeText = mbText("%llu   MB", hit.sizeMb());
-                addRecord(std::move(record));
-                status(formatText("found NTFS %d...", ++ntfsCounter_));
-            }
-            break;
-        case BootKind::Fat32:
-        case BootKind::Fat16:
-        case BootKind::Fat12:
-        case BootKind::Exfat:
-            record.fileSystemName = hit.kind == BootKind::Fat32   ? "FAT32"
-                                    : hit.kind == BootKind::Fat16 ? "FAT16"
-                                    : hit.kind == BootKind::Fat12 ? "FAT12"
-                                                                  : "FAT64";
-            status(hit.kind == BootKind::Fat32   ? "found FAT 32..."
-                   : hit.kind == BootKind::Fat16 ? "found FAT 16..."
-                   : hit.kind == BootKind::Fat12 ? "found unknown..."
-                                                 : "found FAT 64...");
-            if (hit.sizeMb() > 0) {
-                record.sizeText = mbText("%llu  MB", hit.sizeMb());
-                addRecord(std::move(record));
-                ++counter;
-            }
-            break;
-        default: {
-            std::vector<std::uint8_t> hfs(kSector);
-            const bool isHfs = first <= UINT64_MAX - kHfsHeaderSector &&
-                               readSectors(reader, first + kHfsHeaderSector, hfs) && isHfsPlusHeader(hfs);
-            record.fileSystemName = isHfs ? "HFS+" : gptNameThroughCodePage(entry.name);
-            // The partition holds first..last inclusive.
-            const std::uint64_t firstLba = static_cast<std::uint64_t>(entry.firstLba);
-            const std::uint64_t lbas = entry.lastLba >= firstLba ? entry.lastLba - firstLba + 1 : 0;
-            const std::uint64_t sectors = lbas > kMaxDiskSectors / unit_ ? kMaxDiskSectors : lbas * unit_;
-            record.sizeText = mbText("%llu", sectors / 2048);
-            record.sectorCount = sectors;
-            addRecord(std::move(record));
-            ++counter;
+        // A boot sector names and sizes the volume. A partition whose first sector cannot be
+        // read (past the disk's end) is still a partition of the table: it is listed under its
+        // name like an unrecognised one.
+        const Probed boot = probeVolumeAt(reader, first, ProbeConfidence::Signature, [](const FileSystemDriver& row) {
+            return row.inGptPartitions && bootSectorRow(row);
+        });
+        if (boot.row) {
+            if (listProbed(boot, std::move(record))) ++counter;
+            if (control.stopRequested.load()) break;
             continue;
         }
-        }
-        if (control.stopRequested.load()) break;
+        // A superblock or volume header further in names the partition; the table sizes it.
+        const Probed header = probeVolumeAt(reader, first, ProbeConfidence::Signature, [](const FileSystemDriver& row) {
+            return row.inGptPartitions && !bootSectorRow(row);
+        });
+        record.fileSystemName = header.row ? std::string(header.row->recordName) : gptNameThroughCodePage(entry.name);
+        // The partition holds first..last inclusive.
+        const std::uint64_t firstLba = static_cast<std::uint64_t>(entry.firstLba);
+        const std::uint64_t lbas = entry.lastLba >= firstLba ? entry.lastLba - firstLba + 1 : 0;
+        const std::uint64_t sectors = lbas > kMaxDiskSectors / unit_ ? kMaxDiskSectors : lbas * unit_;
+        record.sizeText = mbText("%llu", sectors / kSectorsPerMb);
+        record.sectorCount = sectors;
+        addRecord(std::move(record));
+        ++counter;
     }
     return 0;
 }
@@ -349,70 +318,30 @@ int Partition::readGptTable(const ByteSource& reader) {
 // --- Advanced discovery: the boot-sector scan ---------------------------------------------------
 
 std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber) {
-    if (mayBeExtSuperblock(sector)) return scanExtSuperblock(sector, sectorNumber);
-    const BootSectorHit hit = classifyScanSector(sector);
-    if (hit.kind == BootKind::None) return 0;
-    VolumeRecord record;
-    record.startSector = sectorNumber;
-    record.sectorCount = hit.sizeSectors;
-    switch (hit.kind) {
-    case BootKind::Ntfs:
-        if (hit.sizeMb() == 0) return 0;
-        record.fileSystemName = "NTFS";
-        record.sizeText = mbText("%llu   MB", hit.sizeMb());
-        break;
-    case BootKind::HfsPlus:
-        // A volume smaller than 1 MiB is still listed (as 0 MB): the header test is strict
-        // enough not to need the size as a filter.
-        if (hit.sizeSectors <= kHfsHeaderSector || hit.sizeMb() > kHfsMaxMb || sectorNumber < kHfsHeaderSector)
-            return 0;
-        record.fileSystemName = "HFS+";
-        record.sizeText = mbText("%llu  MB", hit.sizeMb());
-        record.startSector = sectorNumber - kHfsHeaderSector;
-        break;
-    default:
-        // The FAT family reports its find before its size is judged.
-        status(hit.kind == BootKind::Fat32   ? "found FAT 32..."
-               : hit.kind == BootKind::Fat16 ? "found FAT 16..."
-               : hit.kind == BootKind::Exfat ? "found FAT 64..."
-                                             : "found unknown...");
-        if (hit.sizeMb() == 0) return 0;
-        record.fileSystemName = hit.kind == BootKind::Fat32   ? "FAT32"
-                                : hit.kind == BootKind::Fat16 ? "FAT16"
-                                : hit.kind == BootKind::Exfat ? "FAT64"
-                                                              : "FAT12";
-        record.sizeText = mbText("%llu  MB", hit.sizeMb());
-        break;
+    // Every sector is taken in turn for each row's probed sector: a boot sector, or a superblock
+    // or volume header some sectors into its volume.
+    for (const FileSystemDriver& row : fileSystems_) {
+        if (!row.probe) continue;
+        const ProbeHit hit = row.probe(sector);
+        if (hit.confidence != ProbeConfidence::Valid) continue;
+        const std::uint64_t lead = row.probeOffset / kSector;
+        if (sectorNumber < lead) return 0;
+        VolumeRecord record;
+        record.startSector = sectorNumber - lead;
+        record.volumeName = std::to_string(scanVolumeCounter_);
+        if (!listProbed({&row, hit}, std::move(record))) return 0;
+        ++scanVolumeCounter_;
+        // The sectors from this one to the volume's end, and past what the file system keeps
+        // just after it in sectors of its own (an NTFS volume's backup boot sector).
+        const std::uint64_t rest = hit.sizeSectors > lead ? hit.sizeSectors - lead : 0;
+        std::uint64_t trailing = 0;
+        std::uint64_t passOver = 0;
+        return checkedMul(row.trailingSectors, hit.sectorBytes / kSector, trailing) &&
+                       checkedAdd(rest, trailing, passOver)
+                   ? passOver
+                   : UINT64_MAX;
     }
-    record.volumeName = std::to_string(scanVolumeCounter_++);
-    addRecord(std::move(record));
-    if (hit.kind == BootKind::Ntfs) status(formatText("found NTFS %d...", ++ntfsCounter_));
-    if (hit.kind == BootKind::HfsPlus) status("found HFS+...");
-    // The sectors from this one to the volume's end: an NTFS volume's backup boot sector lies
-    // in the (NTFS) sector just past its sector count, an HFS+ header two sectors into the volume.
-    if (hit.kind == BootKind::Ntfs)
-        return hit.sizeSectors >= UINT64_MAX - hit.sectorBytes / kSector ? UINT64_MAX
-                                                                         : hit.sizeSectors + hit.sectorBytes / kSector;
-    if (hit.kind == BootKind::HfsPlus) return hit.sizeSectors - kHfsHeaderSector;
-    return hit.sizeSectors;
-}
-
-// An ext volume has no boot sector to find: its primary superblock, 1 KiB in, names it (a
-// backup superblock further in says which group holds it, and is passed over).
-std::uint64_t Partition::scanExtSuperblock(ByteSpan sector, std::uint64_t sectorNumber) {
-    constexpr std::uint64_t superblockSector = kExtSuperblockByte / kSector;
-    const std::uint64_t sectors = extVolumeSectors(sector);
-    if (sectors <= superblockSector || sectorNumber < superblockSector || le16(sector, kExtBlockGroupNumber) != 0)
-        return 0;
-    VolumeRecord record;
-    record.startSector = sectorNumber - superblockSector;
-    record.sectorCount = sectors;
-    record.fileSystemName = "extX";
-    record.sizeText = mbText("%llu  MB", sectors / 2048);
-    record.volumeName = std::to_string(scanVolumeCounter_++);
-    addRecord(std::move(record));
-    status("found extX...");
-    return sectors - superblockSector;
+    return 0;
 }
 
 void Partition::scanForVolumes(const ByteSource& reader) {
@@ -440,9 +369,7 @@ void Partition::scanForVolumes(const ByteSource& reader) {
         for (std::uint64_t i = 0; i < piece.data.size() / kSector; ++i) {
             if (control.stopRequested.load()) return false;
             const ByteSpan sector = piece.data.subspan(i * kSector, kSector);
-            std::uint64_t passOver = 0;
-            if (sector[0] == 0xEB || sector[0] == 0x48 || mayBeExtSuperblock(sector)) // nothing else is tested
-                passOver = scanSector(sector, first + i);
+            const std::uint64_t passOver = scanSector(sector, first + i);
             if (control.stopRequested.load()) {
                 stoppedAfterTest = true;
                 return false;

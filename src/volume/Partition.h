@@ -3,8 +3,13 @@
 // Two discoveries:
 //  - readPartitionTable: the standard discovery from the MBR and its extended chain, or from a
 //    GUID partition table when gptMode is set; quick, meant for the UI thread.
-//  - scanForVolumes: the advanced discovery, a scan of a sector range for NTFS, FAT, exFAT and
-//    HFS+ boot sectors; long, meant for a worker thread, stopped through control.
+//  - scanForVolumes: the advanced discovery, a scan of a sector range for the boot sectors,
+//    superblocks and volume headers the file systems' probes recognise; long, meant for a
+//    worker thread, stopped through control.
+//
+// Partition knows no file system itself: it is given the table of driver rows
+// (volume/FileSystemDriver.h) and names, sizes and reports each volume as the row that
+// recognises it says. Only the partition tables are its own.
 //
 // Results are appended to volumeList in discovery order, and each is also handed to
 // volumeFound (when set) as it is found, on the discovering thread. Status texts go to
@@ -20,6 +25,7 @@
 #include "common/Sinks.h"
 #include "common/StopControl.h"
 #include "image/readWriteInterface.h"
+#include "volume/FileSystemDriver.h"
 #include "volume/VolumeRecord.h"
 #include "volume/VolumeSignatures.h"
 
@@ -27,7 +33,8 @@ namespace vindaru {
 
 class Partition {
 public:
-    Partition();
+    // `fileSystems` (the program's table: browser/FileSystemDrivers.h) outlives the Partition.
+    explicit Partition(FileSystemTable fileSystems);
 
     // Standard discovery. Returns 0, or an error code (errno style) when a table sector could
     // not be read; the records found before the failure stay in volumeList.
@@ -59,12 +66,23 @@ public:
 
 private:
     struct ChainState;
+    struct Probed;
 
     int readGptTable(const ByteSource& reader);
     int readMbrTable(const ByteSource& reader);
-    // A volume at sector 0 of a disk without a partition table, listed alone. False when sector 0
-    // holds no boot sector and sectors 2-3 no ext or HFS+ superblock.
+    // A volume at sector 0 of a disk without a partition table, listed alone. False when no
+    // probe recognises the disk's first sectors as a volume that may be found there.
     bool readBareVolume(const ByteSource& reader, ByteSpan firstSectors);
+    // The first row, in table order, that `admits` takes and whose probe gives at least `need`
+    // on the volume starting at 512-byte sector `startSector`, each probe reading its own sector.
+    Probed probeVolumeAt(const ByteSource& reader, std::uint64_t startSector, ProbeConfidence need,
+                         bool (*admits)(const FileSystemDriver&)) const;
+    // One more volume of `row` named: how many the discovery has named so far.
+    std::uint64_t countNamed(const FileSystemDriver& row);
+    // Lists a volume a probe found (in the scan, or at a GPT partition's first sector) as its
+    // row says: its find reported before or after its size is judged, and listed when that size
+    // is believable. False when nothing was listed.
+    bool listProbed(const Probed& found, VolumeRecord record);
     int walkExtendedChain(const ByteSource& reader, std::uint64_t extendedBase, ChainState& chain);
     std::string mbrTypeName(const ByteSource& reader, std::uint8_t type, std::uint64_t start,
                             bool logical);
@@ -79,10 +97,10 @@ private:
     // One sector of the scan: test it and, on a hit, record it. Returns, when a volume was
     // listed, the number of sectors from this one to the volume's end (for the skip), else 0.
     std::uint64_t scanSector(ByteSpan sector, std::uint64_t sectorNumber);
-    std::uint64_t scanExtSuperblock(ByteSpan sector, std::uint64_t sectorNumber);
 
+    FileSystemTable fileSystems_;
+    std::vector<std::uint64_t> namedCounts_; // per row of fileSystems_
     std::uint64_t unit_ = 1;
-    int ntfsCounter_ = 0;
     std::uint64_t scanVolumeCounter_ = 0;
     NullStatusSink nullStatus_;
     NullProgressSink nullProgress_;

@@ -5,7 +5,7 @@
 #include "common/ByteLoader.h"
 #include "common/DisplayFormat.h"
 #include "common/TextConvert.h"
-#include "volume/FileSystemKind.h"
+#include "volume/FileSystemDriver.h"
 #include "volume/VolumeTypeNames.h"
 
 namespace vindaru {
@@ -96,7 +96,7 @@ bool PopulateDriveLogic::runStandardDiscovery() {
         std::lock_guard lock(mutex_);
         controls_.addCustomVisible = false;
     }
-    partition_ = std::make_unique<Partition>();
+    partition_ = std::make_unique<Partition>(choices_.fileSystems);
     partition_->gptMode = choices_.gptMode;
     const ReaderState state = prepareReader();
     if (state == ReaderState::Missing) {
@@ -151,7 +151,7 @@ bool PopulateDriveLogic::startAdvancedScan() {
         controls_.addCustomEnabled = false;
         controls_.nextEnabled = false;
     }
-    partition_ = std::make_unique<Partition>();
+    partition_ = std::make_unique<Partition>(choices_.fileSystems);
     partition_->skipVolumeSize = !choices_.doNotSkipVolumeSize;
     partition_->customStartSector = choices_.customStartSector;
     partition_->customEndSector = choices_.customEndSector;
@@ -281,7 +281,7 @@ std::optional<std::size_t> PopulateDriveLogic::treatAsForRow(std::size_t row) co
     std::lock_guard lock(mutex_);
     if (row >= rows_.size()) return std::nullopt;
     const std::string prefix = asciiLower(rows_[row].texts.fileSystem);
-    const auto& choices = treatAsChoices();
+    const std::vector<std::string> choices = treatAsChoices(choices_.fileSystems);
     for (std::size_t i = 0; i < choices.size(); ++i)
         if (asciiLower(choices[i]).rfind(prefix, 0) == 0) return i;
     return std::nullopt;
@@ -361,7 +361,8 @@ NextResult PopulateDriveLogic::next(const NextInput& input) {
         record = *row.beforeCustom;
         record.sizeText = sizeWithoutUnit(row.texts.volumeSize);
     }
-    const bool raw = input.customChecked && fileSystemKind(input.treatAs) == FileSystemKind::Raw;
+    const FileSystemDriver* treatAs = findFileSystem(choices_.fileSystems, input.treatAs);
+    const bool raw = input.customChecked && treatAs && treatAs->kind == FileSystemKind::Raw;
     if (input.customChecked) {
         customApplied_ = true;
         if (!row.beforeCustom) row.beforeCustom = record;
@@ -374,13 +375,14 @@ NextResult PopulateDriveLogic::next(const NextInput& input) {
         record.sizeText = end > record.startSector ? numberText(span / kSectorsPerMb + (span % kSectorsPerMb == kSectorsPerMb - 1))
                                                    : "0";
         if (!input.treatAs.empty() && !raw)
-            if (auto name = treatAsFileSystemName(input.treatAs)) record.fileSystemName = *name;
+            if (auto name = treatAsFileSystemName(choices_.fileSystems, input.treatAs)) record.fileSystemName = *name;
     }
     NextResult result;
     if (raw) {
         record.fileSystemName = "RAW";
         result.action = NextAction::RawRecovery;
-    } else if (fileSystemKind(record.fileSystemName) != FileSystemKind::Unknown) {
+    } else if (const FileSystemDriver* row = findFileSystem(choices_.fileSystems, record.fileSystemName);
+               !row || row->kind != FileSystemKind::Unknown) {
         result.action = NextAction::RecoveryMode;
     }
     result.selectedRecord = record;

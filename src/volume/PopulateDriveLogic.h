@@ -113,6 +113,9 @@ public:
         }
         // False when the session reader is already open on imagePath (the CLI opens it itself).
         bool openReader = true;
+        // The file systems discovery and "Treat file system as:" know: the program's table
+        // (browser/FileSystemDrivers.h); it outlives the page.
+        FileSystemTable fileSystems;
     };
 
     PopulateDriveLogic(Session& session, Choices choices, StatusSink& status, ProgressSink& progress,
@@ -148,7 +151,7 @@ public:
 
     // The list's selection moved to `row`.
     std::optional<RowSelection> selectRow(std::size_t row) const;
-    // The row was clicked: the index into treatAsChoices() of the first entry that begins with
+    // The row was clicked: the index into treatAsChoices(fileSystems) of the first entry that begins with
     // the row's "File System" text (letter case ignored), if any.
     std::optional<std::size_t> treatAsForRow(std::size_t row) const;
     // The custom check box.

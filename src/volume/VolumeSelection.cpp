@@ -5,8 +5,9 @@
 
 namespace vindaru {
 
-StandardVolumeChoice standardVolume(readWriteInterface& reader, bool gpt, std::uint64_t index, StatusSink& status) {
-    Partition partition;
+StandardVolumeChoice standardVolume(readWriteInterface& reader, FileSystemTable table, bool gpt, std::uint64_t index,
+                                    StatusSink& status) {
+    Partition partition(table);
     partition.gptMode = gpt;
     partition.statusTarget = &status;
     StandardVolumeChoice choice;
@@ -20,9 +21,9 @@ StandardVolumeChoice standardVolume(readWriteInterface& reader, bool gpt, std::u
     return choice;
 }
 
-std::optional<VolumeRecord> describedVolume(std::uint64_t startSector, const std::string& treatAs,
+std::optional<VolumeRecord> describedVolume(FileSystemTable table, std::uint64_t startSector, const std::string& treatAs,
                                             std::optional<std::uint64_t> sizeMb, std::uint64_t diskSectorCount) {
-    const auto name = treatAsFileSystemName(treatAs);
+    const auto name = treatAsFileSystemName(table, treatAs);
     if (!name) return std::nullopt;
     const std::uint64_t rest = diskSectorCount > startSector ? diskSectorCount - startSector : 0;
     return VolumeRecord{*name, std::string(1, '0'), std::to_string(sizeMb ? *sizeMb : rest / 2048), startSector};

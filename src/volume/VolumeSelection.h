@@ -9,6 +9,7 @@
 
 #include "common/Sinks.h"
 #include "image/readWriteInterface.h"
+#include "volume/FileSystemDriver.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
@@ -19,13 +20,15 @@ struct StandardVolumeChoice {
     int readResult = 0;                 // readPartitionTable's result
 };
 
-// Runs the standard discovery (gpt: "GPT format") and takes row `index`.
-StandardVolumeChoice standardVolume(readWriteInterface& reader, bool gpt, std::uint64_t index, StatusSink& status);
+// Runs the standard discovery (gpt: "GPT format") over the file systems of `table` and takes
+// row `index`.
+StandardVolumeChoice standardVolume(readWriteInterface& reader, FileSystemTable table, bool gpt, std::uint64_t index,
+                                    StatusSink& status);
 
 // A volume from `startSector` with the file system `treatAs` (a "Treat file system as:" name,
 // see treatAsFileSystemName; nullopt when it is not one) and `sizeMb` MB, or, without a size,
 // the rest of a disk of diskSectorCount sectors.
-std::optional<VolumeRecord> describedVolume(std::uint64_t startSector, const std::string& treatAs,
+std::optional<VolumeRecord> describedVolume(FileSystemTable table, std::uint64_t startSector, const std::string& treatAs,
                                             std::optional<std::uint64_t> sizeMb, std::uint64_t diskSectorCount);
 
 } // namespace vindaru

@@ -1,25 +1,26 @@
 #include "volume/VolumeTypeNames.h"
 
-#include <utility>
-
-#include "common/TextConvert.h"
+#include <algorithm>
 
 namespace vindaru {
 
-const std::vector<std::string>& treatAsChoices() {
-    static const std::vector<std::string> choices = {"EXTX", "FAT16", "FAT32", "FAT64", "HFS+", "NTFS", "RAW"};
+std::vector<std::string> treatAsChoices(FileSystemTable table) {
+    std::vector<std::string> choices;
+    for (const FileSystemDriver& row : table)
+        if (row.treatAsName) choices.emplace_back(row.treatAsName);
+    std::sort(choices.begin(), choices.end());
     return choices;
 }
 
-std::optional<std::string> treatAsFileSystemName(std::string_view choice) {
-    static const std::pair<const char*, const char*> names[] = {
-        {"ntfs", "ntfs"},   {"fat16", "fat16"}, {"fat", "fat16"},    {"fat32", "fat32"},
-        {"fat64", "fat64"}, {"exfat", "fat64"}, {"extx", "extX"},    {"ext2", "extX"},
-        {"hfs+", "HFS+"},   {"hfsplus", "HFS+"}, {"raw", "RAW"}};
-    const std::string lower = asciiLower(choice);
-    for (const auto& [given, name] : names)
-        if (lower == given) return std::string(name);
-    return std::nullopt;
+const FileSystemDriver* treatAsFileSystem(FileSystemTable table, std::string_view choice) {
+    const FileSystemDriver* row = findFileSystem(table, choice);
+    return row && row->treatAsName ? row : nullptr;
+}
+
+std::optional<std::string> treatAsFileSystemName(FileSystemTable table, std::string_view choice) {
+    const FileSystemDriver* row = treatAsFileSystem(table, choice);
+    if (!row) return std::nullopt;
+    return std::string(row->treatAsRecordName ? row->treatAsRecordName : row->treatAsName);
 }
 
 } // namespace vindaru

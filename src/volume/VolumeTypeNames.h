@@ -1,5 +1,6 @@
 // The file-system type names a user may give a volume ("Treat file system as:" on the volume
-// list page, --type on the command line) and the names they become in its VolumeRecord.
+// list page, --type on the command line) and the names they become in its VolumeRecord: each
+// driver row's treat-as names (volume/FileSystemDriver.h).
 #pragma once
 
 #include <optional>
@@ -7,15 +8,19 @@
 #include <string_view>
 #include <vector>
 
+#include "volume/FileSystemDriver.h"
+
 namespace vindaru {
 
 // The entries of "Treat file system as:", in the order the sorted combo box shows them.
-const std::vector<std::string>& treatAsChoices();
+std::vector<std::string> treatAsChoices(FileSystemTable table);
 
-// Maps a "Treat file system as:" entry (letter case ignored) to the record's name: "NTFS" →
-// "ntfs", "FAT16" → "fat16", "FAT32" → "fat32", "FAT64" → "fat64", "EXTX" → "extX", "HFS+" →
-// "HFS+", "RAW" → "RAW". Also takes the common spellings "exfat", "ext2", "hfsplus" and "fat".
-// nullopt for anything else.
-std::optional<std::string> treatAsFileSystemName(std::string_view choice);
+// The row a "Treat file system as:" entry or --type names (any of the row's names, letter case
+// ignored); null for anything else and for rows without an entry.
+const FileSystemDriver* treatAsFileSystem(FileSystemTable table, std::string_view choice);
+
+// The record's name after that choice: "NTFS" → "ntfs", "EXTX" → "extX", "HFS+" → "HFS+",
+// "exfat" → "fat64", ...; nullopt when `choice` names no entry.
+std::optional<std::string> treatAsFileSystemName(FileSystemTable table, std::string_view choice);
 
 } // namespace vindaru

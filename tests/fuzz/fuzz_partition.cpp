@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "browser/FileSystemDrivers.h"
 #include "common/ByteLoader.h"
 #include "image/MemoryReader.h"
 #include "volume/Partition.h"
@@ -22,13 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (bool gpt : {false, true}) {
         MemoryReader reader(bytes);
-        Partition partition;
+        Partition partition(fileSystemDrivers());
         partition.gptMode = gpt;
         partition.readPartitionTable(reader);
     }
 
     MemoryReader reader(bytes);
-    Partition partition;
+    Partition partition(fileSystemDrivers());
     partition.skipVolumeSize = (flags & 1) != 0;
     // The disk may claim more sectors than the bytes hold (reads past the end fail or give zeros).
     partition.diskSectorCount = bytes.size() / 512 + extraSectors;

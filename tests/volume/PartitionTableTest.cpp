@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "image/VolumeSlice.h"
+#include "browser/FileSystemDrivers.h"
 #include "volume/Partition.h"
 #include "volume/SyntheticDisk.h"
 
@@ -19,7 +20,7 @@ struct Discovery {
 Discovery discover(const SyntheticDisk& disk, bool gpt = false) {
     MemoryReader reader = disk.reader();
     RecordingStatusSink status;
-    Partition partition;
+    Partition partition(fileSystemDrivers());
     partition.gptMode = gpt;
     partition.statusTarget = &status;
     Discovery d;
@@ -176,7 +177,7 @@ TEST(MbrTable, UnreadableEbrEndsDiscoveryKeepingEarlierVolumes) {
 
 TEST(MbrTable, EmptyDiskFailsToReadSectorZero) {
     MemoryReader reader;
-    Partition partition;
+    Partition partition(fileSystemDrivers());
     EXPECT_NE(partition.readPartitionTable(reader), 0);
     EXPECT_TRUE(partition.volumeList.empty());
 }
@@ -224,7 +225,8 @@ TEST(GptTable, WithoutGptModeTheProtectiveEntryIsUnknown) {
     EXPECT_EQ(d.volumes[0].startSector, 1u);
 }
 
-TEST(GptTable, TinyNtfsIsNotListedButCountsAVolumeNumber) {
+// Volumes are numbered as they are listed (the page numbers its rows by their place anyway).
+TEST(GptTable, TinyNtfsIsNotListed) {
     SyntheticDisk disk(8000);
     disk.gptHeader();
     disk.gptEntry(0, kBasicData, 100, 1000, u"small");
@@ -232,8 +234,9 @@ TEST(GptTable, TinyNtfsIsNotListedButCountsAVolumeNumber) {
     disk.gptEntry(1, kBasicData, 2000, 7000, u"other");
     const Discovery d = discover(disk, true);
     ASSERT_EQ(d.volumes.size(), 1u);
-    EXPECT_EQ(d.volumes[0].volumeName, "1");
+    EXPECT_EQ(d.volumes[0].volumeName, "0");
     EXPECT_EQ(d.volumes[0].fileSystemName, "other");
+    EXPECT_TRUE(d.texts.empty());
 }
 
 TEST(GptTable, Fat16IsListedWhateverItsSectorsPerFat) {
@@ -338,7 +341,7 @@ TEST(MbrTable, FourKibLogicalSectorsFindTheExfatBootSector) {
     disk.mbrEntry(0, 1, 0x07, 2048, 2048);
     ntfs4k(disk, 2048 * 8, 2047);
     FourKibDisk reader(disk.bytes);
-    Partition partition;
+    Partition partition(fileSystemDrivers());
     ASSERT_EQ(partition.readPartitionTable(reader), 0);
     ASSERT_EQ(partition.volumeList.size(), 2u);
     EXPECT_EQ(partition.volumeList[0].fileSystemName, "FAT64");

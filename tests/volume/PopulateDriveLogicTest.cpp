@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "browser/FileSystemDrivers.h"
 #include "support/TestSupport.h"
 #include "volume/PopulateDriveLogic.h"
 #include "volume/SyntheticDisk.h"
@@ -25,6 +26,7 @@ SyntheticDisk mbrDisk() {
 
 struct Page {
     explicit Page(const SyntheticDisk& disk, PopulateDriveLogic::Choices choices = {}) {
+        choices.fileSystems = fileSystemDrivers();
         session.replaceReader(std::make_unique<MemoryReader>(disk.bytes));
         logic = std::make_unique<PopulateDriveLogic>(session, std::move(choices), status, progress, messages);
     }
@@ -110,6 +112,7 @@ TEST(PopulateDriveLogic, ReaderFromTheFactoryOpensACorpusImage) {
     RecordingMessageSink messages;
     PopulateDriveLogic::Choices choices;
     choices.imagePath = image->string();
+    choices.fileSystems = fileSystemDrivers();
     choices.makeReader = PopulateDriveLogic::Choices::fromImageChoices(ImageChoices{ImageKind::Vmdk, false, true, "FLAT", false, {}});
     PopulateDriveLogic logic(session, choices, status, progress, messages);
     logic.start();
@@ -128,7 +131,7 @@ TEST(PopulateDriveLogic, SelectingARowFillsTheRange) {
     EXPECT_EQ(page.logic->selectRow(2)->endEdit, "20480") << "one sector: its end from the count, not 0 MB";
     EXPECT_FALSE(page.logic->selectRow(9));
     EXPECT_EQ(page.logic->treatAsForRow(3), 0u); // "extX" → "EXTX"
-    EXPECT_EQ(treatAsChoices()[*page.logic->treatAsForRow(0)], "NTFS");
+    EXPECT_EQ(treatAsChoices(fileSystemDrivers())[*page.logic->treatAsForRow(0)], "NTFS");
     EXPECT_FALSE(page.logic->treatAsForRow(2)); // "Unknown"
     EXPECT_EQ(PopulateDriveLogic::stepEdit("41", true), "42");
     EXPECT_EQ(PopulateDriveLogic::stepEdit("0", false), "0");

@@ -9,6 +9,7 @@
 
 #include "support/TestSupport.h"
 #include "support/FileDiskReader.h"
+#include "browser/FileSystemDrivers.h"
 #include "volume/Partition.h"
 
 namespace vindaru {
@@ -28,7 +29,7 @@ std::optional<std::filesystem::path> disk(const std::string& relative) {
 Listed standard(const std::filesystem::path& path, bool gpt) {
     FileDiskReader reader;
     EXPECT_TRUE(reader.open(path.string()));
-    Partition partition;
+    Partition partition(fileSystemDrivers());
     partition.gptMode = gpt;
     Listed out;
     out.result = partition.readPartitionTable(reader);
@@ -178,7 +179,7 @@ TEST(VolumeCorpus, ScanFindsTheCorpusVolumesOnADiskWithoutATable) {
         FileDiskReader reader;
         EXPECT_TRUE(reader.open(diskPath.string()));
         RecordingStatusSink status;
-        Partition partition;
+        Partition partition(fileSystemDrivers());
         partition.statusTarget = &status;
         partition.diskSectorCount = 184320;
         partition.skipVolumeSize = skip;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
+#include "browser/FileSystemDrivers.h"
 #include "volume/Partition.h"
 #include "volume/SyntheticDisk.h"
 
@@ -48,7 +49,7 @@ ScanResult scan(const SyntheticDisk& disk, ScanOptions options = {}, std::functi
     if (options.holes) placeStoredSectors(disk, reader);
     RecordingStatusSink status;
     RecordingProgressSink progress;
-    Partition partition;
+    Partition partition(fileSystemDrivers());
     partition.statusTarget = &status;
     partition.progressTarget = &progress;
     partition.diskSectorCount = disk.sectorCount();
@@ -86,6 +87,21 @@ TEST(VolumeScan, FindsEveryKindAndSkipsOverEach) {
                                                    "4|HFS+|3  MB|40960"}));
     EXPECT_EQ(r.texts, (std::vector<std::string>{"Scanning partition.....", "found NTFS 1...", "found FAT 32...",
                                                  "found FAT 16...", "found FAT 64...", "found HFS+..."}));
+}
+
+// Each sector goes to every row's probe: an ext magic in a boot sector's field (an NTFS mirror
+// cluster number ending in 0xEF53) does not hide the boot sector, and a FAT boot sector with
+// the near jump is found as the partition tables find it.
+TEST(VolumeScan, EveryRowsProbeSeesEverySector) {
+    SyntheticDisk disk(12 * 2048);
+    disk.ntfsBoot(2048, 4 * 2048 - 1);
+    disk.putLe(2048 * 512 + 56, 0xEF53, 2);
+    disk.fatBoot(6 * 2048, 32, 4 * 2048, 0);
+    disk.put8(6 * 2048 * 512, 0xE9);
+    disk.put8(6 * 2048 * 512 + 510, 0x55);
+    disk.put8(6 * 2048 * 512 + 511, 0xAA);
+    const ScanResult r = scan(disk);
+    EXPECT_EQ(rowsOf(r), (std::vector<std::string>{"0|NTFS|3   MB|2048", "1|FAT16|4  MB|12288"}));
 }
 
 TEST(VolumeScan, WithoutSkipAlsoFindsTheNtfsBackupBootSector) {
@@ -203,7 +219,7 @@ TEST(VolumeScan, StopBeforeASectorWritesScannedPartitions) {
     SyntheticDisk disk(4 * 2048);
     MemoryReader reader = disk.reader();
     RecordingStatusSink status;
-    Partition partition;
+    Partition partition(fileSystemDrivers());
     partition.statusTarget = &status;
     partition.diskSectorCount = disk.sectorCount();
     // The stop arrives while the first piece is read.
@@ -226,7 +242,7 @@ TEST(VolumeScan, AStopPressedBeforeTheWorkerBeginsEndsTheScan) {
     const SyntheticDisk disk = everyKind();
     MemoryReader reader = disk.reader();
     RecordingStatusSink status;
-    Partition partition;
+    Partition partition(fileSystemDrivers());
     partition.statusTarget = &status;
     partition.diskSectorCount = disk.sectorCount();
     partition.requestStop();

@@ -5,7 +5,6 @@
 
 #include "image/MemoryReader.h"
 #include "image/VolumeSlice.h"
-#include "volume/FileSystemKind.h"
 #include "volume/VolumeSweep.h"
 
 using namespace vindaru;
@@ -126,24 +125,4 @@ TEST(VolumeSweep, PiecesEndingInAHoleAreCutShortWithoutLosingABytesOrMovingThePi
     // Cut at the sector after the last data, except where the tail still holds some.
     EXPECT_EQ(sizes, (std::vector<std::uint64_t>{1024, 262144, 512}));
     EXPECT_EQ(ends, (std::vector<std::uint64_t>{262144, 524288, 786432}));
-}
-
-TEST(FileSystemKind, EverySpellingTheSystemUsesResolvesOnce) {
-    struct Case {
-        const char* name;
-        FileSystemKind kind;
-    };
-    for (const Case& c : {Case{"ntfs", FileSystemKind::Ntfs}, Case{"NTFS", FileSystemKind::Ntfs},
-                          Case{"fat", FileSystemKind::Fat16}, Case{"FAT16", FileSystemKind::Fat16},
-                          Case{"FAT12", FileSystemKind::Fat12}, Case{"fat32", FileSystemKind::Fat32},
-                          Case{"fat64", FileSystemKind::ExFat}, Case{"exFat", FileSystemKind::ExFat},
-                          Case{"FAT64", FileSystemKind::ExFat}, Case{"extX", FileSystemKind::Ext},
-                          Case{"EXTX", FileSystemKind::Ext}, Case{"HFS+", FileSystemKind::HfsPlus},
-                          Case{"RAW", FileSystemKind::Raw}, Case{"unknown", FileSystemKind::Unknown},
-                          Case{"Unknown", FileSystemKind::Unknown}, Case{"  ntfs", FileSystemKind::Ntfs},
-                          Case{"Basic data partition", FileSystemKind::Other},
-                          Case{"CUSTOM ", FileSystemKind::Other}, Case{"", FileSystemKind::Other}})
-        EXPECT_EQ(fileSystemKind(c.name), c.kind) << c.name;
-    EXPECT_TRUE(isFatFamily(FileSystemKind::ExFat));
-    EXPECT_FALSE(isFatFamily(FileSystemKind::Ntfs));
 }

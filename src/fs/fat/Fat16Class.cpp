@@ -4,7 +4,7 @@
 
 #include "common/ByteLoader.h"
 #include "fs/fat/FatBootFields.h"
-#include "volume/VolumeSignatures.h"
+#include "fs/fat/FatProbe.h"
 
 namespace vindaru {
 

@@ -26,7 +26,7 @@
 #include "common/StopControl.h"
 #include "fs/parser/EntryView.h"
 #include "image/readWriteInterface.h"
-#include "volume/FileSystemKind.h"
+#include "volume/FileSystemDriver.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
@@ -137,6 +137,7 @@ public:
     virtual std::optional<UsedRanges> usedByteRanges() { return std::nullopt; }
 };
 
-using ParserFactory = std::shared_ptr<VolumeParser> (*)(const ParserSetup& setup);
+// ParserFactory, the type of each file system's factory, is declared with the driver row
+// (volume/FileSystemDriver.h).
 
 } // namespace vindaru
