@@ -52,6 +52,15 @@ inline std::uint64_t in512Sectors(std::uint64_t count, std::uint64_t sectorBytes
     return checkedMul(count, sectorBytes / 512, sectors) ? sectors : UINT64_MAX;
 }
 
+// A byte every sector a probe takes as Valid has: one of `bytes` at offset `at`. The boot-sector
+// scan hands a sector to a probe only when it has the probe's key byte, so that a probe's cost
+// stays off the sectors that cannot be its (the scan reads every sector of the disk). No bytes:
+// the probe sees every sector.
+struct ProbeKey {
+    std::uint16_t at = 0;
+    std::string_view bytes;
+};
+
 // Looks at the one 512-byte sector that lies `probeOffset` bytes into a possible volume (a boot
 // sector, or the sector a superblock or volume header starts in) and at nothing else. A span
 // shorter than a sector reads as zeros past its end.
@@ -84,6 +93,7 @@ struct FileSystemDriver {
     // --- Discovery.
     VolumeProbe probe = nullptr;        // null: discovery never finds this kind
     std::uint32_t probeOffset = 0;      // where the probed sector lies in the volume, in bytes
+    ProbeKey scanKey = {};
     std::span<const MbrTypeCode> mbrTypes = {};
     // The status text when the boot-sector scan or a GPT partition's first sector finds it
     // ("%d" as for MBR types); null: none.

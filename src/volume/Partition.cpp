@@ -1,6 +1,7 @@
 #include "volume/Partition.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -317,11 +318,54 @@ int Partition::readGptTable(const ByteSource& reader) {
 
 // --- Advanced discovery: the boot-sector scan ---------------------------------------------------
 
-std::uint64_t Partition::scanSector(ByteSpan sector, std::uint64_t sectorNumber) {
+// The rows the scan tries, and which of them each sector goes to by the rows' key bytes.
+struct Partition::ScanRows {
+    // Rows keyed by a byte are told apart by a bit each; more rows than bits are tried on every
+    // sector.
+    static constexpr std::size_t kKeyedRows = 64;
+
+    explicit ScanRows(FileSystemTable table) {
+        for (const FileSystemDriver& row : table) {
+            if (!row.probe) continue;
+            const std::size_t index = rows.size();
+            rows.push_back(&row);
+            if (index >= kKeyedRows) continue;
+            const std::uint64_t bit = std::uint64_t{1} << index;
+            if (row.scanKey.bytes.empty()) {
+                everySector |= bit;
+                continue;
+            }
+            auto key = std::find_if(keys.begin(), keys.end(), [&](const Key& k) { return k.at == row.scanKey.at; });
+            if (key == keys.end()) key = keys.insert(keys.end(), Key{row.scanKey.at, {}});
+            for (const char byte : row.scanKey.bytes) key->rowsByByte[static_cast<std::uint8_t>(byte)] |= bit;
+        }
+    }
+
+    // The keyed rows `sector` goes to, one bit each.
+    std::uint64_t candidates(ByteSpan sector) const {
+        std::uint64_t found = everySector;
+        for (const Key& key : keys)
+            if (key.at < sector.size()) found |= key.rowsByByte[sector[key.at]];
+        return found;
+    }
+
+    struct Key {
+        std::size_t at = 0;
+        std::array<std::uint64_t, 256> rowsByByte{};
+    };
+    std::vector<const FileSystemDriver*> rows; // in table order
+    std::vector<Key> keys;
+    std::uint64_t everySector = 0;
+};
+
+std::uint64_t Partition::scanSector(const ScanRows& rows, ByteSpan sector, std::uint64_t sectorNumber) {
     // Every sector is taken in turn for each row's probed sector: a boot sector, or a superblock
     // or volume header some sectors into its volume.
-    for (const FileSystemDriver& row : fileSystems_) {
-        if (!row.probe) continue;
+    const std::uint64_t candidates = rows.candidates(sector);
+    if (candidates == 0 && rows.rows.size() <= ScanRows::kKeyedRows) return 0;
+    for (std::size_t i = 0; i < rows.rows.size(); ++i) {
+        if (i < ScanRows::kKeyedRows && (candidates >> i & 1) == 0) continue;
+        const FileSystemDriver& row = *rows.rows[i];
         const ProbeHit hit = row.probe(sector);
         if (hit.confidence != ProbeConfidence::Valid) continue;
         const std::uint64_t lead = row.probeOffset / kSector;
@@ -362,6 +406,7 @@ void Partition::scanForVolumes(const ByteSource& reader) {
     range.pieceBytes = kPieceSectors * kSector;
     range.skipHoles = true; // every test needs a signature in the sector: zeros never match
     std::uint64_t shownChunk = 0;
+    const ScanRows scanRows(fileSystems_);
     // A stop seen right after a sector was tested ends the scan without the "Scanned" text.
     bool stoppedAfterTest = false;
     const auto onPiece = [&](const SweepPiece& piece) {
@@ -369,7 +414,7 @@ void Partition::scanForVolumes(const ByteSource& reader) {
         for (std::uint64_t i = 0; i < piece.data.size() / kSector; ++i) {
             if (control.stopRequested.load()) return false;
             const ByteSpan sector = piece.data.subspan(i * kSector, kSector);
-            const std::uint64_t passOver = scanSector(sector, first + i);
+            const std::uint64_t passOver = scanSector(scanRows, sector, first + i);
             if (control.stopRequested.load()) {
                 stoppedAfterTest = true;
                 return false;

@@ -67,6 +67,7 @@ public:
 private:
     struct ChainState;
     struct Probed;
+    struct ScanRows;
 
     int readGptTable(const ByteSource& reader);
     int readMbrTable(const ByteSource& reader);
@@ -96,7 +97,7 @@ private:
 
     // One sector of the scan: test it and, on a hit, record it. Returns, when a volume was
     // listed, the number of sectors from this one to the volume's end (for the skip), else 0.
-    std::uint64_t scanSector(ByteSpan sector, std::uint64_t sectorNumber);
+    std::uint64_t scanSector(const ScanRows& rows, ByteSpan sector, std::uint64_t sectorNumber);
 
     FileSystemTable fileSystems_;
     std::vector<std::uint64_t> namedCounts_; // per row of fileSystems_

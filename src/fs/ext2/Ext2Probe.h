@@ -7,6 +7,8 @@ namespace vindaru {
 
 // Where the superblock lies in its volume.
 inline constexpr std::uint32_t kExtSuperblockOffset = 1024;
+// The scan's key: the magic's low byte.
+inline constexpr ProbeKey kExtSuperblockKey = {56, "\x53"};
 
 // `sector` is the superblock's first 512 bytes. Signature: the magic alone (two bytes, too weak
 // for discovery). Valid: a block size of 1 to 64 KiB, blocks per group matching it, a volume

@@ -31,6 +31,11 @@ struct FatBootSector {
 };
 FatBootSector classifyFatBootSector(ByteSpan sector);
 
+// The scan's keys: the jumps a FAT boot sector starts with (the short one, or the near one some
+// formatters write), and exFAT's short jump.
+inline constexpr ProbeKey kFatBootSectorKey = {0, "\xEB\xE9"};
+inline constexpr ProbeKey kExfatBootSectorKey = {0, "\xEB"};
+
 // The driver rows' probes: Valid for a boot sector of their own kind, else nothing. exFAT
 // counts its length in sectors of 2^shift bytes (the shift at byte 108, 9 to 12; 512-byte
 // sectors where it says otherwise).
