@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/WizardPage.h"
-#include "browser/RecoveryModeLogic.h"
+#include "pages/RecoveryModeLogic.h"
 
 class QCheckBox;
 class QLabel;

@@ -6,7 +6,7 @@
 
 #include "app/DriveParsingModes.h"
 #include "app/WizardPage.h"
-#include "volume/PopulateDriveLogic.h"
+#include "pages/PopulateDriveLogic.h"
 
 class QCheckBox;
 class QComboBox;

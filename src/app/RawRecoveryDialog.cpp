@@ -25,7 +25,7 @@
 #include "browser/UsedSpace.h"
 #include "common/DisplayFormat.h"
 #include "image/ReaderFactory.h"
-#include "raw/RawRecoveryLogic.h"
+#include "pages/RawRecoveryLogic.h"
 
 namespace vindaru::app {
 

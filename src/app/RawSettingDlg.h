@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "app/UiMessageSink.h"
-#include "raw/RawSettingLogic.h"
+#include "pages/RawSettingLogic.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -6,7 +6,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "volume/PopulateDriveLogic.h"
+#include "pages/PopulateDriveLogic.h"
 
 namespace vindaru::app {
 

@@ -32,9 +32,9 @@
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
 #include "app/UiThrottle.h"
-#include "browser/AdvanceOptionsLogic.h"
-#include "browser/VolumeScanLogic.h"
 #include "image/readWriteInterface.h"
+#include "pages/AdvanceOptionsLogic.h"
+#include "pages/VolumeScanLogic.h"
 
 namespace vindaru::app {
 

@@ -17,9 +17,9 @@
 #include "app/UiProgressSink.h"
 #include "app/UiStatusSink.h"
 #include "app/VolumeScanDlg.h"
-#include "browser/RecoveryModeLogic.h"
-#include "browser/VolumeScanLogic.h"
 #include "image/readWriteInterface.h"
+#include "pages/RecoveryModeLogic.h"
+#include "pages/VolumeScanLogic.h"
 
 namespace vindaru::app {
 

@@ -7,7 +7,7 @@
 
 #include "app/PageWorker.h"
 #include "app/WizardPage.h"
-#include "browser/AdvanceOptionsLogic.h"
+#include "pages/AdvanceOptionsLogic.h"
 
 class QComboBox;
 class QLabel;

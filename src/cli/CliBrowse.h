@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "browser/VolumeScanLogic.h"
 #include "cli/CliCommand.h"
 #include "cli/CliImage.h"
 #include "cli/CliScanMode.h"
@@ -16,6 +15,7 @@
 #include "common/CheckTree.h"
 #include "common/Session.h"
 #include "image/ByteSource.h"
+#include "pages/VolumeScanLogic.h"
 
 namespace vindaru::cli {
 

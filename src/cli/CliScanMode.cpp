@@ -3,10 +3,10 @@
 #include <iostream>
 
 #include "browser/FileSystemDrivers.h"
-#include "browser/RecoveryModeLogic.h"
-#include "browser/VolumeScanLogic.h"
 #include "cli/CliBrowse.h"
 #include "common/DisplayFormat.h"
+#include "pages/RecoveryModeLogic.h"
+#include "pages/VolumeScanLogic.h"
 
 namespace vindaru::cli {
 

@@ -16,10 +16,10 @@
 #include <memory>
 #include <string>
 
-#include "browser/AdvanceOptionsLogic.h"
 #include "cli/ArgParser.h"
 #include "common/Sinks.h"
 #include "image/readWriteInterface.h"
+#include "pages/AdvanceOptionsLogic.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {

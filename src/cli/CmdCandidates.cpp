@@ -4,12 +4,12 @@
 // every message box; `--clusters` adds the sectors-per-cluster list.
 #include <iostream>
 
-#include "browser/AdvanceOptionsLogic.h"
-#include "browser/RecoveryModeLogic.h"
 #include "cli/CliCommand.h"
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
 #include "cli/CliVolume.h"
+#include "pages/AdvanceOptionsLogic.h"
+#include "pages/RecoveryModeLogic.h"
 
 namespace vindaru::cli {
 

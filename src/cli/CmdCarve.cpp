@@ -14,8 +14,8 @@
 #include "cli/CliSinks.h"
 #include "cli/CliVolume.h"
 #include "common/DisplayFormat.h"
+#include "pages/RawRecoveryLogic.h"
 #include "raw/FindSaver.h"
-#include "raw/RawRecoveryLogic.h"
 
 namespace vindaru::cli {
 

@@ -7,7 +7,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
 #include "cli/CliSinks.h"
-#include "raw/RawSettingLogic.h"
+#include "raw/SignatureFields.h"
 #include "raw/SignatureFile.h"
 
 namespace vindaru::cli {
@@ -94,13 +94,7 @@ int runAdd(const std::vector<std::string>& args) {
         .option("--category", f.category);
     if (!parser.parse(args)) return parser.exitCode();
     CliMessageSink messages;
-    std::string error;
-    if (!appendSignatureRecord(path, f, error)) {
-        messages.info(error);
-        return kExitSignatures;
-    }
-    messages.info("everything initialized well.....");
-    return kExitOk;
+    return appendSignatureRecord(path, f, messages) ? kExitOk : kExitSignatures;
 }
 
 int runSignatures(const std::vector<std::string>& args) {

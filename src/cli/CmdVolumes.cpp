@@ -6,13 +6,13 @@
 
 #include "browser/FileSystemDrivers.h"
 #include "cli/CliCommand.h"
-#include "cli/CliJson.h"
 #include "cli/CliImage.h"
-#include "cli/CliVolume.h"
+#include "cli/CliJson.h"
 #include "cli/CliSinks.h"
+#include "cli/CliVolume.h"
 #include "common/DisplayFormat.h"
 #include "image/readWriteInterface.h"
-#include "volume/PopulateDriveLogic.h"
+#include "pages/PopulateDriveLogic.h"
 
 namespace vindaru::cli {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "raw/RawSettingLogic.h"
+#include "raw/SignatureFields.h"
 
 namespace vindaru {
 

@@ -18,9 +18,9 @@
 #include "app/SectorEdit.h"
 #include "app/WizardFixture.h"
 #include "browser/UsedSpace.h"
+#include "pages/RawRecoveryLogic.h"
 #include "raw/CarveSamples.h"
 #include "raw/DefaultSignatures.h"
-#include "raw/RawRecoveryLogic.h"
 #include "raw/signatureRecord.h"
 
 namespace vindaru::test {

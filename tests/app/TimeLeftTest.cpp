@@ -15,7 +15,7 @@
 #include "app/UiThrottle.h"
 #include "app/WizardFixture.h"
 #include "app/advanceOptions.h"
-#include "browser/AdvanceOptionsLogic.h"
+#include "pages/AdvanceOptionsLogic.h"
 
 namespace vindaru::test {
 namespace {

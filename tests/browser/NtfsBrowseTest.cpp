@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 
 #include "browser/EntryWalker.h"
-#include "browser/VolumeScanLogic.h"
 #include "image/MemoryReader.h"
+#include "pages/VolumeScanLogic.h"
 #include "support/ListingTsv.h"
 #include "support/TestSupport.h"
 

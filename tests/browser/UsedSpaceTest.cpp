@@ -8,9 +8,9 @@
 
 #include "browser/EntryWalker.h"
 #include "browser/UsedSpace.h"
-#include "browser/VolumeScanLogic.h"
 #include "common/ByteLoader.h"
 #include "image/MemoryReader.h"
+#include "pages/VolumeScanLogic.h"
 #include "support/TestSupport.h"
 
 namespace vindaru {

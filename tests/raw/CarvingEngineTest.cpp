@@ -3,7 +3,7 @@
 #include "image/MemoryReader.h"
 #include "raw/CarveSamples.h"
 #include "raw/DefaultSignatures.h"
-#include "raw/RawSettingLogic.h"
+#include "raw/SignatureFields.h"
 #include "raw/myJpg.h"
 
 namespace vindaru {

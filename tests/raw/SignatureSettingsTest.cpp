@@ -2,24 +2,16 @@
 
 #include "raw/CarveFormats.h"
 #include "raw/DefaultSignatures.h"
-#include "raw/RawSettingLogic.h"
+#include "raw/SignatureFields.h"
 #include "raw/SignatureFile.h"
+#include "raw/SignatureSamples.h"
 #include "support/TestSupport.h"
 
 namespace vindaru {
 namespace {
 
 using test::ScratchDir;
-
-SignatureFields pngFields() {
-    SignatureFields f;
-    f.extension = "png";
-    f.startSignature = "0x89,0x50,0x4E,0x47";
-    f.endSignature = "0x49,0x45,0x4E,0x44,0xAE,0x42,0x60,0x82";
-    f.approximateSize = "1048576";
-    f.category = "Pictures";
-    return f;
-}
+using test::pngFields;
 
 TEST(SignatureRecord, FreshRecordAndFieldOffsets) {
     const signatureRecord::Bytes fresh = signatureRecord{}.encode();
@@ -106,48 +98,6 @@ TEST(SignatureEditor, SignatureTextsAndNumbers) {
     EXPECT_EQ(r->categoryText(), std::string(50, 'c'));
 }
 
-TEST(SignatureEditor, SavesRecordsOneAtATimeIntoTheChosenFile) {
-    ScratchDir dir;
-    RecordingMessageSink messages;
-    RawSettingLogic editor(messages);
-    EXPECT_FALSE(editor.save(pngFields()));
-    EXPECT_EQ(messages.texts().back(), "Select valid file to save the entries.");
-
-    const auto path = (dir / "mine.txt").string();
-    test::writeFile(path, std::vector<std::uint8_t>(400, 0xAB)); // replaced, not appended to
-    ASSERT_TRUE(editor.chooseFile(path));
-    EXPECT_EQ(std::filesystem::file_size(path), 0u);
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(editor.save(pngFields()));
-    EXPECT_EQ(messages.texts().back(), "everything initialized well.....");
-    EXPECT_EQ(std::filesystem::file_size(path), 519u);
-
-    std::vector<signatureRecord> records;
-    ASSERT_EQ(readSignatureFile(path, true, records), SignatureFileResult::Loaded);
-    ASSERT_EQ(records.size(), 3u);
-    for (std::uint8_t i = 0; i < 3; ++i) EXPECT_EQ(records[i].recordIndex, i);
-
-    // The same records built from the fields are the same bytes.
-    std::vector<std::uint8_t> expected;
-    std::string error;
-    for (std::uint8_t i = 0; i < 3; ++i) {
-        const auto bytes = buildSignatureRecord(pngFields(), i, error)->encode();
-        expected.insert(expected.end(), bytes.begin(), bytes.end());
-    }
-    EXPECT_EQ(test::readFile(path), expected);
-
-    EXPECT_FALSE(editor.chooseFile((dir / "no" / "such" / "folder.txt").string()));
-    EXPECT_EQ(messages.messages.back().text, "file can not be created");
-    EXPECT_FALSE(messages.messages.back().withCaption);
-}
-
-TEST(SignatureEditor, HelpTextsOfEveryField) {
-    const auto& texts = RawSettingLogic::helpTexts();
-    ASSERT_EQ(texts.size(), 11u);
-    EXPECT_EQ(texts[0], "Enter file extention .\n Example 'jpg','mp3','avi',..etc.\n Do not put a dot(.) "
-                        "before extention(i.e .mp3)");
-    EXPECT_EQ(texts[10], "Enter the name of category you want to put these files under");
-}
-
 class SignatureFileLimits : public ::testing::Test {
 protected:
     std::vector<std::uint8_t> records(std::size_t n, std::uint8_t lastIndex, std::int32_t lastBytesInSize = 0) {
@@ -214,13 +164,11 @@ TEST(DefaultSignatures, TheShippedFileIsTheTableAndLoadsBack) {
     EXPECT_EQ(records, defaultSignatureRecords());
     EXPECT_EQ(std::filesystem::file_size(path), records.size() * kSignatureRecordBytes);
 
-    // Written field by field through the editor, the file is the same bytes but for the format
+    // Written field by field by the editor's rules, the file is the same bytes but for the format
     // each default record names in its first reserved field (which the editor leaves 0).
-    NullMessageSink messages;
-    RawSettingLogic editor(messages);
     const auto edited = (dir / "edited.txt").string();
-    ASSERT_TRUE(editor.chooseFile(edited));
-    for (const SignatureFields& f : defaultSignatureFields()) ASSERT_TRUE(editor.save(f));
+    std::string error;
+    for (const SignatureFields& f : defaultSignatureFields()) ASSERT_TRUE(appendSignatureRecord(edited, f, error));
     std::vector<signatureRecord> editedRecords;
     ASSERT_EQ(readSignatureFile(edited, true, editedRecords), SignatureFileResult::Loaded);
     ASSERT_EQ(editedRecords.size(), records.size());

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <random>
 
-#include "browser/AdvanceOptionsLogic.h"
 #include "fs/fat/FatImageBuilder.h"
 #include "fs/fat/FatTestSupport.h"
+#include "fs/parser/VolumeParser.h"
 #include "support/TestSupport.h"
 
 using namespace vindaru;

@@ -1,5 +1,6 @@
-// The signature editor without its window: the field texts become one signatureRecord, appended
-// to the settings file the user chose. The CLI's `signatures add` uses the same rules.
+// A signature record from the texts the signature editor's fields hold, and the append of one
+// record to a settings file. The editor page and `vindaru-cli signatures add` both use these
+// rules, and the default settings are written through them.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,10 @@
 #include "raw/signatureRecord.h"
 
 namespace vindaru {
+
+// What the editor's Save says when no usable file is chosen, and after a record is written.
+inline constexpr const char* kSignatureNoFile = "Select valid file to save the entries.";
+inline constexpr const char* kSignatureSaved = "everything initialized well.....";
 
 // The editor's texts, as typed.
 struct SignatureFields {
@@ -43,26 +48,8 @@ std::optional<signatureRecord> buildSignatureRecord(const SignatureFields& field
 // creating it when missing. False with a message in `error`.
 bool appendSignatureRecord(const std::string& path, const SignatureFields& fields,
                            std::string& error);
-
-class RawSettingLogic {
-public:
-    explicit RawSettingLogic(MessageSink& messages) : messages_(messages) {}
-
-    // The help texts of the fields, in the order of SignatureFields.
-    static const std::vector<std::string>& helpTexts();
-
-    // "...": the chosen file is created empty (an existing one loses its records), or, with
-    // `keepRecords`, opened so that Save adds after the records it holds. False (after "file
-    // can not be created") when it cannot be.
-    bool chooseFile(const std::string& path, bool keepRecords = false);
-    const std::string& filePath() const { return path_; }
-
-    // "Save": one record appended; false after the message that says why not.
-    bool save(const SignatureFields& fields);
-
-private:
-    MessageSink& messages_;
-    std::string path_;
-};
+// The same, saying what happened as the editor's Save does: the error, or kSignatureSaved.
+bool appendSignatureRecord(const std::string& path, const SignatureFields& fields,
+                           MessageSink& messages);
 
 } // namespace vindaru

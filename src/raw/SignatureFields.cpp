@@ -1,21 +1,18 @@
-#include "raw/RawSettingLogic.h"
+#include "raw/SignatureFields.h"
 
 #include <cctype>
 #include <fcntl.h>
-
-#include "raw/RawFileIo.h"
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "raw/RawFileIo.h"
 
 namespace vindaru {
 
 namespace {
 
-constexpr const char* kNoFile = "Select valid file to save the entries.";
 constexpr const char* kNoExtension = "extention length is zero..";
 constexpr const char* kNoSignature = "signature length is zero..";
-constexpr const char* kSaved = "everything initialized well.....";
-constexpr const char* kCannotCreate = "file can not be created";
 
 std::string trim(const std::string& text) {
     std::size_t b = 0, e = text.size();
@@ -36,7 +33,6 @@ std::uint8_t hexPiece(const std::string& piece) {
     }
     return value;
 }
-
 
 } // namespace
 
@@ -103,12 +99,12 @@ bool appendSignatureRecord(const std::string& path, const SignatureFields& field
                            std::string& error) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-        error = kNoFile;
+        error = kSignatureNoFile;
         return false;
     }
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!ok) error = kNoFile;
+    if (!ok) error = kSignatureNoFile;
     std::optional<signatureRecord> record;
     if (ok) {
         // The index byte counts whole records already there; past 255 it wraps, as one byte does.
@@ -120,64 +116,20 @@ bool appendSignatureRecord(const std::string& path, const SignatureFields& field
     if (ok) {
         const signatureRecord::Bytes bytes = record->encode();
         ok = ::lseek(fd, 0, SEEK_END) >= 0 && writeAllTo(fd, bytes.data(), bytes.size());
-        if (!ok) error = kNoFile;
+        if (!ok) error = kSignatureNoFile;
     }
     ::close(fd);
     return ok;
 }
 
-const std::vector<std::string>& RawSettingLogic::helpTexts() {
-    static const std::vector<std::string> texts = {
-        "Enter file extention .\n Example 'jpg','mp3','avi',..etc.\n Do not put a dot(.) before "
-        "extention(i.e .mp3)",
-        "here enter the file signature that happens to be in the starting of the file.\n example "
-        "0x89,0x50,0x4E,0x47  for png File",
-        "Here enter offset of starting signature in File.Value should be less than 512.By default "
-        "its zero.",
-        "here enter the file signature that happens to be in the end of the file.\n Example "
-        "0x49,0x45,0x4E,0x44,0xAE,0x42,0x60,0x82 for png File.\n its optional Field .you can "
-        "leave it if you dont know .",
-        "if  the size of file is given in the header and you know its offset please enter that "
-        "offset here.\n its optional Field .you can leave it if you don't know.",
-        "if  you know how many bytes represents size please enter that number of bytes  here.\n "
-        "its optional Field .you can leave it ifyou  don't know.",
-        "check this checkbox if the size alkso includes the header size else leave it.\n its "
-        "optional Field .you can leave it if you don't know.",
-        "please enter the header size in bytes here.\n its optional Field .you can leave it if "
-        "you don't know.",
-        "when we find the file signature you mentioned  above we can skip further file scanning "
-        "by an amount you enter here.\n For example mp3 are generally greater then 2 mb .so you "
-        "can enter 2097152 bytes here.\n its optional Field .you can leave it .",
-        "Enter approx file size here.\n its optional Field .you can leave it if you don't know.",
-        "Enter the name of category you want to put these files under",
-    };
-    return texts;
-}
-
-bool RawSettingLogic::chooseFile(const std::string& path, bool keepRecords) {
-    const int fd =
-        ::open(path.c_str(), O_RDWR | O_CREAT | (keepRecords ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        path_.clear();
-        messages_.show(Message{kCannotCreate, false, MessageIcon::None, MessageButtons::Ok});
-        return false;
-    }
-    ::close(fd);
-    path_ = path;
-    return true;
-}
-
-bool RawSettingLogic::save(const SignatureFields& fields) {
-    if (path_.empty()) {
-        messages_.info(kNoFile);
-        return false;
-    }
+bool appendSignatureRecord(const std::string& path, const SignatureFields& fields,
+                           MessageSink& messages) {
     std::string error;
-    if (!appendSignatureRecord(path_, fields, error)) {
-        messages_.info(error);
+    if (!appendSignatureRecord(path, fields, error)) {
+        messages.info(error);
         return false;
     }
-    messages_.info(kSaved);
+    messages.info(kSignatureSaved);
     return true;
 }
 

@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 
-#include "browser/AdvanceOptionsLogic.h"
 #include "browser/BrowserSinks.h"
 #include "browser/EntrySaver.h"
 #include "browser/EntrySearch.h"
@@ -23,6 +22,7 @@
 #include "fs/parser/EntryView.h"
 #include "fs/parser/VolumeParser.h"
 #include "image/readWriteInterface.h"
+#include "pages/AdvanceOptionsLogic.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {

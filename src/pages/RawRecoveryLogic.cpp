@@ -1,10 +1,10 @@
-#include "raw/RawRecoveryLogic.h"
+#include "pages/RawRecoveryLogic.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "raw/DefaultSignatures.h"
 #include "image/readWriteInterface.h"
+#include "raw/DefaultSignatures.h"
 #include "raw/FindSaver.h"
 #include "raw/SignatureFile.h"
 

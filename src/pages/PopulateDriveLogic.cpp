@@ -1,4 +1,4 @@
-#include "volume/PopulateDriveLogic.h"
+#include "pages/PopulateDriveLogic.h"
 
 #include <cctype>
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "browser/VolumeScanLogic.h"
 #include "image/MemoryReader.h"
+#include "pages/VolumeScanLogic.h"
 
 using namespace vindaru;
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "image/MemoryReader.h"
+#include "pages/RawRecoveryLogic.h"
 #include "raw/CarveSamples.h"
 #include "raw/DefaultSignatures.h"
-#include "raw/RawRecoveryLogic.h"
 #include "support/TestSupport.h"
 
 namespace vindaru {

@@ -4,8 +4,8 @@
 #include <atomic>
 
 #include "browser/FileSystemDrivers.h"
+#include "pages/PopulateDriveLogic.h"
 #include "support/TestSupport.h"
-#include "volume/PopulateDriveLogic.h"
 #include "volume/SyntheticDisk.h"
 #include "volume/VolumeTypeNames.h"
 

@@ -1,4 +1,4 @@
-#include "browser/AdvanceOptionsLogic.h"
+#include "pages/AdvanceOptionsLogic.h"
 
 #include "browser/FileSystemDrivers.h"
 #include "common/DisplayFormat.h"

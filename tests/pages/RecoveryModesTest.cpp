@@ -4,13 +4,13 @@
 
 #include <algorithm>
 
-#include "browser/AdvanceOptionsLogic.h"
-#include "browser/RecoveryModeLogic.h"
-#include "browser/VolumeScanLogic.h"
 #include "common/Session.h"
 #include "fs/ntfs/NtfsEntryView.h"
 #include "fs/ntfs/ntfs.h"
 #include "image/MemoryReader.h"
+#include "pages/AdvanceOptionsLogic.h"
+#include "pages/RecoveryModeLogic.h"
+#include "pages/VolumeScanLogic.h"
 #include "support/TestSupport.h"
 
 using namespace vindaru;

@@ -1,4 +1,4 @@
-#include "browser/RecoveryModeLogic.h"
+#include "pages/RecoveryModeLogic.h"
 
 #include <cctype>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "browser/VolumeScanLogic.h"
+#include "pages/VolumeScanLogic.h"
 
 #include "browser/FileSystemDrivers.h"
 #include "browser/RecycleBinNames.h"
