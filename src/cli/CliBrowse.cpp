@@ -28,15 +28,15 @@ std::vector<std::string> splitPath(const std::string& path) {
 
 CliBrowse::CliBrowse(bool assumeYes)
     : messages_(assumeYes), status_(progress_.active() ? &progress_ : nullptr) {
-    session_.messages = &messages_;
+    imageSession_.messages = &messages_;
 }
 
 int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, const ScanModeArgs& mode) {
-    if (!openSessionReader(session_, image)) return kExitImage;
+    if (!openSessionReader(imageSession_, image)) return kExitImage;
     std::string error;
     VolumeArgs chosen = volume;
     chosen.otherFileSystemAtStart = mode.scanMode != kScanModeStandard || mode.driveFormatted;
-    auto record = resolveVolume(*session_.sessionReader, session_.diskSectorCount, chosen,
+    auto record = resolveVolume(*imageSession_.sessionReader, imageSession_.diskSectorCount, chosen,
                                 status_, error);
     if (!record) {
         std::cerr << "vindaru-cli: " << error << "\n";
@@ -49,25 +49,25 @@ int CliBrowse::openAndScan(const ImageArgs& image, const VolumeArgs& volume, con
     std::shared_ptr<VolumeParser> searched;
     AdvancedChoice choice;
     if (mode.scanMode == kScanModeAdvanced) {
-        const int rc = runAdvancedSearch(*session_.sessionReader, volume_, mode, status_, progress_, messages_,
+        const int rc = runAdvancedSearch(*imageSession_.sessionReader, volume_, mode, status_, progress_, messages_,
                                          searched, choice);
         if (rc != kExitOk) return rc;
     }
-    logic_ = std::make_unique<VolumeScanLogic>(
-        session_.sessionReader.get(), volume_, tree_,
+    session_ = std::make_unique<VolumeSession>(
+        imageSession_.sessionReader.get(), volume_, tree_,
         BrowserSinks{status_, secondStatus_, progress_, messages_}, mode.scanMode,
-        session_.rootItemName);
-    logic_->setDriveFormatted(mode.driveFormatted);
-    if (searched) logic_->takeAdvancedParser(std::move(searched), choice);
-    switch (logic_->prepare()) {
-    case VolumeScanLogic::Prepared::Ready: break;
-    case VolumeScanLogic::Prepared::NotBuiltYet:
+        imageSession_.rootItemName);
+    session_->setDriveFormatted(mode.driveFormatted);
+    if (searched) session_->takeAdvancedParser(std::move(searched), choice);
+    switch (session_->prepare()) {
+    case VolumeSession::Prepared::Ready: break;
+    case VolumeSession::Prepared::NotBuiltYet:
         std::cerr << "vindaru-cli: browsing " << volume_.fileSystemName
                   << " volumes is not in this build yet\n";
         return kExitNotFound;
     default: return kExitNotFound;
     }
-    logic_->run();
+    session_->run();
     status_.flush();
     progress_.finish();
     scanReads_ = reads.report();
@@ -88,9 +88,9 @@ bool CliBrowse::warnOfDamagedListing(const ReadReport& walkReads) const {
 
 std::vector<EntryRef> CliBrowse::firstLevel() const {
     std::vector<EntryRef> level;
-    for (TreeItemId item : tree_.children(logic_->volumeItem())) {
+    for (TreeItemId item : tree_.children(session_->volumeItem())) {
         auto data = tree_.getItemData(item);
-        if (data && logic_->view()->isEntry(*data)) level.push_back(*data);
+        if (data && session_->view()->isEntry(*data)) level.push_back(*data);
     }
     return level;
 }
@@ -100,7 +100,7 @@ std::optional<CliBrowse::Target> CliBrowse::resolve(const std::string& path) con
     target.volumeItem = true;
     std::vector<EntryRef> level = firstLevel();
     const auto parts = splitPath(path);
-    EntryView& v = *logic_->view();
+    EntryView& v = *session_->view();
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const bool last = i + 1 == parts.size();
         std::optional<EntryRef> found;

@@ -1,5 +1,6 @@
-// What `vindaru-cli ls` and `save` share: open the image, choose the volume, run the page's scan
-// procedure on it, and find entries by a '/'-separated path below the volume item.
+// What `vindaru-cli ls`, `save` and `search` share: open the image, choose the volume, scan it in
+// a volume session (browser/VolumeSession, as the scan page does), and find entries by a
+// '/'-separated path below the volume item.
 #pragma once
 
 #include <memory>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/VolumeSession.h"
 #include "cli/CliCommand.h"
 #include "cli/CliImage.h"
 #include "cli/CliScanMode.h"
@@ -15,7 +17,6 @@
 #include "common/CheckTree.h"
 #include "common/Session.h"
 #include "image/ByteSource.h"
-#include "pages/VolumeScanLogic.h"
 
 namespace vindaru::cli {
 
@@ -38,8 +39,8 @@ public:
     // nullopt when a component names nothing.
     std::optional<Target> resolve(const std::string& path) const;
 
-    EntryView& view() { return *logic_->view(); }
-    VolumeScanLogic& logic() { return *logic_; }
+    EntryView& view() { return *session_->view(); }
+    VolumeSession& session() { return *session_; }
     const VolumeRecord& volume() const { return volume_; }
     CliMessageSink& messages() { return messages_; }
     CliProgressSink& progress() { return progress_; }
@@ -55,10 +56,10 @@ private:
     CliProgressSink progress_;
     CliStatusSink status_;
     NullStatusSink secondStatus_;
-    Session session_;
+    Session imageSession_;
     CheckTree tree_;
     VolumeRecord volume_;
-    std::unique_ptr<VolumeScanLogic> logic_;
+    std::unique_ptr<VolumeSession> session_;
     ReadReport scanReads_;
 };
 

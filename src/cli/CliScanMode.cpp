@@ -2,11 +2,10 @@
 
 #include <iostream>
 
+#include "browser/CandidateSearch.h"
 #include "browser/FileSystemDrivers.h"
-#include "cli/CliBrowse.h"
+#include "cli/CliCommand.h"
 #include "common/DisplayFormat.h"
-#include "pages/RecoveryModeLogic.h"
-#include "pages/VolumeScanLogic.h"
 
 namespace vindaru::cli {
 
@@ -46,21 +45,20 @@ bool ScanModeOptions::resolve(ScanModeArgs& out) {
     return true;
 }
 
-int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
+int runAdvancedSearch(const ByteSource& disk, const VolumeRecord& volume,
                       const ScanModeArgs& args, StatusSink& status, ProgressSink& progress,
                       MessageSink& messages, std::shared_ptr<VolumeParser>& parser,
                       AdvancedChoice& choice) {
-    AdvanceOptionsLogic page(&reader, volume,
-                             static_cast<std::int64_t>(candidateLimitFromText(args.maxText)),
-                             AdvanceSinks{status, progress, messages}, args.driveFormatted);
-    if (page.prepare() != AdvanceOptionsLogic::Prepared::Ready) {
+    CandidateSearch search(&disk, volume, candidateLimitFromText(args.maxText),
+                           ScanSinks{&status, &progress, &messages}, args.driveFormatted);
+    if (search.prepare() != CandidateSearch::Prepared::Ready) {
         std::cerr << "vindaru-cli: the Advanced mode is not available for a "
                   << volume.fileSystemName << " volume\n";
         return kExitNotFound;
     }
-    page.runSearch();
+    const AdvancedLists& lists = search.run();
     const bool ntfs = fileSystemKind(volume.fileSystemName) == FileSystemKind::Ntfs;
-    const auto candidates = page.candidateItems();
+    const auto& candidates = lists.candidates;
     if (args.candidate >= candidates.size()) {
         std::cerr << (candidates.empty()
                           ? formatText("vindaru-cli: no %s candidate was found\n", ntfs ? "MFT" : "FAT")
@@ -70,9 +68,10 @@ int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
                                        static_cast<unsigned long long>(args.candidate)));
         return kExitNotFound;
     }
-    page.selectCandidate(static_cast<int>(args.candidate));
-    const auto heaps = page.heapItems();
-    if (page.heapListVisible()) {
+    AdvancedChoice chosen;
+    chosen.candidate = args.candidate;
+    const auto& heaps = lists.heaps;
+    if (lists.heapListShown) {
         if (args.heap >= heaps.size()) {
             std::cerr << (heaps.empty() ? std::string("vindaru-cli: no heap candidate was found\n")
                                         : formatText("vindaru-cli: the search found %zu heap candidates; "
@@ -80,14 +79,15 @@ int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
                                                      heaps.size(), static_cast<unsigned long long>(args.heap)));
             return kExitNotFound;
         }
-        page.selectHeap(static_cast<int>(args.heap));
+        chosen.heapCandidate = args.heap;
+        chosen.heapOffsetText = heaps[args.heap];
     } else if (args.heap != 0) {
         std::cerr << "vindaru-cli: --heap belongs to exFAT volumes\n";
         return kExitUsage;
     }
-    if (!args.clusterSectors.empty() && !page.selectClusterText(args.clusterSectors)) {
+    if (!args.clusterSectors.empty() && !search.acceptsClusterText(args.clusterSectors)) {
         std::cerr << "vindaru-cli: --cluster-sectors takes one of";
-        for (const auto& c : page.clusterItems())
+        for (const auto& c : lists.clusters)
             std::cerr << " " << c;
         std::cerr << (ntfs ? "" : fileSystemKind(volume.fileSystemName) == FileSystemKind::ExFat
                                       ? " (or any shift from 0 to 11)"
@@ -95,8 +95,13 @@ int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
                   << "\n";
         return kExitUsage;
     }
-    choice = page.choice();
-    parser = page.sharedParser();
+    // No --cluster-sectors: the list's first entry, as the page selects it.
+    if (!args.clusterSectors.empty())
+        chosen.sectorsPerClusterText = args.clusterSectors;
+    else if (!lists.clusters.empty())
+        chosen.sectorsPerClusterText = lists.clusters.front();
+    choice = chosen;
+    parser = search.sharedParser();
     return kExitOk;
 }
 

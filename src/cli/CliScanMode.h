@@ -1,6 +1,7 @@
-// The recovery mode options `vindaru-cli ls` and `save` share, and the Advanced mode's page
-// steps done the command line's way: the candidate search runs as the advance options page runs
-// it, then the candidate and sectors per cluster are taken from the options instead of the lists.
+// The recovery mode options `vindaru-cli ls` and `save` share, and the Advanced mode's steps done
+// the command line's way: the candidate search (browser/CandidateSearch) runs as for the advance
+// options page, then the candidate and sectors per cluster are taken from the options instead of
+// the page's lists.
 //
 //   --mode standard|advanced|deep
 //   --max N               advanced: candidates to look for (as typed: empty or not above 0 gives 3)
@@ -18,12 +19,9 @@
 
 #include "cli/ArgParser.h"
 #include "common/Sinks.h"
-#include "image/readWriteInterface.h"
-#include "pages/AdvanceOptionsLogic.h"
+#include "fs/parser/VolumeParser.h"
+#include "image/ByteSource.h"
 #include "volume/VolumeRecord.h"
-
-namespace vindaru {
-}
 
 namespace vindaru::cli {
 
@@ -64,7 +62,7 @@ int scanModeByName(const std::string& name);
 // Runs the candidate search on `volume` and picks the choice. On success `parser` is the
 // searched parser for the scan page; otherwise the reason is on stderr and the exit status
 // is returned.
-int runAdvancedSearch(readWriteInterface& reader, const VolumeRecord& volume,
+int runAdvancedSearch(const ByteSource& disk, const VolumeRecord& volume,
                       const ScanModeArgs& args, StatusSink& status, ProgressSink& progress,
                       MessageSink& messages, std::shared_ptr<VolumeParser>& parser, AdvancedChoice& choice);
 

@@ -1,15 +1,14 @@
-// vindaru-cli candidates: the Advanced mode's candidate search on a damaged volume, and the lists
-// the advance options page would offer ("MFT_ENTRY:0", "FAT32_ENTRY:0", ...), one item per line;
+// vindaru-cli candidates: the Advanced mode's candidate search on a damaged volume
+// (browser/CandidateSearch), and the lists the advance options page would offer ("MFT_ENTRY:0", "FAT32_ENTRY:0", ...), one item per line;
 // exFAT adds its heap list after a "Heap Offset :" line. The count message goes to stderr like
 // every message box; `--clusters` adds the sectors-per-cluster list.
 #include <iostream>
 
+#include "browser/CandidateSearch.h"
 #include "cli/CliCommand.h"
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
 #include "cli/CliVolume.h"
-#include "pages/AdvanceOptionsLogic.h"
-#include "pages/RecoveryModeLogic.h"
 
 namespace vindaru::cli {
 
@@ -38,32 +37,31 @@ int runCandidates(const std::vector<std::string>& args) {
 
     CliProgressSink progress(CliProgressSink::stderrIsTerminal());
     CliStatusSink status(progress.active() ? &progress : nullptr);
-    AdvanceOptionsLogic logic(session.sessionReader.get(), volume,
-                              static_cast<std::int64_t>(candidateLimitFromText(maxText)),
-                              AdvanceSinks{status, progress, messages});
-    switch (logic.prepare()) {
-    case AdvanceOptionsLogic::Prepared::Ready:
+    CandidateSearch search(session.sessionReader.get(), volume, candidateLimitFromText(maxText),
+                           ScanSinks{&status, &progress, &messages});
+    switch (search.prepare()) {
+    case CandidateSearch::Prepared::Ready:
         break;
-    case AdvanceOptionsLogic::Prepared::NoReader:
+    case CandidateSearch::Prepared::NoReader:
         return kExitImage;
     default:
         std::cerr << "vindaru-cli: the candidate search is not available for a "
                   << volume.fileSystemName << " volume\n";
         return kExitUsage;
     }
-    logic.runSearch();
+    const AdvancedLists& lists = search.run();
     progress.finish();
     status.flush();
-    for (const std::string& item : logic.candidateItems())
+    for (const std::string& item : lists.candidates)
         std::cout << item << "\n";
-    if (logic.heapListVisible()) {
+    if (lists.heapListShown) {
         std::cout << kHeapListLabel << "\n";
-        for (const std::string& item : logic.heapItems())
+        for (const std::string& item : lists.heaps)
             std::cout << item << "\n";
     }
     if (clusters) {
         std::cout << kClusterListLabel << "\n";
-        for (const std::string& item : logic.clusterItems())
+        for (const std::string& item : lists.clusters)
             std::cout << item << "\n";
     }
     return kExitOk;

@@ -1,4 +1,5 @@
-// vindaru-cli carve: the raw recovery page on the command line. The volume is carved with the
+// vindaru-cli carve: the raw recovery page's carve (raw/VolumeCarve) on the command line. The
+// volume is carved with the
 // default signatures (unless --no-default) and every --signatures FILE (with --free-space only
 // where its file system's allocation map shows no live file), the finds are listed as
 // the page's tree holds them (each whole or partial), their total size is told before anything
@@ -14,8 +15,9 @@
 #include "cli/CliSinks.h"
 #include "cli/CliVolume.h"
 #include "common/DisplayFormat.h"
-#include "pages/RawRecoveryLogic.h"
+#include "raw/DefaultSignatures.h"
 #include "raw/FindSaver.h"
+#include "raw/VolumeCarve.h"
 
 namespace vindaru::cli {
 
@@ -89,28 +91,26 @@ int runCarve(const std::vector<std::string>& argsIn) {
     progress.setUnit(ProgressUnit::bytes(kCarveChunkBytes)); // the carving counts chunks
     CliStatusSink status(progress.active() ? &progress : nullptr);
     CheckTree tree;
-    RawRecoveryLogic logic(session, volume, tree, RawRecoverySinks{status, progress, cli.messages});
-    if (!noDefault) logic.loadDefaultSignatures(logic.defaultPath());
+    VolumeCarve carving(session, volume, tree, CarveSinks{status, progress, cli.messages});
+    if (!noDefault) carving.loadDefaultSignatures(defaultSignaturePath());
     for (const std::string& file : signatureFiles)
-        if (!logic.loadSignatureFile(file)) return kExitSignatures;
-    switch (logic.prepare(false, "")) {
-    case RawRecoveryLogic::Prepared::Ready:
+        if (!carving.loadSignatureFile(file)) return kExitSignatures;
+    switch (carving.prepare()) {
+    case VolumeCarve::Prepared::Ready:
         break;
-    case RawRecoveryLogic::Prepared::ZeroSize:
+    case VolumeCarve::Prepared::ZeroSize:
         return kExitUsage;
-    case RawRecoveryLogic::Prepared::LoadFailed:
-        return kExitSignatures;
-    case RawRecoveryLogic::Prepared::NoReader:
+    case VolumeCarve::Prepared::NoReader:
         return kExitImage;
     }
-    if (freeSpace) logic.usedSpace = usedSpaceOf;
-    const RawRecoveryLogic::Carve carved = logic.carve();
-    progress.finish(carved == RawRecoveryLogic::Carve::Carved);
+    if (freeSpace) carving.usedSpace = usedSpaceOf;
+    const VolumeCarve::Carve carved = carving.carve();
+    progress.finish(carved == VolumeCarve::Carve::Carved);
     status.flush();
-    if (carved == RawRecoveryLogic::Carve::FreeSpaceUnknown) return kExitFreeSpaceUnknown;
-    if (carved == RawRecoveryLogic::Carve::EngineFailed) return kExitNotFound; // the engine said why
+    if (carved == VolumeCarve::Carve::FreeSpaceUnknown) return kExitFreeSpaceUnknown;
+    if (carved == VolumeCarve::Carve::EngineFailed) return kExitNotFound; // the engine said why
 
-    const std::shared_ptr<myJpg> engine = logic.engine();
+    const std::shared_ptr<myJpg> engine = carving.engine();
     const auto& finds = engine->foundFiles();
     // What a save of every find takes, before anything is written.
     std::cerr << finds.size() << " find(s), " << formatSizeText(engine->foundBytes()) << " ("
@@ -137,9 +137,9 @@ int runCarve(const std::vector<std::string>& argsIn) {
     }
     if (!out.empty()) {
         // Every find, in the order they were found.
-        std::vector<RawRecoveryLogic::CheckedFind> all;
-        for (const myJpg::FoundFile& f : finds) all.push_back(RawRecoveryLogic::CheckedFind{engine, f});
-        const RawRecoveryLogic::SaveResult saved = logic.saveChecked(out, all);
+        std::vector<VolumeCarve::Find> all;
+        for (const myJpg::FoundFile& f : finds) all.push_back(VolumeCarve::Find{engine, f});
+        const VolumeCarve::SaveResult saved = carving.save(out, all);
         if (!saved.folderOpened) {
             std::cerr << "vindaru-cli: cannot create or open the output folder '" << out << "'\n";
             return kExitSaveFailed;

@@ -128,7 +128,7 @@ int runSave(const std::vector<std::string>& argsIn) {
     CliBrowse browse(true);
     if (int rc = browse.openAndScan(image, volumeArgs, scanMode); rc != kExitOk) return rc;
     EntryView& view = browse.view();
-    EntrySaver& saver = *browse.logic().saver();
+    EntrySaver& saver = *browse.session().saver();
     SaveReport report(browse, manifest.get());
     // Digests are taken only for a manifest, which is where they are kept.
     saver.reportSavedFiles([&](const SavedFile& saved) { report.add(saved); }, manifest != nullptr);

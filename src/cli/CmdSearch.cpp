@@ -55,7 +55,7 @@ int runSearch(const std::vector<std::string>& args) {
     browse.progress().setUnit(ProgressUnit::items("files"));
     bool first = true;
     if (json) std::fputs("[", stdout);
-    const auto result = browse.logic().search(pattern, [&](const SearchRow& row) { printRow(row, json, first); });
+    const auto result = browse.session().search(pattern, [&](const SearchRow& row) { printRow(row, json, first); });
     if (json) std::fputs(first ? "]\n" : "\n]\n", stdout);
     std::fflush(stdout);
     return result == EntrySearch::Result::InvalidPattern ? kExitBadPattern : kExitOk;

@@ -1,5 +1,6 @@
 // vindaru-cli volumes: the volume list of a disk image, as the volume list page shows it, from
-// the partition tables (--gpt for a GUID partition table) or from a boot-sector scan (--scan).
+// the partition tables (--gpt for a GUID partition table) or from a boot-sector scan (--scan),
+// both by the page's discovery (volume/VolumeDiscovery).
 #include <algorithm>
 #include <array>
 #include <iostream>
@@ -12,7 +13,7 @@
 #include "cli/CliVolume.h"
 #include "common/DisplayFormat.h"
 #include "image/readWriteInterface.h"
-#include "pages/PopulateDriveLogic.h"
+#include "volume/VolumeDiscovery.h"
 
 namespace vindaru::cli {
 
@@ -24,14 +25,14 @@ constexpr const char* kUsage = "vindaru-cli volumes IMAGE [--gpt] [--scan [--sta
 
 // The page's texts, and the exact numbers behind them: a size of 0 sectors means discovery did
 // not learn the volume's length.
-void printJson(const PopulateDriveLogic& logic, const std::vector<VolumeRow>& rows) {
+void printJson(const std::vector<VolumeRecord>& rows) {
     std::cout << "[";
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const VolumeRow& r = rows[i];
-        const VolumeRecord record = logic.recordOfRow(i).value_or(VolumeRecord{});
+        const VolumeRecord& record = rows[i];
         const std::uint64_t sectors = record.sectorCount;
-        std::cout << (i ? ",\n " : "\n ") << "{\"volume\": " << jsonString(r.volume)
-                  << ", \"fileSystem\": " << jsonString(r.fileSystem) << ", \"sizeText\": " << jsonString(r.volumeSize)
+        std::cout << (i ? ",\n " : "\n ") << "{\"volume\": " << jsonString(record.volumeName)
+                  << ", \"fileSystem\": " << jsonString(record.fileSystemName)
+                  << ", \"sizeText\": " << jsonString(record.sizeText)
                   << ", \"startSector\": " << record.startSector << ", \"sectorCount\": " << sectors
                   << ", \"sizeBytes\": " << (sectors <= UINT64_MAX / kSectorSize ? sectors * kSectorSize : 0)
                   << ", \"fileSystemKind\": " << jsonString(driverFor(record).jsonKind)
@@ -41,9 +42,10 @@ void printJson(const PopulateDriveLogic& logic, const std::vector<VolumeRow>& ro
 }
 
 // The four columns of the page, padded to their widest text.
-void printTable(const std::vector<VolumeRow>& rows) {
+void printTable(const std::vector<VolumeRecord>& rows) {
     std::vector<std::array<std::string, 4>> lines = {{"Volume", "File System", "Volume Size", "Start Sector"}};
-    for (const VolumeRow& r : rows) lines.push_back({r.volume, r.fileSystem, r.volumeSize, r.startSector});
+    for (const VolumeRecord& r : rows)
+        lines.push_back({r.volumeName, r.fileSystemName, r.sizeText, std::to_string(r.startSector)});
     std::array<std::size_t, 4> width{};
     for (const auto& line : lines)
         for (std::size_t c = 0; c < 4; ++c) width[c] = std::max(width[c], line[c].size());
@@ -91,24 +93,21 @@ int runVolumes(const std::vector<std::string>& args) {
     if (session.diskSectorCount <= UINT64_MAX / kSectorSize)
         bar.setUnit(ProgressUnit::wholeRange(session.diskSectorCount * kSectorSize));
     CliStatusSink status(bar.active() ? &bar : nullptr, std::chrono::milliseconds(0));
-    PopulateDriveLogic::Choices choices;
-    choices.imagePath = image.path;
-    choices.discoveryMode = scan ? DiscoveryMode::Advanced : DiscoveryMode::Standard;
-    choices.gptMode = gpt || diskHasProtectiveMbr(*session.sessionReader);
-    choices.doNotSkipVolumeSize = noSkip;
-    choices.customStartSector = start;
-    choices.customEndSector = end;
-    choices.openReader = false; // openSessionReader has opened it
-    choices.fileSystems = fileSystemDrivers();
-    PopulateDriveLogic logic(session, std::move(choices), status, bar, messages);
-    logic.start();
-    logic.finishAdvancedScan();
+    VolumeDiscovery discovery(*session.sessionReader, fileSystemDrivers(), status, bar, messages);
+    std::vector<VolumeRecord> rows;
+    if (scan)
+        discovery.scan(VolumeDiscovery::ScanRange{!noSkip, start, end, session.diskSectorCount},
+                       [&rows](const VolumeRecord& record) {
+                           rows.insert(rows.begin(), record); // the newest first, as the page lists them
+                       });
+    else
+        rows = discovery.readPartitionTables(gpt || diskHasProtectiveMbr(*session.sessionReader));
+    discovery.reportEnd(scan);
     bar.finish();
     status.flush();
 
-    const std::vector<VolumeRow> rows = logic.rows();
     if (json)
-        printJson(logic, rows);
+        printJson(rows);
     else
         printTable(rows);
     return kExitOk;

@@ -1,8 +1,8 @@
-// The advance options page without a window: it creates the parser for a damaged volume, runs
-// the parser's search for candidate file-system structures (the page's search thread calls
-// runSearch()), and keeps the lists the page shows — "TFS :" with the candidates, "Sector Per
-// Cluster :" with the cluster sizes to try — and their selections. The scan page, in Advanced
-// mode, takes this object's parser and choice().
+// The advance options page without a window: the candidate search (browser/CandidateSearch) for
+// a damaged volume, run by the page's search thread (runSearch()), and the lists the page shows —
+// "TFS :" with the candidates, "Sector Per Cluster :" with the cluster sizes to try — with their
+// selections and the page's controls. The scan page, in Advanced mode, takes this object's
+// parser and choice().
 //
 // Threads: runSearch() on one worker; pause(), resume(), stop(), back() from the UI thread;
 // the lists and selections once searching() is false (onSearchFinished fires on the worker at
@@ -17,17 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "browser/CandidateSearch.h"
 #include "common/Sinks.h"
 #include "fs/parser/VolumeParser.h"
-#include "image/readWriteInterface.h"
+#include "image/ByteSource.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
 
 inline constexpr const char* kAdvancedInputGroupText = "Advanced Input:";
-inline constexpr const char* kCandidateListLabel = "TFS :";
-inline constexpr const char* kClusterListLabel = "Sector Per Cluster :";
-inline constexpr const char* kHeapListLabel = "Heap Offset :";
 
 struct AdvanceSinks {
     StatusSink& status;
@@ -47,8 +45,8 @@ class AdvanceOptionsLogic {
 
     // `reader` may be null (the session has none); it must outlive this object. `maxFileSystems`
     // is the number typed on the recovery mode page (0 or less: 3).
-    AdvanceOptionsLogic(readWriteInterface* reader, VolumeRecord volume,
-                        std::int64_t maxFileSystems, AdvanceSinks sinks, bool driveFormatted = false);
+    AdvanceOptionsLogic(const ByteSource* reader, VolumeRecord volume, std::int64_t maxFileSystems,
+                        AdvanceSinks sinks, bool driveFormatted = false);
     ~AdvanceOptionsLogic();
     AdvanceOptionsLogic(const AdvanceOptionsLogic&) = delete;
     AdvanceOptionsLogic& operator=(const AdvanceOptionsLogic&) = delete;
@@ -80,9 +78,6 @@ class AdvanceOptionsLogic {
     void selectCandidate(int index);
     void selectCluster(int index);
     void selectHeap(int index);
-    // The command line's choice of a cluster size by its text: an item of the list, or a value
-    // the parser takes beyond it. False (nothing changed) for any other text.
-    bool selectClusterText(const std::string& text);
     // The text above the combo boxes the search asked for; empty: the page's own.
     std::string candidateItemsLabel() const;
     // Next leads to the scan page only when both lists have a selection.
@@ -93,37 +88,31 @@ class AdvanceOptionsLogic {
     bool listsVisible() const { return listsVisible_; }
     bool heapListVisible() const { return heapListVisible_.load(); }
     // The user stopped the candidate search before it ended.
-    bool stopped() const { return stopped_.load(); }
+    bool stopped() const { return search_.stopped(); }
     bool nextEnabled() const { return nextEnabled_.load(); }
     bool backEnabled() const { return backEnabled_.load(); }
     bool threadButtonsVisible() const { return threadButtonsVisible_.load(); }
 
     // The parser the scan page uses in Advanced mode; owned here.
-    VolumeParser* parser() { return parser_.get(); }
-    std::shared_ptr<VolumeParser> sharedParser() { return parser_; }
-    const VolumeRecord& volume() const { return volume_; }
+    VolumeParser* parser() { return search_.parser(); }
+    std::shared_ptr<VolumeParser> sharedParser() { return search_.sharedParser(); }
+    const VolumeRecord& volume() const { return search_.volume(); }
+    // The search the page shows.
+    CandidateSearch& search() { return search_; }
 
   private:
-    void finishSearch(const std::string& endStatus);
-
-    readWriteInterface* reader_;
-    VolumeRecord volume_;
     std::int64_t maxFileSystems_;
     AdvanceSinks sinks_;
-    bool driveFormatted_;
-    std::shared_ptr<VolumeParser> parser_;
+    CandidateSearch search_;
 
     mutable std::mutex mutex_;
     AdvancedLists lists_;
     int candidateSelection_ = -1;
     int clusterSelection_ = -1;
     int heapSelection_ = -1;
-    std::string clusterTextBeyondList_; // set by selectClusterText; empty: the selection's
     std::atomic<bool> heapListVisible_{false};
 
     std::atomic<bool> searching_{false};
-    std::atomic<bool> stopped_{false};
-    std::atomic<bool> stopPressed_{false};
     bool listsVisible_ = false;
     std::atomic<bool> nextEnabled_{false};
     std::atomic<bool> backEnabled_{false};

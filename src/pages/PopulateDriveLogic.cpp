@@ -55,7 +55,7 @@ PopulateDriveLogic::PopulateDriveLogic(Session& session, Choices choices, Status
 
 PopulateDriveLogic::~PopulateDriveLogic() {
     if (worker_.joinable()) {
-        if (partition_) partition_->requestStop();
+        if (discovery_) discovery_->requestStop();
         worker_.join();
     }
 }
@@ -96,8 +96,7 @@ bool PopulateDriveLogic::runStandardDiscovery() {
         std::lock_guard lock(mutex_);
         controls_.addCustomVisible = false;
     }
-    partition_ = std::make_unique<Partition>(choices_.fileSystems);
-    partition_->gptMode = choices_.gptMode;
+    discovery_.reset();
     const ReaderState state = prepareReader();
     if (state == ReaderState::Missing) {
         {
@@ -107,19 +106,20 @@ bool PopulateDriveLogic::runStandardDiscovery() {
         messages_.infoNoCaption("Information lost ..go back and parse again");
         return false;
     }
+    discovery_ = std::make_unique<VolumeDiscovery>(*session_.sessionReader, choices_.fileSystems, status_,
+                                                   progress_, messages_);
     if (state == ReaderState::NotOpened) {
         messages_.show(Message{"file not opened..", true, MessageIcon::Information, MessageButtons::YesNo});
     } else {
-        partition_->statusTarget = &status_;
         {
             std::lock_guard lock(mutex_);
             rows_.clear();
             copies_.clear();
             volumeList_.clear();
         }
-        partition_->readPartitionTable(*session_.sessionReader);
+        std::vector<VolumeRecord> volumes = discovery_->readPartitionTables(choices_.gptMode);
         std::lock_guard lock(mutex_);
-        volumeList_ = partition_->volumeList;
+        volumeList_ = std::move(volumes);
         showListLocked();
     }
     {
@@ -128,19 +128,16 @@ bool PopulateDriveLogic::runStandardDiscovery() {
         controls_.progressVisible = false;
         controls_.stopVisible = false;
     }
-    status_.setText("Finished Scanning.");
-    status_.setText("Select volume and click next button...");
+    discovery_->reportEnd(false);
     return state == ReaderState::Ready;
 }
 
-// The standard discovery's list, in its order, each record numbered by its place.
+// The standard discovery's list, in its order.
 void PopulateDriveLogic::showListLocked() {
     rows_.clear();
     unfilteredRows_.reset();
-    for (std::size_t i = 0; i < volumeList_.size(); ++i) {
-        volumeList_[i].volumeName = std::to_string(i);
+    for (std::size_t i = 0; i < volumeList_.size(); ++i)
         rows_.push_back(Row{rowTexts(volumeList_[i]), RecordRef{false, i}, {}});
-    }
     if (!volumeList_.empty()) controls_.customCheckEnabled = true;
 }
 
@@ -151,13 +148,8 @@ bool PopulateDriveLogic::startAdvancedScan() {
         controls_.addCustomEnabled = false;
         controls_.nextEnabled = false;
     }
-    partition_ = std::make_unique<Partition>(choices_.fileSystems);
-    partition_->skipVolumeSize = !choices_.doNotSkipVolumeSize;
-    partition_->customStartSector = choices_.customStartSector;
-    partition_->customEndSector = choices_.customEndSector;
+    discovery_.reset();
     const ReaderState state = prepareReader();
-    partition_->statusTarget = &status_;
-    partition_->progressTarget = &progress_;
     if (state != ReaderState::Ready) {
         {
             std::lock_guard lock(mutex_);
@@ -166,17 +158,10 @@ bool PopulateDriveLogic::startAdvancedScan() {
         messages_.info("file not opened..");
         return false;
     }
-    partition_->diskSectorCount = session_.diskSectorCount;
-    partition_->volumeFound = [this](const VolumeRecord& record) {
-        {
-            std::lock_guard lock(mutex_);
-            volumeList_.push_back(record);
-            copies_.push_back(record);
-            // The newest volume is shown first.
-            rows_.insert(rows_.begin(), Row{rowTexts(record), RecordRef{true, copies_.size() - 1}, {}});
-        }
-        if (onRowsChanged) onRowsChanged();
-    };
+    discovery_ = std::make_unique<VolumeDiscovery>(*session_.sessionReader, choices_.fileSystems, status_,
+                                                   progress_, messages_);
+    const VolumeDiscovery::ScanRange range{!choices_.doNotSkipVolumeSize, choices_.customStartSector,
+                                           choices_.customEndSector, session_.diskSectorCount};
     {
         std::lock_guard lock(mutex_);
         rows_.clear();
@@ -187,12 +172,21 @@ bool PopulateDriveLogic::startAdvancedScan() {
         controls_.backEnabled = false;
     }
     scanStarted_ = true;
-    worker_ = std::thread([this] { scanWorker(); });
+    worker_ = std::thread([this, range] { scanWorker(range); });
     return true;
 }
 
-void PopulateDriveLogic::scanWorker() {
-    partition_->scanForVolumes(*session_.sessionReader);
+void PopulateDriveLogic::scanWorker(VolumeDiscovery::ScanRange range) {
+    discovery_->scan(range, [this](const VolumeRecord& record) {
+        {
+            std::lock_guard lock(mutex_);
+            volumeList_.push_back(record);
+            copies_.push_back(record);
+            // The newest volume is shown first.
+            rows_.insert(rows_.begin(), Row{rowTexts(record), RecordRef{true, copies_.size() - 1}, {}});
+        }
+        if (onRowsChanged) onRowsChanged();
+    });
     if (onScanFinished) onScanFinished();
 }
 
@@ -200,10 +194,8 @@ void PopulateDriveLogic::finishAdvancedScan() {
     if (!scanStarted_) return;
     if (worker_.joinable()) worker_.join();
     scanStarted_ = false;
-    status_.setText("Scanned Partitions");
-    messages_.infoNoCaption("populated partitions....");
-    status_.setText("Finished Scanning.");
-    partition_.reset();
+    discovery_->reportEnd(true);
+    discovery_.reset();
     {
         std::lock_guard lock(mutex_);
         if (!volumeList_.empty()) controls_.customCheckEnabled = true;
@@ -214,13 +206,12 @@ void PopulateDriveLogic::finishAdvancedScan() {
         controls_.stopVisible = false;
         controls_.backEnabled = true;
     }
-    status_.setText("Select volume and click next button...");
 }
 
 bool PopulateDriveLogic::scanRunning() const { return scanStarted_; }
 
 void PopulateDriveLogic::stop() {
-    if (partition_) partition_->requestStop();
+    if (discovery_) discovery_->requestStop();
     std::lock_guard lock(mutex_);
     controls_.backEnabled = true;
 }
@@ -391,7 +382,7 @@ NextResult PopulateDriveLogic::next(const NextInput& input) {
         messages_.infoNoCaption("can not parse unknown volume");
         return result;
     }
-    if (!worker_.joinable()) partition_.reset();
+    if (!worker_.joinable()) discovery_.reset();
     return result;
 }
 

@@ -1,6 +1,7 @@
 // PopulateDriveLogic: everything the volume list page does, without a window. The wizard page
-// (and the CLI's `volumes` command) put it on screen; it owns the page's volume records and
-// rows, runs the discoveries, and decides where Next leads.
+// puts it on screen; it owns the page's volume records and rows, makes the session reader ready,
+// runs the discoveries (volume/VolumeDiscovery, which `vindaru-cli volumes` runs too), and
+// decides where Next leads.
 //
 // How a page uses it:
 //   1. Construct it with the session, the choices the drive parsing modes page made, and the
@@ -35,7 +36,7 @@
 #include "common/Sinks.h"
 #include "image/ReaderFactory.h"
 #include "image/readWriteInterface.h"
-#include "volume/Partition.h"
+#include "volume/VolumeDiscovery.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
@@ -111,7 +112,7 @@ public:
         static std::function<std::unique_ptr<readWriteInterface>(Session&)> fromImageChoices(ImageChoices image) {
             return [image](Session& session) { return createReader(session, image); };
         }
-        // False when the session reader is already open on imagePath (the CLI opens it itself).
+        // False when the session reader is already open on imagePath.
         bool openReader = true;
         // The file systems discovery and "Treat file system as:" know: the program's table
         // (browser/FileSystemDrivers.h); it outlives the page.
@@ -191,7 +192,7 @@ private:
     RecordRef refForLocked(std::size_t listIndex, const VolumeRecord& record);
     Row makeRowLocked(std::size_t listIndex, const VolumeRecord& record);
     bool advanced() const { return choices_.discoveryMode == DiscoveryMode::Advanced; }
-    void scanWorker();
+    void scanWorker(VolumeDiscovery::ScanRange range);
 
     Session& session_;
     Choices choices_;
@@ -206,7 +207,7 @@ private:
     PopulateDriveControls controls_;
     bool customApplied_ = false;
 
-    std::unique_ptr<Partition> partition_;
+    std::unique_ptr<VolumeDiscovery> discovery_;
     std::thread worker_;
     bool scanStarted_ = false;
 };

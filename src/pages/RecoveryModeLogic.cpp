@@ -1,7 +1,6 @@
 #include "pages/RecoveryModeLogic.h"
 
 #include <cctype>
-#include <limits>
 
 #include "browser/FileSystemDrivers.h"
 #include "common/Session.h"
@@ -13,29 +12,6 @@ namespace {
 constexpr std::size_t kTypePrefixLength = 3;
 
 } // namespace
-
-// The text as the page reads its edit: optional white space and sign, then leading digits;
-// nothing readable, or a value not above 0, gives the default.
-std::uint64_t candidateLimitFromText(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::uint64_t value = 0;
-    bool digits = false;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        digits = true;
-        const std::uint64_t digit = static_cast<std::uint64_t>(text[i] - '0');
-        if (value > (std::numeric_limits<std::uint32_t>::max() - digit) / 10) {
-            value = std::numeric_limits<std::uint32_t>::max(); // a page's int cannot hold more
-            break;
-        }
-        value = value * 10 + digit;
-    }
-    if (!digits || negative || value == 0) return kDefaultCandidateLimit;
-    return value;
-}
 
 RecoveryModeLogic::RecoveryModeLogic(VolumeRecord volume, Session* session)
     : volume_(std::move(volume)), session_(session) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "browser/CandidateSearch.h"
 #include "volume/VolumeRecord.h"
 
 namespace vindaru {
@@ -20,13 +21,6 @@ inline constexpr const char* kMaxFileSystemsLabel = "Please Enter Max File Syste
 inline constexpr const char* kMaxFileSystemsHint = "( By  Default  it's  = 3 )";
 inline constexpr const char* kDriveFormattedText = "Is Drive Formated..?";
 inline constexpr const char* kChooseModeText = "Chose Any Recovery Mode And Click Next.....";
-
-// The advanced search looks for this many candidates when the typed number is empty or not
-// above 0.
-inline constexpr std::int64_t kDefaultCandidateLimit = 3;
-
-// The number of candidates the advanced search looks for, from the typed text.
-std::uint64_t candidateLimitFromText(const std::string& text);
 
 class RecoveryModeLogic {
   public:

@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 
 #include "browser/EntryWalker.h"
+#include "browser/VolumeSession.h"
 #include "image/MemoryReader.h"
-#include "pages/VolumeScanLogic.h"
 #include "support/ListingTsv.h"
 #include "support/TestSupport.h"
 
@@ -24,11 +24,11 @@ struct ScannedVolume {
     RecordingStatusSink second;
     RecordingProgressSink progress;
     RecordingMessageSink messages;
-    std::unique_ptr<VolumeScanLogic> logic;
+    std::unique_ptr<VolumeSession> logic;
 
     explicit ScannedVolume(const fs::path& image) {
         reader = std::make_unique<MemoryReader>(readFile(image));
-        logic = std::make_unique<VolumeScanLogic>(
+        logic = std::make_unique<VolumeSession>(
             reader.get(), VolumeRecord{"NTFS", "0", "16", 0}, tree,
             BrowserSinks{status, second, progress, messages});
     }
@@ -64,7 +64,7 @@ TEST(NtfsBrowse, StandardScanEndsAsThePageDoesAndListsEveryLiveFile) {
     const auto tsv = readFile(*corpusFile("generated/ntfs.expected.tsv"));
     const auto expected = parseListing(std::string(tsv.begin(), tsv.end()), "ntfs");
     ScannedVolume v(*image);
-    ASSERT_EQ(v.logic->prepare(), VolumeScanLogic::Prepared::Ready);
+    ASSERT_EQ(v.logic->prepare(), VolumeSession::Prepared::Ready);
     v.logic->run();
     EXPECT_FALSE(v.logic->busy());
     EXPECT_EQ(v.messages.texts(), std::vector<std::string>{"Scanning process completed..."});
@@ -107,7 +107,7 @@ TEST(NtfsBrowse, TreeOpensLazilyAndListsFilesOfTheSelectedFolder) {
     auto image = corpusNtfs();
     if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst not available";
     ScannedVolume v(*image);
-    ASSERT_EQ(v.logic->prepare(), VolumeScanLogic::Prepared::Ready);
+    ASSERT_EQ(v.logic->prepare(), VolumeSession::Prepared::Ready);
     v.logic->run();
     TreeItemId docs = kNoTreeItem;
     for (auto item : v.tree.children(v.logic->volumeItem())) {
@@ -140,7 +140,7 @@ TEST(NtfsBrowse, FolderSaveAsksWithTheCountThenWritesFilesWithTheirTimes) {
     auto image = corpusNtfs();
     if (!image) GTEST_SKIP() << "corpus image generated/ntfs.img.zst not available";
     ScannedVolume v(*image);
-    ASSERT_EQ(v.logic->prepare(), VolumeScanLogic::Prepared::Ready);
+    ASSERT_EQ(v.logic->prepare(), VolumeSession::Prepared::Ready);
     v.logic->run();
     auto listed = v.listAll();
     const EntryRef docs = listed.at("/Docs-Kelp");

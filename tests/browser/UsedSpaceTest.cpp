@@ -8,9 +8,9 @@
 
 #include "browser/EntryWalker.h"
 #include "browser/UsedSpace.h"
+#include "browser/VolumeSession.h"
 #include "common/ByteLoader.h"
 #include "image/MemoryReader.h"
-#include "pages/VolumeScanLogic.h"
 #include "support/TestSupport.h"
 
 namespace vindaru {
@@ -42,8 +42,8 @@ TEST(UsedSpaceCorpus, LiveFilesLieInTheUsedSpaceAndWholeDeletedFilesOutsideIt) {
         RecordingProgressSink progress;
         RecordingMessageSink messages;
         volume.fileSystemName = type;
-        VolumeScanLogic logic(&reader, volume, tree, BrowserSinks{status, second, progress, messages});
-        ASSERT_EQ(logic.prepare(), VolumeScanLogic::Prepared::Ready);
+        VolumeSession logic(&reader, volume, tree, BrowserSinks{status, second, progress, messages});
+        ASSERT_EQ(logic.prepare(), VolumeSession::Prepared::Ready);
         logic.run();
         EntryView& view = *logic.view();
         std::vector<EntryRef> first;
