@@ -94,10 +94,9 @@ void CandidateSearch::stopParser() {
     if (parser_) parser_->control().requestStop();
 }
 
-bool CandidateSearch::acceptsClusterText(const std::string& text) const {
-    for (const std::string& item : lists_.clusters)
-        if (item == text) return true;
-    return parser_ && parser_->advanced() && parser_->advanced()->acceptsClusterChoice(text);
+std::optional<std::uint64_t> CandidateSearch::clusterSectorsFor(const std::string& typed) const {
+    if (!parser_ || !parser_->advanced()) return std::nullopt;
+    return typedClusterChoice(*parser_->advanced(), lists_, typed);
 }
 
 } // namespace vindaru

@@ -72,9 +72,9 @@ public:
 
     std::uint64_t limit() const { return limit_; }
     const AdvancedLists& lists() const { return lists_; }
-    // A "Sector Per Cluster :" text the rebuild takes: an item of the list, or a cluster size
-    // the file system takes beyond it (the command line may give those).
-    bool acceptsClusterText(const std::string& text) const;
+    // The sectors per cluster of a "Sector Per Cluster :" value typed on the command line: an
+    // item of the list, or a number the file system takes beyond it (typedClusterChoice).
+    std::optional<std::uint64_t> clusterSectorsFor(const std::string& typed) const;
 
     // The parser the rebuild uses; null before a Ready prepare().
     VolumeParser* parser() { return parser_.get(); }

@@ -80,12 +80,17 @@ int runAdvancedSearch(const ByteSource& disk, const VolumeRecord& volume,
             return kExitNotFound;
         }
         chosen.heapCandidate = args.heap;
-        chosen.heapOffsetText = heaps[args.heap];
     } else if (args.heap != 0) {
         std::cerr << "vindaru-cli: --heap belongs to exFAT volumes\n";
         return kExitUsage;
     }
-    if (!args.clusterSectors.empty() && !search.acceptsClusterText(args.clusterSectors)) {
+    // No --cluster-sectors: the list's first entry, as the page selects it.
+    std::optional<std::uint64_t> sectors;
+    if (!args.clusterSectors.empty())
+        sectors = search.clusterSectorsFor(args.clusterSectors);
+    else if (!lists.clusterSectors.empty())
+        sectors = lists.clusterSectors.front();
+    if (!args.clusterSectors.empty() && !sectors) {
         std::cerr << "vindaru-cli: --cluster-sectors takes one of";
         for (const auto& c : lists.clusters)
             std::cerr << " " << c;
@@ -95,11 +100,7 @@ int runAdvancedSearch(const ByteSource& disk, const VolumeRecord& volume,
                   << "\n";
         return kExitUsage;
     }
-    // No --cluster-sectors: the list's first entry, as the page selects it.
-    if (!args.clusterSectors.empty())
-        chosen.sectorsPerClusterText = args.clusterSectors;
-    else if (!lists.clusters.empty())
-        chosen.sectorsPerClusterText = lists.clusters.front();
+    chosen.sectorsPerCluster = sectors.value_or(0);
     choice = chosen;
     parser = search.sharedParser();
     return kExitOk;

@@ -146,12 +146,10 @@ AdvancedChoice AdvanceOptionsLogic::choice() const {
     std::lock_guard lock(mutex_);
     AdvancedChoice c;
     c.candidate = candidateSelection_ >= 0 ? static_cast<std::uint64_t>(candidateSelection_) : 0;
-    if (clusterSelection_ >= 0 && static_cast<std::size_t>(clusterSelection_) < lists_.clusters.size())
-        c.sectorsPerClusterText = lists_.clusters[static_cast<std::size_t>(clusterSelection_)];
-    if (heapSelection_ >= 0 && static_cast<std::size_t>(heapSelection_) < lists_.heaps.size()) {
+    if (clusterSelection_ >= 0 && static_cast<std::size_t>(clusterSelection_) < lists_.clusterSectors.size())
+        c.sectorsPerCluster = lists_.clusterSectors[static_cast<std::size_t>(clusterSelection_)];
+    if (heapSelection_ >= 0 && static_cast<std::size_t>(heapSelection_) < lists_.heaps.size())
         c.heapCandidate = static_cast<std::uint64_t>(heapSelection_);
-        c.heapOffsetText = lists_.heaps[static_cast<std::size_t>(heapSelection_)];
-    }
     return c;
 }
 

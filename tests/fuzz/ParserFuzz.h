@@ -98,13 +98,10 @@ inline void scanListSave(ParserFactory factory, const std::string& typeName,
         if (advanced == nullptr) return;
         advanced->searchCandidates(3);
         const AdvancedLists lists = advanced->lists();
-        if (!lists.clusters.empty())
-            request.choice.sectorsPerClusterText = lists.clusters[(pick & 7) % lists.clusters.size()];
+        if (!lists.clusterSectors.empty())
+            request.choice.sectorsPerCluster = lists.clusterSectors[(pick & 7) % lists.clusterSectors.size()];
         if (!lists.candidates.empty()) request.choice.candidate = ((pick >> 3) & 3) % lists.candidates.size();
-        if (!lists.heaps.empty()) {
-            request.choice.heapCandidate = ((pick >> 5) & 3) % lists.heaps.size();
-            request.choice.heapOffsetText = lists.heaps[request.choice.heapCandidate];
-        }
+        if (!lists.heaps.empty()) request.choice.heapCandidate = ((pick >> 5) & 3) % lists.heaps.size();
     }
     const ScanOutcome outcome = parser->scan(request);
     if (outcome.rejected) return;

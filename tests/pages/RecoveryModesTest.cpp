@@ -282,11 +282,12 @@ TEST(AdvanceOptionsLogic, ExfatWithoutItsBootSectorIsRebuiltFromTheChosenFatAndH
     EXPECT_EQ(s.status.snapshot().back(), "Parsing done.Click Next to continue.");
     ASSERT_EQ(s.messages.texts().size(), 1u);
     EXPECT_TRUE(s.messages.texts()[0].starts_with("Number of FAT64-ENTRY found = "));
-    EXPECT_FALSE(page.search().acceptsClusterText("12"));
-    EXPECT_TRUE(page.search().acceptsClusterText("2"));
-    EXPECT_TRUE(page.search().acceptsClusterText("3"));
+    // The list shows shifts: the command line's "2", beyond it, is clusters of 4 sectors.
+    EXPECT_FALSE(page.search().clusterSectorsFor("12"));
+    EXPECT_EQ(page.search().clusterSectorsFor("2"), 4u);
+    EXPECT_EQ(page.search().clusterSectorsFor("3"), 8u);
     EXPECT_EQ(page.clusterSelection(), 0);
-    EXPECT_EQ(page.choice().sectorsPerClusterText, "3");
+    EXPECT_EQ(page.choice().sectorsPerCluster, 8u);
 
     Sinks scan;
     CheckTree tree;

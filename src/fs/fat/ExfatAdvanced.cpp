@@ -1,6 +1,7 @@
 // The Advanced mode of exFAT: the search for FAT and cluster heap starts, and the rebuild of a
 // volume whose boot sector cannot be trusted from the user's FAT, heap and cluster size.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "common/ByteLoader.h"
@@ -25,7 +26,7 @@ constexpr const char* kSearchDone = "Parsing done.Click Next to continue.";
 constexpr const char* kTreeStatus = "Maintaining TreeStructure for Tree Control";
 constexpr const char* kCompleted = "Scanning process completed...";
 constexpr const char* kOrphanName = "ORPHAN ENTRY";
-constexpr const char* kClusterChoices[] = {"8", "9", "10", "11"};
+constexpr unsigned kClusterChoices[] = {8, 9, 10, 11};
 
 constexpr std::uint64_t kSector = 512;
 constexpr std::uint64_t kBackupBootSector = 12;
@@ -89,20 +90,14 @@ bool bitmapEntry(const std::uint8_t* p, std::size_t available) {
            p[32] == 0x82;
 }
 
-// The leading number of a list text; -1 when there is none.
-int choiceShift(const std::string& text) {
-    int v = 0;
-    std::size_t i = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && v < 100; ++i)
-        v = v * 10 + (text[i] - '0');
-    return i == 0 ? -1 : v;
-}
+// The list shows sectors per cluster as shifts.
+void addShiftItem(AdvancedLists& lists, unsigned shift) { addClusterItem(lists, shift, std::uint64_t{1} << shift); }
 
 } // namespace
 
-bool Fat64Class::acceptsClusterChoice(const std::string& text) const {
-    const int v = choiceShift(text);
-    return v >= 0 && v <= static_cast<int>(kMaxChoiceShift) && std::to_string(v) == text;
+std::optional<std::uint64_t> Fat64Class::clusterChoiceBeyondList(std::uint64_t number) const {
+    if (number > kMaxChoiceShift) return std::nullopt;
+    return std::uint64_t{1} << number;
 }
 
 void Fat64Class::searchCandidates(std::uint64_t limit) {
@@ -140,10 +135,9 @@ AdvancedLists Fat64Class::advancedLists() const {
         unsigned shift = 0;
         while ((kSector << shift) < bootClusterSize_)
             ++shift;
-        lists.clusters.push_back(std::to_string(shift));
+        addShiftItem(lists, shift);
     }
-    lists.clusters.insert(lists.clusters.end(), std::begin(kClusterChoices),
-                          std::end(kClusterChoices));
+    for (const unsigned shift : kClusterChoices) addShiftItem(lists, shift);
     lists.countMessage = formatText(kCountMessage, static_cast<int>(fatCandidates_.size()),
                                     static_cast<int>(heapCandidates_.size()));
     lists.endStatus = kSearchDone;
@@ -257,8 +251,10 @@ ScanOutcome Fat64Class::scanAdvanced(const AdvancedChoice& choice, CheckTree* tr
     control_.stopRequested.acknowledge();
     entries_.clear();
     beginRebuild();
-    int shift = choiceShift(choice.sectorsPerClusterText);
-    if (shift < 0 || shift > kMaxShift) shift = kDefaultShift;
+    // The chosen sectors per cluster as a shift; anything else, the default.
+    int shift = kDefaultShift;
+    if (isPowerOfTwo(choice.sectorsPerCluster) && std::countr_zero(choice.sectorsPerCluster) <= kMaxShift)
+        shift = std::countr_zero(choice.sectorsPerCluster);
     bytesPerSector_ = kSector;
     clusterSize_ = kSector << shift;
     const FoundSets found = scanForEntries(clusterSize_);

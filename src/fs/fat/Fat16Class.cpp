@@ -18,7 +18,7 @@ constexpr const char* kFinding = "Finding Fat16 File And Directory entries recur
 // A FAT16 FAT begins with the media byte's entry and the end-of-chain entry of cluster 1.
 constexpr std::uint8_t kFatStart[] = {0xF8, 0xFF, 0xFF, 0xFF};
 constexpr std::uint8_t kFatStartMask[] = {0xFF, 0xFF, 0xFF, 0xFF};
-constexpr const char* kClusterChoices[] = {"4", "8", "16", "2", "32", "64", "128"};
+constexpr std::uint64_t kClusterChoices[] = {4, 8, 16, 2, 32, 64, 128};
 
 const FatDirectoryParser::AdvancedRules kRules{
     kFatStart,

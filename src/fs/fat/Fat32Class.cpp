@@ -21,7 +21,7 @@ constexpr std::uint64_t kBackupBootSector = 6;
 // entry; the upper four bits of that one are reserved and some tools leave them clear.
 constexpr std::uint8_t kFatStart[] = {0xF8, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr std::uint8_t kFatStartMask[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F};
-constexpr const char* kClusterChoices[] = {"2", "4", "16", "32", "64", "8"};
+constexpr std::uint64_t kClusterChoices[] = {2, 4, 16, 32, 64, 8};
 
 const FatDirectoryParser::AdvancedRules kRules{
     kFatStart,

@@ -26,8 +26,8 @@ public:
     void searchCandidates(std::uint64_t limit) override;
     AdvancedLists advancedLists() const override;
     ScanOutcome scanAdvanced(const AdvancedChoice& choice, CheckTree* tree, TreeItemId volumeItem) override;
-    // Any sectors-per-cluster shift from 0 to 11.
-    bool acceptsClusterChoice(const std::string& text) const override;
+    // Any sectors-per-cluster shift from 0 to 11 (the list shows shifts).
+    std::optional<std::uint64_t> clusterChoiceBeyondList(std::uint64_t number) const override;
 
     std::size_t entryCount() const override { return entries_.size(); }
     const FatFamilyEntry& entry(std::size_t index) const override { return entries_[index]; }

@@ -153,22 +153,14 @@ std::uint32_t dotEntryCluster(const std::uint8_t* p, bool fat32) {
     return slotCluster(p, fat32);
 }
 
-// The leading number of a list text; 0 when there is none or it is absurd.
-std::uint64_t choiceNumber(const std::string& text) {
-    std::uint64_t v = 0;
-    std::size_t i = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        v = v * 10 + static_cast<std::uint64_t>(text[i] - '0');
-        if (v > 1u << 16) return 0;
-    }
-    return i == 0 ? 0 : v;
-}
+// A cluster of 1 to 128 sectors, a power of two.
+bool validClusterSectors(std::uint64_t sectors) { return isPowerOfTwo(sectors) && sectors <= 128; }
 
 } // namespace
 
-bool FatDirectoryParser::acceptsClusterChoice(const std::string& text) const {
-    const std::uint64_t v = choiceNumber(text);
-    return std::to_string(v) == text && isPowerOfTwo(v) && v <= 128;
+std::optional<std::uint64_t> FatDirectoryParser::clusterChoiceBeyondList(std::uint64_t number) const {
+    if (!validClusterSectors(number)) return std::nullopt;
+    return number;
 }
 
 void FatDirectoryParser::searchCandidates(std::uint64_t limit) {
@@ -191,10 +183,8 @@ AdvancedLists FatDirectoryParser::advancedLists() const {
         lists.candidates.push_back(formatText(rules.candidateItem, static_cast<int>(i)));
     // The boot sector's own cluster size first, in 512-byte sectors.
     const std::uint64_t own = bootGeometry_.clusterSize / kSector;
-    if (bootPassed_ && isPowerOfTwo(own) && own <= 128)
-        lists.clusters.push_back(std::to_string(own));
-    lists.clusters.insert(lists.clusters.end(), rules.clusterChoices.begin(),
-                          rules.clusterChoices.end());
+    if (bootPassed_ && validClusterSectors(own)) addClusterItem(lists, own, own);
+    for (const std::uint64_t sectors : rules.clusterChoices) addClusterItem(lists, sectors, sectors);
     lists.countMessage =
         fatCandidates_.empty() && rules.noCandidateMessage
             ? rules.noCandidateMessage
@@ -395,9 +385,8 @@ ScanOutcome FatDirectoryParser::scanAdvanced(const AdvancedChoice& choice, Check
     control_.stopRequested.acknowledge();
     entries_.clear();
     beginRebuild();
-    std::uint64_t sectors = choiceNumber(choice.sectorsPerClusterText);
-    if (!isPowerOfTwo(sectors) || sectors > 128)
-        sectors = choiceNumber(rules.clusterChoices.front());
+    std::uint64_t sectors = choice.sectorsPerCluster;
+    if (!validClusterSectors(sectors)) sectors = rules.clusterChoices.front();
     const std::uint64_t clusterSize = sectors * kSector;
     const std::uint64_t clusters =
         std::min<std::uint64_t>(sweepLength() / clusterSize, UINT32_MAX - 16);

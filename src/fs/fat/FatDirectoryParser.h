@@ -56,7 +56,7 @@ public:
     AdvancedLists advancedLists() const override;
     ScanOutcome scanAdvanced(const AdvancedChoice& choice, CheckTree* tree, TreeItemId volumeItem) override;
     // Any power of two from 1 to 128 sectors.
-    bool acceptsClusterChoice(const std::string& text) const override;
+    std::optional<std::uint64_t> clusterChoiceBeyondList(std::uint64_t number) const override;
 
     // What FAT16 and FAT32 differ in, in the Advanced mode.
     struct AdvancedRules {
@@ -66,7 +66,7 @@ public:
         bool positionStatus;                   // "Parsing Disk Currently at position ..." per piece
         const char* candidateItem;             // "FAT_ENTRY:%d", "FAT32_ENTRY:%d"
         const char* itemsLabel;                // the text above the combo boxes, or ""
-        std::span<const char* const> clusterChoices;
+        std::span<const std::uint64_t> clusterChoices; // sectors per cluster
         const char* countMessage;
         const char* noCandidateMessage; // or null: the count message with 0
         const char* treeStatus;

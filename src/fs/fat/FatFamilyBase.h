@@ -63,10 +63,10 @@ public:
     virtual void searchCandidates(std::uint64_t limit) = 0;
     virtual AdvancedLists advancedLists() const = 0;
     virtual ScanOutcome scanAdvanced(const AdvancedChoice& choice, CheckTree* tree, TreeItemId volumeItem) = 0;
-    // A sectors-per-cluster text the command line may give beyond the page's list.
-    virtual bool acceptsClusterChoice(const std::string& text) const {
-        (void)text;
-        return false;
+    // The sectors per cluster of a number the command line may give beyond the page's list.
+    virtual std::optional<std::uint64_t> clusterChoiceBeyondList(std::uint64_t number) const {
+        (void)number;
+        return std::nullopt;
     }
     // "fat12", "fat16", "fat32", "exfat".
     virtual std::string typeName() const = 0;

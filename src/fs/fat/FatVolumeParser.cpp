@@ -29,8 +29,8 @@ public:
 
     void searchCandidates(std::uint64_t limit) override { parser_->searchCandidates(limit); }
     AdvancedLists lists() const override { return parser_->advancedLists(); }
-    bool acceptsClusterChoice(const std::string& text) const override {
-        return parser_->acceptsClusterChoice(text);
+    std::optional<std::uint64_t> clusterChoiceBeyondList(std::uint64_t number) const override {
+        return parser_->clusterChoiceBeyondList(number);
     }
 
 private:

@@ -1,8 +1,5 @@
 #include "fs/ntfs/NtfsVolumeParser.h"
 
-#include <cctype>
-#include <iterator>
-
 #include "common/DisplayFormat.h"
 #include "fs/ntfs/NtfsEntryView.h"
 #include "fs/ntfs/ntfs.h"
@@ -22,20 +19,9 @@ constexpr const char* kCountMessage =
 constexpr const char* kCandidateItem = "MFT_ENTRY:%d";
 constexpr const char* kSearchDone = "Parsing done.Click next to continue.";
 // The sectors-per-cluster values offered, most common first.
-constexpr const char* kClusterChoices[] = {"8", "4", "2", "16", "32", "64"};
+constexpr std::uint64_t kClusterChoices[] = {8, 4, 2, 16, 32, 64};
 // A sectors-per-cluster choice above this is not a number the list offers; it is ignored.
 constexpr std::uint64_t kMaxSectorsPerCluster = 1u << 16;
-
-// The selected text as a number; 0 when it is not one.
-std::uint64_t sectorsFromText(const std::string& text) {
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) break;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > kMaxSectorsPerCluster) return 0;
-    }
-    return value;
-}
 
 class NtfsVolumeParser final : public VolumeParser, public AdvancedPart {
 public:
@@ -67,7 +53,7 @@ public:
         AdvancedLists lists;
         for (std::uint64_t i = 0; i < found_; ++i)
             lists.candidates.push_back(formatText(kCandidateItem, static_cast<int>(i)));
-        lists.clusters.assign(std::begin(kClusterChoices), std::end(kClusterChoices));
+        for (const std::uint64_t sectors : kClusterChoices) addClusterItem(lists, sectors, sectors);
         lists.countMessage = formatText(kCountMessage, static_cast<int>(found_));
         lists.endStatus = kSearchDone;
         return lists;
@@ -96,7 +82,7 @@ private:
         parser_.scanMode = kScanModeAdvanced;
         parser_.clearEntries();
         parser_.runsFromCandidate(request.choice.candidate);
-        if (const std::uint64_t sectors = sectorsFromText(request.choice.sectorsPerClusterText); sectors > 0)
+        if (const std::uint64_t sectors = request.choice.sectorsPerCluster; sectors > 0 && sectors <= kMaxSectorsPerCluster)
             parser_.clusterSize = sectors * kSectorSize;
         parser_.readMftByRuns();
         parser_.parseAllEntries();

@@ -50,12 +50,11 @@ struct ParserSetup {
     bool driveFormatted = false; // "Is Drive Formated..?" on the recovery mode page
 };
 
-// What the user chose on the advance options page, as the scan page reads it.
+// What the user chose on the advance options page (or on the command line), as numbers.
 struct AdvancedChoice {
-    std::uint64_t candidate = 0;       // the selection index of "TFS :"
-    std::string sectorsPerClusterText; // the selected text of "Sector Per Cluster :"
-    std::string heapOffsetText;        // the selected text of "Heap Offset :" (exFAT)
-    std::uint64_t heapCandidate = 0;   // the selection index of "Heap Offset :" (exFAT)
+    std::uint64_t candidate = 0;         // the index of the chosen item of "TFS :"
+    std::uint64_t sectorsPerCluster = 0; // of the chosen "Sector Per Cluster :" item; 0: none
+    std::uint64_t heapCandidate = 0;     // the index of the chosen item of "Heap Offset :" (exFAT)
 };
 
 struct ScanRequest {
@@ -91,6 +90,7 @@ struct AdvancedLists {
     std::string candidateItemsLabel;      // text above the combo boxes, empty: unchanged
     std::vector<std::string> candidates;  // "TFS :" ("MFT_ENTRY:%d", "FAT_ENTRY:%d", ...)
     std::vector<std::string> clusters;    // "Sector Per Cluster :", in the page's order
+    std::vector<std::uint64_t> clusterSectors; // the sectors per cluster of each of clusters
     std::vector<std::string> heaps;       // "Heap Offset :" ("HEAP_OFFSET_ENTRY:%d")
     bool heapListShown = false;           // exFAT shows the third list
     std::string countMessage;             // the message box after the search
@@ -106,13 +106,37 @@ public:
     virtual void searchCandidates(std::uint64_t limit) = 0;
     // What the page shows once the search has returned.
     virtual AdvancedLists lists() const = 0;
-    // A "Sector Per Cluster :" text the command line may give although the page does not list
-    // it (cluster sizes a formatter uses that the page leaves out).
-    virtual bool acceptsClusterChoice(const std::string& text) const {
-        (void)text;
-        return false;
+    // The sectors per cluster of a number the command line may give for "Sector Per Cluster :"
+    // although the list does not hold it (cluster sizes a formatter uses that the page leaves
+    // out), the number read as the list's items are; nullopt when the file system takes none.
+    virtual std::optional<std::uint64_t> clusterChoiceBeyondList(std::uint64_t number) const {
+        (void)number;
+        return std::nullopt;
     }
 };
+
+// One item of the "Sector Per Cluster :" list: its text and its sectors per cluster.
+inline void addClusterItem(AdvancedLists& lists, std::uint64_t shown, std::uint64_t sectorsPerCluster) {
+    lists.clusters.push_back(std::to_string(shown));
+    lists.clusterSectors.push_back(sectorsPerCluster);
+}
+
+// The sectors per cluster of a "Sector Per Cluster :" value a user typed (the command line's
+// --cluster-sectors): of the list's item with that text, else of a plain decimal number the file
+// system takes beyond the list; nullopt for anything else.
+inline std::optional<std::uint64_t> typedClusterChoice(const AdvancedPart& part, const AdvancedLists& lists,
+                                                       const std::string& typed) {
+    for (std::size_t i = 0; i < lists.clusters.size() && i < lists.clusterSectors.size(); ++i)
+        if (lists.clusters[i] == typed) return lists.clusterSectors[i];
+    // Digits only, without leading zeros, short of overflowing: the way the list writes numbers.
+    if (typed.empty() || typed.size() > 19 || (typed.size() > 1 && typed[0] == '0')) return std::nullopt;
+    std::uint64_t number = 0;
+    for (const char c : typed) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return part.clusterChoiceBeyondList(number);
+}
 
 class VolumeParser {
 public:

@@ -395,7 +395,7 @@ TEST(FatAdvanced, StopDuringTheEntryScanStillBuildsWhatWasFound) {
     request.mode = kScanModeAdvanced;
     request.tree = &tree;
     request.volumeItem = tree.insertItem("ROOT", IconKind::Folder);
-    request.choice.sectorsPerClusterText = "4";
+    request.choice.sectorsPerCluster = 4;
     parser->scan(request);
     std::vector<std::string> top;
     for (TreeItemId item : tree.children(request.volumeItem))
@@ -404,6 +404,47 @@ TEST(FatAdvanced, StopDuringTheEntryScanStillBuildsWhatWasFound) {
     EXPECT_TRUE(has(top, "DOCS"));
     EXPECT_TRUE(has(top, "TOP.TXT"));
     EXPECT_FALSE(parser->control().stopRequested.load());
+}
+
+// The command line types a cluster size: a list item's text, or a plain number the file system
+// takes beyond the list (FAT: powers of two up to 128 sectors; exFAT: shifts up to 11, the unit
+// its list shows). Any other spelling is refused, never read as a number it resembles.
+TEST(FatAdvanced, TypedClusterSizesAreListItemsOrPlainNumbersTheFileSystemTakes) {
+    NullStatusSink status;
+    NullProgressSink progress;
+    NullMessageSink messages;
+    const auto searched = [&](ParserFactory create, const std::vector<std::uint8_t>& bytes, const char* type) {
+        auto reader = std::make_shared<MemoryReader>(bytes);
+        auto parser = create(ParserSetup{*reader, VolumeRecord{type, "0", "0", 0},
+                                         ScanSinks{&status, &progress, &messages}, false});
+        parser->advanced()->searchCandidates(3);
+        return std::pair{reader, parser};
+    };
+    OrphanVolume v;
+    const auto [fatDisk, fat] = searched(createFat16Parser, v.img.bytes(), "FAT16");
+    const AdvancedLists fatLists = fat->advanced()->lists();
+    const auto typedFat = [&](const std::string& text) { return typedClusterChoice(*fat->advanced(), fatLists, text); };
+    ASSERT_EQ(fatLists.clusters.size(), fatLists.clusterSectors.size());
+    for (std::size_t i = 0; i < fatLists.clusters.size(); ++i)
+        EXPECT_EQ(typedFat(fatLists.clusters[i]), fatLists.clusterSectors[i]) << fatLists.clusters[i];
+    EXPECT_EQ(typedFat("1"), 1u); // beyond the list
+    EXPECT_EQ(typedFat("128"), 128u);
+    for (const char* refused : {"3", "256", "0", "07", "+8", "8 ", "", "x", "99999999999999999999999"})
+        EXPECT_FALSE(typedFat(refused)) << refused;
+
+    ExfatImage img(2000, 0);
+    const auto [exfatDisk, exfat] = searched(createExFatParser, img.bytes(), "FAT64");
+    const AdvancedLists exfatLists = exfat->advanced()->lists();
+    const auto typedExfat = [&](const std::string& text) {
+        return typedClusterChoice(*exfat->advanced(), exfatLists, text);
+    };
+    // The boot sector's own shift first (512-byte clusters), then the page's.
+    EXPECT_EQ(exfatLists.clusters, (std::vector<std::string>{"0", "8", "9", "10", "11"}));
+    EXPECT_EQ(exfatLists.clusterSectors, (std::vector<std::uint64_t>{1, 256, 512, 1024, 2048}));
+    EXPECT_EQ(typedExfat("3"), 8u);
+    EXPECT_EQ(typedExfat("11"), 2048u);
+    EXPECT_FALSE(typedExfat("12"));
+    EXPECT_FALSE(typedExfat("03"));
 }
 
 } // namespace

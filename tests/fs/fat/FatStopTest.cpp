@@ -18,7 +18,7 @@ struct StopCase {
     const char* image;
     const char* type;
     ParserFactory create;
-    const char* clusterText;
+    std::uint64_t sectorsPerCluster; // exFAT lists 8 as its shift, "3"
     const char* buildingStatus; // the first report after the entry scan
 };
 
@@ -28,7 +28,7 @@ std::unique_ptr<StoppedScan> rebuild(const StopCase& c, const fs::path& image, S
     auto reader = std::make_shared<FileDiskReader>();
     if (!reader->open(image.string())) return nullptr;
     AdvancedChoice choice;
-    choice.sectorsPerClusterText = c.clusterText;
+    choice.sectorsPerCluster = c.sectorsPerCluster;
     return scanStoppingAt(c.create, reader, VolumeRecord{c.type, "0", "0", 0}, kScanModeAdvanced, at, choice);
 }
 
@@ -49,15 +49,15 @@ TEST_P(FatAdvancedStop, AStopAfterTheEntryScansLastPieceEndsTheRebuild) {
 
 INSTANTIATE_TEST_SUITE_P(
     Images, FatAdvancedStop,
-    ::testing::Values(StopCase{"generated/fat16.img.zst", "FAT16", createFat16Parser, "4",
+    ::testing::Values(StopCase{"generated/fat16.img.zst", "FAT16", createFat16Parser, 4,
                                "Maintaining directory Structure in AdvanceScanning"},
-                      StopCase{"generated/fat32.img.zst", "FAT32", createFat32Parser, "1",
+                      StopCase{"generated/fat32.img.zst", "FAT32", createFat32Parser, 1,
                                "Maintaining directory Structure in AdvanceScanning"},
-                      StopCase{"generated/exfat.img.zst", "FAT64", createExFatParser, "3",
+                      StopCase{"generated/exfat.img.zst", "FAT64", createExFatParser, 8,
                                "Maintaining TreeStructure for Tree Control"}));
 
 TEST(FatAdvancedStop, AStopAfterExfatsFatSearchEndsItsHeapSearch) {
-    const StopCase c{"generated/exfat.img.zst", "FAT64", createExFatParser, "3", ""};
+    const StopCase c{"generated/exfat.img.zst", "FAT64", createExFatParser, 8, ""};
     const auto image = unpackedCorpusImage(c.image);
     if (!image) GTEST_SKIP() << "corpus image " << c.image << " is absent";
     const auto clean = rebuild(c, *image);

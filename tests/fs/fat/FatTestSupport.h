@@ -59,18 +59,19 @@ struct FatScan {
 // choice `pick` makes of the lists (when it gives one).
 struct AdvancedRun {
     std::uint64_t limit = 3;
-    std::function<std::optional<AdvancedChoice>(const AdvancedLists&)> pick;
+    std::function<std::optional<AdvancedChoice>(const AdvancedPart&, const AdvancedLists&)> pick;
     AdvancedLists lists; // what the search gave
 };
 
-// A choice by list texts: the candidate and heap indexes and the cluster text.
+// A choice by the candidate and heap indexes and the cluster size as the command line types it
+// (anything the parser does not take: no cluster size, which leaves it its default).
 inline AdvancedRun advancedWith(const std::string& clusterText, std::uint64_t candidate = 0, std::uint64_t heap = 0) {
     AdvancedRun run;
-    run.pick = [=](const AdvancedLists&) {
+    run.pick = [=](const AdvancedPart& part, const AdvancedLists& lists) {
         AdvancedChoice c;
         c.candidate = candidate;
         c.heapCandidate = heap;
-        c.sectorsPerClusterText = clusterText;
+        c.sectorsPerCluster = typedClusterChoice(part, lists, clusterText).value_or(0);
         return std::optional<AdvancedChoice>(c);
     };
     return run;
@@ -94,7 +95,7 @@ inline std::unique_ptr<FatScan> scanFat(std::unique_ptr<readWriteInterface> read
     if (advanced) {
         s->parser->advanced()->searchCandidates(advanced->limit);
         advanced->lists = s->parser->advanced()->lists();
-        const auto choice = advanced->pick(advanced->lists);
+        const auto choice = advanced->pick(*s->parser->advanced(), advanced->lists);
         if (!choice) return s;
         request.mode = kScanModeAdvanced;
         request.choice = *choice;

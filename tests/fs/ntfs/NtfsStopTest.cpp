@@ -17,7 +17,7 @@ std::unique_ptr<StoppedScan> scanNtfs(const std::filesystem::path& image, int mo
     auto reader = std::make_shared<ReadsAsEvents<FileDiskReader>>();
     if (!reader->open(image.string())) return nullptr;
     AdvancedChoice choice;
-    choice.sectorsPerClusterText = "8";
+    choice.sectorsPerCluster = 8;
     return scanStoppingAt(createNtfsParser, reader, VolumeRecord{"NTFS", "0", "16", 0}, mode,
                           StopAt{{}, pressAt}, choice);
 }
