@@ -1,6 +1,7 @@
 // vindaru-cli check: what the container is made of (each layer of a snapshot chain) and its damage
 // map: every range of the disk that cannot be read, with its size and the reason. Exits non-zero
-// when anything is unreadable, so a script can tell a sound image from a damaged one.
+// when anything is unreadable or the structure is damaged (a lost copy of a directory or a
+// footer), so a script can tell a sound image from a damaged one.
 #include <iostream>
 #include <sstream>
 
@@ -48,7 +49,9 @@ int runCheck(const std::vector<std::string>& args) {
 
     // The data is read where only a read can tell (compressed grains that do not inflate).
     const std::vector<ByteRange> damage = chainDamage(reader, true);
-    out << "Damage: " << damageSummary(damage) << "\n";
+    // A lost copy of a table or footer loses no data yet, but the image is not sound either.
+    const std::vector<std::string> structural = chainStructuralDamage(reader);
+    out << "Damage: " << damageSummary(damage, structural, false) << "\n";
     std::size_t listed = 0;
     for (const ByteRange& r : damage) {
         if (listed++ == kMaxListedRanges) {
@@ -59,7 +62,7 @@ int runCheck(const std::vector<std::string>& args) {
             << "): " << damageText(r.reason) << "\n";
     }
     std::cout << out.str();
-    return damage.empty() ? kExitOk : kExitIncomplete;
+    return damage.empty() && structural.empty() ? kExitOk : kExitIncomplete;
 }
 
 const CommandRegistrar registrar(CliCommand{

@@ -84,6 +84,8 @@ struct Container {
     std::vector<std::string> chain;   // the chain's layers, top first; empty for a single file
     std::string note;                 // read without a missing parent
     std::vector<ByteRange> damage;
+    std::vector<std::string> structural; // structural damage, one phrase each
+    bool dataUnchecked = false;          // compressed grains not inflated (check does it)
 };
 
 std::string kindText(const ImageArgs& image, const std::optional<FileInformation>& info,
@@ -107,7 +109,7 @@ void printText(const ImageArgs& image, const std::optional<FileInformation>& inf
         for (const std::string& line : container.chain) out << "  " << line << "\n";
     }
     if (!container.note.empty()) out << "Note: " << container.note << "\n";
-    out << "Damage: " << damageSummary(container.damage) << "\n";
+    out << "Damage: " << damageSummary(container.damage, container.structural, container.dataUnchecked) << "\n";
     if (info) {
         out << "File Format Version: " << oneLine(info->formatVersion) << "\n"
             << "Sector Per Track: " << info->sectorsPerTrack << "\n"
@@ -133,7 +135,10 @@ void printJson(const ImageArgs& image, const std::optional<FileInformation>& inf
     for (std::size_t i = 0; i < container.chain.size(); ++i)
         out << (i ? ", " : "") << jsonString(container.chain[i]);
     out << "],\n  \"unreadableRanges\": " << container.damage.size()
-        << ",\n  \"unreadableBytes\": " << unreadable << ",\n  \"fileInformation\": ";
+        << ",\n  \"unreadableBytes\": " << unreadable << ",\n  \"structuralDamage\": [";
+    for (std::size_t i = 0; i < container.structural.size(); ++i)
+        out << (i ? ", " : "") << jsonString(container.structural[i]);
+    out << "],\n  \"fileInformation\": ";
     if (info) {
         // The descriptor's line break is no part of the version.
         out << "{\n    \"formatVersion\": " << jsonString(oneLine(info->formatVersion))
@@ -172,6 +177,7 @@ int runInfo(const std::vector<std::string>& args) {
     if (session.chainLines.size() > 1) container.chain = session.chainLines;
     container.note = session.chainNote;
     container.damage = chainDamage(reader);
+    container.structural = chainStructuralDamage(reader);
     const bool readable = firstSectorReadable(session, image);
     session.clearReader();
 

@@ -236,6 +236,14 @@ std::optional<ParentLink> FileReadSeekVHD::parentLink() const {
 
 std::string FileReadSeekVHD::kindText() const { return std::string("vhd (") + diskTypeName(diskType_) + ")"; }
 
+std::vector<std::string> FileReadSeekVHD::structuralDamage() const {
+    std::vector<std::string> phrases;
+    if (footerCopyUsed_) phrases.push_back("the footer at the end of the file is missing or damaged");
+    if (footerLost_) phrases.push_back("both copies of the footer are missing or damaged");
+    if (!isFixed() && !headerFound_) phrases.push_back("the dynamic header is missing or damaged");
+    return phrases;
+}
+
 std::vector<std::string> FileReadSeekVHD::structureLines() const {
     std::vector<std::string> lines;
     lines.push_back(formatText("Footer: disk type %u (%s), disk size %llu bytes, unique id %s", diskType_,

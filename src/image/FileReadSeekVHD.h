@@ -27,6 +27,8 @@ class FileReadSeekVHD : public BlockMappedReader {
     std::optional<ParentLink> parentLink() const override;
     std::string layerId() const override { return uniqueId_; }
     std::vector<std::string> structureLines() const override;
+    // A lost copy of the footer, a dynamic header not found where it should be.
+    std::vector<std::string> structuralDamage() const override;
     // The base's damage, and for a child read without its parent, the sectors of its stored
     // blocks that its bitmaps leave to the parent.
     void describeDamage(std::vector<ByteRange>& out) const override;

@@ -40,6 +40,8 @@ public:
     void describeDamage(std::vector<ByteRange>& out) const override;
     void describeDataDamage(std::vector<ByteRange>& out) const override { disk_.describeDataDamage(out); }
     std::vector<std::string> structureLines() const override { return disk_.structureLines(); }
+    std::vector<std::string> structuralDamage() const override { return disk_.structuralDamage(); }
+    bool hasUncheckedData() const override { return disk_.hasUncheckedData(); }
     std::string kindText() const override;
 
     // The sparse header's capacity of a single sparse file in sectors; 0 otherwise.

@@ -337,4 +337,28 @@ std::string damageSummary(const std::vector<ByteRange>& damage) {
            " unreadable, " + formatText("%.1f MB", mb);
 }
 
+std::vector<std::string> chainStructuralDamage(const readWriteInterface& reader) {
+    std::vector<std::string> out = reader.structuralDamage();
+    int depth = 1;
+    for (const readWriteInterface* p = reader.parent(); p; p = p->parent(), ++depth)
+        for (const std::string& phrase : p->structuralDamage())
+            out.push_back("parent " + std::to_string(depth) + ": " + phrase);
+    return out;
+}
+
+bool chainHasUncheckedData(const readWriteInterface& reader) {
+    for (const readWriteInterface* p = &reader; p; p = p->parent())
+        if (p->hasUncheckedData()) return true;
+    return false;
+}
+
+std::string damageSummary(const std::vector<ByteRange>& damage, const std::vector<std::string>& structural,
+                          bool dataUnchecked) {
+    std::string text = damageSummary(damage);
+    if (dataUnchecked)
+        text += " in the map (grain data not verified; `vindaru-cli check` inflates every grain)";
+    for (const std::string& phrase : structural) text += "; " + phrase;
+    return text;
+}
+
 } // namespace vindaru

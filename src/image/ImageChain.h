@@ -119,5 +119,15 @@ std::vector<ByteRange> chainDamage(const readWriteInterface& reader, bool readDa
 
 // "2 ranges unreadable, 64.0 MB" (or "no damage found") for a damage map.
 std::string damageSummary(const std::vector<ByteRange>& damage);
+// The structural damage of every layer of the chain `reader` serves (structuralDamage), a
+// parent's phrases led by "parent N: ".
+std::vector<std::string> chainStructuralDamage(const readWriteInterface& reader);
+// True when some layer of the chain holds data only a read of it can check (hasUncheckedData).
+bool chainHasUncheckedData(const readWriteInterface& reader);
+// The one-line summary `info` and `check` give: damageSummary of the map, said to be the map's
+// alone when `dataUnchecked` (the grains' data not inflated), then each structural phrase
+// after a "; ". The healthy case reads exactly as damageSummary's.
+std::string damageSummary(const std::vector<ByteRange>& damage, const std::vector<std::string>& structural,
+                          bool dataUnchecked);
 
 } // namespace vindaru

@@ -301,6 +301,21 @@ std::vector<std::string> VmdkDisk::structureLines() const {
     return lines;
 }
 
+std::vector<std::string> VmdkDisk::structuralDamage() const {
+    std::vector<std::string> phrases;
+    for (std::size_t i = 0; i < extents_.size(); ++i) {
+        std::vector<std::string> own;
+        extents_[i]->structuralDamage(own);
+        const std::string prefix = extents_.size() > 1 ? "extent " + std::to_string(i + 1) + ": " : std::string();
+        for (auto& p : own) phrases.push_back(prefix + p);
+    }
+    return phrases;
+}
+
+bool VmdkDisk::hasUncheckedData() const {
+    return std::any_of(extents_.begin(), extents_.end(), [](const auto& e) { return e->hasUncheckedData(); });
+}
+
 std::string VmdkDisk::kindText() const {
     if (!descriptor_.createType.empty()) return descriptor_.createType;
     if (extents_.size() == 1) return extents_.front()->kindText();

@@ -47,6 +47,9 @@ class VmdkDisk {
     // The ranges a delta leaves to its parent (see VmdkExtent::describeAbsent).
     void describeAbsent(std::vector<ByteRange>& out) const;
     std::vector<std::string> structureLines() const;
+    // The extents' structural damage, each phrase led by its extent's place when there are several.
+    std::vector<std::string> structuralDamage() const;
+    bool hasUncheckedData() const;
     // "monolithicSparse", "streamOptimized", "twoGbMaxExtentFlat", ... or the extent's kind.
     std::string kindText() const;
 

@@ -63,6 +63,11 @@ class VmdkExtent {
     virtual void describeAbsent(std::uint64_t diskBase, std::vector<ByteRange>& out) const {
         (void)diskBase, (void)out;
     }
+    // What is wrong with the extent's structure though its data is still read (a lost copy of a
+    // directory), one short phrase each (readWriteInterface::structuralDamage).
+    virtual void structuralDamage(std::vector<std::string>& out) const { (void)out; }
+    // True when describeDataDamage has data to inflate that the map cannot vouch for.
+    virtual bool hasUncheckedData() const { return false; }
     // Lines that describe the extent's structure and what is wrong with it, for info and check.
     virtual void structureLines(std::vector<std::string>& out) const { (void)out; }
     // A word for the extent's kind ("flat", "sparse", "streamOptimized", "vmfsSparse", ...).

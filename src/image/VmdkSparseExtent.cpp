@@ -82,6 +82,7 @@ void VmdkSparseExtent::loadDirectory(Directory& dir, std::uint64_t sector, bool 
     if (!checkedMul(sector, kSector, at) || at >= fileLength_) {
         notes_.push_back(std::string("The ") + name + " grain directory (sector " + std::to_string(sector) +
                          ") lies outside the file; it is not used.");
+        damage_.push_back(std::string("the ") + name + " grain directory lies outside the file");
         return;
     }
     const std::uint64_t load = std::min(directoryEntries_, (fileLength_ - at) / 4);
@@ -89,15 +90,18 @@ void VmdkSparseExtent::loadDirectory(Directory& dir, std::uint64_t sector, bool 
     const std::int64_t got = file_.readAt(at, bytes);
     if (got < 0) {
         notes_.push_back(std::string("The ") + name + " grain directory could not be read.");
+        damage_.push_back(std::string("the ") + name + " grain directory cannot be read");
         return;
     }
     const auto usable = static_cast<std::size_t>(got) / 4;
     dir.entries.resize(usable);
     for (std::size_t i = 0; i < usable; ++i) dir.entries[i] = le32(bytes, i * 4);
     dir.present = true;
-    if (usable < directoryEntries_)
+    if (usable < directoryEntries_) {
         notes_.push_back(std::string("The ") + name + " grain directory is cut short by the end of the file (" +
                          std::to_string(usable) + " of " + std::to_string(directoryEntries_) + " entries).");
+        damage_.push_back(std::string("the ") + name + " grain directory is cut short");
+    }
 }
 
 void VmdkSparseExtent::findDirectories(const VmdkSparseHeader& header) {
@@ -112,6 +116,7 @@ void VmdkSparseExtent::findDirectories(const VmdkSparseHeader& header) {
         if (!footer || footer->grainDirectorySector == kVmdkDirectoryAtEnd) {
             notes_.push_back("The footer that says where the grain directory is is missing (a file cut short?); "
                              "the grains are found by their markers.");
+            damage_.push_back("the footer that locates the grain directory is missing");
             mapMarkers(firstDataByte_);
             return;
         }
@@ -126,6 +131,7 @@ void VmdkSparseExtent::findDirectories(const VmdkSparseHeader& header) {
     loadDirectory(redundant_, h.redundantDirectorySector, redundantWanted, "redundant");
     if (!primary_.present && !redundant_.present && compressed_) {
         notes_.push_back("No grain directory can be read; the grains are found by their markers.");
+        damage_.push_back("no grain directory can be read");
         mapMarkers(firstDataByte_);
     }
 }
@@ -260,29 +266,47 @@ std::uint64_t VmdkSparseExtent::holeUntil(std::uint64_t grain, bool absentIsHole
     return end;
 }
 
-VmdkSparseExtent::Disagreement VmdkSparseExtent::compareDirectories() const {
-    Disagreement d;
-    if (!primary_.present || !redundant_.present) return d;
-    std::uint64_t tables = 0;
-    for (std::uint64_t index = 0; index < directoryEntries_; ++index) {
-        const auto entry = [&](const Directory& dir) {
-            return index < dir.entries.size() ? dir.entries[static_cast<std::size_t>(index)] : ~std::uint32_t{0};
-        };
-        if (entry(primary_) == 0 && entry(redundant_) == 0) continue;
-        if (++tables > kCompareTablesLimit) {
-            d.cut = true;
-            break;
+const VmdkSparseExtent::Disagreement& VmdkSparseExtent::compareDirectories() const {
+    std::call_once(compareOnce_, [this] {
+        Disagreement& d = disagreement_;
+        if (!primary_.present || !redundant_.present) return;
+        std::uint64_t tables = 0;
+        for (std::uint64_t index = 0; index < directoryEntries_; ++index) {
+            const auto entry = [&](const Directory& dir) {
+                return index < dir.entries.size() ? dir.entries[static_cast<std::size_t>(index)] : ~std::uint32_t{0};
+            };
+            if (entry(primary_) == 0 && entry(redundant_) == 0) continue;
+            if (++tables > kCompareTablesLimit) {
+                d.cut = true;
+                break;
+            }
+            const std::uint64_t first = index * gtes_;
+            const std::uint64_t end = std::min<std::uint64_t>(first + gtes_, grainCount_);
+            for (std::uint64_t grain = first; grain < end; ++grain) {
+                const Grain p = fromDirectory(primary_, grain), r = fromDirectory(redundant_, grain);
+                // Both unreadable (a file cut short) is no disagreement about where the grain is.
+                if (p == r || (!p.stored() && !r.stored() && p.kind == r.kind)) continue;
+                if (d.grains++ == 0) d.firstGrain = grain;
+                if (!p.stored() && r.stored()) ++d.primaryLost;
+                if (p.stored() && !r.stored()) ++d.redundantLost;
+            }
         }
-        const std::uint64_t first = index * gtes_;
-        const std::uint64_t end = std::min<std::uint64_t>(first + gtes_, grainCount_);
-        for (std::uint64_t grain = first; grain < end; ++grain) {
-            const Grain p = fromDirectory(primary_, grain), r = fromDirectory(redundant_, grain);
-            // Both unreadable (a file cut short) is no disagreement about where the grain is.
-            if (p == r || (!p.stored() && !r.stored() && p.kind == r.kind)) continue;
-            if (d.grains++ == 0) d.firstGrain = grain;
-        }
+    });
+    return disagreement_;
+}
+
+void VmdkSparseExtent::structuralDamage(std::vector<std::string>& out) const {
+    std::vector<std::string> phrases = damage_;
+    if (const Disagreement& d = compareDirectories(); d.grains != 0) {
+        if (d.primaryLost == d.grains)
+            phrases.push_back("the primary grain directory or its tables are damaged");
+        else if (d.redundantLost == d.grains)
+            phrases.push_back("the redundant grain directory or its tables are damaged");
+        else
+            phrases.push_back("the two grain directories disagree on " + std::to_string(d.grains) + " grains");
     }
-    return d;
+    for (std::string& p : phrases)
+        if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(std::move(p));
 }
 
 void VmdkSparseExtent::structureLines(std::vector<std::string>& out) const {
@@ -300,7 +324,7 @@ void VmdkSparseExtent::structureLines(std::vector<std::string>& out) const {
             out.push_back("The primary grain directory is unusable; the redundant copy is used.");
     }
     out.insert(out.end(), notes_.begin(), notes_.end());
-    if (const Disagreement d = compareDirectories(); d.grains != 0)
+    if (const Disagreement& d = compareDirectories(); d.grains != 0)
         out.push_back("The two grain directories disagree on " + std::to_string(d.grains) +
                       " grains (the first at disk byte " + std::to_string(d.firstGrain * grainBytes_) +
                       "); the primary's entries are used where they are usable" +

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -27,14 +28,19 @@ class VmdkSparseExtent : public VmdkGrainExtent {
 
     std::string kindText() const override { return compressed_ ? "streamOptimized" : "sparse"; }
     void structureLines(std::vector<std::string>& out) const override;
+    void structuralDamage(std::vector<std::string>& out) const override;
+    bool hasUncheckedData() const override { return compressed_; }
 
     // Grains whose entries in the two directories' tables differ, and the first of them.
     struct Disagreement {
         std::uint64_t grains = 0;
         std::uint64_t firstGrain = 0;
-        bool cut = false; // the comparison stopped at its limit
+        std::uint64_t primaryLost = 0;   // grains only the redundant copy gives
+        std::uint64_t redundantLost = 0; // grains only the primary gives
+        bool cut = false;                // the comparison stopped at its limit
     };
-    Disagreement compareDirectories() const;
+    // Compared once, on the first call.
+    const Disagreement& compareDirectories() const;
 
   private:
     struct Directory {
@@ -82,6 +88,10 @@ class VmdkSparseExtent : public VmdkGrainExtent {
     mutable std::mutex holeTablesMutex_;
     mutable std::set<std::tuple<std::uint64_t, std::uint64_t, bool>> holeTables_;
     std::vector<std::string> notes_;
+    // Short phrases of what open found wrong with the structure (structuralDamage).
+    std::vector<std::string> damage_;
+    mutable std::once_flag compareOnce_;
+    mutable Disagreement disagreement_;
 };
 
 } // namespace vindaru

@@ -83,6 +83,15 @@ class readWriteInterface : public ByteSource {
     // data does not inflate), in this disk's coordinates; beyond describeDamage's. It reads every
     // such piece of data, so it is for `check` alone.
     virtual void describeDataDamage(std::vector<ByteRange>& out) const { (void)out; }
+    // What is wrong with the container's structure beyond the ranges describeDamage lists: a
+    // copy of a table or a footer lost or at odds with the other, whose data is still read from
+    // what is left. One short phrase each ("the redundant grain directory or its tables are
+    // damaged"); empty for a sound container. A damaged image is never called sound by `check`.
+    virtual std::vector<std::string> structuralDamage() const { return {}; }
+    // True when describeDataDamage has stored data to read that the maps cannot vouch for
+    // (compressed grains): without that read, no unreadable range in the map does not yet mean
+    // a sound disk.
+    virtual bool hasUncheckedData() const { return false; }
     // What the container is made of, one line each (header fields, tables, extents), for `info`
     // and `check`.
     virtual std::vector<std::string> structureLines() const { return {}; }

@@ -273,6 +273,29 @@ TEST(VhdReader, EndFooterIsUsedWhenTheCopyAtTheStartIsDamaged) {
     EXPECT_EQ(vhd.readAt(0, disk.size()), disk);
 }
 
+// A copy of the footer lost is damage though every block still reads: the structure says which.
+TEST(VhdReader, ALostFooterCopyIsStructuralDamage) {
+    const auto disk = patternDisk(2 * 2 * kMiB, 13);
+    const auto image = buildDynamicVhd(disk);
+    OpenedVhd sound(image);
+    ASSERT_TRUE(sound.opened);
+    EXPECT_TRUE(sound.reader->structuralDamage().empty());
+
+    auto cut = image;
+    cut.resize(cut.size() - 512);
+    OpenedVhd footless(cut);
+    ASSERT_TRUE(footless.opened);
+    EXPECT_EQ(footless.readAt(0, disk.size()), disk);
+    EXPECT_EQ(footless.reader->structuralDamage(),
+              std::vector<std::string>{"the footer at the end of the file is missing or damaged"});
+
+    std::fill_n(cut.begin(), 512, 0x5A);
+    OpenedVhd both(cut);
+    ASSERT_TRUE(both.opened);
+    EXPECT_EQ(both.reader->structuralDamage(),
+              std::vector<std::string>{"both copies of the footer are missing or damaged"});
+}
+
 // A copy that lost both footers (its end cut off, its first sector overwritten) is still the
 // dynamic disk its header describes: known by that header, read block by block, as large as its
 // table's blocks (the real size went with the footer), and the loss said in its structure.

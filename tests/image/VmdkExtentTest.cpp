@@ -276,6 +276,44 @@ TEST(VmdkSparseExtent, EitherGrainDirectoryServesWhenTheOtherIsLost) {
     EXPECT_EQ(readAll(differ, nullptr), expected) << "the primary's entry wins";
 }
 
+// A directory lost or at odds with its copy costs no grain while the other serves, but it is
+// damage all the same: named, and the copy that lost the grains told from the one that kept them.
+TEST(VmdkSparseExtent, ALostOrDisagreeingDirectoryIsStructuralDamage) {
+    test::SparseVmdkBuilder b(4096, 16, 64);
+    for (std::uint64_t g : {0, 5, 70, 200}) b.allocate(g);
+    b.redundantCopy();
+    const auto good = b.build();
+    const auto primaryAt = le64(good, 56) * 512;
+    const auto redundantAt = le64(good, 48) * 512;
+    const std::size_t gdBytes = 4096 / (16 * 64) * 4;
+    auto damageOf = [](const std::vector<std::uint8_t>& file) {
+        std::vector<std::string> out;
+        sparse(file)->structuralDamage(out);
+        return out;
+    };
+    using Phrases = std::vector<std::string>;
+    EXPECT_EQ(damageOf(good), Phrases{});
+
+    auto primaryZeroed = good;
+    std::fill_n(primaryZeroed.begin() + static_cast<std::ptrdiff_t>(primaryAt), gdBytes, std::uint8_t{0});
+    EXPECT_EQ(damageOf(primaryZeroed), Phrases{"the primary grain directory or its tables are damaged"});
+    auto redundantZeroed = good;
+    std::fill_n(redundantZeroed.begin() + static_cast<std::ptrdiff_t>(redundantAt), gdBytes, std::uint8_t{0});
+    EXPECT_EQ(damageOf(redundantZeroed), Phrases{"the redundant grain directory or its tables are damaged"});
+
+    auto differ = good;
+    differ[le32(differ, redundantAt) * 512 + 5 * 4] ^= 1;
+    EXPECT_EQ(damageOf(differ), Phrases{"the two grain directories disagree on 1 grains"});
+
+    auto outside = good;
+    outside[48] = 0xFF, outside[49] = 0xFF, outside[50] = 0xFF;
+    EXPECT_EQ(damageOf(outside), Phrases{"the redundant grain directory lies outside the file"});
+    auto flagClear = good; // no redundant directory in use: nothing of it is damage
+    flagClear[8] = 1;
+    std::fill_n(flagClear.begin() + static_cast<std::ptrdiff_t>(redundantAt), gdBytes, std::uint8_t{0x7F});
+    EXPECT_EQ(damageOf(flagClear), Phrases{});
+}
+
 // A table entry of 1 names a grain of zeros only in a file whose header declares such entries;
 // elsewhere it names sector 1, inside the header's metadata: damage, never zeros passed off as
 // the disk's, and the other directory's entry serves where it is sound.

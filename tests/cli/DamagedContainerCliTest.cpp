@@ -1,0 +1,111 @@
+// check, info and cat on real containers whose maps were damaged after they were written (a
+// directory zeroed, a footer cut off, two entries naming one grain): whatever the damage costs,
+// lost bytes or only a lost copy of a table, check exits non-zero and info's summary line says
+// so, and cat never passes off wrong bytes as the disk's.
+#include <gtest/gtest.h>
+
+#include "cli/CliRunner.h"
+
+namespace vindaru::test {
+namespace {
+
+std::uint64_t le(const std::vector<std::uint8_t>& b, std::size_t at, int width) {
+    std::uint64_t v = 0;
+    for (int i = width; i-- > 0;) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
+    return v;
+}
+
+// A copy of a corpus container in a scratch folder, changed before it is written.
+struct Copy {
+    ScratchDir dir;
+    fs::path path;
+    std::vector<std::uint8_t> bytes;
+
+    Copy(const fs::path& original, const std::string& name) : path(dir / name), bytes(readFile(original)) {}
+    const std::string& write() {
+        writeFile(path, bytes);
+        text_ = path.string();
+        return text_;
+    }
+
+  private:
+    std::string text_;
+};
+
+// The line that starts with "Damage: ", without the prefix.
+std::string damageLine(const std::string& out) {
+    const auto at = out.find("Damage: ");
+    if (at == std::string::npos) return "<none>";
+    return out.substr(at + 8, out.find('\n', at) - at - 8);
+}
+
+// A monolithic sparse VMDK as qemu-img writes it: the redundant directory, its tables, the
+// primary directory, its tables, then the grains.
+struct SparseLayout {
+    std::uint64_t primary = 0;   // byte offsets of the two directories
+    std::uint64_t redundant = 0;
+    std::uint64_t entries = 0;   // directory entries
+    explicit SparseLayout(const std::vector<std::uint8_t>& f) {
+        redundant = le(f, 48, 8) * 512;
+        primary = le(f, 56, 8) * 512;
+        const std::uint64_t perTable = le(f, 20, 8) * le(f, 44, 4);
+        entries = (le(f, 12, 8) + perTable - 1) / perTable;
+    }
+};
+
+#define REQUIRE_FILE(var, relative)                                                                \
+    const auto var = corpusFile(relative);                                                         \
+    if (!var) GTEST_SKIP() << "corpus image " << relative << " is not available";
+
+// A lost copy loses no data: cat still gives the raw disk, but check exits 4 and both check and
+// info name what is damaged; the sound image keeps the healthy wording and exit status.
+TEST(DamagedContainerCli, ALostCopyOfADirectoryOrFooterIsDamageThoughNoByteIsLost) {
+    REQUIRE_FILE(vmdk, "generated/mbr-disk.vmdk");
+    REQUIRE_FILE(vhd, "generated/mbr-disk.vhd");
+    const auto raw = unpackedCorpusImage("generated/mbr-disk.raw.zst");
+    if (!raw) GTEST_SKIP() << "generated/mbr-disk.raw.zst (and zstd) not available";
+    const auto rawBytes = readFile(*raw);
+
+    Copy sound(*vmdk, "sound.vmdk");
+    const auto soundCheck = runCli({"check", sound.write()});
+    EXPECT_EQ(soundCheck.exitCode, 0) << soundCheck.out;
+    EXPECT_EQ(damageLine(soundCheck.out), "no unreadable ranges");
+    EXPECT_EQ(damageLine(runCli({"info", sound.path.string()}).out), "no unreadable ranges");
+
+    struct Case {
+        std::string name;
+        bool primary; // which directory is zeroed
+        std::string phrase;
+    };
+    for (const Case& c : {Case{"primary.vmdk", true, "the primary grain directory or its tables are damaged"},
+                          Case{"redundant.vmdk", false, "the redundant grain directory or its tables are damaged"}}) {
+        Copy copy(*vmdk, c.name);
+        const SparseLayout layout(copy.bytes);
+        std::fill_n(copy.bytes.begin() + static_cast<std::ptrdiff_t>(c.primary ? layout.primary : layout.redundant),
+                    layout.entries * 4, std::uint8_t{0});
+        const std::string& path = copy.write();
+        const auto check = runCli({"check", path});
+        EXPECT_EQ(check.exitCode, 4) << c.name << "\n" << check.out;
+        EXPECT_EQ(damageLine(check.out), "no unreadable ranges; " + c.phrase) << c.name;
+        EXPECT_EQ(damageLine(runCli({"info", path}).out), "no unreadable ranges; " + c.phrase) << c.name;
+        const auto cat = runCli({"cat", path});
+        EXPECT_EQ(cat.exitCode, 0) << c.name << cat.err;
+        EXPECT_TRUE(cat.out.size() == rawBytes.size() && std::equal(rawBytes.begin(), rawBytes.end(),
+                                                                     reinterpret_cast<const std::uint8_t*>(cat.out.data())))
+            << c.name << ": the other directory gives every grain";
+    }
+
+    // A dynamic VHD without the footer at its end is read through the copy at its start.
+    Copy footless(*vhd, "footless.vhd");
+    footless.bytes.resize(footless.bytes.size() - 512);
+    const auto check = runCli({"check", footless.write()});
+    EXPECT_EQ(check.exitCode, 4) << check.out;
+    EXPECT_EQ(damageLine(check.out), "no unreadable ranges; the footer at the end of the file is missing or damaged");
+    const auto info = runCli({"info", footless.path.string(), "--json"});
+    EXPECT_NE(info.out.find("\"structuralDamage\": [\"the footer at the end of the file is missing or damaged\"]"),
+              std::string::npos)
+        << info.out;
+}
+
+} // namespace
+} // namespace vindaru::test
