@@ -187,6 +187,49 @@ VmdkGrainExtent::Grain VmdkSparseExtent::fromMarkers(std::uint64_t grain) const 
     return streamComplete_ ? Grain::absent() : Grain::unreadable(Damage::PastEndOfFile);
 }
 
+void VmdkSparseExtent::findSharedPlaces() const {
+    std::call_once(sharedOnce_, [this] {
+        if (compressed_ || fromMarkers_) return;
+        primary_.shared = sharedPlaces(primary_);
+        redundant_.shared = sharedPlaces(redundant_);
+    });
+}
+
+std::vector<std::uint32_t> VmdkSparseExtent::sharedPlaces(const Directory& dir) const {
+    std::vector<std::uint32_t> shared, offGrid;
+    if (!dir.present || fileLength_ <= firstDataByte_) return shared;
+    const std::uint64_t places = (fileLength_ - firstDataByte_) / grainBytes_ + 1;
+    std::vector<std::uint64_t> seen(static_cast<std::size_t>((places + 63) / 64));
+    std::vector<std::uint8_t> bytes(std::size_t{gtes_} * 4);
+    for (const std::uint32_t tableSector : dir.entries) {
+        const std::uint64_t at = std::uint64_t{tableSector} * kSector;
+        if (tableSector == 0 || at >= fileLength_) continue;
+        const std::int64_t got = file_.readAt(at, bytes);
+        for (std::size_t i = 0; got > 0 && i < static_cast<std::size_t>(got) / 4; ++i) {
+            const std::uint32_t entry = static_cast<std::uint32_t>(le32(bytes, i * 4));
+            const std::uint64_t place = std::uint64_t{entry} * kSector;
+            // Entries storedAt refuses (holes, metadata, outside the file) name no grain.
+            if (place < firstDataByte_ || place >= fileLength_) continue;
+            const std::uint64_t fromFirst = place - firstDataByte_;
+            if (fromFirst % grainBytes_ != 0) {
+                offGrid.push_back(entry);
+                continue;
+            }
+            const std::uint64_t slot = fromFirst / grainBytes_;
+            std::uint64_t& word = seen[static_cast<std::size_t>(slot / 64)];
+            const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+            if ((word & bit) != 0) shared.push_back(entry);
+            word |= bit;
+        }
+    }
+    std::sort(offGrid.begin(), offGrid.end());
+    for (std::size_t i = 1; i < offGrid.size(); ++i)
+        if (offGrid[i] == offGrid[i - 1]) shared.push_back(offGrid[i]);
+    std::sort(shared.begin(), shared.end());
+    shared.erase(std::unique(shared.begin(), shared.end()), shared.end());
+    return shared;
+}
+
 VmdkSparseExtent::TableView VmdkSparseExtent::tableView(const Directory& dir, std::uint64_t index) const {
     if (index >= dir.entries.size()) return {nullptr, Grain::unreadable(Damage::PastEndOfFile)};
     const std::uint32_t tableSector = dir.entries[static_cast<std::size_t>(index)];
@@ -195,7 +238,8 @@ VmdkSparseExtent::TableView VmdkSparseExtent::tableView(const Directory& dir, st
     if (at >= fileLength_) return {nullptr, Grain::unreadable(outsideFile(at))};
     auto t = table(at, gtes_, 4);
     if (!t) return {nullptr, Grain::unreadable(Damage::ReadError)};
-    return {std::move(t), Grain::absent()};
+    findSharedPlaces();
+    return {std::move(t), Grain::absent(), &dir.shared};
 }
 
 VmdkGrainExtent::Grain VmdkSparseExtent::fromTable(const TableView& view, std::uint64_t grain) const {
@@ -207,6 +251,9 @@ VmdkGrainExtent::Grain VmdkSparseExtent::fromTable(const TableView& view, std::u
     // 1: a grain of zeros, where the header says the writer uses such entries. Elsewhere it
     // names sector 1, inside the header's metadata: a damaged entry, which storedAt refuses.
     if (entry == 1 && zeroedGrainEntries_) return Grain::zero();
+    // A grain another entry names too is one of them at best, and which one no map can tell.
+    if (view.shared && std::binary_search(view.shared->begin(), view.shared->end(), entry))
+        return Grain::unreadable(Damage::InvalidMapEntry);
     return storedAt(entry * kSector, compressed_ ? Grain::Kind::Compressed : Grain::Kind::Data);
 }
 

@@ -47,12 +47,16 @@ class VmdkSparseExtent : public VmdkGrainExtent {
         std::vector<std::uint32_t> entries; // only those the file holds
         std::uint64_t sector = 0;
         bool present = false;
+        // Grain places (sectors) that two or more of its tables' entries name, sorted; filled
+        // on the first lookup (sharedPlaces).
+        mutable std::vector<std::uint32_t> shared;
     };
     VmdkSparseExtent(ReadOnlyFile file, const VmdkSparseHeader& header, std::uint64_t length);
     // One directory's view of one grain table: the table, or what every grain it would map is.
     struct TableView {
         std::shared_ptr<const Table> table;
         Grain whole;
+        const std::vector<std::uint32_t>* shared = nullptr; // the directory's shared places
     };
     Grain lookup(std::uint64_t grain) const override;
     std::uint64_t sameUntil(std::uint64_t grain) const override;
@@ -68,6 +72,12 @@ class VmdkSparseExtent : public VmdkGrainExtent {
         return fromTable(tableView(dir, grain / gtes_), grain);
     }
     Grain fromMarkers(std::uint64_t grain) const;
+    // Fills both directories' `shared` once: every table read and its entries' places counted
+    // (a bit per grain place in the file, a sort of the few places off the grain boundaries), so
+    // that a grain whose entry another entry also names reads as damage, never as the other
+    // grain's bytes. Stream-optimized grains need none: their markers name their grains.
+    void findSharedPlaces() const;
+    std::vector<std::uint32_t> sharedPlaces(const Directory& dir) const;
     void loadDirectory(Directory& dir, std::uint64_t sector, bool wanted, const char* name);
     void findDirectories(const VmdkSparseHeader& header);
     void mapMarkers(std::uint64_t fromByte);
@@ -90,6 +100,7 @@ class VmdkSparseExtent : public VmdkGrainExtent {
     std::vector<std::string> notes_;
     // Short phrases of what open found wrong with the structure (structuralDamage).
     std::vector<std::string> damage_;
+    mutable std::once_flag sharedOnce_;
     mutable std::once_flag compareOnce_;
     mutable Disagreement disagreement_;
 };

@@ -15,6 +15,17 @@ std::uint64_t le(const std::vector<std::uint8_t>& b, std::size_t at, int width) 
     return v;
 }
 
+void putLe32(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+bool sameBytes(const std::string& out, const std::vector<std::uint8_t>& raw, std::uint64_t from, std::uint64_t length) {
+    return out.size() == raw.size() &&
+           std::equal(raw.begin() + static_cast<std::ptrdiff_t>(from),
+                      raw.begin() + static_cast<std::ptrdiff_t>(from + length),
+                      reinterpret_cast<const std::uint8_t*>(out.data()) + from);
+}
+
 // A copy of a corpus container in a scratch folder, changed before it is written.
 struct Copy {
     ScratchDir dir;
@@ -105,6 +116,57 @@ TEST(DamagedContainerCli, ALostCopyOfADirectoryOrFooterIsDamageThoughNoByteIsLos
     EXPECT_NE(info.out.find("\"structuralDamage\": [\"the footer at the end of the file is missing or damaged\"]"),
               std::string::npos)
         << info.out;
+}
+
+// Two grain-table entries naming one grain: cat never gives grain A's bytes for grain B. Crossed in
+// both directories' tables, both grains are unreadable (invalid map entry) and cat and check exit
+// 4; crossed in the primary's alone, the redundant tables give both grains, cat exits 0 with the
+// raw disk and check still exits 4, naming the damaged directory.
+TEST(DamagedContainerCli, CrossLinkedGrainsAreNeverReadAsEachOther) {
+    REQUIRE_FILE(vmdk, "generated/mbr-disk.vmdk");
+    const auto raw = unpackedCorpusImage("generated/mbr-disk.raw.zst");
+    if (!raw) GTEST_SKIP() << "generated/mbr-disk.raw.zst (and zstd) not available";
+    const auto rawBytes = readFile(*raw);
+    const auto original = readFile(*vmdk);
+    const SparseLayout layout(original);
+    const std::uint64_t grainBytes = le(original, 20, 8) * 512;
+    // Two stored grains (not the first, not neighbours), and where their entries are.
+    std::uint64_t a = 0, b = 0;
+    auto entryAt = [&](std::uint64_t directory, std::uint64_t grain) {
+        return le(original, directory + grain / 512 * 4, 4) * 512 + grain % 512 * 4;
+    };
+    for (std::uint64_t g = 0; g < layout.entries * 512 && b == 0; ++g) {
+        if (le(original, layout.primary + g / 512 * 4, 4) == 0 || le(original, entryAt(layout.primary, g), 4) == 0)
+            continue;
+        if (a == 0 && g != 0)
+            a = g;
+        else if (a != 0 && g > a + 1) // apart, so that each is a range of its own
+            b = g;
+    }
+    ASSERT_NE(b, 0u);
+
+    for (const bool both : {true, false}) {
+        Copy copy(*vmdk, both ? "both.vmdk" : "primary.vmdk");
+        const auto value = static_cast<std::uint32_t>(le(original, entryAt(layout.primary, a), 4));
+        putLe32(copy.bytes, entryAt(layout.primary, b), value);
+        if (both) putLe32(copy.bytes, entryAt(layout.redundant, b), value);
+        const std::string& path = copy.write();
+        const auto cat = runCli({"cat", path});
+        const auto check = runCli({"check", path});
+        EXPECT_EQ(check.exitCode, 4) << check.out;
+        if (both) {
+            EXPECT_EQ(cat.exitCode, 4);
+            EXPECT_NE(cat.err.find("bytes " + std::to_string(a * grainBytes) + " to " +
+                                   std::to_string((a + 1) * grainBytes - 1)), std::string::npos) << cat.err;
+            EXPECT_NE(cat.err.find("invalid map entry"), std::string::npos) << cat.err;
+            EXPECT_NE(damageLine(check.out).find("2 ranges unreadable"), std::string::npos) << check.out;
+            EXPECT_TRUE(sameBytes(cat.out, rawBytes, 0, a * grainBytes)) << "the grains before are read";
+        } else {
+            EXPECT_EQ(cat.exitCode, 0) << cat.err;
+            EXPECT_TRUE(sameBytes(cat.out, rawBytes, 0, rawBytes.size()));
+            EXPECT_EQ(damageLine(check.out), "no unreadable ranges; the primary grain directory or its tables are damaged");
+        }
+    }
 }
 
 } // namespace

@@ -314,20 +314,83 @@ TEST(VmdkSparseExtent, ALostOrDisagreeingDirectoryIsStructuralDamage) {
     EXPECT_EQ(damageOf(flagClear), Phrases{});
 }
 
+// A 2048-sector sparse extent with both directories, grains 0 .. grains-1 stored, and where the
+// first table of each directory lies; with `overhead`, the header records where the grains start,
+// as every writer does.
+struct TwoCopies {
+    std::vector<std::uint8_t> file;
+    std::vector<std::uint8_t> expected;
+    std::uint64_t primaryTable = 0;
+    std::uint64_t redundantTable = 0;
+
+    TwoCopies(std::uint64_t grains, bool overhead) {
+        test::SparseVmdkBuilder b(2048, 16, 512);
+        for (std::uint64_t g = 0; g < grains; ++g) b.allocate(g);
+        b.redundantCopy();
+        file = b.build();
+        expected = b.expectedDisk();
+        primaryTable = le32(file, le64(file, 56) * 512) * 512;
+        redundantTable = le32(file, le64(file, 48) * 512) * 512;
+        const std::uint32_t firstGrain = overhead ? le32(file, primaryTable) : 0;
+        for (int i = 0; i < 4; ++i) file[64 + i] = static_cast<std::uint8_t>(firstGrain >> (8 * i));
+    }
+};
+
+// Two entries that name one grain (cross-linked tables): one of them gets another grain's bytes,
+// and no map tells which, so both grains are unreadable, as a block table's shared entries are.
+// Where only one directory's tables are crossed, the other's entries give both grains. Grains
+// on the writer's grid (the header's overhead set) and off it are both checked.
+TEST(VmdkSparseExtent, TwoEntriesNamingOneGrainMakeBothUnreadableUnlessTheCopyIsSound) {
+    for (const bool grid : {true, false}) {
+        SCOPED_TRACE(grid ? "grains on the grid" : "no overhead in the header");
+        const TwoCopies image(6, grid);
+        const auto& good = image.file;
+        const auto& expected = image.expected;
+        const std::uint64_t primaryTable = image.primaryTable, redundantTable = image.redundantTable;
+        auto cross = [](std::vector<std::uint8_t>& f, std::uint64_t table) {
+            std::copy_n(f.begin() + static_cast<std::ptrdiff_t>(table + 2 * 4), 4,
+                        f.begin() + static_cast<std::ptrdiff_t>(table + 4 * 4));
+        };
+        auto readAll = [&](const std::vector<std::uint8_t>& file, ReadReport& report) {
+            Reader r;
+            r.mark = 0;
+            std::vector<std::uint8_t> out(expected.size());
+            sparse(file)->read(0, out, 0, &report, r.fill);
+            return out;
+        };
+
+        auto both = good;
+        cross(both, primaryTable);
+        cross(both, redundantTable);
+        ReadReport crossed;
+        const auto got = readAll(both, crossed);
+        const std::vector<ByteRange> unreadable{{2 * 8192, 8192, RangeKind::Unreadable, Damage::InvalidMapEntry},
+                                                {4 * 8192, 8192, RangeKind::Unreadable, Damage::InvalidMapEntry}};
+        EXPECT_EQ(crossed.unreadableRanges(), unreadable);
+        EXPECT_EQ(std::count(got.begin() + 4 * 8192, got.begin() + 5 * 8192, 0), 8192) << "never grain 2's bytes";
+        std::vector<ByteRange> damage;
+        sparse(both)->describeDamage(0, damage);
+        EXPECT_EQ(damage, unreadable);
+
+        auto primaryOnly = good;
+        cross(primaryOnly, primaryTable);
+        ReadReport sound;
+        EXPECT_EQ(readAll(primaryOnly, sound), expected);
+        EXPECT_FALSE(sound.damaged());
+        std::vector<std::string> phrases;
+        sparse(primaryOnly)->structuralDamage(phrases);
+        EXPECT_EQ(phrases, std::vector<std::string>{"the primary grain directory or its tables are damaged"});
+    }
+}
+
 // A table entry of 1 names a grain of zeros only in a file whose header declares such entries;
 // elsewhere it names sector 1, inside the header's metadata: damage, never zeros passed off as
 // the disk's, and the other directory's entry serves where it is sound.
 TEST(VmdkSparseExtent, AnEntryOfOneIsAZeroGrainOnlyWhereTheHeaderSaysSo) {
-    test::SparseVmdkBuilder b(2048, 16, 512);
-    for (std::uint64_t g = 0; g < 4; ++g) b.allocate(g);
-    b.redundantCopy();
-    auto good = b.build();
-    const auto expected = b.expectedDisk();
-    const std::uint64_t primaryTable = le32(good, le64(good, 56) * 512) * 512;
-    const std::uint64_t redundantTable = le32(good, le64(good, 48) * 512) * 512;
-    // The grains start after the metadata, as every writer records in the header.
-    const std::uint32_t firstGrain = le32(good, primaryTable);
-    for (int i = 0; i < 4; ++i) good[64 + i] = static_cast<std::uint8_t>(firstGrain >> (8 * i));
+    const TwoCopies image(4, true);
+    const auto& good = image.file;
+    const auto& expected = image.expected;
+    const std::uint64_t primaryTable = image.primaryTable, redundantTable = image.redundantTable;
     auto setOne = [](std::vector<std::uint8_t>& f, std::uint64_t at) {
         f[at] = 1, f[at + 1] = 0, f[at + 2] = 0, f[at + 3] = 0;
     };
