@@ -14,6 +14,7 @@ const char* damageText(Damage reason) {
     case Damage::MissingExtent: return "extent file missing";
     case Damage::InvalidMapEntry: return "invalid map entry";
     case Damage::DamagedTable: return "damaged map table";
+    case Damage::LostDirectory: return "grain directory lost";
     case Damage::MissingParent: return "parent image missing";
     case Damage::BadCompressedData: return "compressed data damaged";
     case Damage::ReadError: return "read error";

@@ -22,6 +22,7 @@ enum class Damage : std::uint8_t {
     MissingExtent,     // the extent or piece file that holds the range is missing
     InvalidMapEntry,   // a map entry points outside the file, or at a place another entry uses
     DamagedTable,      // the table that maps the range could not be read or is corrupt
+    LostDirectory,     // the directory of the map's tables is blank, yet the file holds data
     MissingParent,     // a snapshot child read without the parent that holds the range
     BadCompressedData, // a compressed grain or cluster that does not decompress to its size
     ReadError,         // the host could not read the file (an I/O error)

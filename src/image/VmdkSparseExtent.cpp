@@ -133,7 +133,85 @@ void VmdkSparseExtent::findDirectories(const VmdkSparseHeader& header) {
         notes_.push_back("No grain directory can be read; the grains are found by their markers.");
         damage_.push_back("no grain directory can be read");
         mapMarkers(firstDataByte_);
+        return;
     }
+    if (!directoriesBlankOverData()) return;
+    if (compressed_) {
+        notes_.push_back("The grain directories are blank though the file holds grains; the grains are found by "
+                         "their markers.");
+        damage_.push_back("the grain directories are lost");
+        mapMarkers(firstDataByte_);
+        return;
+    }
+    // Both are tried: each that checks out serves, and they are compared as any two directories.
+    const bool primaryBack = rebuildDirectory(primary_);
+    const bool redundantBack = rebuildDirectory(redundant_);
+    if (primaryBack || redundantBack) {
+        notes_.push_back("The grain directories are blank though the file holds grains; the grain tables were "
+                         "found right after the " + std::string(primaryBack ? "primary" : "redundant") +
+                         " directory, where writers lay them out, and every grain of the file is mapped once.");
+        damage_.push_back("the grain directories were lost; their tables were found and used");
+        return;
+    }
+    directoriesLost_ = true;
+    notes_.push_back("The grain directories are blank though the file holds " +
+                     std::to_string((fileLength_ - firstDataByte_) / grainBytes_) +
+                     " grains' worth of data, and no grain tables check out where writers put them: every grain "
+                     "is unreadable.");
+    damage_.push_back("the grain directories are lost");
+}
+
+bool VmdkSparseExtent::directoriesBlankOverData() const {
+    if (fromMarkers_ || (!primary_.present && !redundant_.present)) return false;
+    const auto blank = [](const Directory& dir) {
+        return std::all_of(dir.entries.begin(), dir.entries.end(), [](std::uint32_t e) { return e == 0; });
+    };
+    if ((primary_.present && !blank(primary_)) || (redundant_.present && !blank(redundant_))) return false;
+    // The metadata ends at the header's overhead, or past each directory and a full set of its
+    // tables when the header does not say: an empty disk's file ends there.
+    const std::uint64_t directoryBytes = (directoryEntries_ * 4 + kSector - 1) / kSector * kSector;
+    const std::uint64_t tableBytes = (std::uint64_t{gtes_} * 4 + kSector - 1) / kSector * kSector;
+    std::uint64_t metadataEnd = firstDataByte_;
+    for (const Directory* dir : {&primary_, &redundant_})
+        if (dir->present)
+            metadataEnd = std::max(metadataEnd, saturatingAdd(satMul(dir->sector, kSector),
+                                                              directoryBytes + directoryEntries_ * tableBytes));
+    return fileLength_ > metadataEnd && fileLength_ - metadataEnd >= grainBytes_;
+}
+
+bool VmdkSparseExtent::rebuildDirectory(Directory& dir) const {
+    // Without the header's overhead, where the grains start is a guess: nothing is rebuilt on it.
+    if (!dir.present || dir.entries.size() < directoryEntries_ || firstDataByte_ <= kSector) return false;
+    const std::uint64_t directoryBytes = (directoryEntries_ * 4 + kSector - 1) / kSector * kSector;
+    const std::uint64_t tableBytes = (std::uint64_t{gtes_} * 4 + kSector - 1) / kSector * kSector;
+    const std::uint64_t first = saturatingAdd(satMul(dir.sector, kSector), directoryBytes);
+    const std::uint64_t end = saturatingAdd(first, directoryEntries_ * tableBytes);
+    if (end > firstDataByte_ || end / kSector > UINT32_MAX) return false;
+    const std::uint64_t places = (fileLength_ - firstDataByte_ + grainBytes_ - 1) / grainBytes_;
+    std::vector<std::uint64_t> seen(static_cast<std::size_t>((places + 63) / 64));
+    std::vector<std::uint8_t> bytes(std::size_t{gtes_} * 4);
+    std::uint64_t named = 0;
+    for (std::uint64_t index = 0; index < directoryEntries_; ++index) {
+        if (file_.readAt(first + index * tableBytes, bytes) != static_cast<std::int64_t>(bytes.size())) return false;
+        for (std::size_t i = 0; i < gtes_; ++i) {
+            const std::uint64_t entry = le32(bytes, i * 4);
+            if (entry == 0 || (entry == 1 && zeroedGrainEntries_)) continue;
+            const std::uint64_t place = entry * kSector;
+            if (index * gtes_ + i >= grainCount_ || place < firstDataByte_ || place >= fileLength_ ||
+                (place - firstDataByte_) % grainBytes_ != 0)
+                return false;
+            const std::uint64_t slot = (place - firstDataByte_) / grainBytes_;
+            std::uint64_t& word = seen[static_cast<std::size_t>(slot / 64)];
+            const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+            if ((word & bit) != 0) return false;
+            word |= bit;
+            ++named;
+        }
+    }
+    if (named != places) return false;
+    for (std::uint64_t index = 0; index < directoryEntries_; ++index)
+        dir.entries[static_cast<std::size_t>(index)] = static_cast<std::uint32_t>((first + index * tableBytes) / kSector);
+    return true;
 }
 
 void VmdkSparseExtent::mapMarkers(std::uint64_t fromByte) {
@@ -260,6 +338,7 @@ VmdkGrainExtent::Grain VmdkSparseExtent::fromTable(const TableView& view, std::u
 VmdkGrainExtent::Grain VmdkSparseExtent::lookup(std::uint64_t grain) const {
     if (fromMarkers_) return fromMarkers(grain);
     if (!primary_.present && !redundant_.present) return Grain::unreadable(Damage::DamagedTable);
+    if (directoriesLost_) return Grain::unreadable(Damage::LostDirectory);
     if (!redundant_.present) return fromDirectory(primary_, grain);
     if (!primary_.present) return fromDirectory(redundant_, grain);
     const Grain p = fromDirectory(primary_, grain);
@@ -282,7 +361,7 @@ std::uint64_t VmdkSparseExtent::sameUntil(std::uint64_t grain) const {
 }
 
 std::uint64_t VmdkSparseExtent::holeUntil(std::uint64_t grain, bool absentIsHole) const {
-    if (fromMarkers_ || (!primary_.present && !redundant_.present)) return sameUntil(grain);
+    if (fromMarkers_ || directoriesLost_ || (!primary_.present && !redundant_.present)) return sameUntil(grain);
     // The rest of the grain's table, entry by entry, from the table itself: one table fetch per
     // directory rather than one lookup per grain. Each grain is what lookup would make of it.
     const std::uint64_t index = grain / gtes_;

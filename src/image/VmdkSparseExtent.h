@@ -79,6 +79,13 @@ class VmdkSparseExtent : public VmdkGrainExtent {
     void findSharedPlaces() const;
     std::vector<std::uint32_t> sharedPlaces(const Directory& dir) const;
     void loadDirectory(Directory& dir, std::uint64_t sector, bool wanted, const char* name);
+    // True when every directory read is blank (all entries zero) while the file holds at least a
+    // grain's worth past where its metadata ends: the grains are there, the way to them is lost.
+    bool directoriesBlankOverData() const;
+    // Points the blank directory `dir` at the tables a writer lays out right after it (one after
+    // another, in directory order), when they check out: every entry a grain place on the grid
+    // the header's overhead starts, no place named twice, and every grain place of the file named.
+    bool rebuildDirectory(Directory& dir) const;
     void findDirectories(const VmdkSparseHeader& header);
     void mapMarkers(std::uint64_t fromByte);
 
@@ -86,6 +93,7 @@ class VmdkSparseExtent : public VmdkGrainExtent {
     std::uint64_t directoryEntries_ = 0;
     bool compressed_ = false;
     bool zeroedGrainEntries_ = false; // a table entry of 1 is a grain of zeros
+    bool directoriesLost_ = false;    // blank directories over grains that could not be rebuilt
     Directory primary_;
     Directory redundant_;
     // Grain → marker offset, when the directory was rebuilt from the grain markers.

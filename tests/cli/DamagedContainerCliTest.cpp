@@ -169,5 +169,43 @@ TEST(DamagedContainerCli, CrossLinkedGrainsAreNeverReadAsEachOther) {
     }
 }
 
+// Both grain directories zeroed, the tables and grains intact: the tables lie where qemu-img put
+// them and are found, so cat gives the raw disk while check exits 4 naming the lost directories.
+// With the first table of each set overwritten as well nothing checks out: the whole disk is
+// unreadable for the lost directory, never a disk of zeros that exits 0.
+TEST(DamagedContainerCli, LostGrainDirectoriesAreRebuiltOrTheDiskIsUnreadable) {
+    REQUIRE_FILE(vmdk, "generated/mbr-disk.vmdk");
+    const auto raw = unpackedCorpusImage("generated/mbr-disk.raw.zst");
+    if (!raw) GTEST_SKIP() << "generated/mbr-disk.raw.zst (and zstd) not available";
+    const auto rawBytes = readFile(*raw);
+
+    Copy blank(*vmdk, "blank.vmdk");
+    const SparseLayout layout(blank.bytes);
+    const std::uint64_t firstTables[] = {le(blank.bytes, layout.primary, 4) * 512, le(blank.bytes, layout.redundant, 4) * 512};
+    for (const std::uint64_t at : {layout.primary, layout.redundant})
+        std::fill_n(blank.bytes.begin() + static_cast<std::ptrdiff_t>(at), layout.entries * 4, std::uint8_t{0});
+    const std::string& path = blank.write();
+    const auto cat = runCli({"cat", path});
+    EXPECT_EQ(cat.exitCode, 0) << cat.err;
+    EXPECT_TRUE(sameBytes(cat.out, rawBytes, 0, rawBytes.size()));
+    const auto check = runCli({"check", path});
+    EXPECT_EQ(check.exitCode, 4) << check.out;
+    EXPECT_EQ(damageLine(check.out), "no unreadable ranges; the grain directories were lost; their tables were found and used");
+
+    Copy lost(*vmdk, "lost.vmdk");
+    lost.bytes = blank.bytes;
+    for (const std::uint64_t table : firstTables)
+        std::fill_n(lost.bytes.begin() + static_cast<std::ptrdiff_t>(table), 2048, std::uint8_t{0});
+    const std::string& lostPath = lost.write();
+    const auto lostCat = runCli({"cat", lostPath});
+    EXPECT_EQ(lostCat.exitCode, 4);
+    EXPECT_NE(lostCat.err.find("bytes 0 to " + std::to_string(rawBytes.size() - 1) + " (52.00 MB): grain directory lost"),
+              std::string::npos) << lostCat.err;
+    const auto lostCheck = runCli({"check", lostPath});
+    EXPECT_EQ(lostCheck.exitCode, 4) << lostCheck.out;
+    EXPECT_EQ(damageLine(lostCheck.out), "1 range unreadable, 52.0 MB; the grain directories are lost");
+    EXPECT_EQ(damageLine(runCli({"info", lostPath}).out), "1 range unreadable, 52.0 MB; the grain directories are lost");
+}
+
 } // namespace
 } // namespace vindaru::test

@@ -314,6 +314,73 @@ TEST(VmdkSparseExtent, ALostOrDisagreeingDirectoryIsStructuralDamage) {
     EXPECT_EQ(damageOf(flagClear), Phrases{});
 }
 
+// Both directories blank while the file holds grains (their sectors overwritten): never a disk of
+// zeros. Where the tables lie as writers lay them out and check out, they are found and serve;
+// otherwise every grain is unreadable for the lost directory. A file that holds no grain past its
+// metadata is an empty disk, not a damaged one.
+TEST(VmdkSparseExtent, BlankDirectoriesOverGrainsAreRebuiltFromTheirTablesOrReportedLost) {
+    test::SparseVmdkBuilder b(8192, 16, 64); // 8 tables per directory
+    for (std::uint64_t g : {0, 5, 70, 200, 511}) b.allocate(g);
+    b.redundantCopy().preallocatedTables().reverseGrainOrder();
+    const auto good = b.build();
+    const auto expected = b.expectedDisk();
+    const std::size_t gdBytes = 8 * 4;
+    auto blank = [&](std::vector<std::uint8_t> f) {
+        for (const std::size_t at : {le64(f, 56) * 512, le64(f, 48) * 512})
+            std::fill_n(f.begin() + static_cast<std::ptrdiff_t>(at), gdBytes, std::uint8_t{0});
+        return f;
+    };
+    struct Result {
+        std::vector<std::uint8_t> bytes;
+        ReadReport report;
+        std::vector<ByteRange> damage;
+        std::vector<std::string> phrases;
+    };
+    auto readAll = [&](const std::vector<std::uint8_t>& file) {
+        const auto e = sparse(file);
+        Result r;
+        Reader fill;
+        fill.mark = 0;
+        r.bytes.resize(expected.size());
+        e->read(0, r.bytes, 0, &r.report, fill.fill);
+        e->describeDamage(0, r.damage);
+        e->structuralDamage(r.phrases);
+        return r;
+    };
+    using Phrases = std::vector<std::string>;
+
+    const Result rebuilt = readAll(blank(good));
+    EXPECT_EQ(rebuilt.bytes, expected);
+    EXPECT_FALSE(rebuilt.report.damaged());
+    EXPECT_EQ(rebuilt.phrases, Phrases{"the grain directories were lost; their tables were found and used"});
+
+    // One entry of each set of tables off the grains' grid: the tables no longer check out.
+    auto crooked = blank(good);
+    for (const std::size_t at : {le64(good, 56) * 512, le64(good, 48) * 512}) {
+        const std::uint64_t table = le32(good, at) * 512;
+        crooked[table + 5 * 4] += 1;
+    }
+    const Result lost = readAll(crooked);
+    const std::vector<ByteRange> whole{{0, 8192 * 512, RangeKind::Unreadable, Damage::LostDirectory}};
+    EXPECT_EQ(lost.report.unreadableRanges(), whole);
+    EXPECT_EQ(lost.damage, whole);
+    EXPECT_EQ(std::count(lost.bytes.begin(), lost.bytes.end(), 0), static_cast<std::ptrdiff_t>(lost.bytes.size()));
+    EXPECT_EQ(lost.phrases, Phrases{"the grain directories are lost"});
+
+    // Tables of a layout no writer is known by (only those in use, no overhead): reported only.
+    test::SparseVmdkBuilder plain(8192, 16, 64);
+    for (std::uint64_t g : {0, 5, 70}) plain.allocate(g);
+    plain.redundantCopy();
+    EXPECT_EQ(readAll(blank(plain.build())).damage, whole);
+
+    // An empty disk: its file ends with its metadata.
+    test::SparseVmdkBuilder empty(8192, 16, 64);
+    empty.redundantCopy().preallocatedTables();
+    const Result nothing = readAll(blank(empty.build()));
+    EXPECT_FALSE(nothing.report.damaged());
+    EXPECT_TRUE(nothing.phrases.empty());
+}
+
 // A 2048-sector sparse extent with both directories, grains 0 .. grains-1 stored, and where the
 // first table of each directory lies; with `overhead`, the header records where the grains start,
 // as every writer does.

@@ -73,6 +73,11 @@ SparseVmdkBuilder& SparseVmdkBuilder::redundantCopy() {
     return *this;
 }
 
+SparseVmdkBuilder& SparseVmdkBuilder::preallocatedTables() {
+    preallocated_ = true;
+    return *this;
+}
+
 std::vector<std::uint8_t> SparseVmdkBuilder::build() const {
     const std::uint64_t perTable = grainSize_ * gtes_;
     const std::uint64_t tables = (capacity_ + perTable - 1) / perTable;
@@ -91,6 +96,10 @@ std::vector<std::uint8_t> SparseVmdkBuilder::build() const {
         noteTable(g);
     for (const auto& [g, v] : raw_)
         noteTable(g);
+    if (preallocated_) {
+        usedTables.clear();
+        for (std::uint64_t t = 0; t < tables; ++t) usedTables.push_back(t);
+    }
     std::sort(usedTables.begin(), usedTables.end());
 
     std::uint64_t next = gdSector + gdSectors;
@@ -108,6 +117,8 @@ std::vector<std::uint8_t> SparseVmdkBuilder::build() const {
             next += tableSectors;
         }
     }
+    const std::uint64_t overhead = preallocated_ ? (next + grainSize_ - 1) / grainSize_ * grainSize_ : 0;
+    if (preallocated_) next = overhead;
     std::vector<std::uint64_t> order = allocated_;
     std::sort(order.begin(), order.end());
     if (reverse_) std::reverse(order.begin(), order.end());
@@ -134,6 +145,7 @@ std::vector<std::uint8_t> SparseVmdkBuilder::build() const {
     putLe(file, 44, gtes_, 4);
     putLe(file, 48, rgdSector, 8);
     putLe(file, 56, gdSector, 8);
+    putLe(file, 64, overhead, 8);
     for (const auto& [t, at] : tableAt)
         putLe(file, gdSector * 512 + t * 4, at, 4);
     for (const auto& [t, at] : redundantAt)

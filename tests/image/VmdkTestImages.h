@@ -32,6 +32,10 @@ public:
     // A second copy of the grain directory and tables for the header's redundant directory
     // (otherwise both header fields name the one copy).
     SparseVmdkBuilder& redundantCopy();
+    // Every table of each directory written right after it, whether it maps anything or not, and
+    // the grains from the header's overhead on, aligned to whole grains, as hosted writers lay a
+    // monolithic sparse file out.
+    SparseVmdkBuilder& preallocatedTables();
     // Header fields overridden after layout (for corrupt headers).
     SparseVmdkBuilder& headerOverride(std::size_t offset, std::uint64_t value, int width);
 
@@ -51,6 +55,7 @@ private:
     std::vector<std::uint64_t> allocated_;
     bool reverse_ = false;
     bool redundantCopy_ = false;
+    bool preallocated_ = false;
     std::uint8_t salt_ = 0;
     struct Override {
         std::size_t offset;
