@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/CliRunner.h"
+#include "image/VmdkTestImages.h"
 
 namespace vindaru::test {
 namespace {
@@ -205,6 +206,40 @@ TEST(DamagedContainerCli, LostGrainDirectoriesAreRebuiltOrTheDiskIsUnreadable) {
     EXPECT_EQ(lostCheck.exitCode, 4) << lostCheck.out;
     EXPECT_EQ(damageLine(lostCheck.out), "1 range unreadable, 52.0 MB; the grain directories are lost");
     EXPECT_EQ(damageLine(runCli({"info", lostPath}).out), "1 range unreadable, 52.0 MB; the grain directories are lost");
+}
+
+// info reads the maps alone and does not inflate a stream-optimized disk's grains; its summary
+// says so rather than calling a disk sound whose grain check finds damaged. check inflates them.
+TEST(DamagedContainerCli, InfoSaysTheGrainsOfAStreamWereNotVerified) {
+    const auto raw = unpackedCorpusImage("generated/mbr-disk.raw.zst");
+    if (!raw) GTEST_SKIP() << "generated/mbr-disk.raw.zst (and zstd) not available";
+    const auto disk = readRange(*raw, 0, 4 << 20);
+    const auto image = streamOptimizedImage(
+        disk, 128, true, descriptorText("streamOptimized", {"RW 8192 SPARSE \"stream.vmdk\""}));
+    std::uint64_t grain = 1;
+    while (grain < image.grainMarkerAt.size() && image.grainMarkerAt[grain] == 0) ++grain;
+    ASSERT_LT(grain, image.grainMarkerAt.size());
+
+    Copy sound(*raw, "stream.vmdk");
+    sound.bytes = image.file;
+    const auto soundInfo = runCli({"info", sound.write()});
+    EXPECT_EQ(damageLine(soundInfo.out),
+              "no unreadable ranges in the map (grain data not verified; `vindaru-cli check` inflates every grain)");
+    EXPECT_NE(runCli({"info", sound.path.string(), "--json"}).out.find("\"dataVerified\": false"), std::string::npos);
+    EXPECT_EQ(runCli({"check", sound.path.string()}).exitCode, 0);
+
+    Copy garbled(*raw, "stream.vmdk");
+    garbled.bytes = image.file;
+    std::fill_n(garbled.bytes.begin() + static_cast<std::ptrdiff_t>(image.grainMarkerAt[grain] + 40), 64, std::uint8_t{0xFF});
+    const std::string& path = garbled.write();
+    const auto check = runCli({"check", path});
+    EXPECT_EQ(check.exitCode, 4) << check.out;
+    EXPECT_NE(check.out.find("compressed data damaged"), std::string::npos) << check.out;
+    EXPECT_EQ(damageLine(runCli({"info", path}).out), damageLine(soundInfo.out));
+
+    // A sparse disk's data is all in its map: info's summary is the plain one.
+    REQUIRE_FILE(vmdk, "generated/mbr-disk.vmdk");
+    EXPECT_NE(runCli({"info", vmdk->string(), "--json"}).out.find("\"dataVerified\": true"), std::string::npos);
 }
 
 } // namespace
