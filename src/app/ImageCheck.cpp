@@ -113,7 +113,10 @@ ImageCheckResult checkImage(const std::string& path, const ImageChoices& choices
     }
     result.opens = true;
     result.kindText = session.sessionReader->kindText();
-    result.damage = damageSummary(chainDamage(*session.sessionReader));
+    // The same line as `vindaru-cli info`: the map, the structural damage, and whether the
+    // grains' data was left for a check to inflate.
+    const readWriteInterface& reader = *session.sessionReader;
+    result.damage = damageSummary(chainDamage(reader), chainStructuralDamage(reader), chainHasUncheckedData(reader));
     return result;
 }
 

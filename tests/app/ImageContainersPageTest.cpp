@@ -288,5 +288,24 @@ TEST_F(ImageContainersPage, ATruncatedImageShowsItsDamageInOneLine) {
     saveScreenshot(page, "1-image-page-damage");
 }
 
+// The page's Damage line is the one `vindaru-cli info` prints: damage to the container's own
+// structure is named though every byte still reads, and a disk of compressed grains is not
+// called sound before they were inflated.
+TEST_F(ImageContainersPage, TheDamageLineNamesStructuralDamageAndUncheckedGrains) {
+    auto* page = imagePage();
+    run("qemu-img convert -O vpc " + shellQuote(corpus->string()) + " disk.vhd");
+    run("cp disk.vhd footless.vhd && truncate -s -512 footless.vhd");
+    choose(page->openVhdButton(), at("footless.vhd"));
+    EXPECT_TRUE(page->nextButton()->isEnabled()) << page->problemLabel()->text().toStdString();
+    EXPECT_EQ(page->damageValue()->text(),
+              "no unreadable ranges; the footer at the end of the file is missing or damaged");
+
+    run("qemu-img convert -O vmdk -o subformat=streamOptimized " + shellQuote(corpus->string()) + " stream.vmdk");
+    choose(page->browseButton(), at("stream.vmdk"));
+    EXPECT_TRUE(page->nextButton()->isEnabled()) << page->problemLabel()->text().toStdString();
+    EXPECT_TRUE(page->damageValue()->text().contains("grain data not verified"))
+        << page->damageValue()->text().toStdString();
+}
+
 } // namespace
 } // namespace vindaru::test
