@@ -47,7 +47,6 @@ class ScanModeOptions {
     ArgParser& parser_;
     std::string mode_ = "standard";
     std::string max_;
-    bool maxGiven_ = false;
     std::uint64_t candidate_ = 0;
     bool candidateGiven_ = false;
     std::uint64_t heap_ = 0;
