@@ -461,6 +461,14 @@ std::string FileReadSeekVhdx::kindText() const {
     return params_.leaveBlocksAllocated ? "vhdx (fixed)" : "vhdx (dynamic)";
 }
 
+std::vector<std::string> FileReadSeekVhdx::structuralDamage() const {
+    constexpr std::string_view kDamaged = "damaged: ";
+    std::vector<std::string> phrases;
+    for (const std::string& note : notes_)
+        if (note.starts_with(kDamaged)) phrases.push_back(note.substr(kDamaged.size()));
+    return phrases;
+}
+
 std::vector<std::string> FileReadSeekVhdx::structureLines() const {
     std::vector<std::string> lines;
     if (!creator_.empty()) lines.push_back("Creator: " + creator_);

@@ -48,6 +48,8 @@ class FileReadSeekVhdx : public readWriteInterface {
 
     std::optional<ParentLink> parentLink() const override;
     std::string layerId() const override;
+    // The notes open made of damage (a header, region table, metadata item or BAT).
+    std::vector<std::string> structuralDamage() const override;
     std::vector<std::string> structureLines() const override;
     std::string kindText() const override;
     void describeDamage(std::vector<ByteRange>& out) const override;

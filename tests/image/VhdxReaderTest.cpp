@@ -134,6 +134,9 @@ TEST_F(VhdxReaderTest, DamagedCurrentHeaderAndRegionTableFallBackToTheOthers) {
     const auto lines = r->structureLines();
     EXPECT_TRUE(hasLine(lines, "damaged: header 2 (checksum mismatch); header 1 used"));
     EXPECT_TRUE(hasLine(lines, "damaged: region table 1 (checksum mismatch)"));
+    // Though every byte still reads, the lost copies are damage: check's status and info's line.
+    EXPECT_EQ(r->structuralDamage(), (std::vector<std::string>{"header 2 (checksum mismatch); header 1 used",
+                                                              "region table 1 (checksum mismatch)"}));
     const auto expected = patternBytes(MiB, 9);
     EXPECT_EQ(read(*r, 0, 16), std::vector<std::uint8_t>(expected.begin(), expected.begin() + 16));
 }
