@@ -421,7 +421,8 @@ TEST(FatAdvanced, TypedClusterSizesAreListItemsOrPlainNumbersTheFileSystemTakes)
         return std::pair{reader, parser};
     };
     OrphanVolume v;
-    const auto [fatDisk, fat] = searched(createFat16Parser, v.img.bytes(), "FAT16");
+    const auto fatSearched = searched(createFat16Parser, v.img.bytes(), "FAT16");
+    const auto& fat = fatSearched.second; // the lambdas below take it by name
     const AdvancedLists fatLists = fat->advanced()->lists();
     const auto typedFat = [&](const std::string& text) { return typedClusterChoice(*fat->advanced(), fatLists, text); };
     ASSERT_EQ(fatLists.clusters.size(), fatLists.clusterSectors.size());
@@ -433,7 +434,8 @@ TEST(FatAdvanced, TypedClusterSizesAreListItemsOrPlainNumbersTheFileSystemTakes)
         EXPECT_FALSE(typedFat(refused)) << refused;
 
     ExfatImage img(2000, 0);
-    const auto [exfatDisk, exfat] = searched(createExFatParser, img.bytes(), "FAT64");
+    const auto exfatSearched = searched(createExFatParser, img.bytes(), "FAT64");
+    const auto& exfat = exfatSearched.second;
     const AdvancedLists exfatLists = exfat->advanced()->lists();
     const auto typedExfat = [&](const std::string& text) {
         return typedClusterChoice(*exfat->advanced(), exfatLists, text);
