@@ -38,6 +38,14 @@ bool startsWith(ByteSpan v, std::string_view text) {
     return v.size() >= text.size() && std::memcmp(v.data(), text.data(), text.size()) == 0;
 }
 
+// Where `text` first occurs in `v` at or after `from`; nullopt when it does not.
+std::optional<std::size_t> findText(ByteSpan v, std::string_view text, std::size_t from = 0) {
+    if (from >= v.size()) return std::nullopt;
+    const void* hit = ::memmem(v.data() + from, v.size() - from, text.data(), text.size());
+    if (!hit) return std::nullopt;
+    return static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - v.data());
+}
+
 // The first `byte` at or after `from`, before `until` and the limit.
 std::optional<std::uint64_t> findByte(CarveBytes& b, std::uint64_t from, std::uint8_t byte,
                                       std::uint64_t until = UINT64_MAX) {
@@ -295,8 +303,8 @@ CarveEnd walkPdf(CarveBytes& b) {
         {
             const ByteSpan v = b.view(block, static_cast<std::size_t>(std::min(stop, block + kStep + 16) - block));
             static constexpr std::string_view kEndobj = "endobj";
-            for (auto it = v.begin(); (it = std::search(it, v.end(), kEndobj.begin(), kEndobj.end())) != v.end(); ++it)
-                lastObject = block + static_cast<std::uint64_t>(it - v.begin()) + kEndobj.size();
+            for (auto at = findText(v, kEndobj); at; at = findText(v, kEndobj, *at + 1))
+                lastObject = block + *at + kEndobj.size();
         }
         if (block >= lastObject + (8u << 20)) {
             stop = block;
@@ -315,8 +323,7 @@ CarveEnd walkPdf(CarveBytes& b) {
             const std::uint64_t back = std::min<std::uint64_t>(*pct, 1024);
             const ByteSpan before = b.view(*pct - back, static_cast<std::size_t>(back));
             static constexpr std::string_view kStartXref = "startxref";
-            if (std::search(before.begin(), before.end(), kStartXref.begin(), kStartXref.end()) == before.end())
-                continue;
+            if (!findText(before, kStartXref)) continue;
             std::uint64_t after = *pct + 5;
             const ByteSpan eol = b.view(after, 2);
             if (startsWith(eol, "\r\n")) after += 2;
