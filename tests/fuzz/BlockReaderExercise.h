@@ -1,6 +1,6 @@
 // What the VHD and VDI fuzz targets do with an image: open it from memory, then read where the
 // disk's structures usually are, across block boundaries, up to and past the disk's end, and
-// through the seek/read cursor.
+// through the seek/read cursor; then what it says of its own structure.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,8 @@ void exerciseBlockReader(std::span<const std::uint8_t> image, const std::string&
         reader.read(buffer.data(), 1024 + 17);
         reader.read(buffer.data(), buffer.size());
     }
+    (void)reader.structuralDamage();
+    (void)reader.structureLines();
 }
 
 } // namespace vindaru::fuzz

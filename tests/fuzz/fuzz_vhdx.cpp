@@ -36,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<vindaru::ByteRange> damage;
         reader.describeDamage(damage);
         (void)reader.structureLines();
+        (void)reader.structuralDamage();
         (void)reader.parentLink();
         break;
     }

@@ -52,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::vector<vindaru::ByteRange> damage;
             reader.describeDamage(damage);
             (void)reader.structureLines();
+            (void)reader.structuralDamage();
         }
     }
     vindaru::readVmdkFileInfo("fuzz.vmdk", &files);

@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<vindaru::ByteRange> damage;
         disk.describeDamage(damage);
         (void)disk.structureLines();
+        (void)disk.structuralDamage();
     }
     return 0;
 }
