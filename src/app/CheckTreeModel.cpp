@@ -31,7 +31,7 @@ void CheckTreeModel::announceSubtree(TreeItemId parent) {
     for (TreeItemId child : tree_.children(parent)) {
         if (nodes_.count(child)) continue;
         Node& p = nodes_[parent];
-        nodes_[child] = Node{parent, static_cast<int>(p.children.size()), {}};
+        nodes_[child] = Node{parent, static_cast<int>(p.children.size()), {}, tree_.isEnabled(child)};
         p.children.push_back(child);
         announceSubtree(child);
     }
@@ -184,7 +184,8 @@ void CheckTreeModel::applyInsertRun(const std::vector<Pending>& ops, std::size_t
         added.push_back(ops[i].item);
     node.children.insert(node.children.begin() + first, added.begin(), added.end());
     for (int k = 0; k < count; ++k)
-        nodes_[added[static_cast<std::size_t>(k)]] = Node{parent, first + k, {}};
+        nodes_[added[static_cast<std::size_t>(k)]] =
+            Node{parent, first + k, {}, tree_.isEnabled(added[static_cast<std::size_t>(k)])};
     renumber(nodes_.find(parent)->second, first + count);
     endInsertRows();
 }
@@ -198,7 +199,7 @@ void CheckTreeModel::applyInsert(TreeItemId item, TreeItemId parent, int row) {
     beginInsertRows(parentIndex, row, row);
     Node& node = nodes_.find(parent)->second;
     node.children.insert(node.children.begin() + row, item);
-    nodes_[item] = Node{parent, row, {}};
+    nodes_[item] = Node{parent, row, {}, tree_.isEnabled(item)};
     renumber(nodes_.find(parent)->second, row + 1);
     endInsertRows();
     // The parent's counters changed: its check box may now show another state.
@@ -236,6 +237,7 @@ void CheckTreeModel::applyReset() {
 }
 
 void CheckTreeModel::applyChanged(TreeItemId item) {
+    if (auto it = nodes_.find(item); it != nodes_.end()) it->second.checkable = tree_.isEnabled(item);
     const QModelIndex index = indexOf(item);
     if (index.isValid()) emit dataChanged(index, index);
 }
@@ -355,8 +357,8 @@ bool CheckTreeModel::setData(const QModelIndex& index, const QVariant& value, in
 Qt::ItemFlags CheckTreeModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    const auto view = tree_.item(itemAt(index));
-    if (view && view->enabled) f |= Qt::ItemIsUserCheckable;
+    const auto it = nodes_.find(itemAt(index));
+    if (it != nodes_.end() && it->second.checkable) f |= Qt::ItemIsUserCheckable;
     return f;
 }
 

@@ -54,6 +54,10 @@ class CheckTreeModel : public QAbstractItemModel, private CheckTreeListener {
         TreeItemId parent = kTreeTop;
         int row = 0;
         std::vector<TreeItemId> children;
+        // The item's check box can be used: the view asks every item's flags at each layout,
+        // a million times for a folder of a million files, so it is kept here, not asked of
+        // the tree.
+        bool checkable = true;
     };
 
     // CheckTreeListener, on any thread: queue the change for the UI thread.

@@ -23,8 +23,9 @@ const std::array<int, kFileListColumns>& FileListModel::columnWidths() {
 void FileListModel::clear() {
     beginResetModel();
     // The memory goes too: a folder of a million rows is not kept after it.
-    std::vector<FileListRow>().swap(rows_);
+    rows_.clear();
     std::vector<std::uint32_t>().swap(order_);
+    checked_ = 0;
     endResetModel();
     emit checksChanged();
 }
@@ -33,13 +34,10 @@ void FileListModel::append(std::vector<FileListRow> rows) {
     if (rows.empty()) return;
     const std::size_t first = rows_.size();
     beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + rows.size()) - 1);
-    for (auto& r : rows)
+    for (auto& r : rows) {
         r.arrival = arrivals_++;
-    if (rows_.empty() && rows_.capacity() < rows.size()) {
-        rows_ = std::move(rows);
-    } else {
-        if (rows_.capacity() < first + rows.size()) rows_.reserve(std::max(first + rows.size(), 2 * first));
-        std::move(rows.begin(), rows.end(), std::back_inserter(rows_));
+        checked_ += r.checked ? 1 : 0;
+        rows_.push_back(std::move(r));
     }
     order_.reserve(rows_.size());
     for (std::size_t i = first; i < rows_.size(); ++i)
@@ -233,8 +231,8 @@ void FileListModel::persistentAfter(const QModelIndexList& before, const std::ve
 void FileListModel::sort(int column, Qt::SortOrder order) {
     sortColumn_ = column >= 0 && column < kFileListColumns ? column : -1;
     sortOrder_ = order;
-    for (FileListRow& r : rows_)
-        prepareForSort(r);
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        prepareForSort(rows_[i]);
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<std::uint64_t> arrivals;
     const QModelIndexList persistent = persistentBefore(arrivals);
@@ -250,13 +248,12 @@ void FileListModel::sort(int column, Qt::SortOrder order) {
 void FileListModel::attachItems(const std::function<TreeItemId(std::uint64_t)>& itemOf,
                                 const std::function<bool(TreeItemId)>& checkOf) {
     bool changed = false;
-    for (FileListRow& r : rows_) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        FileListRow& r = rows_[i];
         if (r.item != kNoTreeItem || !r.entry) continue;
         r.item = itemOf(*r.entry);
         if (r.item == kNoTreeItem) continue;
-        const bool checked = checkOf(r.item);
-        changed = changed || checked != r.checked;
-        r.checked = checked;
+        changed = setChecked(r, checkOf(r.item)) || changed;
     }
     if (!changed || rows_.empty()) return;
     emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, 0), {Qt::CheckStateRole});
@@ -270,17 +267,23 @@ void FileListModel::appendRow(FileListRow row) {
 }
 
 std::size_t FileListModel::checkedCount() const {
-    std::size_t n = 0;
-    for (const auto& r : rows_)
-        n += r.checked ? 1 : 0;
-    return n;
+    return checked_;
+}
+
+bool FileListModel::setChecked(FileListRow& r, bool checked) {
+    if (r.checked == checked) return false;
+    r.checked = checked;
+    if (checked)
+        ++checked_;
+    else
+        --checked_;
+    return true;
 }
 
 void FileListModel::setAllChecked(bool checked) {
     for (int i = 0; i < static_cast<int>(order_.size()); ++i) {
         FileListRow& r = at(i);
-        if (r.checked == checked) continue;
-        r.checked = checked;
+        if (!setChecked(r, checked)) continue;
         emit rowCheckChanged(i, r.item, checked);
     }
     if (!rows_.empty())
@@ -291,11 +294,10 @@ void FileListModel::setAllChecked(bool checked) {
 
 void FileListModel::syncChecks(const std::function<bool(TreeItemId)>& checkOf) {
     bool changed = false;
-    for (FileListRow& r : rows_) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        FileListRow& r = rows_[i];
         if (r.item == kNoTreeItem) continue;
-        const bool checked = checkOf(r.item);
-        changed = changed || checked != r.checked;
-        r.checked = checked;
+        changed = setChecked(r, checkOf(r.item)) || changed;
     }
     if (!changed) return;
     emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, 0), {Qt::CheckStateRole});
@@ -336,8 +338,7 @@ bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int
     if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
     FileListRow& r = at(index.row());
     const bool checked = value.toInt() == Qt::Checked;
-    if (r.checked == checked) return true;
-    r.checked = checked;
+    if (!setChecked(r, checked)) return true;
     emit dataChanged(index, index, {Qt::CheckStateRole});
     emit rowCheckChanged(index.row(), r.item, checked);
     emit checksChanged();

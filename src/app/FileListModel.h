@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,7 +62,7 @@ class FileListModel : public QAbstractTableModel {
 
     void clear();
     // Room for this many rows, when they are known to come in several appends.
-    void reserve(std::size_t rows) { rows_.reserve(rows); order_.reserve(rows); }
+    void reserve(std::size_t rows) { order_.reserve(rows); }
     void append(std::vector<FileListRow> rows);
     void appendRow(FileListRow row);
     // The row with its texts (described first when it came in without them).
@@ -110,12 +111,39 @@ class FileListModel : public QAbstractTableModel {
     // What the chosen sort column needs of a row: nothing for names, the bytes for sizes,
     // otherwise the row described.
     void prepareForSort(FileListRow& r) const;
+    // Sets a row's check, keeping the count; true when it changed.
+    bool setChecked(FileListRow& r, bool checked);
     // The row shown at `row`.
     FileListRow& at(int row) const { return rows_[order_[static_cast<std::size_t>(row)]]; }
+    // Rows in blocks of a fixed size: the list grows by appends without ever moving the rows
+    // it holds (a million rows moved to a larger array would keep the window still).
+    class RowBlocks {
+      public:
+        std::size_t size() const { return size_; }
+        bool empty() const { return size_ == 0; }
+        FileListRow& operator[](std::size_t i) const { return blocks_[i >> kShift][i & kMask]; }
+        void push_back(FileListRow&& row) {
+            if ((size_ & kMask) == 0) blocks_.push_back(std::make_unique<FileListRow[]>(kMask + 1));
+            (*this)[size_++] = std::move(row);
+        }
+        void clear() {
+            blocks_.clear();
+            blocks_.shrink_to_fit();
+            size_ = 0;
+        }
+
+      private:
+        static constexpr std::size_t kShift = 12;
+        static constexpr std::size_t kMask = (std::size_t{1} << kShift) - 1;
+        std::vector<std::unique_ptr<FileListRow[]>> blocks_;
+        std::size_t size_ = 0;
+    };
     // mutable: rows are described when they are first drawn, from const data(). Kept in the
     // order they came in; a sort orders only order_ (what is shown at each row), so that a
     // million rows are never moved.
-    mutable std::vector<FileListRow> rows_;
+    mutable RowBlocks rows_;
+    // How many rows are checked (the header asks after every append).
+    std::size_t checked_ = 0;
     std::vector<std::uint32_t> order_;
     Describer describer_;
     Sizer sizer_;

@@ -198,6 +198,12 @@ void CheckTree::setItemEnabled(TreeItemId item, bool enabled) {
     for (auto* l : listeners) l->itemChanged(item);
 }
 
+bool CheckTree::isEnabled(TreeItemId item) const {
+    std::lock_guard lock(mutex_);
+    const Record* r = item == kTreeTop ? nullptr : find(item);
+    return r && r->enabled;
+}
+
 int CheckTree::stateImage(TreeItemId item) const {
     std::lock_guard lock(mutex_);
     const Record* r = item == kTreeTop ? nullptr : find(item);

@@ -125,6 +125,8 @@ public:
     TreeItemId childAt(TreeItemId parent, std::size_t row) const;
     TreeItemId parentOf(TreeItemId item) const;
     std::string label(TreeItemId item) const;
+    // The item's check box can be used (false for an item not held).
+    bool isEnabled(TreeItemId item) const;
     // True for an item inserted with IconKind::Placeholder (whatever its label says).
     bool isPlaceholder(TreeItemId item) const;
     std::size_t itemCount() const;
