@@ -434,6 +434,7 @@ void VolumeScanDlg::itemDoubleClicked(const QModelIndex& index) {
     const TreeItemId item = treeModel_->itemAt(index);
     VolumeBrowser& browser = *logic_->browser();
     if (browser.isDirectoryItem(item)) {
+        if (doubleClickLargeFolder(item)) return;
         showRows(browser.doubleClickDirectory(item));
         treeView_->expand(index);
         return;
@@ -444,29 +445,74 @@ void VolumeScanDlg::itemDoubleClicked(const QModelIndex& index) {
     startSave([this, entry, field] { logic_->saver()->saveSingleFile(*entry, field); });
 }
 
+bool VolumeScanDlg::doubleClickLargeFolder(TreeItemId item) {
+    EntryView* view = logic_->view();
+    const std::optional<EntryRef> entry = logic_->browser()->entryOf(item);
+    if (!view || !entry) return false;
+    if (std::max(tree_.childCount(item), view->children(*entry).size()) <= largeFolder) return false;
+    opening_ = true;
+    back_->setEnabled(false);
+    listModel_->clear();
+    preview_->clear();
+    auto rows = std::make_shared<std::vector<ListRow>>();
+    worker_.start([this, item, rows] { *rows = logic_->browser()->doubleClickDirectory(item); },
+                  [this, item, rows] {
+                      worker_.join();
+                      listDoubleClickRows(rows, 0, item);
+                  });
+    return true;
+}
+
+void VolumeScanDlg::listDoubleClickRows(std::shared_ptr<std::vector<ListRow>> rows,
+                                        std::size_t from, TreeItemId item) {
+    constexpr std::size_t kShare = 20000;
+    if (openingAbandoned_->load()) return;
+    const std::size_t to = std::min(rows->size(), from + kShare);
+    std::vector<FileListRow> shown;
+    shown.reserve(to - from);
+    for (std::size_t i = from; i < to; ++i)
+        shown.push_back(listRowOf((*rows)[i]));
+    listModel_->append(std::move(shown));
+    if (to < rows->size()) {
+        // After a timer's turn, so that input and painting come between shares.
+        QTimer::singleShot(1, this, [this, rows, to, item] { listDoubleClickRows(rows, to, item); });
+        return;
+    }
+    opening_ = false;
+    back_->setEnabled(true);
+    const QModelIndex index = treeModel_->indexOf(item);
+    if (index.isValid()) treeView_->expand(index);
+    // A folder chosen while this one was listed is opened now.
+    const QModelIndex current = treeView_->currentIndex();
+    if (current.isValid() && treeModel_->itemAt(current) != item) itemSelected(current);
+}
+
+FileListRow VolumeScanDlg::listRowOf(const ListRow& row) {
+    FileListRow r;
+    r.item = row.item;
+    r.texts[0] = QString::fromStdString(row.label);
+    if (!row.labelOnly) {
+        r.texts[1] = QString::fromStdString(row.texts.creation);
+        r.texts[2] = QString::fromStdString(row.texts.access);
+        r.texts[3] = QString::fromStdString(row.texts.modification);
+        r.texts[4] = QString::fromStdString(row.sizeText);
+        r.texts[5] = QString::fromStdString(row.texts.attributes);
+        setRecoverable(r, row.recoverable);
+    }
+    if (row.described) r.icon = treeModel_->icons().icon(row.icon, r.texts[0]);
+    r.described = row.described || row.labelOnly;
+    r.entry = row.entry;
+    r.checked = tree_.getCheck(row.item);
+    r.deleted = row.deleted;
+    r.bytes = row.bytes;
+    return r;
+}
+
 void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
     std::vector<FileListRow> shown;
     shown.reserve(rows.size());
-    for (const ListRow& row : rows) {
-        FileListRow r;
-        r.item = row.item;
-        r.texts[0] = QString::fromStdString(row.label);
-        if (!row.labelOnly) {
-            r.texts[1] = QString::fromStdString(row.texts.creation);
-            r.texts[2] = QString::fromStdString(row.texts.access);
-            r.texts[3] = QString::fromStdString(row.texts.modification);
-            r.texts[4] = QString::fromStdString(row.sizeText);
-            r.texts[5] = QString::fromStdString(row.texts.attributes);
-            setRecoverable(r, row.recoverable);
-        }
-        if (row.described) r.icon = treeModel_->icons().icon(row.icon, r.texts[0]);
-        r.described = row.described || row.labelOnly;
-        r.entry = row.entry;
-        r.checked = tree_.getCheck(row.item);
-        r.deleted = row.deleted;
-        r.bytes = row.bytes;
-        shown.push_back(std::move(r));
-    }
+    for (const ListRow& row : rows)
+        shown.push_back(listRowOf(row));
     listModel_->clear();
     listModel_->append(std::move(shown));
     preview_->clear();

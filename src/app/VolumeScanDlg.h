@@ -115,7 +115,14 @@ class VolumeScanDlg : public WizardPage {
     void itemExpanded(const QModelIndex& index);
     void itemCollapsed(const QModelIndex& index);
     void itemDoubleClicked(const QModelIndex& index);
+    // A double-click on a large folder: it is opened and its rows made on the worker, then
+    // listed a share per turn of the event loop (the window answers meanwhile); the folder
+    // opens in the tree at the end. False when the folder is small (done at once).
+    bool doubleClickLargeFolder(TreeItemId item);
+    void listDoubleClickRows(std::shared_ptr<std::vector<ListRow>> rows, std::size_t from,
+                             TreeItemId item);
     void showRows(const std::vector<ListRow>& rows);
+    FileListRow listRowOf(const ListRow& row);
     bool describeRow(FileListRow& row);
     void browseOutput();
     void saveSelectedFolder();
