@@ -341,8 +341,9 @@ VmdkGrainExtent::Grain VmdkSparseExtent::lookup(std::uint64_t grain) const {
     if (directoriesLost_) return Grain::unreadable(Damage::LostDirectory);
     if (!redundant_.present) return fromDirectory(primary_, grain);
     if (!primary_.present) return fromDirectory(redundant_, grain);
-    const Grain p = fromDirectory(primary_, grain);
-    return p.stored() ? p : preferStored(p, fromDirectory(redundant_, grain));
+    const TableView p = tableView(primary_, grain / gtes_);
+    const Grain g = fromTable(p, grain);
+    return g.stored() ? g : fromBoth(p, tableView(redundant_, grain / gtes_), grain);
 }
 
 std::uint64_t VmdkSparseExtent::sameUntil(std::uint64_t grain) const {
@@ -380,7 +381,7 @@ std::uint64_t VmdkSparseExtent::holeUntil(std::uint64_t grain, bool absentIsHole
     for (++grain; grain < end; ++grain) {
         const Grain g = !redundant_.present ? fromTable(p, grain)
                         : !primary_.present ? fromTable(r, grain)
-                                            : preferStored(fromTable(p, grain), fromTable(r, grain));
+                                            : fromBoth(p, r, grain);
         if (!readsAsHole(g, absentIsHole)) return grain;
     }
     if (whole) {

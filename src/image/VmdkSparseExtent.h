@@ -68,6 +68,14 @@ class VmdkSparseExtent : public VmdkGrainExtent {
     static Grain preferStored(const Grain& primary, const Grain& copy) {
         return primary.stored() || !copy.stored() ? primary : copy;
     }
+    // The grain as the two directories' tables give it: the primary's (preferStored), except
+    // where the primary lost the whole table and the copy's table is sound: the copy then
+    // answers alone, its never-written grains included, as a writer keeps both alike.
+    Grain fromBoth(const TableView& primary, const TableView& copy, std::uint64_t grain) const {
+        if (!primary.table && primary.whole.kind == Grain::Kind::Unreadable && copy.table)
+            return fromTable(copy, grain);
+        return preferStored(fromTable(primary, grain), fromTable(copy, grain));
+    }
     Grain fromDirectory(const Directory& dir, std::uint64_t grain) const {
         return fromTable(tableView(dir, grain / gtes_), grain);
     }

@@ -265,6 +265,14 @@ TEST(VmdkSparseExtent, EitherGrainDirectoryServesWhenTheOtherIsLost) {
     auto primaryOutside = good;
     primaryOutside[58] = 0x7F;
     EXPECT_EQ(readAll(primaryOutside, nullptr), expected) << "primary outside the file";
+    // One table of the primary lost (its directory entry points past the file): the copy's
+    // table answers for every grain of it, those never written included, and nothing reads as
+    // unreadable.
+    auto tableOutside = good;
+    tableOutside[primaryAt] = 0xFF, tableOutside[primaryAt + 1] = 0xFF, tableOutside[primaryAt + 2] = 0xFF;
+    ReadReport report;
+    EXPECT_EQ(readAll(tableOutside, &report), expected) << "a primary table outside the file";
+    EXPECT_FALSE(report.damaged()) << report.unreadableBytes();
 
     // A grain whose two tables disagree is named in the structure lines.
     auto differ = good;
