@@ -13,7 +13,13 @@ namespace {
 constexpr std::size_t kMaxListedRanges = 20;
 } // namespace
 
-int reportDamage(const ReadReport& damage, bool allowDamage) {
+int reportDamage(const ReadReport& damage, const std::vector<std::string>& structural, bool allowDamage) {
+    if (!structural.empty()) {
+        std::string phrases;
+        for (const std::string& phrase : structural) phrases += (phrases.empty() ? "" : "; ") + phrase;
+        std::cerr << "vindaru-cli: the image's structure is damaged (" << phrases
+                  << "); its bytes were read from what is left: `vindaru-cli check` tells more\n";
+    }
     const std::vector<ByteRange> ranges = damage.unreadableRanges();
     if (ranges.empty()) return kExitOk;
     std::ostringstream out;

@@ -8,6 +8,7 @@
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
 #include "cli/CliDamage.h"
+#include "image/ImageChain.h"
 #include "image/readWriteInterface.h"
 
 namespace vindaru::cli {
@@ -75,7 +76,7 @@ int runCat(const std::vector<std::string>& args) {
     ReadReport damage;
     const int rc = copyRange(*session.sessionReader, begin, end, damage);
     if (rc != kExitOk) return rc;
-    return reportDamage(damage, allowDamage);
+    return reportDamage(damage, chainStructuralDamage(*session.sessionReader), allowDamage);
 }
 
 const CommandRegistrar registrar(CliCommand{

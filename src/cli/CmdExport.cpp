@@ -11,6 +11,7 @@
 #include "cli/CliImage.h"
 #include "cli/CliSinks.h"
 #include "image/DiskExport.h"
+#include "image/ImageChain.h"
 
 namespace vindaru::cli {
 
@@ -67,6 +68,7 @@ int runExport(const std::vector<std::string>& args) {
     // Open once first, so an image that cannot be read is reported with its reader's message
     // before any file is created; the export then builds its own reader, as "Save Image" does.
     if (!openSessionReader(session, image)) return kExitImage;
+    const std::vector<std::string> structural = chainStructuralDamage(*session.sessionReader);
     session.clearReader();
 
     // The target is named after the image's file name whatever form its path was given in.
@@ -88,7 +90,7 @@ int runExport(const std::vector<std::string>& args) {
 
     if (result.completed) {
         std::cout << result.path << "\n";
-        return reportDamage(result.damage, allowDamage);
+        return reportDamage(result.damage, structural, allowDamage);
     }
     if (!result.path.empty())
         std::cerr << "vindaru-cli: the export did not complete: " << result.bytesWritten << " of "
