@@ -173,4 +173,8 @@ void VmdkSeSparseExtent::structureLines(std::vector<std::string>& out) const {
         out.push_back("The delta's journal was not replayed (not closed cleanly); it is read as it stands.");
 }
 
+void VmdkSeSparseExtent::structuralDamage(std::vector<std::string>& out) const {
+    if (journalPending_) out.push_back("the delta's journal was not replayed");
+}
+
 } // namespace vindaru

@@ -36,6 +36,8 @@ class VmdkSeSparseExtent : public VmdkGrainExtent {
 
     std::string kindText() const override { return "seSparse"; }
     void structureLines(std::vector<std::string>& out) const override;
+    // An unreplayed journal: the delta may lack its last writes, or hold them half made.
+    void structuralDamage(std::vector<std::string>& out) const override;
 
   private:
     VmdkSeSparseExtent(ReadOnlyFile file, const SeSparseHeader& header, std::uint64_t length);

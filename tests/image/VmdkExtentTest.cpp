@@ -561,6 +561,20 @@ TEST(VmdkDeltaExtents, CowdAndSeSparseHoldTheirGrainsAndLeaveTheRestToTheParent)
     }
     EXPECT_FALSE(VmdkSeSparseExtent::open(memoryFile(std::vector<std::uint8_t>(cowdBytes)), 0, error));
 
+    // A delta not closed cleanly (its volatile header asks for the journal's replay) is read as
+    // it stands, but it is damage: check and info, cat and export say so.
+    std::vector<std::string> phrases;
+    se->structuralDamage(phrases);
+    EXPECT_TRUE(phrases.empty());
+    auto unreplayed = seBytes;
+    const std::uint64_t volatileAt = le64(unreplayed, 80) * 512;
+    ASSERT_EQ(le64(unreplayed, volatileAt), 0xCAFECAFEull);
+    unreplayed[volatileAt + 24] = 1;
+    auto pending = VmdkSeSparseExtent::open(memoryFile(unreplayed), 0, error);
+    ASSERT_TRUE(pending) << error;
+    pending->structuralDamage(phrases);
+    EXPECT_EQ(phrases, std::vector<std::string>{"the delta's journal was not replayed"});
+
     // A COWD table entry that points past the file: unreadable, not the parent's bytes.
     auto damaged = cowdBytes;
     const std::uint64_t table = le32(damaged, 4 * 512) * 512;
