@@ -82,6 +82,29 @@ void ReadOnlyFile::unmap() {
     mapTried_ = false;
 }
 
+std::uint64_t ReadOnlyFile::nextDataAt(std::uint64_t offset) const {
+    if (inMemory_ || fd_ < 0 || offset >= length_ ||
+        offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+        return offset;
+    std::lock_guard lock(extentMutex_);
+    if (offset >= dataBegin_ && offset < dataEnd_) return offset;
+    if (offset >= holeBegin_ && offset < holeEnd_) return holeEnd_;
+    // lseek moves the descriptor's position, which no read here uses (they are all pread).
+    const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0) {
+        if (errno != ENXIO) return offset; // the file system cannot tell
+        holeBegin_ = offset, holeEnd_ = length_; // nothing but hole to the end
+        return length_;
+    }
+    const std::uint64_t at = std::clamp<std::uint64_t>(static_cast<std::uint64_t>(data), offset, length_);
+    if (at > offset) holeBegin_ = offset, holeEnd_ = at;
+    if (at < length_) {
+        const off_t hole = ::lseek(fd_, static_cast<off_t>(at), SEEK_HOLE);
+        if (hole > data) dataBegin_ = at, dataEnd_ = std::min<std::uint64_t>(static_cast<std::uint64_t>(hole), length_);
+    }
+    return at;
+}
+
 std::span<const std::uint8_t> ReadOnlyFile::mapped() const {
     if (inMemory_) return memory_;
     std::lock_guard lock(mapMutex_);

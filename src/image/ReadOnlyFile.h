@@ -58,6 +58,11 @@ class ReadOnlyFile {
     std::uint64_t readZeroFilled(std::uint64_t offset, void* out, std::uint64_t count,
                                  bool* ioError = nullptr) const;
 
+    // The first offset at or after `offset` that the file system holds data for: the end of a
+    // hole of a sparse file (length() when only hole follows), `offset` itself where the file
+    // system cannot tell or `offset` lies in data. Holes read as zeros.
+    std::uint64_t nextDataAt(std::uint64_t offset) const;
+
     // The whole file (as long as it was at open) mapped read-only, for bulk copies that can use
     // the bytes where they lie; empty when it cannot be mapped. Mapped once, on the first call.
     std::span<const std::uint8_t> mapped() const;
@@ -69,6 +74,11 @@ class ReadOnlyFile {
     bool inMemory_ = false;
     std::span<const std::uint8_t> memory_;
     std::uint64_t length_ = 0;
+    // The last data extent and hole nextDataAt learnt of, so that the many questions of a
+    // sweep about one extent cost one lookup: [begin, end) each, empty at first.
+    mutable std::mutex extentMutex_;
+    mutable std::uint64_t dataBegin_ = 0, dataEnd_ = 0;
+    mutable std::uint64_t holeBegin_ = 0, holeEnd_ = 0;
     mutable std::mutex mapMutex_;
     mutable bool mapTried_ = false;
     mutable std::span<const std::uint8_t> mapping_;

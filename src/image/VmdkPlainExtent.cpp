@@ -70,12 +70,20 @@ bool VmdkPlainExtent::read(std::uint64_t offset, std::span<std::uint8_t> out, st
 }
 
 bool VmdkPlainExtent::isHole(std::uint64_t offset, std::uint64_t length, bool absentIsHole) const {
-    (void)offset, (void)length, (void)absentIsHole;
-    return kind_ == Kind::Zero;
+    (void)absentIsHole;
+    if (kind_ == Kind::Zero) return true;
+    // A flat file's own holes (a sparse raw image) read as zeros; past the file's end is no hole
+    // but unreadable.
+    return kind_ == Kind::Flat && length != 0 && offset <= inFile() && length <= inFile() - offset &&
+           file_.nextDataAt(fileOffset_ + offset) - fileOffset_ >= offset + length;
 }
 
 std::uint64_t VmdkPlainExtent::nextData(std::uint64_t offset, bool) const {
-    return kind_ == Kind::Zero ? std::max(offset, length_) : offset;
+    if (kind_ == Kind::Zero) return std::max(offset, length_);
+    if (kind_ != Kind::Flat || offset >= inFile()) return offset;
+    const std::uint64_t data = file_.nextDataAt(fileOffset_ + offset) - fileOffset_;
+    // The file's tail hole ends where the file does; what follows, if anything, is unreadable.
+    return std::clamp(data, offset, inFile());
 }
 
 std::span<const std::uint8_t> VmdkPlainExtent::viewAt(std::uint64_t offset, std::uint64_t length) const {

@@ -3,6 +3,11 @@
 // one (checked against a walk of isHole over every unit).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
 #include "common/Session.h"
 #include "image/FileReadSeekVHD.h"
 #include "image/FileReadSeekVmdk.h"
@@ -104,6 +109,48 @@ TEST(NextData, DynamicVhdStopsAtTheFirstStoredBlock) {
     expectNextDataIsTheWalk(*o->reader, plan.blockSize, "dynamic VHD");
     EXPECT_EQ(o->reader->nextData(0), 3 * plan.blockSize);
     EXPECT_EQ(o->reader->nextData(15 * plan.blockSize), o->reader->size());
+}
+
+// A raw image kept as a sparse file: the file system's holes are the disk's holes, found with no
+// read of them; the bytes read the same either way.
+TEST(NextData, ASparseRawImageKnowsItsHolesFromTheFileSystem) {
+    ScratchDir dir;
+    const std::string path = (dir / "sparse.raw").string();
+    const std::vector<std::uint8_t> data(64 * 1024, 0x5A);
+    {
+        std::vector<std::uint8_t> bytes(8 * kMiB, 0);
+        std::copy(data.begin(), data.end(), bytes.begin());
+        std::copy(data.begin(), data.end(), bytes.begin() + 3 * kMiB);
+        test::writeFile(path, data); // the first 64 KiB, then the rest as holes but one stretch
+        std::FILE* f = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fseek(f, 3 * kMiB, SEEK_SET), 0);
+        ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+        std::fclose(f);
+        std::filesystem::resize_file(path, 8 * kMiB);
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        const off_t probe = ::lseek(fd, 64 * 1024, SEEK_DATA);
+        ::close(fd);
+        if (probe != 3 * kMiB) GTEST_SKIP() << "the scratch folder's file system keeps no holes";
+
+        Session session;
+        RecordingMessageSink messages;
+        session.messages = &messages;
+        auto raw = std::make_unique<FileReadSeekVmdk>(session);
+        raw->extentTypeChoice = "FLAT";
+        bool opened = false;
+        readWriteInterface* reader = test::openAsSessionReader(session, std::move(raw), path, &opened);
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(reader->nextData(0), 0u);
+        EXPECT_EQ(reader->nextData(64 * 1024), 3 * kMiB);
+        EXPECT_EQ(reader->nextData(3 * kMiB + 64 * 1024), 8 * kMiB) << "a hole to the file's end";
+        EXPECT_TRUE(reader->isHole(kMiB, kMiB));
+        EXPECT_FALSE(reader->isHole(kMiB, 2 * kMiB + 1)) << "one byte of data";
+        expectNextDataIsTheWalk(*reader, 64 * 1024, "sparse raw");
+        std::vector<std::uint8_t> read(bytes.size());
+        ASSERT_TRUE(reader->readAt(0, read));
+        EXPECT_EQ(read, bytes);
+    }
 }
 
 TEST(NextData, MemoryDiskAndItsSlices) {
