@@ -25,11 +25,15 @@ class ScratchBuffer {
     // The first `n` bytes of the buffer, which grows to hold them; what they hold is left over.
     std::span<std::uint8_t> first(std::size_t n) {
         std::vector<std::uint8_t>& b = useKept_ ? kept() : own_;
-        if (b.size() < n) b.resize(n);
-        return std::span(b).first(n);
+        if (b.size() < n + kAlign) b.resize(n + kAlign);
+        const auto at = reinterpret_cast<std::uintptr_t>(b.data());
+        const std::size_t skip = static_cast<std::size_t>((kAlign - at % kAlign) % kAlign);
+        return std::span(b).subspan(skip, n);
     }
 
   private:
+    // Where the bytes start: on a page, as the kernel copies into most quickly.
+    static constexpr std::size_t kAlign = 4096;
     static std::vector<std::uint8_t>& kept() {
         thread_local std::vector<std::uint8_t> bytes;
         return bytes;

@@ -341,6 +341,8 @@ struct Partition::ScanRows {
         }
     }
 
+    // Whether any row may take `sector`: most sectors of a disk hold no row's key byte.
+    bool anyRowMayTake(ByteSpan sector) const { return rows.size() > kKeyedRows || candidates(sector) != 0; }
     // The keyed rows `sector` goes to, one bit each.
     std::uint64_t candidates(ByteSpan sector) const {
         std::uint64_t found = everySector;
@@ -412,8 +414,11 @@ void Partition::scanForVolumes(const ByteSource& reader) {
     const auto onPiece = [&](const SweepPiece& piece) {
         const std::uint64_t first = piece.position / kSector;
         for (std::uint64_t i = 0; i < piece.data.size() / kSector; ++i) {
-            if (control.stopRequested.load()) return false;
             const ByteSpan sector = piece.data.subspan(i * kSector, kSector);
+            // A sector no row may take is passed untested; a Stop is then seen at the next test
+            // or at the next piece.
+            if (!scanRows.anyRowMayTake(sector)) continue;
+            if (control.stopRequested.load()) return false;
             const std::uint64_t passOver = scanSector(scanRows, sector, first + i);
             if (control.stopRequested.load()) {
                 stoppedAfterTest = true;
