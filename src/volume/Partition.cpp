@@ -342,7 +342,6 @@ struct Partition::ScanRows {
     }
 
     // Whether any row may take `sector`: most sectors of a disk hold no row's key byte.
-    bool anyRowMayTake(ByteSpan sector) const { return rows.size() > kKeyedRows || candidates(sector) != 0; }
     // The keyed rows `sector` goes to, one bit each.
     std::uint64_t candidates(ByteSpan sector) const {
         std::uint64_t found = everySector;
@@ -360,11 +359,10 @@ struct Partition::ScanRows {
     std::uint64_t everySector = 0;
 };
 
-std::uint64_t Partition::scanSector(const ScanRows& rows, ByteSpan sector, std::uint64_t sectorNumber) {
+std::uint64_t Partition::scanSector(const ScanRows& rows, std::uint64_t candidates, ByteSpan sector,
+                                     std::uint64_t sectorNumber) {
     // Every sector is taken in turn for each row's probed sector: a boot sector, or a superblock
     // or volume header some sectors into its volume.
-    const std::uint64_t candidates = rows.candidates(sector);
-    if (candidates == 0 && rows.rows.size() <= ScanRows::kKeyedRows) return 0;
     for (std::size_t i = 0; i < rows.rows.size(); ++i) {
         if (i < ScanRows::kKeyedRows && (candidates >> i & 1) == 0) continue;
         const FileSystemDriver& row = *rows.rows[i];
@@ -417,9 +415,10 @@ void Partition::scanForVolumes(const ByteSource& reader) {
             const ByteSpan sector = piece.data.subspan(i * kSector, kSector);
             // A sector no row may take is passed untested; a Stop is then seen at the next test
             // or at the next piece.
-            if (!scanRows.anyRowMayTake(sector)) continue;
+            const std::uint64_t candidates = scanRows.candidates(sector);
+            if (candidates == 0 && scanRows.rows.size() <= ScanRows::kKeyedRows) continue;
             if (control.stopRequested.load()) return false;
-            const std::uint64_t passOver = scanSector(scanRows, sector, first + i);
+            const std::uint64_t passOver = scanSector(scanRows, candidates, sector, first + i);
             if (control.stopRequested.load()) {
                 stoppedAfterTest = true;
                 return false;

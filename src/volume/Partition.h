@@ -95,9 +95,11 @@ private:
     bool toSectors(std::uint64_t lba, std::uint64_t lbaCount, VolumeRecord& record) const;
     void status(const std::string& text);
 
-    // One sector of the scan: test it and, on a hit, record it. Returns, when a volume was
-    // listed, the number of sectors from this one to the volume's end (for the skip), else 0.
-    std::uint64_t scanSector(const ScanRows& rows, ByteSpan sector, std::uint64_t sectorNumber);
+    // One sector of the scan: test it with the rows `candidates` names (ScanRows::candidates)
+    // and, on a hit, record it. Returns, when a volume was listed, the number of sectors from
+    // this one to the volume's end (for the skip), else 0.
+    std::uint64_t scanSector(const ScanRows& rows, std::uint64_t candidates, ByteSpan sector,
+                             std::uint64_t sectorNumber);
 
     FileSystemTable fileSystems_;
     std::vector<std::uint64_t> namedCounts_; // per row of fileSystems_
