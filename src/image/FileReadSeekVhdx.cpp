@@ -49,6 +49,7 @@ bool FileReadSeekVhdx::open(const std::string& path) {
     path_ = path;
     problem_.clear();
     notes_.clear();
+    damage_.clear();
     bat_.clear();
     log_ = {};
     logIgnored_ = false;
@@ -88,7 +89,7 @@ bool FileReadSeekVhdx::loadHeaders(std::uint64_t fileLength) {
         const char* why = !other.signatureOk ? "no signature"
                           : !other.checksumOk ? "checksum mismatch"
                                               : "unknown version";
-        notes_.push_back("damaged: header " + std::to_string(2 - headerIndex_) + " (" + why +
+        noteDamage("header " + std::to_string(2 - headerIndex_) + " (" + why +
                          "); header " + std::to_string(headerIndex_ + 1) + " used");
     }
     return true;
@@ -144,7 +145,7 @@ bool FileReadSeekVhdx::loadRegions() {
         if (table.usable() && table.find(kBatRegion) && table.find(kMetadataRegion))
             regionTableIndex_ = i;
         else
-            notes_.push_back("damaged: region table " + std::to_string(i + 1) +
+            noteDamage("region table " + std::to_string(i + 1) +
                              (table.usable() ? " (no BAT or metadata region)"
                                              : !table.signatureOk ? " (no signature)" : " (checksum mismatch)"));
     }
@@ -172,7 +173,7 @@ FileReadSeekVhdx::metadataItem(const RegionEntry& region, const std::vector<Meta
         std::uint64_t end = 0;
         if (e.offset < kMetadataTableSize || e.length > kMaxMetadataItem ||
             !checkedAdd(e.offset, e.length, end) || end > region.length) {
-            notes_.push_back("damaged: metadata item " + guidText(item) + " lies outside its region");
+            noteDamage("metadata item " + guidText(item) + " lies outside its region");
             return std::nullopt;
         }
         std::vector<std::uint8_t> bytes(e.length);
@@ -217,7 +218,7 @@ bool FileReadSeekVhdx::loadMetadata(const RegionEntry& region) {
         const auto locatorBytes = metadataItem(region, *table, kParentLocatorItem);
         const auto locator = locatorBytes ? decodeParentLocator(*locatorBytes) : std::nullopt;
         if (!locator) {
-            notes_.push_back("damaged: the parent locator is missing or cannot be read");
+            noteDamage("the parent locator is missing or cannot be read");
         } else {
             locator_ = *locator;
             if (locator_.type != kVhdxParentLocatorType)
@@ -230,7 +231,7 @@ bool FileReadSeekVhdx::loadMetadata(const RegionEntry& region) {
 bool FileReadSeekVhdx::loadBat(const RegionEntry& region) {
     std::uint64_t wanted = geometry_.batEntries;
     if (region.length / 8 < wanted) {
-        notes_.push_back("damaged: the BAT region holds " + std::to_string(region.length / 8) +
+        noteDamage("the BAT region holds " + std::to_string(region.length / 8) +
                          " entries of the " + std::to_string(wanted) + " the disk needs");
         wanted = region.length / 8;
     }
@@ -238,13 +239,13 @@ bool FileReadSeekVhdx::loadBat(const RegionEntry& region) {
     const std::uint64_t inFile =
         region.fileOffset >= effectiveFileLength_ ? 0 : (effectiveFileLength_ - region.fileOffset) / 8;
     if (inFile < wanted) {
-        notes_.push_back("damaged: the file ends inside the BAT (" + std::to_string(inFile) + " of " +
+        noteDamage("the file ends inside the BAT (" + std::to_string(inFile) + " of " +
                          std::to_string(wanted) + " entries)");
         wanted = inFile;
     }
     std::vector<std::uint8_t> bytes(wanted * 8);
     if (!readFile(region.fileOffset, bytes, 0, nullptr))
-        notes_.push_back("damaged: part of the BAT could not be read");
+        noteDamage("part of the BAT could not be read");
     bat_.resize(wanted);
     for (std::uint64_t i = 0; i < wanted; ++i) bat_[i] = le64(bytes, i * 8);
     return true;
@@ -461,12 +462,9 @@ std::string FileReadSeekVhdx::kindText() const {
     return params_.leaveBlocksAllocated ? "vhdx (fixed)" : "vhdx (dynamic)";
 }
 
-std::vector<std::string> FileReadSeekVhdx::structuralDamage() const {
-    constexpr std::string_view kDamaged = "damaged: ";
-    std::vector<std::string> phrases;
-    for (const std::string& note : notes_)
-        if (note.starts_with(kDamaged)) phrases.push_back(note.substr(kDamaged.size()));
-    return phrases;
+void FileReadSeekVhdx::noteDamage(std::string phrase) {
+    notes_.push_back("damaged: " + phrase);
+    damage_.push_back(std::move(phrase));
 }
 
 std::vector<std::string> FileReadSeekVhdx::structureLines() const {

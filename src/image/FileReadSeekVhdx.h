@@ -48,8 +48,8 @@ class FileReadSeekVhdx : public readWriteInterface {
 
     std::optional<ParentLink> parentLink() const override;
     std::string layerId() const override;
-    // The notes open made of damage (a header, region table, metadata item or BAT).
-    std::vector<std::string> structuralDamage() const override;
+    // What open found damaged: a header, region table, metadata item or BAT.
+    std::vector<std::string> structuralDamage() const override { return damage_; }
     std::vector<std::string> structureLines() const override;
     std::string kindText() const override;
     void describeDamage(std::vector<ByteRange>& out) const override;
@@ -97,6 +97,9 @@ class FileReadSeekVhdx : public readWriteInterface {
     std::string path_;
     std::string problem_;
     std::vector<std::string> notes_; // damage and repairs found while opening, for `info`
+    std::vector<std::string> damage_; // the damage among them, one phrase each
+    // Notes damage: in notes_ after "damaged: ", and in damage_ as it stands.
+    void noteDamage(std::string phrase);
     std::string creator_;
 
     vhdx::Header header_;
