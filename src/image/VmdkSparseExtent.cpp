@@ -21,6 +21,40 @@ std::uint64_t satMul(std::uint64_t a, std::uint64_t b) {
     return checkedMul(a, b, r) ? r : UINT64_MAX;
 }
 
+// The grain-sized places of a file's data area, from its first grain byte to its end, and which
+// of them the table entries told so far have named: a bit each, so a file's worth of entries is
+// checked in one pass whatever they hold.
+class GrainPlaces {
+public:
+    enum class Named { Outside, OffGrid, First, Again };
+
+    GrainPlaces(std::uint64_t firstDataByte, std::uint64_t fileLength, std::uint64_t grainBytes)
+        : first_(firstDataByte), end_(fileLength), grainBytes_(grainBytes),
+          seen_(static_cast<std::size_t>((count() + 63) / 64)) {}
+
+    // The places the file holds, the last perhaps cut short.
+    std::uint64_t count() const { return end_ > first_ ? (end_ - first_ + grainBytes_ - 1) / grainBytes_ : 0; }
+
+    // An entry's grain at byte `place` of the file: outside the data area, off the grain grid,
+    // named for the first time, or named before.
+    Named name(std::uint64_t place) {
+        if (place < first_ || place >= end_) return Named::Outside;
+        if ((place - first_) % grainBytes_ != 0) return Named::OffGrid;
+        const std::uint64_t slot = (place - first_) / grainBytes_;
+        std::uint64_t& word = seen_[static_cast<std::size_t>(slot / 64)];
+        const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+        const bool before = (word & bit) != 0;
+        word |= bit;
+        return before ? Named::Again : Named::First;
+    }
+
+private:
+    std::uint64_t first_;
+    std::uint64_t end_;
+    std::uint64_t grainBytes_;
+    std::vector<std::uint64_t> seen_;
+};
+
 } // namespace
 
 std::unique_ptr<VmdkSparseExtent> VmdkSparseExtent::open(ReadOnlyFile file, const VmdkSparseHeader& h,
@@ -187,8 +221,7 @@ bool VmdkSparseExtent::rebuildDirectory(Directory& dir) const {
     const std::uint64_t first = saturatingAdd(satMul(dir.sector, kSector), directoryBytes);
     const std::uint64_t end = saturatingAdd(first, directoryEntries_ * tableBytes);
     if (end > firstDataByte_ || end / kSector > UINT32_MAX) return false;
-    const std::uint64_t places = (fileLength_ - firstDataByte_ + grainBytes_ - 1) / grainBytes_;
-    std::vector<std::uint64_t> seen(static_cast<std::size_t>((places + 63) / 64));
+    GrainPlaces places(firstDataByte_, fileLength_, grainBytes_);
     std::vector<std::uint8_t> bytes(std::size_t{gtes_} * 4);
     std::uint64_t named = 0;
     for (std::uint64_t index = 0; index < directoryEntries_; ++index) {
@@ -196,19 +229,12 @@ bool VmdkSparseExtent::rebuildDirectory(Directory& dir) const {
         for (std::size_t i = 0; i < gtes_; ++i) {
             const std::uint64_t entry = le32(bytes, i * 4);
             if (entry == 0 || (entry == 1 && zeroedGrainEntries_)) continue;
-            const std::uint64_t place = entry * kSector;
-            if (index * gtes_ + i >= grainCount_ || place < firstDataByte_ || place >= fileLength_ ||
-                (place - firstDataByte_) % grainBytes_ != 0)
+            if (index * gtes_ + i >= grainCount_ || places.name(entry * kSector) != GrainPlaces::Named::First)
                 return false;
-            const std::uint64_t slot = (place - firstDataByte_) / grainBytes_;
-            std::uint64_t& word = seen[static_cast<std::size_t>(slot / 64)];
-            const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
-            if ((word & bit) != 0) return false;
-            word |= bit;
             ++named;
         }
     }
-    if (named != places) return false;
+    if (named != places.count()) return false;
     for (std::uint64_t index = 0; index < directoryEntries_; ++index)
         dir.entries[static_cast<std::size_t>(index)] = static_cast<std::uint32_t>((first + index * tableBytes) / kSector);
     return true;
@@ -276,8 +302,7 @@ void VmdkSparseExtent::findSharedPlaces() const {
 std::vector<std::uint32_t> VmdkSparseExtent::sharedPlaces(const Directory& dir) const {
     std::vector<std::uint32_t> shared, offGrid;
     if (!dir.present || fileLength_ <= firstDataByte_) return shared;
-    const std::uint64_t places = (fileLength_ - firstDataByte_) / grainBytes_ + 1;
-    std::vector<std::uint64_t> seen(static_cast<std::size_t>((places + 63) / 64));
+    GrainPlaces places(firstDataByte_, fileLength_, grainBytes_);
     std::vector<std::uint8_t> bytes(std::size_t{gtes_} * 4);
     for (const std::uint32_t tableSector : dir.entries) {
         const std::uint64_t at = std::uint64_t{tableSector} * kSector;
@@ -285,19 +310,13 @@ std::vector<std::uint32_t> VmdkSparseExtent::sharedPlaces(const Directory& dir) 
         const std::int64_t got = file_.readAt(at, bytes);
         for (std::size_t i = 0; got > 0 && i < static_cast<std::size_t>(got) / 4; ++i) {
             const std::uint32_t entry = static_cast<std::uint32_t>(le32(bytes, i * 4));
-            const std::uint64_t place = std::uint64_t{entry} * kSector;
             // Entries storedAt refuses (holes, metadata, outside the file) name no grain.
-            if (place < firstDataByte_ || place >= fileLength_) continue;
-            const std::uint64_t fromFirst = place - firstDataByte_;
-            if (fromFirst % grainBytes_ != 0) {
-                offGrid.push_back(entry);
-                continue;
+            switch (places.name(std::uint64_t{entry} * kSector)) {
+            case GrainPlaces::Named::Outside:
+            case GrainPlaces::Named::First: break;
+            case GrainPlaces::Named::OffGrid: offGrid.push_back(entry); break;
+            case GrainPlaces::Named::Again: shared.push_back(entry); break;
             }
-            const std::uint64_t slot = fromFirst / grainBytes_;
-            std::uint64_t& word = seen[static_cast<std::size_t>(slot / 64)];
-            const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
-            if ((word & bit) != 0) shared.push_back(entry);
-            word |= bit;
         }
     }
     std::sort(offGrid.begin(), offGrid.end());
